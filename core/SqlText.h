@@ -1,0 +1,22 @@
+// Putting caller values into statement texts.
+//
+// Every text value goes into a statement between single quotes; a single
+// quote inside the value is doubled, so the engine stores the value exactly
+// as given and no value can end the literal and change the statement.
+// Every statement of the library passes its quoted values through here.
+#ifndef KIV_CORE_SQLTEXT_H_
+#define KIV_CORE_SQLTEXT_H_
+
+#include "KivString.h"
+
+namespace kiv {
+
+// `value` with every ' doubled; null gives "".
+CString SqlValue(const wchar_t* value);
+
+// True for a null pointer or "".
+inline bool IsEmptyText(const wchar_t* text) { return text == nullptr || *text == L'\0'; }
+
+}  // namespace kiv
+
+#endif  // KIV_CORE_SQLTEXT_H_

@@ -1,0 +1,93 @@
+// The access component's engine interface: one driver per engine.
+//
+// KivOleDbConnection parses its initialization string into Properties and
+// asks the registry for a driver: the one named by the property "Driver"
+// when given, else the first registered driver that accepts the properties
+// (the embedded engine accepts any Data Source; the Access reader accepts
+// paths ending in .mdb or .accdb).  Drivers registered later are asked
+// first, so a test or a host can put its own in front.
+//
+// Drivers report failures as text; the component turns them into error
+// information.  Nothing here throws for a database failure.
+#ifndef KIV_OLEDB_DRIVER_H_
+#define KIV_OLEDB_DRIVER_H_
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivExport.h"
+
+namespace kivoledb {
+
+// Initialization-string properties, names compared without regard to case.
+struct CaseInsensitiveLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+class KIV_EXPORT Properties {
+ public:
+  // Parses "Name=Value;Name=\"Value; with semicolons\";...".  False, with
+  // the reason in `error`, on a malformed string.
+  static bool Parse(const wchar_t* text, Properties& out, std::wstring& error);
+  // The value of `name`, or `fallback` when absent.
+  std::wstring Get(const std::wstring& name, const std::wstring& fallback = L"") const;
+  bool Has(const std::wstring& name) const { return m_values.count(name) != 0; }
+  void Set(const std::wstring& name, const std::wstring& value) { m_values[name] = value; }
+
+ private:
+  std::map<std::wstring, std::wstring, CaseInsensitiveLess> m_values;
+};
+
+// The rows of one statement.  Columns are numbered from 1.
+class KIV_EXPORT Cursor {
+ public:
+  virtual ~Cursor();
+  // 1: a row is current; 0: no more rows; -1: failure, reason in `error`.
+  virtual int Next(std::wstring& error) = 0;
+  virtual size_t ColumnCount() const = 0;
+  // Column accessors for the current row; `column` is in 1..ColumnCount().
+  virtual bool IsNull(size_t column) const = 0;
+  // A long text (LONGTEXT, memo) or binary column.
+  virtual bool IsLong(size_t column) const = 0;
+  virtual std::wstring Text(size_t column) const = 0;
+  virtual long long Integer(size_t column) const = 0;
+  // A long value's bytes: UTF-16LE for text, as stored for binary.
+  virtual std::string LongBytes(size_t column) const = 0;
+};
+
+class KIV_EXPORT DriverConnection {
+ public:
+  virtual ~DriverConnection();
+  // Runs one statement.  On success a statement that yields rows sets
+  // `cursor` (others leave it null).  On failure returns false with the
+  // engine's reason in `error`.
+  virtual bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) = 0;
+  // Names of the user tables (and views when asked), in the engine's order.
+  virtual bool ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) = 0;
+  // One transaction around several statements; each statement still fails
+  // on its own without undoing the others.  Drivers without transactions
+  // return true and do nothing.
+  virtual bool BeginBatch(std::wstring& error);
+  virtual bool EndBatch(std::wstring& error);
+};
+
+class KIV_EXPORT Driver {
+ public:
+  virtual ~Driver();
+  virtual std::wstring Name() const = 0;
+  virtual bool Accepts(const Properties& properties) const = 0;
+  // Opens the catalogue; null with the reason in `error` (which names the
+  // path) when it cannot.
+  virtual std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) = 0;
+};
+
+KIV_EXPORT void RegisterDriver(std::shared_ptr<Driver> driver);
+KIV_EXPORT void UnregisterDriver(const std::shared_ptr<Driver>& driver);
+// The driver for `properties`, or null with the reason in `error`.
+KIV_EXPORT std::shared_ptr<Driver> FindDriver(const Properties& properties, std::wstring& error);
+
+}  // namespace kivoledb
+
+#endif  // KIV_OLEDB_DRIVER_H_

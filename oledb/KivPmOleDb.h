@@ -1,0 +1,196 @@
+// KivPmOleDb: the access component.  Every statement the library runs goes
+// through the classes below; the engine behind them is chosen per connection
+// by a driver (oledb/Driver.h), so the library never sees which one it is.
+//
+// Contract in brief:
+//  - Columns are numbered from 1.
+//  - A command runs one statement at a time: SetConnection, SetCommandText,
+//    Execute; on kDbOk, FetchNext while it returns kDbOk, then Close.  A command
+//    may take a new text and run again.
+//  - A failed operation leaves its text in the object's error information
+//    (HasErrorInfo / GetErrorInfo); a successful Execute clears it.
+//  - Nothing here throws for a database failure.
+#ifndef KIV_OLEDB_KIVPMOLEDB_H_
+#define KIV_OLEDB_KIVPMOLEDB_H_
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "KivComBSTR.h"
+#include "KivExport.h"
+#include "KivHeapPtr.h"
+#include "KivString.h"
+
+// Status of the command operations.  Only kDbOk (1) means success or "a row
+// is current"; IsNull and IsBlob use 0 for "no" and kDbOk for "yes".
+typedef long dbStatus;
+constexpr dbStatus kDbNo = 0;
+constexpr dbStatus kDbOk = 1;
+constexpr dbStatus kDbEndOfRows = 2;
+constexpr dbStatus kDbError = -1;
+
+namespace kivoledb {
+class DriverConnection;
+class Cursor;
+}  // namespace kivoledb
+
+// Error information of the last failed operation of a connection or command.
+class KIV_EXPORT KivOleDbErrorInfo {
+ public:
+  bool HasErrorInfo() const { return !m_strError.IsEmpty(); }
+  // The text of the last failure.  `fromCommand` tells which kind of object
+  // asks; both kinds keep one text, so it selects nothing.
+  const CString& GetErrorInfo(bool fromCommand) const;
+
+ protected:
+  void SetErrorInfo(const CString& text) { m_strError = text; }
+  void ClearErrorInfo() { m_strError.Empty(); }
+
+ private:
+  CString m_strError;
+};
+
+// One open catalogue.  Created unopened; OpenFromInitializationString opens
+// it.  Connections handed out by the cache also carry a reference count, so
+// that several holders (copies of one database object) can share one.
+class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
+ public:
+  KivOleDbConnection();
+  ~KivOleDbConnection();
+  KivOleDbConnection(const KivOleDbConnection&) = delete;
+  KivOleDbConnection& operator=(const KivOleDbConnection&) = delete;
+
+  // Opens the catalogue that the initialization string names (properties in
+  // the README).  Returns 0 on success and a negative code on failure, with
+  // the reason in the error information; nothing is ever created.  Opening
+  // an open connection closes it first.  `promptUser` is ignored: there is
+  // no user interface.
+  long OpenFromInitializationString(const CComBSTR& initString, bool promptUser);
+  void Close();
+  bool IsOpen() const;
+
+  // Shared ownership between holders: AddRef adds one, Release drops one
+  // and returns how many remain.  A new connection has one.
+  long AddRef();
+  long Release();
+
+  // The engine behind the connection; null while unopened.
+  kivoledb::DriverConnection* Driver() const { return m_driver.get(); }
+
+ private:
+  std::unique_ptr<kivoledb::DriverConnection> m_driver;
+  long m_refs = 1;
+};
+
+// Process-wide pool of open connections, keyed by initialization string.
+// Null unless a host creates one and points m_theCache at it.
+class KIV_EXPORT KivOleDbConnectionCache {
+ public:
+  KivOleDbConnectionCache();
+  // Closes and deletes the idle connections.  Connections still handed out
+  // are left to their holders, who then close and delete them (see Cache).
+  ~KivOleDbConnectionCache();
+  KivOleDbConnectionCache(const KivOleDbConnectionCache&) = delete;
+  KivOleDbConnectionCache& operator=(const KivOleDbConnectionCache&) = delete;
+
+  // An open connection for `initString`: an idle pooled one when there is
+  // one, else a newly opened one.  Null when it cannot be opened; the reason
+  // is then in LastError().
+  KivOleDbConnection* Connect(const CComBSTR& initString, bool promptUser);
+  // Takes back a connection that Connect gave; sets `connection` to null.
+  // A connection with other holders (AddRef) only loses one reference.
+  void Cache(KivOleDbConnection*& connection);
+
+  const CString& LastError() const { return m_lastError; }
+  size_t IdleCount() const;
+
+  static KivOleDbConnectionCache* m_theCache;
+
+ private:
+  mutable std::mutex m_mutex;
+  std::multimap<std::wstring, KivOleDbConnection*> m_idle;
+  std::map<KivOleDbConnection*, std::wstring> m_busy;
+  CString m_lastError;
+};
+
+class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
+ public:
+  KivOleDbCommand();
+  ~KivOleDbCommand();
+  KivOleDbCommand(const KivOleDbCommand&) = delete;
+  KivOleDbCommand& operator=(const KivOleDbCommand&) = delete;
+
+  void SetConnection(KivOleDbConnection* connection);
+  void SetCommandText(const CString& text);
+  // Runs the text.  kDbOk on success; a query's rows are then read with
+  // FetchNext.  Any other status is a failure with error information.
+  dbStatus Execute();
+  // kDbOk when a row is current; kDbEndOfRows after the last; kDbError on
+  // a failure (with error information).
+  dbStatus FetchNext();
+  // 0 when the column of the current row holds a value; kDbOk when it is
+  // NULL; kDbError when there is no such column or row.
+  dbStatus IsNull(size_t column);
+  // Not 0 when the column is a long text or binary column, to be read with
+  // GetBlobData.
+  dbStatus IsBlob(size_t column);
+  // The value as text ("" for NULL); integers in decimal.
+  CString FieldAsStringEx(size_t column);
+  // The value as an integer (0 for NULL or text that is not a number).
+  long FieldAsLong(size_t column);
+  // A long value's bytes: UTF-16LE for text, the stored bytes for binary.
+  // Returns the byte count; the caller frees `data` (free()).  0 with
+  // `data` null for NULL or an empty value.
+  unsigned long GetBlobData(size_t column, CHeapPtr<unsigned char>& data);
+  // Ends the row set; the command may then take a new text.
+  void Close();
+
+  // Extension: while a batch is open, the statements of this command run in
+  // one engine transaction that commits when the batch ends (or the command
+  // is destroyed).  Each statement still succeeds or fails on its own: a
+  // refused statement leaves the others in place.  Used for bulk inserts.
+  bool BeginBatch();
+  bool EndBatch();
+
+ private:
+  KivOleDbConnection* m_connection = nullptr;
+  CString m_text;
+  std::unique_ptr<kivoledb::Cursor> m_cursor;
+  bool m_batch = false;
+};
+
+// The list of a catalogue's tables.
+class KIV_EXPORT KivOleDbTables : public KivOleDbErrorInfo {
+ public:
+  KivOleDbTables();
+  ~KivOleDbTables();
+  // Restrictions may be null.  Only `tableType` is honoured: "TABLE" lists
+  // the user tables, "VIEW" the views, null both.  False without an open
+  // connection.
+  bool Open(KivOleDbConnection* connection, const wchar_t* catalog, const wchar_t* schema,
+            const wchar_t* tableName, const wchar_t* tableType);
+  bool GetTableList(std::vector<CString>& names);
+
+ private:
+  std::vector<CString> m_names;
+  bool m_open = false;
+};
+
+class KIV_EXPORT KivOleDbHelper {
+ public:
+  // Builds an initialization string:
+  //   Provider=<provider>;Data Source=<dataSource>[;User ID=..][;Password=..]
+  //   [;<providerProperties>][;Extended Properties="<extendedProperties>"]
+  // Null or empty arguments are left out, except `dataSource`, which must not
+  // be null.  Values holding ';' or '"' are quoted.  False when dataSource
+  // or provider is null.
+  static bool FormatConnectString(CComBSTR& out, const wchar_t* dataSource, const wchar_t* userId,
+                                  const wchar_t* password, const wchar_t* provider,
+                                  const wchar_t* providerProperties, const wchar_t* extendedProperties);
+};
+
+#endif  // KIV_OLEDB_KIVPMOLEDB_H_

@@ -1,0 +1,63 @@
+// Conversions between the library's wchar_t text and the encodings that
+// cross its edges: UTF-16 (hashes, name lengths, blob bytes of long text
+// columns) and UTF-8 (the embedded engine, files, the terminal).
+//
+// On Linux wchar_t holds whole code points, so a character above U+FFFF is
+// one wchar_t here and two UTF-16 code units there.  Decoding never fails: a
+// lone surrogate is kept as the code unit's value, so text that came in as
+// UTF-16 goes back out unchanged.
+#ifndef KIV_PLATFORM_UTF16_H_
+#define KIV_PLATFORM_UTF16_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "KivExport.h"
+
+namespace kiv {
+
+// Number of UTF-16 code units that `text` needs.
+KIV_EXPORT size_t Utf16Length(std::wstring_view text);
+
+// Calls `unit` with each UTF-16 code unit of `text`, in order.
+template <typename F>
+void ForEachUtf16Unit(std::wstring_view text, F&& unit) {
+  for (wchar_t ch : text) {
+    auto cp = static_cast<uint32_t>(ch);
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      unit(static_cast<uint16_t>(0xD800 + (cp >> 10)));
+      unit(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      unit(static_cast<uint16_t>(cp));
+    }
+  }
+}
+
+// The longest prefix of `text` that needs at most `units` UTF-16 code units.
+// A character that would need a surrogate pair across the limit is left out
+// whole, so no half of a pair is ever produced.
+KIV_EXPORT std::wstring_view Utf16Prefix(std::wstring_view text, size_t units);
+
+// UTF-16 code units <-> wchar_t text (pairs joined, lone surrogates kept).
+KIV_EXPORT std::u16string ToUtf16(std::wstring_view text);
+KIV_EXPORT std::wstring FromUtf16(const char16_t* units, size_t count);
+// Little-endian bytes; an odd last byte is dropped.
+KIV_EXPORT std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount);
+KIV_EXPORT std::string ToUtf16LE(std::wstring_view text);
+
+// UTF-8.  A lone surrogate is written in the generalised form (3 bytes) so it
+// survives a round trip; invalid input bytes decode as U+FFFD.
+KIV_EXPORT std::string ToUtf8(std::wstring_view text);
+KIV_EXPORT std::wstring FromUtf8(std::string_view text);
+
+// Orders two texts by their UTF-16 code units, as the Windows string
+// functions do (differs from wchar_t order only for characters above U+FFFF
+// against U+E000..U+FFFF).
+KIV_EXPORT int CompareUtf16Order(std::wstring_view a, std::wstring_view b);
+
+}  // namespace kiv
+
+#endif  // KIV_PLATFORM_UTF16_H_

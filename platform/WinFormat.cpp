@@ -1,0 +1,119 @@
+#include "WinFormat.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+namespace kiv {
+
+bool TranslateWindowsFormat(const wchar_t* format, std::wstring& out) {
+  out.clear();
+  if (!format) return false;
+  for (const wchar_t* p = format; *p;) {
+    if (*p != L'%') {
+      out += *p++;
+      continue;
+    }
+    out += *p++;  // '%'
+    if (*p == L'%') {
+      out += *p++;
+      continue;
+    }
+    // Flags, width and precision pass through as they are.
+    while (*p && std::wcschr(L"-+ #0'", *p)) out += *p++;
+    while (*p == L'*' || (*p >= L'0' && *p <= L'9')) out += *p++;
+    if (*p == L'.') {
+      out += *p++;
+      while (*p == L'*' || (*p >= L'0' && *p <= L'9')) out += *p++;
+    }
+    // Length modifier, Windows spellings included.
+    enum { kNone, kShort, kLong } width = kNone;
+    std::wstring length;
+    for (;;) {
+      if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+        length = L"ll";
+        p += 3;
+      } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+        p += 3;
+      } else if (p[0] == L'I') {
+        length = L"z";
+        p += 1;
+      } else if (*p == L'h') {
+        width = kShort;
+        length += *p++;
+      } else if (*p == L'l' || *p == L'w') {
+        width = kLong;
+        length += (*p == L'w') ? L'l' : *p;
+        ++p;
+      } else if (*p && std::wcschr(L"Lqjzt", *p)) {
+        length += *p++;
+      } else {
+        break;
+      }
+    }
+    wchar_t conv = *p;
+    if (!conv) return false;  // a lone '%' at the end
+    ++p;
+    switch (conv) {
+      case L's':
+        out += (width == kShort) ? L"s" : L"ls";
+        break;
+      case L'S':
+        out += (width == kLong) ? L"ls" : L"s";
+        break;
+      case L'c':
+        out += (width == kShort) ? L"c" : L"lc";
+        break;
+      case L'C':
+        out += (width == kLong) ? L"lc" : L"c";
+        break;
+      case L'n':
+        return false;
+      default:
+        out += length;
+        out += conv;
+        break;
+    }
+  }
+  return true;
+}
+
+int WinVsnwprintf(wchar_t* buffer, size_t size, const wchar_t* format, va_list args) {
+  if (!buffer || size == 0) return -1;
+  buffer[0] = L'\0';
+  std::wstring fmt;
+  if (!TranslateWindowsFormat(format, fmt)) return -1;
+  int n = std::vswprintf(buffer, size, fmt.c_str(), args);
+  if (n < 0) buffer[0] = L'\0';
+  return n;
+}
+
+bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
+  std::wstring fmt;
+  if (!TranslateWindowsFormat(format, fmt)) return false;
+
+  // Most statements fit a small buffer; only longer output pays for a
+  // memory stream, which has no limit.
+  wchar_t small[1024];
+  va_list again;
+  va_copy(again, args);
+  int n = std::vswprintf(small, sizeof small / sizeof small[0], fmt.c_str(), again);
+  va_end(again);
+  if (n >= 0) {
+    out.append(small, static_cast<size_t>(n));
+    return true;
+  }
+  wchar_t* grown = nullptr;
+  size_t grownLength = 0;
+  FILE* stream = open_wmemstream(&grown, &grownLength);
+  if (!stream) return false;
+  va_copy(again, args);
+  n = std::vfwprintf(stream, fmt.c_str(), again);
+  va_end(again);
+  std::fclose(stream);
+  if (n >= 0) out.append(grown, grownLength);
+  std::free(grown);
+  return n >= 0;
+}
+
+}  // namespace kiv
