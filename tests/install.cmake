@@ -1,0 +1,11 @@
+# Installs the library into a scratch prefix, then builds and runs a
+# separate host project against it with find_package(KivPlcDb).
+set(KIV_INSTALL_TEST_DIR ${CMAKE_CURRENT_BINARY_DIR}/install-test)
+add_test(NAME install_and_find_package
+  COMMAND ${CMAKE_COMMAND}
+    -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+    -DBINARY_DIR=${PROJECT_BINARY_DIR}
+    -DWORK_DIR=${KIV_INSTALL_TEST_DIR}
+    -DHELLO=$<TARGET_FILE:hello_catalogue>
+    -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/run.cmake)
+set_tests_properties(install_and_find_package PROPERTIES TIMEOUT 300)

@@ -1,0 +1,106 @@
+// The platform layer: Windows formatting rules on glibc, the bounded
+// statement formatter, UTF-16 counting and the string class's edges.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "KivPlcDbIO.h"
+#include "Utf16.h"
+#include "WinFormat.h"
+
+namespace {
+
+TEST(WinFormat, TranslatesWindowsConversions) {
+  struct Case {
+    const wchar_t* windows;
+    const wchar_t* glibc;
+  } cases[] = {
+      {L"[%s]='%s'", L"[%ls]='%ls'"}, {L"%S", L"%s"},          {L"%hs|%ls|%ws", L"%s|%ls|%ls"},
+      {L"%c%C", L"%lc%c"},            {L"%ld %d", L"%ld %d"},  {L"%I64d %I32d %Iu", L"%lld %d %zu"},
+      {L"100%%", L"100%%"},           {L"%-10.3s", L"%-10.3ls"},
+  };
+  for (const auto& c : cases) {
+    std::wstring out;
+    ASSERT_TRUE(kiv::TranslateWindowsFormat(c.windows, out)) << kiv::ToUtf8(c.windows);
+    EXPECT_EQ(out, c.glibc) << kiv::ToUtf8(c.windows);
+  }
+  std::wstring out;
+  EXPECT_FALSE(kiv::TranslateWindowsFormat(L"%n", out));
+  EXPECT_FALSE(kiv::TranslateWindowsFormat(L"trailing %", out));
+}
+
+TEST(CStringFormat, WideArgumentsAndNoLengthLimit) {
+  CString s;
+  s.Format(L"[%s] %ld %d '%s'", L"Tabelle_Ü", 42L, -7, L"\U0001F600");
+  EXPECT_EQ(s, CString(L"[Tabelle_Ü] 42 -7 '\U0001F600'"));
+
+  std::wstring big(50000, L'x');
+  s.Format(L"<%s>", big.c_str());
+  EXPECT_EQ(s.GetLength(), 50002);
+  s.AppendFormat(L"%d", 5);
+  EXPECT_EQ(s.Right(2), CString(L">5"));
+}
+
+TEST(FormatSql, BufferLimitAndEmptyOutput) {
+  // 10239 characters of output fit; one more returns the format text.
+  std::wstring fits(10239 - 2, L'a');
+  EXPECT_EQ(FormatSql(L"[%s]", fits.c_str()).GetLength(), 10239);
+  std::wstring over(10240 - 2, L'a');
+  EXPECT_EQ(FormatSql(L"[%s]", over.c_str()), CString(L"[%s]"));
+  // Empty output counts as failure.
+  EXPECT_EQ(FormatSql(L"%s", L""), CString(L"%s"));
+  EXPECT_EQ(FormatSql(L"%d-%s", 3, L"x"), CString(L"3-x"));
+}
+
+TEST(Utf16, CountsPairsAndNeverSplitsThem) {
+  std::wstring text = L"ab\U0001F600c";
+  EXPECT_EQ(kiv::Utf16Length(text), 5u);
+  EXPECT_EQ(kiv::Utf16Prefix(text, 3), L"ab");  // the pair would straddle the cut
+  EXPECT_EQ(kiv::Utf16Prefix(text, 4), L"ab\U0001F600");
+  std::string le = kiv::ToUtf16LE(text);
+  ASSERT_EQ(le.size(), 10u);
+  EXPECT_EQ(kiv::FromUtf16LE(reinterpret_cast<const unsigned char*>(le.data()), le.size()), text);
+  // An odd last byte is dropped; a lone surrogate survives both ways.
+  EXPECT_EQ(kiv::FromUtf16LE(reinterpret_cast<const unsigned char*>("a\0b\0c"), 5), L"ab");
+  std::wstring lone(1, static_cast<wchar_t>(0xD800));
+  EXPECT_EQ(kiv::FromUtf8(kiv::ToUtf8(lone)), lone);
+  EXPECT_EQ(kiv::FromUtf8(kiv::ToUtf8(L"Müller \U0001F600")), L"Müller \U0001F600");
+}
+
+TEST(CString, OrderingAndCaseRules) {
+  // UTF-16 order puts a character above U+FFFF (a surrogate pair) before
+  // U+E000..U+FFFF, unlike code point order.
+  EXPECT_LT(CString(L"\U0001F600").Compare(L"\uFFFD"), 0);
+  EXPECT_LT(CString(L"ABC").Compare(L"abc"), 0);
+  EXPECT_EQ(CString(L"Ab").CompareNoCase(L"aB"), 0);
+  EXPECT_NE(CString(L"Ä").CompareNoCase(L"ä"), 0);  // only A-Z fold
+  CString s(L"Series 5 Digital In");
+  EXPECT_EQ(s.Replace(L' ', L'_'), 3);
+  EXPECT_EQ(s, CString(L"Series_5_Digital_In"));
+  EXPECT_EQ(s.Replace(L"_", L"__"), 3);
+  EXPECT_EQ(s.Find(L"Digital"), 10);
+  EXPECT_EQ(s.Mid(10, 7), CString(L"Digital"));
+  EXPECT_EQ(CString(L"abc").Left(10), CString(L"abc"));
+  EXPECT_EQ(CString(static_cast<const wchar_t*>(nullptr)).GetLength(), 0);
+
+  CString b(L"xyz");
+  wchar_t* buffer = b.GetBuffer(10);
+  buffer[1] = L'\0';
+  b.ReleaseBuffer();
+  EXPECT_EQ(b, CString(L"x"));
+}
+
+TEST(CComBSTR, NullIsNotEmpty) {
+  CComBSTR null;
+  EXPECT_TRUE(!null);
+  CComBSTR empty(L"");
+  EXPECT_FALSE(!empty);
+  EXPECT_EQ(empty.Length(), 0u);
+  CComBSTR copy(L"Data Source=x");
+  copy.Append(L";Mode=Read");
+  EXPECT_STREQ(static_cast<const wchar_t*>(copy), L"Data Source=x;Mode=Read");
+  CComBSTR moved(std::move(copy));
+  EXPECT_EQ(moved.Length(), 23u);
+}
+
+}  // namespace
