@@ -65,7 +65,7 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
   KivOleDbConnection& operator=(const KivOleDbConnection&) = delete;
 
   // Opens the catalogue that the initialization string names (properties in
-  // the README).  Returns 0 on success and a negative code on failure, with
+  // docs/connection-string.md).  Returns 0 on success and a negative code on failure, with
   // the reason in the error information; nothing is ever created.  Opening
   // an open connection closes it first.  `promptUser` is ignored: there is
   // no user interface.
@@ -103,6 +103,8 @@ class KIV_EXPORT KivOleDbConnectionCache {
   KivOleDbConnection* Connect(const CComBSTR& initString, bool promptUser);
   // Takes back a connection that Connect gave; sets `connection` to null.
   // A connection with other holders (AddRef) only loses one reference.
+  // The last reference makes it idle, or closes and deletes it when it is
+  // not open, not one of this cache's, or enough idle ones are kept.
   void Cache(KivOleDbConnection*& connection);
 
   const CString& LastError() const { return m_lastError; }
@@ -157,9 +159,15 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   bool EndBatch();
 
  private:
+  // The connection's engine, or null with "not connected" error information.
+  kivoledb::DriverConnection* Engine();
+  bool HasColumn(size_t column) const;
+
   KivOleDbConnection* m_connection = nullptr;
   CString m_text;
   std::unique_ptr<kivoledb::Cursor> m_cursor;
+  bool m_executed = false;    // the last Execute succeeded and Close has not run
+  bool m_rowCurrent = false;  // FetchNext returned kDbOk
   bool m_batch = false;
 };
 
@@ -168,9 +176,11 @@ class KIV_EXPORT KivOleDbTables : public KivOleDbErrorInfo {
  public:
   KivOleDbTables();
   ~KivOleDbTables();
-  // Restrictions may be null.  Only `tableType` is honoured: "TABLE" lists
-  // the user tables, "VIEW" the views, null both.  False without an open
-  // connection.
+  // Restrictions may be null.  `tableType` "TABLE" lists the user tables,
+  // "VIEW" the views, null both (any other type: none); `tableName` keeps
+  // only that name (without regard to case); catalog and schema are
+  // ignored.  Names come sorted.  False without an open connection.
+  // GetTableList replaces `names` with the list.
   bool Open(KivOleDbConnection* connection, const wchar_t* catalog, const wchar_t* schema,
             const wchar_t* tableName, const wchar_t* tableType);
   bool GetTableList(std::vector<CString>& names);
@@ -186,8 +196,9 @@ class KIV_EXPORT KivOleDbHelper {
   //   Provider=<provider>;Data Source=<dataSource>[;User ID=..][;Password=..]
   //   [;<providerProperties>][;Extended Properties="<extendedProperties>"]
   // Null or empty arguments are left out, except `dataSource`, which must not
-  // be null.  Values holding ';' or '"' are quoted.  False when dataSource
-  // or provider is null.
+  // be null.  Values holding ';' or '"', or with blanks at either end, are
+  // put in double quotes (an inner '"' doubled); `providerProperties` goes
+  // in as it is.  False when dataSource is null or provider null or empty.
   static bool FormatConnectString(CComBSTR& out, const wchar_t* dataSource, const wchar_t* userId,
                                   const wchar_t* password, const wchar_t* provider,
                                   const wchar_t* providerProperties, const wchar_t* extendedProperties);

@@ -1,0 +1,69 @@
+#include <algorithm>
+#include <mutex>
+
+#include "Driver.h"
+#include "sqlite/SqliteDriver.h"
+
+namespace kivoledb {
+
+Cursor::~Cursor() = default;
+DriverConnection::~DriverConnection() = default;
+Driver::~Driver() = default;
+
+bool DriverConnection::BeginBatch(std::wstring&) { return true; }
+bool DriverConnection::EndBatch(std::wstring&) { return true; }
+
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  // Asked from the back: drivers registered later come first.
+  std::vector<std::shared_ptr<Driver>> drivers;
+};
+
+// Built on first use, so registering from a static initialiser elsewhere
+// cannot run before the built-in drivers are in place.
+Registry& TheRegistry() {
+  static Registry* registry = [] {
+    auto* r = new Registry;  // never destroyed: drivers may be used at exit
+    r->drivers.push_back(MakeSqliteDriver());
+    return r;
+  }();
+  return *registry;
+}
+
+}  // namespace
+
+void RegisterDriver(std::shared_ptr<Driver> driver) {
+  if (!driver) return;
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.drivers.push_back(std::move(driver));
+}
+
+void UnregisterDriver(const std::shared_ptr<Driver>& driver) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.drivers.erase(std::remove(r.drivers.begin(), r.drivers.end(), driver), r.drivers.end());
+}
+
+std::shared_ptr<Driver> FindDriver(const Properties& properties, std::wstring& error) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  const std::wstring wanted = properties.Get(L"Driver");
+  if (!wanted.empty()) {
+    CaseInsensitiveLess less;
+    for (auto it = r.drivers.rbegin(); it != r.drivers.rend(); ++it) {
+      std::wstring name = (*it)->Name();
+      if (!less(name, wanted) && !less(wanted, name)) return *it;
+    }
+    error = L"no driver is named \"" + wanted + L"\"";
+    return nullptr;
+  }
+  for (auto it = r.drivers.rbegin(); it != r.drivers.rend(); ++it)
+    if ((*it)->Accepts(properties)) return *it;
+  error = L"no driver can open \"" + properties.Get(L"Data Source") + L"\"";
+  return nullptr;
+}
+
+}  // namespace kivoledb

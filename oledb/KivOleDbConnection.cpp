@@ -1,0 +1,45 @@
+#include <cstdint>
+
+#include "Driver.h"
+#include "KivPmOleDb.h"
+
+namespace {
+// The COM codes the library tests with "0 or more is success".
+constexpr long kSOk = 0;
+constexpr long kEFail = static_cast<int32_t>(0x80004005u);
+}  // namespace
+
+const CString& KivOleDbErrorInfo::GetErrorInfo(bool /*fromCommand*/) const { return m_strError; }
+
+KivOleDbConnection::KivOleDbConnection() = default;
+KivOleDbConnection::~KivOleDbConnection() = default;
+
+long KivOleDbConnection::OpenFromInitializationString(const CComBSTR& initString, bool /*promptUser*/) {
+  Close();
+  ClearErrorInfo();
+  kivoledb::Properties properties;
+  std::wstring error;
+  if (!kivoledb::Properties::Parse(initString, properties, error)) {
+    SetErrorInfo(CString(L"cannot open a catalogue: " + error));
+    return kEFail;
+  }
+  std::shared_ptr<kivoledb::Driver> driver = kivoledb::FindDriver(properties, error);
+  if (!driver) {
+    SetErrorInfo(CString(L"cannot open the catalogue \"" + properties.Get(L"Data Source") + L"\": " + error));
+    return kEFail;
+  }
+  m_driver = driver->Open(properties, error);
+  if (!m_driver) {
+    SetErrorInfo(CString(error));
+    return kEFail;
+  }
+  return kSOk;
+}
+
+void KivOleDbConnection::Close() { m_driver.reset(); }
+
+bool KivOleDbConnection::IsOpen() const { return m_driver != nullptr; }
+
+long KivOleDbConnection::AddRef() { return ++m_refs; }
+
+long KivOleDbConnection::Release() { return m_refs > 0 ? --m_refs : 0; }

@@ -1,0 +1,71 @@
+#include "KivPmOleDb.h"
+
+namespace {
+// Idle connections kept per initialization string; more than this many
+// idle at once means a burst has passed, and the rest are closed.
+constexpr size_t kMaxIdlePerString = 4;
+}  // namespace
+
+KivOleDbConnectionCache* KivOleDbConnectionCache::m_theCache = nullptr;
+
+KivOleDbConnectionCache::KivOleDbConnectionCache() = default;
+
+KivOleDbConnectionCache::~KivOleDbConnectionCache() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto& entry : m_idle) {
+    entry.second->Close();
+    delete entry.second;
+  }
+  m_idle.clear();
+}
+
+KivOleDbConnection* KivOleDbConnectionCache::Connect(const CComBSTR& initString, bool promptUser) {
+  const std::wstring key = initString.m_str ? std::wstring(initString.m_str) : std::wstring();
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_idle.find(key);
+    if (it != m_idle.end()) {
+      KivOleDbConnection* connection = it->second;
+      m_idle.erase(it);
+      m_busy.emplace(connection, key);
+      return connection;
+    }
+  }
+  // Opened outside the lock: opening may wait on the file's busy timeout,
+  // and other threads' connections should not wait with it.
+  auto* connection = new KivOleDbConnection;
+  if (connection->OpenFromInitializationString(initString, promptUser) < 0) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = connection->GetErrorInfo(false);
+    delete connection;
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_busy.emplace(connection, key);
+  return connection;
+}
+
+void KivOleDbConnectionCache::Cache(KivOleDbConnection*& connection) {
+  if (!connection) return;
+  KivOleDbConnection* given = connection;
+  connection = nullptr;
+  if (given->Release() > 0) return;  // other holders still use it
+  std::unique_lock<std::mutex> lock(m_mutex);
+  auto it = m_busy.find(given);
+  if (it == m_busy.end() || !given->IsOpen() || m_idle.count(it->second) >= kMaxIdlePerString) {
+    // Not ours, or not worth keeping: it ends here.
+    if (it != m_busy.end()) m_busy.erase(it);
+    lock.unlock();
+    given->Close();
+    delete given;
+    return;
+  }
+  given->AddRef();  // back to the one reference a fresh connection has
+  m_idle.emplace(std::move(it->second), given);
+  m_busy.erase(it);
+}
+
+size_t KivOleDbConnectionCache::IdleCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_idle.size();
+}

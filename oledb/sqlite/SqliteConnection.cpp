@@ -1,0 +1,270 @@
+#include "SqliteConnection.h"
+
+#include <list>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+#include "AccessDdl.h"
+#include "Utf16.h"
+
+namespace kivoledb {
+
+// The database handle and its pool of prepared read statements.  A
+// statement in use by a cursor is out of the pool, so two cursors never
+// share one; it goes back when the cursor ends.
+struct SqliteHandle {
+  static constexpr size_t kPoolSize = 32;
+
+  explicit SqliteHandle(sqlite3* database) : db(database) {}
+  ~SqliteHandle() {
+    for (auto& entry : lru) sqlite3_finalize(entry.second);
+    sqlite3_close_v2(db);
+  }
+
+  sqlite3_stmt* Take(const std::string& sql) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = index.find(sql);
+    if (it == index.end()) return nullptr;
+    sqlite3_stmt* stmt = it->second->second;
+    lru.erase(it->second);
+    index.erase(it);
+    return stmt;
+  }
+
+  void Give(std::string sql, sqlite3_stmt* stmt) {
+    sqlite3_reset(stmt);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (index.count(sql)) {
+      sqlite3_finalize(stmt);
+      return;
+    }
+    if (lru.size() >= kPoolSize) {
+      sqlite3_finalize(lru.back().second);
+      index.erase(lru.back().first);
+      lru.pop_back();
+    }
+    lru.emplace_front(std::move(sql), stmt);
+    index.emplace(lru.front().first, lru.begin());
+  }
+
+  sqlite3* db;
+  std::mutex mutex;
+  std::list<std::pair<std::string, sqlite3_stmt*>> lru;  // most recent first
+  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index;
+};
+
+namespace {
+
+class SqliteCursor : public Cursor {
+ public:
+  SqliteCursor(std::shared_ptr<SqliteHandle> handle, sqlite3_stmt* stmt, std::string sql, bool pooled)
+      : m_handle(std::move(handle)), m_stmt(stmt), m_sql(std::move(sql)), m_pooled(pooled) {}
+  ~SqliteCursor() override {
+    if (m_pooled)
+      m_handle->Give(std::move(m_sql), m_stmt);
+    else
+      sqlite3_finalize(m_stmt);
+  }
+
+  int Next(std::wstring& error) override {
+    int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) return 1;
+    if (rc != SQLITE_DONE) error = SqliteError(m_handle->db);
+    // Ends the read transaction now rather than when the command goes, so
+    // a finished reader never holds an old snapshot.
+    sqlite3_reset(m_stmt);
+    return rc == SQLITE_DONE ? 0 : -1;
+  }
+
+  size_t ColumnCount() const override { return static_cast<size_t>(sqlite3_column_count(m_stmt)); }
+  bool IsNull(size_t column) const override { return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_NULL; }
+
+  bool IsLong(size_t column) const override {
+    const char* declared = sqlite3_column_decltype(m_stmt, Index(column));
+    // An expression has no declared type; its value's kind decides.
+    if (!declared) return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_BLOB;
+    return IsLongDeclaredType(declared);
+  }
+
+  std::wstring Text(size_t column) const override {
+    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, Index(column)));
+    if (!p) return std::wstring();
+    return kiv::FromUtf8(std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, Index(column)))));
+  }
+
+  long long Integer(size_t column) const override { return sqlite3_column_int64(m_stmt, Index(column)); }
+
+  std::string LongBytes(size_t column) const override {
+    int i = Index(column);
+    if (sqlite3_column_type(m_stmt, i) == SQLITE_BLOB) {
+      auto* p = static_cast<const char*>(sqlite3_column_blob(m_stmt, i));
+      return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, i))) : std::string();
+    }
+    return kiv::ToUtf16LE(Text(column));
+  }
+
+ private:
+  static int Index(size_t column) { return static_cast<int>(column) - 1; }
+
+  std::shared_ptr<SqliteHandle> m_handle;
+  sqlite3_stmt* m_stmt;
+  std::string m_sql;
+  bool m_pooled;
+};
+
+// What follows the first statement of a text: blanks, semicolons and
+// comments are allowed, anything else is a second statement.
+std::string_view SecondStatement(const char* tail, const char* end) {
+  const char* p = tail;
+  while (p < end) {
+    char c = *p;
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || c == ';') {
+      ++p;
+    } else if (c == '-' && p + 1 < end && p[1] == '-') {
+      while (p < end && *p != '\n') ++p;
+    } else if (c == '/' && p + 1 < end && p[1] == '*') {
+      p += 2;
+      while (p + 1 < end && !(p[0] == '*' && p[1] == '/')) ++p;
+      p = p + 1 < end ? p + 2 : end;
+    } else {
+      return std::string_view(p, static_cast<size_t>(end - p));
+    }
+  }
+  return std::string_view();
+}
+
+bool Exec(sqlite3* db, const char* sql, std::wstring& error) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  error = SqliteError(db);
+  return false;
+}
+
+}  // namespace
+
+std::wstring SqliteError(sqlite3* db) {
+  const char* message = db ? sqlite3_errmsg(db) : nullptr;
+  return message ? kiv::FromUtf8(message) : std::wstring(L"out of memory");
+}
+
+SqliteConnection::SqliteConnection(sqlite3* db) : m_handle(std::make_shared<SqliteHandle>(db)) {}
+
+SqliteConnection::~SqliteConnection() {
+  // An open batch is kept, not lost: statements in it reported success.
+  if (m_batchOwnsTransaction && !sqlite3_get_autocommit(m_handle->db)) {
+    std::wstring ignored;
+    if (!Exec(m_handle->db, "COMMIT", ignored)) Exec(m_handle->db, "ROLLBACK", ignored);
+  }
+}
+
+bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
+  cursor.reset();
+  std::wstring rewritten;
+  const std::wstring* text = &sql;
+  switch (RewriteAccessDdl(sql, rewritten, error)) {
+    case DdlOutcome::kRefused:
+      return false;
+    case DdlOutcome::kRewritten:
+      text = &rewritten;
+      break;
+    case DdlOutcome::kUnchanged:
+      break;
+  }
+  std::string utf8 = kiv::ToUtf8(*text);
+  sqlite3* db = m_handle->db;
+  sqlite3_stmt* stmt = m_handle->Take(utf8);
+  if (!stmt) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v3(db, utf8.data(), static_cast<int>(utf8.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
+                           &tail) != SQLITE_OK) {
+      error = SqliteError(db);
+      return false;
+    }
+    if (!stmt) {
+      error = L"the statement text is empty";
+      return false;
+    }
+    std::string_view rest = SecondStatement(tail, utf8.data() + utf8.size());
+    if (!rest.empty()) {
+      sqlite3_finalize(stmt);
+      constexpr size_t kShown = 60;
+      std::wstring shown = kiv::FromUtf8(rest.substr(0, kShown));
+      error = L"only one statement may run at a time; the text after the first statement is refused: \"" + shown +
+              (rest.size() > kShown ? L"...\"" : L"\"");
+      return false;
+    }
+  }
+  if (sqlite3_column_count(stmt) > 0) {
+    // Statements that change nothing are the ones run again with the same
+    // text (lookups, counts); the others carry their values in the text.
+    bool pooled = sqlite3_stmt_readonly(stmt) != 0;
+    cursor = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(utf8), pooled);
+    return true;
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  }
+  bool ok = rc == SQLITE_DONE;
+  if (!ok) error = SqliteError(db);
+  sqlite3_finalize(stmt);
+  // I/O errors, a full disk and the like roll the whole transaction back,
+  // not only the statement.
+  if (!ok && m_batchOwnsTransaction && sqlite3_get_autocommit(db)) {
+    m_batchOwnsTransaction = false;
+    error += L" (the engine rolled back the whole batch)";
+  }
+  return ok;
+}
+
+bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) {
+  names.clear();
+  if (!tables && !views) return true;
+  const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                    : tables        ? "SELECT name FROM sqlite_master WHERE type = 'table' "
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                    : "SELECT name FROM sqlite_master WHERE type = 'view' ORDER BY name";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(m_handle->db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
+    error = SqliteError(m_handle->db);
+    return false;
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    names.push_back(kiv::FromUtf8(p ? p : ""));
+  }
+  if (rc != SQLITE_DONE) error = SqliteError(m_handle->db);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
+}
+
+bool SqliteConnection::BeginBatch(std::wstring& error) {
+  if (m_batchDepth++ > 0) return true;
+  sqlite3* db = m_handle->db;
+  // A transaction opened by a statement text belongs to whoever opened it.
+  if (!sqlite3_get_autocommit(db)) return true;
+  // IMMEDIATE takes the write lock now, waiting under the busy timeout;
+  // a deferred start could fail later with no way to wait.
+  if (!Exec(db, "BEGIN IMMEDIATE", error)) {
+    m_batchDepth = 0;
+    return false;
+  }
+  m_batchOwnsTransaction = true;
+  return true;
+}
+
+bool SqliteConnection::EndBatch(std::wstring& error) {
+  if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  if (!m_batchOwnsTransaction) return true;
+  m_batchOwnsTransaction = false;
+  sqlite3* db = m_handle->db;
+  if (sqlite3_get_autocommit(db)) return true;  // ended by a statement text
+  if (Exec(db, "COMMIT", error)) return true;
+  std::wstring ignored;
+  if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK", ignored);
+  error += L" (the batch was rolled back)";
+  return false;
+}
+
+}  // namespace kivoledb

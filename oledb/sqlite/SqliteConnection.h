@@ -1,0 +1,43 @@
+// One open SQLite catalogue: runs statements (one per text, CREATE TABLE
+// rewritten by AccessDdl), keeps a small pool of prepared read statements
+// keyed by text, and holds the batch transaction.
+#ifndef KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
+#define KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Driver.h"
+
+namespace kivoledb {
+
+struct SqliteHandle;
+
+class SqliteConnection : public DriverConnection {
+ public:
+  // Takes ownership of `db`, which is open and set up.
+  explicit SqliteConnection(sqlite3* db);
+  ~SqliteConnection() override;
+
+  bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;
+  bool ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) override;
+  bool BeginBatch(std::wstring& error) override;
+  bool EndBatch(std::wstring& error) override;
+
+ private:
+  // Shared with the cursors, so a cursor that outlives its connection
+  // still finalizes its statement safely.
+  std::shared_ptr<SqliteHandle> m_handle;
+  int m_batchDepth = 0;
+  bool m_batchOwnsTransaction = false;
+};
+
+// The engine's text for the last failure on `db`.
+std::wstring SqliteError(sqlite3* db);
+
+}  // namespace kivoledb
+
+#endif  // KIV_OLEDB_SQLITE_SQLITECONNECTION_H_

@@ -1,0 +1,188 @@
+#include "SqliteDriver.h"
+
+#include <sqlite3.h>
+
+#include <cwchar>
+#include <filesystem>
+
+#include "SqliteConnection.h"
+#include "Utf16.h"
+
+namespace kivoledb {
+namespace {
+
+std::wstring Upper(std::wstring s) {
+  for (wchar_t& c : s)
+    if (c >= L'a' && c <= L'z') c -= L'a' - L'A';
+  return s;
+}
+
+std::wstring Trim(const std::wstring& s) {
+  size_t b = s.find_first_not_of(L" \t");
+  if (b == std::wstring::npos) return std::wstring();
+  return s.substr(b, s.find_last_not_of(L" \t") - b + 1);
+}
+
+bool EndsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
+  size_t n = std::wcslen(suffix);
+  return s.size() >= n && Upper(s.substr(s.size() - n)) == Upper(suffix);
+}
+
+struct OpenOptions {
+  bool readOnly = false;
+  const char* journalPragma = "PRAGMA journal_mode=WAL";
+  const char* syncPragma = "PRAGMA synchronous=FULL";
+  int busyTimeoutMs = 10000;
+};
+
+// Pragma texts come from these tables only, never from the string itself.
+struct Choice {
+  const wchar_t* value;
+  const char* pragma;
+};
+constexpr Choice kJournalModes[] = {{L"WAL", "PRAGMA journal_mode=WAL"},
+                                    {L"DELETE", "PRAGMA journal_mode=DELETE"},
+                                    {L"TRUNCATE", "PRAGMA journal_mode=TRUNCATE"},
+                                    {L"PERSIST", "PRAGMA journal_mode=PERSIST"}};
+constexpr Choice kSynchronous[] = {{L"FULL", "PRAGMA synchronous=FULL"},
+                                   {L"EXTRA", "PRAGMA synchronous=EXTRA"},
+                                   {L"NORMAL", "PRAGMA synchronous=NORMAL"},
+                                   {L"OFF", "PRAGMA synchronous=OFF"}};
+
+template <size_t N>
+bool Pick(const Properties& properties, const wchar_t* name, const Choice (&choices)[N], const char*& pragma,
+          std::wstring& error) {
+  if (!properties.Has(name)) return true;
+  std::wstring value = Upper(Trim(properties.Get(name)));
+  for (const Choice& c : choices) {
+    if (value == c.value) {
+      pragma = c.pragma;
+      return true;
+    }
+  }
+  error = L"the value \"" + properties.Get(name) + L"\" of " + name + L" is not known (one of";
+  for (const Choice& c : choices) error += std::wstring(L" ") + c.value;
+  error += L")";
+  return false;
+}
+
+bool ParseOptions(const Properties& properties, OpenOptions& options, std::wstring& error) {
+  if (properties.Has(L"Mode")) {
+    // OLE DB modes combine with '|': "Read|Share Deny None".  Share modes
+    // mean nothing here; the engine locks as it needs.
+    std::wstring mode = properties.Get(L"Mode");
+    bool read = false, write = false;
+    size_t start = 0;
+    for (;;) {
+      size_t bar = mode.find(L'|', start);
+      std::wstring part = Upper(Trim(mode.substr(start, bar == std::wstring::npos ? bar : bar - start)));
+      if (part == L"READ") {
+        read = true;
+      } else if (part == L"WRITE" || part == L"READWRITE") {
+        write = true;
+      } else if (part.rfind(L"SHARE ", 0) != 0) {
+        error = L"the Mode \"" + mode + L"\" is not known (Read, ReadWrite, or either with |Share ...)";
+        return false;
+      }
+      if (bar == std::wstring::npos) break;
+      start = bar + 1;
+    }
+    options.readOnly = read && !write;
+  }
+  if (!Pick(properties, L"Journal Mode", kJournalModes, options.journalPragma, error)) return false;
+  if (!Pick(properties, L"Synchronous", kSynchronous, options.syncPragma, error)) return false;
+  if (properties.Has(L"Busy Timeout")) {
+    std::wstring value = Trim(properties.Get(L"Busy Timeout"));
+    wchar_t* end = nullptr;
+    long long ms = std::wcstoll(value.c_str(), &end, 10);
+    if (value.empty() || *end != L'\0' || ms < 0 || ms > 24LL * 3600 * 1000) {
+      error = L"the Busy Timeout \"" + value + L"\" is not a number of milliseconds (0 to 86400000)";
+      return false;
+    }
+    options.busyTimeoutMs = static_cast<int>(ms);
+  }
+  return true;
+}
+
+// The first read of the file: tells a non-database apart, and a database
+// that is not a catalogue.  0: a catalogue; otherwise the reason.
+std::wstring CheckCatalogue(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* sql =
+      "SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+      "AND name COLLATE NOCASE IN ('PLC_MANUFACTURER', 'PLC_STYLES', 'PLC_MSG')";
+  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
+  long long found = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
+  std::wstring reason;
+  if (rc != SQLITE_ROW) {
+    reason = (sqlite3_errcode(db) == SQLITE_NOTADB ? L"it is not an SQLite database (" : L"it cannot be read (") +
+             SqliteError(db) + L")";
+  } else if (found == 0) {
+    reason = L"it is an SQLite database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
+             L"so it is not a catalogue";
+  }
+  sqlite3_finalize(stmt);
+  return reason;
+}
+
+class SqliteDriver : public Driver {
+ public:
+  std::wstring Name() const override { return kSqliteDriverName; }
+
+  // Access files belong to the Access reader.
+  bool Accepts(const Properties& properties) const override {
+    std::wstring source = properties.Get(L"Data Source");
+    return !EndsWithNoCase(source, L".mdb") && !EndsWithNoCase(source, L".accdb");
+  }
+
+  std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {
+    const std::wstring path = properties.Get(L"Data Source");
+    auto fail = [&](const std::wstring& reason) {
+      error = L"cannot open the catalogue \"" + path + L"\": " + reason;
+      return nullptr;
+    };
+    if (path.empty()) {
+      error = L"cannot open a catalogue: the initialization string gives no Data Source";
+      return nullptr;
+    }
+    OpenOptions options;
+    std::wstring reason;
+    if (!ParseOptions(properties, options, reason)) return fail(reason);
+
+    // sqlite3_open_v2 without SQLITE_OPEN_CREATE would fail on these too,
+    // but only with "unable to open database file".
+    std::error_code ec;
+    auto status = std::filesystem::status(std::filesystem::path(path), ec);
+    if (!std::filesystem::exists(status)) return fail(L"the file does not exist");
+    if (std::filesystem::is_directory(status)) return fail(L"it is a directory, not a file");
+
+    sqlite3* db = nullptr;
+    int flags = options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    if (sqlite3_open_v2(kiv::ToUtf8(path).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+      reason = SqliteError(db);
+      sqlite3_close(db);
+      return fail(reason);
+    }
+    sqlite3_busy_timeout(db, options.busyTimeoutMs);
+    // Checked before any pragma: those could write to a file that is not ours.
+    reason = CheckCatalogue(db);
+    // A file we may not write opens read-only; pragmas would only fail there.
+    if (reason.empty() && !sqlite3_db_readonly(db, "main")) {
+      if (sqlite3_exec(db, options.journalPragma, nullptr, nullptr, nullptr) != SQLITE_OK ||
+          sqlite3_exec(db, options.syncPragma, nullptr, nullptr, nullptr) != SQLITE_OK)
+        reason = SqliteError(db);
+    }
+    if (!reason.empty()) {
+      sqlite3_close(db);
+      return fail(reason);
+    }
+    return std::make_unique<SqliteConnection>(db);
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<Driver> MakeSqliteDriver() { return std::make_shared<SqliteDriver>(); }
+
+}  // namespace kivoledb
