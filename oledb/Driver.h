@@ -23,7 +23,7 @@
 namespace kivoledb {
 
 // Initialization-string properties, names compared without regard to case.
-struct CaseInsensitiveLess {
+struct KIV_EXPORT CaseInsensitiveLess {
   bool operator()(const std::wstring& a, const std::wstring& b) const;
 };
 class KIV_EXPORT Properties {

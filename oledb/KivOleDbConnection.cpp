@@ -42,4 +42,10 @@ bool KivOleDbConnection::IsOpen() const { return m_driver != nullptr; }
 
 long KivOleDbConnection::AddRef() { return ++m_refs; }
 
-long KivOleDbConnection::Release() { return m_refs > 0 ? --m_refs : 0; }
+long KivOleDbConnection::Release() {
+  long refs = m_refs.load();
+  // Never below 0: a holder that releases too often must not wrap around.
+  while (refs > 0 && !m_refs.compare_exchange_weak(refs, refs - 1)) {
+  }
+  return refs > 0 ? refs - 1 : 0;
+}

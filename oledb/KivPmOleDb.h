@@ -13,6 +13,7 @@
 #ifndef KIV_OLEDB_KIVPMOLEDB_H_
 #define KIV_OLEDB_KIVPMOLEDB_H_
 
+#include <atomic>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -83,7 +84,7 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
 
  private:
   std::unique_ptr<kivoledb::DriverConnection> m_driver;
-  long m_refs = 1;
+  std::atomic<long> m_refs{1};  // copies of one database object may live on different threads
 };
 
 // Process-wide pool of open connections, keyed by initialization string.
