@@ -1,3 +1,5 @@
+#include <cwctype>
+
 #include "KivPmOleDb.h"
 
 namespace {
@@ -6,9 +8,10 @@ namespace {
 // goes in double quotes, an inner double quote doubled.
 std::wstring Value(const wchar_t* text) {
   std::wstring v(text);
+  // Blanks at either end are whatever the parser trims (iswspace): a path
+  // ending in a newline must keep it.
   bool quote = v.find_first_of(L";\"") != std::wstring::npos ||
-               (!v.empty() && (v.front() == L' ' || v.front() == L'\'' || v.back() == L' ' || v.front() == L'\t' ||
-                               v.back() == L'\t'));
+               (!v.empty() && (std::iswspace(v.front()) || v.front() == L'\'' || std::iswspace(v.back())));
   if (!quote) return v;
   std::wstring q = L"\"";
   for (wchar_t c : v) {
