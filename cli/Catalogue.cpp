@@ -1,0 +1,186 @@
+#include "Catalogue.h"
+
+#include "Errors.h"
+#include "Text.h"
+
+namespace kivplc {
+
+namespace {
+
+bool SameName(const CString& a, const CString& b) { return a.CompareNoCase(b) == 0; }
+
+// The text that an operation left, kept before a check empties it.
+[[noreturn]] void RefuseWithText(const CString& engineText, const std::string& what) {
+  if (engineText.IsEmpty()) throw Refused(what);
+  throw Refused(what + ": " + Utf8(engineText));
+}
+
+}  // namespace
+
+std::string EntryName(const CString& manufacturer, const CString& series, const CString& type) {
+  std::string name = Utf8(manufacturer);
+  if (!series.IsEmpty()) name += " / " + Utf8(series);
+  if (!type.IsEmpty()) name += " / " + Utf8(type);
+  return name;
+}
+
+Catalogue::Catalogue(const std::string& path) {
+  if (!Connect(Wide(path))) RefuseWithLastError(*this, "cannot open catalogue " + path);
+}
+
+std::vector<ModDB::IndexData> Catalogue::Index() {
+  ModDB::IndexData* data = nullptr;
+  __int64 count = 0;
+  if (!GetArrayOfAllIndexData(data, count)) {
+    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
+    return {};
+  }
+  std::vector<ModDB::IndexData> rows(data, data + count);
+  delete[] data;
+  return rows;
+}
+
+bool Catalogue::Listed(const CString& manufacturer, const CString& series, const CString& type) {
+  bool exists = false;
+  if (!DoesIndexDataExist(manufacturer, series, type, exists))
+    RefuseWithLastError(*this, "cannot read the index");
+  return exists;
+}
+
+CString Catalogue::TableOf(const CString& manufacturer, const CString& series, const CString& type) {
+  CString table;
+  if (GetTypeTableName(manufacturer, series, type, table)) return table;
+  if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
+  if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer));
+  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series));
+  if (!Listed(manufacturer, series, type))
+    throw Refused("no type " + EntryName(manufacturer, series, type));
+  throw Refused("type " + EntryName(manufacturer, series, type) + " has no table");
+}
+
+void Catalogue::AddManufacturer(const CString& manufacturer) {
+  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already");
+  AddIndexData(manufacturer, nullptr, nullptr);
+  CString engineText = GetLastError();
+  if (!Listed(manufacturer)) RefuseWithText(engineText, "cannot add manufacturer " + EntryName(manufacturer));
+}
+
+void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
+  if (Listed(manufacturer, series))
+    throw Refused("series " + EntryName(manufacturer, series) + " is listed already");
+  bool hasBareRow = false;
+  for (const auto& row : Index())
+    if (SameName(row.Manufacturer, manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
+  if (hasBareRow)
+    UpdateIndexPartial(manufacturer, series, nullptr);
+  else
+    AddIndexData(manufacturer, series, nullptr);
+  CString engineText = GetLastError();
+  if (!Listed(manufacturer, series))
+    RefuseWithText(engineText, "cannot add series " + EntryName(manufacturer, series));
+}
+
+CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
+  const std::string name = EntryName(manufacturer, series, type);
+  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already");
+  size_t seriesRows = 0, typelessSeriesRows = 0;
+  bool hasBareRow = false;
+  for (const auto& row : Index()) {
+    if (!SameName(row.Manufacturer, manufacturer)) continue;
+    if (row.Series.IsEmpty()) hasBareRow = true;
+    if (SameName(row.Series, series)) {
+      ++seriesRows;
+      if (row.Type.IsEmpty()) ++typelessSeriesRows;
+    }
+  }
+  // The library fills a series' row by series alone, so only a series whose
+  // one row has no type yet may be filled in; others get a row of their own.
+  if ((seriesRows == 1 && typelessSeriesRows == 1) || (seriesRows == 0 && hasBareRow))
+    UpdateIndexPartial(manufacturer, series, type);
+  else
+    AddIndexData(manufacturer, series, type);
+  CString engineText = GetLastError();
+  CString table;
+  if (!GetTypeTableName(manufacturer, series, type, table)) RefuseWithText(engineText, "cannot add type " + name);
+  long count = 0;
+  if (!GetSpecRecCount(table, count))
+    RefuseWithText(engineText.IsEmpty() ? GetLastError() : engineText,
+                   "type " + name + " is listed but its table " + Utf8(table) + " was not created");
+  return table;
+}
+
+long Catalogue::ModuleCount(const CString& table) {
+  long count = 0;
+  if (!GetSpecRecCount(table, count)) RefuseWithLastError(*this, "cannot count the modules of " + Utf8(table));
+  return count;
+}
+
+std::vector<CString> Catalogue::Codes(const CString& table) {
+  wchar_t** codes = nullptr;
+  __int64 count = 0;
+  if (!GetArrayOfModSpecCodes(table, codes, count)) {
+    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot list the modules of " + Utf8(table));
+    return {};
+  }
+  std::vector<CString> result;
+  result.reserve(static_cast<size_t>(count));
+  for (__int64 i = 0; i < count; ++i) {
+    result.emplace_back(codes[i]);
+    delete[] codes[i];
+  }
+  delete[] codes;
+  return result;
+}
+
+bool Catalogue::ModuleExists(const CString& table, const CString& code) {
+  bool exists = false;
+  if (!DoesSpecDataExist(table, code, exists)) RefuseWithLastError(*this, "cannot read table " + Utf8(table));
+  return exists;
+}
+
+bool Catalogue::HasCategory(const CString& table) {
+  auto known = m_hasCategory.find(table.str());
+  if (known != m_hasCategory.end()) return known->second;
+  // A read with CATEGORY fails on a table without the column; the code does
+  // not matter, the statement is refused before any row is looked at.
+  ModDB::ModSpecData probe;
+  bool has = true;
+  if (!GetModSpecData(table, L"", &probe, false) && HasErrorInfo()) {
+    GetModSpecData(table, L"", &probe, true);
+    has = HasErrorInfo();  // still refused: the table itself is the problem
+  }
+  m_hasCategory[table.str()] = has;
+  return has;
+}
+
+bool Catalogue::ReadModule(const CString& table, const CString& code, ModDB::ModSpecData& data) {
+  if (GetModSpecData(table, code, &data, !HasCategory(table))) return true;
+  if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read module " + Utf8(code));
+  return false;
+}
+
+std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const CString& code) {
+  ModDB::ModTermData* records = nullptr;
+  __int64 count = 0;
+  if (!GetModTermData(TermTable(table), code, records, count)) {
+    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the terminals of " + Utf8(code));
+    return {};
+  }
+  std::vector<ModDB::ModTermData> rows(records, records + count);
+  delete[] records;
+  return rows;
+}
+
+std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
+  std::vector<TerminalRefusal> refusals;
+  for (auto& row : rows) {
+    // The call succeeds once its checks pass; a refused row shows only in
+    // the error text.
+    bool ran = AddModTermData(TermTable(table), &row, 1);
+    if (!ran || HasErrorInfo())
+      refusals.push_back({row.Sequence, HasErrorInfo() ? Utf8(GetLastError()) : "not added"});
+  }
+  return refusals;
+}
+
+}  // namespace kivplc

@@ -1,0 +1,31 @@
+// One Register function per command group, each in its own cmd_*.cpp.  A
+// new group adds its declaration here and its call in main.cpp.
+#ifndef KIV_CLI_COMMANDS_H_
+#define KIV_CLI_COMMANDS_H_
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "Context.h"
+
+namespace kivplc {
+
+void RegisterCatalogue(CLI::App& app, Context& ctx);   // init, tree
+void RegisterIndex(CLI::App& app, Context& ctx);       // add, rename, remove
+void RegisterModules(CLI::App& app, Context& ctx);     // modules, show, module ...
+void RegisterTerminals(CLI::App& app, Context& ctx);   // terminal ...
+void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
+void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
+void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import
+
+// "Example:\n  kivplc ..." lines for a command's --help.
+inline std::string Examples(std::initializer_list<const char*> lines) {
+  std::string text = lines.size() > 1 ? "Examples:" : "Example:";
+  for (const char* line : lines) text += std::string("\n  ") + line;
+  return text;
+}
+
+}  // namespace kivplc
+
+#endif  // KIV_CLI_COMMANDS_H_

@@ -1,0 +1,261 @@
+#include <csignal>
+#include <iostream>
+
+#include "Document.h"
+#include "Errors.h"
+#include "Fields.h"
+#include "ModuleJson.h"
+#include "Progress.h"
+
+namespace kivplc {
+
+namespace {
+
+// The document, checked and converted before anything is written.
+struct PlanModule {
+  ModDB::ModSpecData spec;
+  std::vector<ModDB::ModTermData> terminals;
+};
+struct PlanType {
+  CString name;
+  std::vector<PlanModule> modules;
+};
+struct PlanSeries {
+  CString name;
+  std::vector<PlanType> types;
+};
+struct PlanManufacturer {
+  CString name;
+  std::vector<PlanSeries> series;
+};
+struct Plan {
+  std::vector<PlanManufacturer> manufacturers;
+  std::vector<ModDB::StyleBoxData> styles;
+  size_t prompts = 0;
+  size_t modules = 0;
+};
+
+const Json& Member(const Json& object, const char* key, const std::string& what) {
+  const Json* member = FindMember(object, key);
+  if (!member) throw UsageError(what + " has no \"" + key + "\"");
+  return *member;
+}
+
+const Json& Array(const Json& object, const char* key, const std::string& what) {
+  const Json* member = FindMember(object, key);
+  static const Json empty = Json::array();
+  if (!member) return empty;  // a level without children may leave its list out
+  if (!member->is_array()) throw UsageError(what + ": \"" + key + "\" must be an array");
+  return *member;
+}
+
+CString Name(const Json& object, const std::string& what) {
+  if (!object.is_object()) throw UsageError(what + " must be a JSON object");
+  const Json& name = Member(object, "name", what);
+  if (!name.is_string() || name.get<std::string>().empty()) throw UsageError(what + ": \"name\" must be a non-empty text");
+  return Wide(name.get<std::string>());
+}
+
+Plan ReadPlan(const Json& doc) {
+  if (!doc.is_object()) throw UsageError("the document must be a JSON object");
+  const Json* format = FindMember(doc, "format");
+  if (!format || *format != kDocumentFormat)
+    throw UsageError(std::string("not a catalogue document: \"format\" must be \"") + kDocumentFormat + "\"");
+  const Json* version = FindMember(doc, "version");
+  if (!version || *version != kDocumentVersion)
+    throw UsageError("unsupported document version; this kivplc reads version " + std::to_string(kDocumentVersion));
+
+  Plan plan;
+  const auto& manufacturers = Array(doc, "manufacturers", "the document");
+  for (size_t i = 0; i < manufacturers.size(); ++i) {
+    PlanManufacturer m{Name(manufacturers[i], "manufacturer " + std::to_string(i + 1)), {}};
+    const auto& series = Array(manufacturers[i], "series", "manufacturer " + EntryName(m.name));
+    for (size_t j = 0; j < series.size(); ++j) {
+      PlanSeries s{Name(series[j], "series " + std::to_string(j + 1) + " of " + EntryName(m.name)), {}};
+      const auto& types = Array(series[j], "types", "series " + EntryName(m.name, s.name));
+      for (size_t k = 0; k < types.size(); ++k) {
+        PlanType t{Name(types[k], "type " + std::to_string(k + 1) + " of " + EntryName(m.name, s.name)), {}};
+        const std::string typeName = EntryName(m.name, s.name, t.name);
+        const auto& modules = Array(types[k], "modules", "type " + typeName);
+        for (size_t n = 0; n < modules.size(); ++n) {
+          const std::string what = "module " + std::to_string(n + 1) + " of " + typeName;
+          Assignments values = ModuleAssignments(modules[n], what);
+          if (values["CODE"].empty()) throw UsageError(what + " has no CODE");
+          PlanModule module{};
+          AssignFields(values, kSpecColumns, module.spec);
+          const std::string moduleName = "module " + values["CODE"] + " of " + typeName;
+          module.terminals = TerminalsFromJson(Array(modules[n], kTerminalsKey, moduleName), module.spec.Code, moduleName);
+          t.modules.push_back(std::move(module));
+          ++plan.modules;
+        }
+        s.types.push_back(std::move(t));
+      }
+      m.series.push_back(std::move(s));
+    }
+    plan.manufacturers.push_back(std::move(m));
+  }
+
+  const auto& styles = Array(doc, "styles", "the document");
+  for (size_t i = 0; i < styles.size(); ++i) {
+    const std::string what = "style " + std::to_string(i + 1);
+    Assignments values = AssignmentsFromJson(styles[i], ColumnNames(kStyleColumns), {kStyle}, {}, what);
+    if (!values.count(kStyle)) throw UsageError(what + " has no STYLE");
+    ModDB::StyleBoxData style{};
+    style.Style = static_cast<int>(ParseInteger(values[kStyle], what + " STYLE"));
+    if (style.Style < 1 || style.Style > 9) throw UsageError(what + ": STYLE must be 1 to 9");
+    AssignFields(values, kStyleColumns, style);
+    plan.styles.push_back(style);
+  }
+
+  if (const Json* prompts = FindMember(doc, "prompts")) {
+    if (!prompts->is_object()) throw UsageError("\"prompts\" must be an object of prompt to text");
+    plan.prompts = prompts->size();
+  }
+  return plan;
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// Entries count when the import made them listed.
+struct Counts {
+  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, refused = 0;
+};
+
+class Importer {
+ public:
+  Importer(Catalogue& db, const ImportOptions& options, size_t modules)
+      : m_db(db), m_options(options), m_progress("import", modules) {}
+
+  void Run(const Plan& plan) {
+    for (const auto& m : plan.manufacturers) {
+      const bool newManufacturer = !m_db.Listed(m.name);
+      if (m.series.empty() && newManufacturer) Add([&] { m_db.AddManufacturer(m.name); });
+      for (const auto& s : m.series) {
+        const bool newSeries = !m_db.Listed(m.name, s.name);
+        if (s.types.empty() && newSeries) Add([&] { m_db.AddSeries(m.name, s.name); });
+        for (const auto& t : s.types)
+          if (!ImportType(m.name, s.name, t)) return;
+        if (newSeries && m_db.Listed(m.name, s.name)) ++m_counts.series;
+      }
+      if (newManufacturer && m_db.Listed(m.name)) ++m_counts.manufacturers;
+    }
+    for (const auto& style : plan.styles) ImportStyle(style);
+  }
+
+  const Counts& counts() const { return m_counts; }
+  bool interrupted() const { return m_stopped; }
+
+ private:
+  void Refuse(const std::string& line) {
+    ++m_counts.refused;
+    m_progress.Message("kivplc: refused " + line);
+  }
+
+  // Runs an index addition; its Refused becomes a reported row.
+  template <typename F>
+  bool Add(F add) {
+    try {
+      add();
+      return true;
+    } catch (const Refused& e) {
+      Refuse(e.what());
+      return false;
+    }
+  }
+
+  // False when the import is to stop.
+  bool ImportType(const CString& m, const CString& s, const PlanType& t) {
+    const std::string typeName = EntryName(m, s, t.name);
+    CString table;
+    if (m_db.Listed(m, s, t.name)) {
+      table = m_db.TableOf(m, s, t.name);
+    } else if (Add([&] { table = m_db.AddType(m, s, t.name); })) {
+      ++m_counts.types;
+    } else {
+      for (size_t i = 0; i < t.modules.size(); ++i) m_progress.Step();
+      if (!t.modules.empty())
+        m_progress.Message("kivplc: skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName);
+      return true;
+    }
+    for (const auto& module : t.modules) {
+      if (g_interrupted) {
+        m_stopped = true;
+        return false;
+      }
+      ImportModule(table, module, "module " + Utf8(module.spec.Code) + " of " + typeName);
+      m_progress.Step();
+    }
+    return true;
+  }
+
+  void ImportModule(const CString& table, const PlanModule& module, const std::string& name) {
+    const CString& code = module.spec.Code;
+    if (m_db.ModuleExists(table, code)) {
+      if (!m_options.replaceModules) return Refuse(name + ": exists already (import --replace replaces it)");
+      if (!m_db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1) || !m_db.RemoveModSpecData(table, code))
+        return Refuse(name + ": cannot remove the old one: " + Utf8(m_db.GetLastError()));
+    }
+    if (!m_db.AddModSpecData(table, module.spec, !m_db.HasCategory(table)))
+      return Refuse(name + ": " + Utf8(m_db.GetLastError()) + " (its " + std::to_string(module.terminals.size()) +
+                    " terminal rows skipped)");
+    ++m_counts.modules;
+    auto rows = module.terminals;
+    auto refusals = m_db.AddTerminals(table, rows);
+    for (const auto& r : refusals) Refuse("terminal " + std::to_string(r.sequence) + " of " + name + ": " + r.reason);
+    m_counts.terminals += rows.size() - refusals.size();
+  }
+
+  void ImportStyle(const ModDB::StyleBoxData& style) {
+    const std::string name = "style " + std::to_string(style.Style);
+    m_db.UpdateStyleBoxData(style.Style, style);
+    std::string engineText = Utf8(m_db.GetLastError());
+    // An existing style takes only non-empty values, so check what it holds now.
+    ModDB::StyleBoxData now{};
+    if (!m_db.GetStyleBoxData(style.Style, now))
+      return Refuse(name + ": " + (engineText.empty() ? "not written" : engineText));
+    for (const auto& c : kStyleColumns)
+      if (now.*c.member != style.*c.member)
+        return Refuse(name + ": " + c.name + " is '" + Utf8(now.*c.member) + "', not '" + Utf8(style.*c.member) +
+                      "'" + (engineText.empty() ? " (an update cannot clear a value)" : ": " + engineText));
+    ++m_counts.styles;
+  }
+
+  Catalogue& m_db;
+  const ImportOptions& m_options;
+  Progress m_progress;
+  Counts m_counts;
+  bool m_stopped = false;
+};
+
+void PrintSummary(std::ostream& out, const Counts& c, size_t prompts) {
+  out << "imported " << c.manufacturers << " manufacturers, " << c.series << " series, " << c.types << " types, "
+      << c.modules << " modules with " << c.terminals << " terminal rows, " << c.styles << " styles";
+  out << "; refused " << c.refused << " rows\n";
+  if (prompts)
+    out << "not imported: " << prompts << " prompts (the library has no operation that writes PLC_MSG)\n";
+}
+
+}  // namespace
+
+size_t ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options, std::ostream& summary) {
+  const Plan plan = ReadPlan(document);
+  Importer importer(db, options, plan.modules);
+  g_interrupted = 0;
+  auto previous = std::signal(SIGINT, OnInterrupt);
+  try {
+    importer.Run(plan);
+  } catch (...) {
+    std::signal(SIGINT, previous);
+    summary << "stopped early; so far ";
+    PrintSummary(summary, importer.counts(), 0);
+    throw;
+  }
+  std::signal(SIGINT, previous);
+  if (importer.interrupted()) summary << "interrupted; so far ";
+  PrintSummary(summary, importer.counts(), plan.prompts);
+  if (importer.interrupted()) throw Refused("import interrupted");
+  return importer.counts().refused;
+}
+
+}  // namespace kivplc

@@ -1,0 +1,137 @@
+#include "Fields.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <iostream>
+#include <iterator>
+
+#include "Errors.h"
+
+namespace kivplc {
+
+using Spec = ModDB::ModSpecData;
+using Style = ModDB::StyleBoxData;
+using Term = ModDB::ModTermData;
+
+const std::array<TextColumn<Spec>, 22> kSpecColumns = {{
+    {"CODE", 60, &Spec::Code},
+    {"POINTS", 60, &Spec::Points},
+    {"TYPE", 60, &Spec::Type},
+    {"DESCRIPTION", 150, &Spec::Description},
+    {"RATING", 60, &Spec::Rating},
+    {"ADDRESS_BASE", 60, &Spec::AddressBase},
+    {"ADDRESS_FORMAT", 60, &Spec::AddressFormat},
+    {"BOX_RIGHT", 60, &Spec::BoxRight},
+    {"BOX_LEFT", 60, &Spec::BoxLeft},
+    {"BOX_TOP", 60, &Spec::BoxTop},
+    {"BOX_BOTTOM", 60, &Spec::BoxBottom},
+    {"BOX_SPLIT_TOP", 60, &Spec::BoxSplitTop},
+    {"BOX_SPLIT_BOTTOM", 60, &Spec::BoxSplitBottom},
+    {"METRIC_BOX_RIGHT", 60, &Spec::MetricBoxRight},
+    {"METRIC_BOX_LEFT", 60, &Spec::MetricBoxLeft},
+    {"METRIC_BOX_TOP", 60, &Spec::MetricBoxTop},
+    {"METRIC_BOX_BOTTOM", 60, &Spec::MetricBoxBottom},
+    {"METRIC_BOX_SPLIT_TOP", 60, &Spec::MetricBoxSplitTop},
+    {"METRIC_BOX_SPLIT_BOTTOM", 60, &Spec::MetricBoxSplitBottom},
+    {"OPTIONAL_BLOCK", 255, &Spec::OptionalBlock},
+    {"LISP", 0, &Spec::Lisp},
+    {"CATEGORY", 10, &Spec::Category},
+}};
+
+const std::array<TextColumn<Style>, 12> kStyleColumns = {{
+    {"BOX_RIGHT", 60, &Style::BoxRight},
+    {"BOX_LEFT", 60, &Style::BoxLeft},
+    {"BOX_TOP", 60, &Style::BoxTop},
+    {"BOX_BOTTOM", 60, &Style::BoxBottom},
+    {"BOX_SPLIT_TOP", 60, &Style::BoxSplitTop},
+    {"BOX_SPLIT_BOTTOM", 60, &Style::BoxSplitBottom},
+    {"METRIC_BOX_RIGHT", 60, &Style::MetricBoxRight},
+    {"METRIC_BOX_LEFT", 60, &Style::MetricBoxLeft},
+    {"METRIC_BOX_TOP", 60, &Style::MetricBoxTop},
+    {"METRIC_BOX_BOTTOM", 60, &Style::MetricBoxBottom},
+    {"METRIC_BOX_SPLIT_TOP", 60, &Style::MetricBoxSplitTop},
+    {"METRIC_BOX_SPLIT_BOTTOM", 60, &Style::MetricBoxSplitBottom},
+}};
+
+const std::array<TextColumn<Term>, 2> kTermColumns = {{
+    {"BLOCK", 255, &Term::Block},
+    {"ATTRIBUTES", 0, &Term::Attributes},
+}};
+
+namespace {
+
+std::string Upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return text;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string Join(const std::vector<std::string>& names) {
+  std::string text;
+  for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
+  return text;
+}
+
+}  // namespace
+
+Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names) {
+  Assignments values;
+  for (const auto& item : items) {
+    auto eq = item.find('=');
+    if (eq == std::string::npos)
+      throw UsageError("--set needs FIELD=VALUE, got '" + item + "'");
+    std::string name = Upper(item.substr(0, eq));
+    if (!Contains(names, name))
+      throw UsageError("unknown field '" + item.substr(0, eq) + "'; fields are " + Join(names));
+    values[name] = item.substr(eq + 1);
+  }
+  return values;
+}
+
+Assignments AssignmentsFromJson(const Json& object, const std::vector<std::string>& names,
+                                const std::vector<std::string>& integerNames,
+                                const std::vector<std::string>& ignoredNames, const std::string& what) {
+  if (!object.is_object()) throw UsageError(what + " must be a JSON object");
+  Assignments values;
+  for (const auto& [key, value] : object.items()) {
+    std::string name = Upper(key);
+    if (Contains(ignoredNames, name)) continue;
+    if (Contains(integerNames, name)) {
+      if (!value.is_number_integer()) throw UsageError(what + ": " + key + " must be an integer");
+      values[name] = std::to_string(value.get<long long>());
+    } else if (Contains(names, name)) {
+      if (!value.is_string()) throw UsageError(what + ": " + key + " must be a text");
+      values[name] = value.get<std::string>();
+    } else {
+      std::vector<std::string> all = names;
+      all.insert(all.end(), integerNames.begin(), integerNames.end());
+      throw UsageError(what + ": unknown field '" + key + "'; fields are " + Join(all));
+    }
+  }
+  return values;
+}
+
+long ParseInteger(const std::string& text, const std::string& what) {
+  long value = 0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end)
+    throw UsageError(what + " must be a whole number, got '" + text + "'");
+  return value;
+}
+
+Json ReadJsonFromStdin() {
+  std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+  try {
+    return Json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw UsageError(std::string("standard input is not a JSON document: ") + e.what());
+  }
+}
+
+}  // namespace kivplc

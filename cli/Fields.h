@@ -1,0 +1,88 @@
+// The columns that commands and documents name, bound to the record fields
+// that carry them, and the two ways of giving values: --set COLUMN=VALUE
+// and a JSON object.  Column names match without regard to case.
+#ifndef KIV_CLI_FIELDS_H_
+#define KIV_CLI_FIELDS_H_
+
+#include <array>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ModDB.h"
+#include "Output.h"
+#include "Text.h"
+
+namespace kivplc {
+
+template <typename Record>
+struct TextColumn {
+  const char* name;
+  int width;  // 0: long text
+  CString Record::*member;
+};
+
+// Record order, which is also the order of documents and `show`.
+extern const std::array<TextColumn<ModDB::ModSpecData>, 22> kSpecColumns;
+extern const std::array<TextColumn<ModDB::StyleBoxData>, 12> kStyleColumns;
+// A terminal row's texts; its CODE comes from the module and SEQUENCE is an integer.
+extern const std::array<TextColumn<ModDB::ModTermData>, 2> kTermColumns;
+inline constexpr const char* kSequence = "SEQUENCE";
+inline constexpr const char* kStyle = "STYLE";
+
+// COLUMN (upper case) -> UTF-8 value.
+using Assignments = std::map<std::string, std::string>;
+
+// "CODE (60), POINTS (60), ..., LISP (long text)" for --help.
+template <typename Record, size_t N>
+std::string DescribeColumns(const std::array<TextColumn<Record>, N>& columns) {
+  std::string text;
+  for (const auto& c : columns) {
+    if (!text.empty()) text += ", ";
+    text += c.name;
+    text += c.width ? " (" + std::to_string(c.width) + ")" : " (long text)";
+  }
+  return text;
+}
+
+template <typename Record, size_t N>
+std::vector<std::string> ColumnNames(const std::array<TextColumn<Record>, N>& columns) {
+  std::vector<std::string> names;
+  for (const auto& c : columns) names.emplace_back(c.name);
+  return names;
+}
+
+// FIELD=VALUE items; an unknown FIELD or a missing '=' is a usage error.
+Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names);
+
+// The members of a JSON object.  Values are texts; a member named in
+// `integerNames` is an integer instead.  Other members are usage errors
+// unless listed in `ignoredNames`.  `what` names the object in messages.
+Assignments AssignmentsFromJson(const Json& object, const std::vector<std::string>& names,
+                                const std::vector<std::string>& integerNames,
+                                const std::vector<std::string>& ignoredNames, const std::string& what);
+
+// A whole decimal integer or a usage error naming `what`.
+long ParseInteger(const std::string& text, const std::string& what);
+
+// Standard input as one JSON document, or a usage error.
+Json ReadJsonFromStdin();
+
+template <typename Record, size_t N>
+void AssignFields(const Assignments& values, const std::array<TextColumn<Record>, N>& columns, Record& record) {
+  for (const auto& c : columns) {
+    auto it = values.find(c.name);
+    if (it != values.end()) record.*c.member = Wide(it->second);
+  }
+}
+
+template <typename Record, size_t N>
+Json FieldsToJson(const Record& record, const std::array<TextColumn<Record>, N>& columns) {
+  Json json = Json::object();
+  for (const auto& c : columns) json[c.name] = Utf8(record.*c.member);
+  return json;
+}
+
+}  // namespace kivplc
+
+#endif  // KIV_CLI_FIELDS_H_

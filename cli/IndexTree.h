@@ -1,0 +1,34 @@
+// The index rows as the tree they describe.  Rows that list a manufacturer
+// without series, or a series without types, add the node with no children;
+// such a row next to full rows of the same entry adds nothing.
+#ifndef KIV_CLI_INDEXTREE_H_
+#define KIV_CLI_INDEXTREE_H_
+
+#include <vector>
+
+#include "ModDB.h"
+
+namespace kivplc {
+
+struct TypeNode {
+  CString name;
+  CString table;
+};
+
+struct SeriesNode {
+  CString name;
+  std::vector<TypeNode> types;
+};
+
+struct ManufacturerNode {
+  CString name;
+  std::vector<SeriesNode> series;
+};
+
+// Keeps the rows' order; names that differ only in letter case are one
+// entry to the engine, so they are one node here, spelt as first met.
+std::vector<ManufacturerNode> BuildIndexTree(const std::vector<ModDB::IndexData>& rows);
+
+}  // namespace kivplc
+
+#endif  // KIV_CLI_INDEXTREE_H_

@@ -1,0 +1,39 @@
+#include "Output.h"
+
+#include <algorithm>
+
+namespace kivplc {
+
+size_t DisplayWidth(const std::string& utf8) {
+  // Every byte that does not continue a sequence starts a character.
+  return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(),
+                                           [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void Table::Print(std::ostream& out) const {
+  std::vector<size_t> widths(m_headers.size(), 0);
+  auto measure = [&](const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size() && i < widths.size(); ++i)
+      widths[i] = std::max(widths[i], DisplayWidth(cells[i]));
+  };
+  measure(m_headers);
+  for (const auto& row : m_rows) measure(row);
+
+  auto line = [&](const std::vector<std::string>& cells) {
+    for (size_t i = 0; i < cells.size(); ++i) {
+      out << cells[i];
+      if (i + 1 < cells.size()) out << std::string(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
+    }
+    out << '\n';
+  };
+  line(m_headers);
+  for (const auto& row : m_rows) line(row);
+}
+
+void PrintJson(std::ostream& out, const Json& json) {
+  // Replace rather than throw on text that is not valid UTF-8 (a lone
+  // surrogate from an old file), so one odd value cannot lose the output.
+  out << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+}
+
+}  // namespace kivplc

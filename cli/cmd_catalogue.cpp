@@ -1,0 +1,122 @@
+// init: a new, empty catalogue file.  tree: the index as people read it.
+#include <iostream>
+#include <memory>
+
+#include "CatalogueSchema.h"
+#include "Commands.h"
+#include "EmbeddedCatalogue.h"
+#include "Errors.h"
+#include "IndexTree.h"
+#include "Output.h"
+#include "Text.h"
+
+namespace kivplc {
+
+namespace {
+
+void RunInit(const Context& ctx, std::string path) {
+  if (path.empty()) path = ctx.cataloguePath;
+  if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
+  std::wstring error;
+  if (!kivoledb::CreateEmbeddedCatalogue(kiv::FromUtf8(path), kiv::kCatalogueSchemaSql, error))
+    throw Refused(kiv::ToUtf8(error));
+  std::cout << "created empty catalogue " << path << '\n';
+}
+
+std::string Modules(long count) {
+  if (count < 0) return "no table";
+  return std::to_string(count) + (count == 1 ? " module" : " modules");
+}
+
+struct TreeLine {
+  std::string text;   // branch drawing and name
+  std::string table;  // types only
+  std::string modules;
+};
+
+void PrintTree(const std::vector<TreeLine>& lines) {
+  size_t nameWidth = 0, tableWidth = 0;
+  for (const auto& l : lines)
+    if (!l.table.empty() || !l.modules.empty()) {
+      nameWidth = std::max(nameWidth, DisplayWidth(l.text));
+      tableWidth = std::max(tableWidth, DisplayWidth(l.table));
+    }
+  for (const auto& l : lines) {
+    std::cout << l.text;
+    if (!l.modules.empty())
+      std::cout << std::string(nameWidth - DisplayWidth(l.text) + 2, ' ') << l.table
+                << std::string(tableWidth - DisplayWidth(l.table) + 2, ' ') << l.modules;
+    std::cout << '\n';
+  }
+}
+
+void RunTree(const Context& ctx, const std::string& manufacturer, const std::string& series, bool json) {
+  auto db = ctx.Open();
+  auto tree = BuildIndexTree(db->Index());
+  const CString wantM = Wide(manufacturer), wantS = Wide(series);
+  std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && m.name.CompareNoCase(wantM) != 0; });
+  if (!wantM.IsEmpty() && tree.empty()) throw Refused("no manufacturer " + manufacturer);
+  if (!wantS.IsEmpty()) {
+    std::erase_if(tree.front().series, [&](const SeriesNode& s) { return s.name.CompareNoCase(wantS) != 0; });
+    if (tree.front().series.empty()) throw Refused("no series " + EntryName(wantM, wantS));
+  }
+
+  Json out = Json::array();
+  std::vector<TreeLine> lines;
+  for (const auto& m : tree) {
+    Json jm = {{"name", Utf8(m.name)}, {"series", Json::array()}};
+    lines.push_back({Utf8(m.name), "", ""});
+    if (m.series.empty()) lines.push_back({"└── (no series)", "", ""});
+    for (size_t i = 0; i < m.series.size(); ++i) {
+      const auto& s = m.series[i];
+      const bool lastS = i + 1 == m.series.size();
+      const std::string pad = lastS ? "    " : "│   ";
+      Json js = {{"name", Utf8(s.name)}, {"types", Json::array()}};
+      lines.push_back({(lastS ? "└── " : "├── ") + Utf8(s.name), "", ""});
+      if (s.types.empty()) lines.push_back({pad + "└── (no types)", "", ""});
+      for (size_t j = 0; j < s.types.size(); ++j) {
+        const auto& t = s.types[j];
+        const long count = t.table.IsEmpty() ? -1 : db->ModuleCount(t.table);
+        lines.push_back({pad + (j + 1 == s.types.size() ? "└── " : "├── ") + Utf8(t.name), Utf8(t.table),
+                         Modules(count)});
+        Json jt = {{"name", Utf8(t.name)}, {"table", Utf8(t.table)}};
+        jt["modules"] = count < 0 ? Json(nullptr) : Json(count);
+        js["types"].push_back(jt);
+      }
+      jm["series"].push_back(js);
+    }
+    out.push_back(jm);
+  }
+  if (json)
+    PrintJson(std::cout, out);
+  else if (lines.empty())
+    std::cout << "(empty catalogue: add a manufacturer with `kivplc add manufacturer NAME`)\n";
+  else
+    PrintTree(lines);
+}
+
+}  // namespace
+
+void RegisterCatalogue(CLI::App& app, Context& ctx) {
+  auto* init = app.add_subcommand("init", "Create a new, empty catalogue file (never overwrites one)");
+  auto initPath = std::make_shared<std::string>();
+  init->add_option("PATH", *initPath, "the new catalogue file (default: the -c catalogue)");
+  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init"}));
+  init->callback([&ctx, initPath] { RunInit(ctx, *initPath); });
+
+  struct TreeOptions {
+    std::string manufacturer, series;
+    bool json = false;
+  };
+  auto o = std::make_shared<TreeOptions>();
+  auto* tree = app.add_subcommand("tree", "Show the index: manufacturers, their series and types, "
+                                          "each type with its table and module count");
+  tree->add_option("MANUFACTURER", o->manufacturer, "show only this manufacturer");
+  tree->add_option("SERIES", o->series, "show only this series of it");
+  tree->add_flag("--json", o->json, "print JSON instead of a tree");
+  tree->footer(Examples({"kivplc -c plant.db tree", "kivplc -c plant.db tree \"Kessler & O'Neil\" KX200",
+                         "kivplc -c plant.db tree --json"}));
+  tree->callback([&ctx, o] { RunTree(ctx, o->manufacturer, o->series, o->json); });
+}
+
+}  // namespace kivplc

@@ -1,0 +1,112 @@
+// styles and style set: the box-geometry styles 1 to 9.
+#include <iostream>
+#include <memory>
+
+#include "Commands.h"
+#include "Errors.h"
+#include "FieldOptions.h"
+#include "Fields.h"
+
+namespace kivplc {
+
+namespace {
+
+constexpr int kFirstStyle = 1;
+constexpr int kLastStyle = 9;
+
+struct StyleArgs {
+  int style = 0;
+  bool json = false;
+  FieldInput input;
+};
+
+void RunList(const Context& ctx, const StyleArgs& a) {
+  auto db = ctx.Open();
+  std::vector<ModDB::StyleBoxData> styles;
+  for (int n = a.style ? a.style : kFirstStyle; n <= (a.style ? a.style : kLastStyle); ++n) {
+    ModDB::StyleBoxData data{};
+    if (db->GetStyleBoxData(n, data)) {
+      styles.push_back(data);
+    } else if (db->HasErrorInfo()) {
+      RefuseWithLastError(*db, "cannot read style " + std::to_string(n));
+    }
+  }
+  if (a.style && styles.empty()) throw Refused("no style " + std::to_string(a.style));
+  if (a.json) {
+    Json out = Json::array();
+    for (const auto& s : styles) {
+      Json one = {{kStyle, s.Style}};
+      one.update(FieldsToJson(s, kStyleColumns));
+      out.push_back(one);
+    }
+    PrintJson(std::cout, out);
+    return;
+  }
+  if (styles.empty()) {
+    std::cout << "(no styles: add one with `kivplc style set N --set FIELD=VALUE`)\n";
+    return;
+  }
+  // One column per style: twelve fields across would not fit a terminal.
+  std::vector<std::string> headers{kStyle};
+  for (const auto& s : styles) headers.push_back(std::to_string(s.Style));
+  Table out(headers);
+  for (const auto& c : kStyleColumns) {
+    std::vector<std::string> row{c.name};
+    for (const auto& s : styles) row.push_back(Utf8(s.*c.member));
+    out.AddRow(row);
+  }
+  out.Print(std::cout);
+}
+
+void RunSet(const Context& ctx, const StyleArgs& a) {
+  Json doc = a.input.ReadStdin();
+  Assignments values = doc.is_null() ? Assignments()
+                                     : AssignmentsFromJson(doc, ColumnNames(kStyleColumns), {kStyle}, {},
+                                                           "standard input");
+  if (auto given = values.find(kStyle); given != values.end()) {
+    if (given->second != std::to_string(a.style))
+      throw UsageError("standard input is style " + given->second + ", not " + std::to_string(a.style));
+    values.erase(given);
+  }
+  for (auto& [k, v] : ParseSetOptions(a.input.sets, ColumnNames(kStyleColumns))) values[k] = v;
+  if (values.empty()) throw UsageError("nothing to set: give --set FIELD=VALUE or --stdin");
+
+  auto db = ctx.Open();
+  bool exists = false;
+  if (!db->DoesStyleBoxDataExist(a.style, exists)) RefuseWithLastError(*db, "cannot read the styles");
+  if (exists)
+    for (const auto& [k, v] : values)
+      if (v.empty()) throw UsageError("cannot clear " + k + " of an existing style: an update writes only non-empty values");
+  ModDB::StyleBoxData data{};
+  data.Style = a.style;
+  AssignFields(values, kStyleColumns, data);
+  if (!db->UpdateStyleBoxData(a.style, data)) RefuseWithLastError(*db, "cannot write style " + std::to_string(a.style));
+  if (exists)
+    std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of style " << a.style
+              << '\n';
+  else
+    std::cout << "created style " << a.style << '\n';
+}
+
+}  // namespace
+
+void RegisterStyles(CLI::App& app, Context& ctx) {
+  auto list = std::make_shared<StyleArgs>();
+  auto* styles = app.add_subcommand("styles", "Show the box-geometry styles (1 to 9), one column per style");
+  styles->add_option("N", list->style, "show only style N")->check(CLI::Range(kFirstStyle, kLastStyle));
+  styles->add_flag("--json", list->json, "print JSON");
+  styles->footer(Examples({"kivplc -c plant.db styles", "kivplc -c plant.db styles 3 --json"}));
+  styles->callback([&ctx, list] { RunList(ctx, *list); });
+
+  auto* style = app.add_subcommand("style", "Write a box-geometry style");
+  style->require_subcommand(1);
+  auto set = std::make_shared<StyleArgs>();
+  auto* setCmd = style->add_subcommand(
+      "set", "Create style N (fields not given stay empty) or change its non-empty fields");
+  setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(CLI::Range(kFirstStyle, kLastStyle));
+  AddFieldOptions(*setCmd, set->input, DescribeColumns(kStyleColumns));
+  setCmd->footer(Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
+  setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
+}
+
+}  // namespace kivplc

@@ -1,0 +1,132 @@
+// terminal add/remove: a module's terminal rows.
+#include <algorithm>
+#include <iostream>
+#include <memory>
+
+#include "Commands.h"
+#include "Errors.h"
+#include "FieldOptions.h"
+#include "Fields.h"
+#include "ModuleJson.h"
+
+namespace kivplc {
+
+namespace {
+
+struct TerminalArgs {
+  std::string manufacturer, series, type, code, first, last;
+  FieldInput input;
+  bool yes = false;
+  std::string Name() const { return code + " of " + EntryName(Wide(manufacturer), Wide(series), Wide(type)); }
+};
+
+void AddModuleArgs(CLI::App& command, TerminalArgs& a) {
+  command.add_option("MANUFACTURER", a.manufacturer, "manufacturer name")->required();
+  command.add_option("SERIES", a.series, "series name")->required();
+  command.add_option("TYPE", a.type, "type name")->required();
+  command.add_option("CODE", a.code, "module code")->required();
+}
+
+CString ModuleTable(Catalogue& db, const TerminalArgs& a) {
+  CString table = db.TableOf(Wide(a.manufacturer), Wide(a.series), Wide(a.type));
+  if (!db.ModuleExists(table, Wide(a.code))) throw Refused("no module " + a.Name());
+  return table;
+}
+
+// Rows from --stdin (an object or an array of them) or --set, as an array.
+Json RowsToAdd(const TerminalArgs& a) {
+  Json doc = a.input.ReadStdin();
+  std::vector<std::string> names = ColumnNames(kTermColumns);
+  names.push_back(kSequence);
+  Assignments sets = ParseSetOptions(a.input.sets, names);
+  if (doc.is_array()) {
+    if (!sets.empty()) throw UsageError("--set goes with one row; --stdin gave an array");
+    return doc;
+  }
+  Assignments values = doc.is_null() ? Assignments()
+                                     : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {kSequence}, {"CODE"},
+                                                           "standard input");
+  for (auto& [k, v] : sets) values[k] = v;
+  Json row = Json::object();
+  for (auto& [k, v] : values) row[k] = k == kSequence ? Json(ParseInteger(v, kSequence)) : Json(v);
+  return Json::array({row});
+}
+
+void RunAdd(Context& ctx, const TerminalArgs& a) {
+  Json doc = RowsToAdd(a);
+  TerminalsFromJson(doc, Wide(a.code), "standard input");  // usage errors before the catalogue is touched
+  auto db = ctx.Open();
+  CString table = ModuleTable(*db, a);
+  // Rows without a SEQUENCE go after the module's last one.
+  auto existing = db->Terminals(table, Wide(a.code));
+  auto rows = TerminalsFromJson(doc, Wide(a.code), "standard input", existing.empty() ? 1 : existing.back().Sequence + 1);
+  auto refusals = db->AddTerminals(table, rows);
+  ReportRefusedTerminals(refusals, a.Name());
+  std::cout << "added " << rows.size() - refusals.size() << " terminal rows to module " << a.Name() << '\n';
+  if (!refusals.empty()) ctx.status = 1;
+}
+
+long Position(const std::string& text, const char* what) {
+  long value = ParseInteger(text, what);
+  if (value < 0) throw UsageError(std::string(what) + " must be 0 or more");
+  return value;
+}
+
+void RunRemove(const Context& ctx, const TerminalArgs& a) {
+  // -1 is the library's "open end" marker, for either bound.
+  long first = a.first.empty() ? -1 : Position(a.first, "FIRST");
+  long last = a.first.empty() ? -1 : a.last.empty() ? first : a.last == "end" ? -1 : Position(a.last, "LAST");
+  if (last != -1 && first > last) throw UsageError("FIRST must not be greater than LAST");
+
+  auto db = ctx.Open();
+  CString table = ModuleTable(*db, a);
+  auto rows = db->Terminals(table, Wide(a.code));
+  auto inRange = [&](const ModDB::ModTermData& r) {
+    return first == -1 || (r.Sequence >= first && (last == -1 || r.Sequence <= last));
+  };
+  long count = std::count_if(rows.begin(), rows.end(), inRange);
+  std::string range = first == -1 ? "all" : last == first ? "position " + a.first
+                                       : last == -1        ? "positions " + a.first + " and up"
+                                                           : "positions " + a.first + " to " + a.last;
+  if (count == 0) throw Refused("module " + a.Name() + " has no terminal rows at " + range);
+  ConfirmOrStop("Remove " + std::to_string(count) + " terminal rows (" + range + ") of module " + a.Name() + "?",
+                a.yes);
+  if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), first, last))
+    RefuseWithLastError(*db, "cannot remove terminal rows of " + a.Name());
+  std::cout << "removed " << count << " terminal rows (" << range << ") of module " << a.Name() << '\n';
+}
+
+}  // namespace
+
+void RegisterTerminals(CLI::App& app, Context& ctx) {
+  auto* terminal = app.add_subcommand("terminal", "Add or remove terminal rows of a module");
+  terminal->require_subcommand(1);
+
+  auto add = std::make_shared<TerminalArgs>();
+  auto* addCmd = terminal->add_subcommand(
+      "add", "Add terminal rows to a module: one row from --set, or an object or array from --stdin");
+  AddModuleArgs(*addCmd, *add);
+  AddFieldOptions(*addCmd, add->input,
+                  std::string(kSequence) + " (whole number; default: after the last row), " +
+                      DescribeColumns(kTermColumns));
+  addCmd->footer(Examples(
+      {"kivplc -c plant.db terminal add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 --set BLOCK=KX_TERM_IN "
+       "--set \"ATTRIBUTES=TAG=I1.0;DESC=Spare\"",
+       "echo '[{\"SEQUENCE\": 20, \"BLOCK\": \"KX_TERM_0V\"}]' | kivplc -c plant.db terminal add ACME S1 DI DI16 "
+       "--stdin"}));
+  addCmd->callback([&ctx, add] { RunAdd(ctx, *add); });
+
+  auto remove = std::make_shared<TerminalArgs>();
+  auto* removeCmd = terminal->add_subcommand(
+      "remove", "Remove a module's terminal rows: all, one position, or a range (asks first)");
+  AddModuleArgs(*removeCmd, *remove);
+  removeCmd->add_option("FIRST", remove->first, "first position to remove (default: every row)");
+  removeCmd->add_option("LAST", remove->last, "last position, or 'end' (default: FIRST alone)");
+  removeCmd->add_flag("-y,--yes", remove->yes, "do not ask; needed when standard input is not a terminal");
+  removeCmd->footer(Examples(
+      {"kivplc -c plant.db terminal remove \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 18 --yes",
+       "kivplc -c plant.db terminal remove \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 17 end --yes"}));
+  removeCmd->callback([&ctx, remove] { RunRemove(ctx, *remove); });
+}
+
+}  // namespace kivplc

@@ -1,0 +1,96 @@
+// kivplc: look after a PLC module catalogue from the command line.
+// Exit status: 0 done, 1 refused (by the catalogue or its engine), 2 usage.
+#include <algorithm>
+#include <iostream>
+
+#include "Commands.h"
+#include "Errors.h"
+
+namespace {
+
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// "did you mean ...?" for a first word that is no command.
+std::string Suggestion(const CLI::App& app, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "-c" || word == "--catalogue") {
+      ++i;
+      continue;
+    }
+    if (word.empty() || word[0] == '-') continue;
+    std::string best;
+    size_t bestDistance = 3;  // farther than two edits is no typo
+    for (const auto* sub : app.get_subcommands({})) {
+      if (sub->get_name() == word) return "";
+      size_t d = EditDistance(word, sub->get_name());
+      if (d < bestDistance) bestDistance = d, best = sub->get_name();
+    }
+    return best.empty() ? "" : "did you mean '" + best + "'?\n";
+  }
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kivplc::Context ctx;
+  CLI::App app{"kivplc: read and maintain a PLC module catalogue: its index of manufacturers, series and "
+               "types, the modules of each type with their terminals, the box styles and the prompts."};
+  app.name("kivplc");
+  app.fallthrough();  // global options may follow the command too
+  app.require_subcommand(1);
+  app.add_option("-c,--catalogue", ctx.cataloguePath, "the catalogue file")->envname(kivplc::kCatalogueVariable);
+  app.footer(
+      "Exit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error), "
+      "2 usage error.\n" +
+      kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
+                        "kivplc -c plant.db tree", "kivplc COMMAND --help"}));
+
+  kivplc::RegisterCatalogue(app, ctx);
+  kivplc::RegisterIndex(app, ctx);
+  kivplc::RegisterModules(app, ctx);
+  kivplc::RegisterTerminals(app, ctx);
+  kivplc::RegisterStyles(app, ctx);
+  kivplc::RegisterPrompts(app, ctx);
+  kivplc::RegisterTransfer(app, ctx);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "kivplc: " << e.what() << '\n'
+              << Suggestion(app, argc, argv) << "Run 'kivplc --help' (or 'kivplc COMMAND --help') for usage.\n";
+    return kUsage;
+  } catch (const kivplc::UsageError& e) {
+    std::cerr << "kivplc: " << e.what() << '\n';
+    return kUsage;
+  } catch (const kivplc::Refused& e) {
+    std::cerr << "kivplc: " << e.what() << '\n';
+    return kRefused;
+  } catch (const std::exception& e) {
+    // Not expected: say so instead of aborting without a word.
+    std::cerr << "kivplc: unexpected failure: " << e.what() << '\n';
+    return kRefused;
+  }
+  return ctx.status;
+}
