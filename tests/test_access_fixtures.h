@@ -1,0 +1,174 @@
+// What the Access tests share: the fixture folder beside the clone, its
+// manifests and contents dumps, and the row hash its README defines.
+#ifndef KIV_TESTS_TEST_ACCESS_FIXTURES_H_
+#define KIV_TESTS_TEST_ACCESS_FIXTURES_H_
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kivtest {
+
+using Json = nlohmann::json;
+
+// The fixtures' folder, or empty when this checkout has none beside it.
+inline std::filesystem::path AccessFixtures() {
+  std::filesystem::path dir = KIV_ACCESS_FIXTURES;
+  return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
+}
+
+#define KIV_REQUIRE_ACCESS_FIXTURES()                                                                   \
+  do {                                                                                                  \
+    if (kivtest::AccessFixtures().empty())                                                              \
+      GTEST_SKIP() << "no Access fixtures at " KIV_ACCESS_FIXTURES " (the shared folder beside the clone)"; \
+  } while (0)
+
+inline Json LoadJson(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return Json::parse(in);
+}
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// SHA-256 (FIPS 180-4), lower-case hex.
+inline std::string Sha256Hex(const std::string& data) {
+  static const uint32_t k[64] = {
+      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+      0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+      0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+      0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+      0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+      0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+      0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+  uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::string m = data;
+  uint64_t bits = uint64_t(data.size()) * 8;
+  m += static_cast<char>(0x80);
+  while (m.size() % 64 != 56) m += '\0';
+  for (int i = 7; i >= 0; --i) m += static_cast<char>((bits >> (i * 8)) & 0xFF);
+  auto rotr = [](uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+  for (size_t off = 0; off < m.size(); off += 64) {
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+      w[i] = (uint32_t(uint8_t(m[off + i * 4])) << 24) | (uint32_t(uint8_t(m[off + i * 4 + 1])) << 16) |
+             (uint32_t(uint8_t(m[off + i * 4 + 2])) << 8) | uint32_t(uint8_t(m[off + i * 4 + 3]));
+    for (int i = 16; i < 64; ++i) {
+      uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+      uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+    for (int i = 0; i < 64; ++i) {
+      uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] + w[i];
+      uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      hh = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
+    }
+    h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += hh;
+  }
+  char hex[65];
+  for (int i = 0; i < 8; ++i) std::snprintf(hex + i * 8, 9, "%08x", h[i]);
+  return std::string(hex, 64);
+}
+
+// A JSON string as Python's json.dumps(..., ensure_ascii=False) writes it.
+inline void AppendJsonString(const std::string& utf8, std::string& out) {
+  out += '"';
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+}
+
+// The README's hash of a table: each row a compact JSON array, the rows
+// sorted by their bytes, joined with '\n'.
+inline std::string RowHash(std::vector<std::string> rows) {
+  std::sort(rows.begin(), rows.end());
+  std::string joined;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i) joined += '\n';
+    joined += rows[i];
+  }
+  return Sha256Hex(joined);
+}
+
+// The rows of `columns` of `table` in an SQLite file, as RowHash wants
+// them.  A value that is neither NULL, integer nor text fails the test.
+inline std::vector<std::string> SqliteRowsJson(sqlite3* db, const std::string& table,
+                                               const std::vector<std::string>& columns) {
+  std::string sql = "SELECT ";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ",[" : "[") + columns[i] + "]";
+  sql += " FROM [" + table + "] ORDER BY rowid";
+  sqlite3_stmt* stmt = nullptr;
+  std::vector<std::string> rows;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
+    return rows;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    std::string row = "[";
+    for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
+      if (c) row += ',';
+      switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_NULL: row += "null"; break;
+        case SQLITE_INTEGER: row += std::to_string(sqlite3_column_int64(stmt, c)); break;
+        case SQLITE_TEXT:
+          AppendJsonString(std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                       static_cast<size_t>(sqlite3_column_bytes(stmt, c))),
+                           row);
+          break;
+        default: ADD_FAILURE() << table << "." << columns[c] << " holds a value of another kind"; break;
+      }
+    }
+    rows.push_back(row + "]");
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
+// Opens an SQLite file read-only for checks; closed by the deleter.
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using SqliteDb = std::unique_ptr<sqlite3, SqliteCloser>;
+inline SqliteDb OpenSqliteReadOnly(const std::filesystem::path& path) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    ADD_FAILURE() << "cannot open " << path << ": " << sqlite3_errmsg(db);
+  return SqliteDb(db);
+}
+
+}  // namespace kivtest
+
+#endif  // KIV_TESTS_TEST_ACCESS_FIXTURES_H_
