@@ -94,7 +94,9 @@ class KIVPLCDB_API KivPlcDbIO {
                       bool omitCategory);
   bool DoesSpecDataExist(const wchar_t* tableName, const wchar_t* code, bool& exists);
   bool RemoveModSpecData(const wchar_t* tableName, const wchar_t* code);
-  // Writes the non-empty fields of `data` into the row of `code`.
+  // Writes the non-empty fields of `data` into the row of `code`.  A field
+  // or code longer than one formatted fragment (10239 characters) refuses
+  // the whole update; nothing runs.
   bool UpdateModSpecData(const wchar_t* tableName, const wchar_t* code, const ModDB::ModSpecData& data,
                          bool omitCategory);
   bool RenameModSpecData(const wchar_t* tableName, const wchar_t* oldCode, const wchar_t* newCode);
@@ -112,6 +114,7 @@ class KIVPLCDB_API KivPlcDbIO {
                          long lastSequence);
   bool RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode);
   // The module's rows by ascending Sequence; records null, count 0 on false.
+  // A row whose SEQUENCE is NULL comes first, with Sequence -1.
   bool GetModTermData(const wchar_t* termTableName, const wchar_t* code, ModDB::ModTermData*& records,
                       __int64& count);
 

@@ -1,0 +1,129 @@
+// The terminal rows of a module in a type's "_Data" table: testing,
+// adding, removing, re-keying and reading them.  The caller passes the full
+// terminal table name; nothing here appends a suffix or touches the
+// specification table.
+#include <vector>
+
+#include "CommandRows.h"
+#include "KivPlcDbIO.h"
+#include "KivPmOleDb.h"
+#include "SqlText.h"
+#include "TermStatements.h"
+
+namespace {
+
+// -1 stands for "any position" in the existence test and the removal.
+constexpr long kAnySequence = -1;
+
+// The Sequence given to a row whose [SEQUENCE] is NULL.  Such rows sort
+// first, so -1 keeps the returned array ascending; it also never names a
+// real position in the table's key.
+constexpr long kNullSequence = -1;
+
+}  // namespace
+
+bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence,
+                                   bool& exists) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  CString quotedCode = kiv::SqlValue(code);
+  CString sql;
+  if (sequence == kAnySequence)
+    sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s'", termTableName, quotedCode.GetString());
+  else
+    sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s' AND [SEQUENCE]=%ld", termTableName,
+               quotedCode.GetString(), sequence);
+  return DoesDataExist(sql, exists);
+}
+
+bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData* const records, long count) {
+  ClearSQLError();
+  if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1) return false;
+  CString head;
+  head.Format(kiv::kInsertTermHead, termTableName);
+  KivOleDbCommand command;
+  command.SetConnection(m_pConnection);
+  // One engine transaction for the whole call instead of one durable commit
+  // per row.  Each insert still stands alone inside it, so a refused row
+  // undoes nothing.  Without a batch the rows commit one by one: slower,
+  // same outcome.
+  command.BeginBatch();
+  CString sql;
+  for (long i = 0; i < count; ++i) {
+    const ModDB::ModTermData& record = records[i];
+    sql = head;
+    sql.AppendFormat(kiv::kInsertTermValues, kiv::SqlValue(record.Code).GetString(), record.Sequence,
+                     kiv::SqlValue(record.Block).GetString(), kiv::SqlValue(record.Attributes).GetString());
+    command.SetCommandText(sql);
+    // A refused row is skipped: no retry, no stop.
+    if (command.Execute() == kDbOk) command.Close();
+  }
+  // Commits before returning, so every row that went in is there; a failed
+  // commit leaves its text in the command like a refused row.
+  command.EndBatch();
+  // Once, after the loop: whatever the command reports last.
+  SQLErrorW(&command);
+  return true;
+}
+
+bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,
+                                   long lastSequence) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  if (lastSequence != kAnySequence && firstSequence > lastSequence) return false;
+  CString quotedCode = kiv::SqlValue(code);
+  CString sql;
+  if (firstSequence == kAnySequence)
+    sql.Format(L"DELETE FROM [%s] WHERE [CODE] = '%s'", termTableName, quotedCode.GetString());
+  else if (lastSequence == kAnySequence)
+    sql.Format(L"DELETE FROM [%s] WHERE [CODE] = '%s' AND [SEQUENCE] >= %ld", termTableName, quotedCode.GetString(),
+               firstSequence);
+  else
+    sql.Format(L"DELETE FROM [%s] WHERE [CODE] = '%s' AND [SEQUENCE] BETWEEN %ld AND %ld", termTableName,
+               quotedCode.GetString(), firstSequence, lastSequence);
+  return Execute(sql);
+}
+
+bool KivPlcDbIO::RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode)) return false;
+  CString sql;
+  sql.Format(L"UPDATE [%s] SET [CODE]='%s' WHERE [CODE]='%s'", termTableName, kiv::SqlValue(newCode).GetString(),
+             kiv::SqlValue(oldCode).GetString());
+  return Execute(sql);
+}
+
+bool KivPlcDbIO::GetModTermData(const wchar_t* termTableName, const wchar_t* code, ModDB::ModTermData*& records,
+                                __int64& count) {
+  records = nullptr;
+  count = 0;
+  ClearSQLError();
+  // Tested here rather than left to the component, so that a missing
+  // connection reports no text, as everywhere else.
+  if (!m_pConnection || kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  CString sql;
+  sql.Format(L"SELECT [CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM [%s] WHERE [CODE]='%s' ORDER BY [SEQUENCE]",
+             termTableName, kiv::SqlValue(code).GetString());
+  KivOleDbCommand command;
+  if (!kiv::RunCommand(command, m_pConnection, sql)) {
+    SQLErrorW(&command);
+    return false;
+  }
+  // Gathered first so the result is allocated once, at its exact size.
+  std::vector<ModDB::ModTermData> rows;
+  while (command.FetchNext() == kDbOk) {
+    ModDB::ModTermData& row = rows.emplace_back();
+    row.Sequence = kNullSequence;
+    kiv::ReadText(command, 1, row.Code);
+    kiv::ReadLong(command, 2, row.Sequence);
+    kiv::ReadText(command, 3, row.Block);
+    kiv::ReadLongText(command, 4, row.Attributes);
+  }
+  command.Close();
+  if (rows.empty()) return false;
+  auto* array = new ModDB::ModTermData[rows.size()];
+  for (size_t i = 0; i < rows.size(); ++i) array[i] = std::move(rows[i]);
+  records = array;
+  count = static_cast<__int64>(rows.size());
+  return true;
+}
