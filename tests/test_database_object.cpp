@@ -89,9 +89,10 @@ TEST(DatabaseObject, RunnersAndCounters) {
   EXPECT_TRUE(exists);  // the engine compares without regard to case
 
   // A quote inside a value cannot break the statement.
-  EXPECT_TRUE(db.GetTermRecCount(L"PLC_MANUFACTURER", L"O'Neil'); DROP TABLE PLC_MSG; --", count));
+  ASSERT_TRUE(db.Execute(L"CREATE TABLE [T_Data] ([CODE] VARCHAR(60), [SEQUENCE] SHORT)"));
+  EXPECT_TRUE(db.GetTermRecCount(L"T_Data", L"O'Neil'); DROP TABLE PLC_MSG; --", count));
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(cat.Tables().size(), 3u);
+  EXPECT_EQ(cat.Tables().size(), 4u);
 }
 
 TEST(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {

@@ -78,8 +78,8 @@ TEST(CString, OrderingAndCaseRules) {
   EXPECT_EQ(s.Replace(L' ', L'_'), 3);
   EXPECT_EQ(s, CString(L"Series_5_Digital_In"));
   EXPECT_EQ(s.Replace(L"_", L"__"), 3);
-  EXPECT_EQ(s.Find(L"Digital"), 10);
-  EXPECT_EQ(s.Mid(10, 7), CString(L"Digital"));
+  EXPECT_EQ(s.Find(L"Digital"), 11);  // "Series__5__Digital__In"
+  EXPECT_EQ(s.Mid(11, 7), CString(L"Digital"));
   EXPECT_EQ(CString(L"abc").Left(10), CString(L"abc"));
   EXPECT_EQ(CString(static_cast<const wchar_t*>(nullptr)).GetLength(), 0);
 
