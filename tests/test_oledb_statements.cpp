@@ -3,6 +3,7 @@
 // the one-statement rule.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -235,6 +236,51 @@ TEST_F(Statements, OneStatementPerText) {
   }
   EXPECT_EQ(Column(L"SELECT [CODE] FROM [Spec] ORDER BY [CODE]"), (std::vector<std::wstring>{L"one", L"two"}));
   EXPECT_NE(RunSql(L"SELECT 1; SELECT 2").find(L"only one statement"), std::wstring::npos);
+}
+
+TEST_F(Statements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
+  // Statements that differ only in their values share a prepared statement;
+  // what they return must not differ from the text run as written.
+  m_catalogue.Exec(
+      "INSERT INTO [Spec] ([CODE], [POINTS]) VALUES ('c', '8'), ('B', '16'), ('a', '8'), ('it''s', '');"
+      "INSERT INTO [Spec_Data] ([CODE], [SEQUENCE]) VALUES ('a', -5), ('a', 3), ('a', 9)");
+  const char* queries[] = {
+      "SELECT [CODE], [POINTS] FROM [Spec] ORDER BY 2 DESC, 1",
+      "SELECT [POINTS], COUNT(*) FROM [Spec] GROUP BY 1 HAVING COUNT(*) >= 1 ORDER BY 1 LIMIT 5",
+      "SELECT [CODE] FROM [Spec] WHERE [POINTS] = '8' ORDER BY [CODE] LIMIT 1 OFFSET 1",
+      "SELECT [CODE] FROM 'Spec' WHERE [CODE] IN ('A', 'b', 'it''s') ORDER BY (SELECT 1), 1",
+      "SELECT 'it''s', '', 'a;b', '''', -5, 1.5, 1e3, .5, 0x10, X'41', 12345678901234567890, 7",
+      "SELECT [CODE] AS 'c' FROM [Spec] WHERE [CODE] LIKE 'I_''%' ESCAPE '\\' /* 'no' */ -- 'not'",
+      "SELECT CASE WHEN [POINTS] = '8' THEN 'eight' ELSE 'other' END FROM [Spec] ORDER BY [CODE]",
+      "SELECT [SEQUENCE] FROM [Spec_Data] WHERE [CODE] = 'A' AND [SEQUENCE] BETWEEN -5 AND 5 ORDER BY 1",
+      "SELECT [CODE] FROM [Spec] WHERE [CODE] = ?",
+  };
+  auto rows = [&](KivOleDbConnection& connection, const char* sql) {
+    KivOleDbCommand command;
+    command.SetConnection(&connection);
+    command.SetCommandText(kivtest::Wide(sql));
+    std::vector<std::vector<std::optional<std::string>>> result;
+    EXPECT_EQ(command.Execute(), kDbOk) << sql << ": " << kivtest::Utf8(command.GetErrorInfo(true));
+    while (command.FetchNext() == kDbOk) {
+      result.emplace_back();
+      for (size_t i = 1; command.IsNull(i) != kDbError; ++i)
+        result.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt
+                                                           : std::optional(kivtest::Utf8(command.FieldAsStringEx(i))));
+    }
+    return result;
+  };
+  for (const char* sql : queries) {
+    auto expected = m_catalogue.Query(sql);
+    EXPECT_EQ(rows(m_connection, sql), expected) << sql;
+    EXPECT_EQ(rows(m_connection, sql), expected) << sql << " (again, prepared)";
+  }
+  // The same shape with other values, and a column list in quotes, which
+  // only the text as written can name.
+  for (const char* code : {"a", "B", "c", "it''s"}) {
+    EXPECT_EQ(RunSql(L"INSERT INTO [Spec_Data] ('CODE', 'SEQUENCE') VALUES ('" + kiv::FromUtf8(code) + L"', 100)"), L"");
+    std::string sql = std::string("SELECT [CODE], [SEQUENCE] FROM [Spec_Data] WHERE [CODE]='") + code + "' AND [SEQUENCE]>=100";
+    EXPECT_EQ(rows(m_connection, sql.c_str()), m_catalogue.Query(sql)) << sql;
+  }
 }
 
 TEST_F(Statements, ErrorInformationFollowsTheLastExecute) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "AccessDdl.h"
+#include "LiteralLifter.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -14,9 +15,7 @@ namespace kivoledb {
 // statement in use by a cursor is out of the pool, so two cursors never
 // share one; it goes back when the cursor ends.
 struct SqliteHandle {
-  static constexpr size_t kPoolSize = 32;
-
-  explicit SqliteHandle(sqlite3* database) : db(database) {}
+  SqliteHandle(sqlite3* database, size_t size) : db(database), poolSize(size) {}
   ~SqliteHandle() {
     for (auto& entry : lru) sqlite3_finalize(entry.second);
     sqlite3_close_v2(db);
@@ -34,12 +33,14 @@ struct SqliteHandle {
 
   void Give(std::string sql, sqlite3_stmt* stmt) {
     sqlite3_reset(stmt);
+    // Bound texts belong to the statement that ran; none may outlive it.
+    sqlite3_clear_bindings(stmt);
     std::lock_guard<std::mutex> lock(mutex);
-    if (index.count(sql)) {
+    if (poolSize == 0 || index.count(sql)) {
       sqlite3_finalize(stmt);
       return;
     }
-    if (lru.size() >= kPoolSize) {
+    if (lru.size() >= poolSize) {
       sqlite3_finalize(lru.back().second);
       index.erase(lru.back().first);
       lru.pop_back();
@@ -49,6 +50,7 @@ struct SqliteHandle {
   }
 
   sqlite3* db;
+  const size_t poolSize;
   std::mutex mutex;
   std::list<std::pair<std::string, sqlite3_stmt*>> lru;  // most recent first
   std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index;
@@ -58,11 +60,15 @@ namespace {
 
 class SqliteCursor : public Cursor {
  public:
-  SqliteCursor(std::shared_ptr<SqliteHandle> handle, sqlite3_stmt* stmt, std::string sql, bool pooled)
-      : m_handle(std::move(handle)), m_stmt(stmt), m_sql(std::move(sql)), m_pooled(pooled) {}
+  // Binds the statement's lifted literals from the cursor's own copy, which
+  // lives as long as the statement runs.
+  SqliteCursor(std::shared_ptr<SqliteHandle> handle, sqlite3_stmt* stmt, LiftedStatement statement, bool pooled)
+      : m_handle(std::move(handle)), m_stmt(stmt), m_statement(std::move(statement)), m_pooled(pooled) {
+    m_statement.Bind(m_stmt);
+  }
   ~SqliteCursor() override {
     if (m_pooled)
-      m_handle->Give(std::move(m_sql), m_stmt);
+      m_handle->Give(std::move(m_statement.shape), m_stmt);
     else
       sqlite3_finalize(m_stmt);
   }
@@ -81,10 +87,16 @@ class SqliteCursor : public Cursor {
   bool IsNull(size_t column) const override { return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_NULL; }
 
   bool IsLong(size_t column) const override {
-    const char* declared = sqlite3_column_decltype(m_stmt, Index(column));
-    // An expression has no declared type; its value's kind decides.
-    if (!declared) return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_BLOB;
-    return IsLongDeclaredType(declared);
+    if (m_long.empty()) {
+      m_long.resize(ColumnCount());
+      for (size_t i = 0; i < m_long.size(); ++i) {
+        const char* declared = sqlite3_column_decltype(m_stmt, static_cast<int>(i));
+        // An expression has no declared type; its value's kind decides, row by row.
+        m_long[i] = !declared ? kByValue : IsLongDeclaredType(declared) ? kLong : kShort;
+      }
+    }
+    char kind = m_long[column - 1];
+    return kind == kByValue ? sqlite3_column_type(m_stmt, Index(column)) == SQLITE_BLOB : kind == kLong;
   }
 
   std::wstring Text(size_t column) const override {
@@ -107,10 +119,13 @@ class SqliteCursor : public Cursor {
  private:
   static int Index(size_t column) { return static_cast<int>(column) - 1; }
 
+  enum : char { kShort, kLong, kByValue };
+
   std::shared_ptr<SqliteHandle> m_handle;
   sqlite3_stmt* m_stmt;
-  std::string m_sql;
+  LiftedStatement m_statement;
   bool m_pooled;
+  mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
 // What follows the first statement of a text: blanks, semicolons and
@@ -147,7 +162,8 @@ std::wstring SqliteError(sqlite3* db) {
   return message ? kiv::FromUtf8(message) : std::wstring(L"out of memory");
 }
 
-SqliteConnection::SqliteConnection(sqlite3* db) : m_handle(std::make_shared<SqliteHandle>(db)) {}
+SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
+    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
 
 SqliteConnection::~SqliteConnection() {
   // An open batch is kept, not lost: statements in it reported success.
@@ -155,6 +171,31 @@ SqliteConnection::~SqliteConnection() {
     std::wstring ignored;
     if (!Exec(m_handle->db, "COMMIT", ignored)) Exec(m_handle->db, "ROLLBACK", ignored);
   }
+}
+
+sqlite3_stmt* SqliteConnection::Prepare(const std::string& sql, std::wstring& error) {
+  sqlite3* db = m_handle->db;
+  sqlite3_stmt* stmt = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, &tail) !=
+      SQLITE_OK) {
+    error = SqliteError(db);
+    return nullptr;
+  }
+  if (!stmt) {
+    error = L"the statement text is empty";
+    return nullptr;
+  }
+  std::string_view rest = SecondStatement(tail, sql.data() + sql.size());
+  if (!rest.empty()) {
+    sqlite3_finalize(stmt);
+    constexpr size_t kShown = 60;
+    std::wstring shown = kiv::FromUtf8(rest.substr(0, kShown));
+    error = L"only one statement may run at a time; the text after the first statement is refused: \"" + shown +
+            (rest.size() > kShown ? L"...\"" : L"\"");
+    return nullptr;
+  }
+  return stmt;
 }
 
 bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
@@ -170,43 +211,44 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
     case DdlOutcome::kUnchanged:
       break;
   }
+  LiftedStatement statement;
   std::string utf8 = kiv::ToUtf8(*text);
-  sqlite3* db = m_handle->db;
-  sqlite3_stmt* stmt = m_handle->Take(utf8);
-  if (!stmt) {
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v3(db, utf8.data(), static_cast<int>(utf8.size()), SQLITE_PREPARE_PERSISTENT, &stmt,
-                           &tail) != SQLITE_OK) {
-      error = SqliteError(db);
-      return false;
-    }
-    if (!stmt) {
-      error = L"the statement text is empty";
-      return false;
-    }
-    std::string_view rest = SecondStatement(tail, utf8.data() + utf8.size());
-    if (!rest.empty()) {
-      sqlite3_finalize(stmt);
-      constexpr size_t kShown = 60;
-      std::wstring shown = kiv::FromUtf8(rest.substr(0, kShown));
-      error = L"only one statement may run at a time; the text after the first statement is refused: \"" + shown +
-              (rest.size() > kShown ? L"...\"" : L"\"");
-      return false;
-    }
+  if (m_handle->poolSize > 0 && LiftLiterals(utf8, statement)) {
+    sqlite3_stmt* stmt = m_handle->Take(statement.shape);
+    std::wstring ignored;  // a shape the engine refuses runs as written below
+    if (!stmt) stmt = Prepare(statement.shape, ignored);
+    if (stmt && sqlite3_bind_parameter_count(stmt) == static_cast<int>(statement.literals.size()))
+      return Run(stmt, std::move(statement), true, cursor, error);
+    if (stmt) sqlite3_finalize(stmt);
   }
+  statement.shape = std::move(utf8);
+  statement.values.clear();
+  statement.literals.clear();
+  sqlite3_stmt* stmt = m_handle->Take(statement.shape);
+  if (!stmt) stmt = Prepare(statement.shape, error);
+  if (!stmt) return false;
+  // Without lifted values, only statements that change nothing come back
+  // with the same text (lookups, counts).
+  return Run(stmt, std::move(statement), sqlite3_stmt_readonly(stmt) != 0, cursor, error);
+}
+
+bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool pool, std::unique_ptr<Cursor>& cursor,
+                           std::wstring& error) {
   if (sqlite3_column_count(stmt) > 0) {
-    // Statements that change nothing are the ones run again with the same
-    // text (lookups, counts); the others carry their values in the text.
-    bool pooled = sqlite3_stmt_readonly(stmt) != 0;
-    cursor = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(utf8), pooled);
+    cursor = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
     return true;
   }
+  sqlite3* db = m_handle->db;
+  statement.Bind(stmt);
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
   }
   bool ok = rc == SQLITE_DONE;
   if (!ok) error = SqliteError(db);
-  sqlite3_finalize(stmt);
+  if (pool)
+    m_handle->Give(std::move(statement.shape), stmt);
+  else
+    sqlite3_finalize(stmt);
   // I/O errors, a full disk and the like roll the whole transaction back,
   // not only the statement.
   if (!ok && m_batchOwnsTransaction && sqlite3_get_autocommit(db)) {

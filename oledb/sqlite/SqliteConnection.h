@@ -1,6 +1,7 @@
 // One open SQLite catalogue: runs statements (one per text, CREATE TABLE
-// rewritten by AccessDdl), keeps a small pool of prepared read statements
-// keyed by text, and holds the batch transaction.
+// rewritten by AccessDdl), keeps a small pool of prepared statements keyed
+// by their text with literals lifted (LiteralLifter), and holds the batch
+// transaction.
 #ifndef KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
 #define KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "LiteralLifter.h"
 
 namespace kivoledb {
 
@@ -18,8 +20,10 @@ struct SqliteHandle;
 
 class SqliteConnection : public DriverConnection {
  public:
-  // Takes ownership of `db`, which is open and set up.
-  explicit SqliteConnection(sqlite3* db);
+  // Takes ownership of `db`, which is open and set up.  `poolSize`
+  // prepared statements are kept for reuse; 0 keeps none and lifts no
+  // literals, so every text is prepared as written.
+  SqliteConnection(sqlite3* db, size_t poolSize);
   ~SqliteConnection() override;
 
   bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;
@@ -28,6 +32,14 @@ class SqliteConnection : public DriverConnection {
   bool EndBatch(std::wstring& error) override;
 
  private:
+  // Prepares the one statement of `sql`; null with the reason when it
+  // cannot, or when a second statement follows.
+  sqlite3_stmt* Prepare(const std::string& sql, std::wstring& error);
+  // Runs `stmt`: a statement with rows becomes `cursor`, others run to the
+  // end.  `pool` keeps the statement for its text afterwards.
+  bool Run(sqlite3_stmt* stmt, LiftedStatement statement, bool pool, std::unique_ptr<Cursor>& cursor,
+           std::wstring& error);
+
   // Shared with the cursors, so a cursor that outlives its connection
   // still finalizes its statement safely.
   std::shared_ptr<SqliteHandle> m_handle;

@@ -33,6 +33,7 @@ struct OpenOptions {
   const char* journalPragma = "PRAGMA journal_mode=WAL";
   const char* syncPragma = "PRAGMA synchronous=FULL";
   int busyTimeoutMs = 10000;
+  size_t statementCache = 32;
 };
 
 // Pragma texts come from these tables only, never from the string itself.
@@ -66,6 +67,20 @@ bool Pick(const Properties& properties, const wchar_t* name, const Choice (&choi
   return false;
 }
 
+// A whole number from 0 to `max`; `value` keeps its default when absent.
+bool Number(const Properties& properties, const wchar_t* name, long long max, long long& value, std::wstring& error) {
+  if (!properties.Has(name)) return true;
+  std::wstring text = Trim(properties.Get(name));
+  wchar_t* end = nullptr;
+  long long n = std::wcstoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != L'\0' || n < 0 || n > max) {
+    error = L"the " + std::wstring(name) + L" \"" + text + L"\" is not a whole number from 0 to " + std::to_wstring(max);
+    return false;
+  }
+  value = n;
+  return true;
+}
+
 bool ParseOptions(const Properties& properties, OpenOptions& options, std::wstring& error) {
   if (properties.Has(L"Mode")) {
     // OLE DB modes combine with '|': "Read|Share Deny None".  Share modes
@@ -91,16 +106,12 @@ bool ParseOptions(const Properties& properties, OpenOptions& options, std::wstri
   }
   if (!Pick(properties, L"Journal Mode", kJournalModes, options.journalPragma, error)) return false;
   if (!Pick(properties, L"Synchronous", kSynchronous, options.syncPragma, error)) return false;
-  if (properties.Has(L"Busy Timeout")) {
-    std::wstring value = Trim(properties.Get(L"Busy Timeout"));
-    wchar_t* end = nullptr;
-    long long ms = std::wcstoll(value.c_str(), &end, 10);
-    if (value.empty() || *end != L'\0' || ms < 0 || ms > 24LL * 3600 * 1000) {
-      error = L"the Busy Timeout \"" + value + L"\" is not a number of milliseconds (0 to 86400000)";
-      return false;
-    }
-    options.busyTimeoutMs = static_cast<int>(ms);
-  }
+  long long number = options.busyTimeoutMs;
+  if (!Number(properties, L"Busy Timeout", 24LL * 3600 * 1000, number, error)) return false;
+  options.busyTimeoutMs = static_cast<int>(number);
+  number = static_cast<long long>(options.statementCache);
+  if (!Number(properties, L"Statement Cache", 1000, number, error)) return false;
+  options.statementCache = static_cast<size_t>(number);
   return true;
 }
 
@@ -177,7 +188,7 @@ class SqliteDriver : public Driver {
       sqlite3_close(db);
       return fail(reason);
     }
-    return std::make_unique<SqliteConnection>(db);
+    return std::make_unique<SqliteConnection>(db, options.statementCache);
   }
 };
 
