@@ -100,9 +100,9 @@ class SqliteCursor : public Cursor {
   }
 
   std::wstring Text(size_t column) const override {
-    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, Index(column)));
-    if (!p) return std::wstring();
-    return kiv::FromUtf8(std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, Index(column)))));
+    std::string_view text = Utf8(column);
+    if (IsAscii(text)) return std::wstring(text.begin(), text.end());
+    return kiv::FromUtf8(text);
   }
 
   long long Integer(size_t column) const override { return sqlite3_column_int64(m_stmt, Index(column)); }
@@ -113,11 +113,28 @@ class SqliteCursor : public Cursor {
       auto* p = static_cast<const char*>(sqlite3_column_blob(m_stmt, i));
       return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, i))) : std::string();
     }
-    return kiv::ToUtf16LE(Text(column));
+    std::string_view text = Utf8(column);
+    if (!IsAscii(text)) return kiv::ToUtf16LE(kiv::FromUtf8(text));
+    std::string bytes(2 * text.size(), '\0');
+    for (size_t k = 0; k < text.size(); ++k) bytes[2 * k] = text[k];
+    return bytes;
   }
 
  private:
   static int Index(size_t column) { return static_cast<int>(column) - 1; }
+
+  std::string_view Utf8(size_t column) const {
+    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, Index(column)));
+    if (!p) return std::string_view();
+    return std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, Index(column))));
+  }
+
+  // Catalogue text is nearly all ASCII, which needs widening, not decoding.
+  static bool IsAscii(std::string_view text) {
+    for (char c : text)
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+  }
 
   enum : char { kShort, kLong, kByValue };
 
