@@ -1,0 +1,178 @@
+// Changing PLC_MANUFACTURER and keeping the per-type tables in step with it.
+//
+// A manufacturer without series, and a series without types, stay listed
+// through partial rows (empty series, or empty type and table name).  The
+// operations create such rows, fill them in, and add them back when the
+// last series or type under them is removed.
+//
+// Statement sequences are not atomic and nothing is undone: each statement
+// runs whether or not the one before it succeeded, so a failed INSERT still
+// lets the tables be created, and a failed DELETE leaves rows whose tables
+// are already gone.
+//
+// Two choices of ours:
+//  - UpdateIndexPartial fills a type only into the series' row that has no
+//    type yet ("AND ([TYPE]='' OR [TYPE] IS NULL)"), so no other type of
+//    the series loses its row and leaves its tables unlisted; without such
+//    a row the call fails.
+//  - RemoveSpecAndTermTables skips rows with an empty TABLE_NAME: partial
+//    rows name no tables, and "DROP TABLE []" could only fail.
+#include <vector>
+
+#include "CommandRows.h"
+#include "IndexLevel.h"
+#include "KivPlcDbIO.h"
+#include "KivPmOleDb.h"
+#include "SqlText.h"
+#include "TypeTables.h"
+
+namespace {
+
+CString InsertIndexRowSql(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
+                          const wchar_t* tableName) {
+  CString sql;
+  sql.Format(
+      L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER], [SERIES], [TYPE], [TABLE_NAME]) "
+      L"VALUES ('%s', '%s', '%s', '%s')",
+      kiv::SqlValue(manufacturer).GetString(), kiv::SqlValue(series).GetString(), kiv::SqlValue(type).GetString(),
+      kiv::SqlValue(tableName).GetString());
+  return sql;
+}
+
+}  // namespace
+
+bool KivPlcDbIO::AddIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(manufacturer)) return false;
+  switch (kiv::LevelOf(series, type)) {
+    case kiv::IndexLevel::kManufacturer:
+      Execute(InsertIndexRowSql(manufacturer, L"", L"", L""));
+      break;
+    case kiv::IndexLevel::kSeries:
+      Execute(InsertIndexRowSql(manufacturer, series, L"", L""));
+      break;
+    case kiv::IndexLevel::kType: {
+      // An empty name (no table list, or every numbered name taken) still
+      // lists the type; it just gets no tables.
+      CString tableName = GenerateTypeTableName(manufacturer, series, type);
+      Execute(InsertIndexRowSql(manufacturer, series, type, tableName));
+      if (!tableName.IsEmpty())
+        for (const CString& sql : kiv::CreateTypeTablesSql(tableName)) Execute(sql);
+      break;
+    }
+  }
+  return true;
+}
+
+bool KivPlcDbIO::UpdateIndexPartial(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(manufacturer)) return false;
+  bool exists = false;
+  if (!DoesIndexDataExist(manufacturer, series, type, exists)) return false;
+  if (exists) return true;
+  // A manufacturer alone is only ever added, never filled in.
+  if (kiv::IsEmptyText(series)) return false;
+
+  const bool typeLevel = kiv::LevelOf(series, type) == kiv::IndexLevel::kType;
+  bool seriesRow = false;
+  if (typeLevel) {
+    if (!DoesIndexDataExist(manufacturer, series, nullptr, seriesRow)) return false;
+  }
+  if (!seriesRow) {
+    bool listed = false;
+    if (!DoesIndexDataExist(manufacturer, nullptr, nullptr, listed) || !listed) return false;
+  }
+
+  CString tableName;
+  if (typeLevel) tableName = GenerateTypeTableName(manufacturer, series, type);
+  const CString m = kiv::SqlValue(manufacturer), s = kiv::SqlValue(series), t = kiv::SqlValue(type),
+                name = kiv::SqlValue(tableName);
+  CString sql;
+  if (!typeLevel) {
+    sql.Format(
+        L"UPDATE PLC_MANUFACTURER SET [SERIES]='%s' WHERE [MANUFACTURER]='%s' AND "
+        L"([SERIES]='' OR [SERIES] IS NULL)",
+        s.GetString(), m.GetString());
+  } else if (!seriesRow) {
+    sql.Format(
+        L"UPDATE PLC_MANUFACTURER SET [SERIES]='%s', [TYPE]='%s', [TABLE_NAME]='%s' WHERE [MANUFACTURER]='%s' "
+        L"AND ([SERIES]='' OR [SERIES] IS NULL)",
+        s.GetString(), t.GetString(), name.GetString(), m.GetString());
+  } else {
+    sql.Format(
+        L"UPDATE PLC_MANUFACTURER SET [TYPE]='%s', [TABLE_NAME]='%s' WHERE [MANUFACTURER]='%s' AND "
+        L"[SERIES]='%s' AND ([TYPE]='' OR [TYPE] IS NULL)",
+        t.GetString(), name.GetString(), m.GetString(), s.GetString());
+  }
+  // The UPDATE may match no row without failing; the re-test tells.
+  Execute(sql);
+  if (!DoesIndexDataExist(manufacturer, series, type, exists) || !exists) return false;
+
+  if (!tableName.IsEmpty())
+    for (const CString& create : kiv::CreateTypeTablesSql(tableName)) Execute(create);
+  return true;
+}
+
+bool KivPlcDbIO::RemoveIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(manufacturer)) return false;
+  bool exists = false;
+  if (!DoesIndexDataExist(manufacturer, series, type, exists)) return false;
+  if (!exists) return true;
+
+  // Tables first: a failed DELETE then leaves rows without tables rather
+  // than tables that no row names.
+  RemoveSpecAndTermTables(manufacturer, series, type);
+  const kiv::IndexLevel level = kiv::LevelOf(series, type);
+  Execute(CString(L"DELETE FROM PLC_MANUFACTURER") + kiv::IndexWhere(level, manufacturer, series, type));
+
+  // Keep the level above listed through a partial row.
+  bool still = false;
+  if (level == kiv::IndexLevel::kSeries) {
+    if (DoesIndexDataExist(manufacturer, nullptr, nullptr, still) && !still)
+      AddIndexData(manufacturer, nullptr, nullptr);
+  } else if (level == kiv::IndexLevel::kType) {
+    if (DoesIndexDataExist(manufacturer, series, nullptr, still) && !still) AddIndexData(manufacturer, series, nullptr);
+  }
+  return true;
+}
+
+bool KivPlcDbIO::RemoveSpecAndTermTables(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  ClearSQLError();
+  if (!m_pConnection || kiv::IsEmptyText(manufacturer)) return false;
+  CString sql =
+      CString(kiv::kSelectTableNameSql) + kiv::IndexWhere(kiv::LevelOf(series, type), manufacturer, series, type);
+  KivOleDbCommand command;
+  if (!kiv::RunCommand(command, m_pConnection, sql)) {
+    SQLErrorW(&command);
+    return false;
+  }
+  std::vector<CString> names;
+  while (command.FetchNext() == kDbOk) names.push_back(command.FieldAsStringEx(1));
+  command.Close();
+
+  // Failures are ignored: a table already gone, or named by two rows.
+  for (const CString& name : names) {
+    if (name.IsEmpty()) continue;
+    for (const CString& drop : kiv::DropTypeTablesSql(name)) {
+      command.SetCommandText(drop);
+      command.Execute();
+      command.Close();
+    }
+  }
+  return true;
+}
+
+bool KivPlcDbIO::RenameIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
+                                 const wchar_t* newName) {
+  ClearSQLError();
+  if (kiv::IsEmptyText(manufacturer) || kiv::IsEmptyText(newName)) return false;
+  // TABLE_NAME stays: tables keep the names they were created under.
+  const kiv::IndexLevel level = kiv::LevelOf(series, type);
+  const wchar_t* column = level == kiv::IndexLevel::kManufacturer ? L"MANUFACTURER"
+                          : level == kiv::IndexLevel::kSeries     ? L"SERIES"
+                                                                  : L"TYPE";
+  CString sql;
+  sql.Format(L"UPDATE PLC_MANUFACTURER SET [%s]='%s'", column, kiv::SqlValue(newName).GetString());
+  return Execute(sql + kiv::IndexWhere(level, manufacturer, series, type));
+}

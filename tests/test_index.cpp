@@ -1,0 +1,198 @@
+// The manufacturer index on real catalogue files: reading it, and the life
+// of an entry from manufacturer to type and back, with the type tables
+// checked in the engine's own table list.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RecordingDriver.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+using kivtest::OpenPlcDb;
+using kivtest::TempCatalogue;
+using kivtest::Utf8;
+using Strings = std::vector<std::string>;
+
+const wchar_t kKessler[] = L"Kessler & O'Neil";
+
+class Index : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError()); }
+  // Every index row as "manufacturer|series|type|table", NULL as "~".
+  Strings Rows() const {
+    Strings out;
+    for (auto& row : cat.Query("SELECT * FROM PLC_MANUFACTURER ORDER BY 1, 2, 3, 4")) {
+      std::string line;
+      for (auto& field : row) line += (line.empty() ? "" : "|") + field.value_or("~");
+      out.push_back(line);
+    }
+    return out;
+  }
+  // The per-type tables, sorted.
+  Strings TypeTables() const {
+    Strings out;
+    for (auto& name : cat.Tables())
+      if (name.rfind("PLC_", 0) != 0) out.push_back(name);
+    return out;
+  }
+  TempCatalogue cat;
+  OpenPlcDb db;
+};
+
+TEST_F(Index, ReadsEveryRowSortedWithNullsAsEmpty) {
+  ModDB::IndexData* data = reinterpret_cast<ModDB::IndexData*>(1);
+  __int64 count = 7;
+  EXPECT_FALSE(db.GetArrayOfAllIndexData(data, count));
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(count, 0);
+
+  cat.Exec(
+      "INSERT INTO PLC_MANUFACTURER VALUES ('Zeta','S2','T1','z2'), ('Zeta','S1','T9','z1'),"
+      "('acme',NULL,NULL,NULL), ('Beta','S','A','b'), ('Beta','S','','');");
+  ASSERT_TRUE(db.GetArrayOfAllIndexData(data, count));
+  Strings got;
+  for (__int64 i = 0; i < count; ++i)
+    got.push_back(Utf8(data[i].Manufacturer + L"|" + data[i].Series + L"|" + data[i].Type + L"|" + data[i].TableName));
+  delete[] data;
+  EXPECT_EQ(got, (Strings{"acme|||", "Beta|S||", "Beta|S|A|b", "Zeta|S1|T9|z1", "Zeta|S2|T1|z2"}));
+}
+
+TEST_F(Index, ExistenceAndStoredTableNames) {
+  cat.Exec(
+      "INSERT INTO PLC_MANUFACTURER VALUES ('acme',NULL,NULL,NULL), ('Beta','S','A','b'),"
+      "('Gamma',NULL,'','g-null'), ('Gamma','','','g-empty');");
+  struct Case {
+    const wchar_t *manufacturer, *series, *type;
+    bool exists;
+  };
+  const Case cases[] = {
+      {L"ACME", nullptr, nullptr, true}, {L"Beta", L"S", nullptr, true},  {L"Beta", L"", L"A", true},
+      {L"Beta", L"S", L"B", false},      {L"Beta", nullptr, L"T", false}, {L"Nobody", nullptr, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    bool exists = !c.exists;
+    EXPECT_TRUE(db.DoesIndexDataExist(c.manufacturer, c.series, c.type, exists));
+    EXPECT_EQ(exists, c.exists) << Utf8(c.manufacturer) << " " << Utf8(c.series) << " " << Utf8(c.type);
+  }
+  bool untouched = true;
+  EXPECT_FALSE(db.DoesIndexDataExist(L"", L"S", nullptr, untouched));
+  EXPECT_TRUE(untouched);
+
+  CString name;
+  EXPECT_TRUE(db.GetTypeTableName(L"Beta", L"S", L"A", name));
+  EXPECT_EQ(name, L"b");
+  // Empty arguments compare with '' only, never with NULL.
+  EXPECT_TRUE(db.GetTypeTableName(L"Gamma", nullptr, L"", name));
+  EXPECT_EQ(name, L"g-empty");
+  // No row keeps the caller's text, and the result follows it.
+  CString kept(L"kept"), none;
+  EXPECT_TRUE(db.GetTypeTableName(L"Beta", L"S", L"Z", kept) && kept == L"kept");
+  EXPECT_FALSE(db.GetTypeTableName(L"Beta", L"S", L"Z", none) || db.HasErrorInfo());
+}
+
+TEST_F(Index, LifeOfAnEntry) {
+  const std::string k = "Kessler & O'Neil", t1 = "Kessler_&_O'Neil_Series_1_Digital_In",
+                    t2 = "Kessler_&_O'Neil_Series_1_Analog_Out", t3 = "Kessler_&_O'Neil_Series_2_Relay";
+  ASSERT_TRUE(db.AddIndexData(kKessler, nullptr, L"ignored"));
+  EXPECT_EQ(Rows(), (Strings{k + "|||"}));
+  ASSERT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 1", nullptr));
+  EXPECT_EQ(Rows(), (Strings{k + "|Series 1||"}));
+  ASSERT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 1", L"Digital In"));
+  ASSERT_TRUE(db.AddIndexData(kKessler, L"Series 1", L"Analog Out"));
+  EXPECT_EQ(TypeTables(), (Strings{t2, t2 + "_Data", t1, t1 + "_Data"}));
+  // The series has no typeless row left; its types' rows stay as they are.
+  EXPECT_FALSE(db.UpdateIndexPartial(kKessler, L"Series 1", L"Relay"));
+  ASSERT_TRUE(db.AddIndexData(kKessler, L"Series 2", nullptr));
+  ASSERT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 2", L"Relay"));
+  EXPECT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 2", L"Relay"));  // already listed
+  EXPECT_EQ(Rows(),
+            (Strings{k + "|Series 1|Analog Out|" + t2, k + "|Series 1|Digital In|" + t1, k + "|Series 2|Relay|" + t3}));
+
+  // A rename keeps the stored name, and the tables keep theirs.
+  ASSERT_TRUE(db.RenameIndexData(kKessler, L"Series 1", L"Digital In", L"DI"));
+  CString name;
+  ASSERT_TRUE(db.GetTypeTableName(kKessler, L"Series 1", L"DI", name));
+  EXPECT_EQ(Utf8(name), t1);
+
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", L"DI"));
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", L"Analog Out"));
+  EXPECT_EQ(Rows(), (Strings{k + "|Series 1||", k + "|Series 2|Relay|" + t3}));
+  EXPECT_EQ(TypeTables(), (Strings{t3, t3 + "_Data"}));
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", nullptr));
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 2", nullptr));
+  EXPECT_EQ(Rows(), (Strings{k + "|||"}));
+  EXPECT_EQ(TypeTables(), Strings{});
+  EXPECT_TRUE(db.RemoveIndexData(kKessler, L"Series 2", nullptr));  // not listed: nothing to do
+
+  // The manufacturer's partial row takes series and type at once.
+  ASSERT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 3", L"Counter"));
+  EXPECT_EQ(TypeTables(), (Strings{"Kessler_&_O'Neil_Series_3_Counter", "Kessler_&_O'Neil_Series_3_Counter_Data"}));
+  ASSERT_TRUE(db.RenameIndexData(kKessler, nullptr, nullptr, L"KO"));
+  ASSERT_TRUE(db.RemoveIndexData(L"KO", nullptr, L"Counter"));
+  EXPECT_EQ(Rows(), Strings{});
+  EXPECT_EQ(TypeTables(), Strings{});
+}
+
+TEST_F(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
+  cat.Exec("INSERT INTO PLC_MANUFACTURER VALUES ('N',NULL,NULL,NULL), ('E','','',''), ('Full','S','T','x');");
+  EXPECT_TRUE(db.UpdateIndexPartial(L"N", L"S", nullptr));
+  EXPECT_TRUE(db.UpdateIndexPartial(L"E", L"S", L"T"));
+  EXPECT_FALSE(db.UpdateIndexPartial(L"Full", L"Other", nullptr));
+  EXPECT_FALSE(db.UpdateIndexPartial(L"Nobody", L"S", L"T"));
+  EXPECT_EQ(Rows(), (Strings{"E|S|T|E_S_T", "Full|S|T|x", "N|S|~|~"}));
+  EXPECT_EQ(TypeTables(), (Strings{"E_S_T", "E_S_T_Data"}));
+}
+
+TEST_F(Index, StatementTextsAndNoUndo) {
+  kivtest::RecordingDriver::Install();
+  ASSERT_TRUE(db.PutConnectionString(
+      CComBSTR(L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + cat.wpath() + L";Driver=recording")));
+  auto statements = [] {
+    Strings out;
+    for (auto& s : kivtest::RecordingDriver::Statements()) out.push_back(Utf8(CString(s)));
+    kivtest::RecordingDriver::Clear();
+    return out;
+  };
+  const std::string m = "'Kessler & O''Neil'", where = "WHERE [MANUFACTURER]=" + m + " AND [SERIES]='S'";
+  ASSERT_TRUE(db.AddIndexData(kKessler, L"S", L"T"));
+  Strings add = statements();
+  ASSERT_EQ(add.size(), 3u);
+  EXPECT_EQ(add[0], "INSERT INTO PLC_MANUFACTURER ([MANUFACTURER], [SERIES], [TYPE], [TABLE_NAME]) VALUES (" + m +
+                        ", 'S', 'T', 'Kessler_&_O''Neil_S_T')");
+  EXPECT_EQ(add[1].rfind("CREATE TABLE [Kessler_&_O'Neil_S_T] (    [CODE]  ", 0), 0u);
+  EXPECT_EQ(add[2].rfind("CREATE TABLE [Kessler_&_O'Neil_S_T_Data] (       [CODE]  ", 0), 0u);
+
+  ASSERT_TRUE(db.RenameIndexData(kKessler, L"S", L"T", L"U"));
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"S", nullptr));
+  EXPECT_EQ(statements(),
+            (Strings{"UPDATE PLC_MANUFACTURER SET [TYPE]='U' " + where + " AND [TYPE]='T'",
+                     "SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m + " AND [SERIES]='S'",
+                     "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER " + where, "DROP TABLE [Kessler_&_O'Neil_S_T]",
+                     "DROP TABLE [Kessler_&_O'Neil_S_T_Data]", "DELETE FROM PLC_MANUFACTURER " + where,
+                     "SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m,
+                     "INSERT INTO PLC_MANUFACTURER ([MANUFACTURER], [SERIES], [TYPE], [TABLE_NAME]) VALUES (" + m +
+                         ", '', '', '')"}));
+
+  // A refused INSERT does not stop the tables; a refused DELETE leaves the
+  // row whose tables are gone.
+  kivtest::RecordingDriver::FailNext(L"INSERT INTO");
+  EXPECT_TRUE(db.AddIndexData(L"M", L"S", L"T"));
+  EXPECT_EQ(TypeTables(), (Strings{"M_S_T", "M_S_T_Data"}));
+  cat.Exec("INSERT INTO PLC_MANUFACTURER VALUES ('M','S','T','M_S_T')");
+  kivtest::RecordingDriver::FailNext(L"DELETE FROM");
+  EXPECT_TRUE(db.RemoveIndexData(L"M", L"S", L"T"));
+  EXPECT_EQ(TypeTables(), Strings{});
+  EXPECT_EQ(Rows(), (Strings{"Kessler & O'Neil|||", "M|S|T|M_S_T"}));
+
+  // A partial row names no tables, so nothing is dropped for it.
+  statements();
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, nullptr, nullptr));
+  EXPECT_EQ(statements(), (Strings{"SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m,
+                                   "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m,
+                                   "DELETE FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m}));
+}
+
+}  // namespace
