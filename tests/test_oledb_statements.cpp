@@ -207,6 +207,7 @@ TEST_F(Statements, NullsNumbersAndStoredBlobs) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.m_pData), 3), std::string("\0\xff" "A", 3));
   EXPECT_EQ(command.IsNull(4), kDbError);
   EXPECT_EQ(command.FetchNext(), kDbEndOfRows);
+  EXPECT_EQ(command.FetchNext(), kDbEndOfRows);  // stays at the end, does not start over
   command.Close();
 
   command.SetCommandText(L"SELECT COUNT(*) FROM [Spec_Data]");

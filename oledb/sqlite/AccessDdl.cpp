@@ -1,6 +1,6 @@
 #include "AccessDdl.h"
 
-#include <cstring>
+#include <cwchar>
 #include <set>
 #include <vector>
 
@@ -184,7 +184,11 @@ struct Column {
 
 DdlOutcome RewriteAccessDdl(std::wstring_view sql, std::wstring& out, std::wstring& error) {
   size_t start = SkipBlank(sql, 0);
-  if (sql.size() - start < 6 || Upper(sql.substr(start, 6)) != L"CREATE") return DdlOutcome::kUnchanged;
+  const wchar_t kCreate[] = L"CREATE";
+  for (size_t k = 0; k < 6; ++k) {
+    wchar_t c = start + k < sql.size() ? sql[start + k] : 0;
+    if (c != kCreate[k] && c != kCreate[k] + (L'a' - L'A')) return DdlOutcome::kUnchanged;
+  }
 
   std::vector<Token> tokens;
   if (!Tokenize(sql, tokens)) return DdlOutcome::kUnchanged;

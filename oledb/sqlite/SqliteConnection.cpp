@@ -11,7 +11,7 @@
 
 namespace kivoledb {
 
-// The database handle and its pool of prepared read statements.  A
+// The database handle and its pool of prepared statements.  A
 // statement in use by a cursor is out of the pool, so two cursors never
 // share one; it goes back when the cursor ends.
 struct SqliteHandle {
@@ -60,12 +60,11 @@ namespace {
 
 class SqliteCursor : public Cursor {
  public:
-  // Binds the statement's lifted literals from the cursor's own copy, which
-  // lives as long as the statement runs.
   SqliteCursor(std::shared_ptr<SqliteHandle> handle, sqlite3_stmt* stmt, LiftedStatement statement, bool pooled)
-      : m_handle(std::move(handle)), m_stmt(stmt), m_statement(std::move(statement)), m_pooled(pooled) {
-    m_statement.Bind(m_stmt);
-  }
+      : m_handle(std::move(handle)), m_stmt(stmt), m_statement(std::move(statement)), m_pooled(pooled) {}
+  // Binds the lifted literals from the cursor's own copy, which lives as
+  // long as the statement runs.
+  bool Bind() { return m_statement.Bind(m_stmt); }
   ~SqliteCursor() override {
     if (m_pooled)
       m_handle->Give(std::move(m_statement.shape), m_stmt);
@@ -74,12 +73,14 @@ class SqliteCursor : public Cursor {
   }
 
   int Next(std::wstring& error) override {
+    if (m_done) return 0;  // a step now would start the statement again
     int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return 1;
     if (rc != SQLITE_DONE) error = SqliteError(m_handle->db);
     // Ends the read transaction now rather than when the command goes, so
     // a finished reader never holds an old snapshot.
     sqlite3_reset(m_stmt);
+    m_done = true;
     return rc == SQLITE_DONE ? 0 : -1;
   }
 
@@ -142,6 +143,7 @@ class SqliteCursor : public Cursor {
   sqlite3_stmt* m_stmt;
   LiftedStatement m_statement;
   bool m_pooled;
+  bool m_done = false;
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
@@ -251,15 +253,18 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
 
 bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool pool, std::unique_ptr<Cursor>& cursor,
                            std::wstring& error) {
+  sqlite3* db = m_handle->db;
   if (sqlite3_column_count(stmt) > 0) {
-    cursor = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
+    auto rows = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
+    if (!rows->Bind()) {
+      error = SqliteError(db);
+      return false;
+    }
+    cursor = std::move(rows);
     return true;
   }
-  sqlite3* db = m_handle->db;
-  statement.Bind(stmt);
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-  }
+  int rc = statement.Bind(stmt) ? SQLITE_ROW : SQLITE_ERROR;
+  while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
   bool ok = rc == SQLITE_DONE;
   if (!ok) error = SqliteError(db);
   if (pool)
