@@ -3,9 +3,10 @@
 // KivOleDbConnection parses its initialization string into Properties and
 // asks the registry for a driver: the one named by the property "Driver"
 // when given, else the first registered driver that accepts the properties
-// (the embedded engine accepts any Data Source; the Access reader accepts
-// paths ending in .mdb or .accdb).  Drivers registered later are asked
-// first, so a test or a host can put its own in front.
+// (the embedded engine, "sqlite", is built in and accepts any Data Source
+// but paths ending in .mdb or .accdb, which are the Access reader's).
+// Drivers registered later are asked first, so a test or a host can put
+// its own in front; registering from a static initialiser is safe.
 //
 // Drivers report failures as text; the component turns them into error
 // information.  Nothing here throws for a database failure.
