@@ -20,10 +20,13 @@ struct SqliteHandle;
 
 class SqliteConnection : public DriverConnection {
  public:
+  // The default of the connection-string property Statement Cache.
+  static constexpr size_t kDefaultPoolSize = 32;
+
   // Takes ownership of `db`, which is open and set up.  `poolSize`
   // prepared statements are kept for reuse; 0 keeps none and lifts no
   // literals, so every text is prepared as written.
-  SqliteConnection(sqlite3* db, size_t poolSize);
+  explicit SqliteConnection(sqlite3* db, size_t poolSize = kDefaultPoolSize);
   ~SqliteConnection() override;
 
   bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;

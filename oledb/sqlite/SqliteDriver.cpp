@@ -33,7 +33,7 @@ struct OpenOptions {
   const char* journalPragma = "PRAGMA journal_mode=WAL";
   const char* syncPragma = "PRAGMA synchronous=FULL";
   int busyTimeoutMs = 10000;
-  size_t statementCache = 32;
+  size_t statementCache = SqliteConnection::kDefaultPoolSize;
 };
 
 // Pragma texts come from these tables only, never from the string itself.
