@@ -1,0 +1,284 @@
+// Module specifications and terminal rows on real catalogue files, with
+// every statement text recorded.  Stored rows are checked through a
+// separate connection, which sees committed data only.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "../index/TypeTables.h"
+#include "RecordingDriver.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+using kivtest::RecordingDriver;
+using kivtest::Utf8;
+using ModDB::ModSpecData;
+using ModDB::ModTermData;
+using Strings = std::vector<std::string>;
+using Statements = std::vector<std::wstring>;
+
+// The record's fields in record order, stated here apart from the library.
+CString ModSpecData::*const kFields[] = {
+    &ModSpecData::Code, &ModSpecData::Points, &ModSpecData::Type, &ModSpecData::Description,
+    &ModSpecData::Rating, &ModSpecData::AddressBase, &ModSpecData::AddressFormat, &ModSpecData::BoxRight,
+    &ModSpecData::BoxLeft, &ModSpecData::BoxTop, &ModSpecData::BoxBottom, &ModSpecData::BoxSplitTop,
+    &ModSpecData::BoxSplitBottom, &ModSpecData::MetricBoxRight, &ModSpecData::MetricBoxLeft,
+    &ModSpecData::MetricBoxTop, &ModSpecData::MetricBoxBottom, &ModSpecData::MetricBoxSplitTop,
+    &ModSpecData::MetricBoxSplitBottom, &ModSpecData::OptionalBlock, &ModSpecData::Lisp, &ModSpecData::Category};
+const std::wstring kColumns =
+    L"[CODE], [POINTS], [TYPE], [DESCRIPTION], [RATING], [ADDRESS_BASE], [ADDRESS_FORMAT], [BOX_RIGHT], [BOX_LEFT], "
+    L"[BOX_TOP], [BOX_BOTTOM], [BOX_SPLIT_TOP], [BOX_SPLIT_BOTTOM],[METRIC_BOX_RIGHT], [METRIC_BOX_LEFT], "
+    L"[METRIC_BOX_TOP], [METRIC_BOX_BOTTOM], [METRIC_BOX_SPLIT_TOP], [METRIC_BOX_SPLIT_BOTTOM], [OPTIONAL_BLOCK], "
+    L"[LISP]";
+
+// Field i holds its number i+1, so a swapped column shows at once.
+ModSpecData Numbered(const wchar_t* code) {
+  ModSpecData data;
+  for (size_t i = 0; i < std::size(kFields); ++i) data.*kFields[i] = CString(std::to_wstring(i + 1));
+  data.Code = code;
+  return data;
+}
+
+class Modules : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RecordingDriver::Install();
+    CString init = CString(L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + cat.wpath() + L";Driver=" +
+                   RecordingDriver::kName;
+    ASSERT_TRUE(db.PutConnectionString(CComBSTR(init.GetString()))) << Utf8(db.GetLastError());
+    CString legacy = FormatSql(kiv::kCreateSpecTableSql, L"OLD");
+    ASSERT_EQ(legacy.Replace(L"     [CATEGORY]            VARCHAR(10),", L""), 1);
+    ASSERT_TRUE(db.Execute(FormatSql(kiv::kCreateSpecTableSql, L"T")) && db.Execute(legacy) &&
+                db.Execute(FormatSql(kiv::kCreateTermTableSql, L"T_Data")));
+    RecordingDriver::Clear();
+  }
+  static Statements Ran() {
+    Statements s = RecordingDriver::Statements();
+    RecordingDriver::Clear();
+    return s;
+  }
+  std::string Stored(const std::string& expression, const std::string& code) const {
+    auto rows = cat.Query("SELECT " + expression + " FROM T WHERE CODE='" + code + "'");
+    return rows.empty() ? "<no row>" : rows[0][0].value_or("<null>");
+  }
+  // A module's terminal rows read through the library, "sequence|block|attributes".
+  Strings Terminals(const wchar_t* code, const wchar_t* table = L"T_Data") {
+    ModTermData* records = nullptr;
+    __int64 count = 0;
+    Strings out;
+    if (!db.GetModTermData(table, code, records, count)) return out;
+    for (__int64 i = 0; i < count; ++i)
+      out.push_back(std::to_string(records[i].Sequence) + "|" + Utf8(records[i].Block) + "|" +
+                    Utf8(records[i].Attributes));
+    delete[] records;
+    return out;
+  }
+  kivtest::TempCatalogue cat;
+  kivtest::OpenPlcDb db;
+};
+
+TEST_F(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
+  std::wstring values;
+  for (int i = 1; i <= 22; ++i) values += (i > 1 ? L", '" : L"'") + std::to_wstring(i) + L"'";
+  ModSpecData data = Numbered(L"1");
+  EXPECT_TRUE(db.AddModSpecData(L"T", data, false)) << Utf8(db.GetLastError());
+  ModSpecData read;
+  EXPECT_TRUE(db.GetModSpecData(L"T", L"1", &read, false));
+  for (auto field : kFields) EXPECT_EQ(Utf8(read.*field), Utf8(data.*field));
+  EXPECT_TRUE(db.UpdateModSpecData(L"T", L"1", data, false));
+  EXPECT_EQ(Ran(), (Statements{
+                       L"INSERT INTO [T] (" + kColumns + L", [CATEGORY]) VALUES (" + values + L")",
+                       L"SELECT " + kColumns + L", [CATEGORY] FROM [T] WHERE [CODE]='1'",
+                       L"UPDATE [T] SET [CODE]='1',[POINTS]='2',[TYPE]='3',[DESCRIPTION]='4',[RATING]='5',"
+                       L"[ADDRESS_BASE]='6',[ADDRESS_FORMAT]='7',[BOX_RIGHT]='8',[BOX_LEFT]='9',[BOX_TOP]='10',"
+                       L"[BOX_BOTTOM]='11',[BOX_SPLIT_TOP]='12',[BOX_SPLIT_BOTTOM]='13',[METRIC_BOX_RIGHT]='14',"
+                       L"[METRIC_BOX_LEFT]='15',[METRIC_BOX_TOP]='16',[METRIC_BOX_BOTTOM]='17',"
+                       L"[METRIC_BOX_SPLIT_TOP]='18',[METRIC_BOX_SPLIT_BOTTOM]='19',[OPTIONAL_BLOCK]='20',"
+                       L"[LISP]='21',[CATEGORY]='22' WHERE [CODE]='1'"}));
+}
+
+TEST_F(Modules, SpecCategoryAndNullColumns) {
+  // omitCategory leaves the column alone even where it exists.
+  EXPECT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), true));
+  EXPECT_EQ(Stored("CATEGORY", "A"), "<null>");
+  EXPECT_TRUE(db.AddModSpecData(L"OLD", Numbered(L"A"), true)) << Utf8(db.GetLastError());
+  ModSpecData read;
+  read.Category = L"keep";
+  EXPECT_TRUE(db.GetModSpecData(L"OLD", L"A", &read, true));
+  EXPECT_EQ(Utf8(read.Category) + Utf8(read.Lisp), "keep21");
+  EXPECT_FALSE(db.AddModSpecData(L"OLD", Numbered(L"B"), false));
+  EXPECT_TRUE(db.HasErrorInfo());
+
+  // Empty fields go in as '', never NULL; NULL columns keep the caller's text.
+  ModSpecData codeOnly;
+  codeOnly.Code = L"E";
+  EXPECT_TRUE(db.AddModSpecData(L"T", codeOnly, false));
+  EXPECT_EQ(Stored("POINTS || LISP || CATEGORY", "E"), "");
+  cat.Exec("INSERT INTO T (CODE) VALUES ('N')");
+  for (auto field : kFields) read.*field = L"X";
+  EXPECT_TRUE(db.GetModSpecData(L"T", L"N", &read, false));
+  for (size_t i = 0; i < std::size(kFields); ++i) EXPECT_EQ(Utf8(read.*kFields[i]), i == 0 ? "N" : "X");
+  // A missing row is no error and touches nothing.
+  EXPECT_FALSE(db.GetModSpecData(L"T", L"nope", &read, false));
+  EXPECT_FALSE(db.HasErrorInfo());
+  EXPECT_EQ(Utf8(read.Code), "N");
+}
+
+TEST_F(Modules, LongTextRoundTripsAndBlobBytesBecomeUtf16Units) {
+  std::wstring text;
+  while (text.size() < 65536) text += L"(setq größe \"Ω\" \U0001F600 'x)\n";
+  ModSpecData data;
+  data.Code = L"L";
+  data.Lisp = CString(text);
+  ModTermData row[] = {{L"L", 1, L"blk", CString(text)}};
+  ASSERT_TRUE(db.AddModSpecData(L"T", data, false) && db.AddModTermData(L"T_Data", row, 1));
+  ModSpecData read;
+  ASSERT_TRUE(db.GetModSpecData(L"T", L"L", &read, false));
+  EXPECT_TRUE(read.Lisp.str() == text);
+  EXPECT_EQ(Terminals(L"L"), Strings{"1|blk|" + Utf8(CString(text))});
+
+  // 7 bytes give 3 units; a surrogate pair one character; 0 bytes nothing.
+  cat.Exec("INSERT INTO T (CODE, LISP) VALUES ('B7', X'41004200430044'), ('SP', X'3DD800DE'), ('B0', X'')");
+  const std::pair<const wchar_t*, std::wstring> cases[] = {{L"B7", L"ABC"}, {L"SP", L"\U0001F600"}, {L"B0", L"old"}};
+  for (const auto& [code, expected] : cases) {
+    read.Lisp = L"old";
+    EXPECT_TRUE(db.GetModSpecData(L"T", code, &read, false));
+    EXPECT_TRUE(read.Lisp.str() == expected) << Utf8(CString(code));
+  }
+  // Library tables keep SEQUENCE out of NULL by their key; others may not.
+  cat.Exec("CREATE TABLE LOOSE (CODE VARCHAR(60), SEQUENCE SHORT, BLOCK VARCHAR(255), ATTRIBUTES LONGTEXT);"
+           "INSERT INTO LOOSE VALUES ('Z', 4, 'b', X''), ('Z', NULL, NULL, NULL), ('Z', 3, 'b', X'41004200430044')");
+  EXPECT_EQ(Terminals(L"Z", L"LOOSE"), (Strings{"-1||", "3|b|ABC", "4|b|"}));
+}
+
+TEST_F(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
+  ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), false));
+  Ran();
+  ModSpecData change, categoryOnly;
+  change.Description = L"O'Neil 24V";
+  change.Rating = L"2A";
+  categoryOnly.Category = L"C";
+  EXPECT_TRUE(db.UpdateModSpecData(L"T", L"A", change, false)) << Utf8(db.GetLastError());
+  EXPECT_FALSE(db.UpdateModSpecData(L"T", L"A", ModSpecData(), false));  // nothing to write
+  EXPECT_FALSE(db.UpdateModSpecData(L"T", L"A", categoryOnly, true));
+  change.Code = L"B";
+  EXPECT_TRUE(db.UpdateModSpecData(L"T", L"A", change, false));
+  EXPECT_TRUE(db.RenameModSpecData(L"T", L"B", L"C"));
+  EXPECT_EQ(Ran(), (Statements{L"UPDATE [T] SET [DESCRIPTION]='O''Neil 24V',[RATING]='2A' WHERE [CODE]='A'",
+                               L"UPDATE [T] SET [CODE]='B',[DESCRIPTION]='O''Neil 24V',[RATING]='2A' WHERE [CODE]='A'",
+                               L"UPDATE [T] SET [CODE]='C' WHERE [CODE]='B'"}));
+  EXPECT_EQ(Stored("DESCRIPTION || '|' || RATING || '|' || POINTS || '|' || LISP", "C"), "O'Neil 24V|2A|2|21");
+  bool exists = true;
+  EXPECT_TRUE(db.DoesSpecDataExist(L"T", L"A", exists));
+  EXPECT_FALSE(exists);
+  ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"D"), false));
+  EXPECT_FALSE(db.RenameModSpecData(L"T", L"C", L"D"));  // the key refuses
+  EXPECT_TRUE(db.HasErrorInfo());
+  EXPECT_TRUE(db.RemoveModSpecData(L"T", L"C"));
+  EXPECT_EQ(Stored("CODE", "C"), "<no row>");
+}
+
+TEST_F(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
+  // "[LISP]='" + value + "'," may hold 10239 characters; quotes count doubled.
+  const std::pair<std::wstring, bool> cases[] = {{std::wstring(10229, L'x'), true},
+                                                 {std::wstring(10230, L'x'), false},
+                                                 {std::wstring(5114, L'\''), true},
+                                                 {std::wstring(5115, L'\''), false}};
+  for (const auto& [lisp, fits] : cases) {
+    ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), false));
+    ModSpecData change;
+    change.Description = L"changed";
+    change.Lisp = CString(lisp);
+    Ran();
+    EXPECT_EQ(db.UpdateModSpecData(L"T", L"A", change, false), fits) << lisp.size();
+    EXPECT_EQ(Ran().size(), fits ? 1u : 0u);
+    EXPECT_EQ(Utf8(db.GetLastError()).rfind("value too long for one update", 0) == 0, !fits);
+    EXPECT_EQ(Stored("DESCRIPTION", "A"), fits ? "changed" : "4");
+    EXPECT_EQ(Stored("length(LISP)", "A"), fits ? std::to_string(lisp.size()) : "2");
+    ASSERT_TRUE(db.RemoveModSpecData(L"T", L"A"));
+  }
+}
+
+TEST_F(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
+  wchar_t* sentinel[1] = {nullptr};
+  wchar_t** codes = sentinel;
+  __int64 count = -7;
+  EXPECT_FALSE(db.GetArrayOfModSpecCodes(L"T", codes, count));  // empty table
+  EXPECT_FALSE(db.HasErrorInfo());
+  EXPECT_FALSE(db.GetArrayOfModSpecCodes(L"NO_SUCH", codes, count));
+  EXPECT_TRUE(db.HasErrorInfo());
+  EXPECT_TRUE(codes == sentinel && count == -7);
+
+  const std::wstring longCode(60, L'Ä');
+  for (const wchar_t* code : {L"B20", L"A10", L"C5", longCode.c_str()})
+    ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(code), false)) << Utf8(db.GetLastError());
+  EXPECT_FALSE(db.AddModSpecData(L"T", Numbered((longCode + L"x").c_str()), false));  // 61 is too wide
+  ASSERT_TRUE(db.GetArrayOfModSpecCodes(L"T", codes, count));
+  EXPECT_EQ(Statements(codes, codes + count), (Statements{L"A10", L"B20", L"C5", longCode}));
+  for (__int64 i = 0; i < count; ++i) delete[] codes[i];
+  delete[] codes;
+}
+
+TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
+  cat.Exec("INSERT INTO T_Data VALUES ('M', 5, 'orig', 'orig')");
+  // Gaps, array order unlike position order, an existing key in the middle.
+  ModTermData middle[] = {{L"M", 7, L"B", L"A"}, {L"M", 5, L"new", L"new"}, {L"M", 2, L"", L""}};
+  EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3));
+  EXPECT_EQ(Ran()[0], L"INSERT INTO [T_Data] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES ('M', 7, 'B', 'A')");
+  Strings committed;
+  for (auto& r : cat.Query("SELECT SEQUENCE || '|' || BLOCK || '|' || ATTRIBUTES FROM T_Data ORDER BY SEQUENCE"))
+    committed.push_back(r[0].value_or("<null>"));
+  EXPECT_EQ(committed, (Strings{"2||", "5|orig|orig", "7|B|A"}));
+  // A refused last row leaves the engine's text for the caller.
+  ModTermData last[] = {{L"M", 9, L"O'Neil", L"A"}, {L"M", 9, L"B", L"A"}};
+  EXPECT_TRUE(db.AddModTermData(L"T_Data", last, 2));
+  EXPECT_TRUE(db.HasErrorInfo());
+  EXPECT_EQ(Terminals(L"M"), (Strings{"2||", "5|orig|orig", "7|B|A", "9|O'Neil|A"}));
+  EXPECT_FALSE(db.AddModTermData(L"T_Data", last, 0));
+
+  // Existence by marker, re-keying, and a module without rows.
+  cat.Exec("INSERT INTO T (CODE) VALUES ('M')");
+  bool exists = false;
+  EXPECT_TRUE(db.DoesTermDataExist(L"T_Data", L"M", -1, exists) && exists);
+  EXPECT_TRUE(db.DoesTermDataExist(L"T_Data", L"M", 3, exists) && !exists);
+  EXPECT_TRUE(db.RenameModTermData(L"T_Data", L"M", L"Z"));
+  EXPECT_EQ(Terminals(L"Z").size(), 4u);
+  EXPECT_EQ(Stored("CODE", "M"), "M");
+  ModTermData* records = middle;
+  __int64 count = 9;
+  EXPECT_FALSE(db.GetModTermData(L"T_Data", L"M", records, count));
+  EXPECT_TRUE(records == nullptr && count == 0 && !db.HasErrorInfo());
+}
+
+TEST_F(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
+  const struct {
+    long first, last;
+    std::string left;  // positions of M that remain
+    std::wstring sql;  // empty: refused before running
+  } cases[] = {
+      {-1, -1, "", L"DELETE FROM [T_Data] WHERE [CODE] = 'M'"},
+      {-1, 7, "", L"DELETE FROM [T_Data] WHERE [CODE] = 'M'"},
+      {3, -1, "12", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] >= 3"},
+      {3, 5, "126", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN 3 AND 5"},
+      {5, 5, "12346", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN 5 AND 5"},
+      {-3, -2, "123456", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN -3 AND -2"},
+      {-1, -2, "123456", L""},
+      {5, 3, "123456", L""},
+      {4, -2, "123456", L""},
+  };
+  for (const auto& c : cases) {
+    cat.Exec("DELETE FROM T_Data; INSERT INTO T_Data (CODE, SEQUENCE) VALUES "
+             "('M', 1), ('M', 2), ('M', 3), ('M', 4), ('M', 5), ('M', 6), ('N', 3), ('N', 4)");
+    Ran();
+    EXPECT_EQ(db.RemoveModTermData(L"T_Data", L"M", c.first, c.last), !c.sql.empty()) << c.first << "," << c.last;
+    EXPECT_EQ(Ran(), c.sql.empty() ? Statements{} : Statements{c.sql});
+    auto left = cat.Query("SELECT group_concat(SEQUENCE, '') FROM (SELECT SEQUENCE FROM T_Data WHERE CODE='M' "
+                          "ORDER BY SEQUENCE)")[0][0];
+    EXPECT_EQ(left.value_or(""), c.left) << c.first << "," << c.last;
+    EXPECT_EQ(cat.Query("SELECT count(*) FROM T_Data WHERE CODE='N'")[0][0], "2");
+  }
+}
+
+}  // namespace
