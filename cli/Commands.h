@@ -18,6 +18,7 @@ void RegisterTerminals(CLI::App& app, Context& ctx);   // terminal ...
 void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
 void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
 void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import
+void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
 
 // "Example:\n  kivplc ..." lines for a command's --help.
 inline std::string Examples(std::initializer_list<const char*> lines) {

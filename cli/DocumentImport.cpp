@@ -135,15 +135,19 @@ class Importer {
         const bool newSeries = !m_db.Listed(m.name, s.name);
         if (s.types.empty() && newSeries) Add([&] { m_db.AddSeries(m.name, s.name); });
         for (const auto& t : s.types)
-          if (!ImportType(m.name, s.name, t)) return;
+          if (!m_stopped) ImportType(m.name, s.name, t);
         if (newSeries && m_db.Listed(m.name, s.name)) ++m_counts.series;
+        if (m_stopped) break;
       }
       if (newManufacturer && m_db.Listed(m.name)) ++m_counts.manufacturers;
+      if (m_stopped) return;
     }
     for (const auto& style : plan.styles) ImportStyle(style);
+    m_progress.Clear();
   }
 
   const Counts& counts() const { return m_counts; }
+  void ClearProgress() { m_progress.Clear(); }
   bool interrupted() const { return m_stopped; }
 
  private:
@@ -164,8 +168,8 @@ class Importer {
     }
   }
 
-  // False when the import is to stop.
-  bool ImportType(const CString& m, const CString& s, const PlanType& t) {
+  // Stops (m_stopped) on an interrupt between two modules.
+  void ImportType(const CString& m, const CString& s, const PlanType& t) {
     const std::string typeName = EntryName(m, s, t.name);
     CString table;
     if (m_db.Listed(m, s, t.name)) {
@@ -176,17 +180,17 @@ class Importer {
       for (size_t i = 0; i < t.modules.size(); ++i) m_progress.Step();
       if (!t.modules.empty())
         m_progress.Message("kivplc: skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName);
-      return true;
+      return;
     }
     for (const auto& module : t.modules) {
       if (g_interrupted) {
         m_stopped = true;
-        return false;
+        m_progress.Clear();
+        return;
       }
       ImportModule(table, module, "module " + Utf8(module.spec.Code) + " of " + typeName);
       m_progress.Step();
     }
-    return true;
   }
 
   void ImportModule(const CString& table, const PlanModule& module, const std::string& name) {
@@ -229,9 +233,9 @@ class Importer {
 };
 
 void PrintSummary(std::ostream& out, const Counts& c, size_t prompts) {
-  out << "imported " << c.manufacturers << " manufacturers, " << c.series << " series, " << c.types << " types, "
-      << c.modules << " modules with " << c.terminals << " terminal rows, " << c.styles << " styles";
-  out << "; refused " << c.refused << " rows\n";
+  out << "imported " << Count(c.manufacturers, "manufacturer") << ", " << c.series << " series, "
+      << Count(c.types, "type") << ", " << Count(c.modules, "module") << " with " << Count(c.terminals, "terminal row")
+      << ", " << Count(c.styles, "style") << "; refused " << Count(c.refused, "row") << '\n';
   if (prompts)
     out << "not imported: " << prompts << " prompts (the library has no operation that writes PLC_MSG)\n";
 }
@@ -247,6 +251,7 @@ size_t ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions&
     importer.Run(plan);
   } catch (...) {
     std::signal(SIGINT, previous);
+    importer.ClearProgress();
     summary << "stopped early; so far ";
     PrintSummary(summary, importer.counts(), 0);
     throw;

@@ -20,11 +20,14 @@ void Table::Print(std::ostream& out) const {
   for (const auto& row : m_rows) measure(row);
 
   auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
     for (size_t i = 0; i < cells.size(); ++i) {
-      out << cells[i];
-      if (i + 1 < cells.size()) out << std::string(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
+      text += cells[i];
+      if (i + 1 < cells.size()) text += std::string(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
     }
-    out << '\n';
+    // Empty cells at the end leave no trailing blanks.
+    text.erase(text.find_last_not_of(' ') + 1);
+    out << text << '\n';
   };
   line(m_headers);
   for (const auto& row : m_rows) line(row);

@@ -30,6 +30,11 @@ class Table {
   std::vector<std::vector<std::string>> m_rows;
 };
 
+// "1 module", "3 modules": `noun` is singular; the plural adds an s.
+inline std::string Count(long long n, const std::string& noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 // Two-space indentation, UTF-8 as it stands, newline at the end.
 void PrintJson(std::ostream& out, const Json& json);
 

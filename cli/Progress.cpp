@@ -25,7 +25,6 @@ void Progress::Step() {
 void Progress::Message(const std::string& line) {
   Clear();
   std::cerr << line << '\n';
-  m_drawnPercent = -1;
   Draw();
 }
 
@@ -42,6 +41,7 @@ void Progress::Draw() {
 
 void Progress::Clear() {
   if (m_shown && m_drawnPercent >= 0) std::cerr << "\r\033[K" << std::flush;
+  m_drawnPercent = -1;
 }
 
 }  // namespace kivplc

@@ -18,12 +18,13 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
   void Step();
+  // Takes the bar off the screen until the next Step.
+  void Clear();
   // A line on standard error that the bar does not overwrite.
   void Message(const std::string& line);
 
  private:
   void Draw();
-  void Clear();
 
   std::string m_label;
   size_t m_total;

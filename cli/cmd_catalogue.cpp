@@ -25,7 +25,7 @@ void RunInit(const Context& ctx, std::string path) {
 
 std::string Modules(long count) {
   if (count < 0) return "no table";
-  return std::to_string(count) + (count == 1 ? " module" : " modules");
+  return Count(count, "module");
 }
 
 struct TreeLine {
@@ -109,8 +109,7 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
     bool json = false;
   };
   auto o = std::make_shared<TreeOptions>();
-  auto* tree = app.add_subcommand("tree", "Show the index: manufacturers, their series and types, "
-                                          "each type with its table and module count");
+  auto* tree = app.add_subcommand("tree", "Show the index as a tree, each type with its table and module count");
   tree->add_option("MANUFACTURER", o->manufacturer, "show only this manufacturer");
   tree->add_option("SERIES", o->series, "show only this series of it");
   tree->add_flag("--json", o->json, "print JSON instead of a tree");

@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "IndexTree.h"
+#include "Output.h"
 #include "Text.h"
 
 namespace kivplc {
@@ -94,8 +95,7 @@ void RunRemove(const Context& ctx, Level level, const Names& n) {
       }
     }
   }
-  const std::string drops = tables == 0 ? "no tables" : std::to_string(tables) + " tables with " +
-                                                            std::to_string(modules) + " modules";
+  const std::string drops = tables == 0 ? "no tables" : Count(tables, "table") + " with " + Count(modules, "module");
   ConfirmOrStop("Remove " + std::string(LevelName(level)) + ' ' + name + "? This drops " + drops + ".", n.yes);
   if (!db->RemoveIndexData(n.M(), s, t)) RefuseWithLastError(*db, "cannot remove " + name);
   if (db->Listed(n.M(), s, t)) RefuseWithLastError(*db, name + " is still listed after removing it");
@@ -115,7 +115,10 @@ void AddLevels(CLI::App& verb, Context& ctx, void (*run)(const Context&, Level, 
     if (level == Level::kType) sub->add_option("TYPE", n->type, "type name")->required();
     if (withNewName) sub->add_option("NEW_NAME", n->newName, "the new name")->required();
     if (confirms) sub->add_flag("-y,--yes", n->yes, "do not ask; needed when standard input is not a terminal");
-    sub->footer(Examples({example[i]}));
+    sub->footer((confirms ? std::string("Drops the tables of every type under it; says how many tables and modules "
+                                        "that is and asks first on a terminal (a script passes --yes).\n\n")
+                          : std::string()) +
+                Examples({example[i]}));
     sub->callback([&ctx, run, level, n, withNewName] {
       RequireNames({&n->manufacturer});
       if (level != Level::kManufacturer) RequireNames({&n->series});
@@ -152,8 +155,7 @@ void RegisterIndex(CLI::App& app, Context& ctx) {
       "kivplc -c plant.db remove type \"Kessler & O'Neil\" KX300 \"Digital Input\""};
   auto* remove = app.add_subcommand("remove", "Remove");
   AddLevels(*remove, ctx, RunRemove, false, true, removeExamples);
-  remove->description("Remove a manufacturer, a series or a type with the tables and modules of every type "
-                      "under it (asks first; --yes when not on a terminal)");
+  remove->description("Remove a manufacturer, a series or a type, with the tables of every type under it");
 }
 
 }  // namespace kivplc

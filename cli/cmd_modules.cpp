@@ -95,7 +95,7 @@ void RunAdd(Context& ctx, const ModuleArgs& a) {
     RefuseWithLastError(*db, "cannot add module " + a.Name());
   auto refusals = db->AddTerminals(table, terminals);
   ReportRefusedTerminals(refusals, a.Name());
-  std::cout << "added module " << a.Name() << " with " << terminals.size() - refusals.size() << " terminals\n";
+  std::cout << "added module " << a.Name() << " with " << Count(static_cast<long long>(terminals.size() - refusals.size()), "terminal row") << '\n';
   if (!refusals.empty()) ctx.status = 1;
 }
 
@@ -148,13 +148,13 @@ void RunRemove(const Context& ctx, const ModuleArgs& a) {
   RequireModule(*db, table, a);
   long terminals = 0;
   db->GetTermRecCount(Catalogue::TermTable(table), Wide(a.code), terminals);
-  ConfirmOrStop("Remove module " + a.Name() + " and its " + std::to_string(terminals) + " terminal rows?", a.yes);
+  ConfirmOrStop("Remove module " + a.Name() + " and its " + Count(terminals, "terminal row") + "?", a.yes);
   // Terminals first: a failure then leaves a module without terminals,
   // never terminal rows without their module.
   if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), -1, -1))
     RefuseWithLastError(*db, "cannot remove the terminals of " + a.Name());
   if (!db->RemoveModSpecData(table, Wide(a.code))) RefuseWithLastError(*db, "cannot remove module " + a.Name());
-  std::cout << "removed module " << a.Name() << " and " << terminals << " terminal rows\n";
+  std::cout << "removed module " << a.Name() << " and " << Count(terminals, "terminal row") << '\n';
 }
 
 }  // namespace

@@ -45,10 +45,13 @@ void Run(const Context& ctx, const PromptArgs& a) {
 void RegisterPrompts(CLI::App& app, Context& ctx) {
   auto a = std::make_shared<PromptArgs>();
   auto* prompts = app.add_subcommand(
-      "prompts", "Load the prompt texts (PLC_MSG) and look prompts up; a prompt without a text comes back as itself");
+      "prompts", "Look prompts up in the catalogue's prompt texts (PLC_MSG)");
+  prompts->footer(
+      "The prompt texts are loaded as a host loads them; a prompt without a text comes back as itself. The "
+      "library has no way to list them all.\n\n" +
+      Examples({"kivplc -c plant.db prompts \"Select a PLC module\" Terminal"}));
   prompts->add_option("TEXT", a->texts, "prompts to look up");
   prompts->add_flag("--json", a->json, "print JSON");
-  prompts->footer(Examples({"kivplc -c plant.db prompts \"Select module\" \"Terminal\""}));
   prompts->callback([&ctx, a] { Run(ctx, *a); });
 }
 

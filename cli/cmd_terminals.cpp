@@ -8,6 +8,7 @@
 #include "FieldOptions.h"
 #include "Fields.h"
 #include "ModuleJson.h"
+#include "Output.h"
 
 namespace kivplc {
 
@@ -62,7 +63,7 @@ void RunAdd(Context& ctx, const TerminalArgs& a) {
   auto rows = TerminalsFromJson(doc, Wide(a.code), "standard input", existing.empty() ? 1 : existing.back().Sequence + 1);
   auto refusals = db->AddTerminals(table, rows);
   ReportRefusedTerminals(refusals, a.Name());
-  std::cout << "added " << rows.size() - refusals.size() << " terminal rows to module " << a.Name() << '\n';
+  std::cout << "added " << Count(static_cast<long long>(rows.size() - refusals.size()), "terminal row") << " to module " << a.Name() << '\n';
   if (!refusals.empty()) ctx.status = 1;
 }
 
@@ -89,11 +90,11 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
                                        : last == -1        ? "positions " + a.first + " and up"
                                                            : "positions " + a.first + " to " + a.last;
   if (count == 0) throw Refused("module " + a.Name() + " has no terminal rows at " + range);
-  ConfirmOrStop("Remove " + std::to_string(count) + " terminal rows (" + range + ") of module " + a.Name() + "?",
+  ConfirmOrStop("Remove " + Count(count, "terminal row") + " (" + range + ") of module " + a.Name() + "?",
                 a.yes);
   if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), first, last))
     RefuseWithLastError(*db, "cannot remove terminal rows of " + a.Name());
-  std::cout << "removed " << count << " terminal rows (" << range << ") of module " << a.Name() << '\n';
+  std::cout << "removed " << Count(count, "terminal row") << " (" << range << ") of module " << a.Name() << '\n';
 }
 
 }  // namespace

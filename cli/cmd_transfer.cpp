@@ -56,27 +56,27 @@ void RunImport(Context& ctx, const ImportArgs& a) {
 
 void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto e = std::make_shared<ExportArgs>();
-  auto* exportCmd = app.add_subcommand(
-      "export",
-      "Write the whole catalogue as one JSON document: index, every type's modules with terminals, styles "
-      "and prompts, in a stable order that diffs well. The library cannot list the prompt texts, so the "
-      "document holds only the prompts named with --prompt (those that have a text).");
+  auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
   exportCmd->add_option("--prompt", e->promptKeys, "a prompt to look up and include; repeatable")->allow_extra_args(false);
-  exportCmd->footer(Examples({"kivplc -c plant.db export -o plant.json",
+  exportCmd->footer(
+      "The document holds the index, every type's modules with their terminal rows, the styles and the "
+      "prompts, in a stable order that diffs well in version control. The library cannot list the prompt "
+      "texts, so only the prompts named with --prompt are included (those that have a text).\n\n" +
+      Examples({"kivplc -c plant.db export -o plant.json",
                               "kivplc -c plant.db export --prompt \"Select module\" > plant.json"}));
   exportCmd->callback([&ctx, e] { RunExport(ctx, *e); });
 
   auto i = std::make_shared<ImportArgs>();
-  auto* importCmd = app.add_subcommand(
-      "import",
-      "Add a catalogue document (from export) to a catalogue, new or not. The whole document is checked "
-      "first; then every row goes in through the library, and each refused row is reported with the "
-      "engine's reason. Entries that are listed already are kept; a module that exists is refused unless "
-      "--replace. Prompts are not imported: the library has no operation that writes them.");
+  auto* importCmd = app.add_subcommand("import", "Add a catalogue document (from export) to a catalogue, new or not");
   importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input")->required();
   importCmd->add_flag("--replace", i->options.replaceModules, "replace modules that exist already");
-  importCmd->footer(Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
+  importCmd->footer(
+      "The whole document is checked first; then every row goes in through the library, and each refused "
+      "row is reported with the engine's reason (exit status 1). Entries that are listed already are kept; "
+      "a module that exists already is refused unless --replace. Prompts are not imported: the library has "
+      "no operation that writes them.\n\n" +
+      Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
                               "kivplc -c old.db export | kivplc -c new.db import -"}));
   importCmd->callback([&ctx, i] { RunImport(ctx, *i); });
 }

@@ -1,0 +1,180 @@
+// kivplc commands through the built tool: exit statuses, refusals with the
+// engine's text, confirmation of removals, and names and values as typed.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli_run.h"
+
+namespace {
+
+using clitest::RunOn;
+using kivtest::TempCatalogue;
+using nlohmann::json;
+
+const std::string M = "Kessler & O'Neil", S = "KX200", T = "Digital Input";
+
+class Commands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!clitest::ToolBuilt()) GTEST_SKIP() << "kivplc is not built";
+    for (auto args : {std::vector<std::string>{"add", "manufacturer", M}, {"add", "series", M, S}, {"add", "type", M, S, T},
+                      {"module", "add", M, S, T, "KX-DI16", "--set", "POINTS=16"}}) {
+      auto r = RunOn(cat, args);
+      ASSERT_EQ(r.status, 0) << r.err;
+    }
+  }
+  clitest::Result On(std::vector<std::string> args, const std::string& input = "") {
+    return RunOn(cat, std::move(args), input);
+  }
+  json Show(const std::string& code) {
+    auto r = On({"show", M, S, T, code, "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.status == 0 ? json::parse(r.out) : json();
+  }
+  std::vector<long> Sequences(const std::string& code) {
+    std::vector<long> sequences;
+    const json module = Show(code);
+    for (const auto& row : module["terminals"]) sequences.push_back(row["SEQUENCE"].get<long>());
+    return sequences;
+  }
+  TempCatalogue cat;
+};
+
+TEST_F(Commands, ExitStatusesSayWhoSaidNo) {
+  const std::string missing = (cat.path().parent_path() / "missing.db").string();
+  struct Case {
+    std::vector<std::string> args;
+    bool withCatalogue;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"tree"}, true, 0, ""},
+      {{"tre"}, true, 2, "did you mean 'tree'?"},
+      {{"tree"}, false, 2, "no catalogue given"},
+      {{"-c", missing, "tree"}, false, 2, "no catalogue at " + missing},
+      {{"styles", "12"}, true, 2, "not in range"},
+      {{"module", "set", M, S, T, "KX-DI16", "--set", "PONITS=8"}, true, 2, "unknown field 'PONITS'"},
+      {{"module", "set", M, S, T, "KX-DI16", "--set", "POINTS="}, true, 2, "cannot clear POINTS"},
+      {{"modules", M, S, "Analog Input"}, true, 1, "no type " + M + " / " + S + " / Analog Input"},
+      {{"add", "type", M, S, T}, true, 1, "is listed already"},
+      {{"init", cat.path().string()}, true, 1, "exists already"},
+  };
+  for (const auto& c : cases) {
+    auto r = c.withCatalogue ? On(c.args) : clitest::Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.front() << ": " << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(Commands, ARefusalCarriesTheLibrarysLastError) {
+  // What the library itself says for the same change.
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(cat.wpath()));
+  CString table;
+  ASSERT_TRUE(db.GetTypeTableName(kivtest::Wide(M), kivtest::Wide(S), kivtest::Wide(T), table));
+  ModDB::ModSpecData change{};
+  change.Category = L"LONGER THAN TEN";
+  ASSERT_FALSE(db.UpdateModSpecData(table, L"KX-DI16", change, false));
+  const std::string engineText = kivtest::Utf8(db.GetLastError());
+  ASSERT_FALSE(engineText.empty());
+
+  auto r = On({"module", "set", M, S, T, "KX-DI16", "--set", "category=LONGER THAN TEN"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(engineText), std::string::npos) << r.err;
+}
+
+TEST_F(Commands, RemovalsNeedConfirmationWithoutATerminal) {
+  const std::vector<std::string> removals[] = {
+      {"module", "remove", M, S, T, "KX-DI16"},
+      {"terminal", "remove", M, S, T, "KX-DI16"},
+      {"remove", "type", M, S, T},
+      {"remove", "manufacturer", M},
+  };
+  ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=IN"}).status, 0);
+  const auto tables = cat.Tables();
+  for (const auto& args : removals) {
+    auto r = On(args);
+    EXPECT_EQ(r.status, 2) << args[1];
+    EXPECT_NE(r.err.find("pass --yes"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(cat.Tables(), tables);
+  EXPECT_EQ(Sequences("KX-DI16"), std::vector<long>{1});
+
+  auto removed = On({"remove", "type", M, S, T, "--yes"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_NE(removed.out.find("dropped 2 tables with 1 module"), std::string::npos) << removed.out;
+  EXPECT_EQ(cat.Tables().size(), tables.size() - 2);
+}
+
+TEST_F(Commands, TerminalRangesAndDefaultPositions) {
+  struct Case {
+    std::vector<std::string> range;
+    std::vector<long> left;
+  } cases[] = {
+      {{}, {}},
+      {{"3"}, {1, 2, 4, 5, 6}},
+      {{"2", "4"}, {1, 5, 6}},
+      {{"5", "end"}, {1, 2, 4}},
+  };
+  for (const auto& c : cases) {
+    On({"module", "remove", M, S, T, "KX-DI16", "--yes"});
+    ASSERT_EQ(On({"module", "add", M, S, T, "KX-DI16"}).status, 0);
+    // Rows without SEQUENCE follow the last one.
+    ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--stdin"},
+                 R"([{"BLOCK": "A"}, {"BLOCK": "B"}, {"SEQUENCE": 4}, {}])")
+                  .status,
+              0);
+    ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=F"}).status, 0);
+    ASSERT_EQ(Sequences("KX-DI16"), (std::vector<long>{1, 2, 4, 5, 6}));
+    std::vector<std::string> args{"terminal", "remove", M, S, T, "KX-DI16", "--yes"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    auto r = On(args);
+    if (c.range == std::vector<std::string>{"3"}) {
+      EXPECT_EQ(r.status, 1) << "position 3 holds no row";
+      continue;
+    }
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Sequences("KX-DI16"), c.left);
+  }
+}
+
+TEST_F(Commands, NamesAndValuesArriveAsTyped) {
+  const std::string m = "Ørsted Relæ", s = "R 'Classic'", t = "Relæudgange";
+  for (auto args : {std::vector<std::string>{"add", "manufacturer", m}, {"add", "series", m, s}, {"add", "type", m, s, t}}) {
+    auto r = On(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  auto tree = json::parse(On({"tree", m, "--json"}).out);
+  EXPECT_EQ(tree[0]["name"], m);
+  EXPECT_EQ(tree[0]["series"][0]["name"], s);
+  EXPECT_EQ(tree[0]["series"][0]["types"][0]["name"], t);
+
+  const std::string description = "8 relæudgange, 'potentialfri' kontakter", lisp = "(kiv:card 'relay \"ø\")";
+  auto added = On({"module", "add", m, s, t, "ØR-8", "--set", "DESCRIPTION=" + description, "--set", "LISP=" + lisp},
+                  "");
+  ASSERT_EQ(added.status, 0) << added.err;
+  ASSERT_EQ(On({"terminal", "add", m, s, t, "ØR-8", "--set", "ATTRIBUTES=DESC1=O'Neil's relæ"}).status, 0);
+  json module = json::parse(On({"show", m, s, t, "ØR-8", "--json"}).out);
+  EXPECT_EQ(module["DESCRIPTION"], description);
+  EXPECT_EQ(module["LISP"], lisp);
+  EXPECT_EQ(module["terminals"][0]["ATTRIBUTES"], "DESC1=O'Neil's relæ");
+
+  // show --json is what module add --stdin reads: a copy under a new code.
+  auto copy = On({"module", "add", m, s, t, "ØR-8B", "--stdin"}, module.dump());
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  json copied = json::parse(On({"show", m, s, t, "ØR-8B", "--json"}).out);
+  copied["CODE"] = module["CODE"];
+  EXPECT_EQ(copied, module);
+}
+
+TEST_F(Commands, PromptsAreLookedUpInPlcMsg) {
+  cat.Exec("INSERT INTO PLC_MSG VALUES ('Select a PLC module', 'SPS-Baugruppe wählen')");
+  auto r = On({"prompts", "Select a PLC module", "Terminal", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json expected = json::array({{{"prompt", "Select a PLC module"}, {"found", true}, {"text", "SPS-Baugruppe wählen"}},
+                               {{"prompt", "Terminal"}, {"found", false}, {"text", "Terminal"}}});
+  EXPECT_EQ(json::parse(r.out), expected);
+}
+
+}  // namespace
