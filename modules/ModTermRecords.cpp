@@ -8,16 +8,20 @@
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
 #include "SqlText.h"
-#include "TermStatements.h"
 
 namespace {
+
+// The INSERT of one terminal row, split where the table name ends so that
+// a batch formats the head once and only the values per row.
+constexpr wchar_t kInsertTermHead[] = L"INSERT INTO [%s] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES (";
+constexpr wchar_t kInsertTermValues[] = L"'%s', %ld, '%s', '%s')";
 
 // -1 stands for "any position" in the existence test and the removal.
 constexpr long kAnySequence = -1;
 
 // The Sequence given to a row whose [SEQUENCE] is NULL.  Such rows sort
-// first, so -1 keeps the returned array ascending; it also never names a
-// real position in the table's key.
+// first, so -1 keeps the returned array ascending, and -1 already means
+// "no particular position" to the other operations.
 constexpr long kNullSequence = -1;
 
 }  // namespace
@@ -40,7 +44,7 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   ClearSQLError();
   if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1) return false;
   CString head;
-  head.Format(kiv::kInsertTermHead, termTableName);
+  head.Format(kInsertTermHead, termTableName);
   KivOleDbCommand command;
   command.SetConnection(m_pConnection);
   // One engine transaction for the whole call instead of one durable commit
@@ -52,7 +56,7 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   for (long i = 0; i < count; ++i) {
     const ModDB::ModTermData& record = records[i];
     sql = head;
-    sql.AppendFormat(kiv::kInsertTermValues, kiv::SqlValue(record.Code).GetString(), record.Sequence,
+    sql.AppendFormat(kInsertTermValues, kiv::SqlValue(record.Code).GetString(), record.Sequence,
                      kiv::SqlValue(record.Block).GetString(), kiv::SqlValue(record.Attributes).GetString());
     command.SetCommandText(sql);
     // A refused row is skipped: no retry, no stop.
