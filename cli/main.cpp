@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   kivplc::RegisterStyles(app, ctx);
   kivplc::RegisterPrompts(app, ctx);
   kivplc::RegisterTransfer(app, ctx);
+  kivplc::RegisterImportAccess(app, ctx);
 
   try {
     app.parse(argc, argv);
