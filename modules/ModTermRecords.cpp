@@ -2,6 +2,7 @@
 // adding, removing, re-keying and reading them.  The caller passes the full
 // terminal table name; nothing here appends a suffix or touches the
 // specification table.
+#include <charconv>
 #include <vector>
 
 #include "CommandRows.h"
@@ -11,10 +12,31 @@
 
 namespace {
 
-// The INSERT of one terminal row, split where the table name ends so that
-// a batch formats the head once and only the values per row.
+// The INSERT of one terminal row is "INSERT INTO [%s] ([CODE], [SEQUENCE],
+// [BLOCK], [ATTRIBUTES]) VALUES ('%s', %ld, '%s', '%s')".  A batch formats
+// the head once and appends each row's values piece by piece: at 100,000
+// rows a call, parsing a format text per row is a tenth of the time.
 constexpr wchar_t kInsertTermHead[] = L"INSERT INTO [%s] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES (";
-constexpr wchar_t kInsertTermValues[] = L"'%s', %ld, '%s', '%s')";
+
+void AppendQuoted(CString& sql, const CString& value) {
+  sql += L'\'';
+  sql += kiv::SqlValue(value);
+  sql += L'\'';
+}
+
+// "'code', sequence, 'block', 'attributes')"
+void AppendTermValues(CString& sql, const ModDB::ModTermData& record) {
+  AppendQuoted(sql, record.Code);
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, record.Sequence).ptr;
+  sql += L", ";
+  for (const char* p = digits; p != end; ++p) sql += static_cast<wchar_t>(*p);
+  sql += L", ";
+  AppendQuoted(sql, record.Block);
+  sql += L", ";
+  AppendQuoted(sql, record.Attributes);
+  sql += L')';
+}
 
 // -1 stands for "any position" in the existence test and the removal.
 constexpr long kAnySequence = -1;
@@ -54,10 +76,8 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   command.BeginBatch();
   CString sql;
   for (long i = 0; i < count; ++i) {
-    const ModDB::ModTermData& record = records[i];
     sql = head;
-    sql.AppendFormat(kInsertTermValues, kiv::SqlValue(record.Code).GetString(), record.Sequence,
-                     kiv::SqlValue(record.Block).GetString(), kiv::SqlValue(record.Attributes).GetString());
+    AppendTermValues(sql, records[i]);
     command.SetCommandText(sql);
     // A refused row is skipped: no retry, no stop.
     if (command.Execute() == kDbOk) command.Close();

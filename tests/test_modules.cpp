@@ -223,19 +223,20 @@ TEST_F(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
 
 TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   cat.Exec("INSERT INTO T_Data VALUES ('M', 5, 'orig', 'orig')");
-  // Gaps, array order unlike position order, an existing key in the middle.
-  ModTermData middle[] = {{L"M", 7, L"B", L"A"}, {L"M", 5, L"new", L"new"}, {L"M", 2, L"", L""}};
+  // Gaps, a negative position, array order unlike position order, and an
+  // existing key in the middle.
+  ModTermData middle[] = {{L"M", 7, L"B", L"A"}, {L"M", 5, L"new", L"new"}, {L"M", -2, L"", L""}};
   EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3));
   EXPECT_EQ(Ran()[0], L"INSERT INTO [T_Data] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES ('M', 7, 'B', 'A')");
   Strings committed;
   for (auto& r : cat.Query("SELECT SEQUENCE || '|' || BLOCK || '|' || ATTRIBUTES FROM T_Data ORDER BY SEQUENCE"))
     committed.push_back(r[0].value_or("<null>"));
-  EXPECT_EQ(committed, (Strings{"2||", "5|orig|orig", "7|B|A"}));
+  EXPECT_EQ(committed, (Strings{"-2||", "5|orig|orig", "7|B|A"}));
   // A refused last row leaves the engine's text for the caller.
   ModTermData last[] = {{L"M", 9, L"O'Neil", L"A"}, {L"M", 9, L"B", L"A"}};
   EXPECT_TRUE(db.AddModTermData(L"T_Data", last, 2));
   EXPECT_TRUE(db.HasErrorInfo());
-  EXPECT_EQ(Terminals(L"M"), (Strings{"2||", "5|orig|orig", "7|B|A", "9|O'Neil|A"}));
+  EXPECT_EQ(Terminals(L"M"), (Strings{"-2||", "5|orig|orig", "7|B|A", "9|O'Neil|A"}));
   EXPECT_FALSE(db.AddModTermData(L"T_Data", last, 0));
 
   // Existence by marker, re-keying, and a module without rows.
