@@ -31,82 +31,161 @@ std::wstring_view Utf16Prefix(std::wstring_view text, size_t units) {
   return text.substr(0, i);
 }
 
+// The conversions below run for every column value read and every
+// statement text sent, so each writes into a buffer sized once (exactly, or
+// to the bound and then trimmed) instead of growing it a unit at a time.
+
+namespace {
+
+// The units ForEachUtf16Unit gives: a value above U+10FFFF is cut to one
+// unit, where Utf16Length counts two.
+size_t UnitCount(std::wstring_view text) {
+  size_t n = text.size();
+  for (wchar_t ch : text) {
+    auto cp = static_cast<uint32_t>(ch);
+    n += cp >= 0x10000 && cp <= 0x10FFFF;
+  }
+  return n;
+}
+
+}  // namespace
+
 std::u16string ToUtf16(std::wstring_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  ForEachUtf16Unit(text, [&](uint16_t u) { out.push_back(static_cast<char16_t>(u)); });
+  std::u16string out(UnitCount(text), u'\0');
+  char16_t* o = out.data();
+  ForEachUtf16Unit(text, [&o](uint16_t u) { *o++ = static_cast<char16_t>(u); });
   return out;
 }
 
 std::wstring FromUtf16(const char16_t* units, size_t count) {
-  std::wstring out;
-  out.reserve(count);
+  std::wstring out(count, L'\0');
+  wchar_t* o = out.data();
   for (size_t i = 0; i < count; ++i) {
     uint32_t u = units[i];
     if (IsHigh(u) && i + 1 < count && IsLow(units[i + 1])) {
       uint32_t lo = units[++i];
-      out.push_back(static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00)));
+      *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
     } else {
-      out.push_back(static_cast<wchar_t>(u));
+      *o++ = static_cast<wchar_t>(u);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
 std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
-  std::u16string units(byteCount / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i)
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return FromUtf16(units.data(), units.size());
+  // Decoded straight from the bytes: no intermediate UTF-16 string.
+  const size_t count = byteCount / 2;
+  auto unit = [bytes](size_t i) { return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); };
+  std::wstring out(count, L'\0');
+  wchar_t* o = out.data();
+  // Text without surrogates (nearly all) is one character per unit; both
+  // loops vectorise.
+  bool surrogates = false;
+  for (size_t i = 0; i < count; ++i) surrogates |= (bytes[2 * i + 1] & 0xF8) == 0xD8;
+  if (!surrogates) {
+    for (size_t i = 0; i < count; ++i) o[i] = static_cast<wchar_t>(unit(i));
+    return out;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t u = unit(i);
+    if (IsHigh(u) && i + 1 < count && IsLow(unit(i + 1))) {
+      uint32_t lo = unit(++i);
+      *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+    } else {
+      *o++ = static_cast<wchar_t>(u);
+    }
+  }
+  out.resize(static_cast<size_t>(o - out.data()));
+  return out;
 }
 
 std::string ToUtf16LE(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size() * 2);
-  ForEachUtf16Unit(text, [&](uint16_t u) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
+  std::string out(2 * UnitCount(text), '\0');
+  char* o = out.data();
+  if (out.size() == 2 * text.size()) {  // no character needs a pair
+    for (size_t i = 0; i < text.size(); ++i) {
+      auto u = static_cast<uint32_t>(text[i]);
+      o[2 * i] = static_cast<char>(u & 0xFF);
+      o[2 * i + 1] = static_cast<char>((u >> 8) & 0xFF);
+    }
+    return out;
+  }
+  ForEachUtf16Unit(text, [&o](uint16_t u) {
+    *o++ = static_cast<char>(u & 0xFF);
+    *o++ = static_cast<char>(u >> 8);
   });
   return out;
 }
 
+namespace {
+
+uint32_t Utf8Scalar(wchar_t ch) {
+  auto cp = static_cast<uint32_t>(ch);
+  return cp > 0x10FFFF ? 0xFFFD : cp;
+}
+
+}  // namespace
+
 std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
+  uint32_t all = 0;
+  for (wchar_t ch : text) all |= static_cast<uint32_t>(ch);
+  if (all < 0x80) {  // ASCII: one byte per character
+    std::string out(text.size(), '\0');
+    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
+    return out;
+  }
+  size_t length = 0;
   for (wchar_t ch : text) {
-    auto cp = static_cast<uint32_t>(ch);
-    if (cp > 0x10FFFF) cp = 0xFFFD;
+    uint32_t cp = Utf8Scalar(ch);
+    length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  }
+  std::string out(length, '\0');
+  char* o = out.data();
+  for (wchar_t ch : text) {
+    uint32_t cp = Utf8Scalar(ch);
     if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
+      *o++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *o++ = static_cast<char>(0xC0 | (cp >> 6));
+      *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *o++ = static_cast<char>(0xE0 | (cp >> 12));
+      *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      *o++ = static_cast<char>(0xF0 | (cp >> 18));
+      *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
   return out;
 }
 
 std::wstring FromUtf8(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
+  // Never more characters than bytes.
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  std::wstring out(n, L'\0');
+  wchar_t* o = out.data();
+  unsigned all = 0;
+  for (size_t k = 0; k < n; ++k) all |= p[k];
+  if (all < 0x80) {  // ASCII: one character per byte
+    for (size_t k = 0; k < n; ++k) o[k] = static_cast<wchar_t>(p[k]);
+    return out;
+  }
   size_t i = 0;
-  while (i < text.size()) {
-    auto b = static_cast<unsigned char>(text[i]);
+  while (i < n) {
+    uint32_t b = p[i];
+    if (b < 0x80) {
+      *o++ = static_cast<wchar_t>(b);
+      ++i;
+      continue;
+    }
     uint32_t cp;
     size_t extra;
-    if (b < 0x80) {
-      cp = b;
-      extra = 0;
-    } else if ((b & 0xE0) == 0xC0) {
+    if ((b & 0xE0) == 0xC0) {
       cp = b & 0x1F;
       extra = 1;
     } else if ((b & 0xF0) == 0xE0) {
@@ -116,26 +195,27 @@ std::wstring FromUtf8(std::string_view text) {
       cp = b & 0x07;
       extra = 3;
     } else {
-      out.push_back(0xFFFD);
+      *o++ = 0xFFFD;
       ++i;
       continue;
     }
     bool ok = true;
     for (size_t k = 1; k <= extra; ++k) {
-      if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
         ok = false;
         break;
       }
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+      cp = (cp << 6) | (p[i + k] & 0x3F);
     }
     if (!ok) {
-      out.push_back(0xFFFD);
+      *o++ = 0xFFFD;
       ++i;
       continue;
     }
-    out.push_back(static_cast<wchar_t>(cp));
+    *o++ = static_cast<wchar_t>(cp);
     i += extra + 1;
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
