@@ -167,3 +167,28 @@ TEST(DatabaseObject, CachedConnectionOutlivesItsCache) {
 }
 
 }  // namespace
+
+namespace {
+
+// A query whose prepared form is pooled must still fail once its table is
+// gone, whether this connection or another one dropped it; readers would
+// otherwise take the failure for "no rows".
+TEST(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
+  TempCatalogue cat;
+  OpenPlcDb db, other;
+  ASSERT_TRUE(db.Connect(cat.wpath()));
+  ASSERT_TRUE(other.Connect(cat.wpath()));
+  bool exists = false;
+  ASSERT_TRUE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists));
+  ASSERT_TRUE(db.CreateHashtableofPrompts());
+  ASSERT_TRUE(db.Execute(L"DROP TABLE PLC_MSG"));
+  EXPECT_FALSE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists));
+  EXPECT_FALSE(db.CreateHashtableofPrompts());
+
+  ASSERT_TRUE(db.DoesDataExist(L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=1", exists));
+  ASSERT_TRUE(other.Execute(L"DROP TABLE PLC_STYLES"));
+  EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists));
+  EXPECT_TRUE(db.HasErrorInfo());
+}
+
+}  // namespace

@@ -72,11 +72,28 @@ class SqliteCursor : public Cursor {
       sqlite3_finalize(m_stmt);
   }
 
+  // Steps to the first row at once, so that a statement the engine refuses
+  // only when it runs (a table dropped since the text was last prepared)
+  // fails at Execute and is not taken for a statement without rows.
+  bool Start(std::wstring& error) {
+    int rc = Next(error);
+    if (rc < 0) return false;
+    m_primed = rc == 1;
+    return true;
+  }
+
   int Next(std::wstring& error) override {
+    if (m_primed) {
+      m_primed = false;
+      return 1;
+    }
     if (m_done) return 0;  // a step now would start the statement again
     int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return 1;
-    if (rc != SQLITE_DONE) error = SqliteError(m_handle->db);
+    if (rc != SQLITE_DONE) {
+      error = SqliteError(m_handle->db);
+      m_pooled = false;  // a failing statement is not worth keeping
+    }
     // Ends the read transaction now rather than when the command goes, so
     // a finished reader never holds an old snapshot.
     sqlite3_reset(m_stmt);
@@ -144,6 +161,7 @@ class SqliteCursor : public Cursor {
   LiftedStatement m_statement;
   bool m_pooled;
   bool m_done = false;
+  bool m_primed = false;
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
@@ -260,6 +278,7 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
       error = SqliteError(db);
       return false;
     }
+    if (!rows->Start(error)) return false;
     cursor = std::move(rows);
     return true;
   }
