@@ -26,8 +26,16 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-// "did you mean ...?" for a first word that is no command.
-std::string Suggestion(const CLI::App& app, int argc, char** argv) {
+// Where in the command tree the words led, for the usage hint, and the
+// word that names no command where one was needed, with its likely fix.
+struct Position {
+  std::string path;  // "kivplc module add"
+  std::string unknown;
+};
+
+Position Locate(const CLI::App& app, int argc, char** argv) {
+  Position at{"kivplc", ""};
+  const CLI::App* level = &app;
   for (int i = 1; i < argc; ++i) {
     std::string word = argv[i];
     if (word == "-c" || word == "--catalogue") {
@@ -35,29 +43,41 @@ std::string Suggestion(const CLI::App& app, int argc, char** argv) {
       continue;
     }
     if (word.empty() || word[0] == '-') continue;
+    const CLI::App* next = nullptr;
+    for (const auto* sub : level->get_subcommands({}))
+      if (sub->get_name() == word) next = sub;
+    if (next) {
+      level = next;
+      at.path += " " + word;
+      continue;
+    }
+    if (level->get_require_subcommand_min() == 0) break;  // a positional, not a command
     std::string best;
     size_t bestDistance = 3;  // farther than two edits is no typo
-    for (const auto* sub : app.get_subcommands({})) {
-      if (sub->get_name() == word) return "";
+    for (const auto* sub : level->get_subcommands({})) {
       size_t d = EditDistance(word, sub->get_name());
       if (d < bestDistance) bestDistance = d, best = sub->get_name();
     }
-    return best.empty() ? "" : "did you mean '" + best + "'?\n";
+    at.unknown = "unknown command '" + word + "'" + (best.empty() ? "" : "; did you mean '" + best + "'?");
+    break;
   }
-  return "";
+  return at;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   kivplc::Context ctx;
-  CLI::App app{"kivplc: read and maintain a PLC module catalogue: its index of manufacturers, series and "
-               "types, the modules of each type with their terminals, the box styles and the prompts."};
+  CLI::App app{"kivplc: read and maintain a PLC module catalogue."};
   app.name("kivplc");
   app.fallthrough();  // global options may follow the command too
   app.require_subcommand(1);
-  app.add_option("-c,--catalogue", ctx.cataloguePath, "the catalogue file")->envname(kivplc::kCatalogueVariable);
+  app.add_option("-c,--catalogue", ctx.cataloguePath, "the catalogue file (any command may take it)")
+      ->envname(kivplc::kCatalogueVariable)
+      ->type_name("PATH");
   app.footer(
+      "A catalogue holds an index of manufacturers, their series and the types of each series; each type "
+      "has its modules, and each module its terminal rows. Beside them: box styles 1 to 9 and prompt texts.\n\n"
       "Exit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error), "
       "2 usage error.\n" +
       kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
@@ -79,8 +99,13 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "kivplc: " << e.what() << '\n'
-              << Suggestion(app, argc, argv) << "Run 'kivplc --help' (or 'kivplc COMMAND --help') for usage.\n";
+    if (argc == 1) {
+      std::cerr << app.help();
+      return kUsage;
+    }
+    Position at = Locate(app, argc, argv);
+    std::cerr << "kivplc: " << (at.unknown.empty() ? e.what() : at.unknown) << '\n'
+              << "Run '" << at.path << " --help' for usage.\n";
     return kUsage;
   } catch (const kivplc::UsageError& e) {
     std::cerr << "kivplc: " << e.what() << '\n';

@@ -1,10 +1,12 @@
-# The test_cli* tests run the built kivplc tool, so they build it first.
+# The test_cli* tests run the built kivplc tool, so they build it first, and
+# may use its pieces in-process.
 if(TARGET kivplc)
   file(GLOB KIV_CLI_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_cli*.cpp)
   foreach(source ${KIV_CLI_TESTS})
     get_filename_component(name ${source} NAME_WE)
     add_dependencies(${name} kivplc)
     target_compile_definitions(${name} PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
+    target_link_libraries(${name} PRIVATE kivplc_commands)
   endforeach()
 endif()
 

@@ -168,6 +168,36 @@ TEST_F(Commands, NamesAndValuesArriveAsTyped) {
   EXPECT_EQ(copied, module);
 }
 
+TEST_F(Commands, RenamesKeepEntriesApartAndTerminalsWithTheirModule) {
+  ASSERT_EQ(On({"add", "manufacturer", "Aldermoor Controls"}).status, 0);
+  auto merge = On({"rename", "manufacturer", "Aldermoor Controls", "KESSLER & o'neil"});
+  EXPECT_EQ(merge.status, 1);
+  EXPECT_NE(merge.err.find("would merge"), std::string::npos) << merge.err;
+  // Only the letter case changes: the same entry, so allowed.
+  EXPECT_EQ(On({"rename", "manufacturer", "Aldermoor Controls", "ALDERMOOR Controls"}).status, 0);
+  EXPECT_EQ(On({"rename", "series", "Nobody", "S", "S2"}).status, 1);
+
+  ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=IN"}).status, 0);
+  ASSERT_EQ(On({"module", "rename", M, S, T, "KX-DI16", "KX-DI16A"}).status, 0);
+  EXPECT_EQ(Sequences("KX-DI16A"), std::vector<long>{1});
+  EXPECT_EQ(On({"show", M, S, T, "KX-DI16"}).status, 1);
+  EXPECT_EQ(On({"module", "set", M, S, T, "KX-DI16A", "--set", "CODE=KX-DI16B"}).status, 2);
+}
+
+TEST_F(Commands, StyleSetCreatesThenChangesOnlyWhatIsGiven) {
+  auto style = [&] { return json::parse(On({"styles", "4", "--json"}).out)[0]; };
+  EXPECT_EQ(On({"styles", "4"}).status, 1);
+  ASSERT_EQ(On({"style", "set", "4", "--stdin"}, R"({"STYLE": 4, "BOX_TOP": "2.5", "BOX_LEFT": "0"})").status, 0);
+  EXPECT_EQ(style()["BOX_TOP"], "2.5");
+  EXPECT_EQ(style()["BOX_RIGHT"], "");
+  ASSERT_EQ(On({"style", "set", "4", "--set", "box_right=1.75"}).status, 0);
+  EXPECT_EQ(style()["BOX_RIGHT"], "1.75");
+  EXPECT_EQ(style()["BOX_TOP"], "2.5");
+  EXPECT_EQ(On({"style", "set", "4", "--set", "BOX_TOP="}).status, 2);
+  EXPECT_EQ(On({"style", "set", "5", "--stdin"}, R"({"STYLE": 4, "BOX_TOP": "1"})").status, 2);
+  EXPECT_EQ(On({"style", "set", "0", "--set", "BOX_TOP=1"}).status, 2);
+}
+
 TEST_F(Commands, PromptsAreLookedUpInPlcMsg) {
   cat.Exec("INSERT INTO PLC_MSG VALUES ('Select a PLC module', 'SPS-Baugruppe wählen')");
   auto r = On({"prompts", "Select a PLC module", "Terminal", "--json"});

@@ -1,0 +1,130 @@
+// The pieces of kivplc in-process: field parsing, the index tree, tables,
+// and how the tool adds index entries without leaving partial rows behind.
+#include <gtest/gtest.h>
+
+#if __has_include("IndexTree.h")
+
+#include <sstream>
+
+#include "Catalogue.h"
+#include "Errors.h"
+#include "Fields.h"
+#include "IndexTree.h"
+#include "Output.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+using kivplc::Assignments;
+using kivplc::Json;
+using kivplc::UsageError;
+
+const std::vector<std::string> kNames = kivplc::ColumnNames(kivplc::kSpecColumns);
+
+TEST(CliFields, SetOptions) {
+  struct Case {
+    std::vector<std::string> items;
+    Assignments expected;  // empty with `fails`
+    bool fails;
+  } cases[] = {
+      {{"points=16", "Description=8 in, 24 V"}, {{"POINTS", "16"}, {"DESCRIPTION", "8 in, 24 V"}}, false},
+      {{"LISP=(setq a '(b . c))", "ADDRESS_FORMAT=%I%d=%d"},
+       {{"LISP", "(setq a '(b . c))"}, {"ADDRESS_FORMAT", "%I%d=%d"}}, false},
+      {{"RATING=", "RATING=24 V"}, {{"RATING", "24 V"}}, false},  // the last one given wins
+      {{"RATING"}, {}, true},
+      {{"RATINGS=1"}, {}, true},
+      {{"=1"}, {}, true},
+  };
+  for (const auto& c : cases) {
+    if (c.fails) {
+      EXPECT_THROW(kivplc::ParseSetOptions(c.items, kNames), UsageError) << c.items.front();
+    } else {
+      EXPECT_EQ(kivplc::ParseSetOptions(c.items, kNames), c.expected) << c.items.front();
+    }
+  }
+}
+
+TEST(CliFields, JsonObjects) {
+  auto read = [](const Json& object) {
+    return kivplc::AssignmentsFromJson(object, {"BLOCK"}, {"SEQUENCE"}, {"CODE"}, "row");
+  };
+  EXPECT_EQ(read(Json{{"block", "IN"}, {"Sequence", -3}, {"CODE", 7}}),
+            (Assignments{{"BLOCK", "IN"}, {"SEQUENCE", "-3"}}));
+  for (const Json& bad : {Json{{"BLOCK", 5}}, Json{{"SEQUENCE", "3"}}, Json{{"SEQUENCE", 1.5}},
+                          Json{{"BLOK", "IN"}}, Json::array(), Json("IN")})
+    EXPECT_THROW(read(bad), UsageError) << bad.dump();
+}
+
+TEST(CliFields, Integers) {
+  EXPECT_EQ(kivplc::ParseInteger("12", "N"), 12);
+  EXPECT_EQ(kivplc::ParseInteger("-1", "N"), -1);
+  for (const char* bad : {"", " 1", "1x", "0x10", "1.0", "99999999999999999999"})
+    EXPECT_THROW(kivplc::ParseInteger(bad, "N"), UsageError) << bad;
+}
+
+ModDB::IndexData Row(const wchar_t* m, const wchar_t* s, const wchar_t* t, const wchar_t* table = L"") {
+  return {m, s, t, table};
+}
+
+TEST(CliIndexTree, PartialRowsAndLetterCase) {
+  auto tree = kivplc::BuildIndexTree({Row(L"ACME", L"", L""), Row(L"ACME", L"S1", L"T1", L"A_S1_T1"),
+                                      Row(L"acme", L"s1", L"T2", L"A_S1_T2"), Row(L"ACME", L"S2", L""),
+                                      Row(L"ACME", L"S1", L"t1", L"dup"), Row(L"Bare", L"", L"")});
+  ASSERT_EQ(tree.size(), 2u);
+  EXPECT_EQ(tree[0].name, L"ACME");
+  ASSERT_EQ(tree[0].series.size(), 2u);
+  ASSERT_EQ(tree[0].series[0].types.size(), 2u);
+  EXPECT_EQ(tree[0].series[0].types[0].table, L"A_S1_T1");
+  EXPECT_EQ(tree[0].series[0].types[1].name, L"T2");
+  EXPECT_TRUE(tree[0].series[1].types.empty());
+  EXPECT_EQ(tree[1].name, L"Bare");
+  EXPECT_TRUE(tree[1].series.empty());
+}
+
+TEST(CliOutput, TablesAlignByCharactersNotBytes) {
+  kivplc::Table table({"NAME", "N", "NOTE"});
+  table.AddRow({"Ørsted Relæ", "1", ""});
+  table.AddRow({"Kessler & O'Neil", "22", "x"});
+  std::ostringstream out;
+  table.Print(out);
+  EXPECT_EQ(out.str(),
+            "NAME              N   NOTE\n"
+            "Ørsted Relæ       1\n"
+            "Kessler & O'Neil  22  x\n");
+}
+
+// Index rows as (manufacturer, series, type) with whether a table is named.
+std::vector<std::string> IndexRows(const kivtest::TempCatalogue& cat) {
+  std::vector<std::string> rows;
+  for (const auto& r : cat.Query("SELECT MANUFACTURER, SERIES, TYPE, TABLE_NAME FROM PLC_MANUFACTURER "
+                                 "ORDER BY MANUFACTURER, SERIES, TYPE"))
+    rows.push_back(r[0].value_or("") + "|" + r[1].value_or("") + "|" + r[2].value_or("") + "|" +
+                   (r[3].value_or("").empty() ? "" : "table"));
+  return rows;
+}
+
+TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
+  kivtest::TempCatalogue cat;
+  kivplc::Catalogue db(cat.path().string());
+  db.AddManufacturer(L"M");
+  db.AddSeries(L"M", L"S");
+  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|S||"}));
+  db.AddType(L"M", L"S", L"T");
+  db.AddType(L"M", L"S", L"U");
+  db.AddSeries(L"M", L"R");
+  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|S|T|table", "M|S|U|table"}));
+  EXPECT_THROW(db.AddType(L"m", L"s", L"t"), kivplc::Refused);  // the engine's names ignore case
+
+  // A series listed both alone and with a type (as another program may
+  // leave it): filling in would rewrite the typed row too, so a new row.
+  ASSERT_TRUE(db.AddIndexData(L"M", L"R", L"V"));
+  db.AddType(L"M", L"R", L"W");
+  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|R|V|table", "M|R|W|table", "M|S|T|table",
+                                                      "M|S|U|table"}));
+}
+
+}  // namespace
+
+#else
+TEST(CliUnits, NeedTheTool) { GTEST_SKIP() << "kivplc is not built"; }
+#endif
