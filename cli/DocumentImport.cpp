@@ -101,8 +101,10 @@ Plan ReadPlan(const Json& doc) {
     Assignments values = AssignmentsFromJson(styles[i], ColumnNames(kStyleColumns), {kStyle}, {}, what);
     if (!values.count(kStyle)) throw UsageError(what + " has no STYLE");
     ModDB::StyleBoxData style{};
-    style.Style = static_cast<int>(ParseInteger(values[kStyle], what + " STYLE"));
-    if (style.Style < 1 || style.Style > 9) throw UsageError(what + ": STYLE must be 1 to 9");
+    // Checked before narrowing, so that 2^32 + 3 is not taken for style 3.
+    const long number = ParseInteger(values[kStyle], what + " STYLE");
+    if (number < 1 || number > 9) throw UsageError(what + ": STYLE must be 1 to 9");
+    style.Style = static_cast<int>(number);
     AssignFields(values, kStyleColumns, style);
     plan.styles.push_back(style);
   }

@@ -103,7 +103,9 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
     if (Contains(ignoredNames, name)) continue;
     if (Contains(integerNames, name)) {
       if (!value.is_number_integer()) throw UsageError(what + ": " + key + " must be an integer");
-      values[name] = std::to_string(value.get<long long>());
+      // Above the signed range a number would come out negative.
+      values[name] = value.is_number_unsigned() ? std::to_string(value.get<unsigned long long>())
+                                                : std::to_string(value.get<long long>());
     } else if (Contains(names, name)) {
       if (!value.is_string()) throw UsageError(what + ": " + key + " must be a text");
       values[name] = value.get<std::string>();

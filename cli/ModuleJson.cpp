@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <limits>
+
 #include "Errors.h"
 
 namespace kivplc {
@@ -36,14 +38,17 @@ std::vector<ModDB::ModTermData> TerminalsFromJson(const Json& rows, const CStrin
   if (!rows.is_array()) throw UsageError(what + ": terminals must be a JSON array");
   std::vector<ModDB::ModTermData> result;
   long next = firstSequence;
+  bool hasNext = true;  // false after the largest SEQUENCE there is
   for (size_t i = 0; i < rows.size(); ++i) {
     const std::string where = what + ", terminal " + std::to_string(i + 1);
     Assignments values = AssignmentsFromJson(rows[i], ColumnNames(kTermColumns), {kSequence}, {"CODE"}, where);
     ModDB::ModTermData row{};
     row.Code = code;
     auto seq = values.find(kSequence);
+    if (seq == values.end() && !hasNext) throw UsageError(where + " has no SEQUENCE and none follows the one before");
     row.Sequence = seq == values.end() ? next : ParseInteger(seq->second, where + " SEQUENCE");
-    next = row.Sequence + 1;
+    hasNext = row.Sequence < std::numeric_limits<long>::max();
+    if (hasNext) next = row.Sequence + 1;
     AssignFields(values, kTermColumns, row);
     result.push_back(row);
   }
