@@ -53,6 +53,8 @@ CString Name(const Json& object, const std::string& what) {
   if (!object.is_object()) throw UsageError(what + " must be a JSON object");
   const Json& name = Member(object, "name", what);
   if (!name.is_string() || name.get<std::string>().empty()) throw UsageError(what + ": \"name\" must be a non-empty text");
+  if (name.get<std::string>().find('\0') != std::string::npos)
+    throw UsageError(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
   return Wide(name.get<std::string>());
 }
 

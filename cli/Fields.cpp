@@ -108,6 +108,9 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
                                                 : std::to_string(value.get<long long>());
     } else if (Contains(names, name)) {
       if (!value.is_string()) throw UsageError(what + ": " + key + " must be a text");
+      // The library takes texts up to their first NUL; the rest would be lost.
+      if (value.get<std::string>().find('\0') != std::string::npos)
+        throw UsageError(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
       values[name] = value.get<std::string>();
     } else {
       std::vector<std::string> all = names;
