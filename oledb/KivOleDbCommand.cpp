@@ -36,7 +36,9 @@ kivoledb::DriverConnection* KivOleDbCommand::Engine() {
 
 dbStatus KivOleDbCommand::Execute() {
   Close();
-  ClearErrorInfo();
+  // Inside a batch a refusal stays reported until the batch ends, so a
+  // caller that looks once after many statements still learns of it.
+  if (!m_batch) ClearErrorInfo();
   kivoledb::DriverConnection* engine = Engine();
   if (!engine) return kDbError;
   std::wstring error;

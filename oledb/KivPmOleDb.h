@@ -155,7 +155,9 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   // Extension: while a batch is open, the statements of this command run in
   // one engine transaction that commits when the batch ends (or the command
   // is destroyed).  Each statement still succeeds or fails on its own: a
-  // refused statement leaves the others in place.  Used for bulk inserts.
+  // refused statement leaves the others in place, and its error information
+  // stays while the batch lasts: a later success does not clear it, a later
+  // refusal replaces it.  Used for bulk inserts.
   bool BeginBatch();
   bool EndBatch();
 

@@ -227,6 +227,7 @@ TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   // existing key in the middle.
   ModTermData middle[] = {{L"M", 7, L"B", L"A"}, {L"M", 5, L"new", L"new"}, {L"M", -2, L"", L""}};
   EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3));
+  EXPECT_TRUE(db.HasErrorInfo());  // the refusal in the middle is still reported
   EXPECT_EQ(Ran()[0], L"INSERT INTO [T_Data] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES ('M', 7, 'B', 'A')");
   Strings committed;
   for (auto& r : cat.Query("SELECT SEQUENCE || '|' || BLOCK || '|' || ATTRIBUTES FROM T_Data ORDER BY SEQUENCE"))
