@@ -1,5 +1,6 @@
 // Listing the module codes of a specification table as a caller-owned
 // array of strings.
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -10,23 +11,31 @@
 
 namespace {
 
-// A new[] array of new[] copies; on a failed allocation frees what it made
-// and rethrows, so the caller never sees half an array.
-wchar_t** CopyToNewArray(const std::vector<CString>& list) {
-  wchar_t** array = new wchar_t*[list.size()]();
-  try {
-    for (size_t i = 0; i < list.size(); ++i) {
-      const size_t length = static_cast<size_t>(list[i].GetLength());
-      array[i] = new wchar_t[length + 1];
-      std::wmemcpy(array[i], list[i].GetString(), length + 1);
-    }
-  } catch (...) {
-    for (size_t i = 0; i < list.size(); ++i) delete[] array[i];
-    delete[] array;
-    throw;
+// The caller-owned copies made so far; freed unless handed over.
+struct CodeList {
+  std::vector<wchar_t*> strings;
+  ~CodeList() {
+    for (wchar_t* s : strings) delete[] s;
   }
-  return array;
-}
+  void Add(const CString& code) {
+    const size_t length = static_cast<size_t>(code.GetLength());
+    auto* copy = new wchar_t[length + 1];
+    std::wmemcpy(copy, code.GetString(), length + 1);
+    try {
+      strings.push_back(copy);
+    } catch (...) {
+      delete[] copy;
+      throw;
+    }
+  }
+  // A new[] array of the strings, which then belong to it.
+  wchar_t** Release() {
+    auto** array = new wchar_t*[strings.size()];
+    std::copy(strings.begin(), strings.end(), array);
+    strings.clear();
+    return array;
+  }
+};
 
 }  // namespace
 
@@ -40,17 +49,19 @@ bool KivPlcDbIO::GetArrayOfModSpecCodes(const wchar_t* tableName, wchar_t**& cod
     SQLErrorW(&command);
     return false;
   }
-  // Gathered first so the result is allocated once, at its exact size.
-  std::vector<CString> list;
-  while (command.FetchNext() == kDbOk) {
-    CString code;
-    if (kiv::ReadText(command, 1, code)) list.push_back(std::move(code));
-  }
+  // Each code goes into its caller-owned copy as it is read, so one text
+  // buffer at a time is alive and the next row reuses it; only the array
+  // of pointers waits for the count.
+  CodeList list;
+  CString code;
+  while (command.FetchNext() == kDbOk)
+    if (kiv::ReadText(command, 1, code)) list.Add(code);
   command.Close();
   // The outputs are written only on success; the caller may hold anything
   // in them.
-  if (list.empty()) return false;
-  codes = CopyToNewArray(list);
-  count = static_cast<__int64>(list.size());
+  if (list.strings.empty()) return false;
+  const auto listed = static_cast<__int64>(list.strings.size());
+  codes = list.Release();
+  count = listed;
   return true;
 }
