@@ -1,5 +1,8 @@
 #include "Utf16.h"
 
+#include <bit>
+#include <cstring>
+
 namespace kiv {
 namespace {
 
@@ -79,13 +82,17 @@ std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
   auto unit = [bytes](size_t i) { return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); };
   std::wstring out(count, L'\0');
   wchar_t* o = out.data();
-  // Text without surrogates (nearly all) is one character per unit; both
-  // loops vectorise.
-  bool surrogates = false;
-  for (size_t i = 0; i < count; ++i) surrogates |= (bytes[2 * i + 1] & 0xF8) == 0xD8;
-  if (!surrogates) {
-    for (size_t i = 0; i < count; ++i) o[i] = static_cast<wchar_t>(unit(i));
-    return out;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Text without surrogates (nearly all) is one character per unit: one
+    // loop that vectorises widens it and notes any surrogate on the way.
+    bool surrogates = false;
+    for (size_t i = 0; i < count; ++i) {
+      uint16_t u;
+      std::memcpy(&u, bytes + 2 * i, 2);
+      surrogates |= (u & 0xF800) == 0xD800;
+      o[i] = static_cast<wchar_t>(u);
+    }
+    if (!surrogates) return out;
   }
   for (size_t i = 0; i < count; ++i) {
     uint32_t u = unit(i);
@@ -101,16 +108,20 @@ std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
 }
 
 std::string ToUtf16LE(std::wstring_view text) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // One unit per character unless a character needs a pair.
+    std::string out(2 * text.size(), '\0');
+    bool pairs = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      auto cp = static_cast<uint32_t>(text[i]);
+      pairs |= cp >= 0x10000 && cp <= 0x10FFFF;
+      auto u = static_cast<uint16_t>(cp);
+      std::memcpy(out.data() + 2 * i, &u, 2);
+    }
+    if (!pairs) return out;
+  }
   std::string out(2 * UnitCount(text), '\0');
   char* o = out.data();
-  if (out.size() == 2 * text.size()) {  // no character needs a pair
-    for (size_t i = 0; i < text.size(); ++i) {
-      auto u = static_cast<uint32_t>(text[i]);
-      o[2 * i] = static_cast<char>(u & 0xFF);
-      o[2 * i + 1] = static_cast<char>((u >> 8) & 0xFF);
-    }
-    return out;
-  }
   ForEachUtf16Unit(text, [&o](uint16_t u) {
     *o++ = static_cast<char>(u & 0xFF);
     *o++ = static_cast<char>(u >> 8);
@@ -128,12 +139,16 @@ uint32_t Utf8Scalar(wchar_t ch) {
 }  // namespace
 
 std::string ToUtf8(std::wstring_view text) {
-  uint32_t all = 0;
-  for (wchar_t ch : text) all |= static_cast<uint32_t>(ch);
-  if (all < 0x80) {  // ASCII: one byte per character
+  {
+    // ASCII (nearly all) is one byte per character.
     std::string out(text.size(), '\0');
-    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
-    return out;
+    char* o = out.data();
+    uint32_t all = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      all |= static_cast<uint32_t>(text[i]);
+      o[i] = static_cast<char>(text[i]);
+    }
+    if (all < 0x80) return out;
   }
   size_t length = 0;
   for (wchar_t ch : text) {
@@ -169,12 +184,13 @@ std::wstring FromUtf8(std::string_view text) {
   const size_t n = text.size();
   std::wstring out(n, L'\0');
   wchar_t* o = out.data();
+  // ASCII (nearly all) is one character per byte.
   unsigned all = 0;
-  for (size_t k = 0; k < n; ++k) all |= p[k];
-  if (all < 0x80) {  // ASCII: one character per byte
-    for (size_t k = 0; k < n; ++k) o[k] = static_cast<wchar_t>(p[k]);
-    return out;
+  for (size_t k = 0; k < n; ++k) {
+    all |= p[k];
+    o[k] = static_cast<wchar_t>(p[k]);
   }
+  if (all < 0x80) return out;
   size_t i = 0;
   while (i < n) {
     uint32_t b = p[i];
