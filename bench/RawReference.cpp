@@ -4,6 +4,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Utf16.h"
+
 namespace kivbench {
 namespace {
 
@@ -34,7 +36,14 @@ RawSqlite::RawSqlite(const std::filesystem::path& path) : m_db(OpenLikeTheCompon
 
 RawSqlite::~RawSqlite() { sqlite3_close_v2(m_db); }
 
-size_t RawSqlite::Run(std::string_view sql) {
+size_t RawSqlite::Run(std::string_view sql) { return Step(sql, false); }
+
+size_t RawSqlite::RunKeepingCopies(std::string_view sql) {
+  m_kept.clear();
+  return Step(sql, true);
+}
+
+size_t RawSqlite::Step(std::string_view sql, bool keep) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(m_db, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK || !stmt)
     throw std::runtime_error(std::string(sqlite3_errmsg(m_db)) + " in: " + std::string(sql.substr(0, 200)));
@@ -45,7 +54,10 @@ size_t RawSqlite::Run(std::string_view sql) {
     ++rows;
     for (int i = 0; i < columns; ++i) {
       const unsigned char* text = sqlite3_column_text(stmt, i);
-      if (text) m_textBytes += static_cast<size_t>(sqlite3_column_bytes(stmt, i));
+      const auto bytes = static_cast<size_t>(sqlite3_column_bytes(stmt, i));
+      if (text) m_textBytes += bytes;
+      if (keep && text) m_kept.push_back(kiv::FromUtf8(std::string_view(reinterpret_cast<const char*>(text), bytes)));
+      if (keep && !text) m_kept.emplace_back();
     }
   }
   if (rc != SQLITE_DONE) {
@@ -75,12 +87,13 @@ RawSqlite& SharedRaw(const std::filesystem::path& catalogue) {
 void CloseSharedRaw() { SharedConnections().clear(); }
 
 benchmark::internal::Benchmark* RegisterRaw(const std::string& operation, const std::filesystem::path& catalogue,
-                 std::vector<std::string> texts, size_t rows) {
-  return benchmark::RegisterBenchmark((operation + "/raw").c_str(), [catalogue, texts, rows](benchmark::State& state) {
+                                            std::vector<std::string> texts, size_t rows, bool keepCopies) {
+  const std::string name = operation + (keepCopies ? "/raw-copying" : "/raw");
+  return benchmark::RegisterBenchmark(name.c_str(), [catalogue, texts, rows, keepCopies](benchmark::State& state) {
     RawSqlite& raw = SharedRaw(catalogue);
     for (auto _ : state) {
       size_t got = 0;
-      for (const std::string& text : texts) got += raw.Run(text);
+      for (const std::string& text : texts) got += keepCopies ? raw.RunKeepingCopies(text) : raw.Run(text);
       if (got != rows) {
         state.SkipWithError("the raw reference read an unexpected number of rows");
         break;

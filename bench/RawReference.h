@@ -29,6 +29,10 @@ class RawSqlite {
   // finalize) and returns how many rows it gave.  Throws when the engine
   // refuses it, so a benchmark never times a failure.
   size_t Run(std::string_view sql);
+  // The same, keeping a wide-character copy of every value read until the
+  // next call: the least that a reader handing the rows on as wchar_t
+  // strings must do.  Only for comparison; the reference figure is Run's.
+  size_t RunKeepingCopies(std::string_view sql);
   // Bytes of column text read since the object was made; keeps the reads
   // from being optimised away and lets a benchmark check what came back.
   size_t TextBytes() const { return m_textBytes; }
@@ -38,8 +42,11 @@ class RawSqlite {
   sqlite3* Handle() const { return m_db; }
 
  private:
+  size_t Step(std::string_view sql, bool keep);
+
   sqlite3* m_db = nullptr;
   size_t m_textBytes = 0;
+  std::vector<std::wstring> m_kept;
 };
 
 // Opens `path` with the settings above; the caller closes the handle.
@@ -54,8 +61,10 @@ void CloseSharedRaw();
 // Registers the benchmark "<operation>/raw": runs `texts` in order on the
 // shared connection to `catalogue`, each iteration, and checks that they
 // give `rows` rows in all.  The library's figure is "<operation>/library".
+// With `keepCopies` the name is "<operation>/raw-copying" and the values
+// read are kept (RunKeepingCopies).
 benchmark::internal::Benchmark* RegisterRaw(const std::string& operation, const std::filesystem::path& catalogue,
-                 std::vector<std::string> texts, size_t rows);
+                                            std::vector<std::string> texts, size_t rows, bool keepCopies = false);
 
 }  // namespace kivbench
 

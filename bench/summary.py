@@ -99,9 +99,9 @@ def main():
     compare("GetStyleBoxData", "GetStyleBoxData", "cpu", 1.2)
     compare("GetSpecRecCount (1,000 rows)", "GetSpecRecCount", "cpu", 1.2)
     compare("ReturnLocalizedPrompt (5,000)", "ReturnLocalizedPrompt", "cpu", 1.2)
-    for op, label in (("GetModTermData", "  raw keeping copies: 32 rows"),
-                      ("GetArrayOfModSpecCodes", "  raw keeping copies: 1,000"),
-                      ("GetArrayOfAllIndexData", "  raw keeping copies: 10,000")):
+    for op, label in (("GetModTermData", "  raw + wide copies, 32 rows"),
+                      ("GetArrayOfModSpecCodes", "  raw + wide copies, 1,000"),
+                      ("GetArrayOfAllIndexData", "  raw + wide copies, 10,000")):
         if op + "/raw-copying" in runs:
             lib, raw = time_of(op + "/library", "cpu"), time_of(op + "/raw-copying", "cpu")
             rows.append((label, fmt_time(lib), fmt_time(raw), f"{lib / raw:.2f}x", "info", "-"))
