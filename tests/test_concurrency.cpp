@@ -1,0 +1,116 @@
+// Two worker processes and two threads of this process, each with its own
+// database object, add, update, remove and read modules of one catalogue at
+// the same time.  Nothing may fail except the engine's refusals of genuine
+// conflicts, no update may be lost, and the final contents must be what
+// the successful calls said: each actor's own modules as it last wrote
+// them, and each actor's column of one shared module as it last wrote it.
+//
+// KIV_CONCURRENCY_OPS sets the operations per actor (default 300).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <future>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "ChildProcess.h"
+#include "ConcurrencyActor.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+using kivtest::ActorResult;
+using kivtest::TempCatalogue;
+using kivtest::Utf8;
+
+long OpsPerActor() {
+  const char* text = std::getenv("KIV_CONCURRENCY_OPS");
+  return text ? std::atol(text) : 300;
+}
+
+TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
+  TempCatalogue cat;
+  std::string table;
+  {
+    KivPlcDbIO db;
+    ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError());
+    ASSERT_TRUE(db.AddIndexData(L"Shared", L"S", L"T"));
+    CString name;
+    ASSERT_TRUE(db.GetTypeTableName(L"Shared", L"S", L"T", name));
+    table = Utf8(name);
+    ModDB::ModSpecData shared{};
+    shared.Code = kivtest::kSharedCode;
+    ASSERT_TRUE(db.AddModSpecData(name, shared, false)) << Utf8(db.GetLastError());
+  }
+  const long ops = OpsPerActor();
+
+  // Actors 0 and 1 are processes, 2 and 3 threads; all start together.
+  std::vector<std::unique_ptr<kivtest::ChildProcess>> workers;
+  for (int actor = 0; actor < 2; ++actor)
+    workers.push_back(std::make_unique<kivtest::ChildProcess>(std::vector<std::string>{
+        kivtest::WorkerProgram(), "actor", cat.path().string(), table, std::to_string(actor), std::to_string(ops),
+        std::to_string(1000 + actor)}));
+  std::vector<std::future<ActorResult>> threads;
+  for (int actor = 2; actor < 4; ++actor)
+    threads.push_back(std::async(std::launch::async, [&, actor] {
+      return kivtest::RunActor(cat.wpath(), kivtest::Wide(table), actor, ops, 1000u + static_cast<unsigned>(actor));
+    }));
+
+  std::vector<ActorResult> results;
+  for (auto& worker : workers) {
+    int status = worker->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
+    results.push_back(kivtest::ParseResultLines(worker->Lines()));
+  }
+  for (auto& thread : threads) results.push_back(thread.get());
+
+  long total = 0, conflicts = 0;
+  for (size_t actor = 0; actor < results.size(); ++actor) {
+    const ActorResult& r = results[actor];
+    SCOPED_TRACE("actor " + std::to_string(actor));
+    EXPECT_EQ(r.ops, ops);
+    for (const auto& e : r.errors) ADD_FAILURE() << e;
+    total += r.ops;
+    conflicts += r.conflicts;
+  }
+
+  // The final contents, read without the library.
+  std::map<std::string, std::string> descriptions;
+  std::map<std::string, std::string> sharedRow;
+  auto rows = cat.Query("SELECT [CODE], [DESCRIPTION], [BOX_RIGHT], [BOX_LEFT], [BOX_TOP], [BOX_BOTTOM] FROM [" +
+                        table + "]");
+  for (auto& row : rows) {
+    if (*row[0] == "SHARED") {
+      for (int actor = 0; actor < kivtest::kMaxActors; ++actor)
+        sharedRow[kivtest::SharedColumnName(actor)] = row[2 + actor].value_or("");
+    } else {
+      descriptions[*row[0]] = row[1].value_or("");
+    }
+  }
+  std::map<std::string, long> terminals;
+  for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + table + "_Data] GROUP BY [CODE]"))
+    terminals[*row[0]] = std::stol(*row[1]);
+
+  std::map<std::string, std::string> promised;
+  std::map<std::string, long> promisedTerminals;
+  for (size_t actor = 0; actor < results.size(); ++actor) {
+    const ActorResult& r = results[actor];
+    promised.insert(r.descriptions.begin(), r.descriptions.end());
+    for (const auto& [code, n] : r.terminals)
+      if (n) promisedTerminals[code] = n;
+    EXPECT_EQ(sharedRow[kivtest::SharedColumnName(static_cast<int>(actor))], r.shared)
+        << "shared column of actor " << actor;
+  }
+  EXPECT_EQ(descriptions, promised);
+  EXPECT_EQ(terminals, promisedTerminals);
+  EXPECT_EQ(cat.Query("PRAGMA integrity_check").at(0).at(0).value_or(""), "ok");
+
+  RecordProperty("operations", static_cast<int>(total));
+  RecordProperty("conflicts", static_cast<int>(conflicts));
+  std::printf("concurrency: %ld operations by 2 processes and 2 threads, %ld conflict refusals\n", total, conflicts);
+}
+
+}  // namespace

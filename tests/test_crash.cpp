@@ -1,0 +1,167 @@
+// A worker process doing bulk terminal inserts, module inserts and index
+// maintenance on one catalogue is killed with SIGKILL at random moments,
+// many times over.  After every kill the catalogue must pass the engine's
+// integrity check, every row whose operation had returned before the kill
+// must be there, and every removal that had returned must have stuck.
+//
+// KIV_CRASH_ROUNDS sets the number of kills (default 40).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "ChildProcess.h"
+#include "CrashWorkload.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+using kivtest::TempCatalogue;
+using kivtest::Utf8;
+
+int Rounds() {
+  const char* text = std::getenv("KIV_CRASH_ROUNDS");
+  return text ? std::atoi(text) : 40;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> f;
+  std::stringstream in(line);
+  for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+  return f;
+}
+
+// What the worker's finished operations promise about the catalogue.
+struct Promises {
+  std::map<std::string, long> terminals;  // code -> rows
+  std::set<std::string> modules;
+  std::set<std::string> removedCodes;
+  std::map<std::string, std::string> types;         // listed type -> its table
+  std::map<std::string, std::string> removedTypes;  // removed type -> its former table
+  long operations = 0;
+
+  void Apply(const std::string& line) {
+    auto f = Fields(line);
+    ASSERT_FALSE(f.empty());
+    if (f[0] == "E") FAIL() << "the worker failed: " << line;
+    ASSERT_GE(f.size(), 2u) << line;
+    const std::string& name = f[1];
+    if (f[0] == "T") {
+      terminals[name] = std::stol(f.at(2));
+    } else if (f[0] == "S") {
+      modules.insert(name);
+    } else if (f[0] == "I") {
+      types[name] = f.at(2);
+    } else if (f[0] == "-") {
+      terminals.erase(name);  // unknown until the removal returns
+      return;
+    } else if (f[0] == "D") {
+      removedCodes.insert(name);
+    } else if (f[0] == "-I") {
+      types.erase(name);
+      return;
+    } else if (f[0] == "R") {
+      removedTypes[name] = f.at(2);
+    } else {
+      FAIL() << "unknown worker line: " << line;
+    }
+    ++operations;
+  }
+};
+
+class Crash : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kivtest::OpenPlcDb db;
+    ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError());
+    ASSERT_TRUE(db.AddIndexData(kivtest::kCrashManufacturer, kivtest::kCrashSeries, kivtest::kCrashBaseType));
+    CString name;
+    ASSERT_TRUE(db.GetTypeTableName(kivtest::kCrashManufacturer, kivtest::kCrashSeries, kivtest::kCrashBaseType,
+                                    name));
+    base = Utf8(name);
+  }
+
+  long Count(const std::string& sql) { return std::stol(*cat.Query(sql).at(0).at(0)); }
+
+  void Check(const Promises& p, int round) {
+    SCOPED_TRACE("after kill " + std::to_string(round));
+    auto integrity = cat.Query("PRAGMA integrity_check");
+    ASSERT_EQ(integrity.size(), 1u);
+    ASSERT_EQ(integrity[0][0].value_or(""), "ok");
+
+    std::map<std::string, long> stored;
+    for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + base + "_Data] GROUP BY [CODE]"))
+      stored[*row[0]] = std::stol(*row[1]);
+    for (const auto& [code, rows] : p.terminals) EXPECT_EQ(stored[code], rows) << "terminal rows of " << code;
+    for (const auto& code : p.removedCodes) EXPECT_EQ(stored.count(code), 0u) << "removed terminal rows of " << code;
+
+    std::set<std::string> modules;
+    for (auto& row : cat.Query("SELECT [CODE] FROM [" + base + "]")) modules.insert(*row[0]);
+    for (const auto& code : p.modules) EXPECT_EQ(modules.count(code), 1u) << "module " << code;
+
+    std::map<std::string, std::string> index;
+    for (auto& row : cat.Query("SELECT [TYPE], [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='Crash'"))
+      index[row[0].value_or("")] = row[1].value_or("");
+    auto tables = cat.Tables();
+    std::set<std::string> tableSet(tables.begin(), tables.end());
+    for (const auto& [type, table] : p.types) {
+      EXPECT_EQ(index[type], table) << "index row of type " << type;
+      EXPECT_EQ(tableSet.count(table), 1u) << "table of type " << type;
+      EXPECT_EQ(tableSet.count(table + "_Data"), 1u) << "terminal table of type " << type;
+    }
+    for (const auto& [type, table] : p.removedTypes) {
+      EXPECT_EQ(index.count(type), 0u) << "removed type " << type;
+      EXPECT_EQ(tableSet.count(table), 0u) << "table of removed type " << type;
+      EXPECT_EQ(tableSet.count(table + "_Data"), 0u) << "terminal table of removed type " << type;
+    }
+  }
+
+  TempCatalogue cat;
+  std::string base;
+};
+
+TEST_F(Crash, KilledWorkerLosesNothingThatReturned) {
+  const unsigned seed = std::random_device{}();
+  std::mt19937 rnd(seed);
+  RecordProperty("seed", std::to_string(seed));
+  Promises promises;
+  int killed = 0;
+  const int rounds = Rounds();
+  for (int round = 0; round < rounds; ++round) {
+    kivtest::ChildProcess worker({kivtest::WorkerProgram(), "crash", cat.path().string(), "r" + std::to_string(round),
+                                  std::to_string(rnd()), "1000000"});
+    // Wait for the first finished operation, then let it run on for a
+    // random while, so that kills fall anywhere in the work.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (worker.Lines().empty() && std::chrono::steady_clock::now() < deadline && worker.ReadSome(50)) {
+    }
+    ASSERT_FALSE(worker.Lines().empty()) << "the worker did nothing within a minute";
+    auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(rnd() % 250);
+    while (std::chrono::steady_clock::now() < killAt && worker.ReadSome(5)) {
+    }
+    worker.Kill();
+    int status = worker.Wait();
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++killed;
+    for (const auto& line : worker.Lines()) {
+      promises.Apply(line);
+      if (HasFatalFailure()) return;
+    }
+    Check(promises, round);
+    if (HasFailure()) break;
+  }
+  // Most runs must have been cut off while working, or the test proves little.
+  EXPECT_GE(killed, rounds * 9 / 10);
+  RecordProperty("kills", killed);
+  RecordProperty("operations", static_cast<int>(promises.operations));
+  std::printf("crash: %d kills, %ld operations returned before them, seed %u\n", killed, promises.operations, seed);
+}
+
+}  // namespace
