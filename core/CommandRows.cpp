@@ -10,6 +10,17 @@ bool RunCommand(KivOleDbCommand& command, KivOleDbConnection* connection, const 
   return command.Execute() == kDbOk;
 }
 
+bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql,
+                   CString& lastError) {
+  if (!RunCommand(command, connection, sql)) {
+    if (command.HasErrorInfo()) lastError = command.GetErrorInfo(true);
+    return false;
+  }
+  if (command.FetchNext() == kDbOk) return true;
+  command.Close();
+  return false;
+}
+
 bool ReadText(KivOleDbCommand& command, size_t column, CString& field) {
   if (command.IsNull(column) != 0) return false;
   field = command.FieldAsStringEx(column);

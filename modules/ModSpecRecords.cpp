@@ -39,15 +39,8 @@ bool KivPlcDbIO::GetModSpecData(const wchar_t* tableName, const wchar_t* code, M
   sql.Format(L"SELECT %s%s FROM [%s] WHERE [CODE]='%s'", kiv::kSpecColumnList,
              omitCategory ? L"" : kiv::kCategoryColumn, tableName, kiv::SqlValue(code).GetString());
   KivOleDbCommand command;
-  if (!kiv::RunCommand(command, m_pConnection, sql)) {
-    SQLErrorW(&command);
-    return false;
-  }
   // No row is not an error: the caller tells it apart by the empty text.
-  if (command.FetchNext() != kDbOk) {
-    command.Close();
-    return false;
-  }
+  if (!kiv::FetchFirstRow(command, m_pConnection, sql, m_strLastError)) return false;
   // The caller's record may carry defaults; a NULL column keeps them.
   size_t position = 1;
   for (const kiv::SpecColumn& column : kiv::SpecColumns(omitCategory)) {

@@ -12,15 +12,8 @@ bool KivPlcDbIO::GetStyleBoxData(int style, ModDB::StyleBoxData& data) {
   CString sql;
   sql.Format(L"SELECT %s FROM [PLC_STYLES] WHERE [STYLE]=%d", kiv::kStyleColumnList, style);
   KivOleDbCommand command;
-  if (!kiv::RunCommand(command, m_pConnection, sql)) {
-    SQLErrorW(&command);
-    return false;
-  }
   // No row is not an error: the caller tells it apart by the empty text.
-  if (command.FetchNext() != kDbOk) {
-    command.Close();
-    return false;
-  }
+  if (!kiv::FetchFirstRow(command, m_pConnection, sql, m_strLastError)) return false;
   // NULL columns leave the caller's values in place.
   long number = 0;
   if (kiv::ReadLong(command, 1, number)) data.Style = static_cast<int>(number);
