@@ -134,6 +134,9 @@ TEST_P(AccessImportCatalogue, TablesColumnsCountsAndRowHashesMatchTheManifest) {
   Imported r = Import(source, target);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(Files(dir.path()), std::vector<std::string>{"imported.db"});
+  // The mode any new file gets here, not a temporary file's private one.
+  std::ofstream(dir.path() / "plain").close();
+  EXPECT_EQ(fs::status(target).permissions(), fs::status(dir.path() / "plain").permissions());
   ExpectMatchesManifest(target, manifest, r.summary, true);
   // Only read: the file is what the manifest describes, byte for byte.
   EXPECT_EQ(kivtest::Sha256Hex(kivtest::ReadFile(source)), manifest["fileSha256"]);

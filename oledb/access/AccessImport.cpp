@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "AccessCopy.h"
 #include "AccessReader.h"
@@ -59,14 +60,24 @@ class TempCatalogue {
   }
   bool Create(const fs::path& target, std::wstring& error) {
     fs::path dir = target.parent_path().empty() ? fs::path(".") : target.parent_path();
-    std::string pattern = (dir / ("." + target.filename().string() + ".import-XXXXXX")).string();
-    int fd = ::mkstemp(pattern.data());
+    // Not mkstemp: its 0600 would stay with the catalogue; O_EXCL with
+    // 0666 gives the mode any new file gets here (the umask's).
+    std::random_device random;
+    int fd = -1;
+    std::string name;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".import-%d-%08x", static_cast<int>(::getpid()), random());
+      name = (dir / ("." + target.filename().string() + suffix)).string();
+      fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) {
       error = L"cannot write in the directory \"" + Wide(dir.string()) + L"\": " + SystemError();
       return false;
     }
     ::close(fd);
-    m_path = pattern;
+    m_path = name;
     // An empty file is an empty database to the engine.
     if (sqlite3_open_v2(m_path.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
       error = L"cannot open the new catalogue: " + Wide(sqlite3_errmsg(m_db));
