@@ -237,6 +237,13 @@ sqlite3_stmt* SqliteConnection::Prepare(const std::string& sql, std::wstring& er
 
 bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   cursor.reset();
+  // A file deleted or replaced under an open connection still reads and,
+  // in WAL mode, even takes writes that vanish with the last handle.
+  int moved = 0;
+  if (sqlite3_file_control(m_handle->db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+    error = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+    return false;
+  }
   std::wstring rewritten;
   const std::wstring* text = &sql;
   switch (RewriteAccessDdl(sql, rewritten, error)) {
