@@ -11,13 +11,21 @@ namespace {
 
 struct Db {
   explicit Db(const std::string& path) {
-    // Read-only, so that dumping a file on a read-only disk works too.
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      std::string why = db ? sqlite3_errmsg(db) : "out of memory";
-      sqlite3_close(db);
-      throw std::runtime_error("cannot open " + path + ": " + why);
-    }
+    // Read-only, so that a file on a read-only disk can be dumped too; there
+    // the engine cannot make its WAL index, so the file is read as it
+    // stands (it holds everything once its last connection has closed).
+    if (!Open(path, SQLITE_OPEN_READONLY) && !Open("file:" + path + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI))
+      throw std::runtime_error("cannot open " + path + ": " + m_why);
     sqlite3_busy_timeout(db, 10000);
+  }
+  bool Open(const std::string& name, int flags) {
+    if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK)
+      return true;
+    m_why = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close(db);
+    db = nullptr;
+    return false;
   }
   ~Db() { sqlite3_close(db); }
 
@@ -60,6 +68,7 @@ struct Db {
   }
 
   sqlite3* db = nullptr;
+  std::string m_why;
 };
 
 // A name for a statement, in double quotes with any inner one doubled.

@@ -55,6 +55,14 @@ bool SmallDisk::Available(std::string& why) {
   return why.empty();
 }
 
+void SmallDisk::MakeFileReadOnly(const std::string& path) {
+  std::string why = EnterNamespace();
+  if (!why.empty()) throw std::runtime_error("no mount possible: " + why);
+  if (mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+      mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+    throw std::runtime_error("binding " + path + " read-only: " + std::strerror(errno));
+}
+
 SmallDisk::SmallDisk(size_t bytes) : m_bytes(bytes) {
   std::string why = EnterNamespace();
   if (!why.empty()) throw std::runtime_error("no mount possible: " + why);

@@ -15,6 +15,10 @@ class SmallDisk {
  public:
   // Whether this process can mount; `why` says why not.
   static bool Available(std::string& why);
+  // Binds a read-only view of the file `path` over itself, for this
+  // process only; the directory around it stays writable.  Throws when it
+  // cannot.
+  static void MakeFileReadOnly(const std::string& path);
 
   // Mounts a tmpfs of `bytes` at a new directory; throws when it cannot.
   explicit SmallDisk(size_t bytes);

@@ -1,0 +1,406 @@
+// Catalogues that fail under the library: a read-only file, a full disk, a
+// file that is not a catalogue, a catalogue without one of its fixed
+// tables, a file deleted while connected.  Each call gives false (or the
+// answer its operation documents) with a clear text, never a crash and
+// never a silently wrong answer; a refused write leaves the file as it was.
+//
+// The read-only and full-disk cases use a small tmpfs mounted in a mount
+// namespace of this process (SmallDisk); where no mount is possible at all
+// the full disk falls back to a file-size limit (RLIMIT_FSIZE) and the
+// read-only file to file permissions, which bind only a user who is not
+// root.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CatalogueDump.h"
+#include "CatalogueSchema.h"
+#include "EmbeddedCatalogue.h"
+#include "SmallDisk.h"
+#include "TestCatalogue.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kivtest::TempDir;
+using kivtest::Utf8;
+
+std::string Text(const KivPlcDbIO& db) { return Utf8(db.GetLastError()); }
+
+void CreateCatalogue(const fs::path& path) {
+  std::wstring error;
+  ASSERT_TRUE(kivoledb::CreateEmbeddedCatalogue(path.wstring(), kiv::kCatalogueSchemaSql, error)) << Utf8(CString(error));
+}
+
+ModDB::ModSpecData Module(const std::string& code, size_t lispLength = 10) {
+  ModDB::ModSpecData spec{};
+  spec.Code = kivtest::Wide(code);
+  spec.Description = L"a module";
+  spec.Lisp = CString(std::wstring(lispLength, L'l'));
+  return spec;
+}
+
+// A catalogue with one type, one module with two terminal rows, one style
+// and one prompt; returns the type's table.
+CString Fill(KivPlcDbIO& db) {
+  EXPECT_TRUE(db.AddIndexData(L"ACME", L"S5", L"DI"));
+  CString table;
+  EXPECT_TRUE(db.GetTypeTableName(L"ACME", L"S5", L"DI", table));
+  EXPECT_TRUE(db.AddModSpecData(table, Module("M1"), false)) << Text(db);
+  ModDB::ModTermData rows[2] = {{L"M1", 1, L"B", L"x"}, {L"M1", 2, L"B", L"y"}};
+  EXPECT_TRUE(db.AddModTermData(table + L"_Data", rows, 2));
+  ModDB::StyleBoxData style{};
+  style.Style = 3;
+  style.BoxTop = L"1.5";
+  EXPECT_TRUE(db.UpdateStyleBoxData(3, style)) << Text(db);
+  return table;
+}
+
+// Every write the library offers, each expected to be refused with a text.
+// AddIndexData, RemoveIndexData and AddModTermData report true whatever
+// their statements did; for them the text is the answer (or, for
+// RemoveIndexData, whose last existence test empties it, only the file).
+void ExpectWritesRefused(KivPlcDbIO& db, const CString& table) {
+  struct Write {
+    const char* name;
+    std::function<bool()> call;
+  };
+  const std::vector<Write> writes = {
+      {"AddModSpecData", [&] { return db.AddModSpecData(table, Module("M2"), false); }},
+      {"UpdateModSpecData", [&] { return db.UpdateModSpecData(table, L"M1", Module("M1b"), false); }},
+      {"RenameModSpecData", [&] { return db.RenameModSpecData(table, L"M1", L"M9"); }},
+      {"RemoveModSpecData", [&] { return db.RemoveModSpecData(table, L"M1"); }},
+      {"RemoveModTermData", [&] { return db.RemoveModTermData(table + L"_Data", L"M1", -1, -1); }},
+      {"RenameModTermData", [&] { return db.RenameModTermData(table + L"_Data", L"M1", L"M9"); }},
+      {"UpdateStyleBoxData", [&] {
+         ModDB::StyleBoxData style{};
+         style.Style = 4;
+         style.BoxTop = L"2";
+         return db.UpdateStyleBoxData(4, style);
+       }},
+      {"RenameIndexData", [&] { return db.RenameIndexData(L"ACME", nullptr, nullptr, L"Other"); }},
+  };
+  for (const auto& w : writes) {
+    EXPECT_FALSE(w.call()) << w.name;
+    EXPECT_TRUE(db.HasErrorInfo()) << w.name << " refused without a text";
+  }
+  ModDB::ModTermData row{L"M1", 3, L"B", L"z"};
+  EXPECT_TRUE(db.AddModTermData(table + L"_Data", &row, 1));
+  EXPECT_TRUE(db.HasErrorInfo()) << "AddModTermData refused without a text";
+  db.AddIndexData(L"ACME", L"S5", L"DO");
+  EXPECT_TRUE(db.HasErrorInfo()) << "AddIndexData refused without a text";
+  db.RemoveIndexData(L"ACME", L"S5", L"DI");
+}
+
+// The reads of Fill's contents, which must be right or refused with a text.
+void ExpectReadsRightOrRefused(KivPlcDbIO& db, const CString& table) {
+  ModDB::ModSpecData spec{};
+  if (db.GetModSpecData(table, L"M1", &spec, false))
+    EXPECT_EQ(Utf8(spec.Description), "a module");
+  else
+    EXPECT_TRUE(db.HasErrorInfo()) << "GetModSpecData";
+  ModDB::ModTermData* rows = nullptr;
+  __int64 count = 0;
+  if (db.GetModTermData(table + L"_Data", L"M1", rows, count))
+    EXPECT_EQ(count, 2);
+  else
+    EXPECT_TRUE(db.HasErrorInfo()) << "GetModTermData";
+  delete[] rows;
+  ModDB::StyleBoxData style{};
+  if (db.GetStyleBoxData(3, style))
+    EXPECT_EQ(Utf8(style.BoxTop), "1.5");
+  else
+    EXPECT_TRUE(db.HasErrorInfo()) << "GetStyleBoxData";
+}
+
+// A catalogue on a read-only disk, and a read-only file in a writable
+// directory (where the engine can still keep its WAL index beside it).
+TEST(Faults, ReadOnlyCatalogue) {
+  std::string why;
+  const bool canMount = kivtest::SmallDisk::Available(why);
+  if (!canMount && geteuid() == 0) GTEST_SKIP() << "root ignores file permissions and cannot mount: " << why;
+  for (const bool wholeDisk : {true, false}) {
+    if (wholeDisk && !canMount) continue;
+    SCOPED_TRACE(wholeDisk ? "read-only disk" : "read-only file");
+    TempDir dir;
+    std::unique_ptr<kivtest::SmallDisk> disk;
+    if (wholeDisk) disk = std::make_unique<kivtest::SmallDisk>(4 << 20);
+    const fs::path path = fs::path(disk ? disk->path() : dir.path().string()) / "catalogue.db";
+    CreateCatalogue(path);
+    CString table;
+    {
+      KivPlcDbIO db;
+      ASSERT_TRUE(db.Connect(CString(path.wstring()))) << Text(db);
+      table = Fill(db);
+    }
+    if (disk)
+      disk->Remount(true, 4 << 20);
+    else if (canMount)
+      kivtest::SmallDisk::MakeFileReadOnly(path.string());
+    else
+      fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::string before = kivtest::DumpCatalogue(path.string());
+
+    KivPlcDbIO db;
+    if (!db.Connect(CString(path.wstring()))) {
+      // Refusing to open is a clear answer too, if it says why.
+      EXPECT_TRUE(db.HasErrorInfo());
+      RecordProperty(wholeDisk ? "read_only_disk" : "read_only_file", Text(db));
+    } else {
+      RecordProperty(wholeDisk ? "read_only_disk" : "read_only_file", "opened");
+      ExpectReadsRightOrRefused(db, table);
+      ExpectWritesRefused(db, table);
+      ExpectReadsRightOrRefused(db, table);
+    }
+    EXPECT_EQ(kivtest::DumpCatalogue(path.string()), before);
+  }
+}
+
+// Ignoring SIGXFSZ turns writes past RLIMIT_FSIZE into EFBIG errors.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    signal(SIGXFSZ, m_handler);
+  }
+
+ private:
+  rlimit m_saved{};
+  sighandler_t m_handler;
+};
+
+TEST(Faults, FullDisk) {
+  TempDir dir;
+  std::string why;
+  std::unique_ptr<kivtest::SmallDisk> disk;
+  std::unique_ptr<FileSizeLimit> limit;
+  fs::path path;
+  const size_t room = 1 << 20;
+  if (kivtest::SmallDisk::Available(why)) {
+    disk = std::make_unique<kivtest::SmallDisk>(room);
+    path = fs::path(disk->path()) / "catalogue.db";
+  } else {
+    path = dir.path() / "catalogue.db";
+  }
+  RecordProperty("full_disk_by", disk ? "1 MiB tmpfs" : "RLIMIT_FSIZE of 1 MiB");
+  CreateCatalogue(path);
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(CString(path.wstring()))) << Text(db);
+  CString table = Fill(db);
+  if (!disk) limit = std::make_unique<FileSizeLimit>(room);
+
+  // Modules of 20000 characters each, until the disk refuses one.
+  std::vector<std::string> added;
+  bool refused = false;
+  for (int i = 0; i < 500 && !refused; ++i) {
+    std::string code = "F" + std::to_string(i);
+    if (db.AddModSpecData(table, Module(code, 20000), false)) {
+      added.push_back(code);
+    } else {
+      refused = true;
+      EXPECT_TRUE(db.HasErrorInfo()) << "refused without a text";
+      RecordProperty("refusal", Text(db));
+    }
+  }
+  ASSERT_TRUE(refused) << "the disk never filled";
+  // A batch of terminal rows on the full disk: true with the text.
+  std::vector<ModDB::ModTermData> rows;
+  for (long s = 0; s < 50; ++s) rows.push_back({L"F0", s, L"B", CString(std::wstring(5000, L'a'))});
+  EXPECT_TRUE(db.AddModTermData(table + L"_Data", rows.data(), static_cast<long>(rows.size())));
+  EXPECT_TRUE(db.HasErrorInfo()) << "terminal rows on a full disk went in without a text";
+
+  // Every module that was reported written is there, whole.
+  for (const auto& code : added) {
+    ModDB::ModSpecData spec{};
+    ASSERT_TRUE(db.GetModSpecData(table, kivtest::Wide(code), &spec, false)) << code << ": " << Text(db);
+    EXPECT_EQ(spec.Lisp.GetLength(), 20000) << code;
+  }
+  // Whatever terminal rows went in are whole rows.
+  ModDB::ModTermData* stored = nullptr;
+  __int64 count = 0;
+  if (db.GetModTermData(table + L"_Data", L"F0", stored, count)) {
+    for (__int64 i = 0; i < count; ++i) EXPECT_EQ(stored[i].Attributes.GetLength(), 5000);
+  }
+  delete[] stored;
+
+  // With room again, the same object writes again.
+  limit.reset();
+  if (disk) disk->Remount(false, 16 << 20);
+  EXPECT_TRUE(db.AddModSpecData(table, Module("after", 20000), false)) << Text(db);
+}
+
+TEST(Faults, FilesThatAreNotCatalogues) {
+  TempDir dir;
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir.path() / name, std::ios::binary) << bytes;
+    return dir.path() / name;
+  };
+  std::mt19937 rnd(7);
+  std::string random(8192, '\0');
+  for (char& c : random) c = static_cast<char>(rnd());
+  // A real catalogue cut short, and one without the fixed tables.
+  fs::path real = dir.path() / "real.db";
+  CreateCatalogue(real);
+  std::ifstream in(real, std::ios::binary);
+  std::string realBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::path other = dir.path() / "other.db";
+  {
+    kivtest::TempCatalogue scratch;  // a database of the engine, then emptied of our tables
+    scratch.Exec("DROP TABLE PLC_MANUFACTURER; DROP TABLE PLC_STYLES; DROP TABLE PLC_MSG; CREATE TABLE t (x)");
+    fs::copy_file(scratch.path(), other);
+  }
+  fs::create_directory(dir.path() / "folder.db");
+
+  const std::vector<std::pair<std::string, fs::path>> cases = {
+      {"random bytes", write("random.db", random)},
+      {"a text file", write("text.db", "PLC_MANUFACTURER\nnot a database\n")},
+      {"an empty file", write("empty.db", "")},
+      {"a catalogue cut short", write("short.db", realBytes.substr(0, 1024))},
+      {"a database without the fixed tables", other},
+      {"a directory", dir.path() / "folder.db"},
+      {"a missing file", dir.path() / "missing.db"},
+      {"a garbage Access file", write("garbage.mdb", random)},
+      // The real catalogue's name with a newline: another file.
+      {"a name that differs by a trailing newline", fs::path(real.string() + "\n")},
+  };
+  for (const auto& [what, path] : cases) {
+    SCOPED_TRACE(what);
+    std::string bytes;
+    if (fs::is_regular_file(path)) {
+      std::ifstream f(path, std::ios::binary);
+      bytes.assign((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+    KivPlcDbIO db;
+    EXPECT_FALSE(db.Connect(CString(path.wstring())));
+    EXPECT_TRUE(db.HasErrorInfo());
+    EXPECT_NE(Text(db).find(path.filename().string()), std::string::npos) << "the text names no file: " << Text(db);
+    // Still refused afterwards, with a text, never a wrong answer.
+    long n = -1;
+    EXPECT_FALSE(db.GetIndexRecCount(n));
+    ModDB::IndexData* rows = nullptr;
+    __int64 count = 0;
+    EXPECT_FALSE(db.GetArrayOfAllIndexData(rows, count));
+    EXPECT_EQ(rows, nullptr);
+    // The file is as it was, and nothing was made beside it.
+    if (fs::is_regular_file(path)) {
+      std::ifstream f(path, std::ios::binary);
+      EXPECT_EQ(std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>()), bytes);
+    }
+    for (const char* suffix : {"-wal", "-shm", "-journal"})
+      EXPECT_FALSE(fs::exists(path.string() + suffix)) << suffix;
+  }
+}
+
+// One fixed table dropped: the operations on it refuse (with a text where
+// their operation records one), the others go on working.
+TEST(Faults, CatalogueWithoutOneFixedTable) {
+  struct Op {
+    const char* name;
+    bool textExpected;  // the operation records the engine's text
+    std::function<bool(kivtest::OpenPlcDb&)> call;
+  };
+  const std::vector<std::pair<std::string, std::vector<Op>>> tables = {
+      {"PLC_MANUFACTURER",
+       {
+           {"GetArrayOfAllIndexData", false, [](auto& db) {
+              ModDB::IndexData* rows = nullptr;
+              __int64 count = 0;
+              bool ok = db.GetArrayOfAllIndexData(rows, count);
+              delete[] rows;
+              return ok;
+            }},
+           {"DoesIndexDataExist", false, [](auto& db) {
+              bool exists = false;
+              return db.DoesIndexDataExist(L"ACME", nullptr, nullptr, exists);
+            }},
+           {"GetTypeTableName", true, [](auto& db) {
+              CString name;
+              return db.GetTypeTableName(L"ACME", L"S5", L"DI", name);
+            }},
+           {"GetIndexRecCount", true, [](auto& db) {
+              long n = 0;
+              return db.GetIndexRecCount(n);
+            }},
+           {"RemoveIndexData", false, [](auto& db) { return db.RemoveIndexData(L"ACME", L"S5", L"DI"); }},
+           {"RenameIndexData", true, [](auto& db) { return db.RenameIndexData(L"ACME", nullptr, nullptr, L"X"); }},
+       }},
+      {"PLC_STYLES",
+       {
+           {"GetStyleBoxData", true, [](auto& db) {
+              ModDB::StyleBoxData style{};
+              return db.GetStyleBoxData(3, style);
+            }},
+           {"DoesStyleBoxDataExist", true, [](auto& db) {
+              bool exists = false;
+              return db.DoesStyleBoxDataExist(3, exists);
+            }},
+           {"UpdateStyleBoxData", true, [](auto& db) {
+              ModDB::StyleBoxData style{};
+              style.Style = 3;
+              style.BoxTop = L"1";
+              return db.UpdateStyleBoxData(3, style);
+            }},
+       }},
+      {"PLC_MSG", {{"CreateHashtableofPrompts", false, [](auto& db) { return db.CreateHashtableofPrompts(); }}}},
+  };
+  for (const auto& [dropped, ops] : tables) {
+    SCOPED_TRACE("without " + dropped);
+    kivtest::TempCatalogue cat;
+    CString table;
+    {
+      KivPlcDbIO setup;
+      ASSERT_TRUE(setup.Connect(cat.wpath()));
+      table = Fill(setup);
+    }
+    cat.Exec("DROP TABLE " + dropped);
+    const std::string before = kivtest::DumpCatalogue(cat.path().string());
+    kivtest::OpenPlcDb db;
+    ASSERT_TRUE(db.Connect(cat.wpath())) << Text(db);
+    for (const auto& op : ops) {
+      EXPECT_FALSE(op.call(db)) << op.name;
+      if (op.textExpected) {
+        EXPECT_NE(Text(db).find(dropped), std::string::npos) << op.name << ": " << Text(db);
+      }
+    }
+    EXPECT_EQ(kivtest::DumpCatalogue(cat.path().string()), before);
+    // The module's own tables still answer.
+    ModDB::ModSpecData spec{};
+    EXPECT_TRUE(db.GetModSpecData(table, L"M1", &spec, false)) << Text(db);
+    EXPECT_EQ(Utf8(spec.Description), "a module");
+  }
+}
+
+TEST(Faults, FileDeletedWhileConnected) {
+  kivtest::TempCatalogue cat;
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(cat.wpath())) << Text(db);
+  CString table = Fill(db);
+  fs::remove(cat.path());
+
+  // Writes would go to a file that no longer has a name: refused.
+  ExpectWritesRefused(db, table);
+  // Reads give what the catalogue held, or a refusal with a text.
+  ExpectReadsRightOrRefused(db, table);
+
+  KivPlcDbIO again;
+  EXPECT_FALSE(again.Connect(cat.wpath()));
+  EXPECT_NE(Text(again).find("does not exist"), std::string::npos) << Text(again);
+  EXPECT_FALSE(fs::exists(cat.path())) << "the deleted catalogue came back";
+}
+
+}  // namespace
