@@ -82,6 +82,7 @@ struct CodePageConverter {
 }  // namespace
 
 void AppendJet4Text(const unsigned char* bytes, size_t count, std::string& out) {
+  out.reserve(out.size() + count + count / 2);  // UTF-8 needs at most this much
   Utf16Sink sink(out);
   if (count >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
     bool compressed = true;
