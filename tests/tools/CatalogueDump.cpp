@@ -80,24 +80,46 @@ std::string Quoted(const std::string& name) {
 
 }  // namespace
 
-std::string DumpCatalogue(const std::string& path) {
+std::map<std::string, std::string> DumpTables(const std::string& path) {
   Db d(path);
-  std::string out;
-  for (const auto& line : d.Rows("SELECT type, name, sql FROM sqlite_master ORDER BY type, name")) out += line + "\n";
+  std::map<std::string, std::string> dump;
+  for (const auto& line : d.Rows("SELECT type, name, sql FROM sqlite_master ORDER BY type, name"))
+    dump[""] += line + "\n";
   sqlite3_stmt* stmt = nullptr;
   std::vector<std::string> tables;
   if (sqlite3_prepare_v2(d.db, "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name", -1, &stmt,
                          nullptr) == SQLITE_OK) {
-    while (sqlite3_step(stmt) == SQLITE_ROW) tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+      tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
   }
   sqlite3_finalize(stmt);
   for (const auto& t : tables) {
     // Rows in a fixed order whatever the table's columns.
     std::vector<std::string> rows = d.Rows("SELECT * FROM " + Quoted(t));
     std::sort(rows.begin(), rows.end());
-    out += "-- " + t + "\n";
+    std::string& out = dump[t];
     for (const auto& row : rows) out += row + "\n";
   }
+  return dump;
+}
+
+std::vector<std::string> QueryColumn(const std::string& path, const std::string& sql) {
+  Db d(path);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(d.db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    throw std::runtime_error(std::string("query failed: ") + sqlite3_errmsg(d.db) + " in " + sql);
+  std::vector<std::string> values;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    values.emplace_back(p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(stmt, 0))) : std::string());
+  }
+  sqlite3_finalize(stmt);
+  return values;
+}
+
+std::string DumpCatalogue(const std::string& path) {
+  std::string out;
+  for (const auto& [table, rows] : DumpTables(path)) out += "-- " + table + "\n" + rows;
   return out;
 }
 

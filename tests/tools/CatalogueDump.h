@@ -4,12 +4,21 @@
 #ifndef KIV_TESTS_TOOLS_CATALOGUEDUMP_H_
 #define KIV_TESTS_TOOLS_CATALOGUEDUMP_H_
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace kivtest {
 
 // Throws std::runtime_error when the file cannot be read.
 std::string DumpCatalogue(const std::string& path);
+
+// The same by table: each table's rows under its name, and the schema
+// under "".
+std::map<std::string, std::string> DumpTables(const std::string& path);
+
+// The first column of a query's rows, as text (NULL as "").
+std::vector<std::string> QueryColumn(const std::string& path, const std::string& sql);
 
 }  // namespace kivtest
 
