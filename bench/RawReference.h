@@ -49,7 +49,8 @@ class RawSqlite {
   std::vector<std::wstring> m_kept;
 };
 
-// Opens `path` with the settings above; the caller closes the handle.
+// Opens `path` with the settings above and reads its schema, as a library
+// connection does on opening; the caller closes the handle.
 sqlite3* OpenLikeTheComponent(const std::filesystem::path& path);
 
 // One reference connection per catalogue for the whole program, opened on

@@ -29,7 +29,7 @@ failed=0
 for program in "$build"/bench/bench_*; do
   [ -f "$program" ] && [ -x "$program" ] || continue
   name=$(basename "$program")
-  # The bulk-insert and index programs fix their own iteration counts and
+  # The bulk-insert, index and import programs fix their own iteration counts and
   # take seconds per repetition.
   case $name in
     bench_terminals | bench_index | bench_access_import) r=3 ;;
