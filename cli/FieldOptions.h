@@ -19,7 +19,8 @@ struct FieldInput {
   Json ReadStdin() const;
 };
 
-// `fields` lists the field names for the help text.
+// `fields` lists the field names; they go into the help's footer, to which
+// the command adds its examples.
 void AddFieldOptions(CLI::App& command, FieldInput& input, const std::string& fields);
 
 }  // namespace kivplc

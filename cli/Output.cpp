@@ -33,6 +33,25 @@ void Table::Print(std::ostream& out) const {
   for (const auto& row : m_rows) line(row);
 }
 
+std::string Wrap(const std::string& text, size_t width, const std::string& indent, const std::string& separator) {
+  const std::string lineEnd = separator.substr(0, separator.find_last_not_of(' ') + 1);
+  std::string out, line;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(start, end - start);
+    if (!line.empty() && DisplayWidth(line) + separator.size() + DisplayWidth(word) > width) {
+      out += indent + line + lineEnd + '\n';
+      line.clear();
+    }
+    line += (line.empty() ? "" : separator) + word;
+    start = end + separator.size();
+  }
+  if (!line.empty()) out += indent + line + '\n';
+  return out;
+}
+
 void PrintJson(std::ostream& out, const Json& json) {
   // Replace rather than throw on text that is not valid UTF-8 (a lone
   // surrogate from an old file), so one odd value cannot lose the output.

@@ -35,6 +35,12 @@ inline std::string Count(long long n, const std::string& noun) {
   return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
 }
 
+// `text` broken at each `separator` into lines of at most `width`
+// characters, each after `indent`, for help texts that CLI11 prints
+// unwrapped.  A line broken after a ", " keeps its comma.
+std::string Wrap(const std::string& text, size_t width, const std::string& indent,
+                 const std::string& separator = " ");
+
 // Two-space indentation, UTF-8 as it stands, newline at the end.
 void PrintJson(std::ostream& out, const Json& json);
 

@@ -115,8 +115,10 @@ void AddLevels(CLI::App& verb, Context& ctx, void (*run)(const Context&, Level, 
     if (level == Level::kType) sub->add_option("TYPE", n->type, "type name")->required();
     if (withNewName) sub->add_option("NEW_NAME", n->newName, "the new name")->required();
     if (confirms) sub->add_flag("-y,--yes", n->yes, "do not ask; needed when standard input is not a terminal");
-    sub->footer((confirms ? std::string("Drops the tables of every type under it; says how many tables and modules "
-                                        "that is and asks first on a terminal (a script passes --yes).\n\n")
+    sub->footer((confirms ? Wrap("Drops the tables of every type under it; says how many tables and modules "
+                                 "that is and asks first on a terminal (a script passes --yes).",
+                                 80, "") +
+                                "\n"
                           : std::string()) +
                 Examples({example[i]}));
     sub->callback([&ctx, run, level, n, withNewName] {
@@ -128,6 +130,7 @@ void AddLevels(CLI::App& verb, Context& ctx, void (*run)(const Context&, Level, 
     });
   }
   verb.require_subcommand(1);
+  verb.footer(Examples({example[0], example[1], example[2]}));
 }
 
 }  // namespace

@@ -179,13 +179,17 @@ void RegisterModules(CLI::App& app, Context& ctx) {
 
   auto* module = app.add_subcommand("module", "Add, change, rename or remove a module");
   module->require_subcommand(1);
+  module->footer(Examples({"kivplc -c plant.db module add ACME S1 DI DI16 --set POINTS=16",
+                           "kivplc -c plant.db module set ACME S1 DI DI16 --set \"DESCRIPTION=16 inputs\"",
+                           "kivplc -c plant.db module rename ACME S1 DI DI16 DI16A",
+                           "kivplc -c plant.db module remove ACME S1 DI DI16A --yes"}));
 
   auto add = std::make_shared<ModuleArgs>();
   auto* addCmd = module->add_subcommand("add", "Add a module to a type, with terminal rows when --stdin has them");
   AddTypeArgs(*addCmd, *add);
   addCmd->add_option("CODE", add->code, "the new module's code")->required();
   AddFieldOptions(*addCmd, add->input, fields);
-  addCmd->footer(Examples(
+  addCmd->footer(addCmd->get_footer() + Examples(
       {"kivplc -c plant.db module add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI08 --set POINTS=8 "
        "--set \"DESCRIPTION=8 inputs, 24 V DC\"",
        "kivplc -c plant.db show ACME S1 DI DI16 --json | kivplc -c plant.db module add ACME S1 DI DI16B --stdin"}));
@@ -196,7 +200,7 @@ void RegisterModules(CLI::App& app, Context& ctx) {
   AddTypeArgs(*setCmd, *set);
   setCmd->add_option("CODE", set->code, "module code")->required();
   AddFieldOptions(*setCmd, set->input, fields);
-  setCmd->footer(Examples({"kivplc -c plant.db module set \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 "
+  setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db module set \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 "
                            "--set RATING=\"24 V DC, 7 mA\""}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
 

@@ -46,9 +46,10 @@ void RegisterPrompts(CLI::App& app, Context& ctx) {
   auto a = std::make_shared<PromptArgs>();
   auto* prompts = app.add_subcommand(
       "prompts", "Look prompts up in the catalogue's prompt texts (PLC_MSG)");
-  prompts->footer(
-      "The prompt texts are loaded as a host loads them; a prompt without a text comes back as itself. The "
-      "library has no way to list them all.\n\n" +
+  prompts->footer(Wrap("The prompt texts are loaded as a host loads them; a prompt without a text comes "
+                       "back as itself. The library has no way to list them all.",
+                       80, "") +
+                  '\n' +
       Examples({"kivplc -c plant.db prompts \"Select a PLC module\" Terminal"}));
   prompts->add_option("TEXT", a->texts, "prompts to look up");
   prompts->add_flag("--json", a->json, "print JSON");

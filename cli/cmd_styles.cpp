@@ -100,12 +100,13 @@ void RegisterStyles(CLI::App& app, Context& ctx) {
 
   auto* style = app.add_subcommand("style", "Write a box-geometry style");
   style->require_subcommand(1);
+  style->footer(Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25"}));
   auto set = std::make_shared<StyleArgs>();
   auto* setCmd = style->add_subcommand(
       "set", "Create style N (fields not given stay empty) or change its non-empty fields");
   setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(CLI::Range(kFirstStyle, kLastStyle));
   AddFieldOptions(*setCmd, set->input, DescribeColumns(kStyleColumns));
-  setCmd->footer(Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
+  setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
 }
 

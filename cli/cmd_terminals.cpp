@@ -102,6 +102,8 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
 void RegisterTerminals(CLI::App& app, Context& ctx) {
   auto* terminal = app.add_subcommand("terminal", "Add or remove terminal rows of a module");
   terminal->require_subcommand(1);
+  terminal->footer(Examples({"kivplc -c plant.db terminal add ACME S1 DI DI16 --set BLOCK=TERM_IN",
+                             "kivplc -c plant.db terminal remove ACME S1 DI DI16 17 end --yes"}));
 
   auto add = std::make_shared<TerminalArgs>();
   auto* addCmd = terminal->add_subcommand(
@@ -110,7 +112,7 @@ void RegisterTerminals(CLI::App& app, Context& ctx) {
   AddFieldOptions(*addCmd, add->input,
                   std::string(kSequence) + " (whole number; default: after the last row), " +
                       DescribeColumns(kTermColumns));
-  addCmd->footer(Examples(
+  addCmd->footer(addCmd->get_footer() + Examples(
       {"kivplc -c plant.db terminal add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 --set BLOCK=KX_TERM_IN "
        "--set \"ATTRIBUTES=TAG=I1.0;DESC=Spare\"",
        "echo '[{\"SEQUENCE\": 20, \"BLOCK\": \"KX_TERM_0V\"}]' | kivplc -c plant.db terminal add ACME S1 DI DI16 "

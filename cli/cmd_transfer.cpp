@@ -7,6 +7,7 @@
 #include "Document.h"
 #include "Errors.h"
 #include "Fields.h"
+#include "Output.h"
 
 namespace kivplc {
 
@@ -59,24 +60,27 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
   exportCmd->add_option("--prompt", e->promptKeys, "a prompt to look up and include; repeatable")->allow_extra_args(false);
-  exportCmd->footer(
-      "The document holds the index, every type's modules with their terminal rows, the styles and the "
-      "prompts, in a stable order that diffs well in version control. The library cannot list the prompt "
-      "texts, so only the prompts named with --prompt are included (those that have a text).\n\n" +
-      Examples({"kivplc -c plant.db export -o plant.json",
-                              "kivplc -c plant.db export --prompt \"Select module\" > plant.json"}));
+  exportCmd->footer(Wrap("The document holds the index, every type's modules with their terminal rows, the "
+                         "styles and the prompts, in a stable order that diffs well in version control. The "
+                         "library cannot list the prompt texts, so only the prompts named with --prompt are "
+                         "included (those that have a text).",
+                         80, "") +
+                    '\n' +
+                    Examples({"kivplc -c plant.db export -o plant.json",
+                              "kivplc -c plant.db export --prompt \"Select a PLC module\" > plant.json"}));
   exportCmd->callback([&ctx, e] { RunExport(ctx, *e); });
 
   auto i = std::make_shared<ImportArgs>();
   auto* importCmd = app.add_subcommand("import", "Add a catalogue document (from export) to a catalogue, new or not");
   importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input")->required();
   importCmd->add_flag("--replace", i->options.replaceModules, "replace modules that exist already");
-  importCmd->footer(
-      "The whole document is checked first; then every row goes in through the library, and each refused "
-      "row is reported with the engine's reason (exit status 1). Entries that are listed already are kept; "
-      "a module that exists already is refused unless --replace. Prompts are not imported: the library has "
-      "no operation that writes them.\n\n" +
-      Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
+  importCmd->footer(Wrap("The whole document is checked first; then every row goes in through the library, "
+                         "and each refused row is reported with the engine's reason (exit status 1). Entries "
+                         "that are listed already are kept; a module that exists already is refused unless "
+                         "--replace. Prompts are not imported: the library has no operation that writes them.",
+                         80, "") +
+                    '\n' +
+                    Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
                               "kivplc -c old.db export | kivplc -c new.db import -"}));
   importCmd->callback([&ctx, i] { RunImport(ctx, *i); });
 }

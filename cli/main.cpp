@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "Output.h"
 
 namespace {
 
@@ -75,14 +76,6 @@ int main(int argc, char** argv) {
   app.add_option("-c,--catalogue", ctx.cataloguePath, "the catalogue file (any command may take it)")
       ->envname(kivplc::kCatalogueVariable)
       ->type_name("PATH");
-  app.footer(
-      "A catalogue holds an index of manufacturers, their series and the types of each series; each type "
-      "has its modules, and each module its terminal rows. Beside them: box styles 1 to 9 and prompt texts.\n\n"
-      "Exit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error), "
-      "2 usage error.\n" +
-      kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
-                        "kivplc -c plant.db tree", "kivplc COMMAND --help"}));
-
   kivplc::RegisterCatalogue(app, ctx);
   kivplc::RegisterIndex(app, ctx);
   kivplc::RegisterModules(app, ctx);
@@ -91,6 +84,16 @@ int main(int argc, char** argv) {
   kivplc::RegisterPrompts(app, ctx);
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
+
+  // After the commands, which would otherwise inherit it.
+  app.footer(kivplc::Wrap("A catalogue holds an index of manufacturers, their series and the types of each "
+                           "series; each type has its modules, and each module its terminal rows. Beside them: "
+                           "box styles 1 to 9 and prompt texts.",
+                           80, "") +
+             "\nExit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error),\n"
+             "2 usage error.\n\n" +
+             kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
+                               "kivplc -c plant.db tree", "kivplc COMMAND --help"}));
 
   try {
     app.parse(argc, argv);

@@ -93,6 +93,12 @@ TEST(CliOutput, TablesAlignByCharactersNotBytes) {
             "Kessler & O'Neil  22  x\n");
 }
 
+TEST(CliOutput, HelpTextsWrapBetweenItems) {
+  EXPECT_EQ(kivplc::Wrap("A (1), B (2), CC (3)", 12, "  ", ", "), "  A (1), B (2),\n  CC (3)\n");
+  EXPECT_EQ(kivplc::Wrap("one two three", 7, ""), "one two\nthree\n");
+  EXPECT_EQ(kivplc::Wrap("unbreakable-word", 4, ""), "unbreakable-word\n");
+}
+
 // Index rows as (manufacturer, series, type) with whether a table is named.
 std::vector<std::string> IndexRows(const kivtest::TempCatalogue& cat) {
   std::vector<std::string> rows;
