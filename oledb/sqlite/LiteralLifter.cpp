@@ -14,8 +14,10 @@ bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool IsWordStart(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80; }
 bool IsWordChar(unsigned char c) { return IsWordStart(c) || IsDigit(c) || c == '$'; }
 
-bool Is(std::string_view word, const char* upper) {
-  if (word.size() != std::strlen(upper)) return false;
+// Keywords are string_views so that a word of another length is told apart
+// by its size alone: nearly every word is compared with a few dozen.
+bool Is(std::string_view word, std::string_view upper) {
+  if (word.size() != upper.size()) return false;
   for (size_t i = 0; i < word.size(); ++i) {
     char c = word[i];
     if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
@@ -24,8 +26,8 @@ bool Is(std::string_view word, const char* upper) {
   return true;
 }
 
-bool IsAnyOf(std::string_view word, std::initializer_list<const char*> uppers) {
-  for (const char* u : uppers)
+bool IsAnyOf(std::string_view word, std::initializer_list<std::string_view> uppers) {
+  for (std::string_view u : uppers)
     if (Is(word, u)) return true;
   return false;
 }
