@@ -26,33 +26,34 @@ bool TranslateWindowsFormat(const wchar_t* format, std::wstring& out) {
       out += *p++;
       while (*p == L'*' || (*p >= L'0' && *p <= L'9')) out += *p++;
     }
-    // Length modifier, Windows spellings included.
+    // One length modifier, Windows spellings included.  glibc reads one
+    // only; a second would end the conversion where glibc does not, and a
+    // %n could slip through behind it.
     enum { kNone, kShort, kLong } width = kNone;
     std::wstring length;
-    for (;;) {
-      if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
-        length = L"ll";
-        p += 3;
-      } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
-        p += 3;
-      } else if (p[0] == L'I') {
-        length = L"z";
-        p += 1;
-      } else if (*p == L'h') {
-        width = kShort;
-        length += *p++;
-      } else if (*p == L'l' || *p == L'w') {
-        width = kLong;
-        length += (*p == L'w') ? L'l' : *p;
-        ++p;
-      } else if (*p && std::wcschr(L"Lqjzt", *p)) {
-        length += *p++;
-      } else {
-        break;
-      }
+    if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+      length = L"ll";
+      p += 3;
+    } else if (p[0] == L'I' && p[1] == L'3' && p[2] == L'2') {
+      p += 3;
+    } else if (p[0] == L'I') {
+      length = L"z";
+      p += 1;
+    } else if (*p == L'h') {
+      width = kShort;
+      length = (p[1] == L'h') ? L"hh" : L"h";
+      p += length.size();
+    } else if (*p == L'l' || *p == L'w') {
+      width = kLong;
+      length = (p[0] == L'l' && p[1] == L'l') ? L"ll" : L"l";
+      p += length.size();
+    } else if (*p && std::wcschr(L"Lqjzt", *p)) {
+      length += *p++;
     }
     wchar_t conv = *p;
-    if (!conv) return false;  // a lone '%' at the end
+    // Only the conversions both run-times know; anything else (a lone '%'
+    // at the end among them) is a bad format.
+    if (!conv || !std::wcschr(L"diouxXeEfFgGaAcCsSpn", conv)) return false;
     ++p;
     switch (conv) {
       case L's':

@@ -6,7 +6,9 @@
 // conversion by conversion before they reach vswprintf:
 //   %s %ls %ws -> %ls      %hs %S -> %s      %c -> %lc      %C %hc -> %c
 //   %I64d -> %lld          %I32d -> %d       %Id -> %zd
-// %n is refused (a format error), as the Windows run-time does by default.
+// %n is refused (a format error), as the Windows run-time does by default,
+// and so is a conversion character or length modifier outside the set that
+// both run-times share, where the two would read the format differently.
 // Everything else (flags, width, precision, %d, %ld, %%) passes unchanged.
 #ifndef KIV_PLATFORM_WINFORMAT_H_
 #define KIV_PLATFORM_WINFORMAT_H_
