@@ -77,14 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fail("the fresh catalogue did not open", connection.GetErrorInfo(false).str());
   {
     KivOleDbCommand commands[2];
+    // Inside a batch a refusal stays reported until the batch ends.
+    bool inBatch[2] = {false, false};
     commands[0].SetConnection(&connection);
     commands[1].SetConnection(&connection);
     for (const std::string& part : Parts(data, size)) {
       const uint8_t control = part.empty() ? 0 : static_cast<uint8_t>(part[0]);
       const std::wstring text = kiv::FromUtf8(part.empty() ? part : part.substr(1));
       KivOleDbCommand& command = commands[control & 1];
-      if ((control & 0x06) == 0x02) command.BeginBatch();
-      if ((control & 0x06) == 0x04) command.EndBatch();
+      if ((control & 0x06) == 0x02 && command.BeginBatch()) inBatch[control & 1] = true;
+      if ((control & 0x06) == 0x04) {
+        command.EndBatch();
+        inBatch[control & 1] = false;
+      }
       if (control == 0xFE) {
         // The connection goes while the commands still hold it.
         connection.Close();
@@ -96,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       command.SetCommandText(CString(text));
       dbStatus status = command.Execute();
-      if (status == kDbOk && command.HasErrorInfo()) Fail("success left an error text", text);
+      if (status == kDbOk && command.HasErrorInfo() && !inBatch[control & 1]) Fail("success left an error text", text);
       if (status != kDbOk && (!command.HasErrorInfo() || command.GetErrorInfo(true).IsEmpty()))
         Fail("failure without an error text", text);
       if (status == kDbOk) ReadRows(command, (control >> 3) & 0x07, 1u + ((control >> 6) & 0x03) * 8u, text);

@@ -20,8 +20,8 @@ if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja \
     -DKIV_FUZZ=ON -DKIV_SANITIZE=ON -DKIV_WERROR=OFF \
     -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF -DKIV_BUILD_CLI=OFF \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+    -DCMAKE_BUILD_TYPE=None \
+    "-DCMAKE_C_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" "-DCMAKE_CXX_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" >/dev/null
 fi
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
@@ -58,6 +58,6 @@ for t in "${targets[@]}"; do
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 || true)
-  echo "$t: $result, ${runs:-?} executions in ${seconds}s, $cov, corpus $(ls "$work" | wc -l) files" | tee -a "$summary"
+  echo "$t: $result, ${runs:-?} executions (up to ${seconds}s), $cov, corpus $(ls "$work" | wc -l) files" | tee -a "$summary"
 done
 exit $status

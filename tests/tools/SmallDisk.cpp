@@ -39,7 +39,7 @@ std::string EnterNamespace() {
         return std::string("cannot map the user into the new user namespace");
     }
     // Mounts made here must not propagate back to the system.
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0)
       return std::string("making / private: ") + std::strerror(errno);
     return std::string();
   }();
@@ -58,8 +58,8 @@ bool SmallDisk::Available(std::string& why) {
 void SmallDisk::MakeFileReadOnly(const std::string& path) {
   std::string why = EnterNamespace();
   if (!why.empty()) throw std::runtime_error("no mount possible: " + why);
-  if (mount(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
-      mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+  if (mount(path.c_str(), path.c_str(), "none", MS_BIND, nullptr) != 0 ||
+      mount("none", path.c_str(), "none", MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
     throw std::runtime_error("binding " + path + " read-only: " + std::strerror(errno));
 }
 
