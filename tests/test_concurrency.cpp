@@ -5,9 +5,11 @@
 // the successful calls said: each actor's own modules as it last wrote
 // them, and each actor's column of one shared module as it last wrote it.
 //
-// KIV_CONCURRENCY_OPS sets the operations per actor (default 300).
+// KIV_CONCURRENCY_OPS sets the operations per actor (default 1000).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <future>
 #include <map>
@@ -28,7 +30,7 @@ using kivtest::Utf8;
 
 long OpsPerActor() {
   const char* text = std::getenv("KIV_CONCURRENCY_OPS");
-  return text ? std::atol(text) : 300;
+  return text ? std::atol(text) : 1000;
 }
 
 TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
@@ -47,16 +49,19 @@ TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
   }
   const long ops = OpsPerActor();
 
-  // Actors 0 and 1 are processes, 2 and 3 threads; all start together.
+  // Actors 0 and 1 are processes, 2 and 3 threads; all start together,
+  // once every one has had time to connect.
+  const long long startAt = kivtest::NowMs() + 1500;
   std::vector<std::unique_ptr<kivtest::ChildProcess>> workers;
   for (int actor = 0; actor < 2; ++actor)
     workers.push_back(std::make_unique<kivtest::ChildProcess>(std::vector<std::string>{
         kivtest::WorkerProgram(), "actor", cat.path().string(), table, std::to_string(actor), std::to_string(ops),
-        std::to_string(1000 + actor)}));
+        std::to_string(1000 + actor), std::to_string(startAt)}));
   std::vector<std::future<ActorResult>> threads;
   for (int actor = 2; actor < 4; ++actor)
     threads.push_back(std::async(std::launch::async, [&, actor] {
-      return kivtest::RunActor(cat.wpath(), kivtest::Wide(table), actor, ops, 1000u + static_cast<unsigned>(actor));
+      return kivtest::RunActor(cat.wpath(), kivtest::Wide(table), actor, ops, 1000u + static_cast<unsigned>(actor),
+                               startAt);
     }));
 
   std::vector<ActorResult> results;
@@ -66,6 +71,14 @@ TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
     results.push_back(kivtest::ParseResultLines(worker->Lines()));
   }
   for (auto& thread : threads) results.push_back(thread.get());
+
+  // The actors' working times must overlap, or nothing ran at once.
+  long long lastBegin = 0, firstEnd = LLONG_MAX;
+  for (const ActorResult& r : results) {
+    lastBegin = std::max(lastBegin, r.began);
+    firstEnd = std::min(firstEnd, r.ended);
+  }
+  EXPECT_LT(lastBegin, firstEnd) << "the actors did not run at the same time";
 
   long total = 0, conflicts = 0;
   for (size_t actor = 0; actor < results.size(); ++actor) {
@@ -110,7 +123,10 @@ TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
 
   RecordProperty("operations", static_cast<int>(total));
   RecordProperty("conflicts", static_cast<int>(conflicts));
-  std::printf("concurrency: %ld operations by 2 processes and 2 threads, %ld conflict refusals\n", total, conflicts);
+  RecordProperty("overlap_ms", static_cast<int>(firstEnd - lastBegin));
+  std::printf("concurrency: %ld operations by 2 processes and 2 threads, all four at work together for %lld ms, "
+              "%ld conflict refusals\n",
+              total, firstEnd - lastBegin, conflicts);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "ConcurrencyActor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "Utf16.h"
 
@@ -26,11 +28,13 @@ class Actor {
   Actor(const CString& table, int actor, unsigned seed)
       : m_table(table), m_terms(table + L"_Data"), m_actor(actor), m_rnd(seed) {}
 
-  ActorResult Run(const CString& path, long ops) {
+  ActorResult Run(const CString& path, long ops, long long startAt) {
     if (!m_db.Connect(path)) {
       m_result.errors.push_back("Connect: " + Narrow(m_db.GetLastError()));
       return m_result;
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0LL, startAt - NowMs())));
+    m_result.began = NowMs();
     for (int k = 0; k < kOwnModules; ++k) Add(Code(k));
     for (long n = 0; n < ops; ++n) {
       ++m_result.ops;
@@ -47,6 +51,7 @@ class Actor {
         default: Update(code); break;
       }
     }
+    m_result.ended = NowMs();
     return m_result;
   }
 
@@ -173,8 +178,14 @@ const char* SharedColumnName(int actor) {
   return kNames[actor];
 }
 
-ActorResult RunActor(const CString& path, const CString& table, int actor, long ops, unsigned seed) {
-  return Actor(table, actor, seed).Run(path, ops);
+ActorResult RunActor(const CString& path, const CString& table, int actor, long ops, unsigned seed,
+                     long long startAt) {
+  return Actor(table, actor, seed).Run(path, ops, startAt);
+}
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 std::vector<std::string> ResultLines(const ActorResult& r) {
@@ -185,6 +196,7 @@ std::vector<std::string> ResultLines(const ActorResult& r) {
   for (const auto& [code, text] : r.descriptions) lines.push_back("M\t" + code + "\t" + text);
   for (const auto& [code, rows] : r.terminals) lines.push_back("N\t" + code + "\t" + std::to_string(rows));
   lines.push_back("H\t" + r.shared);
+  lines.push_back("B\t" + std::to_string(r.began) + "\t" + std::to_string(r.ended));
   return lines;
 }
 
@@ -201,6 +213,7 @@ ActorResult ParseResultLines(const std::vector<std::string>& lines) {
     else if (f[0] == "M" && f.size() == 3) r.descriptions[f[1]] = f[2];
     else if (f[0] == "N" && f.size() == 3) r.terminals[f[1]] = std::stol(f[2]);
     else if (f[0] == "H") r.shared = f.size() > 1 ? f[1] : "";
+    else if (f[0] == "B" && f.size() == 3) r.began = std::stoll(f[1]), r.ended = std::stoll(f[2]);
     else r.errors.push_back("unreadable worker line: " + line);
   }
   return r;

@@ -27,15 +27,22 @@ struct ActorResult {
   std::map<std::string, std::string> descriptions;  // own module -> DESCRIPTION, absent when removed
   std::map<std::string, long> terminals;            // own module -> terminal rows
   std::string shared;                               // this actor's column of the shared module
+  long long began = 0, ended = 0;                   // milliseconds since the epoch
 };
 
 // The column of the shared module that actor `actor` writes.
 CString ModDB::ModSpecData::*SharedColumn(int actor);
 const char* SharedColumnName(int actor);
 
-// Connects to the catalogue at `path` and runs `ops` operations on the
-// specification table `table` (and its "_Data" table).
-ActorResult RunActor(const CString& path, const CString& table, int actor, long ops, unsigned seed);
+// Connects to the catalogue at `path`, waits until `startAt` (milliseconds
+// since the epoch, so that actors in several processes start together) and
+// runs `ops` operations on the specification table `table` (and its
+// "_Data" table).
+ActorResult RunActor(const CString& path, const CString& table, int actor, long ops, unsigned seed,
+                     long long startAt);
+
+// Now, in milliseconds since the epoch.
+long long NowMs();
 
 // The result as lines, for a worker process to print, and back.
 std::vector<std::string> ResultLines(const ActorResult& result);

@@ -3,8 +3,9 @@
 //   kiv_reliability_worker crash <catalogue> <tag> <seed> <max-ops>
 //       runs the crash workload, one line per finished operation, until
 //       killed or done
-//   kiv_reliability_worker actor <catalogue> <table> <actor> <ops> <seed>
-//       runs one concurrency actor and prints its result lines
+//   kiv_reliability_worker actor <catalogue> <table> <actor> <ops> <seed> <start-ms>
+//       runs one concurrency actor from the given time on and prints its
+//       result lines
 //
 // Lines go out with one write() each, so a kill never leaves half a line
 // that looks whole.
@@ -47,15 +48,16 @@ int main(int argc, char** argv) {
     kivtest::RunCrashWorkload(db, argv[3], static_cast<unsigned>(std::stoul(argv[4])), std::stol(argv[5]), WriteLine);
     return 0;
   }
-  if (mode == "actor" && argc == 7) {
-    kivtest::ActorResult result = kivtest::RunActor(Wide(argv[2]), Wide(argv[3]), std::atoi(argv[4]),
-                                                    std::stol(argv[5]), static_cast<unsigned>(std::stoul(argv[6])));
+  if (mode == "actor" && argc == 8) {
+    kivtest::ActorResult result =
+        kivtest::RunActor(Wide(argv[2]), Wide(argv[3]), std::atoi(argv[4]), std::stol(argv[5]),
+                          static_cast<unsigned>(std::stoul(argv[6])), std::stoll(argv[7]));
     for (const auto& line : kivtest::ResultLines(result)) WriteLine(line);
     return 0;
   }
   std::fprintf(stderr,
                "usage: %s crash <catalogue> <tag> <seed> <max-ops>\n"
-               "       %s actor <catalogue> <table> <actor> <ops> <seed>\n",
+               "       %s actor <catalogue> <table> <actor> <ops> <seed> <start-ms>\n",
                argv[0], argv[0]);
   return 2;
 }
