@@ -44,7 +44,7 @@ if(KIV_VALGRIND AND NOT KIV_SANITIZE)
       set(filter "--gtest_filter=-BadInput.*")
     endif()
     add_test(NAME memcheck.${name} COMMAND ${KIV_MEMCHECK_COMMAND} $<TARGET_FILE:${name}> ${filter})
-    set_tests_properties(memcheck.${name} PROPERTIES LABELS "memcheck" TIMEOUT 1200
+    set_tests_properties(memcheck.${name} PROPERTIES LABELS "memcheck" TIMEOUT 1200 COST 1000
       ENVIRONMENT "KIV_SOURCE_DIR=${PROJECT_SOURCE_DIR};${KIV_MEMCHECK_ENVIRONMENT}")
   endforeach()
 endif()
