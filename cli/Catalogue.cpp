@@ -1,5 +1,7 @@
 #include "Catalogue.h"
 
+#include <set>
+
 #include "Errors.h"
 #include "Text.h"
 
@@ -8,6 +10,20 @@ namespace kivplc {
 namespace {
 
 bool SameName(const CString& a, const CString& b) { return a.CompareNoCase(b) == 0; }
+
+bool SameRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b) {
+  return a.Sequence == b.Sequence && a.Code == b.Code && a.Block == b.Block && a.Attributes == b.Attributes;
+}
+
+// Removes one row equal to `row` from `rows`; false when there is none.
+bool Take(std::vector<ModDB::ModTermData>& rows, const ModDB::ModTermData& row) {
+  for (auto it = rows.begin(); it != rows.end(); ++it)
+    if (SameRow(*it, row)) {
+      rows.erase(it);
+      return true;
+    }
+  return false;
+}
 
 // The text that an operation left, kept before a check empties it.
 [[noreturn]] void RefuseWithText(const CString& engineText, const std::string& what) {
@@ -172,10 +188,34 @@ std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const
 }
 
 std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
+  // The call skips a refused row and reports only the last refusal, so the
+  // rows already stored are read first: what the batch added is then the
+  // difference, and only the rows missing from it run again one by one,
+  // which names each refusal.  A refused row changes nothing, so running it
+  // again only repeats its refusal.  Where the rows cannot be read back
+  // (no terminal table, say), every row runs alone.
+  std::set<std::wstring> codes;
+  for (const auto& row : rows) codes.insert(row.Code.str());
+  auto readStored = [&](std::vector<ModDB::ModTermData>& out) {
+    for (const auto& code : codes) {
+      ModDB::ModTermData* records = nullptr;
+      __int64 count = 0;
+      if (!GetModTermData(TermTable(table), code.c_str(), records, count) && HasErrorInfo()) return false;
+      out.insert(out.end(), records, records + count);
+      delete[] records;
+    }
+    return true;
+  };
+  std::vector<ModDB::ModTermData> before, added;
+  bool batched = !rows.empty() && readStored(before);
+  if (batched) {
+    if (AddModTermData(TermTable(table), rows.data(), static_cast<long>(rows.size())) && !HasErrorInfo()) return {};
+    batched = readStored(added);
+    for (const auto& row : before) Take(added, row);
+  }
   std::vector<TerminalRefusal> refusals;
   for (auto& row : rows) {
-    // The call succeeds once its checks pass; a refused row shows only in
-    // the error text.
+    if (batched && Take(added, row)) continue;
     bool ran = AddModTermData(TermTable(table), &row, 1);
     if (!ran || HasErrorInfo())
       refusals.push_back({row.Sequence, HasErrorInfo() ? Utf8(GetLastError()) : "not added"});

@@ -50,7 +50,7 @@ class Catalogue : public KivPlcDbIO {
   // Whether the table has a CATEGORY column (asked once per table).
   bool HasCategory(const CString& table);
   std::vector<ModDB::ModTermData> Terminals(const CString& table, const CString& code);
-  // Adds the rows one at a time, so that each refusal names its row.
+  // Adds the rows in one batch; the refused ones, each with its reason.
   std::vector<TerminalRefusal> AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows);
 
  private:
