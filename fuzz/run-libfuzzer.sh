@@ -14,15 +14,15 @@ shift 2
 targets=("$@")
 jobs=${KIV_FUZZ_JOBS:-2}
 
-if [ ! -f "$build/build.ninja" ]; then
-  # Warnings are the normal build's business (it has -Werror); clang's
-  # differ and must not stop the fuzzing.
-  CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja \
-    -DKIV_FUZZ=ON -DKIV_SANITIZE=ON -DKIV_WERROR=OFF \
-    -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF -DKIV_BUILD_CLI=OFF \
-    -DCMAKE_BUILD_TYPE=None \
-    "-DCMAKE_C_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" "-DCMAKE_CXX_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" >/dev/null
-fi
+# Configured every time (quick once cached), so that a changed option
+# reaches a build directory made earlier.  Warnings are the normal build's
+# business (it has -Werror); clang's differ and must not stop the fuzzing.
+# The tool's commands are built for the import target.
+CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja \
+  -DKIV_FUZZ=ON -DKIV_SANITIZE=ON -DKIV_WERROR=OFF \
+  -DKIV_BUILD_TESTS=OFF -DKIV_BUILD_BENCH=OFF -DKIV_BUILD_CLI=ON \
+  -DCMAKE_BUILD_TYPE=None \
+  "-DCMAKE_C_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" "-DCMAKE_CXX_FLAGS=-O1 -g -fsanitize=fuzzer-no-link" >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 mkdir -p "$build/artifacts"
