@@ -10,6 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   mdbtools-dev
   python3
+  valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
 )
 [ "${KIV_EXTRA_PACKAGES:-}" ] && read -r -a extra <<<"$KIV_EXTRA_PACKAGES" && packages+=("${extra[@]}")
 
