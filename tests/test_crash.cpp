@@ -8,11 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <cstdio>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,18 +26,6 @@ namespace {
 using kivtest::TempCatalogue;
 using kivtest::Utf8;
 
-int Rounds() {
-  const char* text = std::getenv("KIV_CRASH_ROUNDS");
-  return text ? std::atoi(text) : 40;
-}
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> f;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
-  return f;
-}
-
 // What the worker's finished operations promise about the catalogue.
 struct Promises {
   std::map<std::string, long> terminals;  // code -> rows
@@ -49,7 +36,7 @@ struct Promises {
   long operations = 0;
 
   void Apply(const std::string& line) {
-    auto f = Fields(line);
+    auto f = kivtest::TabFields(line);
     ASSERT_FALSE(f.empty());
     if (f[0] == "E") FAIL() << "the worker failed: " << line;
     ASSERT_GE(f.size(), 2u) << line;
@@ -89,9 +76,8 @@ class Crash : public ::testing::Test {
     base = Utf8(name);
   }
 
-  long Count(const std::string& sql) { return std::stol(*cat.Query(sql).at(0).at(0)); }
-
-  void Check(const Promises& p, int round) {
+  // Adds to `checked` the rows and tables it found as promised.
+  void Check(const Promises& p, int round, long& checked) {
     SCOPED_TRACE("after kill " + std::to_string(round));
     auto integrity = cat.Query("PRAGMA integrity_check");
     ASSERT_EQ(integrity.size(), 1u);
@@ -100,12 +86,16 @@ class Crash : public ::testing::Test {
     std::map<std::string, long> stored;
     for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + base + "_Data] GROUP BY [CODE]"))
       stored[*row[0]] = std::stol(*row[1]);
-    for (const auto& [code, rows] : p.terminals) EXPECT_EQ(stored[code], rows) << "terminal rows of " << code;
+    for (const auto& [code, rows] : p.terminals) {
+      EXPECT_EQ(stored[code], rows) << "terminal rows of " << code;
+      checked += rows;
+    }
     for (const auto& code : p.removedCodes) EXPECT_EQ(stored.count(code), 0u) << "removed terminal rows of " << code;
 
     std::set<std::string> modules;
     for (auto& row : cat.Query("SELECT [CODE] FROM [" + base + "]")) modules.insert(*row[0]);
     for (const auto& code : p.modules) EXPECT_EQ(modules.count(code), 1u) << "module " << code;
+    checked += static_cast<long>(p.modules.size() + 3 * p.types.size());
 
     std::map<std::string, std::string> index;
     for (auto& row : cat.Query("SELECT [TYPE], [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='Crash'"))
@@ -134,7 +124,9 @@ TEST_F(Crash, KilledWorkerLosesNothingThatReturned) {
   RecordProperty("seed", std::to_string(seed));
   Promises promises;
   int killed = 0;
-  const int rounds = Rounds();
+  const int rounds = static_cast<int>(kivtest::EnvNumber("KIV_CRASH_ROUNDS", 40));
+  long checked = 0;
+  int checks = 0;
   for (int round = 0; round < rounds; ++round) {
     kivtest::ChildProcess worker({kivtest::WorkerProgram(), "crash", cat.path().string(), "r" + std::to_string(round),
                                   std::to_string(rnd()), "1000000"});
@@ -154,14 +146,18 @@ TEST_F(Crash, KilledWorkerLosesNothingThatReturned) {
       promises.Apply(line);
       if (HasFatalFailure()) return;
     }
-    Check(promises, round);
+    Check(promises, round, checked);
+    ++checks;
     if (HasFailure()) break;
   }
   // Most runs must have been cut off while working, or the test proves little.
   EXPECT_GE(killed, rounds * 9 / 10);
   RecordProperty("kills", killed);
-  RecordProperty("operations", static_cast<int>(promises.operations));
-  std::printf("crash: %d kills, %ld operations returned before them, seed %u\n", killed, promises.operations, seed);
+  long rows = static_cast<long>(promises.modules.size());
+  for (const auto& [code, n] : promises.terminals) rows += n;
+  std::printf("kills: %d of %d runs, operations returned before them: %ld, integrity checks: %d, "
+              "rows promised at the end: %ld, rows and tables checked (summed over the kills): %ld, seed %u\n",
+              killed, rounds, promises.operations, checks, rows, checked, seed);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Every table of a catalogue file as one text (schema, then each table's
-// rows in a fixed order), read without the library, so that a test can
+// A catalogue file's tables read without the library, so that a test can
 // tell whether a refused call left the file exactly as it was.
 #ifndef KIV_TESTS_TOOLS_CATALOGUEDUMP_H_
 #define KIV_TESTS_TOOLS_CATALOGUEDUMP_H_
@@ -10,11 +9,8 @@
 
 namespace kivtest {
 
-// Throws std::runtime_error when the file cannot be read.
-std::string DumpCatalogue(const std::string& path);
-
-// The same by table: each table's rows under its name, and the schema
-// under "".
+// Each table's rows (in a fixed order) under its name, and the schema
+// under "".  Throws std::runtime_error when the file cannot be read.
 std::map<std::string, std::string> DumpTables(const std::string& path);
 
 // The first column of a query's rows, as text (NULL as "").

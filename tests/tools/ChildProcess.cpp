@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -79,5 +81,17 @@ int ChildProcess::Wait() {
 }
 
 std::string WorkerProgram() { return KIV_RELIABILITY_WORKER; }
+
+std::vector<std::string> TabFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
+  return fields;
+}
+
+long EnvNumber(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  return text ? std::atol(text) : fallback;
+}
 
 }  // namespace kivtest

@@ -38,6 +38,12 @@ class ChildProcess {
 // The path of the worker program next to the test executables.
 std::string WorkerProgram();
 
+// A worker's line split at its tabs.
+std::vector<std::string> TabFields(const std::string& line);
+
+// The number in environment variable `name`, or `fallback`.
+long EnvNumber(const char* name, long fallback);
+
 }  // namespace kivtest
 
 #endif  // KIV_TESTS_TOOLS_CHILDPROCESS_H_

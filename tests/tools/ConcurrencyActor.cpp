@@ -3,22 +3,19 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
-#include <sstream>
 #include <thread>
 
-#include "Utf16.h"
+#include "ChildProcess.h"
+#include "TestCatalogue.h"
 
 namespace kivtest {
 namespace {
 
 constexpr int kOwnModules = 6;
 
-std::string Narrow(const CString& text) { return kiv::ToUtf8(text.view()); }
-CString Wide(const std::string& text) { return CString(kiv::FromUtf8(text)); }
-
 // The engine's refusals that come from another writer holding the file.
 bool IsConflict(const CString& text) {
-  std::string t = Narrow(text);
+  std::string t = Utf8(text);
   std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return t.find("locked") != std::string::npos || t.find("busy") != std::string::npos;
 }
@@ -30,7 +27,7 @@ class Actor {
 
   ActorResult Run(const CString& path, long ops, long long startAt) {
     if (!m_db.Connect(path)) {
-      m_result.errors.push_back("Connect: " + Narrow(m_db.GetLastError()));
+      m_result.errors.push_back("Connect: " + Utf8(m_db.GetLastError()));
       return m_result;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0LL, startAt - NowMs())));
@@ -64,7 +61,7 @@ class Actor {
     if (IsConflict(m_db.GetLastError()))
       ++m_result.conflicts;
     else
-      Wrong(what + ": " + Narrow(m_db.GetLastError()));
+      Wrong(what + ": " + Utf8(m_db.GetLastError()));
   }
   void Wrong(const std::string& what) { m_result.errors.push_back(what); }
 
@@ -73,7 +70,7 @@ class Actor {
     spec.Code = Wide(code);
     spec.Description = Wide(NextValue());
     if (!m_db.AddModSpecData(m_table, spec, false)) return Refused("AddModSpecData " + code);
-    m_result.descriptions[code] = Narrow(spec.Description);
+    m_result.descriptions[code] = Utf8(spec.Description);
     m_result.terminals[code] = 0;
   }
 
@@ -82,14 +79,14 @@ class Actor {
     spec.Description = Wide(NextValue());
     if (!m_db.UpdateModSpecData(m_table, Wide(code), spec, false)) return Refused("UpdateModSpecData " + code);
     // An update of a removed module changes no row.
-    if (m_result.descriptions.count(code)) m_result.descriptions[code] = Narrow(spec.Description);
+    if (m_result.descriptions.count(code)) m_result.descriptions[code] = Utf8(spec.Description);
   }
 
   void UpdateShared() {
     ModDB::ModSpecData spec{};
     spec.*SharedColumn(m_actor) = Wide(NextValue());
     if (!m_db.UpdateModSpecData(m_table, kSharedCode, spec, false)) return Refused("UpdateModSpecData shared");
-    m_result.shared = Narrow(spec.*SharedColumn(m_actor));
+    m_result.shared = Utf8(spec.*SharedColumn(m_actor));
   }
 
   void Remove(const std::string& code) {
@@ -107,8 +104,8 @@ class Actor {
     auto it = m_result.descriptions.find(code);
     if (!found && m_db.HasErrorInfo()) return Refused("GetModSpecData " + code);
     if (found != (it != m_result.descriptions.end())) return Wrong("GetModSpecData " + code + ": presence differs");
-    if (found && Narrow(spec.Description) != it->second)
-      Wrong("GetModSpecData " + code + ": read " + Narrow(spec.Description) + ", wrote " + it->second);
+    if (found && Utf8(spec.Description) != it->second)
+      Wrong("GetModSpecData " + code + ": read " + Utf8(spec.Description) + ", wrote " + it->second);
   }
 
   void Terminals(const std::string& code) {
@@ -151,8 +148,8 @@ class Actor {
   void ReadShared() {
     ModDB::ModSpecData spec{};
     if (!m_db.GetModSpecData(m_table, kSharedCode, &spec, false)) return Refused("GetModSpecData shared");
-    if (!m_result.shared.empty() && Narrow(spec.*SharedColumn(m_actor)) != m_result.shared)
-      Wrong("GetModSpecData shared: read " + Narrow(spec.*SharedColumn(m_actor)) + ", wrote " + m_result.shared);
+    if (!m_result.shared.empty() && Utf8(spec.*SharedColumn(m_actor)) != m_result.shared)
+      Wrong("GetModSpecData shared: read " + Utf8(spec.*SharedColumn(m_actor)) + ", wrote " + m_result.shared);
   }
 
   KivPlcDbIO m_db;
@@ -203,9 +200,7 @@ std::vector<std::string> ResultLines(const ActorResult& r) {
 ActorResult ParseResultLines(const std::vector<std::string>& lines) {
   ActorResult r;
   for (const auto& line : lines) {
-    std::vector<std::string> f;
-    std::stringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+    const std::vector<std::string> f = TabFields(line);
     if (f.empty()) continue;
     if (f[0] == "O" && f.size() == 2) r.ops = std::stol(f[1]);
     else if (f[0] == "K" && f.size() == 2) r.conflicts = std::stol(f[1]);

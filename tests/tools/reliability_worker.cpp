@@ -17,7 +17,7 @@
 
 #include "ConcurrencyActor.h"
 #include "CrashWorkload.h"
-#include "Utf16.h"
+#include "TestCatalogue.h"
 
 namespace {
 
@@ -33,16 +33,14 @@ void WriteLine(const std::string& line) {
   }
 }
 
-CString Wide(const char* text) { return CString(kiv::FromUtf8(text)); }
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "crash" && argc == 6) {
     KivPlcDbIO db;
-    if (!db.Connect(Wide(argv[2]))) {
-      WriteLine("E\tConnect: " + kiv::ToUtf8(db.GetLastError().view()));
+    if (!db.Connect(kivtest::Wide(argv[2]))) {
+      WriteLine("E\tConnect: " + kivtest::Utf8(db.GetLastError()));
       return 1;
     }
     kivtest::RunCrashWorkload(db, argv[3], static_cast<unsigned>(std::stoul(argv[4])), std::stol(argv[5]), WriteLine);
@@ -50,7 +48,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "actor" && argc == 8) {
     kivtest::ActorResult result =
-        kivtest::RunActor(Wide(argv[2]), Wide(argv[3]), std::atoi(argv[4]), std::stol(argv[5]),
+        kivtest::RunActor(kivtest::Wide(argv[2]), kivtest::Wide(argv[3]), std::atoi(argv[4]), std::stol(argv[5]),
                           static_cast<unsigned>(std::stoul(argv[6])), std::stoll(argv[7]));
     for (const auto& line : kivtest::ResultLines(result)) WriteLine(line);
     return 0;
