@@ -68,7 +68,11 @@ class TempCatalogue {
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, ".import-%d-%08x", static_cast<int>(::getpid()), random());
-      name = (dir / ("." + target.filename().string() + suffix)).string();
+      // Appended, not "." + string: GCC 12 warns falsely (-Wrestrict) on that.
+      std::string leaf = ".";
+      leaf += target.filename().string();
+      leaf += suffix;
+      name = (dir / leaf).string();
       fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
