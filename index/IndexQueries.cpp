@@ -1,8 +1,5 @@
 // Reading PLC_MANUFACTURER: the whole index, existence tests and the stored
 // specification table name of a type.
-#include <utility>
-#include <vector>
-
 #include "CommandRows.h"
 #include "IndexLevel.h"
 #include "KivPlcDbIO.h"
@@ -20,21 +17,12 @@ bool KivPlcDbIO::GetArrayOfAllIndexData(ModDB::IndexData*& data, __int64& count)
                        L"SELECT [MANUFACTURER], [SERIES], [TYPE], [TABLE_NAME] FROM PLC_MANUFACTURER "
                        L"ORDER BY [MANUFACTURER], [SERIES], [TYPE]"))
     return false;
-  std::vector<ModDB::IndexData> rows;
-  while (command.FetchNext() == kDbOk) {
-    ModDB::IndexData& row = rows.emplace_back();
+  return kiv::ReadRows(command, data, count, [&command](ModDB::IndexData& row) {
     kiv::ReadText(command, 1, row.Manufacturer);
     kiv::ReadText(command, 2, row.Series);
     kiv::ReadText(command, 3, row.Type);
     kiv::ReadText(command, 4, row.TableName);
-  }
-  command.Close();
-  if (rows.empty()) return false;
-
-  data = new ModDB::IndexData[rows.size()];
-  for (size_t i = 0; i < rows.size(); ++i) data[i] = std::move(rows[i]);
-  count = static_cast<__int64>(rows.size());
-  return true;
+  });
 }
 
 bool KivPlcDbIO::DoesIndexDataExist(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,

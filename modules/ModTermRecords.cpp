@@ -3,7 +3,6 @@
 // terminal table name; nothing here appends a suffix or touches the
 // specification table.
 #include <charconv>
-#include <vector>
 
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
@@ -133,21 +132,11 @@ bool KivPlcDbIO::GetModTermData(const wchar_t* termTableName, const wchar_t* cod
     SQLErrorW(&command);
     return false;
   }
-  // Gathered first so the result is allocated once, at its exact size.
-  std::vector<ModDB::ModTermData> rows;
-  while (command.FetchNext() == kDbOk) {
-    ModDB::ModTermData& row = rows.emplace_back();
+  return kiv::ReadRows(command, records, count, [&command](ModDB::ModTermData& row) {
     row.Sequence = kNullSequence;
     kiv::ReadText(command, 1, row.Code);
     kiv::ReadLong(command, 2, row.Sequence);
     kiv::ReadText(command, 3, row.Block);
     kiv::ReadLongText(command, 4, row.Attributes);
-  }
-  command.Close();
-  if (rows.empty()) return false;
-  auto* array = new ModDB::ModTermData[rows.size()];
-  for (size_t i = 0; i < rows.size(); ++i) array[i] = std::move(rows[i]);
-  records = array;
-  count = static_cast<__int64>(rows.size());
-  return true;
+  });
 }

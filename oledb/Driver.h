@@ -56,6 +56,16 @@ class KIV_EXPORT Cursor {
   virtual long long Integer(size_t column) const = 0;
   // A long value's bytes: UTF-16LE for text, as stored for binary.
   virtual std::string LongBytes(size_t column) const = 0;
+
+  // For reading many rows: each reads one value in a single call, into
+  // the caller's string or number, reusing the string's room.  False, with
+  // `out` untouched, for NULL.  Drivers may override them to skip the
+  // separate NULL test and the temporary values of the calls above.
+  virtual bool ReadText(size_t column, std::wstring& out) const;
+  virtual bool ReadInteger(size_t column, long long& out) const;
+  // A long column's value decoded from its LongBytes as UTF-16LE; false,
+  // with `out` untouched, for NULL, a short column or no bytes.
+  virtual bool ReadLongText(size_t column, std::wstring& out) const;
 };
 
 class KIV_EXPORT DriverConnection {

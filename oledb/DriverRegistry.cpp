@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "Driver.h"
+#include "Utf16.h"
 #include "sqlite/SqliteDriver.h"
 
 namespace kivoledb {
@@ -9,6 +10,26 @@ namespace kivoledb {
 Cursor::~Cursor() = default;
 DriverConnection::~DriverConnection() = default;
 Driver::~Driver() = default;
+
+bool Cursor::ReadText(size_t column, std::wstring& out) const {
+  if (IsNull(column)) return false;
+  out = Text(column);
+  return true;
+}
+
+bool Cursor::ReadInteger(size_t column, long long& out) const {
+  if (IsNull(column)) return false;
+  out = Integer(column);
+  return true;
+}
+
+bool Cursor::ReadLongText(size_t column, std::wstring& out) const {
+  if (IsNull(column) || !IsLong(column)) return false;
+  const std::string bytes = LongBytes(column);
+  if (bytes.empty()) return false;
+  kiv::AssignFromUtf16LE(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), out);
+  return true;
+}
 
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }

@@ -103,6 +103,24 @@ unsigned long KivOleDbCommand::GetBlobData(size_t column, CHeapPtr<unsigned char
   return static_cast<unsigned long>(bytes.size());
 }
 
+dbStatus KivOleDbCommand::ReadText(size_t column, CString& value) {
+  if (!HasColumn(column)) return kDbError;
+  return m_cursor->ReadText(column, value.str()) ? kDbOk : kDbNo;
+}
+
+dbStatus KivOleDbCommand::ReadLong(size_t column, long& value) {
+  if (!HasColumn(column)) return kDbError;
+  long long number = 0;
+  if (!m_cursor->ReadInteger(column, number)) return kDbNo;
+  value = static_cast<long>(number);
+  return kDbOk;
+}
+
+dbStatus KivOleDbCommand::ReadLongText(size_t column, CString& value) {
+  if (!HasColumn(column)) return kDbError;
+  return m_cursor->ReadLongText(column, value.str()) ? kDbOk : kDbNo;
+}
+
 void KivOleDbCommand::Close() {
   m_cursor.reset();
   m_rowCurrent = false;

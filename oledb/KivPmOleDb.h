@@ -10,6 +10,13 @@
 //  - A failed operation leaves its text in the object's error information
 //    (HasErrorInfo / GetErrorInfo); a successful Execute clears it.
 //  - Nothing here throws for a database failure.
+//  - Threads: a command, and a connection's opening and closing, belong to
+//    one thread at a time.  Commands on one connection may run on several
+//    threads at once (copies of one database object share a connection):
+//    each engine serialises its own use of the connection.  The SQLite
+//    driver opens its handles without the engine's mutex, which would be
+//    taken in every engine call, and holds a lock of its own per operation
+//    instead (one per statement run, row fetched or value read).
 #ifndef KIV_OLEDB_KIVPMOLEDB_H_
 #define KIV_OLEDB_KIVPMOLEDB_H_
 
@@ -151,6 +158,17 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   unsigned long GetBlobData(size_t column, CHeapPtr<unsigned char>& data);
   // Ends the row set; the command may then take a new text.
   void Close();
+
+  // Extension for reading many rows: IsNull and the read in one call, the
+  // text written into the caller's string in place (its room reused, no
+  // temporary).  kDbOk when the column held a value and `value` took it;
+  // kDbNo for NULL, kDbError for no such column or row, `value` untouched.
+  dbStatus ReadText(size_t column, CString& value);
+  dbStatus ReadLong(size_t column, long& value);
+  // A long column's value as GetBlobData's bytes read as UTF-16LE text:
+  // kDbNo, `value` untouched, also for a column that IsBlob calls short
+  // and for a value of no bytes.
+  dbStatus ReadLongText(size_t column, CString& value);
 
   // Extension: while a batch is open, the statements of this command run in
   // one engine transaction that commits when the batch ends (or the command

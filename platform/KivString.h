@@ -46,6 +46,8 @@ class KIV_EXPORT CString {
 
   // The text as a standard string, for code of our own that wants one.
   const std::wstring& str() const { return m_str; }
+  // Writable, so that a reader can fill the string in place, reusing its room.
+  std::wstring& str() { return m_str; }
   std::wstring_view view() const { return m_str; }
 
   CString& operator+=(const CString& text) { m_str += text.m_str; return *this; }

@@ -77,10 +77,16 @@ std::wstring FromUtf16(const char16_t* units, size_t count) {
 }
 
 std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
+  std::wstring out;
+  AssignFromUtf16LE(bytes, byteCount, out);
+  return out;
+}
+
+void AssignFromUtf16LE(const unsigned char* bytes, size_t byteCount, std::wstring& out) {
   // Decoded straight from the bytes: no intermediate UTF-16 string.
   const size_t count = byteCount / 2;
   auto unit = [bytes](size_t i) { return static_cast<uint32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)); };
-  std::wstring out(count, L'\0');
+  out.resize(count);
   wchar_t* o = out.data();
   if constexpr (std::endian::native == std::endian::little) {
     // Text without surrogates (nearly all) is one character per unit: one
@@ -92,7 +98,7 @@ std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
       surrogates |= (u & 0xF800) == 0xD800;
       o[i] = static_cast<wchar_t>(u);
     }
-    if (!surrogates) return out;
+    if (!surrogates) return;
   }
   for (size_t i = 0; i < count; ++i) {
     uint32_t u = unit(i);
@@ -104,7 +110,6 @@ std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount) {
     }
   }
   out.resize(static_cast<size_t>(o - out.data()));
-  return out;
 }
 
 std::string ToUtf16LE(std::wstring_view text) {
@@ -179,10 +184,16 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 std::wstring FromUtf8(std::string_view text) {
+  std::wstring out;
+  AssignFromUtf8(text, out);
+  return out;
+}
+
+void AssignFromUtf8(std::string_view text, std::wstring& out) {
   // Never more characters than bytes.
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
-  std::wstring out(n, L'\0');
+  out.resize(n);
   wchar_t* o = out.data();
   // ASCII (nearly all) is one character per byte.
   unsigned all = 0;
@@ -190,7 +201,7 @@ std::wstring FromUtf8(std::string_view text) {
     all |= p[k];
     o[k] = static_cast<wchar_t>(p[k]);
   }
-  if (all < 0x80) return out;
+  if (all < 0x80) return;
   size_t i = 0;
   while (i < n) {
     uint32_t b = p[i];
@@ -232,7 +243,6 @@ std::wstring FromUtf8(std::string_view text) {
     i += extra + 1;
   }
   out.resize(static_cast<size_t>(o - out.data()));
-  return out;
 }
 
 int CompareUtf16Order(std::wstring_view a, std::wstring_view b) {

@@ -46,12 +46,15 @@ KIV_EXPORT std::u16string ToUtf16(std::wstring_view text);
 KIV_EXPORT std::wstring FromUtf16(const char16_t* units, size_t count);
 // Little-endian bytes; an odd last byte is dropped.
 KIV_EXPORT std::wstring FromUtf16LE(const unsigned char* bytes, size_t byteCount);
+// The same into `out`, reusing its room (no allocation when it fits).
+KIV_EXPORT void AssignFromUtf16LE(const unsigned char* bytes, size_t byteCount, std::wstring& out);
 KIV_EXPORT std::string ToUtf16LE(std::wstring_view text);
 
 // UTF-8.  A lone surrogate is written in the generalised form (3 bytes) so it
 // survives a round trip; invalid input bytes decode as U+FFFD.
 KIV_EXPORT std::string ToUtf8(std::wstring_view text);
 KIV_EXPORT std::wstring FromUtf8(std::string_view text);
+KIV_EXPORT void AssignFromUtf8(std::string_view text, std::wstring& out);
 
 // Orders two texts by their UTF-16 code units, as the Windows string
 // functions do (differs from wchar_t order only for characters above U+FFFF

@@ -61,7 +61,9 @@ class AccessDriver : public Driver {
     std::wstring reason;
     auto file = access::AccessFile::Open(path, reason);
     sqlite3* db = nullptr;
-    if (file && sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+    // NOMUTEX: the connection serialises its own use of the handle (SqliteConnection.h).
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (file && sqlite3_open_v2(":memory:", &db, flags, nullptr) != SQLITE_OK)
       reason = SqliteError(db);
     access::ImportSummary summary;
     if (file && db && reason.empty() && access::CopyAccessTables(*file, db, {}, summary, reason) &&

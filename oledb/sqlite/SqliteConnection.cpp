@@ -1,5 +1,6 @@
 #include "SqliteConnection.h"
 
+#include <atomic>
 #include <list>
 #include <mutex>
 #include <string_view>
@@ -14,15 +15,40 @@ namespace kivoledb {
 // The database handle and its pool of prepared statements.  A
 // statement in use by a cursor is out of the pool, so two cursors never
 // share one; it goes back when the cursor ends.
+//
+// The handle is opened without the engine's own mutex (SQLITE_OPEN_NOMUTEX),
+// which the engine would take again in every call, once per column value.
+// Instead each operation of the connection and of its cursors holds `mutex`
+// while it uses `db`, its statements or the pool: copies of one database
+// object share a connection and may run on different threads.  Functions
+// that say "the caller holds the lock" take it nowhere themselves.
+// A lock taken once or twice for every row read: an atomic flag, which
+// costs an exchange to take and a store to give where an uncontended
+// pthread mutex costs several times that.  A thread that finds it taken
+// sleeps on the flag (C++20 atomic wait) until it is given back.
+class HandleLock {
+ public:
+  void lock() {
+    while (m_taken.test_and_set(std::memory_order_acquire)) m_taken.wait(true, std::memory_order_relaxed);
+  }
+  void unlock() {
+    m_taken.clear(std::memory_order_release);
+    m_taken.notify_one();
+  }
+
+ private:
+  std::atomic_flag m_taken;
+};
+
 struct SqliteHandle {
   SqliteHandle(sqlite3* database, size_t size) : db(database), poolSize(size) {}
-  ~SqliteHandle() {
+  ~SqliteHandle() {  // the last owner: nothing else can be using it
     for (auto& entry : lru) sqlite3_finalize(entry.second);
     sqlite3_close_v2(db);
   }
 
+  // Take and Give: the caller holds the lock.
   sqlite3_stmt* Take(const std::string& sql) {
-    std::lock_guard<std::mutex> lock(mutex);
     auto it = index.find(sql);
     if (it == index.end()) return nullptr;
     sqlite3_stmt* stmt = it->second->second;
@@ -35,7 +61,6 @@ struct SqliteHandle {
     sqlite3_reset(stmt);
     // Bound texts belong to the statement that ran; none may outlive it.
     sqlite3_clear_bindings(stmt);
-    std::lock_guard<std::mutex> lock(mutex);
     if (poolSize == 0 || index.count(sql)) {
       sqlite3_finalize(stmt);
       return;
@@ -51,35 +76,55 @@ struct SqliteHandle {
 
   sqlite3* db;
   const size_t poolSize;
-  std::mutex mutex;
+  HandleLock mutex;
   std::list<std::pair<std::string, sqlite3_stmt*>> lru;  // most recent first
   std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index;
 };
 
 namespace {
 
+using Lock = std::lock_guard<HandleLock>;
+
+// Catalogue text is nearly all ASCII, which needs widening, not decoding.
+bool IsAscii(std::string_view text) {
+  unsigned char all = 0;
+  for (char c : text) all |= static_cast<unsigned char>(c);
+  return all < 0x80;
+}
+
 class SqliteCursor : public Cursor {
  public:
   SqliteCursor(std::shared_ptr<SqliteHandle> handle, sqlite3_stmt* stmt, LiftedStatement statement, bool pooled)
       : m_handle(std::move(handle)), m_stmt(stmt), m_statement(std::move(statement)), m_pooled(pooled) {}
+  ~SqliteCursor() override {
+    if (!m_stmt) return;
+    Lock lock(m_handle->mutex);
+    End();
+  }
+
+  // Bind, Start and End: the caller holds the lock.
   // Binds the lifted literals from the cursor's own copy, which lives as
   // long as the statement runs.
   bool Bind() { return m_statement.Bind(m_stmt); }
-  ~SqliteCursor() override {
-    if (m_pooled)
-      m_handle->Give(std::move(m_statement.shape), m_stmt);
-    else
-      sqlite3_finalize(m_stmt);
-  }
 
   // Steps to the first row at once, so that a statement the engine refuses
   // only when it runs (a table dropped since the text was last prepared)
   // fails at Execute and is not taken for a statement without rows.
   bool Start(std::wstring& error) {
-    int rc = Next(error);
+    int rc = Step(error);
     if (rc < 0) return false;
     m_primed = rc == 1;
     return true;
+  }
+
+  // Gives the statement back (or finalizes it) now rather than at
+  // destruction, which takes the lock.
+  void End() {
+    if (m_pooled)
+      m_handle->Give(std::move(m_statement.shape), m_stmt);
+    else
+      sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
   }
 
   int Next(std::wstring& error) override {
@@ -88,6 +133,95 @@ class SqliteCursor : public Cursor {
       return 1;
     }
     if (m_done) return 0;  // a step now would start the statement again
+    Lock lock(m_handle->mutex);
+    return Step(error);
+  }
+
+  size_t ColumnCount() const override { return static_cast<size_t>(sqlite3_column_count(m_stmt)); }
+
+  bool IsNull(size_t column) const override {
+    Lock lock(m_handle->mutex);
+    return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_NULL;
+  }
+
+  bool IsLong(size_t column) const override {
+    Lock lock(m_handle->mutex);
+    return IsLongColumn(column);
+  }
+
+  std::wstring Text(size_t column) const override {
+    std::wstring text;
+    ReadText(column, text);
+    return text;
+  }
+
+  long long Integer(size_t column) const override {
+    Lock lock(m_handle->mutex);
+    return sqlite3_column_int64(m_stmt, Index(column));
+  }
+
+  std::string LongBytes(size_t column) const override {
+    Lock lock(m_handle->mutex);
+    int i = Index(column);
+    if (sqlite3_column_type(m_stmt, i) == SQLITE_BLOB) {
+      auto* p = static_cast<const char*>(sqlite3_column_blob(m_stmt, i));
+      return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, i))) : std::string();
+    }
+    std::string_view text = Utf8(column);
+    if (!IsAscii(text)) return kiv::ToUtf16LE(kiv::FromUtf8(text));
+    std::string bytes(2 * text.size(), '\0');
+    for (size_t k = 0; k < text.size(); ++k) bytes[2 * k] = text[k];
+    return bytes;
+  }
+
+  // The reads below take the lock once for the NULL test and the value.
+
+  // They ask the engine for the column's value once and then read it
+  // (sqlite3_value_*), where each sqlite3_column_* call would look the
+  // column up again.  The value may be used so only under the lock.
+
+  bool ReadText(size_t column, std::wstring& out) const override {
+    Lock lock(m_handle->mutex);
+    sqlite3_value* value = sqlite3_column_value(m_stmt, Index(column));
+    if (sqlite3_value_type(value) == SQLITE_NULL) return false;
+    kiv::AssignFromUtf8(Utf8(value), out);
+    return true;
+  }
+
+  bool ReadInteger(size_t column, long long& out) const override {
+    Lock lock(m_handle->mutex);
+    sqlite3_value* value = sqlite3_column_value(m_stmt, Index(column));
+    if (sqlite3_value_type(value) == SQLITE_NULL) return false;
+    out = sqlite3_value_int64(value);
+    return true;
+  }
+
+  bool ReadLongText(size_t column, std::wstring& out) const override {
+    {
+      Lock lock(m_handle->mutex);
+      sqlite3_value* value = sqlite3_column_value(m_stmt, Index(column));
+      const int type = sqlite3_value_type(value);
+      if (type == SQLITE_NULL) return false;
+      // Plain text needs no round trip through UTF-16LE bytes.  Other text
+      // takes it below, so that surrogates pair up as they always have;
+      // so do blobs and short columns.
+      if (type != SQLITE_BLOB && IsLongColumn(column)) {
+        std::string_view text = Utf8(value);
+        if (IsAscii(text)) {
+          if (text.empty()) return false;
+          kiv::AssignFromUtf8(text, out);
+          return true;
+        }
+      }
+    }
+    return Cursor::ReadLongText(column, out);
+  }
+
+ private:
+  static int Index(size_t column) { return static_cast<int>(column) - 1; }
+
+  // Step, IsLongColumn and Utf8: the caller holds the lock.
+  int Step(std::wstring& error) {
     int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return 1;
     if (rc != SQLITE_DONE) {
@@ -101,10 +235,7 @@ class SqliteCursor : public Cursor {
     return rc == SQLITE_DONE ? 0 : -1;
   }
 
-  size_t ColumnCount() const override { return static_cast<size_t>(sqlite3_column_count(m_stmt)); }
-  bool IsNull(size_t column) const override { return sqlite3_column_type(m_stmt, Index(column)) == SQLITE_NULL; }
-
-  bool IsLong(size_t column) const override {
+  bool IsLongColumn(size_t column) const {
     if (m_long.empty()) {
       m_long.resize(ColumnCount());
       for (size_t i = 0; i < m_long.size(); ++i) {
@@ -117,47 +248,17 @@ class SqliteCursor : public Cursor {
     return kind == kByValue ? sqlite3_column_type(m_stmt, Index(column)) == SQLITE_BLOB : kind == kLong;
   }
 
-  std::wstring Text(size_t column) const override {
-    std::string_view text = Utf8(column);
-    if (IsAscii(text)) return std::wstring(text.begin(), text.end());
-    return kiv::FromUtf8(text);
-  }
-
-  long long Integer(size_t column) const override { return sqlite3_column_int64(m_stmt, Index(column)); }
-
-  std::string LongBytes(size_t column) const override {
-    int i = Index(column);
-    if (sqlite3_column_type(m_stmt, i) == SQLITE_BLOB) {
-      auto* p = static_cast<const char*>(sqlite3_column_blob(m_stmt, i));
-      return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, i))) : std::string();
-    }
-    std::string_view text = Utf8(column);
-    if (!IsAscii(text)) return kiv::ToUtf16LE(kiv::FromUtf8(text));
-    std::string bytes(2 * text.size(), '\0');
-    for (size_t k = 0; k < text.size(); ++k) bytes[2 * k] = text[k];
-    return bytes;
-  }
-
- private:
-  static int Index(size_t column) { return static_cast<int>(column) - 1; }
-
-  std::string_view Utf8(size_t column) const {
-    auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, Index(column)));
+  std::string_view Utf8(size_t column) const { return Utf8(sqlite3_column_value(m_stmt, Index(column))); }
+  static std::string_view Utf8(sqlite3_value* value) {
+    auto* p = reinterpret_cast<const char*>(sqlite3_value_text(value));
     if (!p) return std::string_view();
-    return std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(m_stmt, Index(column))));
-  }
-
-  // Catalogue text is nearly all ASCII, which needs widening, not decoding.
-  static bool IsAscii(std::string_view text) {
-    for (char c : text)
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
+    return std::string_view(p, static_cast<size_t>(sqlite3_value_bytes(value)));
   }
 
   enum : char { kShort, kLong, kByValue };
 
   std::shared_ptr<SqliteHandle> m_handle;
-  sqlite3_stmt* m_stmt;
+  sqlite3_stmt* m_stmt;  // null once End has run
   LiftedStatement m_statement;
   bool m_pooled;
   bool m_done = false;
@@ -203,6 +304,7 @@ SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
     : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
 
 SqliteConnection::~SqliteConnection() {
+  Lock lock(m_handle->mutex);
   // An open batch is kept, not lost: statements in it reported success.
   if (m_batchOwnsTransaction && !sqlite3_get_autocommit(m_handle->db)) {
     std::wstring ignored;
@@ -237,6 +339,7 @@ sqlite3_stmt* SqliteConnection::Prepare(const std::string& sql, std::wstring& er
 
 bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   cursor.reset();
+  Lock lock(m_handle->mutex);
   // A file deleted or replaced under an open connection still reads and,
   // in WAL mode, even takes writes that vanish with the last handle.
   int moved = 0;
@@ -281,13 +384,14 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
   sqlite3* db = m_handle->db;
   if (sqlite3_column_count(stmt) > 0) {
     auto rows = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
-    if (!rows->Bind()) {
-      error = SqliteError(db);
-      return false;
-    }
-    if (!rows->Start(error)) return false;
-    cursor = std::move(rows);
-    return true;
+    bool ok = rows->Bind();
+    if (!ok) error = SqliteError(db);
+    ok = ok && rows->Start(error);
+    if (ok)
+      cursor = std::move(rows);
+    else
+      rows->End();  // here, under the lock, not at destruction
+    return ok;
   }
   int rc = statement.Bind(stmt) ? SQLITE_ROW : SQLITE_ERROR;
   while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
@@ -307,6 +411,7 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
 }
 
 bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) {
+  Lock lock(m_handle->mutex);
   names.clear();
   if (!tables && !views) return true;
   const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
@@ -330,6 +435,7 @@ bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstr
 }
 
 bool SqliteConnection::BeginBatch(std::wstring& error) {
+  Lock lock(m_handle->mutex);
   if (m_batchDepth++ > 0) return true;
   sqlite3* db = m_handle->db;
   // A transaction opened by a statement text belongs to whoever opened it.
@@ -345,6 +451,7 @@ bool SqliteConnection::BeginBatch(std::wstring& error) {
 }
 
 bool SqliteConnection::EndBatch(std::wstring& error) {
+  Lock lock(m_handle->mutex);
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
   if (!m_batchOwnsTransaction) return true;
   m_batchOwnsTransaction = false;

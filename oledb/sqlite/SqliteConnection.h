@@ -23,7 +23,9 @@ class SqliteConnection : public DriverConnection {
   // The default of the connection-string property Statement Cache.
   static constexpr size_t kDefaultPoolSize = 32;
 
-  // Takes ownership of `db`, which is open and set up.  `poolSize`
+  // Takes ownership of `db`, which is open and set up, best without the
+  // engine's mutex (SQLITE_OPEN_NOMUTEX): the connection and its cursors
+  // hold a lock of their own around every use of it.  `poolSize`
   // prepared statements are kept for reuse; 0 keeps none and lifts no
   // literals, so every text is prepared as written.
   explicit SqliteConnection(sqlite3* db, size_t poolSize = kDefaultPoolSize);
@@ -35,6 +37,7 @@ class SqliteConnection : public DriverConnection {
   bool EndBatch(std::wstring& error) override;
 
  private:
+  // Prepare and Run: the caller holds the handle's lock.
   // Prepares the one statement of `sql`; null with the reason when it
   // cannot, or when a second statement follows.
   sqlite3_stmt* Prepare(const std::string& sql, std::wstring& error);

@@ -169,7 +169,8 @@ class SqliteDriver : public Driver {
     if (std::filesystem::is_directory(status)) return fail(L"it is a directory, not a file");
 
     sqlite3* db = nullptr;
-    int flags = options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    // NOMUTEX: the connection serialises its own use of the handle (SqliteConnection.h).
+    int flags = (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(kiv::ToUtf8(path).c_str(), &db, flags, nullptr) != SQLITE_OK) {
       reason = SqliteError(db);
       sqlite3_close(db);
