@@ -10,8 +10,11 @@
 // m_theCache back to null), the holder closes and deletes it itself.
 #include "KivPlcDbIO.h"
 
+#include <cwchar>
+
 #include "CommandRows.h"
 #include "KivPmOleDb.h"
+#include "SqlText.h"
 
 namespace {
 
@@ -82,6 +85,12 @@ bool KivPlcDbIO::HasErrorInfo() const { return !m_strLastError.IsEmpty(); }
 const CString& KivPlcDbIO::GetLastError() const { return m_strLastError; }
 
 void KivPlcDbIO::ClearSQLError() { m_strLastError.Empty(); }
+
+bool KivPlcDbIO::RefuseTableName(const wchar_t* name) {
+  if (!name || !std::wcschr(name, L']')) return false;
+  m_strLastError = kiv::kTableNameWithBracket;
+  return true;
+}
 
 void KivPlcDbIO::SQLErrorW(KivOleDbCommand* command) {
   if (command && command->HasErrorInfo()) m_strLastError = command->GetErrorInfo(true);

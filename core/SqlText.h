@@ -14,6 +14,10 @@ namespace kiv {
 // `value` with every ' doubled; null gives "".
 CString SqlValue(const wchar_t* value);
 
+// The last-error text of a call refused for a table name holding a ']'.
+inline constexpr wchar_t kTableNameWithBracket[] =
+    L"invalid table name: a table name cannot contain ']'; nothing was run";
+
 // True for a null pointer or "".
 inline bool IsEmptyText(const wchar_t* text) { return text == nullptr || *text == L'\0'; }
 

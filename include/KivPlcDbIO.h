@@ -9,9 +9,12 @@
 //
 // Text arguments are null-terminated wide strings; "empty" means a null
 // pointer or "".  Values are placed in the statements with any single quote
-// doubled, so a value is stored exactly as given.  Arrays that an operation
-// returns are allocated with new[] and belong to the caller, who releases
-// them with delete[] (for the module codes: each string, then the array).
+// doubled, so a value is stored exactly as given.  Table names go into the
+// statements between brackets as given; one holding a ']' is refused with
+// false and a last-error text, since it could reach another table.  Arrays
+// that an operation returns are allocated with new[] and belong to the
+// caller, who releases them with delete[] (for the module codes: each
+// string, then the array).
 //
 // Copies share the connection: copying adds a reference to it and each
 // holder drops its own on Close or destruction, so the connection is closed
@@ -133,6 +136,11 @@ class KIVPLCDB_API KivPlcDbIO {
   bool Execute(const CString& sql);
   bool DoesDataExist(const CString& sql, bool& exists);
   bool GetRecordCount(const CString& sql, long& count);
+  // True, with a last-error text, when `name` holds a ']': in a statement
+  // it would end the bracketed name early and the rest would be read as
+  // statement text.  No table can be named so (the Access engine allows no
+  // ']' in a name), so such a name is refused before any statement runs.
+  bool RefuseTableName(const wchar_t* name);
 
   CString GenerateTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
   CString GenerateTruncatedTypeTableName(const wchar_t* manufacturer, const wchar_t* series,

@@ -10,13 +10,18 @@
 // lets the tables be created, and a failed DELETE leaves rows whose tables
 // are already gone.
 //
-// Two choices of ours:
+// Three choices of ours:
 //  - UpdateIndexPartial fills a type only into the series' row that has no
 //    type yet ("AND ([TYPE]='' OR [TYPE] IS NULL)"), so no other type of
 //    the series loses its row and leaves its tables unlisted; without such
 //    a row the call fails.
 //  - RemoveSpecAndTermTables skips rows with an empty TABLE_NAME: partial
-//    rows name no tables, and "DROP TABLE []" could only fail.
+//    rows name no tables, and "DROP TABLE []" could only fail.  It also
+//    skips a name holding ']', which would end its brackets early and drop
+//    some other table; no table can have such a name.
+//  - A type whose table name would hold a ']' (from a ']' in its
+//    manufacturer, series or type name) is refused before anything runs,
+//    since its tables could be neither created nor dropped safely.
 #include <vector>
 
 #include "CommandRows.h"
@@ -55,6 +60,7 @@ bool KivPlcDbIO::AddIndexData(const wchar_t* manufacturer, const wchar_t* series
       // An empty name (no table list, or every numbered name taken) still
       // lists the type; it just gets no tables.
       CString tableName = GenerateTypeTableName(manufacturer, series, type);
+      if (RefuseTableName(tableName)) return false;
       Execute(InsertIndexRowSql(manufacturer, series, type, tableName));
       if (!tableName.IsEmpty())
         for (const CString& sql : kiv::CreateTypeTablesSql(tableName)) Execute(sql);
@@ -85,6 +91,7 @@ bool KivPlcDbIO::UpdateIndexPartial(const wchar_t* manufacturer, const wchar_t* 
 
   CString tableName;
   if (typeLevel) tableName = GenerateTypeTableName(manufacturer, series, type);
+  if (RefuseTableName(tableName)) return false;
   const CString m = kiv::SqlValue(manufacturer), s = kiv::SqlValue(series), t = kiv::SqlValue(type),
                 name = kiv::SqlValue(tableName);
   CString sql;
@@ -153,7 +160,7 @@ bool KivPlcDbIO::RemoveSpecAndTermTables(const wchar_t* manufacturer, const wcha
 
   // Failures are ignored: a table already gone, or named by two rows.
   for (const CString& name : names) {
-    if (name.IsEmpty()) continue;
+    if (name.IsEmpty() || RefuseTableName(name)) continue;
     for (const CString& drop : kiv::DropTypeTablesSql(name)) {
       command.SetCommandText(drop);
       command.Execute();

@@ -41,7 +41,7 @@ struct CodeList {
 
 bool KivPlcDbIO::GetArrayOfModSpecCodes(const wchar_t* tableName, wchar_t**& codes, __int64& count) {
   ClearSQLError();
-  if (!m_pConnection || kiv::IsEmptyText(tableName)) return false;
+  if (!m_pConnection || kiv::IsEmptyText(tableName) || RefuseTableName(tableName)) return false;
   CString sql;
   sql.Format(L"SELECT [CODE] FROM [%s] ORDER BY [CODE] ASC", tableName);
   KivOleDbCommand command;

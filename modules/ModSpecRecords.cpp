@@ -17,8 +17,11 @@ const wchar_t* OrEmpty(const wchar_t* text) { return text ? text : L""; }
 }  // namespace
 
 bool KivPlcDbIO::AddModSpecData(const wchar_t* tableName, const ModDB::ModSpecData& data, bool omitCategory) {
-  // No checks of its own: Execute refuses without a connection, and the
-  // engine judges the table name, the key and every value.
+  // Execute refuses without a connection, and the engine judges the table
+  // name, the key and every value; only a name that would end its brackets
+  // early is refused here.
+  ClearSQLError();
+  if (RefuseTableName(tableName)) return false;
   CString sql;
   sql.Format(L"INSERT INTO [%s] (%s%s) VALUES (", OrEmpty(tableName), kiv::kSpecColumnList,
              omitCategory ? L"" : kiv::kCategoryColumn);
@@ -34,7 +37,7 @@ bool KivPlcDbIO::AddModSpecData(const wchar_t* tableName, const ModDB::ModSpecDa
 bool KivPlcDbIO::GetModSpecData(const wchar_t* tableName, const wchar_t* code, ModDB::ModSpecData* data,
                                 bool omitCategory) {
   ClearSQLError();
-  if (!m_pConnection || !data || kiv::IsEmptyText(tableName)) return false;
+  if (!m_pConnection || !data || kiv::IsEmptyText(tableName) || RefuseTableName(tableName)) return false;
   CString sql;
   sql.Format(L"SELECT %s%s FROM [%s] WHERE [CODE]='%s'", kiv::kSpecColumnList,
              omitCategory ? L"" : kiv::kCategoryColumn, tableName, kiv::SqlValue(code).GetString());
@@ -57,7 +60,8 @@ bool KivPlcDbIO::GetModSpecData(const wchar_t* tableName, const wchar_t* code, M
 
 bool KivPlcDbIO::DoesSpecDataExist(const wchar_t* tableName, const wchar_t* code, bool& exists) {
   ClearSQLError();
-  if (!m_pConnection || kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code)) return false;
+  if (!m_pConnection || kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName))
+    return false;
   CString sql;
   sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s'", tableName, kiv::SqlValue(code).GetString());
   return DoesDataExist(sql, exists);
@@ -65,7 +69,7 @@ bool KivPlcDbIO::DoesSpecDataExist(const wchar_t* tableName, const wchar_t* code
 
 bool KivPlcDbIO::RemoveModSpecData(const wchar_t* tableName, const wchar_t* code) {
   ClearSQLError();
-  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code)) return false;
+  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName)) return false;
   // The module's terminal rows are the caller's to remove (RemoveModTermData).
   CString sql;
   sql.Format(L"DELETE FROM [%s] WHERE [CODE]='%s'", tableName, kiv::SqlValue(code).GetString());
@@ -75,7 +79,7 @@ bool KivPlcDbIO::RemoveModSpecData(const wchar_t* tableName, const wchar_t* code
 bool KivPlcDbIO::UpdateModSpecData(const wchar_t* tableName, const wchar_t* code, const ModDB::ModSpecData& data,
                                    bool omitCategory) {
   ClearSQLError();
-  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code)) return false;
+  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName)) return false;
   CString head;
   head.Format(L"UPDATE [%s] SET ", tableName);
   kiv::UpdateStatement update(head);
@@ -94,7 +98,9 @@ bool KivPlcDbIO::UpdateModSpecData(const wchar_t* tableName, const wchar_t* code
 
 bool KivPlcDbIO::RenameModSpecData(const wchar_t* tableName, const wchar_t* oldCode, const wchar_t* newCode) {
   ClearSQLError();
-  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode)) return false;
+  if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode) ||
+      RefuseTableName(tableName))
+    return false;
   // An update that writes only the code: the same statement, the same
   // length limits.  Terminal rows keep the old code (RenameModTermData).
   ModDB::ModSpecData keyOnly;

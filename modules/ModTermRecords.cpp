@@ -50,7 +50,7 @@ constexpr long kNullSequence = -1;
 bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence,
                                    bool& exists) {
   ClearSQLError();
-  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   CString quotedCode = kiv::SqlValue(code);
   CString sql;
   if (sequence == kAnySequence)
@@ -63,7 +63,7 @@ bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* 
 
 bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData* const records, long count) {
   ClearSQLError();
-  if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1) return false;
+  if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1 || RefuseTableName(termTableName)) return false;
   CString head;
   head.Format(kInsertTermHead, termTableName);
   KivOleDbCommand command;
@@ -92,7 +92,7 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
 bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,
                                    long lastSequence) {
   ClearSQLError();
-  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   if (lastSequence != kAnySequence && firstSequence > lastSequence) return false;
   CString quotedCode = kiv::SqlValue(code);
   CString sql;
@@ -109,7 +109,9 @@ bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* 
 
 bool KivPlcDbIO::RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode) {
   ClearSQLError();
-  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode)) return false;
+  if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode) ||
+      RefuseTableName(termTableName))
+    return false;
   CString sql;
   sql.Format(L"UPDATE [%s] SET [CODE]='%s' WHERE [CODE]='%s'", termTableName, kiv::SqlValue(newCode).GetString(),
              kiv::SqlValue(oldCode).GetString());
@@ -123,7 +125,8 @@ bool KivPlcDbIO::GetModTermData(const wchar_t* termTableName, const wchar_t* cod
   ClearSQLError();
   // Tested here rather than left to the component, so that a missing
   // connection reports no text, as everywhere else.
-  if (!m_pConnection || kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code)) return false;
+  if (!m_pConnection || kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName))
+    return false;
   CString sql;
   sql.Format(L"SELECT [CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM [%s] WHERE [CODE]='%s' ORDER BY [SEQUENCE]",
              termTableName, kiv::SqlValue(code).GetString());
