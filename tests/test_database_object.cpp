@@ -21,31 +21,26 @@ class WithCache {
   KivOleDbConnectionCache cache;
 };
 
-TEST(DatabaseObject, NewObjectHasNoConnectionAndNoError) {
-  OpenPlcDb db;
-  EXPECT_FALSE(db.HasErrorInfo());
-  EXPECT_TRUE(db.GetLastError().IsEmpty());
-  EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG"));
-  EXPECT_FALSE(db.HasErrorInfo());
+TEST(DatabaseObject, WithoutAnOpenConnection) {
+  OpenPlcDb fresh;
+  EXPECT_FALSE(fresh.Execute(L"DELETE FROM PLC_MSG"));
+  EXPECT_FALSE(fresh.HasErrorInfo());
   bool exists = true;
-  EXPECT_FALSE(db.DoesDataExist(L"SELECT 1", exists));
+  EXPECT_FALSE(fresh.DoesDataExist(L"SELECT 1", exists));
   EXPECT_FALSE(exists);
   long count = 5;
-  EXPECT_FALSE(db.GetIndexRecCount(count));
+  EXPECT_FALSE(fresh.GetIndexRecCount(count));
   EXPECT_EQ(count, 0);
-}
 
-TEST(DatabaseObject, FailedOpenNamesThePathAndKeepsTheConnection) {
+  // A failed open names the path, creates nothing and keeps the unopened
+  // connection: statements reach the component and fail there.
   kivtest::TempDir dir;
   auto missing = dir.path() / "no-such-catalogue.db";
   OpenPlcDb db;
   EXPECT_FALSE(db.Connect(CString(missing.wstring())));
   EXPECT_NE(db.GetLastError().Find(missing.wstring().c_str()), -1) << kivtest::Utf8(db.GetLastError());
   EXPECT_FALSE(std::filesystem::exists(missing));
-  // The unopened connection stays; statements reach the component and fail
-  // there with its text.
   ASSERT_NE(db.m_pConnection, nullptr);
-  EXPECT_FALSE(db.m_bFromCache);
   EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG"));
   EXPECT_TRUE(db.HasErrorInfo());
 }
@@ -58,8 +53,6 @@ TEST(DatabaseObject, RunnersAndCounters) {
   EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('B')"));
   long count = -1;
   EXPECT_TRUE(db.GetIndexRecCount(count));
-  EXPECT_EQ(count, 2);
-  EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MANUFACTURER", count));
   EXPECT_EQ(count, 2);
 
   // Early refusals leave count alone; the record counter always sets it.
@@ -77,8 +70,6 @@ TEST(DatabaseObject, RunnersAndCounters) {
   EXPECT_FALSE(db.HasErrorInfo());
   EXPECT_FALSE(db.GetSpecRecCount(L"NO_SUCH_TABLE", count));
   EXPECT_TRUE(db.HasErrorInfo());
-  EXPECT_FALSE(db.Execute(L"INSERT INTO NO_SUCH_TABLE VALUES (1)"));
-  EXPECT_TRUE(db.HasErrorInfo());
 
   // DoesDataExist never records a text.
   bool exists = true;
@@ -86,7 +77,7 @@ TEST(DatabaseObject, RunnersAndCounters) {
   EXPECT_FALSE(exists);
   EXPECT_FALSE(db.HasErrorInfo());
   EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists));
-  EXPECT_TRUE(exists);  // the engine compares without regard to case
+  EXPECT_TRUE(exists);
 
   // A quote inside a value cannot break the statement.
   ASSERT_TRUE(db.Execute(L"CREATE TABLE [T_Data] ([CODE] VARCHAR(60), [SEQUENCE] SHORT)"));
@@ -99,6 +90,7 @@ TEST(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   TempCatalogue cat;
   auto original = std::make_unique<OpenPlcDb>();
   ASSERT_TRUE(original->Connect(cat.wpath()));
+  EXPECT_FALSE(original->m_bFromCache);
   OpenPlcDb copy(*original);
   EXPECT_EQ(copy.m_pConnection, original->m_pConnection);
   original.reset();  // the copy keeps the connection open
@@ -109,66 +101,55 @@ TEST(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   other = copy;  // releases other's own connection, then shares copy's
   EXPECT_EQ(other.m_pConnection, copy.m_pConnection);
   copy.Close();
+  other = other;
   long count = 0;
   EXPECT_TRUE(other.GetSpecRecCount(L"PLC_MSG", count));
   EXPECT_EQ(count, 1);
-  other = other;
-  EXPECT_TRUE(other.GetSpecRecCount(L"PLC_MSG", count));
 }
 
 TEST(DatabaseObject, CachedConnectionsAreReused) {
   TempCatalogue cat, second;
-  WithCache with;
   KivOleDbConnection* first = nullptr;
-  {
-    OpenPlcDb db;
-    ASSERT_TRUE(db.Connect(cat.wpath()));
-    EXPECT_TRUE(db.m_bFromCache);
-    first = db.m_pConnection;
-    // Reconnecting gives the first connection back to the cache.
-    ASSERT_TRUE(db.Connect(second.wpath()));
-    EXPECT_EQ(with.cache.IdleCount(), 1u);
-  }
-  EXPECT_EQ(with.cache.IdleCount(), 2u);
-  OpenPlcDb again;
-  ASSERT_TRUE(again.Connect(cat.wpath()));
-  EXPECT_EQ(again.m_pConnection, first);
-  EXPECT_EQ(with.cache.IdleCount(), 1u);
-
-  // A copy shares the cached connection; it goes idle after both let go.
-  {
-    OpenPlcDb copy(again);
-    again.Close();
-    EXPECT_EQ(with.cache.IdleCount(), 1u);
-    EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
-  }
-  EXPECT_EQ(with.cache.IdleCount(), 2u);
-
-  // The cache's road records no error text for a catalogue it cannot open.
-  kivtest::TempDir dir;
-  OpenPlcDb missing;
-  EXPECT_FALSE(missing.Connect(CString((dir.path() / "none.db").wstring())));
-  EXPECT_EQ(missing.m_pConnection, nullptr);
-  EXPECT_FALSE(missing.HasErrorInfo());
-}
-
-TEST(DatabaseObject, CachedConnectionOutlivesItsCache) {
-  TempCatalogue cat;
-  OpenPlcDb db;
+  OpenPlcDb outlives;
   {
     WithCache with;
-    ASSERT_TRUE(db.Connect(cat.wpath()));
+    {
+      OpenPlcDb db;
+      ASSERT_TRUE(db.Connect(cat.wpath()));
+      EXPECT_TRUE(db.m_bFromCache);
+      first = db.m_pConnection;
+      // Reconnecting gives the first connection back to the cache.
+      ASSERT_TRUE(db.Connect(second.wpath()));
+      EXPECT_EQ(with.cache.IdleCount(), 1u);
+    }
+    EXPECT_EQ(with.cache.IdleCount(), 2u);
+    OpenPlcDb again;
+    ASSERT_TRUE(again.Connect(cat.wpath()));
+    EXPECT_EQ(again.m_pConnection, first);
+
+    // A copy shares the cached connection; it goes idle after both let go.
+    {
+      OpenPlcDb copy(again);
+      again.Close();
+      EXPECT_EQ(with.cache.IdleCount(), 1u);
+      EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
+    }
+    EXPECT_EQ(with.cache.IdleCount(), 2u);
+
+    // The cache's road records no error text for a catalogue it cannot open.
+    kivtest::TempDir dir;
+    OpenPlcDb missing;
+    EXPECT_FALSE(missing.Connect(CString((dir.path() / "none.db").wstring())));
+    EXPECT_EQ(missing.m_pConnection, nullptr);
+    EXPECT_FALSE(missing.HasErrorInfo());
+    ASSERT_TRUE(outlives.Connect(cat.wpath()));
   }
   // The cache is gone: the holder closes and deletes the connection itself
   // (the sanitizer build checks that nothing leaks or is freed twice).
-  EXPECT_TRUE(db.Execute(L"DELETE FROM PLC_MSG"));
-  db.Close();
-  EXPECT_EQ(db.m_pConnection, nullptr);
+  EXPECT_TRUE(outlives.Execute(L"DELETE FROM PLC_MSG"));
+  outlives.Close();
+  EXPECT_EQ(outlives.m_pConnection, nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 // A query whose prepared form is pooled must still fail once its table is
 // gone, whether this connection or another one dropped it; readers would

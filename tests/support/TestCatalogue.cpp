@@ -1,6 +1,5 @@
 #include "TestCatalogue.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,6 +7,7 @@
 
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
+#include "RecordingDriver.h"
 #include "Utf16.h"
 
 namespace kivtest {
@@ -31,36 +31,30 @@ TempCatalogue::TempCatalogue() : m_path(m_dir.path() / "catalogue.db") {
 
 CString TempCatalogue::wpath() const { return CString(m_path.wstring()); }
 
-namespace {
-
-struct Db {
-  explicit Db(const std::filesystem::path& path) {
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-      throw std::runtime_error("cannot open " + path.string());
-    sqlite3_busy_timeout(db, 5000);
+SqliteFile::SqliteFile(const std::filesystem::path& file) {
+  if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(m_db);
+    throw std::runtime_error("cannot open " + file.string());
   }
-  ~Db() { sqlite3_close(db); }
-  sqlite3* db = nullptr;
-};
+  sqlite3_busy_timeout(m_db, 5000);
+}
 
-}  // namespace
+SqliteFile::~SqliteFile() { sqlite3_close(m_db); }
 
-void TempCatalogue::Exec(const std::string& sql) const {
-  Db d(m_path);
+void SqliteFile::Exec(const std::string& sql) const {
   char* message = nullptr;
-  if (sqlite3_exec(d.db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     std::string text = message ? message : "unknown error";
     sqlite3_free(message);
     throw std::runtime_error("SQL failed: " + text + " in: " + sql);
   }
 }
 
-std::vector<std::vector<std::optional<std::string>>> TempCatalogue::Query(const std::string& sql) const {
-  Db d(m_path);
+QueryRows SqliteFile::Query(const std::string& sql) const {
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(d.db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
-    throw std::runtime_error(std::string("prepare failed: ") + sqlite3_errmsg(d.db) + " in: " + sql);
-  std::vector<std::vector<std::optional<std::string>>> rows;
+  if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    throw std::runtime_error(std::string("prepare failed: ") + sqlite3_errmsg(m_db) + " in: " + sql);
+  QueryRows rows;
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     std::vector<std::optional<std::string>> row;
     for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
@@ -80,6 +74,30 @@ std::vector<std::string> TempCatalogue::Tables() const {
   for (auto& row : Query("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"))
     names.push_back(*row[0]);
   return names;
+}
+
+void CatalogueTest::SetUp() { ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError()); }
+
+void CatalogueTest::Record() {
+  RecordingDriver::Install();
+  ASSERT_TRUE(db.PutConnectionString(InitString(cat.path(), L";Driver=recording"))) << Utf8(db.GetLastError());
+}
+
+std::vector<std::wstring> CatalogueTest::Ran() {
+  std::vector<std::wstring> statements = RecordingDriver::Statements();
+  RecordingDriver::Clear();
+  return statements;
+}
+
+CComBSTR InitString(const std::filesystem::path& file, const std::wstring& extra) {
+  return CComBSTR((L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file.wstring() + extra).c_str());
+}
+
+std::wstring RunSql(KivOleDbConnection& connection, const std::wstring& sql) {
+  KivOleDbCommand command;
+  command.SetConnection(&connection);
+  command.SetCommandText(CString(sql));
+  return command.Execute() == kDbOk ? L"" : command.GetErrorInfo(true).str();
 }
 
 std::string Utf8(const CString& text) { return kiv::ToUtf8(text.view()); }
