@@ -11,16 +11,13 @@
 
 namespace {
 
-using kivtest::OpenPlcDb;
-using kivtest::TempCatalogue;
 using kivtest::Utf8;
 using Strings = std::vector<std::string>;
 
 const wchar_t kKessler[] = L"Kessler & O'Neil";
 
-class Index : public ::testing::Test {
+class Index : public kivtest::CatalogueTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError()); }
   // Every index row as "manufacturer|series|type|table", NULL as "~".
   Strings Rows() const {
     Strings out;
@@ -38,8 +35,6 @@ class Index : public ::testing::Test {
       if (name.rfind("PLC_", 0) != 0) out.push_back(name);
     return out;
   }
-  TempCatalogue cat;
-  OpenPlcDb db;
 };
 
 TEST_F(Index, ReadsEveryRowSortedWithNullsAsEmpty) {
@@ -147,13 +142,10 @@ TEST_F(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
 }
 
 TEST_F(Index, StatementTextsAndNoUndo) {
-  kivtest::RecordingDriver::Install();
-  ASSERT_TRUE(db.PutConnectionString(
-      CComBSTR(L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + cat.wpath() + L";Driver=recording")));
+  Record();
   auto statements = [] {
     Strings out;
-    for (auto& s : kivtest::RecordingDriver::Statements()) out.push_back(Utf8(CString(s)));
-    kivtest::RecordingDriver::Clear();
+    for (auto& s : Ran()) out.push_back(Utf8(CString(s)));
     return out;
   };
   const std::string m = "'Kessler & O''Neil'", where = "WHERE [MANUFACTURER]=" + m + " AND [SERIES]='S'";

@@ -10,7 +10,6 @@
 namespace {
 
 using kivtest::OpenPlcDb;
-using kivtest::TempCatalogue;
 
 std::wstring Repeat(const std::wstring& piece, size_t n) {
   std::wstring out;
@@ -19,12 +18,7 @@ std::wstring Repeat(const std::wstring& piece, size_t n) {
 }
 const std::wstring kSmile = L"\U0001F600";  // two UTF-16 code units
 
-class IndexNaming : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(db.Connect(cat.wpath())) << kivtest::Utf8(db.GetLastError()); }
-  TempCatalogue cat;
-  OpenPlcDb db;
-};
+using IndexNaming = kivtest::CatalogueTest;
 
 TEST_F(IndexNaming, JoinsAndShortens) {
   struct Case {

@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "../index/TypeTables.h"
-#include "RecordingDriver.h"
 #include "TestCatalogue.h"
 
 namespace {
 
-using kivtest::RecordingDriver;
 using kivtest::Utf8;
 using ModDB::ModSpecData;
 using ModDB::ModTermData;
@@ -41,23 +39,16 @@ ModSpecData Numbered(const wchar_t* code) {
   return data;
 }
 
-class Modules : public ::testing::Test {
+class Modules : public kivtest::CatalogueTest {
  protected:
   void SetUp() override {
-    RecordingDriver::Install();
-    CString init = CString(L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + cat.wpath() + L";Driver=" +
-                   RecordingDriver::kName;
-    ASSERT_TRUE(db.PutConnectionString(CComBSTR(init.GetString()))) << Utf8(db.GetLastError());
+    CatalogueTest::SetUp();
+    Record();
     CString legacy = FormatSql(kiv::kCreateSpecTableSql, L"OLD");
     ASSERT_EQ(legacy.Replace(L"     [CATEGORY]            VARCHAR(10),", L""), 1);
     ASSERT_TRUE(db.Execute(FormatSql(kiv::kCreateSpecTableSql, L"T")) && db.Execute(legacy) &&
                 db.Execute(FormatSql(kiv::kCreateTermTableSql, L"T_Data")));
-    RecordingDriver::Clear();
-  }
-  static Statements Ran() {
-    Statements s = RecordingDriver::Statements();
-    RecordingDriver::Clear();
-    return s;
+    Ran();
   }
   std::string Stored(const std::string& expression, const std::string& code) const {
     auto rows = cat.Query("SELECT " + expression + " FROM T WHERE CODE='" + code + "'");
@@ -75,8 +66,6 @@ class Modules : public ::testing::Test {
     delete[] records;
     return out;
   }
-  kivtest::TempCatalogue cat;
-  kivtest::OpenPlcDb db;
 };
 
 TEST_F(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
