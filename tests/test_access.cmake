@@ -1,14 +1,10 @@
 # The Access tests read the fixtures in the shared folder beside the clone
 # (skipping when it is absent) and their manifests with nlohmann-json.
 find_package(nlohmann_json 3 REQUIRED)
-foreach(name test_access_text test_access_reader test_access_import test_access_connect test_access_tool)
+foreach(name test_access_text test_access_reader test_access_import test_access_connect test_cli_access)
   if(TARGET ${name})
     target_link_libraries(${name} PRIVATE nlohmann_json::nlohmann_json)
     target_compile_definitions(${name} PRIVATE
       KIV_ACCESS_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures/access")
   endif()
 endforeach()
-if(TARGET test_access_tool AND TARGET kivplc)
-  add_dependencies(test_access_tool kivplc)
-  target_compile_definitions(test_access_tool PRIVATE KIVPLC_PROGRAM="$<TARGET_FILE:kivplc>")
-endif()

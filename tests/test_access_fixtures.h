@@ -4,7 +4,6 @@
 #define KIV_TESTS_TEST_ACCESS_FIXTURES_H_
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <array>
@@ -13,11 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "TestCatalogue.h"
 
 namespace kivtest {
 
@@ -86,87 +86,18 @@ inline std::string Sha256Hex(const std::string& data) {
   return std::string(hex, 64);
 }
 
-// A JSON string as Python's json.dumps(..., ensure_ascii=False) writes it.
-inline void AppendJsonString(const std::string& utf8, std::string& out) {
-  out += '"';
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-}
-
-// The README's hash of a table: each row a compact JSON array, the rows
+// The README's hash of a table of an SQLite file: each row a compact JSON
+// array (SQLite's json_array escapes as Python's json.dumps does), the rows
 // sorted by their bytes, joined with '\n'.
-inline std::string RowHash(std::vector<std::string> rows) {
+inline std::string RowHash(const SqliteFile& file, const std::string& table, const std::vector<std::string>& columns) {
+  std::string sql = "SELECT json_array(";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ",[" : "[") + columns[i] + "]";
+  std::vector<std::string> rows;
+  for (const auto& row : file.Query(sql + ") FROM [" + table + "]")) rows.push_back(row[0].value_or("?"));
   std::sort(rows.begin(), rows.end());
   std::string joined;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (i) joined += '\n';
-    joined += rows[i];
-  }
+  for (size_t i = 0; i < rows.size(); ++i) joined += (i ? "\n" : "") + rows[i];
   return Sha256Hex(joined);
-}
-
-// The rows of `columns` of `table` in an SQLite file, as RowHash wants
-// them.  A value that is neither NULL, integer nor text fails the test.
-inline std::vector<std::string> SqliteRowsJson(sqlite3* db, const std::string& table,
-                                               const std::vector<std::string>& columns) {
-  std::string sql = "SELECT ";
-  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? ",[" : "[") + columns[i] + "]";
-  sql += " FROM [" + table + "] ORDER BY rowid";
-  sqlite3_stmt* stmt = nullptr;
-  std::vector<std::string> rows;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db);
-    return rows;
-  }
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string row = "[";
-    for (int c = 0; c < static_cast<int>(columns.size()); ++c) {
-      if (c) row += ',';
-      switch (sqlite3_column_type(stmt, c)) {
-        case SQLITE_NULL: row += "null"; break;
-        case SQLITE_INTEGER: row += std::to_string(sqlite3_column_int64(stmt, c)); break;
-        case SQLITE_TEXT:
-          AppendJsonString(std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
-                                       static_cast<size_t>(sqlite3_column_bytes(stmt, c))),
-                           row);
-          break;
-        default: ADD_FAILURE() << table << "." << columns[c] << " holds a value of another kind"; break;
-      }
-    }
-    rows.push_back(row + "]");
-  }
-  sqlite3_finalize(stmt);
-  return rows;
-}
-
-// Opens an SQLite file read-only for checks; closed by the deleter.
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using SqliteDb = std::unique_ptr<sqlite3, SqliteCloser>;
-inline SqliteDb OpenSqliteReadOnly(const std::filesystem::path& path) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-    ADD_FAILURE() << "cannot open " << path << ": " << sqlite3_errmsg(db);
-  return SqliteDb(db);
 }
 
 }  // namespace kivtest

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -18,9 +17,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kivoledb::access::ImportAccessFile;
 using kivoledb::access::ImportSummary;
 using kivtest::Json;
+using kivtest::Query;
 
 struct Imported {
   bool ok = false;
@@ -31,7 +30,8 @@ struct Imported {
 Imported Import(const fs::path& access, const fs::path& target) {
   Imported r;
   std::wstring error;
-  r.ok = ImportAccessFile(kiv::FromUtf8(access.string()), kiv::FromUtf8(target.string()), {}, r.summary, error);
+  r.ok = kivoledb::access::ImportAccessFile(kiv::FromUtf8(access.string()), kiv::FromUtf8(target.string()), {},
+                                            r.summary, error);
   r.error = kiv::ToUtf8(error);
   return r;
 }
@@ -43,84 +43,8 @@ std::vector<std::string> Files(const fs::path& dir) {
   return names;
 }
 
-struct ColumnInfo {
-  std::string name, type;
-  bool notNull;
-  int pk;
-};
-std::vector<ColumnInfo> Columns(sqlite3* db, const std::string& table) {
-  std::vector<ColumnInfo> cols;
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1)", -1, &stmt, nullptr);
-  sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  while (sqlite3_step(stmt) == SQLITE_ROW)
-    cols.push_back({reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)),
-                    reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), sqlite3_column_int(stmt, 2) != 0,
-                    sqlite3_column_int(stmt, 3)});
-  sqlite3_finalize(stmt);
-  return cols;
-}
-
-long long Count(sqlite3* db, const std::string& table) {
-  sqlite3_stmt* stmt = nullptr;
-  long long n = -1;
-  if (sqlite3_prepare_v2(db, ("SELECT count(*) FROM [" + table + "]").c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
-      sqlite3_step(stmt) == SQLITE_ROW)
-    n = sqlite3_column_int64(stmt, 0);
-  sqlite3_finalize(stmt);
-  return n;
-}
-
-std::string CreateSql(sqlite3* db, const std::string& table) {
-  sqlite3_stmt* stmt = nullptr;
-  std::string sql;
-  sqlite3_prepare_v2(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1", -1, &stmt, nullptr);
-  sqlite3_bind_text(stmt, 1, table.c_str(), -1, SQLITE_TRANSIENT);
-  if (sqlite3_step(stmt) == SQLITE_ROW) sql = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-  sqlite3_finalize(stmt);
-  return sql;
-}
-
-bool IsFixed(const std::string& table) {
-  return table == "PLC_MANUFACTURER" || table == "PLC_STYLES" || table == "PLC_MSG";
-}
-
-// Every manifest table of the imported file: columns, count and row hash.
-void ExpectMatchesManifest(const fs::path& db, const Json& manifest, const ImportSummary& summary, bool hashes) {
-  auto conn = kivtest::OpenSqliteReadOnly(db);
-  ASSERT_TRUE(conn);
-  const Json& tables = manifest["tables"];
-  ASSERT_EQ(summary.tables.size(), tables.size());
-  EXPECT_EQ(summary.totalRows, manifest["totalRows"]);
-  for (size_t t = 0; t < tables.size(); ++t) {
-    const std::string name = tables[t]["name"];
-    SCOPED_TRACE(name);
-    EXPECT_EQ(summary.tables[t].name, name);
-    EXPECT_EQ(summary.tables[t].rows, tables[t]["rowCount"]);
-    std::vector<std::string> names;
-    for (const Json& c : tables[t]["columns"]) names.push_back(c["name"]);
-    auto cols = Columns(conn.get(), name);
-    if (IsFixed(name)) {
-      // Our schema's form: every manifest column present, in any order.
-      for (const auto& n : names)
-        EXPECT_TRUE(std::any_of(cols.begin(), cols.end(), [&](const ColumnInfo& c) { return c.name == n; })) << n;
-    } else {
-      ASSERT_EQ(cols.size(), names.size());
-      std::vector<std::string> key = tables[t]["primaryKey"];
-      for (size_t c = 0; c < cols.size(); ++c) {
-        const Json& m = tables[t]["columns"][c];
-        EXPECT_EQ(cols[c].name, m["name"]);
-        EXPECT_EQ(cols[c].type, m["sqlType"]) << cols[c].name;
-        EXPECT_EQ(cols[c].notNull, m["notNull"].get<bool>() || cols[c].pk > 0) << cols[c].name;
-        auto at = std::find(key.begin(), key.end(), cols[c].name);
-        EXPECT_EQ(cols[c].pk, at == key.end() ? 0 : static_cast<int>(at - key.begin()) + 1) << cols[c].name;
-      }
-    }
-    EXPECT_EQ(Count(conn.get(), name), tables[t]["rowCount"].get<long long>());
-    if (hashes) {
-      EXPECT_EQ(kivtest::RowHash(kivtest::SqliteRowsJson(conn.get(), name, names)), tables[t]["sha256"]);
-    }
-  }
+long long Count(const kivtest::SqliteFile& db, const std::string& table) {
+  return std::stoll(db.Query("SELECT count(*) FROM [" + table + "]")[0][0].value_or("-1"));
 }
 
 class AccessImportCatalogue : public testing::TestWithParam<const char*> {};
@@ -137,7 +61,40 @@ TEST_P(AccessImportCatalogue, TablesColumnsCountsAndRowHashesMatchTheManifest) {
   // The mode any new file gets here, not a temporary file's private one.
   std::ofstream(dir.path() / "plain").close();
   EXPECT_EQ(fs::status(target).permissions(), fs::status(dir.path() / "plain").permissions());
-  ExpectMatchesManifest(target, manifest, r.summary, true);
+
+  const kivtest::SqliteFile db(target);
+  const Json& tables = manifest["tables"];
+  ASSERT_EQ(r.summary.tables.size(), tables.size());
+  EXPECT_EQ(r.summary.totalRows, manifest["totalRows"]);
+  for (size_t t = 0; t < tables.size(); ++t) {
+    const std::string name = tables[t]["name"];
+    SCOPED_TRACE(name);
+    EXPECT_EQ(r.summary.tables[t].name, name);
+    EXPECT_EQ(r.summary.tables[t].rows, tables[t]["rowCount"]);
+    std::vector<std::string> names;
+    for (const Json& c : tables[t]["columns"]) names.push_back(c["name"]);
+    // name, type, not null, key position
+    auto cols = db.Query("SELECT name, type, \"notnull\", pk FROM pragma_table_info('" + name + "')");
+    if (name == "PLC_MANUFACTURER" || name == "PLC_STYLES" || name == "PLC_MSG") {
+      // Our schema's form: every manifest column present, in any order.
+      for (const auto& n : names)
+        EXPECT_TRUE(std::any_of(cols.begin(), cols.end(), [&](const auto& c) { return c[0] == n; })) << n;
+    } else {
+      ASSERT_EQ(cols.size(), names.size());
+      std::vector<std::string> key = tables[t]["primaryKey"];
+      for (size_t c = 0; c < cols.size(); ++c) {
+        const Json& m = tables[t]["columns"][c];
+        const bool inKey = *cols[c][3] != "0";
+        EXPECT_EQ(cols[c][0], m["name"].get<std::string>());
+        EXPECT_EQ(cols[c][1], m["sqlType"].get<std::string>()) << names[c];
+        EXPECT_EQ(*cols[c][2] == "1", m["notNull"].get<bool>() || inKey) << names[c];
+        auto at = std::find(key.begin(), key.end(), names[c]);
+        EXPECT_EQ(*cols[c][3], std::to_string(at == key.end() ? 0 : at - key.begin() + 1)) << names[c];
+      }
+    }
+    EXPECT_EQ(Count(db, name), tables[t]["rowCount"].get<long long>());
+    EXPECT_EQ(kivtest::RowHash(db, name, names), tables[t]["sha256"]);
+  }
   // Only read: the file is what the manifest describes, byte for byte.
   EXPECT_EQ(kivtest::Sha256Hex(kivtest::ReadFile(source)), manifest["fileSha256"]);
 }
@@ -150,16 +107,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AccessImportCatalogue,
                            return n;
                          });
 
-// A table's statement with its name taken out and its blanks removed, so
-// that statements differing only in layout compare equal.
-std::string Shape(std::string sql, const std::string& table) {
-  sql = std::regex_replace(sql, std::regex("\\[" + std::regex_replace(table, std::regex("[^A-Za-z0-9_]"), ".") +
-                                           "\\]"),
-                           "[T]");
-  sql.erase(std::remove_if(sql.begin(), sql.end(), [](unsigned char c) { return std::isspace(c); }), sql.end());
-  return sql;
-}
-
 TEST(AccessImport, TypeTablesHaveTheFormTheLibraryGivesThem) {
   KIV_REQUIRE_ACCESS_FIXTURES();
   kivtest::TempDir dir;
@@ -170,11 +117,15 @@ TEST(AccessImport, TypeTablesHaveTheFormTheLibraryGivesThem) {
     ASSERT_TRUE(db.Connect(kivtest::Wide(target.string()))) << kivtest::Utf8(db.GetLastError());
     ASSERT_TRUE(db.AddIndexData(L"Zeta", L"Z1", L"Relay")) << kivtest::Utf8(db.GetLastError());
   }
-  auto conn = kivtest::OpenSqliteReadOnly(target);
-  const std::string spec = "Acme_Controls_Series_5_Digital_In";
-  EXPECT_EQ(Shape(CreateSql(conn.get(), spec), spec), Shape(CreateSql(conn.get(), "Zeta_Z1_Relay"), "Zeta_Z1_Relay"));
-  EXPECT_EQ(Shape(CreateSql(conn.get(), spec + "_Data"), spec + "_Data"),
-            Shape(CreateSql(conn.get(), "Zeta_Z1_Relay_Data"), "Zeta_Z1_Relay_Data"));
+  // Each statement with its table's name taken out and its blanks removed.
+  auto shape = [&](const std::string& table) {
+    std::string sql = *Query(target, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'").at(0)[0];
+    sql.replace(sql.find(table), table.size(), "T");
+    sql.erase(std::remove_if(sql.begin(), sql.end(), [](unsigned char c) { return std::isspace(c); }), sql.end());
+    return sql;
+  };
+  EXPECT_EQ(shape("Acme_Controls_Series_5_Digital_In"), shape("Zeta_Z1_Relay"));
+  EXPECT_EQ(shape("Acme_Controls_Series_5_Digital_In_Data"), shape("Zeta_Z1_Relay_Data"));
 }
 
 TEST(AccessImport, ForeignFilesKeepEveryRowAndValue) {
@@ -185,29 +136,31 @@ TEST(AccessImport, ForeignFilesKeepEveryRowAndValue) {
     const Json manifest = kivtest::LoadJson(source.string() + ".manifest.json");
     const Json contents = kivtest::LoadJson(source.string() + ".contents.json");
     kivtest::TempDir dir;
-    Imported r = Import(source, dir.path() / "foreign.db");
+    const fs::path target = dir.path() / "foreign.db";
+    Imported r = Import(source, target);
     ASSERT_TRUE(r.ok) << r.error;
-    auto conn = kivtest::OpenSqliteReadOnly(dir.path() / "foreign.db");
+    const kivtest::SqliteFile db(target);
     for (const Json& table : manifest["tables"]) {
       const std::string tableName = table["name"];
-      EXPECT_EQ(Count(conn.get(), tableName), table["rowCount"].get<long long>()) << tableName;
+      EXPECT_EQ(Count(db, tableName), table["rowCount"].get<long long>()) << tableName;
       // Text and integer columns (booleans are integers 1/0 in the dumps),
       // compared as sorted rows: an integer key orders the engine's table.
-      std::vector<std::string> names;
+      std::string select;
       std::vector<size_t> picked;
       for (size_t c = 0; c < table["columns"].size(); ++c) {
         const std::string rendering = table["columns"][c]["rendering"];
         if (rendering.rfind("JSON string: the text", 0) != 0 && rendering.rfind("JSON integer", 0) != 0) continue;
-        names.push_back(table["columns"][c]["name"]);
+        select += (picked.empty() ? "[" : ",[") + table["columns"][c]["name"].get<std::string>() + "]";
         picked.push_back(c);
       }
-      std::vector<std::string> got = kivtest::SqliteRowsJson(conn.get(), tableName, names), expected;
+      std::vector<std::string> got, expected;
+      for (const auto& row : db.Query("SELECT json_array(" + select + ") FROM [" + tableName + "]"))
+        got.push_back(Json::parse(row[0].value_or("null")).dump());
       for (const Json& row : contents[tableName]) {
         Json projected = Json::array();
         for (size_t c : picked) projected.push_back(row[c]);
         expected.push_back(projected.dump());
       }
-      for (std::string& row : got) row = Json::parse(row).dump();
       std::sort(got.begin(), got.end());
       std::sort(expected.begin(), expected.end());
       EXPECT_EQ(got, expected) << tableName;
@@ -215,35 +168,36 @@ TEST(AccessImport, ForeignFilesKeepEveryRowAndValue) {
   }
 }
 
-TEST(AccessImport, RefusalsLeaveNothingBehind) {
+TEST(AccessImport, RefusalsSayWhyAndLeaveNothingBehind) {
   KIV_REQUIRE_ACCESS_FIXTURES();
   kivtest::TempDir dir;
   const fs::path small = kivtest::AccessFixtures() / "catalogue-small.mdb";
   const std::string bytes = kivtest::ReadFile(small);
-  const fs::path notAccess = dir.path() / "notes.mdb";
-  std::ofstream(notAccess) << "not an Access file\n";
-  const fs::path cut = dir.path() / "cut.mdb";  // whole pages, but the last tables' pages are missing
-  std::ofstream(cut, std::ios::binary).write(bytes.data(), 4096 * 150);
-  const fs::path existing = dir.path() / "existing.db";
-  std::ofstream(existing) << "keep me";
-  const std::vector<std::string> before = Files(dir.path());
-
-  struct Case {
-    fs::path source, target;
-    const char* says;
-  } cases[] = {
-      {small, existing, "exists already"},
-      {notAccess, dir.path() / "a.db", "is not an Access database"},
-      {cut, dir.path() / "b.db", "is damaged"},
-      {dir.path() / "missing.mdb", dir.path() / "c.db", "missing.mdb"},
-      {small, dir.path() / "no-such-dir" / "d.db", "no-such-dir"},
+  auto write = [&](const std::string& name, const std::string& content) {
+    std::ofstream(dir.path() / name, std::ios::binary) << content;
+    return dir.path() / name;
   };
-  for (const auto& c : cases) {
-    Imported r = Import(c.source, c.target);
-    EXPECT_FALSE(r.ok) << c.source;
-    EXPECT_NE(r.error.find(c.says), std::string::npos) << r.error;
-    EXPECT_EQ(Files(dir.path()), before) << c.source;
-  }
+  const fs::path existing = write("existing.db", "keep me");
+  const std::pair<fs::path, const char*> bad[] = {
+      {dir.path() / "missing.mdb", "missing.mdb"},
+      {dir.path(), "not a regular file"},
+      {write("notes.mdb", "not an Access file\n"), "is not an Access database"},
+      {write("empty.accdb", ""), "is not an Access database"},
+      {write("cut.mdb", bytes.substr(0, 100000)), "is not a whole number of pages"},
+      {write("cut100.mdb", bytes.substr(0, 4096 * 100)), "is damaged"},  // the tables' pages missing
+      {write("cut150.mdb", bytes.substr(0, 4096 * 150)), "is damaged"},  // the last tables' pages missing
+  };
+  const std::vector<std::string> before = Files(dir.path());
+  auto refused = [&](const fs::path& source, const fs::path& target, const char* says) {
+    SCOPED_TRACE(source.string() + " to " + target.string());
+    Imported r = Import(source, target);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find(says), std::string::npos) << r.error;
+    EXPECT_EQ(Files(dir.path()), before);
+  };
+  for (const auto& [source, says] : bad) refused(source, dir.path() / "new.db", says);
+  refused(small, existing, "exists already");
+  refused(small, dir.path() / "no-such-dir" / "d.db", "no-such-dir");
   EXPECT_EQ(kivtest::ReadFile(existing), "keep me");
 }
 
