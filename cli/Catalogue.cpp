@@ -175,15 +175,18 @@ bool Catalogue::ReadModule(const CString& table, const CString& code, ModDB::Mod
   return false;
 }
 
-std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const CString& code) {
+bool Catalogue::ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows) {
   ModDB::ModTermData* records = nullptr;
   __int64 count = 0;
-  if (!GetModTermData(TermTable(table), code, records, count)) {
-    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the terminals of " + Utf8(code));
-    return {};
-  }
-  std::vector<ModDB::ModTermData> rows(records, records + count);
+  if (!GetModTermData(TermTable(table), code, records, count)) return !HasErrorInfo();  // false: no rows
+  rows.insert(rows.end(), records, records + count);
   delete[] records;
+  return true;
+}
+
+std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const CString& code) {
+  std::vector<ModDB::ModTermData> rows;
+  if (!ReadTerminals(table, code, rows)) RefuseWithLastError(*this, "cannot read the terminals of " + Utf8(code));
   return rows;
 }
 
@@ -197,13 +200,8 @@ std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::
   std::set<std::wstring> codes;
   for (const auto& row : rows) codes.insert(row.Code.str());
   auto readStored = [&](std::vector<ModDB::ModTermData>& out) {
-    for (const auto& code : codes) {
-      ModDB::ModTermData* records = nullptr;
-      __int64 count = 0;
-      if (!GetModTermData(TermTable(table), code.c_str(), records, count) && HasErrorInfo()) return false;
-      out.insert(out.end(), records, records + count);
-      delete[] records;
-    }
+    for (const auto& code : codes)
+      if (!ReadTerminals(table, CString(code.c_str()), out)) return false;
     return true;
   };
   std::vector<ModDB::ModTermData> before, added;

@@ -54,6 +54,8 @@ class Catalogue : public KivPlcDbIO {
   std::vector<TerminalRefusal> AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows);
 
  private:
+  // Appends the module's rows to `rows`; false when the engine refused the read.
+  bool ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows);
   std::map<std::wstring, bool> m_hasCategory;
 };
 
