@@ -4,6 +4,9 @@
 #include "Driver.h"
 #include "Utf16.h"
 #include "sqlite/SqliteDriver.h"
+#ifdef KIV_HAVE_POSTGRESQL
+#include "postgresql/PostgresDriver.h"
+#endif
 
 namespace kivoledb {
 
@@ -48,6 +51,10 @@ Registry& TheRegistry() {
   static Registry* registry = [] {
     auto* r = new Registry;  // never destroyed: drivers may be used at exit
     r->drivers.push_back(MakeSqliteDriver());
+#ifdef KIV_HAVE_POSTGRESQL
+    // Asked before the embedded engine, which takes any Data Source.
+    r->drivers.push_back(MakePostgresDriver());
+#endif
     return r;
   }();
   return *registry;

@@ -15,24 +15,13 @@
 #include <string>
 #include <string_view>
 
+#include "StatementLexer.h"
+
 namespace kivoledb {
-
-// The longest table or column name the Access engine accepts.
-constexpr size_t kMaxAccessNameLength = 64;
-
-enum class DdlOutcome {
-  kUnchanged,  // not a CREATE TABLE with a column list: run `sql` as it is
-  kRewritten,  // run `out` instead
-  kRefused,    // refuse the statement with `error`
-};
 
 // Looks at one statement.  Cheap for anything that does not start with
 // CREATE, so it may be called on every statement.
 DdlOutcome RewriteAccessDdl(std::wstring_view sql, std::wstring& out, std::wstring& error);
-
-// True when the declared type (as sqlite3_column_decltype gives it) is a
-// long column: long text or binary, read through the blob interface.
-bool IsLongDeclaredType(const char* declType);
 
 }  // namespace kivoledb
 

@@ -105,7 +105,7 @@ class SqliteCursor : public Cursor {
   // Bind, Start and End: the caller holds the lock.
   // Binds the lifted literals from the cursor's own copy, which lives as
   // long as the statement runs.
-  bool Bind() { return m_statement.Bind(m_stmt); }
+  bool Bind() { return BindLifted(m_statement, m_stmt); }
 
   // Steps to the first row at once, so that a statement the engine refuses
   // only when it runs (a table dropped since the text was last prepared)
@@ -266,27 +266,6 @@ class SqliteCursor : public Cursor {
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
-// What follows the first statement of a text: blanks, semicolons and
-// comments are allowed, anything else is a second statement.
-std::string_view SecondStatement(const char* tail, const char* end) {
-  const char* p = tail;
-  while (p < end) {
-    char c = *p;
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || c == ';') {
-      ++p;
-    } else if (c == '-' && p + 1 < end && p[1] == '-') {
-      while (p < end && *p != '\n') ++p;
-    } else if (c == '/' && p + 1 < end && p[1] == '*') {
-      p += 2;
-      while (p + 1 < end && !(p[0] == '*' && p[1] == '/')) ++p;
-      p = p + 1 < end ? p + 2 : end;
-    } else {
-      return std::string_view(p, static_cast<size_t>(end - p));
-    }
-  }
-  return std::string_view();
-}
-
 bool Exec(sqlite3* db, const char* sql, std::wstring& error) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   error = SqliteError(db);
@@ -325,13 +304,10 @@ sqlite3_stmt* SqliteConnection::Prepare(const std::string& sql, std::wstring& er
     error = L"the statement text is empty";
     return nullptr;
   }
-  std::string_view rest = SecondStatement(tail, sql.data() + sql.size());
+  std::string_view rest = SecondStatement(std::string_view(sql).substr(static_cast<size_t>(tail - sql.data())));
   if (!rest.empty()) {
     sqlite3_finalize(stmt);
-    constexpr size_t kShown = 60;
-    std::wstring shown = kiv::FromUtf8(rest.substr(0, kShown));
-    error = L"only one statement may run at a time; the text after the first statement is refused: \"" + shown +
-            (rest.size() > kShown ? L"...\"" : L"\"");
+    error = SecondStatementRefusal(rest);
     return nullptr;
   }
   return stmt;
@@ -393,7 +369,7 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
       rows->End();  // here, under the lock, not at destruction
     return ok;
   }
-  int rc = statement.Bind(stmt) ? SQLITE_ROW : SQLITE_ERROR;
+  int rc = BindLifted(statement, stmt) ? SQLITE_ROW : SQLITE_ERROR;
   while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
   bool ok = rc == SQLITE_DONE;
   if (!ok) error = SqliteError(db);

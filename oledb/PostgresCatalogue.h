@@ -1,0 +1,26 @@
+// Creating a catalogue on a PostgreSQL server: the fixed tables, and what
+// the per-type tables need (collation, check function, name table), in an
+// empty database or schema.
+#ifndef KIV_OLEDB_POSTGRESCATALOGUE_H_
+#define KIV_OLEDB_POSTGRESCATALOGUE_H_
+
+#include <string>
+
+#include "KivExport.h"
+
+namespace kivoledb {
+
+// True when the component was built with the PostgreSQL driver.
+KIV_EXPORT bool HavePostgresDriver();
+
+// Runs `ddlUtf8` (several statements; kiv::kCataloguePostgresqlSql) in one
+// transaction on the server that `connection` names: a postgresql:// URI
+// or an initialization string.  A schema the URI names is created when
+// missing.  Refuses a schema that holds a catalogue already.  On failure
+// returns false with the reason in `error`, and nothing is created.
+KIV_EXPORT bool CreatePostgresCatalogue(const std::wstring& connection, const std::string& ddlUtf8,
+                                        std::wstring& error);
+
+}  // namespace kivoledb
+
+#endif  // KIV_OLEDB_POSTGRESCATALOGUE_H_

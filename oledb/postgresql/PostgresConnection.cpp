@@ -1,0 +1,349 @@
+#include "PostgresConnection.h"
+
+#include <cstdlib>
+
+#include "Utf16.h"
+
+namespace kivoledb {
+namespace {
+
+// Type OIDs fixed by the server's catalogue.
+constexpr Oid kByteaOid = 17;
+constexpr Oid kInt8Oid = 20;
+constexpr Oid kVarcharOid = 1043;
+
+constexpr char kSavepoint[] = "SAVEPOINT kiv_statement";
+constexpr char kRelease[] = "RELEASE SAVEPOINT kiv_statement";
+constexpr char kRollbackToSavepoint[] = "ROLLBACK TO SAVEPOINT kiv_statement; RELEASE SAVEPOINT kiv_statement";
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+class PostgresCursor : public Cursor {
+ public:
+  explicit PostgresCursor(PGresult* result) : m_result(result, &PQclear) {
+    int n = PQnfields(result);
+    m_long.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      Oid type = PQftype(result, i);
+      m_long[static_cast<size_t>(i)] = type == kVarcharOid || type == kByteaOid;
+    }
+  }
+
+  int Next(std::wstring&) override {
+    if (m_row + 1 >= PQntuples(m_result.get())) {
+      m_row = PQntuples(m_result.get());
+      return 0;
+    }
+    ++m_row;
+    return 1;
+  }
+  size_t ColumnCount() const override { return m_long.size(); }
+  bool IsNull(size_t column) const override { return PQgetisnull(m_result.get(), m_row, Index(column)) != 0; }
+  bool IsLong(size_t column) const override { return m_long[column - 1]; }
+  std::wstring Text(size_t column) const override { return kiv::FromUtf8(Value(column)); }
+  long long Integer(size_t column) const override {
+    const char* v = PQgetvalue(m_result.get(), m_row, Index(column));
+    if (*v == 't' || *v == 'f') return *v == 't';  // boolean
+    return std::strtoll(v, nullptr, 10);
+  }
+  std::string LongBytes(size_t column) const override {
+    if (PQftype(m_result.get(), Index(column)) == kByteaOid) {
+      size_t length = 0;
+      unsigned char* bytes =
+          PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), m_row, Index(column))),
+                          &length);
+      std::string out(reinterpret_cast<char*>(bytes), bytes ? length : 0);
+      PQfreemem(bytes);
+      return out;
+    }
+    return kiv::ToUtf16LE(kiv::FromUtf8(Value(column)));
+  }
+  bool ReadText(size_t column, std::wstring& out) const override {
+    if (IsNull(column)) return false;
+    kiv::AssignFromUtf8(Value(column), out);
+    return true;
+  }
+
+ private:
+  static int Index(size_t column) { return static_cast<int>(column) - 1; }
+  std::string_view Value(size_t column) const {
+    int i = Index(column);
+    return std::string_view(PQgetvalue(m_result.get(), m_row, i),
+                            static_cast<size_t>(PQgetlength(m_result.get(), m_row, i)));
+  }
+
+  Result m_result;
+  int m_row = -1;
+  std::vector<bool> m_long;
+};
+
+}  // namespace
+
+struct PostgresConnection::Query {
+  std::string text;
+  std::string prepared;  // a prepared statement's name, or empty
+  std::vector<std::string> values;
+  std::vector<bool> integers;
+};
+
+std::string PgError(PGconn* conn, const PGresult* result) {
+  if (result) {
+    const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
+    if (primary) return std::string(primary) + (detail ? std::string(" (") + detail + ")" : "");
+  }
+  std::string message = Trimmed(PQerrorMessage(conn));
+  if (message.empty()) message = "the server gave no reason";
+  if (PQstatus(conn) != CONNECTION_OK) return "the connection to the PostgreSQL server was lost: " + message;
+  return message;
+}
+
+PostgresConnection::PostgresConnection(PGconn* conn, std::string secret, size_t poolSize)
+    : m_conn(conn), m_secret(std::move(secret)), m_poolSize(poolSize) {}
+
+PostgresConnection::~PostgresConnection() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  // An open batch is kept, not lost: statements in it reported success.
+  std::string ignored;
+  if (m_batchOwnsTransaction && PQstatus(m_conn) == CONNECTION_OK) Simple("COMMIT", ignored);
+  PQfinish(m_conn);
+}
+
+std::wstring PostgresConnection::Message(const std::string& error) const {
+  std::string text = error;
+  if (!m_secret.empty())
+    for (size_t at = text.find(m_secret); at != std::string::npos; at = text.find(m_secret, at)) text.replace(at, m_secret.size(), "***");
+  return kiv::FromUtf8(text);
+}
+
+bool PostgresConnection::Usable(std::wstring& error) {
+  if (PQstatus(m_conn) == CONNECTION_OK && PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF) return true;
+  // Lost earlier (the statement that found out failed): start afresh.
+  m_lru.clear();
+  m_prepared.clear();
+  m_batchLost = m_batchLost || m_batchOwnsTransaction;
+  m_batchOwnsTransaction = false;
+  PQreset(m_conn);
+  if (PQstatus(m_conn) == CONNECTION_OK) return true;
+  error = Message(PgError(m_conn, nullptr));
+  return false;
+}
+
+bool PostgresConnection::Simple(const char* sql, std::string& error) {
+  Result r(PQexec(m_conn, sql), &PQclear);
+  if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) return true;
+  error = PgError(m_conn, r.get());
+  return false;
+}
+
+bool PostgresConnection::Prepared(const std::string& text, const PgStatement& statement, std::string& name,
+                                  std::string& error) {
+  name.clear();
+  if (m_poolSize == 0) return true;
+  auto it = m_prepared.find(text);
+  if (it != m_prepared.end()) {
+    m_lru.splice(m_lru.begin(), m_lru, it->second);
+    name = it->second->second;
+    return true;
+  }
+  std::vector<Oid> types;
+  for (bool integer : statement.integers) types.push_back(integer ? kInt8Oid : 0);
+  std::string fresh = "kiv_" + std::to_string(++m_nextName);
+  Result r(PQprepare(m_conn, fresh.c_str(), text.c_str(), static_cast<int>(types.size()), types.data()), &PQclear);
+  if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+    error = PgError(m_conn, r.get());
+    return false;
+  }
+  if (m_lru.size() >= m_poolSize) {
+    std::string deallocate = "DEALLOCATE " + m_lru.back().second;
+    std::string ignored;
+    Simple(deallocate.c_str(), ignored);
+    m_prepared.erase(m_lru.back().first);
+    m_lru.pop_back();
+  }
+  m_lru.emplace_front(text, fresh);
+  m_prepared.emplace(text, m_lru.begin());
+  name = fresh;
+  return true;
+}
+
+bool PostgresConnection::RunPipeline(const std::vector<Query>& queries, size_t keep, PGresult*& rows,
+                                     std::string& error) {
+  auto send = [&](const Query& q, bool pipelined) -> PGresult* {
+    std::vector<const char*> values;
+    std::vector<Oid> types;
+    for (size_t i = 0; i < q.values.size(); ++i) {
+      values.push_back(q.values[i].c_str());
+      types.push_back(q.integers[i] ? kInt8Oid : 0);
+    }
+    int n = static_cast<int>(values.size());
+    if (!pipelined)
+      return q.prepared.empty()
+                 ? PQexecParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
+                 : PQexecPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
+    int sent = q.prepared.empty()
+                   ? PQsendQueryParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
+                   : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
+    return sent ? reinterpret_cast<PGresult*>(1) : nullptr;
+  };
+  auto judge = [&](PGresult* r, size_t index) {
+    ExecStatusType status = PQresultStatus(r);
+    bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_EMPTY_QUERY;
+    if (!ok && error.empty() && status != PGRES_PIPELINE_ABORTED) error = PgError(m_conn, r);
+    if (ok && index == keep && status == PGRES_TUPLES_OK && !rows) {
+      rows = r;
+      return true;
+    }
+    PQclear(r);
+    return ok;
+  };
+  rows = nullptr;
+  error.clear();
+  if (queries.size() == 1) return judge(send(queries[0], false), 0) && error.empty();
+
+  if (!PQenterPipelineMode(m_conn)) {
+    error = PgError(m_conn, nullptr);
+    return false;
+  }
+  size_t sent = 0;
+  for (; sent < queries.size(); ++sent)
+    if (!send(queries[sent], true)) break;
+  if (sent < queries.size() || !PQpipelineSync(m_conn)) error = PgError(m_conn, nullptr);
+  bool ok = error.empty();
+  // Each query's results end with a null; the sync's own result ends all.
+  for (size_t i = 0; i < sent && PQstatus(m_conn) == CONNECTION_OK; ++i) {
+    while (PGresult* r = PQgetResult(m_conn)) {
+      if (PQresultStatus(r) == PGRES_PIPELINE_SYNC) {
+        PQclear(r);
+        i = sent;
+        break;
+      }
+      ok = judge(r, i) && ok;
+    }
+  }
+  for (int nulls = 0; PQstatus(m_conn) == CONNECTION_OK && PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF && nulls < 2;) {
+    PGresult* r = PQgetResult(m_conn);
+    if (!r) {
+      if (PQexitPipelineMode(m_conn)) break;
+      ++nulls;
+      continue;
+    }
+    PQclear(r);
+  }
+  if (!ok && error.empty()) error = PgError(m_conn, nullptr);
+  if (!ok && rows) {
+    PQclear(rows);
+    rows = nullptr;
+  }
+  return ok;
+}
+
+bool PostgresConnection::RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows,
+                                       std::string& error) {
+  const bool inTransaction = PQtransactionStatus(m_conn) != PQTRANS_IDLE;
+  if (queries.size() == 1 && !inTransaction) return RunPipeline(queries, keep, rows, error);
+  queries.insert(queries.begin(), Query{inTransaction ? kSavepoint : "BEGIN", {}, {}, {}});
+  queries.push_back(Query{inTransaction ? kRelease : "COMMIT", {}, {}, {}});
+  if (RunPipeline(queries, keep + 1, rows, error)) return true;
+  std::string ignored;
+  if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE)
+    Simple(inTransaction ? kRollbackToSavepoint : "ROLLBACK", ignored);
+  return false;
+}
+
+bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
+  cursor.reset();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!Usable(error)) return false;
+  PgStatement statement;
+  if (!TranslateForPostgres(kiv::ToUtf8(sql), statement, error)) return false;
+  std::vector<Query> queries;
+  std::string failure;
+  Query main{statement.text, {}, statement.values, statement.integers};
+  if (statement.kind == PgStatement::kPlain && !statement.values.empty() &&
+      !Prepared(statement.text, statement, main.prepared, failure)) {
+    error = Message(NamesBack(failure, statement));
+    return false;
+  }
+  queries.push_back(std::move(main));
+  const std::string ident = PgIdentifier(statement.table);
+  const std::string names = kPgNameTable;
+  if (statement.kind == PgStatement::kCreateTable)
+    queries.push_back({"INSERT INTO " + names + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
+                       {}, {ident, statement.table}, {false, false}});
+  if (statement.kind == PgStatement::kDropTable)
+    queries.push_back({"DELETE FROM " + names + " WHERE ident = $1", {}, {ident}, {false}});
+  PGresult* rows = nullptr;
+  if (!RunAtomically(std::move(queries), 0, rows, failure)) {
+    error = Message(NamesBack(failure, statement));
+    // A statement prepared against a table since dropped is prepared anew.
+    return false;
+  }
+  if (rows) cursor = std::make_unique<PostgresCursor>(rows);
+  return true;
+}
+
+bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  names.clear();
+  if (!tables && !views) return true;
+  if (!Usable(error)) return false;
+  const std::string kinds = tables && views ? "'r', 'p', 'v'" : tables ? "'r', 'p'" : "'v'";
+  const std::string sql =
+      std::string("SELECT coalesce(n.name, c.relname) FROM pg_catalog.pg_class c ") +
+      "LEFT JOIN " + kPgNameTable + " n ON n.ident = c.relname " +
+      "WHERE c.relnamespace = (SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = current_schema()) " +
+      "AND c.relkind IN (" + kinds + ") AND c.relname <> '" + kPgNameTable + "' ORDER BY 1";
+  Result r(PQexec(m_conn, sql.c_str()), &PQclear);
+  if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+    error = Message(PgError(m_conn, r.get()));
+    return false;
+  }
+  for (int i = 0; i < PQntuples(r.get()); ++i) names.push_back(kiv::FromUtf8(PQgetvalue(r.get(), i, 0)));
+  return true;
+}
+
+bool PostgresConnection::BeginBatch(std::wstring& error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_batchDepth++ > 0) return true;
+  if (!Usable(error)) {
+    m_batchDepth = 0;
+    return false;
+  }
+  // A transaction opened by a statement text belongs to whoever opened it.
+  if (PQtransactionStatus(m_conn) != PQTRANS_IDLE) return true;
+  std::string failure;
+  if (!Simple("BEGIN", failure)) {
+    m_batchDepth = 0;
+    error = Message(failure);
+    return false;
+  }
+  m_batchOwnsTransaction = true;
+  return true;
+}
+
+bool PostgresConnection::EndBatch(std::wstring& error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  if (!m_batchOwnsTransaction) {
+    bool lost = m_batchLost || PQstatus(m_conn) != CONNECTION_OK;
+    m_batchLost = false;
+    if (!lost) return true;
+    error = L"the connection to the PostgreSQL server was lost during the batch; its statements were rolled back";
+    return false;
+  }
+  m_batchOwnsTransaction = false;
+  std::string failure;
+  if (Simple("COMMIT", failure)) return true;
+  std::string ignored;
+  if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", ignored);
+  error = Message(failure) + L" (the batch was rolled back)";
+  return false;
+}
+
+}  // namespace kivoledb

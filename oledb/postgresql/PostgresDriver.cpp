@@ -1,0 +1,209 @@
+#include "PostgresDriver.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "PostgresCatalogue.h"
+#include "PostgresConnection.h"
+#include "PostgresDialect.h"
+#include "Utf16.h"
+
+namespace kivoledb {
+namespace {
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+bool StartsWithNoCase(const std::wstring& s, const wchar_t* prefix) {
+  size_t n = std::wcslen(prefix);
+  if (s.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    wchar_t c = s[i] >= L'A' && s[i] <= L'Z' ? s[i] + (L'a' - L'A') : s[i];
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsUri(const std::wstring& source) {
+  return StartsWithNoCase(source, L"postgresql://") || StartsWithNoCase(source, L"postgres://");
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecoded(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() + 0 && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i] == '+' ? ' ' : s[i];
+    }
+  }
+  return out;
+}
+
+// Takes the query parameter `schema` out of a URI: libpq knows no such
+// parameter and would refuse the URI.
+std::string TakeSchema(std::string& uri) {
+  size_t q = uri.find('?');
+  if (q == std::string::npos) return std::string();
+  std::string kept, schema;
+  size_t start = q + 1;
+  while (start <= uri.size()) {
+    size_t amp = uri.find('&', start);
+    std::string part = uri.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+    if (part.rfind("schema=", 0) == 0)
+      schema = PercentDecoded(part.substr(7));
+    else if (!part.empty())
+      kept += (kept.empty() ? "" : "&") + part;
+    if (amp == std::string::npos) break;
+    start = amp + 1;
+  }
+  uri = uri.substr(0, q) + (kept.empty() ? "" : "?" + kept);
+  return schema;
+}
+
+// The Data Source as it may be shown: its password replaced.
+std::wstring Shown(const std::wstring& source, const std::string& secret) {
+  std::string text = kiv::ToUtf8(source);
+  if (!secret.empty())
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at))
+      text.replace(at, secret.size(), "***");
+  return kiv::FromUtf8(text);
+}
+
+bool Run(PGconn* conn, const char* sql, const std::vector<std::string>& values, Result& out, std::string& error) {
+  std::vector<const char*> v;
+  for (const std::string& s : values) v.push_back(s.c_str());
+  out.reset(PQexecParams(conn, sql, static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
+  ExecStatusType status = PQresultStatus(out.get());
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
+  error = PgError(conn, out.get());
+  return false;
+}
+
+// How many of the fixed tables the current schema holds; -1 on failure.
+int FixedTables(PGconn* conn, std::string& error) {
+  Result r(nullptr, &PQclear);
+  if (!Run(conn,
+           "SELECT count(*) FROM pg_catalog.pg_class WHERE relnamespace = "
+           "(SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = current_schema()) "
+           "AND relname IN ('plc_manufacturer', 'plc_styles', 'plc_msg')",
+           {}, r, error))
+    return -1;
+  return std::atoi(PQgetvalue(r.get(), 0, 0));
+}
+
+class PostgresDriver : public Driver {
+ public:
+  std::wstring Name() const override { return kPostgresDriverName; }
+  bool Accepts(const Properties& properties) const override { return IsUri(properties.Get(L"Data Source")); }
+
+  std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {
+    std::string secret;
+    PGconn* conn = OpenPostgres(properties, false, secret, error);
+    if (!conn) return nullptr;
+    std::string failure;
+    int fixed = FixedTables(conn, failure);
+    if (fixed <= 0) {
+      error = L"cannot open the catalogue \"" + Shown(properties.Get(L"Data Source"), secret) + L"\": " +
+              (fixed < 0 ? kiv::FromUtf8(failure)
+                         : L"its schema holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, so it is "
+                           L"not a catalogue (kivplc init creates one)");
+      PQfinish(conn);
+      return nullptr;
+    }
+    size_t pool = PostgresConnection::kDefaultPoolSize;
+    if (properties.Has(L"Statement Cache")) pool = static_cast<size_t>(std::wcstoul(properties.Get(L"Statement Cache").c_str(), nullptr, 10));
+    return std::make_unique<PostgresConnection>(conn, std::move(secret), pool);
+  }
+};
+
+}  // namespace
+
+PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::string& secret, std::wstring& error) {
+  const std::wstring source = properties.Get(L"Data Source");
+  std::string target = kiv::ToUtf8(source);
+  std::string schema = kiv::ToUtf8(properties.Get(L"Schema"));
+  if (IsUri(source)) {
+    std::string fromUri = TakeSchema(target);
+    if (schema.empty()) schema = fromUri;
+  }
+  if (PQconninfoOption* options = PQconninfoParse(target.c_str(), nullptr)) {
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+      if (std::string(o->keyword) == "password" && o->val) secret = o->val;
+    PQconninfoFree(options);
+  }
+  const std::string user = kiv::ToUtf8(properties.Get(L"User ID"));
+  const std::string password = kiv::ToUtf8(properties.Get(L"Password"));
+  if (!password.empty()) secret = password;
+
+  // Defaults first, so that the Data Source overrides them; the
+  // properties and the encoding last, so that they override it.
+  std::vector<const char*> keys = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                   "application_name", "dbname"};
+  std::vector<const char*> values = {"10", "30", "10", "3", "kivplcdb", target.c_str()};
+  if (!user.empty()) keys.push_back("user"), values.push_back(user.c_str());
+  if (!password.empty()) keys.push_back("password"), values.push_back(password.c_str());
+  keys.push_back("client_encoding"), values.push_back("UTF8");
+  keys.push_back(nullptr), values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
+  auto fail = [&](const std::string& reason) -> PGconn* {
+    std::string text = reason;
+    if (!secret.empty())
+      for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) text.replace(at, secret.size(), "***");
+    error = L"cannot open the catalogue \"" + Shown(source, secret) + L"\": " + kiv::FromUtf8(text);
+    PQfinish(conn);
+    return nullptr;
+  };
+  if (!conn) return fail("out of memory");
+  if (PQstatus(conn) != CONNECTION_OK) return fail(PgError(conn, nullptr));
+  if (!schema.empty()) {
+    std::string failure;
+    Result r(nullptr, &PQclear);
+    if (createSchema && !Run(conn, ("CREATE SCHEMA IF NOT EXISTS " + PgQuoted(schema)).c_str(), {}, r, failure))
+      return fail(failure);
+    if (!Run(conn, "SELECT pg_catalog.set_config('search_path', $1, false), current_schema()", {PgQuoted(schema)}, r,
+             failure))
+      return fail(failure);
+    if (PQgetisnull(r.get(), 0, 1)) return fail("the schema \"" + schema + "\" does not exist");
+  }
+  return conn;
+}
+
+std::shared_ptr<Driver> MakePostgresDriver() { return std::make_shared<PostgresDriver>(); }
+
+bool HavePostgresDriver() { return true; }
+
+bool CreatePostgresCatalogue(const std::wstring& connection, const std::string& ddlUtf8, std::wstring& error) {
+  Properties properties;
+  if (IsUri(connection)) {
+    properties.Set(L"Data Source", connection);
+  } else if (!Properties::Parse(connection.c_str(), properties, error)) {
+    error = L"cannot create a catalogue: " + error;
+    return false;
+  }
+  std::string secret;
+  PGconn* conn = OpenPostgres(properties, true, secret, error);
+  if (!conn) return false;
+  std::string failure;
+  int fixed = FixedTables(conn, failure);
+  if (fixed > 0) failure = "its schema holds a catalogue already";
+  // One simple query: the server runs the whole script in one transaction.
+  if (fixed == 0) {
+    Result r(PQexec(conn, ("BEGIN;\n" + ddlUtf8 + "\n;COMMIT;").c_str()), &PQclear);
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) failure = PgError(conn, r.get());
+  }
+  PQfinish(conn);
+  if (failure.empty()) return true;
+  error = L"cannot create the catalogue \"" + Shown(properties.Get(L"Data Source"), secret) + L"\": " +
+          kiv::FromUtf8(failure);
+  return false;
+}
+
+}  // namespace kivoledb
