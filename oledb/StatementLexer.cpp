@@ -159,6 +159,19 @@ std::string_view SecondStatement(std::string_view rest) {
   return rest.substr(i);
 }
 
+bool SplitStatements(std::string_view script, std::vector<std::string>& out) {
+  out.clear();
+  std::vector<Token> tokens;
+  if (!Tokenize(script, tokens)) return false;
+  size_t first = 0;
+  for (size_t t = 0; t <= tokens.size(); ++t) {
+    if (t < tokens.size() && (tokens[t].kind != Token::kPunct || script[tokens[t].begin] != ';')) continue;
+    if (t > first) out.emplace_back(script.substr(tokens[first].begin, tokens[t - 1].end - tokens[first].begin));
+    first = t + 1;
+  }
+  return true;
+}
+
 std::wstring SecondStatementRefusal(std::string_view second) {
   constexpr size_t kShown = 60;
   return L"only one statement may run at a time; the text after the first statement is refused: \"" +

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "KivExport.h"
+
 namespace kivoledb {
 
 struct Token {
@@ -54,6 +56,10 @@ std::string StringValue(std::string_view sql, const Token& token);
 std::string_view SecondStatement(std::string_view rest);
 // The refusal of a text that holds `second` after its first statement.
 std::wstring SecondStatementRefusal(std::string_view second);
+
+// The statements of a script, each without its ';', blank ones left out.
+// False on an unterminated quote.
+KIV_EXPORT bool SplitStatements(std::string_view script, std::vector<std::string>& out);
 
 // Literals lifted out of a statement text.
 struct LiftedStatement {

@@ -67,6 +67,15 @@ class Translator {
           else
             s += Name(std::string(Text(t)));
           break;
+        case Token::kNumber:
+          // A decimal goes as text, so the column's own type reads it: a
+          // whole-number column refuses 1.5 where a numeric would round it.
+          if (Text(t).find_first_not_of("0123456789.eE+-") == std::string_view::npos &&
+              Text(t).find_first_not_of("0123456789") != std::string_view::npos)
+            s += PgLiteral(Text(t));
+          else
+            s += Text(t);
+          break;
         case Token::kBlob:
           s += "'\\x" + std::string(Text(t).substr(2, token.end - token.begin - 3)) + "'::bytea";
           break;

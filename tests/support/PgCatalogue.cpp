@@ -1,0 +1,89 @@
+#include "PgCatalogue.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <stdexcept>
+
+#include "CatalogueSchema.h"
+#include "PostgresCatalogue.h"
+#include "StatementLexer.h"
+#include "Utf16.h"
+
+namespace kivtest {
+namespace {
+
+std::string ServerUri() {
+  std::ifstream file(KIV_PG_TEST_URI_FILE);
+  std::string uri;
+  if (!std::getline(file, uri) || uri.empty())
+    throw std::runtime_error("the PostgreSQL test server is not running (no " KIV_PG_TEST_URI_FILE
+                             "); ctest starts it, or run tests/pg/pg-server.sh start <build dir>");
+  return uri;
+}
+
+std::string Text(const CString& s) { return kiv::ToUtf8(s.view()); }
+
+}  // namespace
+
+PgCatalogue::PgCatalogue() {
+  static std::atomic<int> counter{0};
+  m_schema = "kivtest_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+  std::string uri = ServerUri();
+  uri += (uri.find('?') == std::string::npos ? "?" : "&") + std::string("schema=") + m_schema;
+  m_uri = kiv::FromUtf8(uri);
+  std::wstring error;
+  if (!kivoledb::CreatePostgresCatalogue(m_uri, kiv::kCataloguePostgresqlSql, error))
+    throw std::runtime_error("cannot create the test catalogue: " + kiv::ToUtf8(error));
+  if (m_connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + m_uri).c_str()), false) < 0)
+    throw std::runtime_error("cannot connect to the test catalogue: " + Text(m_connection.GetErrorInfo(false)));
+}
+
+PgCatalogue::~PgCatalogue() {
+  KivOleDbCommand command;
+  command.SetConnection(&m_connection);
+  command.SetCommandText(CString(kiv::FromUtf8("DROP SCHEMA [" + m_schema + "] CASCADE")));
+  command.Execute();
+}
+
+void PgCatalogue::Exec(const std::string& sql) const {
+  std::vector<std::string> statements;
+  if (!kivoledb::SplitStatements(sql, statements)) throw std::runtime_error("unterminated quote in: " + sql);
+  for (const std::string& statement : statements) {
+    KivOleDbCommand command;
+    command.SetConnection(&m_connection);
+    command.SetCommandText(CString(kiv::FromUtf8(statement)));
+    if (command.Execute() != kDbOk)
+      throw std::runtime_error("SQL failed: " + Text(command.GetErrorInfo(true)) + " in: " + statement);
+  }
+}
+
+std::vector<std::vector<std::optional<std::string>>> PgCatalogue::Query(const std::string& sql) const {
+  KivOleDbCommand command;
+  command.SetConnection(&m_connection);
+  command.SetCommandText(CString(kiv::FromUtf8(sql)));
+  if (command.Execute() != kDbOk)
+    throw std::runtime_error("query failed: " + Text(command.GetErrorInfo(true)) + " in: " + sql);
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  while (command.FetchNext() == kDbOk) {
+    rows.emplace_back();
+    for (size_t i = 1; command.IsNull(i) != kDbError; ++i)
+      rows.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt : std::optional(Text(command.FieldAsStringEx(i))));
+  }
+  return rows;
+}
+
+std::vector<std::string> PgCatalogue::Tables() const {
+  KivOleDbTables tables;
+  std::vector<CString> names;
+  if (!tables.Open(&m_connection, nullptr, nullptr, nullptr, L"TABLE") || !tables.GetTableList(names))
+    throw std::runtime_error("cannot list the tables");
+  std::vector<std::string> out;
+  for (const CString& name : names) out.push_back(Text(name));
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace kivtest
