@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   mdbtools-dev
+  libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   python3
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
 )
