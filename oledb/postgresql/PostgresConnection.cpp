@@ -18,9 +18,15 @@ constexpr char kRollbackToSavepoint[] = "ROLLBACK TO SAVEPOINT kiv_statement; RE
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-std::string Trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
+// libpq's messages run over several lines; ours are one.
+std::string Trimmed(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\n' || c == '\t') c = ' ';
+    if (c != ' ' || (!out.empty() && out.back() != ' ')) out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
 }
 
 class PostgresCursor : public Cursor {
@@ -103,8 +109,8 @@ std::string PgError(PGconn* conn, const PGresult* result) {
   return message;
 }
 
-PostgresConnection::PostgresConnection(PGconn* conn, std::string secret, size_t poolSize)
-    : m_conn(conn), m_secret(std::move(secret)), m_poolSize(poolSize) {}
+PostgresConnection::PostgresConnection(PGconn* conn, std::string secret, std::string schema, size_t poolSize)
+    : m_conn(conn), m_secret(std::move(secret)), m_schema(std::move(schema)), m_poolSize(poolSize) {}
 
 PostgresConnection::~PostgresConnection() {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -128,9 +134,22 @@ bool PostgresConnection::Usable(std::wstring& error) {
   m_prepared.clear();
   m_batchLost = m_batchLost || m_batchOwnsTransaction;
   m_batchOwnsTransaction = false;
+  m_batchLog.clear();
   PQreset(m_conn);
-  if (PQstatus(m_conn) == CONNECTION_OK) return true;
-  error = Message(PgError(m_conn, nullptr));
+  std::string failure;
+  if (PQstatus(m_conn) == CONNECTION_OK) {
+    if (m_schema.empty()) return true;
+    const std::string path = PgQuoted(m_schema);
+    const char* values[] = {path.c_str()};
+    Result r(PQexecParams(m_conn, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
+                          nullptr, nullptr, 0),
+             &PQclear);
+    if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) return true;
+    failure = PgError(m_conn, r.get());
+  } else {
+    failure = PgError(m_conn, nullptr);
+  }
+  error = Message(failure);
   return false;
 }
 
@@ -139,6 +158,22 @@ bool PostgresConnection::Simple(const char* sql, std::string& error) {
   if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) return true;
   error = PgError(m_conn, r.get());
   return false;
+}
+
+void PostgresConnection::RestoreBatch(std::string& error) {
+  m_batchSavepoints = true;
+  std::vector<Query> log = std::move(m_batchLog);
+  m_batchLog.clear();
+  if (PQstatus(m_conn) != CONNECTION_OK || PQtransactionStatus(m_conn) != PQTRANS_INERROR) return;
+  std::string failure;
+  PGresult* rows = nullptr;
+  if (Simple("ROLLBACK", failure) && Simple("BEGIN", failure) && (log.empty() || RunPipeline(log, log.size(), rows, failure)))
+    return;
+  // The batch is lost: what follows commits statement by statement.
+  if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", failure);
+  m_batchOwnsTransaction = false;
+  m_batchLost = true;
+  error += " (the batch's earlier statements could not be restored and are lost: " + failure + ")";
 }
 
 bool PostgresConnection::Prepared(const std::string& text, const PgStatement& statement, std::string& name,
@@ -264,9 +299,11 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   if (!TranslateForPostgres(kiv::ToUtf8(sql), statement, error)) return false;
   std::vector<Query> queries;
   std::string failure;
+  const bool optimistic = m_batchOwnsTransaction && !m_batchSavepoints && statement.kind == PgStatement::kPlain;
   Query main{statement.text, {}, statement.values, statement.integers};
   if (statement.kind == PgStatement::kPlain && !statement.values.empty() &&
       !Prepared(statement.text, statement, main.prepared, failure)) {
+    if (m_batchOwnsTransaction && !m_batchSavepoints) RestoreBatch(failure);
     error = Message(NamesBack(failure, statement));
     return false;
   }
@@ -279,9 +316,18 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   if (statement.kind == PgStatement::kDropTable)
     queries.push_back({"DELETE FROM " + names + " WHERE ident = $1", {}, {ident}, {false}});
   PGresult* rows = nullptr;
-  if (!RunAtomically(std::move(queries), 0, rows, failure)) {
+  if (optimistic) {
+    if (!RunPipeline(queries, 0, rows, failure)) {
+      RestoreBatch(failure);
+      error = Message(NamesBack(failure, statement));
+      return false;
+    }
+    if (!rows) {
+      queries[0].prepared.clear();  // the pool may let it go before a replay
+      m_batchLog.push_back(std::move(queries[0]));
+    }
+  } else if (!RunAtomically(std::move(queries), 0, rows, failure)) {
     error = Message(NamesBack(failure, statement));
-    // A statement prepared against a table since dropped is prepared anew.
     return false;
   }
   if (rows) cursor = std::make_unique<PostgresCursor>(rows);
@@ -324,6 +370,8 @@ bool PostgresConnection::BeginBatch(std::wstring& error) {
     return false;
   }
   m_batchOwnsTransaction = true;
+  m_batchSavepoints = false;
+  m_batchLog.clear();
   return true;
 }
 
@@ -338,6 +386,7 @@ bool PostgresConnection::EndBatch(std::wstring& error) {
     return false;
   }
   m_batchOwnsTransaction = false;
+  m_batchLog.clear();
   std::string failure;
   if (Simple("COMMIT", failure)) return true;
   std::string ignored;

@@ -2,10 +2,14 @@
 // (PostgresDialect), runs it with its values as parameters through a
 // small pool of prepared statements, and holds the batch transaction.
 //
-// Inside a transaction each statement runs under a savepoint sent in the
-// same round trip, so a refused statement undoes nothing else, as on the
-// other engines.  A lost connection fails the statement that finds it;
-// the next one reconnects.
+// A refused statement undoes nothing else, as on the other engines, though
+// on the server an error aborts the whole transaction.  Inside a batch the
+// statements first run bare, one round trip each, and are remembered; the
+// first refusal rolls back, replays the remembered statements in one round
+// trip, and from then on each statement of the batch runs under a
+// savepoint sent with it.  Inside a transaction opened by a statement
+// text, savepoints from the start.  A lost connection fails the statement
+// that finds it; the next one reconnects.
 #ifndef KIV_OLEDB_POSTGRESQL_POSTGRESCONNECTION_H_
 #define KIV_OLEDB_POSTGRESQL_POSTGRESCONNECTION_H_
 
@@ -29,7 +33,8 @@ class PostgresConnection : public DriverConnection {
 
   // Takes ownership of `conn`, which is open.  `secret` (the password, if
   // any) is scrubbed from every error text.
-  PostgresConnection(PGconn* conn, std::string secret, size_t poolSize = kDefaultPoolSize);
+  // `schema`, when not empty, is set again on every reconnect.
+  PostgresConnection(PGconn* conn, std::string secret, std::string schema, size_t poolSize = kDefaultPoolSize);
   ~PostgresConnection() override;
 
   bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;
@@ -49,12 +54,16 @@ class PostgresConnection : public DriverConnection {
   // else in a transaction of their own (or alone, for one query).
   bool RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows, std::string& error);
   bool Simple(const char* sql, std::string& error);
+  // After a refusal inside the batch: the batch's statements so far
+  // restored in a fresh transaction, savepoints from now on.
+  void RestoreBatch(std::string& error);
   // The name of the prepared statement for `text`, preparing it when new.
   bool Prepared(const std::string& text, const PgStatement& statement, std::string& name, std::string& error);
   std::wstring Message(const std::string& error) const;
 
   PGconn* m_conn;
   std::string m_secret;
+  std::string m_schema;
   std::mutex m_mutex;
   size_t m_poolSize;
   unsigned long m_nextName = 0;
@@ -63,6 +72,8 @@ class PostgresConnection : public DriverConnection {
   int m_batchDepth = 0;
   bool m_batchOwnsTransaction = false;
   bool m_batchLost = false;  // the connection went while the batch was open
+  bool m_batchSavepoints = false;
+  std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
 };
 
 // The server's or libpq's text for the last failure, without the secret.

@@ -99,6 +99,15 @@ int FixedTables(PGconn* conn, std::string& error) {
   return std::atoi(PQgetvalue(r.get(), 0, 0));
 }
 
+// The schema the properties name: the property Schema, else the URI's.
+std::string SchemaOf(const Properties& properties) {
+  std::string schema = kiv::ToUtf8(properties.Get(L"Schema"));
+  std::wstring source = properties.Get(L"Data Source");
+  if (!schema.empty() || !IsUri(source)) return schema;
+  std::string uri = kiv::ToUtf8(source);
+  return TakeSchema(uri);
+}
+
 class PostgresDriver : public Driver {
  public:
   std::wstring Name() const override { return kPostgresDriverName; }
@@ -120,7 +129,7 @@ class PostgresDriver : public Driver {
     }
     size_t pool = PostgresConnection::kDefaultPoolSize;
     if (properties.Has(L"Statement Cache")) pool = static_cast<size_t>(std::wcstoul(properties.Get(L"Statement Cache").c_str(), nullptr, 10));
-    return std::make_unique<PostgresConnection>(conn, std::move(secret), pool);
+    return std::make_unique<PostgresConnection>(conn, std::move(secret), SchemaOf(properties), pool);
   }
 };
 
@@ -129,11 +138,8 @@ class PostgresDriver : public Driver {
 PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::string& secret, std::wstring& error) {
   const std::wstring source = properties.Get(L"Data Source");
   std::string target = kiv::ToUtf8(source);
-  std::string schema = kiv::ToUtf8(properties.Get(L"Schema"));
-  if (IsUri(source)) {
-    std::string fromUri = TakeSchema(target);
-    if (schema.empty()) schema = fromUri;
-  }
+  const std::string schema = SchemaOf(properties);
+  if (IsUri(source)) TakeSchema(target);
   if (PQconninfoOption* options = PQconninfoParse(target.c_str(), nullptr)) {
     for (PQconninfoOption* o = options; o->keyword; ++o)
       if (std::string(o->keyword) == "password" && o->val) secret = o->val;
