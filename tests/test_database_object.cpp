@@ -21,7 +21,9 @@ class WithCache {
   KivOleDbConnectionCache cache;
 };
 
-TEST(DatabaseObject, WithoutAnOpenConnection) {
+using DatabaseObject = ::testing::TestWithParam<kivtest::Engine>;
+
+TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
   OpenPlcDb fresh;
   EXPECT_FALSE(fresh.Execute(L"DELETE FROM PLC_MSG"));
   EXPECT_FALSE(fresh.HasErrorInfo());
@@ -45,8 +47,8 @@ TEST(DatabaseObject, WithoutAnOpenConnection) {
   EXPECT_TRUE(db.HasErrorInfo());
 }
 
-TEST(DatabaseObject, RunnersAndCounters) {
-  TempCatalogue cat;
+TEST_P(DatabaseObject, RunnersAndCounters) {
+  TempCatalogue cat(GetParam());
   OpenPlcDb db;
   ASSERT_TRUE(db.Connect(cat.wpath())) << kivtest::Utf8(db.GetLastError());
   EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('A')"));
@@ -86,8 +88,8 @@ TEST(DatabaseObject, RunnersAndCounters) {
   EXPECT_EQ(cat.Tables().size(), 4u);
 }
 
-TEST(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
-  TempCatalogue cat;
+TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
+  TempCatalogue cat(GetParam());
   auto original = std::make_unique<OpenPlcDb>();
   ASSERT_TRUE(original->Connect(cat.wpath()));
   EXPECT_FALSE(original->m_bFromCache);
@@ -107,8 +109,8 @@ TEST(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   EXPECT_EQ(count, 1);
 }
 
-TEST(DatabaseObject, CachedConnectionsAreReused) {
-  TempCatalogue cat, second;
+TEST_P(DatabaseObject, CachedConnectionsAreReused) {
+  TempCatalogue cat(GetParam()), second(GetParam());
   KivOleDbConnection* first = nullptr;
   OpenPlcDb outlives;
   {
@@ -154,8 +156,8 @@ TEST(DatabaseObject, CachedConnectionsAreReused) {
 // A query whose prepared form is pooled must still fail once its table is
 // gone, whether this connection or another one dropped it; readers would
 // otherwise take the failure for "no rows".
-TEST(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
-  TempCatalogue cat;
+TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
+  TempCatalogue cat(GetParam());
   OpenPlcDb db, other;
   ASSERT_TRUE(db.Connect(cat.wpath()));
   ASSERT_TRUE(other.Connect(cat.wpath()));
@@ -171,5 +173,7 @@ TEST(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
   EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists));
   EXPECT_TRUE(db.HasErrorInfo());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, DatabaseObject, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

@@ -37,7 +37,7 @@ class Index : public kivtest::CatalogueTest {
   }
 };
 
-TEST_F(Index, ReadsEveryRowSortedWithNullsAsEmpty) {
+TEST_P(Index, ReadsEveryRowSortedWithNullsAsEmpty) {
   ModDB::IndexData* data = reinterpret_cast<ModDB::IndexData*>(1);
   __int64 count = 7;
   EXPECT_FALSE(db.GetArrayOfAllIndexData(data, count));
@@ -55,7 +55,7 @@ TEST_F(Index, ReadsEveryRowSortedWithNullsAsEmpty) {
   EXPECT_EQ(got, (Strings{"acme|||", "Beta|S||", "Beta|S|A|b", "Zeta|S1|T9|z1", "Zeta|S2|T1|z2"}));
 }
 
-TEST_F(Index, ExistenceAndStoredTableNames) {
+TEST_P(Index, ExistenceAndStoredTableNames) {
   cat.Exec(
       "INSERT INTO PLC_MANUFACTURER VALUES ('acme',NULL,NULL,NULL), ('Beta','S','A','b'),"
       "('Gamma',NULL,'','g-null'), ('Gamma','','','g-empty');");
@@ -88,7 +88,7 @@ TEST_F(Index, ExistenceAndStoredTableNames) {
   EXPECT_FALSE(db.GetTypeTableName(L"Beta", L"S", L"Z", none) || db.HasErrorInfo());
 }
 
-TEST_F(Index, LifeOfAnEntry) {
+TEST_P(Index, LifeOfAnEntry) {
   const std::string k = "Kessler & O'Neil", t1 = "Kessler_&_O'Neil_Series_1_Digital_In",
                     t2 = "Kessler_&_O'Neil_Series_1_Analog_Out", t3 = "Kessler_&_O'Neil_Series_2_Relay";
   ASSERT_TRUE(db.AddIndexData(kKessler, nullptr, L"ignored"));
@@ -131,7 +131,7 @@ TEST_F(Index, LifeOfAnEntry) {
   EXPECT_EQ(TypeTables(), Strings{});
 }
 
-TEST_F(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
+TEST_P(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
   cat.Exec("INSERT INTO PLC_MANUFACTURER VALUES ('N',NULL,NULL,NULL), ('E','','',''), ('Full','S','T','x');");
   EXPECT_TRUE(db.UpdateIndexPartial(L"N", L"S", nullptr));
   EXPECT_TRUE(db.UpdateIndexPartial(L"E", L"S", L"T"));
@@ -141,7 +141,10 @@ TEST_F(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
   EXPECT_EQ(TypeTables(), (Strings{"E_S_T", "E_S_T_Data"}));
 }
 
-TEST_F(Index, StatementTextsAndNoUndo) {
+// Statement texts come from the recording driver, which runs on SQLite.
+class IndexStatements : public Index {};
+
+TEST_P(IndexStatements, StatementTextsAndNoUndo) {
   Record();
   auto statements = [] {
     Strings out;
@@ -186,5 +189,8 @@ TEST_F(Index, StatementTextsAndNoUndo) {
                                    "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m,
                                    "DELETE FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Index, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Sqlite, IndexStatements, ::testing::Values(kivtest::Engine::Sqlite), kivtest::EngineName);
 
 }  // namespace

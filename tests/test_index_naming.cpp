@@ -20,7 +20,7 @@ const std::wstring kSmile = L"\U0001F600";  // two UTF-16 code units
 
 using IndexNaming = kivtest::CatalogueTest;
 
-TEST_F(IndexNaming, JoinsAndShortens) {
+TEST_P(IndexNaming, JoinsAndShortens) {
   struct Case {
     std::wstring manufacturer, series, type, expected;
   };
@@ -53,7 +53,7 @@ TEST_F(IndexNaming, JoinsAndShortens) {
   EXPECT_EQ(db.GenerateTruncatedTypeTableName(nullptr, L"S", nullptr), L"_S_");
 }
 
-TEST_F(IndexNaming, ShortNamesAreNumberedPastTakenOnesWithoutRegardToCase) {
+TEST_P(IndexNaming, ShortNamesAreNumberedPastTakenOnesWithoutRegardToCase) {
   const std::wstring m = Repeat(L"M", 30), s = L"Series " + Repeat(L"s", 23), t = Repeat(L"t", 30);
   const CString base(Repeat(L"M", 18) + L"_Series_" + Repeat(L"s", 11) + L"_" + Repeat(L"t", 18));
   auto generate = [&] { return db.GenerateTypeTableName(m.c_str(), s.c_str(), t.c_str()); };
@@ -80,5 +80,7 @@ TEST(IndexNamingWithoutCatalogue, ShortNameNeedsTheTableList) {
   EXPECT_EQ(db.GenerateTypeTableName(L"ACME", L"S", L"T"), L"ACME_S_T");
   EXPECT_EQ(db.GenerateTruncatedTypeTableName(L"ACME", L"S", L"T"), L"");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, IndexNaming, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

@@ -3,6 +3,7 @@
 // separate connection, which sees committed data only.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,7 @@ class Modules : public kivtest::CatalogueTest {
   }
 };
 
-TEST_F(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
+TEST_P(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
   std::wstring values;
   for (int i = 1; i <= 22; ++i) values += (i > 1 ? L", '" : L"'") + std::to_wstring(i) + L"'";
   ModSpecData data = Numbered(L"1");
@@ -77,7 +78,8 @@ TEST_F(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
   EXPECT_TRUE(db.GetModSpecData(L"T", L"1", &read, false));
   for (auto field : kFields) EXPECT_EQ(Utf8(read.*field), Utf8(data.*field));
   EXPECT_TRUE(db.UpdateModSpecData(L"T", L"1", data, false));
-  EXPECT_EQ(Ran(), (Statements{
+  if (Recording()) {
+    EXPECT_EQ(Ran(), (Statements{
                        L"INSERT INTO [T] (" + kColumns + L", [CATEGORY]) VALUES (" + values + L")",
                        L"SELECT " + kColumns + L", [CATEGORY] FROM [T] WHERE [CODE]='1'",
                        L"UPDATE [T] SET [CODE]='1',[POINTS]='2',[TYPE]='3',[DESCRIPTION]='4',[RATING]='5',"
@@ -86,9 +88,10 @@ TEST_F(Modules, SpecStatementsNameEveryColumnInRecordOrder) {
                        L"[METRIC_BOX_LEFT]='15',[METRIC_BOX_TOP]='16',[METRIC_BOX_BOTTOM]='17',"
                        L"[METRIC_BOX_SPLIT_TOP]='18',[METRIC_BOX_SPLIT_BOTTOM]='19',[OPTIONAL_BLOCK]='20',"
                        L"[LISP]='21',[CATEGORY]='22' WHERE [CODE]='1'"}));
+  }
 }
 
-TEST_F(Modules, SpecCategoryAndNullColumns) {
+TEST_P(Modules, SpecCategoryAndNullColumns) {
   // omitCategory leaves the column alone even where it exists.
   EXPECT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), true));
   EXPECT_EQ(Stored("CATEGORY", "A"), "<null>");
@@ -115,7 +118,7 @@ TEST_F(Modules, SpecCategoryAndNullColumns) {
   EXPECT_EQ(Utf8(read.Code), "N");
 }
 
-TEST_F(Modules, LongTextRoundTripsAndBlobBytesBecomeUtf16Units) {
+TEST_P(Modules, LongTextRoundTripsAndBlobBytesBecomeUtf16Units) {
   std::wstring text;
   while (text.size() < 65536) text += L"(setq größe \"Ω\" \U0001F600 'x)\n";
   ModSpecData data;
@@ -142,7 +145,7 @@ TEST_F(Modules, LongTextRoundTripsAndBlobBytesBecomeUtf16Units) {
   EXPECT_EQ(Terminals(L"Z", L"LOOSE"), (Strings{"-1||", "3|b|ABC", "4|b|"}));
 }
 
-TEST_F(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
+TEST_P(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
   ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), false));
   Ran();
   ModSpecData change, categoryOnly;
@@ -155,9 +158,11 @@ TEST_F(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
   change.Code = L"B";
   EXPECT_TRUE(db.UpdateModSpecData(L"T", L"A", change, false));
   EXPECT_TRUE(db.RenameModSpecData(L"T", L"B", L"C"));
-  EXPECT_EQ(Ran(), (Statements{L"UPDATE [T] SET [DESCRIPTION]='O''Neil 24V',[RATING]='2A' WHERE [CODE]='A'",
+  if (Recording()) {
+    EXPECT_EQ(Ran(), (Statements{L"UPDATE [T] SET [DESCRIPTION]='O''Neil 24V',[RATING]='2A' WHERE [CODE]='A'",
                                L"UPDATE [T] SET [CODE]='B',[DESCRIPTION]='O''Neil 24V',[RATING]='2A' WHERE [CODE]='A'",
                                L"UPDATE [T] SET [CODE]='C' WHERE [CODE]='B'"}));
+  }
   EXPECT_EQ(Stored("DESCRIPTION || '|' || RATING || '|' || POINTS || '|' || LISP", "C"), "O'Neil 24V|2A|2|21");
   bool exists = true;
   EXPECT_TRUE(db.DoesSpecDataExist(L"T", L"A", exists));
@@ -169,7 +174,7 @@ TEST_F(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
   EXPECT_EQ(Stored("CODE", "C"), "<no row>");
 }
 
-TEST_F(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
+TEST_P(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
   // "[LISP]='" + value + "'," may hold 10239 characters; quotes count doubled.
   const std::pair<std::wstring, bool> cases[] = {{std::wstring(10229, L'x'), true},
                                                  {std::wstring(10230, L'x'), false},
@@ -182,7 +187,9 @@ TEST_F(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
     change.Lisp = CString(lisp);
     Ran();
     EXPECT_EQ(db.UpdateModSpecData(L"T", L"A", change, false), fits) << lisp.size();
-    EXPECT_EQ(Ran().size(), fits ? 1u : 0u);
+    if (Recording()) {
+      EXPECT_EQ(Ran().size(), fits ? 1u : 0u);
+    }
     EXPECT_EQ(Utf8(db.GetLastError()).rfind("value too long for one update", 0) == 0, !fits);
     EXPECT_EQ(Stored("DESCRIPTION", "A"), fits ? "changed" : "4");
     EXPECT_EQ(Stored("length(LISP)", "A"), fits ? std::to_string(lisp.size()) : "2");
@@ -190,7 +197,7 @@ TEST_F(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
   }
 }
 
-TEST_F(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
+TEST_P(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
   wchar_t* sentinel[1] = {nullptr};
   wchar_t** codes = sentinel;
   __int64 count = -7;
@@ -210,14 +217,17 @@ TEST_F(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
   delete[] codes;
 }
 
-TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
+TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   cat.Exec("INSERT INTO T_Data VALUES ('M', 5, 'orig', 'orig')");
   // Gaps, a negative position, array order unlike position order, and an
   // existing key in the middle.
   ModTermData middle[] = {{L"M", 7, L"B", L"A"}, {L"M", 5, L"new", L"new"}, {L"M", -2, L"", L""}};
   EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3));
   EXPECT_TRUE(db.HasErrorInfo());  // the refusal in the middle is still reported
-  EXPECT_EQ(Ran()[0], L"INSERT INTO [T_Data] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES ('M', 7, 'B', 'A')");
+  if (Recording()) {
+    EXPECT_EQ(Ran()[0],
+              L"INSERT INTO [T_Data] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES ('M', 7, 'B', 'A')");
+  }
   Strings committed;
   for (auto& r : cat.Query("SELECT SEQUENCE || '|' || BLOCK || '|' || ATTRIBUTES FROM T_Data ORDER BY SEQUENCE"))
     committed.push_back(r[0].value_or("<null>"));
@@ -227,7 +237,7 @@ TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(db.AddModTermData(L"T_Data", last, 2));
   EXPECT_TRUE(db.HasErrorInfo());
   EXPECT_EQ(Terminals(L"M"), (Strings{"-2||", "5|orig|orig", "7|B|A", "9|O'Neil|A"}));
-  EXPECT_FALSE(db.AddModTermData(L"T_Data", last, 0));
+  for (long count : {0L, -1L, LONG_MIN}) EXPECT_FALSE(db.AddModTermData(L"T_Data", last, count) || db.HasErrorInfo());
 
   // Existence by marker, re-keying, and a module without rows.
   cat.Exec("INSERT INTO T (CODE) VALUES ('M')");
@@ -243,7 +253,7 @@ TEST_F(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(records == nullptr && count == 0 && !db.HasErrorInfo());
 }
 
-TEST_F(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
+TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
   const struct {
     long first, last;
     std::string left;  // positions of M that remain
@@ -255,21 +265,29 @@ TEST_F(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
       {3, 5, "126", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN 3 AND 5"},
       {5, 5, "12346", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN 5 AND 5"},
       {-3, -2, "123456", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN -3 AND -2"},
+      {LONG_MIN, LONG_MAX, "",
+       L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] BETWEEN -9223372036854775808 AND 9223372036854775807"},
+      {LONG_MAX, -1, "123456", L"DELETE FROM [T_Data] WHERE [CODE] = 'M' AND [SEQUENCE] >= 9223372036854775807"},
       {-1, -2, "123456", L""},
       {5, 3, "123456", L""},
       {4, -2, "123456", L""},
+      {LONG_MAX, LONG_MIN, "123456", L""},
   };
   for (const auto& c : cases) {
     cat.Exec("DELETE FROM T_Data; INSERT INTO T_Data (CODE, SEQUENCE) VALUES "
              "('M', 1), ('M', 2), ('M', 3), ('M', 4), ('M', 5), ('M', 6), ('N', 3), ('N', 4)");
     Ran();
     EXPECT_EQ(db.RemoveModTermData(L"T_Data", L"M", c.first, c.last), !c.sql.empty()) << c.first << "," << c.last;
-    EXPECT_EQ(Ran(), c.sql.empty() ? Statements{} : Statements{c.sql});
+    if (Recording()) {
+      EXPECT_EQ(Ran(), c.sql.empty() ? Statements{} : Statements{c.sql});
+    }
     auto left = cat.Query("SELECT group_concat(SEQUENCE, '') FROM (SELECT SEQUENCE FROM T_Data WHERE CODE='M' "
                           "ORDER BY SEQUENCE)")[0][0];
     EXPECT_EQ(left.value_or(""), c.left) << c.first << "," << c.last;
     EXPECT_EQ(cat.Query("SELECT count(*) FROM T_Data WHERE CODE='N'")[0][0], "2");
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Modules, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

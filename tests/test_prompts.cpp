@@ -72,7 +72,7 @@ class Prompts : public kivtest::CatalogueTest {
   std::string Lookup(const wchar_t* prompt) { return Utf8(db.ReturnLocalizedPrompt(prompt)); }
 };
 
-TEST_F(Prompts, LookupsFallBackToThePromptAndTheLowestCodeWins) {
+TEST_P(Prompts, LookupsFallBackToThePromptAndTheLowestCodeWins) {
   // Duplicate keys inserted highest first, so neither insertion order nor
   // row id can make the right one win.
   cat.Exec(
@@ -86,7 +86,7 @@ TEST_F(Prompts, LookupsFallBackToThePromptAndTheLowestCodeWins) {
   for (const wchar_t* prompt : {L"Never stored", L"Blank", L"Null"}) EXPECT_EQ(Lookup(prompt), Utf8(prompt));
 }
 
-TEST_F(Prompts, OtherLetterCaseMatchesOnlyWithinTheSameBucket) {
+TEST_P(Prompts, OtherLetterCaseMatchesOnlyWithinTheSameBucket) {
   cat.Exec("INSERT INTO PLC_MSG VALUES ('abc', 'short'), ('abcdefghijk', 'long')");
   ASSERT_TRUE(db.CreateHashtableofPrompts());
   // Changing the first and last of eleven letters moves h by 32 * (37^10 + 1),
@@ -99,14 +99,14 @@ TEST_F(Prompts, OtherLetterCaseMatchesOnlyWithinTheSameBucket) {
   EXPECT_EQ(Lookup(L"ABCDEFGHIJK"), "ABCDEFGHIJK");
 }
 
-TEST_F(Prompts, ReloadsAndOtherConnectionsKeepTheFirstTexts) {
+TEST_P(Prompts, ReloadsAndOtherConnectionsKeepTheFirstTexts) {
   cat.Exec("INSERT INTO PLC_MSG VALUES ('One', 'from the first file')");
   ASSERT_TRUE(db.CreateHashtableofPrompts());
   cat.Exec("UPDATE PLC_MSG SET WD_MSG_CODE='changed' WHERE FIND='One'");
   ASSERT_TRUE(db.CreateHashtableofPrompts());
   EXPECT_EQ(Lookup(L"One"), "from the first file");
 
-  TempCatalogue other;
+  TempCatalogue other(GetParam());
   other.Exec("INSERT INTO PLC_MSG VALUES ('One', 'from the second file'), ('Two', 'second only')");
   ASSERT_TRUE(db.Connect(other.wpath()));
   EXPECT_EQ(Lookup(L"One"), "from the first file");
@@ -120,10 +120,10 @@ TEST_F(Prompts, ReloadsAndOtherConnectionsKeepTheFirstTexts) {
   EXPECT_EQ(Utf8(copy.ReturnLocalizedPrompt(L"One")), "from the first file");
 }
 
-TEST_F(Prompts, FailedLoadsRecordNoErrorAndKeepTheTable) {
+TEST_P(Prompts, FailedLoadsRecordNoErrorAndKeepTheTable) {
   cat.Exec("INSERT INTO PLC_MSG VALUES ('Kept', 'yes')");
   ASSERT_TRUE(db.CreateHashtableofPrompts());
-  TempCatalogue withoutPrompts;
+  TempCatalogue withoutPrompts(GetParam());
   withoutPrompts.Exec("DROP TABLE PLC_MSG");
   ASSERT_TRUE(db.Connect(withoutPrompts.wpath()));
   long count = 0;
@@ -137,5 +137,7 @@ TEST_F(Prompts, FailedLoadsRecordNoErrorAndKeepTheTable) {
   EXPECT_FALSE(unconnected.CreateHashtableofPrompts());
   EXPECT_FALSE(unconnected.HasErrorInfo());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Prompts, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the refusal of over-long updates.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,7 +68,7 @@ class Styles : public kivtest::CatalogueTest {
   }
 };
 
-TEST_F(Styles, NumbersOutside1To9AreRefusedBeforeAnyStatement) {
+TEST_P(Styles, NumbersOutside1To9AreRefusedBeforeAnyStatement) {
   // Each refusal runs nothing and empties the last error.
   auto refused = [&](bool result) {
     EXPECT_FALSE(result);
@@ -76,7 +77,7 @@ TEST_F(Styles, NumbersOutside1To9AreRefusedBeforeAnyStatement) {
     MakeError();
   };
   // Rows under the refused numbers exist, so a missing check would show.
-  for (int style : {0, 10, -1}) {
+  for (int style : {INT_MIN, -1, 0, 10, INT_MAX}) {
     SCOPED_TRACE(style);
     Seed(style);
     StyleBoxData data = Filled(77, L"caller");
@@ -89,7 +90,7 @@ TEST_F(Styles, NumbersOutside1To9AreRefusedBeforeAnyStatement) {
   }
 }
 
-TEST_F(Styles, ReadingFillsFieldsByColumnAndLeavesTheRestAlone) {
+TEST_P(Styles, ReadingFillsFieldsByColumnAndLeavesTheRestAlone) {
   Seed(2);
   cat.Exec("INSERT INTO PLC_STYLES (STYLE, BOX_RIGHT) VALUES (5, 'r')");
   StyleBoxData data{};
@@ -115,7 +116,7 @@ TEST_F(Styles, ReadingFillsFieldsByColumnAndLeavesTheRestAlone) {
   EXPECT_TRUE(exists);
 }
 
-TEST_F(Styles, UpdateChoosesTheRowByStyleAndInsertByDataStyle) {
+TEST_P(Styles, UpdateChoosesTheRowByStyleAndInsertByDataStyle) {
   for (bool style3Exists : {true, false}) {
     SCOPED_TRACE(style3Exists ? "style 3 exists" : "style 3 missing");
     cat.Exec("DELETE FROM PLC_STYLES");
@@ -140,7 +141,10 @@ TEST_F(Styles, UpdateChoosesTheRowByStyleAndInsertByDataStyle) {
   }
 }
 
-TEST_F(Styles, StatementTextsAndQuotes) {
+// Statement texts come from the recording driver, which runs on SQLite.
+class StyleStatements : public Styles {};
+
+TEST_P(StyleStatements, StatementTextsAndQuotes) {
   StyleBoxData data{};
   data.Style = 3;
   data.BoxTop = L"O'Brien";
@@ -165,7 +169,7 @@ TEST_F(Styles, StatementTextsAndQuotes) {
                    }));
 }
 
-TEST_F(Styles, UpdatesThatCannotBeWrittenWhole) {
+TEST_P(Styles, UpdatesThatCannotBeWrittenWhole) {
   Seed(7);
   StyleBoxData data{};
   const Statements existsOnly{L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=7"};
@@ -174,7 +178,9 @@ TEST_F(Styles, UpdatesThatCannotBeWrittenWhole) {
   MakeError();
   EXPECT_FALSE(db.UpdateStyleBoxData(7, data));
   EXPECT_FALSE(db.HasErrorInfo());
-  EXPECT_EQ(Ran(), existsOnly);
+  if (Recording()) {
+    EXPECT_EQ(Ran(), existsOnly);
+  }
 
   // One over-long value refuses the others with it.
   MakeError();
@@ -182,7 +188,9 @@ TEST_F(Styles, UpdatesThatCannotBeWrittenWhole) {
   data.BoxRight = CString(L'x', 10300);
   EXPECT_FALSE(db.UpdateStyleBoxData(7, data));
   EXPECT_EQ(db.GetLastError().Find(L"value too long for one update"), 0) << Utf8(db.GetLastError());
-  EXPECT_EQ(Ran(), existsOnly);
+  if (Recording()) {
+    EXPECT_EQ(Ran(), existsOnly);
+  }
   EXPECT_EQ(Stored(7)->at(1), "BOX_LEFT");
 
   // A refused existence test falls through to the insert, which is refused
@@ -197,7 +205,12 @@ TEST_F(Styles, UpdatesThatCannotBeWrittenWhole) {
   Ran();
   EXPECT_FALSE(db.UpdateStyleBoxData(2, Filled(2, L"v")));
   EXPECT_TRUE(db.HasErrorInfo());
-  ASSERT_EQ(Ran().size(), 2u);
+  if (Recording()) {
+    EXPECT_EQ(Ran().size(), 2u);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Styles, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Sqlite, StyleStatements, ::testing::Values(kivtest::Engine::Sqlite), kivtest::EngineName);
 
 }  // namespace

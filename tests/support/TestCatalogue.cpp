@@ -23,13 +23,40 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
-TempCatalogue::TempCatalogue() : m_path(m_dir.path() / "catalogue.db") {
+std::vector<Engine> TestEngines() { return {Engine::Sqlite}; }
+
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
+  return info.param == Engine::Sqlite ? "sqlite" : "postgresql";
+}
+
+namespace {
+
+[[noreturn]] void NoPostgresql() { throw std::runtime_error("this build has no PostgreSQL driver"); }
+
+}  // namespace
+
+TempCatalogue::TempCatalogue(Engine engine) : m_engine(engine), m_path(m_dir.path() / "catalogue.db") {
+  if (engine != Engine::Sqlite) NoPostgresql();
   std::wstring error;
   if (!kivoledb::CreateEmbeddedCatalogue(m_path.wstring(), kiv::kCatalogueSchemaSql, error))
     throw std::runtime_error("cannot create test catalogue: " + kiv::ToUtf8(error));
 }
 
-CString TempCatalogue::wpath() const { return CString(m_path.wstring()); }
+TempCatalogue::~TempCatalogue() = default;
+
+CString TempCatalogue::wpath() const {
+  return m_engine == Engine::Sqlite ? CString(m_path.wstring()) : CString(kiv::FromUtf8(m_uri));
+}
+
+void TempCatalogue::Exec(const std::string& sql) const {
+  if (m_engine != Engine::Sqlite) NoPostgresql();
+  SqliteFile(m_path).Exec(sql);
+}
+
+QueryRows TempCatalogue::Query(const std::string& sql) const {
+  if (m_engine != Engine::Sqlite) NoPostgresql();
+  return kivtest::Query(m_path, sql);
+}
 
 SqliteFile::SqliteFile(const std::filesystem::path& file) {
   if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
@@ -79,6 +106,7 @@ std::vector<std::string> TempCatalogue::Tables() const {
 void CatalogueTest::SetUp() { ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError()); }
 
 void CatalogueTest::Record() {
+  if (!Recording()) return;
   RecordingDriver::Install();
   ASSERT_TRUE(db.PutConnectionString(InitString(cat.path(), L";Driver=recording"))) << Utf8(db.GetLastError());
 }

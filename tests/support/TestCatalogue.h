@@ -50,21 +50,39 @@ class SqliteFile {
 
 inline QueryRows Query(const std::filesystem::path& file, const std::string& sql) { return SqliteFile(file).Query(sql); }
 
-// A new catalogue file with the fixed tables (empty) in a TempDir.
+// The engines the library's tests run on: SQLite always, PostgreSQL when
+// the build has its driver.
+enum class Engine { Sqlite, Postgresql };
+std::vector<Engine> TestEngines();
+// "sqlite" / "postgresql", for test names.
+std::string EngineName(const ::testing::TestParamInfo<Engine>& info);
+
+// A new, empty catalogue with the fixed tables: a file in a TempDir, or a
+// schema of its own on the test run's PostgreSQL server, dropped when the
+// object goes.
 class TempCatalogue {
  public:
-  TempCatalogue();
-  const std::filesystem::path& path() const { return m_path; }
+  explicit TempCatalogue(Engine engine = Engine::Sqlite);
+  ~TempCatalogue();
+  TempCatalogue(const TempCatalogue&) = delete;
+  TempCatalogue& operator=(const TempCatalogue&) = delete;
+  Engine engine() const { return m_engine; }
+  // What KivPlcDbIO::Connect takes: a file path, or a postgresql:// URI.
   CString wpath() const;
-  // Directly on the file, past the library.
-  void Exec(const std::string& sql) const { SqliteFile(m_path).Exec(sql); }
-  QueryRows Query(const std::string& sql) const { return kivtest::Query(m_path, sql); }
-  // Names of the user tables, sorted.
+  // Raw checks past the library, in the catalogue's dialect (bracketed
+  // names, single-quoted texts), each on a connection of its own.
+  void Exec(const std::string& sql) const;
+  QueryRows Query(const std::string& sql) const;
+  // Names of the tables as the library gave them, sorted.
   std::vector<std::string> Tables() const;
+  // SQLite only.
+  const std::filesystem::path& path() const { return m_path; }
 
  private:
+  Engine m_engine;
   TempDir m_dir;
   std::filesystem::path m_path;
+  std::string m_uri;  // PostgreSQL: the schema's connection URI
 };
 
 // A KivPlcDbIO subclass that makes the protected members reachable.
@@ -82,16 +100,21 @@ class OpenPlcDb : public KivPlcDbIO {
   using KivPlcDbIO::UpdateIndexPartial;
 };
 
-// A fresh catalogue and a database object connected to it.
-class CatalogueTest : public ::testing::Test {
+// A fresh catalogue on the engine of the test's parameter and a database
+// object connected to it.  Each test file instantiates its suites with
+//   INSTANTIATE_TEST_SUITE_P(Engines, Suite, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+// suites that check statement texts (Record) run on SQLite alone.
+class CatalogueTest : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override;
   // Reconnects through the recording driver, with nothing recorded yet.
+  // The driver runs on SQLite files; on other engines nothing is recorded.
   void Record();
+  bool Recording() const { return GetParam() == Engine::Sqlite; }
   // The statements recorded since the last call, forgotten afterwards.
   static std::vector<std::wstring> Ran();
 
-  TempCatalogue cat;
+  TempCatalogue cat{GetParam()};
   OpenPlcDb db;
 };
 
