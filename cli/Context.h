@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "Catalogue.h"
+#include "Errors.h"
 
 namespace kivplc {
 

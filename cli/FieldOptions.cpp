@@ -1,9 +1,35 @@
 #include "FieldOptions.h"
 
-#include "Fields.h"
-#include "Output.h"
+#include <algorithm>
+#include <iostream>
+#include <iterator>
+
+#include "Errors.h"
 
 namespace kivplc {
+
+Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names) {
+  Assignments values;
+  for (const auto& item : items) {
+    auto eq = item.find('=');
+    if (eq == std::string::npos)
+      throw UsageError("--set needs FIELD=VALUE, got '" + item + "'");
+    std::string name = UpperName(item.substr(0, eq));
+    if (std::find(names.begin(), names.end(), name) == names.end())
+      throw UsageError("unknown field '" + item.substr(0, eq) + "'; fields are " + JoinNames(names));
+    values[name] = item.substr(eq + 1);
+  }
+  return values;
+}
+
+Json ReadJsonFromStdin() {
+  std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+  try {
+    return Json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    throw UsageError(std::string("standard input is not a JSON document: ") + e.what());
+  }
+}
 
 Json FieldInput::ReadStdin() const { return fromStdin ? ReadJsonFromStdin() : Json(nullptr); }
 

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Output.h"
+#include "catalogue/Fields.h"
 
 namespace kivplc {
 
@@ -18,6 +19,12 @@ struct FieldInput {
   // The --stdin document, or null when --stdin was not given.
   Json ReadStdin() const;
 };
+
+// FIELD=VALUE items; an unknown FIELD or a missing '=' is a usage error.
+kivcat::Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names);
+
+// Standard input as one JSON document, or a usage error.
+Json ReadJsonFromStdin();
 
 // `fields` lists the field names; they go into the help's footer, to which
 // the command adds its examples.

@@ -52,10 +52,4 @@ std::string Wrap(const std::string& text, size_t width, const std::string& inden
   return out;
 }
 
-void PrintJson(std::ostream& out, const Json& json) {
-  // Replace rather than throw on text that is not valid UTF-8 (a lone
-  // surrogate from an old file), so one odd value cannot lose the output.
-  out << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-}
-
 }  // namespace kivplc

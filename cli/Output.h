@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "catalogue/Json.h"
+#include "catalogue/Text.h"
 
 namespace kivplc {
 
-using Json = nlohmann::ordered_json;
+using kivcat::Count;
+using kivcat::Json;
 
 // Columns in terminal cells, counting a character as one cell: close
 // enough for the Latin, Greek and Cyrillic names of catalogues.
@@ -30,11 +32,6 @@ class Table {
   std::vector<std::vector<std::string>> m_rows;
 };
 
-// "1 module", "3 modules": `noun` is singular; the plural adds an s.
-inline std::string Count(long long n, const std::string& noun) {
-  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
-}
-
 // `text` broken at each `separator` into lines of at most `width`
 // characters, each after `indent`, for help texts that CLI11 prints
 // unwrapped.  A line broken after a ", " keeps its comma.
@@ -42,7 +39,7 @@ std::string Wrap(const std::string& text, size_t width, const std::string& inden
                  const std::string& separator = " ");
 
 // Two-space indentation, UTF-8 as it stands, newline at the end.
-void PrintJson(std::ostream& out, const Json& json);
+inline void PrintJson(std::ostream& out, const Json& json) { kivcat::WriteJson(out, json); }
 
 }  // namespace kivplc
 

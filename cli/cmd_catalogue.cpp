@@ -6,9 +6,9 @@
 #include "Commands.h"
 #include "EmbeddedCatalogue.h"
 #include "Errors.h"
-#include "IndexTree.h"
+#include "catalogue/IndexTree.h"
 #include "Output.h"
-#include "Text.h"
+#include "catalogue/Text.h"
 
 namespace kivplc {
 
@@ -52,7 +52,7 @@ void PrintTree(const std::vector<TreeLine>& lines) {
 
 void RunTree(const Context& ctx, const std::string& manufacturer, const std::string& series, bool json) {
   auto db = ctx.Open();
-  auto tree = BuildIndexTree(db->Index());
+  auto tree = db->Tree(true);
   const CString wantM = Wide(manufacturer), wantS = Wide(series);
   std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && m.name.CompareNoCase(wantM) != 0; });
   if (!wantM.IsEmpty() && tree.empty()) throw Refused("no manufacturer " + manufacturer);
@@ -76,7 +76,7 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
       if (s.types.empty()) lines.push_back({pad + "└── (no types)", "", ""});
       for (size_t j = 0; j < s.types.size(); ++j) {
         const auto& t = s.types[j];
-        const long count = t.table.IsEmpty() ? -1 : db->ModuleCount(t.table);
+        const long count = t.modules;
         lines.push_back({pad + (j + 1 == s.types.size() ? "└── " : "├── ") + Utf8(t.name), Utf8(t.table),
                          Modules(count)});
         Json jt = {{"name", Utf8(t.name)}, {"table", Utf8(t.table)}};

@@ -6,7 +6,7 @@
 #include "Errors.h"
 #include "Output.h"
 #include "Progress.h"
-#include "Text.h"
+#include "catalogue/Text.h"
 #include "access/AccessImport.h"
 
 namespace kivplc {

@@ -4,9 +4,8 @@
 
 #include "Commands.h"
 #include "Errors.h"
-#include "IndexTree.h"
 #include "Output.h"
-#include "Text.h"
+#include "catalogue/Text.h"
 
 namespace kivplc {
 
@@ -59,21 +58,8 @@ void RunRename(const Context& ctx, Level level, const Names& n) {
   auto db = ctx.Open();
   CString s = level == Level::kManufacturer ? CString() : n.S();
   CString t = level == Level::kType ? n.T() : CString();
-  const std::string old = EntryName(n.M(), s, t);
-  if (!db->Listed(n.M(), s, t)) throw Refused(std::string("no ") + LevelName(level) + ' ' + old);
-  CString newName = Wide(n.newName);
-  CString oldName = level == Level::kManufacturer ? n.M() : (level == Level::kSeries ? s : t);
-  // The engine compares names without regard to case, so a new name that
-  // is listed already would merge two entries into one.
-  if (newName.CompareNoCase(oldName) != 0) {
-    bool taken = level == Level::kManufacturer ? db->Listed(newName)
-                 : level == Level::kSeries     ? db->Listed(n.M(), newName)
-                                               : db->Listed(n.M(), s, newName);
-    if (taken) throw Refused(std::string(LevelName(level)) + ' ' + n.newName + " is listed already; renaming " +
-                             old + " to it would merge the two");
-  }
-  if (!db->RenameIndexData(n.M(), s, t, newName)) RefuseWithLastError(*db, "cannot rename " + old);
-  std::cout << "renamed " << LevelName(level) << ' ' << old << " to " << n.newName << '\n';
+  db->RenameEntry(n.M(), s, t, Wide(n.newName));
+  std::cout << "renamed " << LevelName(level) << ' ' << EntryName(n.M(), s, t) << " to " << n.newName << '\n';
 }
 
 void RunRemove(const Context& ctx, Level level, const Names& n) {
@@ -82,23 +68,11 @@ void RunRemove(const Context& ctx, Level level, const Names& n) {
   CString t = level == Level::kType ? n.T() : CString();
   const std::string name = EntryName(n.M(), s, t);
   if (!db->Listed(n.M(), s, t)) throw Refused(std::string("no ") + LevelName(level) + ' ' + name);
-
-  long tables = 0, modules = 0;
-  for (const auto& m : BuildIndexTree(db->Index())) {
-    if (m.name.CompareNoCase(n.M()) != 0) continue;
-    for (const auto& sn : m.series) {
-      if (!s.IsEmpty() && sn.name.CompareNoCase(s) != 0) continue;
-      for (const auto& tn : sn.types) {
-        if ((!t.IsEmpty() && tn.name.CompareNoCase(t) != 0) || tn.table.IsEmpty()) continue;
-        tables += 2;
-        modules += db->ModuleCount(tn.table);
-      }
-    }
-  }
-  const std::string drops = tables == 0 ? "no tables" : Count(tables, "table") + " with " + Count(modules, "module");
+  const Impact impact = db->RemovalImpact(n.M(), s, t);
+  const std::string drops =
+      impact.tables == 0 ? "no tables" : Count(impact.tables, "table") + " with " + Count(impact.modules, "module");
   ConfirmOrStop("Remove " + std::string(LevelName(level)) + ' ' + name + "? This drops " + drops + ".", n.yes);
-  if (!db->RemoveIndexData(n.M(), s, t)) RefuseWithLastError(*db, "cannot remove " + name);
-  if (db->Listed(n.M(), s, t)) RefuseWithLastError(*db, name + " is still listed after removing it");
+  db->RemoveEntry(n.M(), s, t);
   std::cout << "removed " << LevelName(level) << ' ' << name << ": dropped " << drops << '\n';
 }
 

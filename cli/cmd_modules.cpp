@@ -5,8 +5,8 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
-#include "Fields.h"
-#include "ModuleJson.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
 #include "Output.h"
 
 namespace kivplc {
@@ -40,9 +40,7 @@ void RunList(const Context& ctx, const ModuleArgs& a) {
   for (const auto& code : db->Codes(table)) {
     ModDB::ModSpecData spec{};
     db->ReadModule(table, code, spec);
-    long terminals = 0;
-    if (!db->GetTermRecCount(Catalogue::TermTable(table), code, terminals))
-      RefuseWithLastError(*db, "cannot count the terminals of " + Utf8(code));
+    const long terminals = db->TerminalCount(table, code);
     out.AddRow({Utf8(code), Utf8(spec.Points), std::to_string(terminals), Utf8(spec.Description)});
     json.push_back({{"CODE", Utf8(code)}, {"POINTS", Utf8(spec.Points)}, {"TERMINALS", terminals},
                     {"DESCRIPTION", Utf8(spec.Description)}});
@@ -91,9 +89,7 @@ void RunAdd(Context& ctx, const ModuleArgs& a) {
     throw Refused("module " + a.Name() + " exists already (change it with: kivplc module set)");
   ModDB::ModSpecData spec{};
   AssignFields(values, kSpecColumns, spec);
-  if (!db->AddModSpecData(table, spec, !db->HasCategory(table)))
-    RefuseWithLastError(*db, "cannot add module " + a.Name());
-  auto refusals = db->AddTerminals(table, terminals);
+  auto refusals = db->AddModule(table, spec, terminals, a.Name());
   ReportRefusedTerminals(refusals, a.Name());
   std::cout << "added module " << a.Name() << " with " << Count(static_cast<long long>(terminals.size() - refusals.size()), "terminal row") << '\n';
   if (!refusals.empty()) ctx.status = 1;
@@ -117,13 +113,7 @@ void RunSet(const Context& ctx, const ModuleArgs& a) {
 
   auto db = ctx.Open();
   CString table = a.Table(*db);
-  RequireModule(*db, table, a);
-  const bool omitCategory = !db->HasCategory(table);
-  if (omitCategory && values.count("CATEGORY")) throw Refused("table " + Utf8(table) + " has no CATEGORY column");
-  ModDB::ModSpecData spec{};
-  AssignFields(values, kSpecColumns, spec);
-  if (!db->UpdateModSpecData(table, Wide(a.code), spec, omitCategory))
-    RefuseWithLastError(*db, "cannot change module " + a.Name());
+  db->UpdateModule(table, Wide(a.code), values, a.Name());
   std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of module "
             << a.Name() << '\n';
 }
@@ -132,13 +122,7 @@ void RunRename(const Context& ctx, const ModuleArgs& a) {
   if (a.newCode.empty()) throw UsageError("the new code cannot be empty");
   auto db = ctx.Open();
   CString table = a.Table(*db);
-  RequireModule(*db, table, a);
-  if (a.newCode != a.code && db->ModuleExists(table, Wide(a.newCode)))
-    throw Refused("module " + a.newCode + " exists already");
-  if (!db->RenameModSpecData(table, Wide(a.code), Wide(a.newCode)))
-    RefuseWithLastError(*db, "cannot rename module " + a.Name());
-  if (!db->RenameModTermData(Catalogue::TermTable(table), Wide(a.code), Wide(a.newCode)))
-    RefuseWithLastError(*db, "module renamed to " + a.newCode + ", but its terminal rows still carry " + a.code);
+  db->RenameModule(table, Wide(a.code), Wide(a.newCode), a.Name());
   std::cout << "renamed module " << a.Name() << " to " << a.newCode << '\n';
 }
 
@@ -146,14 +130,9 @@ void RunRemove(const Context& ctx, const ModuleArgs& a) {
   auto db = ctx.Open();
   CString table = a.Table(*db);
   RequireModule(*db, table, a);
-  long terminals = 0;
-  db->GetTermRecCount(Catalogue::TermTable(table), Wide(a.code), terminals);
+  const long terminals = db->TerminalCount(table, Wide(a.code));
   ConfirmOrStop("Remove module " + a.Name() + " and its " + Count(terminals, "terminal row") + "?", a.yes);
-  // Terminals first: a failure then leaves a module without terminals,
-  // never terminal rows without their module.
-  if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), -1, -1))
-    RefuseWithLastError(*db, "cannot remove the terminals of " + a.Name());
-  if (!db->RemoveModSpecData(table, Wide(a.code))) RefuseWithLastError(*db, "cannot remove module " + a.Name());
+  db->RemoveModule(table, Wide(a.code), a.Name());
   std::cout << "removed module " << a.Name() << " and " << Count(terminals, "terminal row") << '\n';
 }
 

@@ -5,7 +5,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Output.h"
-#include "Text.h"
+#include "catalogue/Text.h"
 
 namespace kivplc {
 

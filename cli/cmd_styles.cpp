@@ -5,14 +5,14 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
-#include "Fields.h"
+#include "catalogue/Fields.h"
 
 namespace kivplc {
 
 namespace {
 
-constexpr int kFirstStyle = 1;
-constexpr int kLastStyle = 9;
+constexpr int kFirstStyle = Catalogue::kFirstStyle;
+constexpr int kLastStyle = Catalogue::kLastStyle;
 
 struct StyleArgs {
   int style = 0;
@@ -22,15 +22,7 @@ struct StyleArgs {
 
 void RunList(const Context& ctx, const StyleArgs& a) {
   auto db = ctx.Open();
-  std::vector<ModDB::StyleBoxData> styles;
-  for (int n = a.style ? a.style : kFirstStyle; n <= (a.style ? a.style : kLastStyle); ++n) {
-    ModDB::StyleBoxData data{};
-    if (db->GetStyleBoxData(n, data)) {
-      styles.push_back(data);
-    } else if (db->HasErrorInfo()) {
-      RefuseWithLastError(*db, "cannot read style " + std::to_string(n));
-    }
-  }
+  auto styles = a.style ? db->Styles(a.style, a.style) : db->Styles();
   if (a.style && styles.empty()) throw Refused("no style " + std::to_string(a.style));
   if (a.json) {
     Json out = Json::array();
@@ -72,15 +64,7 @@ void RunSet(const Context& ctx, const StyleArgs& a) {
   if (values.empty()) throw UsageError("nothing to set: give --set FIELD=VALUE or --stdin");
 
   auto db = ctx.Open();
-  bool exists = false;
-  if (!db->DoesStyleBoxDataExist(a.style, exists)) RefuseWithLastError(*db, "cannot read the styles");
-  if (exists)
-    for (const auto& [k, v] : values)
-      if (v.empty()) throw UsageError("cannot clear " + k + " of an existing style: an update writes only non-empty values");
-  ModDB::StyleBoxData data{};
-  data.Style = a.style;
-  AssignFields(values, kStyleColumns, data);
-  if (!db->UpdateStyleBoxData(a.style, data)) RefuseWithLastError(*db, "cannot write style " + std::to_string(a.style));
+  const bool exists = db->WriteStyle(a.style, values);
   if (exists)
     std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of style " << a.style
               << '\n';

@@ -6,8 +6,8 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
-#include "Fields.h"
-#include "ModuleJson.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
 #include "Output.h"
 
 namespace kivplc {

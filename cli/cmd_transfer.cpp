@@ -1,13 +1,15 @@
 // export and import: the whole catalogue as one JSON document.
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "Commands.h"
-#include "Document.h"
+#include "catalogue/Document.h"
 #include "Errors.h"
-#include "Fields.h"
+#include "FieldOptions.h"
 #include "Output.h"
+#include "Progress.h"
 
 namespace kivplc {
 
@@ -23,9 +25,39 @@ struct ImportArgs {
   ImportOptions options;
 };
 
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// The layer's reports as a progress bar and lines on standard error.
+struct ProgressReporter {
+  explicit ProgressReporter(const char* label) {
+    reporter.progress = [this, label](size_t done, size_t total) {
+      if (!bar) bar = std::make_unique<Progress>(label, total);
+      for (; shown < done; ++shown) bar->Step();
+    };
+    reporter.message = [this](const std::string& line) {
+      if (bar)
+        bar->Message("kivplc: " + line);
+      else
+        std::cerr << "kivplc: " << line << '\n';
+    };
+    reporter.cancelled = [] { return g_interrupted != 0; };
+  }
+  void Clear() {
+    if (bar) bar->Clear();
+  }
+  Reporter reporter;
+  std::unique_ptr<Progress> bar;
+  size_t shown = 0;
+};
+
 void RunExport(const Context& ctx, const ExportArgs& a) {
   auto db = ctx.Open();
-  Json document = ExportCatalogue(*db, a.promptKeys);
+  Json document;
+  {
+    ProgressReporter progress("export");
+    document = ExportCatalogue(*db, a.promptKeys, progress.reporter);
+  }
   if (a.output.empty() || a.output == "-") {
     PrintJson(std::cout, document);
     return;
@@ -50,7 +82,20 @@ Json ReadDocument(const std::string& path) {
 void RunImport(Context& ctx, const ImportArgs& a) {
   Json document = ReadDocument(a.file);  // a bad file is refused before the catalogue is opened
   auto db = ctx.Open();
-  if (ImportCatalogue(*db, document, a.options, std::cout) > 0) ctx.status = 1;
+  ImportResult result;
+  {
+    ProgressReporter progress("import");
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    result = ImportCatalogue(*db, document, a.options, progress.reporter);
+    std::signal(SIGINT, previous);
+  }
+  if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
+  if (result.interrupted) std::cout << "interrupted; so far ";
+  std::cout << DescribeImport(result.counts);
+  if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
+  if (result.interrupted) throw Refused("import interrupted");
+  if (result.counts.refused > 0) ctx.status = 1;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The tool's catalogue import (kivplc import) on any JSON document, into a
+// The catalogue layer's import (kivplc import) on any JSON document, into a
 // fresh catalogue file.
 //
-// It must answer with one of the tool's two kinds of error (a usage error
+// It must answer with one of the layer's two kinds of error (Invalid
 // for a bad document, a refusal from the catalogue) or go through; any
 // other exception would reach the user as "unexpected failure".  When it
 // goes through without refusing a row, what the catalogue holds must be
@@ -10,23 +10,21 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
-#include "Document.h"
-#include "Errors.h"
-#include "Fields.h"
 #include "FuzzCatalogue.h"
-#include "ModuleJson.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/Document.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
 
 namespace {
 
-using kivplc::Json;
+using kivcat::Json;
 
 [[noreturn]] void Fail(const std::string& what, const Json& document) {
   std::fprintf(stderr, "fuzz_json_import: %s\ndocument: %s\n", what.c_str(),
@@ -49,13 +47,13 @@ bool UniqueKeys(const Json& object) {
   return true;
 }
 
-const Json* Member(const Json& object, const char* key) { return kivplc::FindMember(object, key); }
+const Json* Member(const Json& object, const char* key) { return kivcat::FindMember(object, key); }
 
-CString Name(const Json& object) { return kivplc::Wide(Member(object, "name")->get<std::string>()); }
+CString Name(const Json& object) { return kivcat::Wide(Member(object, "name")->get<std::string>()); }
 
 // Every module as the document leaves it: a later module of the same type
 // and code (in the catalogue's letter-case rule) replaces an earlier one.
-void CheckModules(kivplc::Catalogue& db, const Json& doc) {
+void CheckModules(kivcat::Catalogue& db, const Json& doc) {
   static const Json kNone = Json::array();
   auto list = [](const Json& object, const char* key) -> const Json& {
     const Json* member = Member(object, key);
@@ -71,7 +69,7 @@ void CheckModules(kivplc::Catalogue& db, const Json& doc) {
         for (const Json& module : *modules) {
           if (!UniqueKeys(module)) return;
           const std::string code = Member(module, "CODE")->get<std::string>();
-          last[{FoldAscii(kivplc::Utf8(table)), FoldAscii(code)}] = {table, &module};
+          last[{FoldAscii(kivcat::Utf8(table)), FoldAscii(code)}] = {table, &module};
         }
       }
     }
@@ -80,13 +78,13 @@ void CheckModules(kivplc::Catalogue& db, const Json& doc) {
     const auto& [table, module] = entry;
     ModDB::ModSpecData stored{};
     const std::string code = Member(*module, "CODE")->get<std::string>();
-    if (!db.ReadModule(table, kivplc::Wide(code), stored)) Fail("module " + code + " was not stored", doc);
-    for (const auto& c : kivplc::kSpecColumns) {
+    if (!db.ReadModule(table, kivcat::Wide(code), stored)) Fail("module " + code + " was not stored", doc);
+    for (const auto& c : kivcat::kSpecColumns) {
       const Json* given = Member(*module, c.name);
-      if (given && kivplc::Wide(given->get<std::string>()) != stored.*c.member)
+      if (given && kivcat::Wide(given->get<std::string>()) != stored.*c.member)
         Fail(std::string("module ") + code + ": stored " + c.name + " is not the document's", doc);
     }
-    const Json* rows = Member(*module, kivplc::kTerminalsKey);
+    const Json* rows = Member(*module, kivcat::kTerminalsKey);
     const std::vector<ModDB::ModTermData> terminals = db.Terminals(table, stored.Code);
     if (terminals.size() != (rows ? rows->size() : 0)) Fail("module " + code + ": terminal rows lost or added", doc);
     // A row that names its position is stored at that position.
@@ -126,26 +124,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static const std::string path = kivfuzz::ScratchDir() + "/import.db";
   kivfuzz::ResetCatalogue(path);
-  kivplc::Catalogue db(path);
-  kivplc::ImportOptions options;
+  kivcat::Catalogue db(path);
+  kivcat::ImportOptions options;
   options.replaceModules = (data[0] & 1) != 0;
 
-  // Refused rows are reported on standard error; not wanted here.
-  std::streambuf* saved = std::cerr.rdbuf(nullptr);
-  std::ostringstream summary;
   size_t refused = 1;
-  bool usage = false;
   try {
-    refused = kivplc::ImportCatalogue(db, doc, options, summary);
-  } catch (const kivplc::UsageError&) {
-    usage = true;
-  } catch (const kivplc::Refused&) {
+    kivcat::ImportResult result = kivcat::ImportCatalogue(db, doc, options);
+    if (result.stoppedBy.empty()) refused = result.counts.refused;
+  } catch (const kivcat::Invalid&) {
+    return 0;
   } catch (const std::exception& e) {
-    std::cerr.rdbuf(saved);
-    Fail(std::string("an error the tool does not expect: ") + e.what(), doc);
+    Fail(std::string("an error the layer does not expect: ") + e.what(), doc);
   }
-  std::cerr.rdbuf(saved);
-  if (usage) return 0;
   CheckStyles(doc);
   try {
     if (refused == 0) CheckModules(db, doc);

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "CatalogueDump.h"
-#include "Fields.h"
+#include "catalogue/Fields.h"
 #include "KivPmOleDb.h"
 #include "PrintAtEnd.h"
 #include "TestCatalogue.h"
@@ -31,8 +31,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kivplc::kSpecColumns;
-using kivplc::kStyleColumns;
+using kivcat::kSpecColumns;
+using kivcat::kStyleColumns;
 using kivtest::OpenPlcDb;
 using kivtest::Utf8;
 
@@ -169,14 +169,14 @@ struct Operation {
 // One slot per field of a record, after `leading` slots; `values` gives
 // fields other than the empty text.
 template <typename Record, size_t N>
-std::vector<Slot> FieldSlots(std::vector<Slot> leading, const std::array<kivplc::TextColumn<Record>, N>& columns,
+std::vector<Slot> FieldSlots(std::vector<Slot> leading, const std::array<kivcat::TextColumn<Record>, N>& columns,
                              const std::map<std::string, const wchar_t*>& values) {
   for (const auto& c : columns) leading.push_back({c.name, values.count(c.name) ? values.at(c.name) : L"", false});
   return leading;
 }
 
 template <typename Record, size_t N>
-Record FieldsFrom(const std::array<kivplc::TextColumn<Record>, N>& columns, const Args& a, size_t first) {
+Record FieldsFrom(const std::array<kivcat::TextColumn<Record>, N>& columns, const Args& a, size_t first) {
   Record r{};
   for (size_t i = 0; i < N; ++i) r.*columns[i].member = CString(a[first + i]);
   return r;

@@ -2,24 +2,25 @@
 // and how the tool adds index entries without leaving partial rows behind.
 #include <gtest/gtest.h>
 
-#if __has_include("IndexTree.h")
+#if __has_include("catalogue/IndexTree.h")
 
 #include <sstream>
 
-#include "Catalogue.h"
-#include "Errors.h"
-#include "Fields.h"
-#include "IndexTree.h"
+#include "FieldOptions.h"
 #include "Output.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/IndexTree.h"
 #include "TestCatalogue.h"
 
 namespace {
 
-using kivplc::Assignments;
-using kivplc::Json;
-using kivplc::UsageError;
+using kivcat::Assignments;
+using kivcat::Json;
+using UsageError = kivcat::Invalid;
 
-const std::vector<std::string> kNames = kivplc::ColumnNames(kivplc::kSpecColumns);
+const std::vector<std::string> kNames = kivcat::ColumnNames(kivcat::kSpecColumns);
 
 TEST(CliFields, SetOptionsJsonObjectsAndIntegers) {
   const std::pair<std::vector<std::string>, Assignments> parsed[] = {
@@ -33,7 +34,7 @@ TEST(CliFields, SetOptionsJsonObjectsAndIntegers) {
     EXPECT_THROW(kivplc::ParseSetOptions({bad}, kNames), UsageError) << bad;
 
   auto read = [](const Json& object) {
-    return kivplc::AssignmentsFromJson(object, {"BLOCK"}, {"SEQUENCE"}, {"CODE"}, "row");
+    return kivcat::AssignmentsFromJson(object, {"BLOCK"}, {"SEQUENCE"}, {"CODE"}, "row");
   };
   EXPECT_EQ(read(Json{{"block", "IN"}, {"Sequence", -3}, {"CODE", 7}}),
             (Assignments{{"BLOCK", "IN"}, {"SEQUENCE", "-3"}}));
@@ -41,9 +42,9 @@ TEST(CliFields, SetOptionsJsonObjectsAndIntegers) {
                           Json{{"BLOK", "IN"}}, Json::array(), Json("IN")})
     EXPECT_THROW(read(bad), UsageError) << bad.dump();
 
-  EXPECT_EQ(kivplc::ParseInteger("-12", "N"), -12);
+  EXPECT_EQ(kivcat::ParseInteger("-12", "N"), -12);
   for (const char* bad : {"", " 1", "1x", "0x10", "1.0", "99999999999999999999"})
-    EXPECT_THROW(kivplc::ParseInteger(bad, "N"), UsageError) << bad;
+    EXPECT_THROW(kivcat::ParseInteger(bad, "N"), UsageError) << bad;
 }
 
 ModDB::IndexData Row(const wchar_t* m, const wchar_t* s, const wchar_t* t, const wchar_t* table = L"") {
@@ -51,7 +52,7 @@ ModDB::IndexData Row(const wchar_t* m, const wchar_t* s, const wchar_t* t, const
 }
 
 TEST(CliIndexTree, PartialRowsAndLetterCase) {
-  auto tree = kivplc::BuildIndexTree({Row(L"ACME", L"", L""), Row(L"ACME", L"S1", L"T1", L"A_S1_T1"),
+  auto tree = kivcat::BuildIndexTree({Row(L"ACME", L"", L""), Row(L"ACME", L"S1", L"T1", L"A_S1_T1"),
                                       Row(L"acme", L"s1", L"T2", L"A_S1_T2"), Row(L"ACME", L"S2", L""),
                                       Row(L"ACME", L"S1", L"t1", L"dup"), Row(L"Bare", L"", L"")});
   ASSERT_EQ(tree.size(), 2u);
@@ -95,7 +96,7 @@ std::vector<std::string> IndexRows(const kivtest::TempCatalogue& cat) {
 
 TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   kivtest::TempCatalogue cat;
-  kivplc::Catalogue db(cat.path().string());
+  kivcat::Catalogue db(cat.path().string());
   db.AddManufacturer(L"M");
   db.AddSeries(L"M", L"S");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|S||"}));
@@ -103,7 +104,7 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   db.AddType(L"M", L"S", L"U");
   db.AddSeries(L"M", L"R");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|S|T|table", "M|S|U|table"}));
-  EXPECT_THROW(db.AddType(L"m", L"s", L"t"), kivplc::Refused);  // the engine's names ignore case
+  EXPECT_THROW(db.AddType(L"m", L"s", L"t"), kivcat::Refused);  // the engine's names ignore case
 
   // A series listed both alone and with a type (as another program may
   // leave it): filling in would rewrite the typed row too, so a new row.

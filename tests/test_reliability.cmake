@@ -19,9 +19,9 @@ foreach(test test_crash test_concurrency test_faults test_bad_input)
 endforeach()
 add_dependencies(test_crash kiv_reliability_worker)
 add_dependencies(test_concurrency kiv_reliability_worker)
-# The bad-input tables walk the record fields through the tool's column
+# The bad-input tables walk the record fields through the catalogue layer's column
 # lists, which are kept apart from the library's own.
-target_link_libraries(test_bad_input PRIVATE kivplc_commands)
+target_link_libraries(test_bad_input PRIVATE kivplc_catalogue)
 
 # The unit tests once more under valgrind's memcheck, each executable whole.
 # Left out: the crash and concurrency tests (workers, kills and timing),

@@ -1,25 +1,22 @@
 // A module as JSON: its specification columns in record order, then
 // "terminals", each row with SEQUENCE, BLOCK and ATTRIBUTES.  `show --json`,
-// `module add --stdin` and the catalogue document all use this shape.
-#ifndef KIV_CLI_MODULEJSON_H_
-#define KIV_CLI_MODULEJSON_H_
+// `module add --stdin`, the editor and the catalogue document use this shape.
+#ifndef KIV_CATALOGUE_MODULEJSON_H_
+#define KIV_CATALOGUE_MODULEJSON_H_
 
 #include <string>
 #include <vector>
 
-#include "Fields.h"
+#include "catalogue/Fields.h"
 #include "ModDB.h"
-#include "Output.h"
+#include "catalogue/Json.h"
 
-namespace kivplc {
+namespace kivcat {
 
 inline constexpr const char* kTerminalsKey = "terminals";
 
 Json TerminalToJson(const ModDB::ModTermData& row);
 Json ModuleToJson(const ModDB::ModSpecData& spec, const std::vector<ModDB::ModTermData>& terminals);
-
-// The member named `key` (any letter case), or null.
-const Json* FindMember(const Json& object, const std::string& key);
 
 // Specification values of a module object; "terminals" is left to the next.
 Assignments ModuleAssignments(const Json& module, const std::string& what);
@@ -29,6 +26,6 @@ Assignments ModuleAssignments(const Json& module, const std::string& what);
 std::vector<ModDB::ModTermData> TerminalsFromJson(const Json& rows, const CString& code, const std::string& what,
                                                   long firstSequence = 1);
 
-}  // namespace kivplc
+}  // namespace kivcat
 
-#endif  // KIV_CLI_MODULEJSON_H_
+#endif  // KIV_CATALOGUE_MODULEJSON_H_

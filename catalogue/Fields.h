@@ -1,8 +1,8 @@
-// The columns that commands and documents name, bound to the record fields
-// that carry them, and the two ways of giving values: --set COLUMN=VALUE
-// and a JSON object.  Column names match without regard to case.
-#ifndef KIV_CLI_FIELDS_H_
-#define KIV_CLI_FIELDS_H_
+// The columns that commands, documents and the editor name, bound to the
+// record fields that carry them, and values given as a JSON object.
+// Column names match without regard to case.
+#ifndef KIV_CATALOGUE_FIELDS_H_
+#define KIV_CATALOGUE_FIELDS_H_
 
 #include <array>
 #include <map>
@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "ModDB.h"
-#include "Output.h"
-#include "Text.h"
+#include "catalogue/Json.h"
+#include "catalogue/Text.h"
 
-namespace kivplc {
+namespace kivcat {
 
 template <typename Record>
 struct TextColumn {
@@ -52,21 +52,20 @@ std::vector<std::string> ColumnNames(const std::array<TextColumn<Record>, N>& co
   return names;
 }
 
-// FIELD=VALUE items; an unknown FIELD or a missing '=' is a usage error.
-Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names);
-
 // The members of a JSON object.  Values are texts; a member named in
-// `integerNames` is an integer instead.  Other members are usage errors
+// `integerNames` is an integer instead.  Other members are Invalid
 // unless listed in `ignoredNames`.  `what` names the object in messages.
 Assignments AssignmentsFromJson(const Json& object, const std::vector<std::string>& names,
                                 const std::vector<std::string>& integerNames,
                                 const std::vector<std::string>& ignoredNames, const std::string& what);
 
-// A whole decimal integer or a usage error naming `what`.
+// A whole decimal integer, or Invalid naming `what`.
 long ParseInteger(const std::string& text, const std::string& what);
 
-// Standard input as one JSON document, or a usage error.
-Json ReadJsonFromStdin();
+// Column names of `names` joined by ", ", for messages.
+std::string JoinNames(const std::vector<std::string>& names);
+// ASCII upper case, as column names compare.
+std::string UpperName(std::string text);
 
 template <typename Record, size_t N>
 void AssignFields(const Assignments& values, const std::array<TextColumn<Record>, N>& columns, Record& record) {
@@ -83,6 +82,6 @@ Json FieldsToJson(const Record& record, const std::array<TextColumn<Record>, N>&
   return json;
 }
 
-}  // namespace kivplc
+}  // namespace kivcat
 
-#endif  // KIV_CLI_FIELDS_H_
+#endif  // KIV_CATALOGUE_FIELDS_H_

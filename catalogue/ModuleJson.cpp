@@ -1,12 +1,12 @@
-#include "ModuleJson.h"
+#include "catalogue/ModuleJson.h"
 
 #include <strings.h>
 
 #include <limits>
 
-#include "Errors.h"
+#include "catalogue/Errors.h"
 
-namespace kivplc {
+namespace kivcat {
 
 Json TerminalToJson(const ModDB::ModTermData& row) {
   Json json = Json::object();
@@ -22,20 +22,13 @@ Json ModuleToJson(const ModDB::ModSpecData& spec, const std::vector<ModDB::ModTe
   return json;
 }
 
-const Json* FindMember(const Json& object, const std::string& key) {
-  if (!object.is_object()) return nullptr;
-  for (const auto& [name, value] : object.items())
-    if (strcasecmp(name.c_str(), key.c_str()) == 0) return &value;
-  return nullptr;
-}
-
 Assignments ModuleAssignments(const Json& module, const std::string& what) {
   return AssignmentsFromJson(module, ColumnNames(kSpecColumns), {}, {"TERMINALS"}, what);
 }
 
 std::vector<ModDB::ModTermData> TerminalsFromJson(const Json& rows, const CString& code, const std::string& what,
                                                   long firstSequence) {
-  if (!rows.is_array()) throw UsageError(what + ": terminals must be a JSON array");
+  if (!rows.is_array()) throw Invalid(what + ": terminals must be a JSON array");
   std::vector<ModDB::ModTermData> result;
   long next = firstSequence;
   bool hasNext = true;  // false after the largest SEQUENCE there is
@@ -45,7 +38,7 @@ std::vector<ModDB::ModTermData> TerminalsFromJson(const Json& rows, const CStrin
     ModDB::ModTermData row{};
     row.Code = code;
     auto seq = values.find(kSequence);
-    if (seq == values.end() && !hasNext) throw UsageError(where + " has no SEQUENCE and none follows the one before");
+    if (seq == values.end() && !hasNext) throw Invalid(where + " has no SEQUENCE and none follows the one before");
     row.Sequence = seq == values.end() ? next : ParseInteger(seq->second, where + " SEQUENCE");
     hasNext = row.Sequence < std::numeric_limits<long>::max();
     if (hasNext) next = row.Sequence + 1;
@@ -55,4 +48,4 @@ std::vector<ModDB::ModTermData> TerminalsFromJson(const Json& rows, const CStrin
   return result;
 }
 
-}  // namespace kivplc
+}  // namespace kivcat

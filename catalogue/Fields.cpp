@@ -1,14 +1,12 @@
-#include "Fields.h"
+#include "catalogue/Fields.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <iostream>
-#include <iterator>
 
-#include "Errors.h"
+#include "catalogue/Errors.h"
 
-namespace kivplc {
+namespace kivcat {
 
 using Spec = ModDB::ModSpecData;
 using Style = ModDB::StyleBoxData;
@@ -61,61 +59,47 @@ const std::array<TextColumn<Term>, 2> kTermColumns = {{
 
 namespace {
 
-std::string Upper(std::string text) {
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+std::string UpperName(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return text;
 }
 
-bool Contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-std::string Join(const std::vector<std::string>& names) {
+std::string JoinNames(const std::vector<std::string>& names) {
   std::string text;
   for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
   return text;
 }
 
-}  // namespace
-
-Assignments ParseSetOptions(const std::vector<std::string>& items, const std::vector<std::string>& names) {
-  Assignments values;
-  for (const auto& item : items) {
-    auto eq = item.find('=');
-    if (eq == std::string::npos)
-      throw UsageError("--set needs FIELD=VALUE, got '" + item + "'");
-    std::string name = Upper(item.substr(0, eq));
-    if (!Contains(names, name))
-      throw UsageError("unknown field '" + item.substr(0, eq) + "'; fields are " + Join(names));
-    values[name] = item.substr(eq + 1);
-  }
-  return values;
-}
-
 Assignments AssignmentsFromJson(const Json& object, const std::vector<std::string>& names,
                                 const std::vector<std::string>& integerNames,
                                 const std::vector<std::string>& ignoredNames, const std::string& what) {
-  if (!object.is_object()) throw UsageError(what + " must be a JSON object");
+  if (!object.is_object()) throw Invalid(what + " must be a JSON object");
   Assignments values;
   for (const auto& [key, value] : object.items()) {
-    std::string name = Upper(key);
+    std::string name = UpperName(key);
     if (Contains(ignoredNames, name)) continue;
     if (Contains(integerNames, name)) {
-      if (!value.is_number_integer()) throw UsageError(what + ": " + key + " must be an integer");
+      if (!value.is_number_integer()) throw Invalid(what + ": " + key + " must be an integer");
       // Above the signed range a number would come out negative.
       values[name] = value.is_number_unsigned() ? std::to_string(value.get<unsigned long long>())
                                                 : std::to_string(value.get<long long>());
     } else if (Contains(names, name)) {
-      if (!value.is_string()) throw UsageError(what + ": " + key + " must be a text");
+      if (!value.is_string()) throw Invalid(what + ": " + key + " must be a text");
       // The library takes texts up to their first NUL; the rest would be lost.
       if (value.get<std::string>().find('\0') != std::string::npos)
-        throw UsageError(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
+        throw Invalid(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
       values[name] = value.get<std::string>();
     } else {
       std::vector<std::string> all = names;
       all.insert(all.end(), integerNames.begin(), integerNames.end());
-      throw UsageError(what + ": unknown field '" + key + "'; fields are " + Join(all));
+      throw Invalid(what + ": unknown field '" + key + "'; fields are " + JoinNames(all));
     }
   }
   return values;
@@ -126,17 +110,8 @@ long ParseInteger(const std::string& text, const std::string& what) {
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end)
-    throw UsageError(what + " must be a whole number, got '" + text + "'");
+    throw Invalid(what + " must be a whole number, got '" + text + "'");
   return value;
 }
 
-Json ReadJsonFromStdin() {
-  std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-  try {
-    return Json::parse(text);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw UsageError(std::string("standard input is not a JSON document: ") + e.what());
-  }
-}
-
-}  // namespace kivplc
+}  // namespace kivcat

@@ -1,11 +1,11 @@
-#include "Catalogue.h"
+#include "catalogue/Catalogue.h"
 
 #include <set>
 
-#include "Errors.h"
-#include "Text.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Text.h"
 
-namespace kivplc {
+namespace kivcat {
 
 namespace {
 
@@ -40,6 +40,10 @@ std::string EntryName(const CString& manufacturer, const CString& series, const 
   return name;
 }
 
+const char* LevelName(const CString& series, const CString& type) {
+  return series.IsEmpty() ? "manufacturer" : type.IsEmpty() ? "series" : "type";
+}
+
 Catalogue::Catalogue(const std::string& path) {
   if (!Connect(Wide(path))) RefuseWithLastError(*this, "cannot open catalogue " + path);
 }
@@ -54,6 +58,15 @@ std::vector<ModDB::IndexData> Catalogue::Index() {
   std::vector<ModDB::IndexData> rows(data, data + count);
   delete[] data;
   return rows;
+}
+
+std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
+  auto tree = BuildIndexTree(Index());
+  if (countModules)
+    for (auto& m : tree)
+      for (auto& s : m.series)
+        for (auto& t : s.types) t.modules = t.table.IsEmpty() ? -1 : ModuleCount(t.table);
+  return tree;
 }
 
 bool Catalogue::Listed(const CString& manufacturer, const CString& series, const CString& type) {
@@ -125,6 +138,48 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
   return table;
 }
 
+void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, const CString& type,
+                            const CString& newName) {
+  const std::string level = LevelName(series, type);
+  const std::string old = EntryName(manufacturer, series, type);
+  if (!Listed(manufacturer, series, type)) throw Refused("no " + level + ' ' + old);
+  const CString& oldName = series.IsEmpty() ? manufacturer : type.IsEmpty() ? series : type;
+  // The engine compares names without regard to case, so a new name that
+  // is listed already would merge two entries into one.
+  if (newName.CompareNoCase(oldName) != 0) {
+    bool taken = series.IsEmpty() ? Listed(newName)
+                 : type.IsEmpty() ? Listed(manufacturer, newName)
+                                  : Listed(manufacturer, series, newName);
+    if (taken)
+      throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two");
+  }
+  if (!RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(*this, "cannot rename " + old);
+}
+
+Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& series, const CString& type) {
+  Impact impact;
+  for (const auto& m : BuildIndexTree(Index())) {
+    if (m.name.CompareNoCase(manufacturer) != 0) continue;
+    for (const auto& sn : m.series) {
+      if (!series.IsEmpty() && sn.name.CompareNoCase(series) != 0) continue;
+      for (const auto& tn : sn.types) {
+        if ((!type.IsEmpty() && tn.name.CompareNoCase(type) != 0) || tn.table.IsEmpty()) continue;
+        ++impact.types;
+        impact.tables += 2;
+        impact.modules += ModuleCount(tn.table);
+      }
+    }
+  }
+  return impact;
+}
+
+void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
+  const std::string name = EntryName(manufacturer, series, type);
+  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name);
+  if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
+  if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
+}
+
 long Catalogue::ModuleCount(const CString& table) {
   long count = 0;
   if (!GetSpecRecCount(table, count)) RefuseWithLastError(*this, "cannot count the modules of " + Utf8(table));
@@ -190,6 +245,13 @@ std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const
   return rows;
 }
 
+long Catalogue::TerminalCount(const CString& table, const CString& code) {
+  long count = 0;
+  if (!GetTermRecCount(TermTable(table), code, count))
+    RefuseWithLastError(*this, "cannot count the terminals of " + Utf8(code));
+  return count;
+}
+
 std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
   // The call skips a refused row and reports only the last refusal, so the
   // rows already stored are read first: what the batch added is then the
@@ -221,4 +283,69 @@ std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::
   return refusals;
 }
 
-}  // namespace kivplc
+void Catalogue::RefuseCategory(const CString& table, bool given) {
+  if (given && !HasCategory(table)) throw Refused("table " + Utf8(table) + " has no CATEGORY column");
+}
+
+std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const ModDB::ModSpecData& spec,
+                                                  std::vector<ModDB::ModTermData>& terminals,
+                                                  const std::string& name) {
+  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already");
+  RefuseCategory(table, !spec.Category.IsEmpty());
+  if (!AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(*this, "cannot add module " + name);
+  return AddTerminals(table, terminals);
+}
+
+void Catalogue::UpdateModule(const CString& table, const CString& code, const Assignments& values,
+                             const std::string& name) {
+  if (!ModuleExists(table, code)) throw Refused("no module " + name);
+  RefuseCategory(table, values.count("CATEGORY") > 0);
+  ModDB::ModSpecData spec{};
+  AssignFields(values, kSpecColumns, spec);
+  if (!UpdateModSpecData(table, code, spec, !HasCategory(table)))
+    RefuseWithLastError(*this, "cannot change module " + name);
+}
+
+void Catalogue::RenameModule(const CString& table, const CString& code, const CString& newCode,
+                             const std::string& name) {
+  if (!ModuleExists(table, code)) throw Refused("no module " + name);
+  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already");
+  if (!RenameModSpecData(table, code, newCode)) RefuseWithLastError(*this, "cannot rename module " + name);
+  if (!RenameModTermData(TermTable(table), code, newCode))
+    RefuseWithLastError(*this, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +
+                                   Utf8(code));
+}
+
+void Catalogue::RemoveModule(const CString& table, const CString& code, const std::string& name) {
+  if (!ModuleExists(table, code)) throw Refused("no module " + name);
+  if (!RemoveModTermData(TermTable(table), code, -1, -1))
+    RefuseWithLastError(*this, "cannot remove the terminals of " + name);
+  if (!RemoveModSpecData(table, code)) RefuseWithLastError(*this, "cannot remove module " + name);
+}
+
+std::vector<ModDB::StyleBoxData> Catalogue::Styles(int first, int last) {
+  std::vector<ModDB::StyleBoxData> styles;
+  for (int n = first; n <= last; ++n) {
+    ModDB::StyleBoxData data{};
+    if (GetStyleBoxData(n, data))
+      styles.push_back(data);
+    else if (HasErrorInfo())
+      RefuseWithLastError(*this, "cannot read style " + std::to_string(n));
+  }
+  return styles;
+}
+
+bool Catalogue::WriteStyle(int n, const Assignments& values) {
+  bool exists = false;
+  if (!DoesStyleBoxDataExist(n, exists)) RefuseWithLastError(*this, "cannot read the styles");
+  if (exists)
+    for (const auto& [k, v] : values)
+      if (v.empty()) throw Invalid("cannot clear " + k + " of an existing style: an update writes only non-empty values");
+  ModDB::StyleBoxData data{};
+  data.Style = n;
+  AssignFields(values, kStyleColumns, data);
+  if (!UpdateStyleBoxData(n, data)) RefuseWithLastError(*this, "cannot write style " + std::to_string(n));
+  return exists;
+}
+
+}  // namespace kivcat

@@ -1,13 +1,9 @@
-#include <csignal>
-#include <iostream>
+#include "catalogue/Document.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
 
-#include "Document.h"
-#include "Errors.h"
-#include "Fields.h"
-#include "ModuleJson.h"
-#include "Progress.h"
-
-namespace kivplc {
+namespace kivcat {
 
 namespace {
 
@@ -37,7 +33,7 @@ struct Plan {
 
 const Json& Member(const Json& object, const char* key, const std::string& what) {
   const Json* member = FindMember(object, key);
-  if (!member) throw UsageError(what + " has no \"" + key + "\"");
+  if (!member) throw Invalid(what + " has no \"" + key + "\"");
   return *member;
 }
 
@@ -45,27 +41,27 @@ const Json& Array(const Json& object, const char* key, const std::string& what) 
   const Json* member = FindMember(object, key);
   static const Json empty = Json::array();
   if (!member) return empty;  // a level without children may leave its list out
-  if (!member->is_array()) throw UsageError(what + ": \"" + key + "\" must be an array");
+  if (!member->is_array()) throw Invalid(what + ": \"" + key + "\" must be an array");
   return *member;
 }
 
 CString Name(const Json& object, const std::string& what) {
-  if (!object.is_object()) throw UsageError(what + " must be a JSON object");
+  if (!object.is_object()) throw Invalid(what + " must be a JSON object");
   const Json& name = Member(object, "name", what);
-  if (!name.is_string() || name.get<std::string>().empty()) throw UsageError(what + ": \"name\" must be a non-empty text");
+  if (!name.is_string() || name.get<std::string>().empty()) throw Invalid(what + ": \"name\" must be a non-empty text");
   if (name.get<std::string>().find('\0') != std::string::npos)
-    throw UsageError(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
+    throw Invalid(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
   return Wide(name.get<std::string>());
 }
 
 Plan ReadPlan(const Json& doc) {
-  if (!doc.is_object()) throw UsageError("the document must be a JSON object");
+  if (!doc.is_object()) throw Invalid("the document must be a JSON object");
   const Json* format = FindMember(doc, "format");
   if (!format || *format != kDocumentFormat)
-    throw UsageError(std::string("not a catalogue document: \"format\" must be \"") + kDocumentFormat + "\"");
+    throw Invalid(std::string("not a catalogue document: \"format\" must be \"") + kDocumentFormat + "\"");
   const Json* version = FindMember(doc, "version");
   if (!version || *version != kDocumentVersion)
-    throw UsageError("unsupported document version; this kivplc reads version " + std::to_string(kDocumentVersion));
+    throw Invalid("unsupported document version; this kivplc reads version " + std::to_string(kDocumentVersion));
 
   Plan plan;
   const auto& manufacturers = Array(doc, "manufacturers", "the document");
@@ -82,7 +78,7 @@ Plan ReadPlan(const Json& doc) {
         for (size_t n = 0; n < modules.size(); ++n) {
           const std::string what = "module " + std::to_string(n + 1) + " of " + typeName;
           Assignments values = ModuleAssignments(modules[n], what);
-          if (values["CODE"].empty()) throw UsageError(what + " has no CODE");
+          if (values["CODE"].empty()) throw Invalid(what + " has no CODE");
           PlanModule module{};
           AssignFields(values, kSpecColumns, module.spec);
           const std::string moduleName = "module " + values["CODE"] + " of " + typeName;
@@ -101,35 +97,29 @@ Plan ReadPlan(const Json& doc) {
   for (size_t i = 0; i < styles.size(); ++i) {
     const std::string what = "style " + std::to_string(i + 1);
     Assignments values = AssignmentsFromJson(styles[i], ColumnNames(kStyleColumns), {kStyle}, {}, what);
-    if (!values.count(kStyle)) throw UsageError(what + " has no STYLE");
+    if (!values.count(kStyle)) throw Invalid(what + " has no STYLE");
     ModDB::StyleBoxData style{};
     // Checked before narrowing, so that 2^32 + 3 is not taken for style 3.
     const long number = ParseInteger(values[kStyle], what + " STYLE");
-    if (number < 1 || number > 9) throw UsageError(what + ": STYLE must be 1 to 9");
+    if (number < 1 || number > 9) throw Invalid(what + ": STYLE must be 1 to 9");
     style.Style = static_cast<int>(number);
     AssignFields(values, kStyleColumns, style);
     plan.styles.push_back(style);
   }
 
   if (const Json* prompts = FindMember(doc, "prompts")) {
-    if (!prompts->is_object()) throw UsageError("\"prompts\" must be an object of prompt to text");
+    if (!prompts->is_object()) throw Invalid("\"prompts\" must be an object of prompt to text");
     plan.prompts = prompts->size();
   }
   return plan;
 }
 
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Entries count when the import made them listed.
-struct Counts {
-  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, refused = 0;
-};
-
 class Importer {
  public:
-  Importer(Catalogue& db, const ImportOptions& options, size_t modules)
-      : m_db(db), m_options(options), m_progress("import", modules) {}
+  Importer(Catalogue& db, const ImportOptions& options, const Reporter& reporter, size_t modules)
+      : m_db(db), m_options(options), m_reporter(reporter), m_total(modules) {
+    Step(0);
+  }
 
   void Run(const Plan& plan) {
     for (const auto& m : plan.manufacturers) {
@@ -147,17 +137,22 @@ class Importer {
       if (m_stopped) return;
     }
     for (const auto& style : plan.styles) ImportStyle(style);
-    m_progress.Clear();
   }
 
-  const Counts& counts() const { return m_counts; }
-  void ClearProgress() { m_progress.Clear(); }
+  const ImportCounts& counts() const { return m_counts; }
   bool interrupted() const { return m_stopped; }
 
  private:
+  void Message(const std::string& line) {
+    if (m_reporter.message) m_reporter.message(line);
+  }
+  void Step(size_t n = 1) {
+    m_done += n;
+    if (m_reporter.progress) m_reporter.progress(m_done, m_total);
+  }
   void Refuse(const std::string& line) {
     ++m_counts.refused;
-    m_progress.Message("kivplc: refused " + line);
+    Message("refused " + line);
   }
 
   // Runs an index addition; its Refused becomes a reported row.
@@ -181,19 +176,18 @@ class Importer {
     } else if (Add([&] { table = m_db.AddType(m, s, t.name); })) {
       ++m_counts.types;
     } else {
-      for (size_t i = 0; i < t.modules.size(); ++i) m_progress.Step();
+      Step(t.modules.size());
       if (!t.modules.empty())
-        m_progress.Message("kivplc: skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName);
+        Message("skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName);
       return;
     }
     for (const auto& module : t.modules) {
-      if (g_interrupted) {
+      if (m_reporter.cancelled && m_reporter.cancelled()) {
         m_stopped = true;
-        m_progress.Clear();
         return;
       }
       ImportModule(table, module, "module " + Utf8(module.spec.Code) + " of " + typeName);
-      m_progress.Step();
+      Step();
     }
   }
 
@@ -231,40 +225,40 @@ class Importer {
 
   Catalogue& m_db;
   const ImportOptions& m_options;
-  Progress m_progress;
-  Counts m_counts;
+  const Reporter& m_reporter;
+  size_t m_total, m_done = 0;
+  ImportCounts m_counts;
   bool m_stopped = false;
 };
 
-void PrintSummary(std::ostream& out, const Counts& c, size_t prompts) {
-  out << "imported " << Count(c.manufacturers, "manufacturer") << ", " << c.series << " series, "
-      << Count(c.types, "type") << ", " << Count(c.modules, "module") << " with " << Count(c.terminals, "terminal row")
-      << ", " << Count(c.styles, "style") << "; refused " << Count(c.refused, "row") << '\n';
-  if (prompts)
-    out << "not imported: " << prompts << " prompts (the library has no operation that writes PLC_MSG)\n";
-}
-
 }  // namespace
 
-size_t ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options, std::ostream& summary) {
-  const Plan plan = ReadPlan(document);
-  Importer importer(db, options, plan.modules);
-  g_interrupted = 0;
-  auto previous = std::signal(SIGINT, OnInterrupt);
-  try {
-    importer.Run(plan);
-  } catch (...) {
-    std::signal(SIGINT, previous);
-    importer.ClearProgress();
-    summary << "stopped early; so far ";
-    PrintSummary(summary, importer.counts(), 0);
-    throw;
-  }
-  std::signal(SIGINT, previous);
-  if (importer.interrupted()) summary << "interrupted; so far ";
-  PrintSummary(summary, importer.counts(), plan.prompts);
-  if (importer.interrupted()) throw Refused("import interrupted");
-  return importer.counts().refused;
+std::string DescribeImport(const ImportCounts& c) {
+  std::string text = "imported " + Count(static_cast<long long>(c.manufacturers), "manufacturer") + ", " +
+                     std::to_string(c.series) + " series, " + Count(static_cast<long long>(c.types), "type") + ", " +
+                     Count(static_cast<long long>(c.modules), "module") + " with " +
+                     Count(static_cast<long long>(c.terminals), "terminal row") + ", " +
+                     Count(static_cast<long long>(c.styles), "style") + "; refused " +
+                     Count(static_cast<long long>(c.refused), "row") + "\n";
+  if (c.prompts)
+    text += "not imported: " + std::to_string(c.prompts) + " prompts (the library has no operation that writes PLC_MSG)\n";
+  return text;
 }
 
-}  // namespace kivplc
+ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options,
+                             const Reporter& reporter) {
+  const Plan plan = ReadPlan(document);
+  Importer importer(db, options, reporter, plan.modules);
+  ImportResult result;
+  try {
+    importer.Run(plan);
+  } catch (const Refused& e) {
+    result.stoppedBy = e.what();
+  }
+  result.counts = importer.counts();
+  result.interrupted = importer.interrupted();
+  if (result.stoppedBy.empty()) result.counts.prompts = plan.prompts;
+  return result;
+}
+
+}  // namespace kivcat

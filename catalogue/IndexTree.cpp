@@ -1,6 +1,6 @@
-#include "IndexTree.h"
+#include "catalogue/IndexTree.h"
 
-namespace kivplc {
+namespace kivcat {
 
 namespace {
 
@@ -24,9 +24,9 @@ std::vector<ManufacturerNode> BuildIndexTree(const std::vector<ModDB::IndexData>
     if (row.Type.IsEmpty()) continue;
     bool known = false;
     for (const auto& type : series.types) known = known || type.name.CompareNoCase(row.Type) == 0;
-    if (!known) series.types.push_back(TypeNode{row.Type, row.TableName});
+    if (!known) series.types.push_back(TypeNode{row.Type, row.TableName, -1});
   }
   return tree;
 }
 
-}  // namespace kivplc
+}  // namespace kivcat

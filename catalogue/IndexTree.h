@@ -1,18 +1,19 @@
 // The index rows as the tree they describe.  Rows that list a manufacturer
 // without series, or a series without types, add the node with no children;
 // such a row next to full rows of the same entry adds nothing.
-#ifndef KIV_CLI_INDEXTREE_H_
-#define KIV_CLI_INDEXTREE_H_
+#ifndef KIV_CATALOGUE_INDEXTREE_H_
+#define KIV_CATALOGUE_INDEXTREE_H_
 
 #include <vector>
 
 #include "ModDB.h"
 
-namespace kivplc {
+namespace kivcat {
 
 struct TypeNode {
   CString name;
   CString table;
+  long modules = -1;  // counted by Catalogue::Tree; -1 without a table
 };
 
 struct SeriesNode {
@@ -29,6 +30,6 @@ struct ManufacturerNode {
 // entry to the engine, so they are one node here, spelt as first met.
 std::vector<ManufacturerNode> BuildIndexTree(const std::vector<ModDB::IndexData>& rows);
 
-}  // namespace kivplc
+}  // namespace kivcat
 
-#endif  // KIV_CLI_INDEXTREE_H_
+#endif  // KIV_CATALOGUE_INDEXTREE_H_

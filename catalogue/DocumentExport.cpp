@@ -1,25 +1,18 @@
-#include <iostream>
 #include <map>
 
-#include "Document.h"
-#include "Errors.h"
-#include "Fields.h"
-#include "IndexTree.h"
-#include "ModuleJson.h"
-#include "Progress.h"
+#include "catalogue/Document.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/IndexTree.h"
+#include "catalogue/ModuleJson.h"
 
-namespace kivplc {
+namespace kivcat {
 
 namespace {
 
 Json ExportStyles(Catalogue& db) {
   Json styles = Json::array();
-  for (int n = 1; n <= 9; ++n) {
-    ModDB::StyleBoxData data{};
-    if (!db.GetStyleBoxData(n, data)) {
-      if (db.HasErrorInfo()) RefuseWithLastError(db, "cannot read style " + std::to_string(n));
-      continue;
-    }
+  for (const auto& data : db.Styles()) {
     Json style = {{kStyle, data.Style}};
     style.update(FieldsToJson(data, kStyleColumns));
     styles.push_back(style);
@@ -27,7 +20,7 @@ Json ExportStyles(Catalogue& db) {
   return styles;
 }
 
-Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys) {
+Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys, const Reporter& reporter) {
   std::map<std::string, std::string> found;  // sorted, for stable output
   if (!keys.empty() && !db.CreateHashtableofPrompts())
     throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
@@ -35,8 +28,8 @@ Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys) {
     std::string text = Utf8(db.ReturnLocalizedPrompt(Wide(key)));
     if (text != key)
       found[key] = text;
-    else
-      std::cerr << "kivplc: prompt '" << key << "' has no text in PLC_MSG; left out\n";
+    else if (reporter.message)
+      reporter.message("prompt '" + key + "' has no text in PLC_MSG; left out");
   }
   Json prompts = Json::object();
   for (const auto& [key, text] : found) prompts[key] = text;
@@ -45,14 +38,14 @@ Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys) {
 
 }  // namespace
 
-Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys) {
-  auto tree = BuildIndexTree(db.Index());
-  size_t total = 0;
+Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, const Reporter& reporter) {
+  auto tree = db.Tree(true);
+  size_t total = 0, done = 0;
   for (const auto& m : tree)
     for (const auto& s : m.series)
       for (const auto& t : s.types)
-        if (!t.table.IsEmpty()) total += static_cast<size_t>(db.ModuleCount(t.table));
-  Progress progress("export", total);
+        if (t.modules > 0) total += static_cast<size_t>(t.modules);
+  if (reporter.progress) reporter.progress(0, total);
 
   Json manufacturers = Json::array();
   for (const auto& m : tree) {
@@ -61,13 +54,13 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys) 
       Json js = {{"name", Utf8(s.name)}, {"types", Json::array()}};
       for (const auto& t : s.types) {
         Json jt = {{"name", Utf8(t.name)}, {"modules", Json::array()}};
-        if (t.table.IsEmpty())
-          progress.Message("kivplc: type " + EntryName(m.name, s.name, t.name) + " has no table; exported without modules");
+        if (t.table.IsEmpty() && reporter.message)
+          reporter.message("type " + EntryName(m.name, s.name, t.name) + " has no table; exported without modules");
         for (const auto& code : t.table.IsEmpty() ? std::vector<CString>() : db.Codes(t.table)) {
           ModDB::ModSpecData spec{};
           db.ReadModule(t.table, code, spec);
           jt["modules"].push_back(ModuleToJson(spec, db.Terminals(t.table, code)));
-          progress.Step();
+          if (reporter.progress) reporter.progress(++done, total);
         }
         js["types"].push_back(jt);
       }
@@ -81,8 +74,8 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys) 
   document["version"] = kDocumentVersion;
   document["manufacturers"] = manufacturers;
   document["styles"] = ExportStyles(db);
-  document["prompts"] = ExportPrompts(db, promptKeys);
+  document["prompts"] = ExportPrompts(db, promptKeys, reporter);
   return document;
 }
 
-}  // namespace kivplc
+}  // namespace kivcat

@@ -1,0 +1,120 @@
+// A catalogue as its maintainers use it: the library's operations, plus
+// the compositions that the tool and the editor share.  No operation
+// prints.  Anything the library refuses becomes Refused carrying its
+// last-error text; names in messages are "M / S / T" (see EntryName).
+#ifndef KIV_CATALOGUE_CATALOGUE_H_
+#define KIV_CATALOGUE_CATALOGUE_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "KivPlcDbIO.h"
+#include "catalogue/Fields.h"
+#include "catalogue/IndexTree.h"
+#include "catalogue/Text.h"
+
+namespace kivcat {
+
+struct TerminalRefusal {
+  long sequence;
+  std::string reason;  // the engine's text
+};
+
+// What removing an entry drops.
+struct Impact {
+  long types = 0;    // types with tables
+  long tables = 0;
+  long modules = 0;
+};
+
+// "manufacturer", "series" or "type": the deepest level named.
+const char* LevelName(const CString& series, const CString& type);
+
+class Catalogue : public KivPlcDbIO {
+ public:
+  // Connects to an existing catalogue file, or throws Refused.
+  explicit Catalogue(const std::string& path);
+
+  // --- the index -------------------------------------------------------
+  // Every index row, sorted; empty for an empty index.
+  std::vector<ModDB::IndexData> Index();
+  // The index as a tree; with `countModules`, each type's module count
+  // (-1 for a type without a table).
+  std::vector<ManufacturerNode> Tree(bool countModules);
+  // Whether the manufacturer [series [type]] is listed.
+  bool Listed(const CString& manufacturer, const CString& series = CString(), const CString& type = CString());
+  // The type's specification table; refuses an entry that is not listed.
+  CString TableOf(const CString& manufacturer, const CString& series, const CString& type);
+  static CString TermTable(const CString& table) { return table + L"_Data"; }
+
+  // Adding fills the parent's row that lists it without children, when
+  // there is one, so that the index holds no leftover partial rows.
+  // Each refuses an entry that is listed already.
+  void AddManufacturer(const CString& manufacturer);
+  void AddSeries(const CString& manufacturer, const CString& series);
+  // Returns the new type's table name, checked to exist.
+  CString AddType(const CString& manufacturer, const CString& series, const CString& type);
+
+  // The deepest entry named (series and type may be empty) gets `newName`;
+  // refuses an entry that is not listed and a new name that is, since the
+  // engine's names ignore case and the two would merge.  Tables keep
+  // their names.
+  void RenameEntry(const CString& manufacturer, const CString& series, const CString& type,
+                   const CString& newName);
+  // What RemoveEntry of the same names would drop.
+  Impact RemovalImpact(const CString& manufacturer, const CString& series, const CString& type);
+  // Removes the entry with the tables of every type under it; refuses one
+  // that is not listed, and reports one still listed afterwards.
+  void RemoveEntry(const CString& manufacturer, const CString& series, const CString& type);
+
+  // --- modules of a type's table ----------------------------------------
+  long ModuleCount(const CString& table);
+  std::vector<CString> Codes(const CString& table);
+  bool ModuleExists(const CString& table, const CString& code);
+  // False when the module has no row.  Tables made before CATEGORY existed
+  // are read without it.
+  bool ReadModule(const CString& table, const CString& code, ModDB::ModSpecData& data);
+  // Whether the table has a CATEGORY column (asked once per table).
+  bool HasCategory(const CString& table);
+  // The module's terminal rows in SEQUENCE order.
+  std::vector<ModDB::ModTermData> Terminals(const CString& table, const CString& code);
+  long TerminalCount(const CString& table, const CString& code);
+  // Adds the rows in one batch; the refused ones, each with its reason.
+  std::vector<TerminalRefusal> AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows);
+
+  // `name` names the module in messages ("CODE of M / S / T").
+  // A new module with its terminal rows; refuses one that exists and a
+  // CATEGORY for a table without that column.  Returns the refused rows.
+  std::vector<TerminalRefusal> AddModule(const CString& table, const ModDB::ModSpecData& spec,
+                                         std::vector<ModDB::ModTermData>& terminals, const std::string& name);
+  // Writes the given specification values (non-empty ones: an update
+  // cannot clear a value); refuses a module that does not exist and a
+  // CATEGORY for a table without that column.
+  void UpdateModule(const CString& table, const CString& code, const Assignments& values, const std::string& name);
+  // The module and its terminal rows get `newCode`; refuses a code in use.
+  void RenameModule(const CString& table, const CString& code, const CString& newCode, const std::string& name);
+  // The module and its terminal rows.  Terminals go first: a failure then
+  // leaves a module without terminals, never terminal rows without module.
+  void RemoveModule(const CString& table, const CString& code, const std::string& name);
+
+  // --- styles 1 to 9 ----------------------------------------------------
+  static constexpr int kFirstStyle = 1;
+  static constexpr int kLastStyle = 9;
+  // The styles first to last that exist.
+  std::vector<ModDB::StyleBoxData> Styles(int first = kFirstStyle, int last = kLastStyle);
+  // Creates style n from `values` (others empty) or changes the given
+  // fields of an existing one, which cannot clear a field (Invalid).
+  // Returns whether the style existed before.
+  bool WriteStyle(int n, const Assignments& values);
+
+ private:
+  // Appends the module's rows to `rows`; false when the engine refused the read.
+  bool ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows);
+  void RefuseCategory(const CString& table, bool given);
+  std::map<std::wstring, bool> m_hasCategory;
+};
+
+}  // namespace kivcat
+
+#endif  // KIV_CATALOGUE_CATALOGUE_H_
