@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "KivPmOleDb.h"
+
 #include "catalogue/Errors.h"
 #include "catalogue/Text.h"
 
@@ -346,6 +348,45 @@ bool Catalogue::WriteStyle(int n, const Assignments& values) {
   AssignFields(values, kStyleColumns, data);
   if (!UpdateStyleBoxData(n, data)) RefuseWithLastError(*this, "cannot write style " + std::to_string(n));
   return exists;
+}
+
+std::vector<CString> Catalogue::TableNames() {
+  KivOleDbTables list;
+  std::vector<CString> names;
+  if (!list.Open(m_pConnection, nullptr, nullptr, nullptr, L"TABLE") || !list.GetTableList(names))
+    throw Refused("cannot list the tables" + (list.HasErrorInfo() ? ": " + Utf8(list.GetErrorInfo(false)) : ""));
+  return names;
+}
+
+void Catalogue::RunStatement(const CString& sql, const std::string& what) {
+  KivOleDbCommand command;
+  command.SetConnection(m_pConnection);
+  command.SetCommandText(sql);
+  if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  command.Close();
+}
+
+void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string& what) {
+  KivOleDbCommand command;
+  command.SetConnection(m_pConnection);
+  command.BeginBatch();
+  for (const auto& statement : sql) {
+    command.SetCommandText(statement);
+    if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+    command.Close();
+  }
+  command.EndBatch();
+}
+
+void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what) {
+  KivOleDbCommand command;
+  command.SetConnection(m_pConnection);
+  command.SetCommandText(sql);
+  if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  dbStatus status;
+  while ((status = command.FetchNext()) == kDbOk) row(command);
+  if (status != kDbEndOfRows) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  command.Close();
 }
 
 }  // namespace kivcat

@@ -5,6 +5,7 @@
 #ifndef KIV_CATALOGUE_CATALOGUE_H_
 #define KIV_CATALOGUE_CATALOGUE_H_
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "catalogue/Fields.h"
 #include "catalogue/IndexTree.h"
 #include "catalogue/Text.h"
+
+class KivOleDbCommand;
 
 namespace kivcat {
 
@@ -107,6 +110,17 @@ class Catalogue : public KivPlcDbIO {
   // fields of an existing one, which cannot clear a field (Invalid).
   // Returns whether the style existed before.
   bool WriteStyle(int n, const Assignments& values);
+
+  // --- statements of our own, for what the library has no operation for ---
+  // The catalogue's tables (without the engine's own), sorted.
+  std::vector<CString> TableNames();
+  // Runs one statement through the access component; Refused with `what`
+  // and the engine's text when it fails.
+  void RunStatement(const CString& sql, const std::string& what);
+  // The statements in one engine transaction; stops at the first refused.
+  void RunStatements(const std::vector<CString>& sql, const std::string& what);
+  // Runs a query and calls `row` with the command on each row in turn.
+  void Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what);
 
  private:
   // Appends the module's rows to `rows`; false when the engine refused the read.

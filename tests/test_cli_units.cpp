@@ -12,6 +12,7 @@
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/IndexTree.h"
+#include "catalogue/Prompts.h"
 #include "TestCatalogue.h"
 
 namespace {
@@ -112,6 +113,21 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   db.AddType(L"M", L"R", L"W");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|R|V|table", "M|R|W|table", "M|S|T|table",
                                                       "M|S|U|table"}));
+}
+
+TEST(CliCatalogue, PromptRowsKeepNullDuplicatesAndQuotes) {
+  kivtest::TempCatalogue cat;
+  kivcat::Catalogue db(cat.path().string());
+  using Row = kivcat::PromptRow;
+  const std::vector<Row> rows = {{"Key", "it's"}, {"KEY", "other"}, {"Key", ""}, {std::nullopt, "no key"},
+                                 {"Empty", std::nullopt}, {"Ünï", "\"quoted\", commas"}};
+  kivcat::AddPrompts(db, rows);
+  EXPECT_EQ(kivcat::ReadPrompts(db), rows);
+  EXPECT_EQ(kivcat::SetPrompt(db, std::string("key"), std::nullopt), 3);  // as the engine compares
+  EXPECT_EQ(kivcat::RemovePrompt(db, std::nullopt), 1);
+  EXPECT_EQ(kivcat::ReadPrompts(db), (std::vector<Row>{{"Key", std::nullopt}, {"KEY", std::nullopt},
+                                                       {"Key", std::nullopt}, {"Empty", std::nullopt}, rows[5]}));
+  EXPECT_THROW(kivcat::AddPrompts(db, {{std::string("a\0b", 3), "x"}}), kivcat::Invalid);
 }
 
 }  // namespace
