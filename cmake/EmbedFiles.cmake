@@ -1,6 +1,7 @@
 # Writes OUTPUT: a C++ source that holds each file of FILES (relative to
 # BASE) as a byte array, for a program that must not read files at run time.
-#   cmake -DBASE=dir -DOUTPUT=out.cpp -DFILES="a;b" -P EmbedFiles.cmake
+#   cmake -DBASE=dir -DOUTPUT=out.cpp -DFILES=a,b -P EmbedFiles.cmake
+string(REPLACE "," ";" FILES "${FILES}")
 set(entries "")
 set(arrays "")
 set(index 0)
