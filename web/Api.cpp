@@ -15,7 +15,6 @@ namespace {
 
 constexpr size_t kDefaultFindLimit = 50;
 constexpr size_t kMaxFindLimit = 1000;
-constexpr int kIndexWidth = 255;
 
 // A refusal with the status and details the page shows.
 struct ApiError {
@@ -154,9 +153,14 @@ Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionTok
   m_find = std::make_shared<const FindIndex>(*m_db);
 }
 
-void Api::Refresh(const std::string& table) {
-  auto next = table.empty() ? std::make_shared<const FindIndex>(*m_db)
-                            : std::make_shared<const FindIndex>(*m_db, m_find.get(), table);
+std::shared_ptr<const FindIndex> Api::Snapshot() {
+  std::shared_lock lock(m_findLock);
+  return m_find;
+}
+
+void Api::Refresh(const std::string& table, bool everyTable) {
+  auto next = everyTable ? std::make_shared<const FindIndex>(*m_db)
+                         : std::make_shared<const FindIndex>(*m_db, m_find.get(), table);
   std::unique_lock lock(m_findLock);
   m_find = std::move(next);
 }
@@ -183,28 +187,24 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
   }
-  if (path == "/api/tree" || path == "/api/find") {
-    std::shared_ptr<const FindIndex> find;
-    {
-      std::shared_lock lock(m_findLock);
-      find = m_find;
+  if (path == "/api/find") {
+    size_t limit = kDefaultFindLimit;
+    if (!param("limit").empty())
+      limit = std::min<size_t>(kMaxFindLimit, static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit"))));
+    return {200, Snapshot()->Find(param("q"), limit), {}};
+  }
+  if (path == "/api/tree") return {200, {}, Snapshot()->Tree()};
+  if (path == "/api/type") {
+    Json type = Snapshot()->TypeModules(param("m"), param("s"), param("t"));
+    if (!type.is_null()) {
+      type["columns"] = ColumnsJson(kSpecColumns, type["hasCategory"].get<bool>());
+      return {200, type, {}};
     }
-    if (path == "/api/find") {
-      size_t limit = kDefaultFindLimit;
-      if (!param("limit").empty())
-        limit = std::min<size_t>(kMaxFindLimit, static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit"))));
-      return {200, find->Find(param("q"), limit), {}};
-    }
-    Json tree = find->Tree();
-    tree["columns"] = Json::array();
-    for (const char* name : {"MANUFACTURER", "SERIES", "TYPE"})
-      tree["columns"].push_back({{"name", name}, {"width", kIndexWidth}});
-    return {200, tree, {}};
   }
 
   std::lock_guard lock(m_dbLock);
   Catalogue& db = *m_db;
-  if (path == "/api/type") {
+  if (path == "/api/type") {  // not in the snapshot: say why
     CString table = TableFor(db, TypeNames(param));
     const bool hasCategory = db.HasCategory(table);
     Json modules = Json::array();
@@ -250,9 +250,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     return {200, {{"types", impact.types}, {"modules", impact.modules}, {"terminals", impact.terminals}}, {}};
   }
   if (path == "/api/export") {
-    Reply reply;
-    reply.download = ExportCatalogue(db, {}).dump(2) + "\n";
-    return reply;
+    return {200, {}, ExportCatalogue(db, {}).dump(2) + "\n", true};
   }
   throw ApiError{404, "no such request: " + path, "", {}};
 }
@@ -270,7 +268,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   try {
     std::string changed;
     Reply reply = Change(path, body, changed);
-    if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);
+    if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
     return reply;
   } catch (const ApiError& e) {
     Json out = {{"error", e.message}};
@@ -286,7 +284,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
     if (field.empty()) field = FieldOf(message, kTermColumns);
     if (!field.empty()) out["field"] = field;
     // A change refused part way may have written something: show it.
-    Refresh();
+    Refresh("", true);
     return {message.rfind("no ", 0) == 0 ? 404 : 400, out, {}};
   }
 }
@@ -328,7 +326,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     std::istringstream lines(summary.str());
     for (std::string line; std::getline(lines, line);)
       if (!line.empty()) messages.push_back(line);
-    Refresh();
+    Refresh("", true);
     return {200, {{"ok", true}, {"messages", messages}, {"added", static_cast<long>(m_find->ModuleCount()) - before}}, {}};
   }
 

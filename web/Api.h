@@ -19,7 +19,8 @@ namespace kivplc::web {
 struct Reply {
   int status = 200;
   Json json;
-  std::string download;  // when set, the body instead of `json`, as a file
+  std::string text;      // when set, the body instead of `json`: JSON text
+  bool download = false;  // `text` is a file to save
 };
 
 class Api {
@@ -37,9 +38,10 @@ class Api {
   // Sets `changed` to the one table whose modules changed, or leaves it
   // empty when the find list must be read anew as a whole.
   Reply Change(const std::string& path, const Json& body, std::string& changed);
-  // After a change: the find list anew, re-reading only `table`'s modules
-  // when the change was to one type's modules.
-  void Refresh(const std::string& table = "");
+  // After a change: the find list anew.  Only `table`'s modules are read
+  // again (tables keep their names through renames), or every table's.
+  void Refresh(const std::string& table, bool everyTable = false);
+  std::shared_ptr<const FindIndex> Snapshot();
 
   std::string m_path;
   bool m_readOnly;

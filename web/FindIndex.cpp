@@ -24,26 +24,27 @@ FindIndex::FindIndex(Catalogue& db, const FindIndex* previous, const std::string
   if (previous)
     for (const auto& t : previous->m_types)
       if (!t.tablesMissing && t.table != changed) known[t.table] = &t;
-  m_tree = {{"manufacturers", Json::array()}};
+  Json tree = {{"manufacturers", Json::array()}, {"columns", Json::array()}};
+  for (const char* name : {"MANUFACTURER", "SERIES", "TYPE"}) tree["columns"].push_back({{"name", name}, {"width", 255}});
   for (const auto& m : BuildIndexTree(db.Index())) {
     Json seriesList = Json::array();
     for (const auto& s : m.series) {
       Json types = Json::array();
       for (const auto& t : s.types) {
-        Type type{Utf8(m.name), Utf8(s.name), Utf8(t.name), Utf8(t.table), 0, false, {}};
+        Type type{Utf8(m.name), Utf8(s.name), Utf8(t.name), Utf8(t.table), 0, false, true, {}};
         // A type listed without its tables shows, marked, instead of
         // making the whole tree unreadable.
         type.tablesMissing = t.table.IsEmpty() || !db.GetSpecRecCount(t.table, type.modules);
         if (auto same = known.find(type.table); same != known.end() && !type.tablesMissing) {
+          type.hasCategory = same->second->hasCategory;
           type.list = same->second->list;
         } else if (!type.tablesMissing) {
+          type.hasCategory = db.HasCategory(t.table);
           for (const auto& code : db.Codes(t.table)) {
             ModDB::ModSpecData spec{};
             db.ReadModule(t.table, code, spec);
-            Module module{Utf8(code), Utf8(spec.Description), "", ""};
-            module.codeKey = Key(module.code);
-            module.descriptionKey = Key(module.description);
-            type.list.push_back(std::move(module));
+            type.list.push_back({Utf8(code), Utf8(spec.Points), Utf8(spec.Type), Utf8(spec.Description),
+                                 Utf8(spec.Rating), Key(Utf8(code)), Key(Utf8(spec.Description))});
           }
         }
         types.push_back({{"name", type.type}, {"table", type.table}, {"modules", type.modules},
@@ -52,8 +53,9 @@ FindIndex::FindIndex(Catalogue& db, const FindIndex* previous, const std::string
       }
       seriesList.push_back({{"name", Utf8(s.name)}, {"types", std::move(types)}});
     }
-    m_tree["manufacturers"].push_back({{"name", Utf8(m.name)}, {"series", std::move(seriesList)}});
+    tree["manufacturers"].push_back({{"name", Utf8(m.name)}, {"series", std::move(seriesList)}});
   }
+  m_tree = tree.dump();
 }
 
 Json FindIndex::Find(const std::string& query, size_t limit) const {
@@ -82,7 +84,18 @@ Json FindIndex::Find(const std::string& query, size_t limit) const {
   return {{"results", std::move(results)}, {"truncated", truncated}};
 }
 
-Json FindIndex::Tree() const { return m_tree; }
+Json FindIndex::TypeModules(const std::string& manufacturer, const std::string& series, const std::string& type) const {
+  const std::string m = Key(manufacturer), s = Key(series), t = Key(type);
+  for (const auto& entry : m_types) {
+    if (entry.tablesMissing || Key(entry.manufacturer) != m || Key(entry.series) != s || Key(entry.type) != t) continue;
+    Json modules = Json::array();
+    for (const auto& module : entry.list)
+      modules.push_back({{"CODE", module.code}, {"POINTS", module.points}, {"TYPE", module.type},
+                         {"DESCRIPTION", module.description}, {"RATING", module.rating}});
+    return {{"table", entry.table}, {"hasCategory", entry.hasCategory}, {"modules", std::move(modules)}};
+  }
+  return nullptr;
+}
 
 size_t FindIndex::ModuleCount() const {
   size_t n = 0;

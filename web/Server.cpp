@@ -150,12 +150,10 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   });
 
   auto reply = [](httplib::Response& res, const Reply& r) {
-    if (!r.download.empty()) {
-      res.set_header("Content-Disposition", "attachment; filename=\"catalogue.json\"");
-      res.set_content(r.download, "application/json; charset=utf-8");
-      return;
-    }
-    SendJson(res, r.status, r.json);
+    if (r.download) res.set_header("Content-Disposition", "attachment; filename=\"catalogue.json\"");
+    if (r.text.empty()) return SendJson(res, r.status, r.json);
+    res.status = r.status;
+    res.set_content(r.text, "application/json; charset=utf-8");
   };
   server.Get("/api/.*", [this, reply](const httplib::Request& req, httplib::Response& res) {
     reply(res, m_api->Get(req.path, [&req](const char* name) { return req.get_param_value(name); }));
