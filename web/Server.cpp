@@ -84,6 +84,11 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   m_port = static_cast<int>(ParseInteger(listen.substr(colon + 1), "the port of --listen"));
   if (m_port < 0 || m_port > 65535) throw UsageError("the port of --listen must be from 0 to 65535");
   m_loopback = IsLoopback(m_host);
+  m_publicName = m_host;
+  if (m_host == "0.0.0.0" || m_host == "::") {
+    char name[256] = {};
+    m_publicName = gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
+  }
   if (!options.tokenFile.empty()) {
     std::ifstream file(options.tokenFile);
     if (!file || !std::getline(file, m_accessToken)) throw UsageError("cannot read the token file " + options.tokenFile);
@@ -117,8 +122,8 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
       if (m_loopback)
         hostOk = IsLoopback(bare);
       else
-        hostOk = bare == m_host || IsLoopback(bare) ||
-                 ((m_host == "0.0.0.0" || m_host == "::") && IsIpLiteral(name));
+        hostOk = bare == m_host || bare == m_publicName || IsLoopback(bare) ||
+                 (m_publicName != m_host && IsIpLiteral(name));
     }
     if (!hostOk) {
       SendJson(res, 403, {{"error", "this server answers only to the address it listens on"}});
@@ -197,13 +202,7 @@ void EditorServer::Run() { m_http->server.listen_after_bind(); }
 void EditorServer::Stop() { m_http->server.stop(); }
 
 std::string EditorServer::Url() const {
-  std::string host = m_host;
-  if (host == "0.0.0.0" || host == "::") {
-    char name[256] = {};
-    host = gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
-  } else if (host.find(':') != std::string::npos) {
-    host = "[" + host + "]";
-  }
+  std::string host = m_publicName.find(':') != std::string::npos ? "[" + m_publicName + "]" : m_publicName;
   return "http://" + host + ":" + std::to_string(m_port) + "/" +
          (m_accessToken.empty() ? "" : "?token=" + m_accessToken);
 }

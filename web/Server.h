@@ -46,6 +46,7 @@ class EditorServer {
   struct Http;
   ServeOptions m_options;
   std::string m_host;
+  std::string m_publicName;  // the name in Url(): the machine's, for a wildcard address
   int m_port = 0;
   bool m_loopback = true;
   std::string m_accessToken;
