@@ -2,6 +2,7 @@
 
 #include "Driver.h"
 #include "KivPmOleDb.h"
+#include "Password.h"
 
 namespace {
 // The COM codes the library tests with "0 or more is success".
@@ -20,17 +21,19 @@ long KivOleDbConnection::OpenFromInitializationString(const CComBSTR& initString
   kivoledb::Properties properties;
   std::wstring error;
   if (!kivoledb::Properties::Parse(initString, properties, error)) {
-    SetErrorInfo(CString(L"cannot open a catalogue: " + error));
+    SetErrorInfo(CString(kivoledb::WithoutPassword(L"cannot open a catalogue: " + error)));
     return kEFail;
   }
   std::shared_ptr<kivoledb::Driver> driver = kivoledb::FindDriver(properties, error);
   if (!driver) {
-    SetErrorInfo(CString(L"cannot open the catalogue \"" + properties.Get(L"Data Source") + L"\": " + error));
+    SetErrorInfo(CString(kivoledb::WithoutPassword(L"cannot open the catalogue \"" + properties.Get(L"Data Source") +
+                                                   L"\": " + error)));
     return kEFail;
   }
   m_driver = driver->Open(properties, error);
   if (!m_driver) {
-    SetErrorInfo(CString(error));
+    // Drivers name their Data Source, which may hold a password.
+    SetErrorInfo(CString(kivoledb::WithoutPassword(error)));
     return kEFail;
   }
   return kSOk;
