@@ -1,8 +1,9 @@
 // Building "UPDATE [T] SET [A]='x',[B]='y' WHERE [K]='k'" from the non-empty
 // fields of a record.
 //
-// Each fragment and the WHERE clause are formatted with the bounded
-// statement formatter (10239 characters).  Where the original would have
+// Each fragment and the WHERE clause must fit the bounded statement
+// formatter (10239 characters) with the value as given, before its quotes
+// are doubled.  Where the original would have
 // stored the unformatted format text of an over-long fragment, this builder
 // remembers the overflow instead, and Finish refuses the whole statement:
 // no text other than the caller's value is ever stored.

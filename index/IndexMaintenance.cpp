@@ -19,9 +19,19 @@
 //    rows name no tables, and "DROP TABLE []" could only fail.  It also
 //    skips a name holding ']', which would end its brackets early and drop
 //    some other table; no table can have such a name.
+//  - RemoveSpecAndTermTables never drops a table that an index row outside
+//    the removal still names, as its specification table or as that name
+//    with "_Data" (names compared as the engine compares them).  Names are
+//    generated without a test against the catalogue when they are short
+//    enough, so two types can share one ("S 1" and "S_1"; a type "T_Data"
+//    beside "T"; a type renamed and its old name added again): removing
+//    one must not destroy the other's data.  Such tables stay until the
+//    last row naming them goes.
 //  - A type whose table name would hold a ']' (from a ']' in its
 //    manufacturer, series or type name) is refused before anything runs,
 //    since its tables could be neither created nor dropped safely.
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "CommandRows.h"
@@ -29,6 +39,7 @@
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
 #include "SqlText.h"
+#include "TypeTableName.h"
 #include "TypeTables.h"
 
 namespace {
@@ -147,22 +158,43 @@ bool KivPlcDbIO::RemoveIndexData(const wchar_t* manufacturer, const wchar_t* ser
 bool KivPlcDbIO::RemoveSpecAndTermTables(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
   ClearSQLError();
   if (!m_pConnection || kiv::IsEmptyText(manufacturer)) return false;
-  CString sql =
-      CString(kiv::kSelectTableNameSql) + kiv::IndexWhere(kiv::LevelOf(series, type), manufacturer, series, type);
   KivOleDbCommand command;
-  if (!kiv::RunCommand(command, m_pConnection, sql)) {
-    SQLErrorW(&command);
+  auto readNames = [&](const CString& sql, std::vector<CString>& names) {
+    if (!kiv::RunCommand(command, m_pConnection, sql)) {
+      SQLErrorW(&command);
+      return false;
+    }
+    while (command.FetchNext() == kDbOk) names.push_back(command.FieldAsStringEx(1));
+    command.Close();
+    return true;
+  };
+  std::vector<CString> names, all;
+  if (!readNames(CString(kiv::kSelectTableNameSql) +
+                     kiv::IndexWhere(kiv::LevelOf(series, type), manufacturer, series, type),
+                 names) ||
+      !readNames(kiv::kSelectTableNameSql, all))
     return false;
+
+  // The tables that rows outside the removal still name, as specification
+  // or as terminal table: every row's name, less one for each removed row.
+  std::unordered_map<std::wstring, long> outside;
+  for (const CString& name : all) ++outside[kiv::TableNameKey(name)];
+  for (const CString& name : names) --outside[kiv::TableNameKey(name)];
+  std::unordered_set<std::wstring> kept;
+  for (const auto& [key, rows] : outside) {
+    if (rows <= 0 || key.empty()) continue;
+    kept.insert(key);
+    kept.insert(kiv::TableNameKey(kiv::TermTableName(CString(key))));
   }
-  std::vector<CString> names;
-  while (command.FetchNext() == kDbOk) names.push_back(command.FieldAsStringEx(1));
-  command.Close();
 
   // Failures are ignored: a table already gone, or named by two rows.
   for (const CString& name : names) {
     if (name.IsEmpty() || RefuseTableName(name)) continue;
-    for (const CString& drop : kiv::DropTypeTablesSql(name)) {
-      command.SetCommandText(drop);
+    const CString tables[2] = {name, kiv::TermTableName(name)};
+    const auto drops = kiv::DropTypeTablesSql(name);
+    for (size_t i = 0; i < drops.size(); ++i) {
+      if (kept.count(kiv::TableNameKey(tables[i]))) continue;
+      command.SetCommandText(drops[i]);
       command.Execute();
       command.Close();
     }

@@ -29,13 +29,13 @@ CString ShortPart(const wchar_t* part) {
   return CString(Utf16Prefix(whole.view(), kLongestShortPart));
 }
 
-std::wstring Lowered(const CString& text) {
-  CString lower(text);
+}  // namespace
+
+std::wstring TableNameKey(const CString& name) {
+  CString lower(name);
   lower.MakeLower();
   return lower.str();
 }
-
-}  // namespace
 
 CString JoinTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
   return Join(CString(manufacturer), CString(series), CString(type));
@@ -50,9 +50,9 @@ bool NeedsShortName(const CString& name) { return Utf16Length(name.view()) > kLo
 CString FirstFreeTableName(const CString& base, const std::vector<CString>& tables) {
   std::unordered_set<std::wstring> taken;
   taken.reserve(tables.size());
-  for (const CString& table : tables) taken.insert(Lowered(table));
+  for (const CString& table : tables) taken.insert(TableNameKey(table));
 
-  CString lowerBase(Lowered(base));
+  CString lowerBase(TableNameKey(base));
   if (!taken.count(lowerBase.str())) return base;
   CString candidate;
   for (int number = 0; number < kNumbersTried; ++number) {

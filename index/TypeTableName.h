@@ -15,6 +15,7 @@
 #ifndef KIV_INDEX_TYPETABLENAME_H_
 #define KIV_INDEX_TYPETABLENAME_H_
 
+#include <string>
 #include <vector>
 
 #include "KivString.h"
@@ -29,6 +30,9 @@ CString ShortTypeTableName(const wchar_t* manufacturer, const wchar_t* series, c
 
 // True when `name` is too long to be used whole (more than 59 code units).
 bool NeedsShortName(const CString& name);
+
+// `name` folded as the engine folds table names, for comparing two names.
+std::wstring TableNameKey(const CString& name);
 
 // `base` when no name in `tables` equals it without regard to A-Z case;
 // else `base` followed by the first number of 0..999 that gives a free

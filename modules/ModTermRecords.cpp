@@ -3,6 +3,7 @@
 // terminal table name; nothing here appends a suffix or touches the
 // specification table.
 #include <charconv>
+#include <vector>
 
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
@@ -72,20 +73,34 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // per row.  Each insert still stands alone inside it, so a refused row
   // undoes nothing.  Without a batch the rows commit one by one: slower,
   // same outcome.
-  command.BeginBatch();
+  const bool batch = command.BeginBatch();
+  std::vector<long> inBatch;  // rows that went in, to insert again should the batch not commit
   CString sql;
-  for (long i = 0; i < count; ++i) {
+  auto insert = [&](long i) {
     sql = head;
     AppendTermValues(sql, records[i]);
     command.SetCommandText(sql);
-    // A refused row is skipped: no retry, no stop.
-    if (command.Execute() == kDbOk) command.Close();
+    if (command.Execute() != kDbOk) return false;
+    command.Close();
+    return true;
+  };
+  // A refused row is skipped: no retry, no stop.
+  for (long i = 0; i < count; ++i)
+    if (insert(i) && batch) inBatch.push_back(i);
+  if (command.EndBatch()) {
+    // Once, after the loop: whatever the command reports last.
+    SQLErrorW(&command);
+    return true;
   }
-  // Commits before returning, so every row that went in is there; a failed
-  // commit leaves its text in the command like a refused row.
-  command.EndBatch();
-  // Once, after the loop: whatever the command reports last.
-  SQLErrorW(&command);
+  // The engine undid the whole batch (a failed commit, or an I/O error on
+  // the way).  Rows that went in must stay, as they would have without a
+  // batch: each goes in again on its own, committed one by one.  A row
+  // that is there already (committed after the batch was lost) is refused
+  // as a duplicate, harmlessly.
+  CString failure = command.GetErrorInfo(true);
+  for (long i : inBatch)
+    if (!insert(i)) failure = command.GetErrorInfo(true);
+  m_strLastError = failure;
   return true;
 }
 
