@@ -20,6 +20,28 @@
 // holder drops its own on Close or destruction, so the connection is closed
 // (or given back to the cache) exactly once, by the last holder.  Assignment
 // first releases the target's own connection.
+//
+// Copies on threads: copies of one object may be used on different threads
+// at once, each copy by one thread at a time.  A call that returns has
+// committed what it wrote, also while a call of another copy holds a batch
+// open on the shared connection: the other threads' statements wait for
+// the batch to end (at most the busy timeout, then "database is locked").
+//
+// The connection cache: when a host creates a KivOleDbConnectionCache and
+// points KivOleDbConnectionCache::m_theCache at it, connecting takes
+// connections from it.  Destroying the cache sets m_theCache back to null;
+// connections it had handed out stay usable, and the last object holding
+// each closes it.  The cache hands out no connection whose file was
+// deleted, moved or replaced since it was opened.
+//
+// Read-only catalogues: a file that is not writable, on a read-only file
+// system or in a folder that is not writable, or connected with Mode=Read,
+// opens read-only.  Every read works; every write returns false with a
+// text saying that the catalogue was opened read-only, and why.
+//
+// Paths are UTF-8 on the file system whatever the process's locale, and
+// may be as long as the file system takes (beyond 512 bytes through
+// /proc/self/fd, where there is one).
 #ifndef KIV_INCLUDE_KIVPLCDBIO_H_
 #define KIV_INCLUDE_KIVPLCDBIO_H_
 
@@ -83,7 +105,9 @@ class KIVPLCDB_API KivPlcDbIO {
   // Adds a manufacturer, series or type row (by which arguments are given);
   // a type also gets its two tables.
   bool AddIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
-  // Removes an entry with the tables of every type under it.
+  // Removes an entry with the tables of every type under it; a table that
+  // an index row outside the removal still names stays (two types can be
+  // given one table name).
   bool RemoveIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
   // Renames the manufacturer, series or type named by the first three.
   bool RenameIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,

@@ -82,6 +82,10 @@ class KIV_EXPORT DriverConnection {
   // return true and do nothing.
   virtual bool BeginBatch(std::wstring& error);
   virtual bool EndBatch(std::wstring& error);
+  // Whether the catalogue file was deleted, moved or replaced since the
+  // connection opened it, so that it no longer reaches the file under its
+  // name.  Drivers that cannot tell return false.
+  virtual bool Replaced();
 };
 
 class KIV_EXPORT Driver {

@@ -36,6 +36,7 @@ bool Cursor::ReadLongText(size_t column, std::wstring& out) const {
 
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
+bool DriverConnection::Replaced() { return false; }
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "Driver.h"
 #include "KivPmOleDb.h"
 
 namespace {
@@ -11,6 +12,9 @@ KivOleDbConnectionCache* KivOleDbConnectionCache::m_theCache = nullptr;
 KivOleDbConnectionCache::KivOleDbConnectionCache() = default;
 
 KivOleDbConnectionCache::~KivOleDbConnectionCache() {
+  // Holders that release later must not find a cache that is gone: they
+  // then close their connections themselves.
+  if (m_theCache == this) m_theCache = nullptr;
   std::lock_guard<std::mutex> lock(m_mutex);
   for (auto& entry : m_idle) {
     entry.second->Close();
@@ -21,15 +25,22 @@ KivOleDbConnectionCache::~KivOleDbConnectionCache() {
 
 KivOleDbConnection* KivOleDbConnectionCache::Connect(const CComBSTR& initString, bool promptUser) {
   const std::wstring key = initString.m_str ? std::wstring(initString.m_str) : std::wstring();
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
+  for (;;) {
+    std::unique_lock<std::mutex> lock(m_mutex);
     auto it = m_idle.find(key);
-    if (it != m_idle.end()) {
-      KivOleDbConnection* connection = it->second;
-      m_idle.erase(it);
+    if (it == m_idle.end()) break;
+    KivOleDbConnection* connection = it->second;
+    m_idle.erase(it);
+    // A pooled connection whose file was replaced or deleted since would
+    // read the old file and refuse every write: it ends here, and the next
+    // idle one (or a new one) is tried.
+    if (connection->Driver() && !connection->Driver()->Replaced()) {
       m_busy.emplace(connection, key);
       return connection;
     }
+    lock.unlock();
+    connection->Close();
+    delete connection;
   }
   // Opened outside the lock: opening may wait on the file's busy timeout,
   // and other threads' connections should not wait with it.

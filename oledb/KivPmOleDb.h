@@ -16,7 +16,17 @@
 //    each engine serialises its own use of the connection.  The SQLite
 //    driver opens its handles without the engine's mutex, which would be
 //    taken in every engine call, and holds a lock of its own per operation
-//    instead (one per statement run, row fetched or value read).
+//    instead (one per statement run, row fetched or value read).  A batch
+//    (or a transaction begun by a statement text) belongs to the thread
+//    that began it: other threads' statements on the connection wait until
+//    it ends, at most the busy timeout, so none of them runs inside it and
+//    returns before its write is committed.
+//  - Read-only files: a catalogue that is not writable (the file, its file
+//    system or its folder) or opened with Mode=Read opens read-only; reads
+//    work, and a write fails with a text that says the catalogue was opened
+//    read-only, and why.
+//  - Paths are UTF-8 whatever the process's locale; paths longer than the
+//    engine's 512 bytes are opened through their folder (CatalogueLocation.h).
 #ifndef KIV_OLEDB_KIVPMOLEDB_H_
 #define KIV_OLEDB_KIVPMOLEDB_H_
 
@@ -99,14 +109,16 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
 class KIV_EXPORT KivOleDbConnectionCache {
  public:
   KivOleDbConnectionCache();
-  // Closes and deletes the idle connections.  Connections still handed out
-  // are left to their holders, who then close and delete them (see Cache).
+  // Closes and deletes the idle connections, and sets m_theCache back to
+  // null when it points at this cache.  Connections still handed out stay
+  // usable; their last holders close and delete them.
   ~KivOleDbConnectionCache();
   KivOleDbConnectionCache(const KivOleDbConnectionCache&) = delete;
   KivOleDbConnectionCache& operator=(const KivOleDbConnectionCache&) = delete;
 
   // An open connection for `initString`: an idle pooled one when there is
-  // one, else a newly opened one.  Null when it cannot be opened; the reason
+  // one whose file is still the one it opened (one whose file was deleted,
+  // moved or replaced is closed instead), else a newly opened one.  Null when it cannot be opened; the reason
   // is then in LastError().
   KivOleDbConnection* Connect(const CComBSTR& initString, bool promptUser);
   // Takes back a connection that Connect gave; sets `connection` to null.

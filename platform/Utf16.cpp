@@ -143,6 +143,8 @@ uint32_t Utf8Scalar(wchar_t ch) {
 
 }  // namespace
 
+std::filesystem::path Utf8Path(std::wstring_view text) { return std::filesystem::path(ToUtf8(text)); }
+
 std::string ToUtf8(std::wstring_view text) {
   {
     // ASCII (nearly all) is one byte per character.

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,12 @@ KIV_EXPORT std::string ToUtf16LE(std::wstring_view text);
 KIV_EXPORT std::string ToUtf8(std::wstring_view text);
 KIV_EXPORT std::wstring FromUtf8(std::string_view text);
 KIV_EXPORT void AssignFromUtf8(std::string_view text, std::wstring& out);
+
+// A file system path from wide text, through UTF-8.  Building a
+// std::filesystem::path from a wide string converts in the process's locale
+// instead, which fails (throws) for any non-ASCII name in a host that never
+// called setlocale; every path the library takes goes through this.
+KIV_EXPORT std::filesystem::path Utf8Path(std::wstring_view text);
 
 // Orders two texts by their UTF-16 code units, as the Windows string
 // functions do (differs from wchar_t order only for characters above U+FFFF

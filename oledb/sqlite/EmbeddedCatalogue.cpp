@@ -19,7 +19,8 @@ bool CreateEmbeddedCatalogue(const std::wstring& path, const std::string& ddlUtf
     return false;
   }
   std::error_code ec;
-  if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return fail(L"the file exists already");
+  if (std::filesystem::exists(std::filesystem::symlink_status(kiv::Utf8Path(path), ec)))
+    return fail(L"the file exists already");
 
   const std::string file = kiv::ToUtf8(path);
   sqlite3* db = nullptr;

@@ -1,9 +1,15 @@
 #include "SqliteConnection.h"
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <list>
 #include <mutex>
+#include <random>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "AccessDdl.h"
@@ -45,6 +51,29 @@ struct SqliteHandle {
   ~SqliteHandle() {  // the last owner: nothing else can be using it
     for (auto& entry : lru) sqlite3_finalize(entry.second);
     sqlite3_close_v2(db);
+    if (folder >= 0) close(folder);
+  }
+
+  // The engine's own busy wait sleeps longer and longer, 100 ms a try
+  // after its first dozen, while writers that waited less take the lock
+  // between its tries; with several writers at work one could wait the
+  // whole timeout while the others went on.  This one tries about every
+  // millisecond, and more often the longer it has waited, so the longest
+  // waiter is the likeliest to find the lock free; a little jitter keeps
+  // waiters from trying in step.
+  static int BusyWait(void* self, int tries) {
+    auto* handle = static_cast<SqliteHandle*>(self);
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0) handle->busySince = now;
+    const auto waited = now - handle->busySince;
+    if (waited >= std::chrono::milliseconds(handle->busyTimeoutMs)) return 0;
+    using std::chrono::microseconds;
+    const microseconds nap = waited < std::chrono::milliseconds(20)    ? microseconds(500)
+                             : waited < std::chrono::milliseconds(100) ? microseconds(200)
+                                                                       : microseconds(50);
+    thread_local std::minstd_rand jitter(static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id())));
+    std::this_thread::sleep_for(nap + microseconds(jitter() % (nap.count() / 2 + 1)));
+    return 1;
   }
 
   // Take and Give: the caller holds the lock.
@@ -76,7 +105,17 @@ struct SqliteHandle {
 
   sqlite3* db;
   const size_t poolSize;
+  int busyTimeoutMs = 10000;
+  std::chrono::steady_clock::time_point busySince;  // of the current wait; under the lock
+  int folder = -1;
+  std::wstring readOnly;
   HandleLock mutex;
+  // The thread whose transaction (a batch, or one begun by a statement
+  // text) is open; no thread while none is.  Statements of other threads
+  // wait on `turn`.  Taken before `mutex`, never after.
+  std::mutex gate;
+  std::condition_variable turn;
+  std::thread::id owner;
   std::list<std::pair<std::string, sqlite3_stmt*>> lru;  // most recent first
   std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index;
 };
@@ -84,6 +123,61 @@ struct SqliteHandle {
 namespace {
 
 using Lock = std::lock_guard<HandleLock>;
+
+constexpr wchar_t kOtherThreadsTransaction[] =
+    L"database is locked: another thread sharing this connection kept its transaction open for the whole busy timeout";
+
+// A thread's turn at the handle, for the operations that run statements:
+// waits while another thread's transaction is open, takes the handle's
+// lock, and on leaving records whether this thread left a transaction
+// open (then the others wait for it) or none (then they may go).
+class Turn {
+ public:
+  Turn(SqliteHandle& handle, const int& batchDepth)
+      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gate) {
+    const std::thread::id me = std::this_thread::get_id();
+    m_ok = handle.turn.wait_for(m_gate, std::chrono::milliseconds(handle.busyTimeoutMs),
+                                [&] { return handle.owner == std::thread::id() || handle.owner == me; });
+    if (m_ok) handle.mutex.lock();
+  }
+  ~Turn() {
+    if (!m_ok) return;
+    const bool open = m_batchDepth > 0 || !sqlite3_get_autocommit(m_handle.db);
+    m_handle.mutex.unlock();
+    const bool wasOwned = m_handle.owner != std::thread::id();
+    m_handle.owner = open ? std::this_thread::get_id() : std::thread::id();
+    m_gate.unlock();
+    if (wasOwned && !open) m_handle.turn.notify_all();
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+
+  // False, with the reason, when the other thread's transaction outlasted
+  // the busy timeout.
+  bool Ok(std::wstring& error) const {
+    if (!m_ok) error = kOtherThreadsTransaction;
+    return m_ok;
+  }
+
+ private:
+  SqliteHandle& m_handle;
+  const int& m_batchDepth;
+  std::unique_lock<std::mutex> m_gate;
+  bool m_ok = false;
+};
+
+// The engine's text for the last failure on the handle; a write refused
+// because the file was opened read-only says so, and why.
+std::wstring Failure(const SqliteHandle& handle) {
+  if (!handle.readOnly.empty() && (sqlite3_errcode(handle.db) & 0xff) == SQLITE_READONLY)
+    return L"the catalogue was opened read-only (" + handle.readOnly + L"), so nothing can be changed in it";
+  return SqliteError(handle.db);
+}
+
+bool HasMoved(sqlite3* db) {
+  int moved = 0;
+  return sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved;
+}
 
 // Catalogue text is nearly all ASCII, which needs widening, not decoding.
 bool IsAscii(std::string_view text) {
@@ -225,7 +319,7 @@ class SqliteCursor : public Cursor {
     int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW) return 1;
     if (rc != SQLITE_DONE) {
-      error = SqliteError(m_handle->db);
+      error = Failure(*m_handle);
       m_pooled = false;  // a failing statement is not worth keeping
     }
     // Ends the read transaction now rather than when the command goes, so
@@ -266,9 +360,9 @@ class SqliteCursor : public Cursor {
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
-bool Exec(sqlite3* db, const char* sql, std::wstring& error) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
-  error = SqliteError(db);
+bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
+  if (sqlite3_exec(handle.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  error = Failure(handle);
   return false;
 }
 
@@ -282,12 +376,22 @@ std::wstring SqliteError(sqlite3* db) {
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
     : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
 
+SqliteConnection::SqliteConnection(sqlite3* db, Setup setup)
+    : m_handle(std::make_shared<SqliteHandle>(db, setup.poolSize)) {
+  m_handle->folder = setup.folder;
+  m_handle->readOnly = std::move(setup.readOnly);
+  if (setup.busyTimeoutMs >= 0) {
+    m_handle->busyTimeoutMs = setup.busyTimeoutMs;
+    sqlite3_busy_handler(db, &SqliteHandle::BusyWait, m_handle.get());
+  }
+}
+
 SqliteConnection::~SqliteConnection() {
   Lock lock(m_handle->mutex);
   // An open batch is kept, not lost: statements in it reported success.
   if (m_batchOwnsTransaction && !sqlite3_get_autocommit(m_handle->db)) {
     std::wstring ignored;
-    if (!Exec(m_handle->db, "COMMIT", ignored)) Exec(m_handle->db, "ROLLBACK", ignored);
+    if (!Exec(*m_handle, "COMMIT", ignored)) Exec(*m_handle, "ROLLBACK", ignored);
   }
 }
 
@@ -315,11 +419,11 @@ sqlite3_stmt* SqliteConnection::Prepare(const std::string& sql, std::wstring& er
 
 bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   cursor.reset();
-  Lock lock(m_handle->mutex);
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
   // A file deleted or replaced under an open connection still reads and,
   // in WAL mode, even takes writes that vanish with the last handle.
-  int moved = 0;
-  if (sqlite3_file_control(m_handle->db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved) {
+  if (HasMoved(m_handle->db)) {
     error = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
     return false;
   }
@@ -361,7 +465,7 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
   if (sqlite3_column_count(stmt) > 0) {
     auto rows = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
     bool ok = rows->Bind();
-    if (!ok) error = SqliteError(db);
+    if (!ok) error = Failure(*m_handle);
     ok = ok && rows->Start(error);
     if (ok)
       cursor = std::move(rows);
@@ -372,7 +476,7 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
   int rc = BindLifted(statement, stmt) ? SQLITE_ROW : SQLITE_ERROR;
   while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
   bool ok = rc == SQLITE_DONE;
-  if (!ok) error = SqliteError(db);
+  if (!ok) error = Failure(*m_handle);
   if (pool)
     m_handle->Give(std::move(statement.shape), stmt);
   else
@@ -382,12 +486,14 @@ bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool p
   if (!ok && m_batchOwnsTransaction && sqlite3_get_autocommit(db)) {
     m_batchOwnsTransaction = false;
     error += L" (the engine rolled back the whole batch)";
+    m_batchLost = error;
   }
   return ok;
 }
 
 bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) {
-  Lock lock(m_handle->mutex);
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
   names.clear();
   if (!tables && !views) return true;
   const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
@@ -411,14 +517,16 @@ bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstr
 }
 
 bool SqliteConnection::BeginBatch(std::wstring& error) {
-  Lock lock(m_handle->mutex);
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
   if (m_batchDepth++ > 0) return true;
+  m_batchLost.clear();
   sqlite3* db = m_handle->db;
   // A transaction opened by a statement text belongs to whoever opened it.
   if (!sqlite3_get_autocommit(db)) return true;
   // IMMEDIATE takes the write lock now, waiting under the busy timeout;
   // a deferred start could fail later with no way to wait.
-  if (!Exec(db, "BEGIN IMMEDIATE", error)) {
+  if (!Exec(*m_handle, "BEGIN IMMEDIATE", error)) {
     m_batchDepth = 0;
     return false;
   }
@@ -427,17 +535,28 @@ bool SqliteConnection::BeginBatch(std::wstring& error) {
 }
 
 bool SqliteConnection::EndBatch(std::wstring& error) {
-  Lock lock(m_handle->mutex);
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  if (!m_batchLost.empty()) {
+    error = std::move(m_batchLost);
+    m_batchLost.clear();
+    return false;
+  }
   if (!m_batchOwnsTransaction) return true;
   m_batchOwnsTransaction = false;
   sqlite3* db = m_handle->db;
   if (sqlite3_get_autocommit(db)) return true;  // ended by a statement text
-  if (Exec(db, "COMMIT", error)) return true;
+  if (Exec(*m_handle, "COMMIT", error)) return true;
   std::wstring ignored;
-  if (!sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK", ignored);
+  if (!sqlite3_get_autocommit(db)) Exec(*m_handle, "ROLLBACK", ignored);
   error += L" (the batch was rolled back)";
   return false;
+}
+
+bool SqliteConnection::Replaced() {
+  Lock lock(m_handle->mutex);
+  return HasMoved(m_handle->db);
 }
 
 }  // namespace kivoledb

@@ -29,12 +29,34 @@ class SqliteConnection : public DriverConnection {
   // prepared statements are kept for reuse; 0 keeps none and lifts no
   // literals, so every text is prepared as written.
   explicit SqliteConnection(sqlite3* db, size_t poolSize = kDefaultPoolSize);
+
+  // How a catalogue file was opened (SqliteDriver).
+  struct Setup {
+    size_t poolSize = kDefaultPoolSize;
+    // Installs the connection's own busy wait (below) for this long; -1
+    // leaves the handle's as it is.
+    int busyTimeoutMs = -1;
+    // A folder handle the file's name goes through (CatalogueLocation),
+    // closed after the database handle; -1 for none.
+    int folder = -1;
+    // Why the file was opened read-only; empty when it is writable.
+    // Writes are then refused with a text that says so.
+    std::wstring readOnly;
+  };
+  SqliteConnection(sqlite3* db, Setup setup);
   ~SqliteConnection() override;
 
   bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;
   bool ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) override;
+  // A batch, like a transaction begun by a statement text, belongs to the
+  // thread that began it: statements of other threads sharing the
+  // connection wait until it ends (at most the busy timeout), so that none
+  // of them runs inside it and returns before its write is committed.
+  // EndBatch also fails when the engine undid the batch before its end (an
+  // I/O error rolls the whole transaction back).
   bool BeginBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
+  bool Replaced() override;
 
  private:
   // Prepare and Run: the caller holds the handle's lock.
@@ -49,8 +71,10 @@ class SqliteConnection : public DriverConnection {
   // Shared with the cursors, so a cursor that outlives its connection
   // still finalizes its statement safely.
   std::shared_ptr<SqliteHandle> m_handle;
+  // The batch fields: the caller holds the handle's lock.
   int m_batchDepth = 0;
   bool m_batchOwnsTransaction = false;
+  std::wstring m_batchLost;  // why the engine undid the open batch; empty while it stands
 };
 
 // The engine's text for the last failure on `db`.

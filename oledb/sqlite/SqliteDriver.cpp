@@ -3,8 +3,7 @@
 #include <sqlite3.h>
 
 #include <cwchar>
-#include <filesystem>
-
+#include "CatalogueLocation.h"
 #include "SqliteConnection.h"
 #include "Utf16.h"
 
@@ -161,26 +160,27 @@ class SqliteDriver : public Driver {
     std::wstring reason;
     if (!ParseOptions(properties, options, reason)) return fail(reason);
 
-    // sqlite3_open_v2 without SQLITE_OPEN_CREATE would fail on these too,
-    // but only with "unable to open database file".
-    std::error_code ec;
-    auto status = std::filesystem::status(std::filesystem::path(path), ec);
-    if (!std::filesystem::exists(status)) return fail(L"the file does not exist");
-    if (std::filesystem::is_directory(status)) return fail(L"it is a directory, not a file");
+    // Found here rather than left to sqlite3_open_v2, whose only answer
+    // for all of these is "unable to open database file".
+    CatalogueLocation location;
+    reason = LocateCatalogue(path, options.readOnly, location);
+    if (!reason.empty()) return fail(reason);
 
     sqlite3* db = nullptr;
     // NOMUTEX: the connection serialises its own use of the handle (SqliteConnection.h).
-    int flags = (options.readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(kiv::ToUtf8(path).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(location.name.c_str(), &db, location.flags | SQLITE_OPEN_NOMUTEX, location.vfs) != SQLITE_OK) {
       reason = SqliteError(db);
       sqlite3_close(db);
       return fail(reason);
     }
+    // The engine's own wait until the connection puts its fairer one in place.
     sqlite3_busy_timeout(db, options.busyTimeoutMs);
     // Checked before any pragma: those could write to a file that is not ours.
     reason = CheckCatalogue(db);
-    // A file we may not write opens read-only; pragmas would only fail there.
-    if (reason.empty() && !sqlite3_db_readonly(db, "main")) {
+    if (location.readOnly.empty() && sqlite3_db_readonly(db, "main") == 1)
+      location.readOnly = L"the engine could open it only for reading";
+    // Pragmas would only fail on a file opened read-only.
+    if (reason.empty() && location.readOnly.empty()) {
       if (sqlite3_exec(db, options.journalPragma, nullptr, nullptr, nullptr) != SQLITE_OK ||
           sqlite3_exec(db, options.syncPragma, nullptr, nullptr, nullptr) != SQLITE_OK)
         reason = SqliteError(db);
@@ -189,7 +189,12 @@ class SqliteDriver : public Driver {
       sqlite3_close(db);
       return fail(reason);
     }
-    return std::make_unique<SqliteConnection>(db, options.statementCache);
+    SqliteConnection::Setup setup;
+    setup.poolSize = options.statementCache;
+    setup.busyTimeoutMs = options.busyTimeoutMs;
+    setup.folder = location.ReleaseFolder();
+    setup.readOnly = std::move(location.readOnly);
+    return std::make_unique<SqliteConnection>(db, std::move(setup));
   }
 };
 
