@@ -11,7 +11,9 @@
 //    statement of its own);
 //  - a value that is accepted is stored exactly as given and read back
 //    exactly, through the library and without it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <filesystem>
@@ -19,9 +21,12 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CatalogueDump.h"
+#include "CatalogueSchema.h"
+#include "EmbeddedCatalogue.h"
 #include "catalogue/Fields.h"
 #include "KivPmOleDb.h"
 #include "PrintAtEnd.h"
@@ -621,6 +626,57 @@ TEST(BadInput, NamesClosingTheirBrackets) {
     SCOPED_TRACE(bad.name);
     Copy copy;
     CheckIndexNames(copy, bad);
+  }
+}
+
+// Catalogue paths the file system takes: names in any script, in a process
+// that never set a locale, and paths beyond the engine's 512 bytes and the
+// system's 4096 (made and reached one folder at a time).
+TEST(BadInput, CataloguePathsTheFileSystemTakes) {
+  kivtest::TempDir dir;
+  const std::string deep(200, 'd');
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"Schaltpläne", 1}, {"\U0001F600", 1}, {"日本語のカタログ", 1}, {deep, 3}, {deep, 25}};
+  for (const auto& [folder, depth] : cases) {
+    SCOPED_TRACE(folder.substr(0, 20) + " x" + std::to_string(depth));
+    const std::string created = dir.path().string() + "/" + folder + ".db";
+    std::wstring error;
+    ASSERT_TRUE(kivoledb::CreateEmbeddedCatalogue(kiv::FromUtf8(created), kiv::kCatalogueSchemaSql, error))
+        << kiv::ToUtf8(error);
+    std::string path = dir.path().string();
+    int fd = open(path.c_str(), O_PATH | O_DIRECTORY);
+    for (int i = 0; i < depth; ++i, path += "/" + folder) {
+      mkdirat(fd, folder.c_str(), 0700);
+      const int next = openat(fd, folder.c_str(), O_PATH | O_DIRECTORY);
+      close(fd);
+      fd = next;
+    }
+    ASSERT_EQ(renameat(AT_FDCWD, created.c_str(), fd, "k.db"), 0);
+    close(fd);
+    KivPlcDbIO db;
+    ASSERT_TRUE(db.Connect(CString(kiv::FromUtf8(path + "/k.db")))) << Utf8(db.GetLastError());
+    EXPECT_TRUE(db.AddIndexData(L"M", L"S", L"T") && !db.HasErrorInfo()) << Utf8(db.GetLastError());
+  }
+}
+
+// The fragment limit of an update counts the value as the caller gave it,
+// not with its quotes doubled: what can be added can be updated.
+TEST(BadInput, LongValuesWithQuotesUpdateAsTheyAdd) {
+  kivtest::TempCatalogue cat;
+  OpenPlcDb db;
+  CString table;
+  ASSERT_TRUE(db.Connect(cat.wpath()) && db.AddIndexData(L"M", L"S", L"T") && db.GetTypeTableName(L"M", L"S", L"T", table));
+  for (const auto& [length, quotes, fits] : {std::tuple{9000, 2250, true}, {10300, 0, false}}) {
+    std::wstring lisp(static_cast<size_t>(length), L'x');
+    for (int i = 0; i < quotes; ++i) lisp[static_cast<size_t>(i) * 4] = L'\'';
+    ModDB::ModSpecData spec{}, read{};
+    spec.Code = L"M1";
+    ASSERT_TRUE(db.AddModSpecData(table, spec, false)) << Utf8(db.GetLastError());
+    spec.Lisp = CString(lisp);
+    EXPECT_EQ(db.UpdateModSpecData(table, L"M1", spec, false), fits) << Utf8(db.GetLastError());
+    EXPECT_TRUE(db.GetModSpecData(table, L"M1", &read, false));
+    EXPECT_EQ(read.Lisp == spec.Lisp, fits);
+    EXPECT_TRUE(db.RemoveModSpecData(table, L"M1"));
   }
 }
 

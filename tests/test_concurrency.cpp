@@ -9,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -121,6 +124,69 @@ TEST(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
   std::printf("concurrent operations: %ld by 2 processes and 2 threads (all four at work together for %lld ms), "
               "conflict refusals: %ld, other errors: %zu\n",
               total, firstEnd - lastBegin, conflicts, errors);
+}
+
+// A catalogue with one type; returns its specification table.
+CString OneType(const TempCatalogue& cat) {
+  KivPlcDbIO db;
+  CString table;
+  EXPECT_TRUE(db.Connect(cat.wpath()) && db.AddIndexData(L"M", L"S", L"T") &&
+              db.GetTypeTableName(L"M", L"S", L"T", table));
+  return table;
+}
+
+// Copies of one object share its connection.  A call on one thread must
+// have committed its rows when it returns, whatever the other thread's
+// call holds open at that moment.
+TEST(Concurrency, CopiesOnThreadsCommitBeforeReturning) {
+  TempCatalogue cat;
+  const CString table = OneType(cat);
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(cat.wpath()));
+  std::atomic<long> unseen{0};
+  auto work = [&](const std::string& prefix) {
+    KivPlcDbIO copy(db);
+    kivtest::SqliteFile other(cat.path());
+    std::vector<ModDB::ModTermData> rows(200);
+    for (int i = 0; i < 50; ++i) {
+      const CString code = kivtest::Wide(prefix + std::to_string(i));
+      for (long k = 0; k < 200; ++k) rows[static_cast<size_t>(k)] = {code, k, L"B", L"A"};
+      const std::string count = "SELECT COUNT(*) FROM [" + Utf8(table) + "_Data] WHERE [CODE]='" + Utf8(code) + "'";
+      if (copy.AddModTermData(table + L"_Data", rows.data(), 200) && other.Query(count).at(0).at(0) != "200") ++unseen;
+    }
+  };
+  std::thread first(work, "A"), second(work, "B");
+  first.join();
+  second.join();
+  EXPECT_EQ(unseen.load(), 0) << "calls that returned before their rows were committed";
+}
+
+// Writers on connections of their own, all writing steadily: none may
+// wait out the busy timeout while the others go on.
+TEST(Concurrency, NoWriterWaitsOutTheTimeout) {
+  TempCatalogue cat;
+  const CString table = OneType(cat);
+  using Clock = std::chrono::steady_clock;
+  const auto until = Clock::now() + std::chrono::seconds(kivtest::EnvNumber("KIV_WRITERS_SECONDS", 5));
+  std::vector<long> calls(4), longestMs(4);
+  auto writer = [&](size_t w) {
+    KivPlcDbIO db;
+    ASSERT_TRUE(db.PutConnectionString(kivtest::InitString(cat.path(), L";Busy Timeout=1000")));
+    ModDB::ModSpecData spec{};
+    for (; Clock::now() < until; ++calls[w]) {
+      spec.Code = kivtest::Wide(std::to_string(w) + "-" + std::to_string(calls[w]));
+      const auto began = Clock::now();
+      const bool ok = db.AddModSpecData(table, spec, false);
+      const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count());
+      longestMs[w] = std::max(longestMs[w], ms);
+      EXPECT_TRUE(ok) << Utf8(db.GetLastError()) << " after " << ms << " ms";
+    }
+  };
+  std::vector<std::thread> writers;
+  for (size_t w = 0; w < 4; ++w) writers.emplace_back(writer, w);
+  for (auto& t : writers) t.join();
+  std::printf("steady writers: 4 connections, %ld calls, longest wait %ld ms\n",
+              calls[0] + calls[1] + calls[2] + calls[3], *std::max_element(longestMs.begin(), longestMs.end()));
 }
 
 }  // namespace

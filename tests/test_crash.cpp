@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -158,6 +159,23 @@ TEST_F(Crash, KilledWorkerLosesNothingThatReturned) {
   std::printf("kills: %d of %d runs, operations returned before them: %ld, integrity checks: %d, "
               "rows promised at the end: %ld, rows and tables checked (summed over the kills): %ld, seed %u\n",
               killed, rounds, promises.operations, checks, rows, checked, seed);
+}
+
+// A host that destroys the connection cache while objects still hold one of
+// its connections: they go on working, and the last one closes it.
+TEST(CrashAndHang, CacheDestroyedWhileAConnectionIsHeld) {
+  TempCatalogue cat;
+  auto* cache = new KivOleDbConnectionCache;
+  KivOleDbConnectionCache::m_theCache = cache;
+  auto db = std::make_unique<KivPlcDbIO>();
+  ASSERT_TRUE(db->Connect(cat.wpath())) << Utf8(db->GetLastError());
+  KivPlcDbIO copy(*db);
+  delete cache;
+  const bool cleared = KivOleDbConnectionCache::m_theCache == nullptr;
+  KivOleDbConnectionCache::m_theCache = nullptr;  // else the releases below would use freed memory
+  ASSERT_TRUE(cleared) << "the destroyed cache is still the process's cache";
+  db.reset();
+  EXPECT_TRUE(copy.AddIndexData(L"M", L"S", L"T") && !copy.HasErrorInfo()) << Utf8(copy.GetLastError());
 }
 
 }  // namespace

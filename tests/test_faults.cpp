@@ -378,4 +378,81 @@ TEST(Faults, FileDeletedWhileConnected) {
   EXPECT_FALSE(fs::exists(cat.path())) << "the deleted catalogue came back";
 }
 
+// A catalogue that may not be written opens read-only: every read is
+// served, every write refused with a text that says so.
+TEST(Faults, ReadOnlyCatalogueServesEveryRead) {
+  std::string why;
+  const bool canMount = kivtest::SmallDisk::Available(why);
+  for (const std::string how : {"read-only disk", "read-only file", "Mode=Read"}) {
+    if (how != "Mode=Read" && !canMount) continue;
+    SCOPED_TRACE(how);
+    TempDir dir;
+    std::unique_ptr<kivtest::SmallDisk> disk;
+    if (how == "read-only disk") disk = std::make_unique<kivtest::SmallDisk>(4 << 20);
+    const fs::path path = fs::path(disk ? disk->path() : dir.path().string()) / "catalogue.db";
+    CreateCatalogue(path);
+    CString table;
+    {
+      KivPlcDbIO db;
+      ASSERT_TRUE(db.Connect(CString(path.wstring()))) << Text(db);
+      table = Fill(db);
+    }
+    if (disk) disk->Remount(true, 4 << 20);
+    if (how == "read-only file") kivtest::SmallDisk::MakeFileReadOnly(path.string());
+    const auto before = Dump(path);
+    KivPlcDbIO db;
+    ASSERT_TRUE(how == "Mode=Read" ? db.PutConnectionString(kivtest::InitString(path, L";Mode=Read"))
+                                   : db.Connect(CString(path.wstring())))
+        << Text(db);
+    ModDB::ModSpecData spec{};
+    ModDB::ModTermData* rows = nullptr;
+    __int64 count = 0;
+    EXPECT_TRUE(db.GetModSpecData(table, L"M1", &spec, false) && db.GetModTermData(table + L"_Data", L"M1", rows, count))
+        << Text(db);
+    delete[] rows;
+    EXPECT_EQ(Utf8(spec.Description) + std::to_string(count), "a module2");
+    EXPECT_FALSE(db.AddModSpecData(table, Module("M2"), false));
+    EXPECT_NE(Text(db).find("opened read-only"), std::string::npos) << Text(db);
+    EXPECT_EQ(Dump(path), before);
+  }
+}
+
+// A batch of terminal rows that cannot commit (the file may not grow) must
+// still leave the rows that fit, each committed on its own.
+TEST(Faults, BatchThatCannotCommitKeepsRows) {
+  kivtest::TempCatalogue cat;
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(cat.wpath())) << Text(db);
+  const CString table = Fill(db);
+  std::vector<ModDB::ModTermData> rows;
+  for (long i = 1; i <= 400; ++i) rows.push_back({L"BIG", i, L"B", CString(std::wstring(4000, L'a'))});
+  {
+    FileSizeLimit limit(512 << 10);
+    EXPECT_TRUE(db.AddModTermData(table + L"_Data", rows.data(), 400));
+    EXPECT_TRUE(db.HasErrorInfo());
+  }
+  const std::string kept =
+      cat.Query("SELECT COUNT(*) FROM [" + Utf8(table) + "_Data] WHERE [CODE]='BIG'").at(0).at(0).value_or("");
+  EXPECT_NE(kept, "0") << "every row of the batch was lost";
+}
+
+// The connection cache must not hand out a connection to a file that was
+// replaced since it opened it.
+TEST(Faults, CacheAfterTheFileWasReplaced) {
+  kivtest::TempCatalogue cat, replacement;
+  KivOleDbConnectionCache cache;
+  KivOleDbConnectionCache::m_theCache = &cache;
+  {
+    KivPlcDbIO db;
+    ASSERT_TRUE(db.Connect(cat.wpath())) << Text(db);
+  }
+  fs::rename(replacement.path(), cat.path());
+  {
+    KivPlcDbIO db;
+    EXPECT_TRUE(db.Connect(cat.wpath()) && db.AddIndexData(L"M", nullptr, nullptr) && !db.HasErrorInfo()) << Text(db);
+  }
+  KivOleDbConnectionCache::m_theCache = nullptr;
+  EXPECT_EQ(cat.Query("SELECT COUNT(*) FROM PLC_MANUFACTURER").at(0).at(0), "1");
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 // checked in the engine's own table list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,40 @@ TEST_P(IndexStatements, StatementTextsAndNoUndo) {
   EXPECT_EQ(statements(), (Strings{"SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m,
                                    "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m,
                                    "DELETE FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m}));
+}
+
+// Short names are generated without a look at the catalogue, so two rows
+// can name one table; removing one row must leave the tables that the
+// other still names, as specification or as terminal table.
+TEST_P(Index, RemovalKeepsTablesThatAnotherRowNames) {
+  using Entry = std::array<const wchar_t*, 3>;
+  struct Case {
+    std::vector<Entry> added;
+    const wchar_t* renamedTo;  // the kept entry renamed to this, then added again
+    Entry removed, kept;
+  };
+  const Case cases[] = {
+      {{{L"A", L"S 1", L"T"}, {L"A", L"S_1", L"T"}}, nullptr, {L"A", L"S 1", L"T"}, {L"A", L"S_1", L"T"}},
+      {{{L"C", L"S", L"T"}, {L"C", L"S", L"T_Data"}}, nullptr, {L"C", L"S", L"T_Data"}, {L"C", L"S", L"T"}},
+      {{{L"D", L"S", L"T"}, {L"D", L"S", L"T_Data"}}, nullptr, {L"D", L"S", L"T"}, {L"D", L"S", L"T_Data"}},
+      {{{L"E", L"S", L"T"}}, L"U", {L"E", L"S", L"U"}, {L"E", L"S", L"T"}},
+  };
+  for (const Case& c : cases) {
+    for (const Entry& e : c.added) ASSERT_TRUE(db.AddIndexData(e[0], e[1], e[2]));
+    if (c.renamedTo) {
+      ASSERT_TRUE(db.RenameIndexData(c.kept[0], c.kept[1], c.kept[2], c.renamedTo));
+      ASSERT_TRUE(db.AddIndexData(c.kept[0], c.kept[1], c.kept[2]));
+    }
+    CString table;
+    ASSERT_TRUE(db.GetTypeTableName(c.kept[0], c.kept[1], c.kept[2], table));
+    const Strings own = {Utf8(table), Utf8(table + L"_Data")};
+    ASSERT_TRUE(db.RemoveIndexData(c.removed[0], c.removed[1], c.removed[2]));
+    const Strings tables = TypeTables();
+    for (const std::string& name : own) EXPECT_TRUE(std::count(tables.begin(), tables.end(), name)) << name << " dropped";
+    // The last row naming them takes them along.
+    ASSERT_TRUE(db.RemoveIndexData(c.kept[0], c.kept[1], c.kept[2]));
+    EXPECT_EQ(TypeTables(), Strings());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Index, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
