@@ -263,22 +263,4 @@ TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {
   EXPECT_EQ(m_catalogue.Tables().size(), tables.size() - std::size(names));
 }
 
-// A batch of terminal rows: refused rows undo nothing else, and the rest
-// is there when the batch ends.
-TEST_P(Statements, RowsOfABatchStandAlone) {
-  kivtest::OpenPlcDb db;
-  ASSERT_TRUE(db.Connect(m_catalogue.wpath())) << kivtest::Utf8(db.GetLastError());
-  std::vector<ModDB::ModTermData> rows(500);
-  for (size_t i = 0; i < rows.size(); ++i) rows[i] = {L"M", static_cast<long>(i), L"B", CString(std::wstring(i % 7, L'\U0001F600'))};
-  rows[100].Sequence = 99;       // a duplicate key
-  rows[200].Sequence = 40000;    // outside SHORT
-  ASSERT_TRUE(db.AddModTermData(L"Spec_Data", rows.data(), static_cast<long>(rows.size())));
-  ModDB::ModTermData* read = nullptr;
-  __int64 count = 0;
-  ASSERT_TRUE(db.GetModTermData(L"Spec_Data", L"m", read, count));
-  ASSERT_EQ(count, 498);
-  EXPECT_EQ(read[497].Attributes.str(), rows[499].Attributes.str());
-  delete[] read;
-}
-
 }  // namespace
