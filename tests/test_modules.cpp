@@ -212,7 +212,10 @@ TEST_P(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
     ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(code), false)) << Utf8(db.GetLastError());
   EXPECT_FALSE(db.AddModSpecData(L"T", Numbered((longCode + L"x").c_str()), false));  // 61 is too wide
   ASSERT_TRUE(db.GetArrayOfModSpecCodes(L"T", codes, count));
-  EXPECT_EQ(Statements(codes, codes + count), (Statements{L"A10", L"B20", L"C5", longCode}));
+  // An accented letter sorts after Z on SQLite, with its base letter on the server (ICU), as in Access.
+  EXPECT_EQ(Statements(codes, codes + count), GetParam() == kivtest::Engine::Sqlite
+                                                  ? (Statements{L"A10", L"B20", L"C5", longCode})
+                                                  : (Statements{L"A10", longCode, L"B20", L"C5"}));
   for (__int64 i = 0; i < count; ++i) delete[] codes[i];
   delete[] codes;
 }
@@ -281,9 +284,9 @@ TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
     if (Recording()) {
       EXPECT_EQ(Ran(), c.sql.empty() ? Statements{} : Statements{c.sql});
     }
-    auto left = cat.Query("SELECT group_concat(SEQUENCE, '') FROM (SELECT SEQUENCE FROM T_Data WHERE CODE='M' "
-                          "ORDER BY SEQUENCE)")[0][0];
-    EXPECT_EQ(left.value_or(""), c.left) << c.first << "," << c.last;
+    std::string left;
+    for (const auto& row : cat.Query("SELECT SEQUENCE FROM T_Data WHERE CODE='M' ORDER BY SEQUENCE")) left += *row[0];
+    EXPECT_EQ(left, c.left) << c.first << "," << c.last;
     EXPECT_EQ(cat.Query("SELECT count(*) FROM T_Data WHERE CODE='N'")[0][0], "2");
   }
 }

@@ -11,7 +11,6 @@
 
 #include "../index/TypeTables.h"
 #include "KivPmOleDb.h"
-#include "PgCatalogue.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
 
@@ -20,33 +19,16 @@ namespace {
 using kivtest::TempCatalogue;
 using Texts = std::vector<std::wstring>;
 
-// A catalogue on either engine, checked past the library.
-class AnyCatalogue {
- public:
-  explicit AnyCatalogue(bool server) {
-    if (server) m_server.emplace(); else m_file.emplace();
-  }
-  bool server() const { return m_server.has_value(); }
-  std::wstring source() const { return server() ? m_server->uri() : m_file->path().wstring(); }
-  void Exec(const std::string& sql) const { server() ? m_server->Exec(sql) : m_file->Exec(sql); }
-  kivtest::QueryRows Query(const std::string& sql) const { return server() ? m_server->Query(sql) : m_file->Query(sql); }
-  std::vector<std::string> Tables() const { return server() ? m_server->Tables() : m_file->Tables(); }
-
- private:
-  std::optional<TempCatalogue> m_file;
-  std::optional<kivtest::PgCatalogue> m_server;
-};
-
 // The engine's refusal holds `part`, compared without regard to case.
 bool Says(std::wstring error, std::wstring part) {
   for (std::wstring* s : {&error, &part}) std::transform(s->begin(), s->end(), s->begin(), ::towlower);
   return !error.empty() && error.find(part) != std::wstring::npos;
 }
 
-class Statements : public ::testing::TestWithParam<std::string> {
+class Statements : public ::testing::TestWithParam<kivtest::Engine> {
  protected:
   void SetUp() override {
-    ASSERT_GE(m_connection.OpenFromInitializationString(kivtest::InitString(m_catalogue.source()), false), 0)
+    ASSERT_GE(m_connection.OpenFromInitializationString(kivtest::InitString(m_catalogue.wpath().str()), false), 0)
         << kivtest::Utf8(m_connection.GetErrorInfo(false));
     ASSERT_EQ(RunSql(Table(kiv::kCreateSpecTableSql, L"Spec")), L"");
     ASSERT_EQ(RunSql(Table(kiv::kCreateTermTableSql, L"Spec_Data")), L"");
@@ -80,16 +62,14 @@ class Statements : public ::testing::TestWithParam<std::string> {
     return values;
   }
 
-  AnyCatalogue m_catalogue{GetParam() == "postgresql"};
+  TempCatalogue m_catalogue{GetParam()};
   KivOleDbConnection m_connection;
 };
 // What only the embedded engine does: its own statement cache, blobs as stored.
 class SqliteStatements : public Statements {};
 
-INSTANTIATE_TEST_SUITE_P(Engines, Statements, ::testing::Values("sqlite", "postgresql"),
-                         [](const auto& param) { return param.param; });
-INSTANTIATE_TEST_SUITE_P(Engines, SqliteStatements, ::testing::Values("sqlite"),
-                         [](const auto& param) { return param.param; });
+INSTANTIATE_TEST_SUITE_P(Engines, Statements, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, SqliteStatements, ::testing::Values(kivtest::Engine::Sqlite), kivtest::EngineName);
 
 TEST_P(Statements, TextIgnoresCaseInKeysLookupsAndOrder) {
   EXPECT_EQ(RunSql(L"INSERT INTO [Spec] ([CODE]) VALUES ('b-1')"), L"");
@@ -173,7 +153,7 @@ TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
               kiv::ToUtf8(value));
   }
 
-  if (m_catalogue.server()) return;  // binary in a text column is the embedded engine's own
+  if (GetParam() != kivtest::Engine::Sqlite) return;  // binary in a text column is the embedded engine's own
   m_catalogue.Exec("INSERT INTO [Spec_Data] ([CODE], [SEQUENCE], [ATTRIBUTES]) VALUES ('raw', 7, X'00FF41')");
   KivOleDbCommand command;
   command.SetConnection(&m_connection);
@@ -281,24 +261,6 @@ TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {
     EXPECT_EQ(RunSql(L"DROP TABLE [" + name + L"]"), L"");
   }
   EXPECT_EQ(m_catalogue.Tables().size(), tables.size() - std::size(names));
-}
-
-// A batch of terminal rows: refused rows undo nothing else, and the rest
-// is there when the batch ends.
-TEST_P(Statements, RowsOfABatchStandAlone) {
-  kivtest::OpenPlcDb db;
-  ASSERT_TRUE(db.Connect(CString(m_catalogue.source()))) << kivtest::Utf8(db.GetLastError());
-  std::vector<ModDB::ModTermData> rows(500);
-  for (size_t i = 0; i < rows.size(); ++i) rows[i] = {L"M", static_cast<long>(i), L"B", CString(std::wstring(i % 7, L'\U0001F600'))};
-  rows[100].Sequence = 99;       // a duplicate key
-  rows[200].Sequence = 40000;    // outside SHORT
-  ASSERT_TRUE(db.AddModTermData(L"Spec_Data", rows.data(), static_cast<long>(rows.size())));
-  ModDB::ModTermData* read = nullptr;
-  __int64 count = 0;
-  ASSERT_TRUE(db.GetModTermData(L"Spec_Data", L"m", read, count));
-  ASSERT_EQ(count, 498);
-  EXPECT_EQ(read[497].Attributes.str(), rows[499].Attributes.str());
-  delete[] read;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "PostgresConnection.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Utf16.h"
@@ -120,11 +121,25 @@ PostgresConnection::~PostgresConnection() {
   PQfinish(m_conn);
 }
 
+std::string Scrubbed(std::string text, const std::string& secret) {
+  if (!secret.empty())
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+      text.replace(at, secret.size(), "***");
+  for (size_t at = 0;;) {
+    std::string lower = text;
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+    at = lower.find("password=", at);
+    if (at == std::string::npos) break;
+    size_t begin = at + 9, end = std::min(text.find_first_of("& ;\"", begin), text.size());
+    text.replace(begin, end - begin, "***");
+    at = begin + 3;
+  }
+  return text;
+}
+
 std::wstring PostgresConnection::Message(const std::string& error) const {
-  std::string text = error;
-  if (!m_secret.empty())
-    for (size_t at = text.find(m_secret); at != std::string::npos; at = text.find(m_secret, at)) text.replace(at, m_secret.size(), "***");
-  return kiv::FromUtf8(text);
+  return kiv::FromUtf8(Scrubbed(error, m_secret));
 }
 
 bool PostgresConnection::Usable(std::wstring& error) {
@@ -316,7 +331,12 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   if (statement.kind == PgStatement::kDropTable)
     queries.push_back({"DELETE FROM " + names + " WHERE ident = $1", {}, {ident}, {false}});
   PGresult* rows = nullptr;
-  if (optimistic) {
+  if (statement.kind == PgStatement::kTransaction) {
+    if (!RunPipeline(queries, 0, rows, failure)) {
+      error = Message(failure);
+      return false;
+    }
+  } else if (optimistic) {
     if (!RunPipeline(queries, 0, rows, failure)) {
       RestoreBatch(failure);
       error = Message(NamesBack(failure, statement));

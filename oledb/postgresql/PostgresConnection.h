@@ -76,8 +76,11 @@ class PostgresConnection : public DriverConnection {
   std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
 };
 
-// The server's or libpq's text for the last failure, without the secret.
+// The server's or libpq's text for the last failure.
 std::string PgError(PGconn* conn, const PGresult* result);
+
+// `text` with `secret` and every "password=" value shown as ***.
+std::string Scrubbed(std::string text, const std::string& secret);
 
 }  // namespace kivoledb
 

@@ -22,6 +22,18 @@ uint64_t Fnv1a(std::string_view s) {
   return h;
 }
 
+// The bytes of a blob literal's hex digits.
+std::string Bytes(std::string_view hex) {
+  auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
+  return bytes;
+}
+
+std::string Utf16Text(const std::string& bytes) {
+  return kiv::ToUtf8(kiv::FromUtf16LE(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()));
+}
+
 bool IsBareName(std::string_view word) {
   if (word.size() > kMaxIdentifierBytes) return false;
   for (unsigned char c : word)
@@ -50,7 +62,30 @@ class Translator {
   // and text columns have their collation already) when `ddl`.
   std::string Emit(size_t first, size_t end, bool ddl) {
     std::string s;
+    int depth = 0, orderDepth = -1;  // inside ORDER BY at this depth
+    bool descending = false;
+    auto endItem = [&] {
+      if (orderDepth < 0) return;
+      s += descending ? " NULLS LAST" : " NULLS FIRST";
+      descending = false;
+    };
     for (size_t t = first; t < end; ++t) {
+      if (!ddl && m_tokens[t].kind == Token::kPunct) {
+        char c = m_sql[m_tokens[t].begin];
+        if (c == '(') ++depth;
+        if (c == ')' && --depth < orderDepth) {
+          endItem();
+          orderDepth = -1;
+        }
+        if (c == ',' && depth == orderDepth) endItem();
+      } else if (!ddl && depth == orderDepth &&
+                 (IsWord(t, "LIMIT") || IsWord(t, "OFFSET") || IsWord(t, "FETCH") || IsWord(t, "FOR") ||
+                  IsWord(t, "UNION") || IsWord(t, "EXCEPT") || IsWord(t, "INTERSECT"))) {
+        endItem();
+        orderDepth = -1;
+      }
+      if (!ddl && depth == orderDepth && IsWord(t, "DESC")) descending = true;
+      if (!ddl && IsWord(t, "BY") && t > first && IsWord(t - 1, "ORDER")) orderDepth = depth;
       if (ddl && (IsWord(t, "CONSTRAINT") || IsWord(t, "COLLATE"))) {
         ++t;  // and its name
         continue;
@@ -77,12 +112,14 @@ class Translator {
             s += Text(t);
           break;
         case Token::kBlob:
-          s += "'\\x" + std::string(Text(t).substr(2, token.end - token.begin - 3)) + "'::bytea";
+          // Bytes for a text column, as the embedded engine reads them: UTF-16LE.
+          s += PgLiteral(Utf16Text(Bytes(Text(t).substr(2, token.end - token.begin - 3))));
           break;
         default:
           s += Text(t);
       }
     }
+    endItem();
     return s;
   }
 
@@ -110,6 +147,7 @@ class Translator {
         {"VARBINARY", "bytea"}};
     for (const auto& [access, pg] : kTypes)
       if (c.type == access) return pg;
+    if (c.type.empty()) return "text COLLATE kiv_nocase";  // a column without a type takes any text
     return Emit(c.first + 1, c.typeEnd, true);
   }
 
@@ -206,6 +244,8 @@ bool TranslateForPostgres(std::string_view sql, PgStatement& out, std::wstring& 
         out.kind = PgStatement::kDropTable;
         out.table = NameValue(sql, tokens[2]);
       }
+      for (const char* word : {"BEGIN", "START", "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE"})
+        if (translator.IsWord(0, word)) out.kind = PgStatement::kTransaction;
       text = translator.Emit(0, tokens.size(), false);
       break;
   }

@@ -19,6 +19,9 @@
 // name is left to the server, which keeps it unique per schema.
 //
 // Values.  Every literal a parameter can stand for is sent as one ($n).
+//
+// Order.  NULL sorts first in ascending order and last in descending, as
+// on the other engines (the server's default is the reverse).
 #ifndef KIV_OLEDB_POSTGRESQL_POSTGRESDIALECT_H_
 #define KIV_OLEDB_POSTGRESQL_POSTGRESDIALECT_H_
 
@@ -33,7 +36,8 @@ namespace kivoledb {
 inline constexpr char kPgNameTable[] = "kiv_table_names";
 
 struct PgStatement {
-  enum Kind { kPlain, kCreateTable, kDropTable } kind = kPlain;
+  // kTransaction: BEGIN, COMMIT and the like, which run bare.
+  enum Kind { kPlain, kCreateTable, kDropTable, kTransaction } kind = kPlain;
   std::string text;                 // what the server runs
   std::vector<std::string> values;  // parameters $1, $2, ... as text
   std::vector<bool> integers;       // per parameter: sent as bigint, else of unknown type

@@ -7,6 +7,7 @@
 
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
+#include "PostgresCatalogue.h"
 #include "RecordingDriver.h"
 #include "Utf16.h"
 
@@ -23,20 +24,20 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
-std::vector<Engine> TestEngines() { return {Engine::Sqlite}; }
+std::vector<Engine> TestEngines() {
+  if (kivoledb::HavePostgresDriver()) return {Engine::Sqlite, Engine::Postgresql};
+  return {Engine::Sqlite};
+}
 
 std::string EngineName(const ::testing::TestParamInfo<Engine>& info) {
   return info.param == Engine::Sqlite ? "sqlite" : "postgresql";
 }
 
-namespace {
-
-[[noreturn]] void NoPostgresql() { throw std::runtime_error("this build has no PostgreSQL driver"); }
-
-}  // namespace
-
 TempCatalogue::TempCatalogue(Engine engine) : m_engine(engine), m_path(m_dir.path() / "catalogue.db") {
-  if (engine != Engine::Sqlite) NoPostgresql();
+  if (engine == Engine::Postgresql) {
+    m_server = std::make_unique<PgCatalogue>();
+    return;
+  }
   std::wstring error;
   if (!kivoledb::CreateEmbeddedCatalogue(m_path.wstring(), kiv::kCatalogueSchemaSql, error))
     throw std::runtime_error("cannot create test catalogue: " + kiv::ToUtf8(error));
@@ -45,16 +46,16 @@ TempCatalogue::TempCatalogue(Engine engine) : m_engine(engine), m_path(m_dir.pat
 TempCatalogue::~TempCatalogue() = default;
 
 CString TempCatalogue::wpath() const {
-  return m_engine == Engine::Sqlite ? CString(m_path.wstring()) : CString(kiv::FromUtf8(m_uri));
+  return m_engine == Engine::Sqlite ? CString(m_path.wstring()) : CString(m_server->uri());
 }
 
 void TempCatalogue::Exec(const std::string& sql) const {
-  if (m_engine != Engine::Sqlite) NoPostgresql();
+  if (m_server) return m_server->Exec(sql);
   SqliteFile(m_path).Exec(sql);
 }
 
 QueryRows TempCatalogue::Query(const std::string& sql) const {
-  if (m_engine != Engine::Sqlite) NoPostgresql();
+  if (m_server) return m_server->Query(sql);
   return kivtest::Query(m_path, sql);
 }
 
@@ -97,6 +98,7 @@ QueryRows SqliteFile::Query(const std::string& sql) const {
 }
 
 std::vector<std::string> TempCatalogue::Tables() const {
+  if (m_server) return m_server->Tables();
   std::vector<std::string> names;
   for (auto& row : Query("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"))
     names.push_back(*row[0]);

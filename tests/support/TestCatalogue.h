@@ -7,11 +7,13 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "KivPlcDbIO.h"
+#include "PgCatalogue.h"
 #include "KivPmOleDb.h"
 
 namespace kivtest {
@@ -82,7 +84,7 @@ class TempCatalogue {
   Engine m_engine;
   TempDir m_dir;
   std::filesystem::path m_path;
-  std::string m_uri;  // PostgreSQL: the schema's connection URI
+  std::unique_ptr<PgCatalogue> m_server;  // PostgreSQL
 };
 
 // A KivPlcDbIO subclass that makes the protected members reachable.
