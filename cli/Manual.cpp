@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "KivPlcDbVersion.h"
-#include "Text.h"
+#include "catalogue/Text.h"
 
 #ifndef KIV_VERSION
 #define KIV_VERSION "unknown"
@@ -48,7 +48,7 @@ std::string Roff(const std::string& text) {
 }  // namespace
 
 std::string VersionText() {
-  return std::string("kivplc ") + KIV_VERSION + " (library " + Utf8(CString(KivPlcDbGetVersion()->text)) + ")";
+  return std::string("kivplc ") + KIV_VERSION + " (library " + kivcat::Utf8(CString(KivPlcDbGetVersion()->text)) + ")";
 }
 
 std::string ManualPage(const CLI::App& app) {
