@@ -1,4 +1,5 @@
 // import-access: a new catalogue file from an Access catalogue (.mdb, .accdb).
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -35,6 +36,13 @@ void RunImportAccess(const ImportAccessArgs& a) {
                                                 summary, error);
   progress.reset();  // clears the bar before anything is printed
   if (!ok) throw Refused(kiv::ToUtf8(error));
+  if (!summary.catalogue) {
+    // The copy is faithful to any Access file; only a catalogue is wanted here.
+    std::error_code ignored;
+    std::filesystem::remove(a.target, ignored);
+    throw Refused(a.source + " holds no catalogue tables (none of PLC_MANUFACTURER, PLC_STYLES and PLC_MSG); "
+                  "nothing imported");
+  }
 
   std::cout << "imported " << a.source << " (Access, " << summary.format << ") into " << a.target << ": "
             << summary.tables.size() << (summary.tables.size() == 1 ? " table, " : " tables, ")

@@ -1,4 +1,5 @@
 // styles and style set: the box-geometry styles 1 to 9.
+#include <charconv>
 #include <iostream>
 #include <memory>
 
@@ -13,6 +14,19 @@ namespace {
 
 constexpr int kFirstStyle = Catalogue::kFirstStyle;
 constexpr int kLastStyle = Catalogue::kLastStyle;
+
+// CLI11's own range check calls a word "not in range" before saying it is
+// no number at all.
+const CLI::Validator kStyleNumber(
+    [](std::string& text) -> std::string {
+      int n = 0;
+      auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+      if (error != std::errc() || end != text.data() + text.size())
+        return "'" + text + "' is not a style number: styles are numbered 1 to 9";
+      if (n < kFirstStyle || n > kLastStyle) return "style " + text + " is not in range: styles are numbered 1 to 9";
+      return {};
+    },
+    "1-9");
 
 struct StyleArgs {
   int style = 0;
@@ -77,7 +91,7 @@ void RunSet(const Context& ctx, const StyleArgs& a) {
 void RegisterStyles(CLI::App& app, Context& ctx) {
   auto list = std::make_shared<StyleArgs>();
   auto* styles = app.add_subcommand("styles", "Show the box-geometry styles (1 to 9), one column per style");
-  styles->add_option("N", list->style, "show only style N")->check(CLI::Range(kFirstStyle, kLastStyle));
+  styles->add_option("N", list->style, "show only style N")->check(kStyleNumber);
   styles->add_flag("--json", list->json, "print JSON");
   styles->footer(Examples({"kivplc -c plant.db styles", "kivplc -c plant.db styles 3 --json"}));
   styles->callback([&ctx, list] { RunList(ctx, *list); });
@@ -88,7 +102,7 @@ void RegisterStyles(CLI::App& app, Context& ctx) {
   auto set = std::make_shared<StyleArgs>();
   auto* setCmd = style->add_subcommand(
       "set", "Create style N (fields not given stay empty) or change its non-empty fields");
-  setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(CLI::Range(kFirstStyle, kLastStyle));
+  setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(kStyleNumber);
   AddFieldOptions(*setCmd, set->input, DescribeColumns(kStyleColumns));
   setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });

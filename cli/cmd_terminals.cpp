@@ -67,32 +67,41 @@ void RunAdd(Context& ctx, const TerminalArgs& a) {
   if (!refusals.empty()) ctx.status = 1;
 }
 
-long Position(const std::string& text, const char* what) {
-  long value = ParseInteger(text, what);
-  if (value < 0) throw UsageError(std::string(what) + " must be 0 or more");
-  return value;
+// A bound for the library, which reads -1 as "no bound": an explicit -1
+// moves to the neighbouring position `instead` when no row stands there,
+// which selects the same rows.
+long LibraryBound(long bound, long instead, const std::vector<ModDB::ModTermData>& rows) {
+  if (bound != -1) return bound;
+  for (const auto& r : rows)
+    if (r.Sequence == instead)
+      throw Refused("position -1 cannot start or end the range here (the library reads -1 as \"no bound\", and position " +
+                    std::to_string(instead) + " holds a row); give a wider range");
+  return instead;
 }
 
 void RunRemove(const Context& ctx, const TerminalArgs& a) {
-  // -1 is the library's "open end" marker, for either bound.
-  long first = a.first.empty() ? -1 : Position(a.first, "FIRST");
-  long last = a.first.empty() ? -1 : a.last.empty() ? first : a.last == "end" ? -1 : Position(a.last, "LAST");
-  if (last != -1 && first > last) throw UsageError("FIRST must not be greater than LAST");
+  // Positions may be negative: Access catalogues have them.
+  const bool all = a.first.empty(), openEnd = a.last == "end";
+  const long first = all ? 0 : ParseInteger(a.first, "FIRST");
+  const long last = all || openEnd ? 0 : a.last.empty() ? first : ParseInteger(a.last, "LAST");
+  if (!openEnd && first > last) throw UsageError("FIRST must not be greater than LAST");
 
   auto db = ctx.Open();
   CString table = ModuleTable(*db, a);
   auto rows = db->Terminals(table, Wide(a.code));
   auto inRange = [&](const ModDB::ModTermData& r) {
-    return first == -1 || (r.Sequence >= first && (last == -1 || r.Sequence <= last));
+    return all || (r.Sequence >= first && (openEnd || r.Sequence <= last));
   };
   long count = std::count_if(rows.begin(), rows.end(), inRange);
-  std::string range = first == -1 ? "all" : last == first ? "position " + a.first
-                                       : last == -1        ? "positions " + a.first + " and up"
-                                                           : "positions " + a.first + " to " + a.last;
+  std::string range = all ? "all" : openEnd ? "positions " + a.first + " and up"
+                              : last == first ? "position " + a.first
+                                              : "positions " + a.first + " to " + a.last;
   if (count == 0) throw Refused("module " + a.Name() + " has no terminal rows at " + range);
   ConfirmOrStop("Remove " + Count(count, "terminal row") + " (" + range + ") of module " + a.Name() + "?",
                 a.yes);
-  if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), first, last))
+  const long from = all ? -1 : LibraryBound(first, first - 1, rows);
+  const long to = all || openEnd ? -1 : LibraryBound(last, last + 1, rows);
+  if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), from, to))
     RefuseWithLastError(*db, "cannot remove terminal rows of " + a.Name());
   std::cout << "removed " << Count(count, "terminal row") << " (" << range << ") of module " << a.Name() << '\n';
 }

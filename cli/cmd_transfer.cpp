@@ -1,5 +1,6 @@
 // export and import: the whole catalogue as one JSON document.
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -70,6 +71,9 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
 
 Json ReadDocument(const std::string& path) {
   if (path == "-") return ReadJsonFromStdin();
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw UsageError(path + " is a folder; import reads one document, the file that export wrote");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw UsageError("cannot read " + path);
   try {

@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "Manual.h"
 #include "Output.h"
 #include "Password.h"
 
@@ -102,6 +103,8 @@ int main(int argc, char** argv) {
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
   kivplc::RegisterServe(app, ctx);
+  app.set_version_flag("--version", kivplc::VersionText(), "print the tool's and the library's version and exit");
+  kivplc::AddManualFlags(app);
 
   // After the commands, which would otherwise inherit it.
   app.footer(kivplc::Wrap("A catalogue holds an index of manufacturers, their series and the types of each "
@@ -119,6 +122,10 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::Success& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     if (argc == 1) {

@@ -4,7 +4,7 @@
 // asks the registry for a driver: the one named by the property "Driver"
 // when given, else the first registered driver that accepts the properties
 // (the embedded engine, "sqlite", is built in and accepts any Data Source
-// but paths ending in .mdb or .accdb, which are the Access reader's).
+// but Access files, which are the Access reader's: IsAccessFile).
 // Drivers registered later are asked first, so a test or a host can put
 // its own in front; registering from a static initialiser is safe.
 //
@@ -97,6 +97,12 @@ class KIV_EXPORT Driver {
   // path) when it cannot.
   virtual std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) = 0;
 };
+
+// Whether `path` is an Access database: an existing file by its first bytes
+// (its header names the Jet or ACE engine), so that an SQLite catalogue
+// named .mdb is still read as one; a file that is neither, or none yet, by
+// the suffix .mdb or .accdb.
+KIV_EXPORT bool IsAccessFile(const std::wstring& path);
 
 KIV_EXPORT void RegisterDriver(std::shared_ptr<Driver> driver);
 KIV_EXPORT void UnregisterDriver(const std::shared_ptr<Driver>& driver);

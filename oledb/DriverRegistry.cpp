@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <mutex>
 
 #include "Driver.h"
@@ -37,6 +39,26 @@ bool Cursor::ReadLongText(size_t column, std::wstring& out) const {
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
 bool DriverConnection::Replaced() { return false; }
+
+bool IsAccessFile(const std::wstring& path) {
+  char head[20] = {};
+  std::ifstream file(kiv::ToUtf8(path), std::ios::binary);
+  if (file.read(head, sizeof head)) {
+    if (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 || std::memcmp(head + 4, "Standard ACE DB", 15) == 0)
+      return true;
+    if (std::memcmp(head, "SQLite format 3", 16) == 0) return false;
+  }
+  auto endsWith = [&](const wchar_t* suffix) {
+    const size_t n = std::wcslen(suffix);
+    if (path.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+      const wchar_t c = path[path.size() - n + i];
+      if ((c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c) != suffix[i]) return false;
+    }
+    return true;
+  };
+  return endsWith(L".mdb") || endsWith(L".accdb");
+}
 
 namespace {
 

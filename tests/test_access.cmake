@@ -1,7 +1,7 @@
 # The Access tests read the fixtures in the shared folder beside the clone
 # (skipping when it is absent) and their manifests with nlohmann-json.
 find_package(nlohmann_json 3 REQUIRED)
-foreach(name test_access_text test_access_reader test_access_import test_access_connect test_cli_access)
+foreach(name test_access_text test_access_reader test_access_import test_access_connect test_cli_access test_cli_maintainer)
   if(TARGET ${name})
     target_link_libraries(${name} PRIVATE nlohmann_json::nlohmann_json)
     target_compile_definitions(${name} PRIVATE

@@ -194,10 +194,18 @@ std::wstring AccessCreateTableText(const TableInfo& table) {
   return ddl + L")";
 }
 
+bool HoldsCatalogueTables(const AccessFile& file) {
+  for (const TableInfo& table : file.Tables())
+    for (const char* name : kFixedTables)
+      if (Upper(table.name) == name) return true;
+  return false;
+}
+
 bool CopyAccessTables(AccessFile& file, sqlite3* db, const ImportProgress& progress, ImportSummary& summary,
                       std::wstring& error) {
   summary = ImportSummary();
   summary.format = file.FormatName();
+  summary.catalogue = HoldsCatalogueTables(file);
   if (!Exec(db, kiv::kCatalogueSchemaSql, error)) {
     error = L"cannot create the fixed tables: " + error;
     return false;

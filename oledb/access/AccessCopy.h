@@ -19,6 +19,10 @@ namespace kivoledb::access {
 // "CONSTRAINT PrimaryKey PRIMARY KEY (...)".
 std::wstring AccessCreateTableText(const TableInfo& table);
 
+// Whether the file holds any of the fixed tables PLC_MANUFACTURER,
+// PLC_STYLES and PLC_MSG: without them it is some other database.
+bool HoldsCatalogueTables(const AccessFile& file);
+
 // Creates the fixed tables in `db` (empty, new), then copies every table
 // of `file` into it, one transaction per table.  `progress` may be empty.
 // False with the reason in `error`; `db` is then half-filled and should be

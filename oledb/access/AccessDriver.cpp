@@ -14,13 +14,6 @@ namespace {
 // Folds A-Z only: what a suffix or keyword means must not depend on a locale.
 wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c; }
 
-bool EndsWithNoCase(const std::wstring& s, const std::wstring& suffix) {
-  if (s.size() < suffix.size()) return false;
-  for (size_t i = 0; i < suffix.size(); ++i)
-    if (FoldAscii(s[s.size() - suffix.size() + i]) != suffix[i]) return false;
-  return true;
-}
-
 class ReadOnlyAccessConnection : public DriverConnection {
  public:
   ReadOnlyAccessConnection(std::unique_ptr<DriverConnection> engine, std::wstring path)
@@ -48,8 +41,7 @@ class AccessDriver : public Driver {
   std::wstring Name() const override { return kAccessDriverName; }
 
   bool Accepts(const Properties& properties) const override {
-    const std::wstring source = properties.Get(L"Data Source");
-    return EndsWithNoCase(source, L".mdb") || EndsWithNoCase(source, L".accdb");
+    return IsAccessFile(properties.Get(L"Data Source"));
   }
 
   std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {
@@ -60,6 +52,9 @@ class AccessDriver : public Driver {
     }
     std::wstring reason;
     auto file = access::AccessFile::Open(path, reason);
+    if (file && !access::HoldsCatalogueTables(*file))
+      reason = L"it is an Access database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
+               L"so it is not a catalogue";
     sqlite3* db = nullptr;
     // NOMUTEX: the connection serialises its own use of the handle (SqliteConnection.h).
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;

@@ -29,6 +29,7 @@ struct ImportSummary {
   std::string format;  // the Access file's, e.g. "Jet 4"
   std::vector<ImportedTable> tables;  // the Access file's tables, in its order
   size_t totalRows = 0;
+  bool catalogue = false;  // the file held a catalogue's fixed tables (HoldsCatalogueTables)
 };
 
 // Called at the start of each table and every few thousand rows, with the

@@ -22,11 +22,6 @@ std::wstring Trim(const std::wstring& s) {
   return s.substr(b, s.find_last_not_of(L" \t") - b + 1);
 }
 
-bool EndsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
-  size_t n = std::wcslen(suffix);
-  return s.size() >= n && Upper(s.substr(s.size() - n)) == Upper(suffix);
-}
-
 struct OpenOptions {
   bool readOnly = false;
   const char* journalPragma = "PRAGMA journal_mode=WAL";
@@ -142,8 +137,7 @@ class SqliteDriver : public Driver {
 
   // Access files belong to the Access reader.
   bool Accepts(const Properties& properties) const override {
-    std::wstring source = properties.Get(L"Data Source");
-    return !EndsWithNoCase(source, L".mdb") && !EndsWithNoCase(source, L".accdb");
+    return !IsAccessFile(properties.Get(L"Data Source"));
   }
 
   std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {

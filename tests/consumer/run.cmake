@@ -8,6 +8,12 @@ endif()
 if(NOT EXISTS ${WORK_DIR}/prefix/lib/pkgconfig/kivplcdb.pc AND NOT EXISTS ${WORK_DIR}/prefix/lib/x86_64-linux-gnu/pkgconfig/kivplcdb.pc)
   message(FATAL_ERROR "kivplcdb.pc was not installed")
 endif()
+# The tool's manual page and bash completion, made at build time.
+foreach(file share/man/man1/kivplc.1 share/bash-completion/completions/kivplc)
+  if(EXISTS ${BINARY_DIR}/cli/kivplc AND NOT EXISTS ${WORK_DIR}/prefix/${file})
+    message(FATAL_ERROR "${file} was not installed")
+  endif()
+endforeach()
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/build
   -DCMAKE_PREFIX_PATH=${WORK_DIR}/prefix -DCMAKE_BUILD_TYPE=Release
   RESULT_VARIABLE rc)
