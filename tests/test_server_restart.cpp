@@ -19,23 +19,18 @@ namespace {
 using kivtest::Utf8;
 
 // A server of this test's own, so that stopping it disturbs no other test.
-class OwnServer {
- public:
+struct OwnServer {
   OwnServer() {
     if (Run("start") != 0) throw std::runtime_error("cannot start a PostgreSQL server");
-    std::ifstream(m_state.path() / "pg-test-server.uri") >> m_uri;
+    std::ifstream(state.path() / "pg-test-server.uri") >> uri;
   }
   ~OwnServer() { Run("stop"); }
   int Run(const std::string& action) const {
-    return std::system(("sh '" KIV_SOURCE_DIR "/tests/pg/pg-server.sh' " + action + " '" + m_state.path().string() +
-                        "' >/dev/null")
-                           .c_str());
+    const std::string script = "sh '" KIV_SOURCE_DIR "/tests/pg/pg-server.sh' ";
+    return std::system((script + action + " '" + state.path().string() + "' >/dev/null").c_str());
   }
-  std::string uri() const { return m_uri; }
-
- private:
-  kivtest::TempDir m_state;
-  std::string m_uri;
+  kivtest::TempDir state;
+  std::string uri;
 };
 
 // The modules of the type's table; -1 when the call failed.
@@ -47,7 +42,7 @@ long Modules(KivPlcDbIO& db, const CString& table) {
 TEST(ServerRestart, HeldConnectionFailsClearlyThenWorksAgain) {
   if (!kivoledb::HavePostgresDriver()) GTEST_SKIP() << "built without the PostgreSQL driver";
   OwnServer server;
-  const CString uri = kivtest::Wide(server.uri() + "&schema=restart");
+  const CString uri = kivtest::Wide(server.uri + "&schema=restart");
   std::wstring error;
   ASSERT_TRUE(kivoledb::CreatePostgresCatalogue(uri.GetString(), kiv::kCataloguePostgresqlSql, error))
       << kiv::ToUtf8(error);
