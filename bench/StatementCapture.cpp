@@ -15,6 +15,7 @@ constexpr wchar_t kDriverName[] = L"benchcapture";
 
 std::mutex g_mutex;
 std::vector<std::string> g_texts;
+std::wstring g_innerDriver = L"sqlite";  // under g_mutex
 
 class CapturingConnection : public kivoledb::DriverConnection {
  public:
@@ -44,7 +45,10 @@ class CapturingDriver : public kivoledb::Driver {
   std::unique_ptr<kivoledb::DriverConnection> Open(const kivoledb::Properties& properties,
                                                    std::wstring& error) override {
     kivoledb::Properties embedded = properties;
-    embedded.Set(L"Driver", L"sqlite");
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      embedded.Set(L"Driver", g_innerDriver);
+    }
     std::shared_ptr<kivoledb::Driver> inner = kivoledb::FindDriver(embedded, error);
     if (!inner) return nullptr;
     std::unique_ptr<kivoledb::DriverConnection> connection = inner->Open(embedded, error);
@@ -65,12 +69,22 @@ void Register() {
 
 std::vector<std::string> CaptureStatements(const std::filesystem::path& catalogue,
                                            const std::function<void(KivPlcDbIO&)>& call) {
+  return CaptureStatements(catalogue.wstring(), L"sqlite", call);
+}
+
+std::vector<std::string> CaptureStatements(const std::wstring& dataSource, const std::wstring& driver,
+                                           const std::function<void(KivPlcDbIO&)>& call) {
   Register();
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_innerDriver = driver;
+  }
+  const std::string source = kiv::ToUtf8(dataSource);
   CComBSTR connectString;
   const std::wstring properties = std::wstring(L"Jet OLEDB:Engine Type=5;Driver=") + kDriverName;
-  if (!KivOleDbHelper::FormatConnectString(connectString, catalogue.wstring().c_str(), nullptr, nullptr,
+  if (!KivOleDbHelper::FormatConnectString(connectString, dataSource.c_str(), nullptr, nullptr,
                                            L"Microsoft.ACE.OLEDB.12.0", properties.c_str(), nullptr))
-    throw std::runtime_error("cannot format the connection string for " + catalogue.string());
+    throw std::runtime_error("cannot format the connection string for " + source);
   // A cache would hand back an ordinary pooled connection for this string's
   // file; the capture needs its own.
   KivOleDbConnectionCache* cache = KivOleDbConnectionCache::m_theCache;
@@ -80,7 +94,7 @@ std::vector<std::string> CaptureStatements(const std::filesystem::path& catalogu
     KivPlcDbIO db;
     bool connected = db.PutConnectionString(connectString);
     KivOleDbConnectionCache::m_theCache = cache;
-    if (!connected) throw std::runtime_error("cannot connect to " + catalogue.string() + ": " +
+    if (!connected) throw std::runtime_error("cannot connect to " + source + ": " +
                                              kiv::ToUtf8(db.GetLastError().view()));
     {
       std::lock_guard<std::mutex> lock(g_mutex);

@@ -21,6 +21,9 @@ namespace kivbench {
 // Throws when the call cannot connect.
 std::vector<std::string> CaptureStatements(const std::filesystem::path& catalogue,
                                            const std::function<void(KivPlcDbIO&)>& call);
+// The same on the catalogue `dataSource` of the driver `driver`.
+std::vector<std::string> CaptureStatements(const std::wstring& dataSource, const std::wstring& driver,
+                                           const std::function<void(KivPlcDbIO&)>& call);
 
 // The one text that `call` runs; throws unless it runs exactly one.
 std::string CaptureStatement(const std::filesystem::path& catalogue, const std::function<void(KivPlcDbIO&)>& call);

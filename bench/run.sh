@@ -32,7 +32,7 @@ for program in "$build"/bench/bench_*; do
   # The bulk-insert, index and import programs fix their own iteration counts and
   # take seconds per repetition.
   case $name in
-    bench_terminals | bench_index | bench_access_import) r=3 ;;
+    bench_terminals | bench_index | bench_access_import | bench_postgresql) r=3 ;;
     *) r=$reps ;;
   esac
   start=$SECONDS

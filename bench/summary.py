@@ -163,9 +163,27 @@ def main():
         rows.append(("ImportAccessFile vs libmdb + SQLite", fmt_time(entry.get("import_s")), fmt_time(parts),
                      fmt_ratio(ratio), "<= 1.5x", "yes" if ratio <= 1.5 else "NO"))
 
+    if any(r.startswith("Pg") for r in runs):
+        section("PostgreSQL, wall time per call (raw: libpq, same statements and server)")
+        for op, label in (("GetModSpecData", "GetModSpecData"), ("GetModTermData", "GetModTermData (32 rows)"),
+                          ("GetArrayOfModSpecCodes", "GetArrayOfModSpecCodes (1,000)"),
+                          ("GetArrayOfAllIndexData", "GetArrayOfAllIndexData (10,000)"),
+                          ("DoesSpecDataExist", "DoesSpecDataExist"), ("GetStyleBoxData", "GetStyleBoxData"),
+                          ("GetSpecRecCount", "GetSpecRecCount (1,000 rows)")):
+            compare(label, "Pg" + op, "real", 1.2)
+        compare("AddModTermData 100,000 rows", "PgAddModTermData", "real", 1.3)
+        lib = runs.get("PgAddModTermData/library")
+        if lib and "rows/s" in lib:
+            raw = runs.get("PgAddModTermData/raw", {})
+            rows.append(("  rows per second", f"{lib['rows/s']:,.0f}", f"{raw.get('rows/s', 0):,.0f}", "-",
+                         ">= 50,000", "yes" if lib["rows/s"] >= 50000 else "NO"))
+        copy = runs.get("PgCopyLargeAccess")
+        rows.append(("kivplc init + copy, large Access file", fmt_time(copy["real"]) if copy else "-", "-", "-",
+                     "info", "-" if copy else "not run"))
+
     # Figures of programs without a raw counterpart, e.g. the index naming.
     known = ("/library", "/raw", "/raw-copying")
-    shown = ("BM_ImportLargeAccessCatalogue", "BM_AddModTermData", "BM_RawSqlite")
+    shown = ("BM_ImportLargeAccessCatalogue", "BM_AddModTermData", "BM_RawSqlite", "PgCopyLargeAccess")
     extra = [r for r in sorted(runs) if not r.endswith(known) and not r.startswith("Scale/") and r not in shown]
     if extra:
         section("Other figures (no raw counterpart), wall time")

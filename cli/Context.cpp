@@ -6,16 +6,21 @@
 #include <iostream>
 
 #include "Errors.h"
+#include "catalogue/Copy.h"
 
 namespace kivplc {
+
+std::unique_ptr<Catalogue> OpenCatalogue(const std::string& where) {
+  std::error_code ec;
+  if (!kivcat::IsServerCatalogue(where) && !std::filesystem::is_regular_file(where, ec))
+    throw UsageError("no catalogue at " + where + " (create one with: kivplc init " + where + ")");
+  return std::make_unique<Catalogue>(where);
+}
 
 std::unique_ptr<Catalogue> Context::Open() const {
   if (cataloguePath.empty())
     throw UsageError(std::string("no catalogue given: use -c PATH or set ") + kCatalogueVariable);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(cataloguePath, ec))
-    throw UsageError("no catalogue at " + cataloguePath + " (create one with: kivplc init " + cataloguePath + ")");
-  return std::make_unique<Catalogue>(cataloguePath);
+  return OpenCatalogue(cataloguePath);
 }
 
 void ConfirmOrStop(const std::string& question, bool assumeYes) {

@@ -20,6 +20,9 @@ struct Context {
   std::unique_ptr<Catalogue> Open() const;
 };
 
+// The catalogue at `where`, connected; refuses a file that does not exist.
+std::unique_ptr<Catalogue> OpenCatalogue(const std::string& where);
+
 // Asks on the terminal; without one, only --yes lets a destructive command
 // go on.  Throws when the answer is no.
 void ConfirmOrStop(const std::string& question, bool assumeYes);

@@ -2,12 +2,12 @@
 #include <iostream>
 #include <memory>
 
-#include "CatalogueSchema.h"
 #include "Commands.h"
-#include "EmbeddedCatalogue.h"
 #include "Errors.h"
 #include "catalogue/IndexTree.h"
 #include "Output.h"
+#include "Password.h"
+#include "catalogue/Copy.h"
 #include "catalogue/Text.h"
 
 namespace kivplc {
@@ -17,10 +17,8 @@ namespace {
 void RunInit(const Context& ctx, std::string path) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
-  std::wstring error;
-  if (!kivoledb::CreateEmbeddedCatalogue(kiv::FromUtf8(path), kiv::kCatalogueSchemaSql, error))
-    throw Refused(kiv::ToUtf8(error));
-  std::cout << "created empty catalogue " << path << '\n';
+  kivcat::CreateCatalogue(path);
+  std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
 }
 
 std::string Modules(long count) {
@@ -98,10 +96,14 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
 }  // namespace
 
 void RegisterCatalogue(CLI::App& app, Context& ctx) {
-  auto* init = app.add_subcommand("init", "Create a new, empty catalogue file (never overwrites one)");
+  auto* init = app.add_subcommand("init", "Create a new, empty catalogue (never overwrites one)");
   auto initPath = std::make_shared<std::string>();
-  init->add_option("PATH", *initPath, "the new catalogue file (default: the -c catalogue)");
-  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init"}));
+  init->add_option("PATH", *initPath,
+                   "the new catalogue file, or a postgresql:// URI of an empty database or schema (default: the -c "
+                   "catalogue)");
+  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
+                         "kivplc init 'postgresql://cad@cad-server/plant'",
+                         "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'"}));
   init->callback([&ctx, initPath] { RunInit(ctx, *initPath); });
 
   struct TreeOptions {

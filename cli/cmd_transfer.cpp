@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "catalogue/Copy.h"
 #include "catalogue/Document.h"
 #include "Errors.h"
 #include "FieldOptions.h"
@@ -83,6 +84,21 @@ Json ReadDocument(const std::string& path) {
   }
 }
 
+// What an import or a copy did, and its exit status.
+void Report(Context& ctx, const ImportResult& result, const std::string& what) {
+  if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
+  if (result.interrupted) std::cout << "interrupted; so far ";
+  std::cout << DescribeImport(result.counts);
+  if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
+  if (result.interrupted) throw Refused(what + " interrupted");
+  if (result.counts.refused > 0) ctx.status = 1;
+}
+
+void RemoveCatalogueFile(const std::string& path) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
+}
+
 void RunImport(Context& ctx, const ImportArgs& a) {
   Json document = ReadDocument(a.file);  // a bad file is refused before the catalogue is opened
   auto db = ctx.Open();
@@ -94,12 +110,35 @@ void RunImport(Context& ctx, const ImportArgs& a) {
     result = ImportCatalogue(*db, document, a.options, progress.reporter);
     std::signal(SIGINT, previous);
   }
-  if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
-  if (result.interrupted) std::cout << "interrupted; so far ";
-  std::cout << DescribeImport(result.counts);
-  if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
-  if (result.interrupted) throw Refused("import interrupted");
-  if (result.counts.refused > 0) ctx.status = 1;
+  Report(ctx, result, "import");
+}
+
+struct CopyArgs {
+  std::string source, target;
+  bool force = false;
+};
+
+// A file target that does not exist is created, and removed again when the
+// copy fails; a server's catalogue comes from `kivplc init`.
+void RunCopy(Context& ctx, const CopyArgs& a) {
+  if (a.source == a.target) throw UsageError("copy needs two different catalogues");
+  auto source = OpenCatalogue(a.source);
+  std::error_code ec;
+  const bool created = !kivcat::IsServerCatalogue(a.target) && !std::filesystem::exists(a.target, ec);
+  if (created) kivcat::CreateCatalogue(a.target);
+  ImportResult result;
+  try {
+    auto target = OpenCatalogue(a.target);
+    ProgressReporter progress("copy");
+    g_interrupted = 0;
+    auto previous = std::signal(SIGINT, OnInterrupt);
+    result = kivcat::CopyCatalogue(*source, *target, a.force, progress.reporter);
+    std::signal(SIGINT, previous);
+  } catch (...) {
+    if (created) RemoveCatalogueFile(a.target);
+    throw;
+  }
+  Report(ctx, result, "copy");
 }
 
 }  // namespace
@@ -132,6 +171,24 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                     Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
                               "kivplc -c old.db export | kivplc -c new.db import -"}));
   importCmd->callback([&ctx, i] { RunImport(ctx, *i); });
+
+  auto c = std::make_shared<CopyArgs>();
+  auto* copyCmd = app.add_subcommand("copy", "Copy a whole catalogue to another engine or place");
+  copyCmd->add_option("SOURCE", c->source, "a catalogue file (SQLite, or Access .mdb/.accdb) or postgresql:// URI")
+      ->required();
+  copyCmd->add_option("TARGET", c->target, "a new or empty catalogue file, or the postgresql:// URI of one")
+      ->required();
+  copyCmd->add_flag("--force", c->force, "copy into a target that holds a catalogue already (adding to it)");
+  copyCmd->footer(Wrap("Everything export writes goes over: the index, every type's modules with their terminal "
+                       "rows and the styles, so that export of both sides gives the same document. A file "
+                       "target is created when missing; a server's catalogue is made first with kivplc init. "
+                       "A target that holds anything is refused without --force.",
+                       80, "") +
+                  '\n' +
+                  Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'",
+                            "kivplc copy old-catalogue.mdb plant.db",
+                            "kivplc copy 'postgresql://cad@cad-server/plant' plant-backup.db"}));
+  copyCmd->callback([&ctx, c] { RunCopy(ctx, *c); });
 }
 
 }  // namespace kivplc

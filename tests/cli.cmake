@@ -16,3 +16,17 @@ if(TARGET kivplc)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli_tour.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(kivplc_demo_and_tour PROPERTIES TIMEOUT 300)
 endif()
+
+# The large Access fixture copied onto the test run's PostgreSQL server and
+# into a file, both exports compared: minutes, so labelled long.
+if(TARGET kivplc)
+  find_package(nlohmann_json 3 REQUIRED)
+  target_link_libraries(test_cli_team PRIVATE nlohmann_json::nlohmann_json)
+  target_compile_definitions(test_cli_team PRIVATE KIV_ACCESS_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures/access")
+endif()
+if(TARGET kivplc AND KIV_WITH_POSTGRESQL)
+  add_test(NAME kivplc_copy_large_access_through_postgresql
+    COMMAND test_cli_team --gtest_also_run_disabled_tests --gtest_filter=CopyAccess.DISABLED_Large*)
+  set_tests_properties(kivplc_copy_large_access_through_postgresql PROPERTIES
+    LABELS long TIMEOUT 1800 FIXTURES_REQUIRED pg_server)
+endif()

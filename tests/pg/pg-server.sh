@@ -6,6 +6,9 @@
 #                                  folder only; writes the server's URI to
 #                                  STATE_DIR/pg-test-server.uri
 #   pg-server.sh stop STATE_DIR    stops it and removes the folder
+#   pg-server.sh halt STATE_DIR    stops it, keeping its data (a server
+#                                  restart as hosts see it)
+#   pg-server.sh resume STATE_DIR  starts the halted server again
 #
 # Run as root (as CI does), the server runs as the `postgres` user.
 set -eu
@@ -34,6 +37,11 @@ stop() {
   rm -f "$dir_file" "$uri_file"
 }
 
+serve() {
+  as_owner "'$bindir/pg_ctl' -D '$dir/data' -l '$dir/server.log' -w -t 60 \
+    -o \"-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c max_connections=200\" start" >/dev/null
+}
+
 case $action in
   start)
     stop
@@ -45,13 +53,14 @@ case $action in
     if ! as_owner "'$bindir/initdb' -D '$dir/data' -N -A trust -E UTF8 --locale=C.UTF-8 -U '$owner'" >"$dir/initdb.log" 2>&1; then
       cat "$dir/initdb.log" >&2; stop; exit 1
     fi
-    if ! as_owner "'$bindir/pg_ctl' -D '$dir/data' -l '$dir/server.log' -w -t 60 \
-          -o \"-c listen_addresses='' -c unix_socket_directories='$dir' -c fsync=off -c max_connections=200\" start" >/dev/null; then
+    if ! serve; then
       cat "$dir/server.log" >&2; stop; exit 1
     fi
     echo "postgresql:///postgres?host=$dir&user=$owner" >"$uri_file"
     echo "PostgreSQL test server: $(cat "$uri_file")"
     ;;
   stop) stop ;;
-  *) echo "usage: $0 start|stop STATE_DIR" >&2; exit 2 ;;
+  halt) dir=$(cat "$dir_file") && as_owner "'$bindir/pg_ctl' -D '$dir/data' -m fast -w stop" >/dev/null ;;
+  resume) dir=$(cat "$dir_file") && serve ;;
+  *) echo "usage: $0 start|stop|halt|resume STATE_DIR" >&2; exit 2 ;;
 esac

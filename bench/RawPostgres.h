@@ -1,0 +1,51 @@
+// The reference of the PostgreSQL figures: plain libpq calls on the same
+// server and catalogue, running the very statement texts and parameter
+// values that the PostgreSQL driver sends for a library call.  Each
+// statement is prepared once per connection and then executed with its
+// values, every column of every row read as text; nothing is converted.
+#ifndef KIV_BENCH_RAWPOSTGRES_H_
+#define KIV_BENCH_RAWPOSTGRES_H_
+
+#include <libpq-fe.h>
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kivbench {
+
+// One statement as it reaches the server: its text with $1, $2, ..., the
+// values of those parameters as text, and which of them go as bigint
+// (the others leave their type to the server).
+struct ServerStatement {
+  std::string text;
+  std::vector<std::string> values;
+  std::vector<bool> integers;
+};
+
+class RawPostgres {
+ public:
+  // `conninfo`: a libpq URI or key=value string.  Throws when it cannot
+  // connect.
+  explicit RawPostgres(const std::string& conninfo);
+  ~RawPostgres();
+  RawPostgres(const RawPostgres&) = delete;
+  RawPostgres& operator=(const RawPostgres&) = delete;
+
+  // Runs one statement and returns its rows; throws when the server
+  // refuses it, so that a benchmark never times a failure.
+  size_t Run(const ServerStatement& statement);
+  // Text without parameters (BEGIN, COMMIT, set-up), not prepared.
+  void Exec(const std::string& sql);
+  size_t TextBytes() const { return m_textBytes; }
+
+ private:
+  PGconn* m_conn = nullptr;
+  std::map<std::string, std::string> m_prepared;  // text -> statement name
+  size_t m_textBytes = 0;
+};
+
+}  // namespace kivbench
+
+#endif  // KIV_BENCH_RAWPOSTGRES_H_

@@ -1,0 +1,41 @@
+#include "catalogue/Copy.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "CatalogueSchema.h"
+#include "EmbeddedCatalogue.h"
+#include "PostgresCatalogue.h"
+#include "Utf16.h"
+#include "catalogue/Errors.h"
+
+namespace kivcat {
+
+bool IsServerCatalogue(const std::string& where) {
+  auto lower = [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); };
+  for (const char* scheme : {"postgresql://", "postgres://"})
+    if (where.size() >= std::strlen(scheme) && std::equal(scheme, scheme + std::strlen(scheme), where.begin(), lower))
+      return true;
+  return false;
+}
+
+void CreateCatalogue(const std::string& where) {
+  std::wstring error;
+  const std::wstring target = kiv::FromUtf8(where);
+  const bool created = IsServerCatalogue(where)
+                           ? kivoledb::CreatePostgresCatalogue(target, kiv::kCataloguePostgresqlSql, error)
+                           : kivoledb::CreateEmbeddedCatalogue(target, kiv::kCatalogueSchemaSql, error);
+  if (!created) throw Refused(kiv::ToUtf8(error));
+}
+
+bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().empty(); }
+
+ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter) {
+  if (!intoNonEmpty && HoldsAnything(target))
+    throw Refused("the target holds a catalogue already; copy adds to one only with --force");
+  const Json document = ExportCatalogue(source, {}, reporter);
+  return ImportCatalogue(target, document, ImportOptions{}, reporter);
+}
+
+}  // namespace kivcat
