@@ -1,6 +1,7 @@
 // Statement formatting with Windows printf rules: FormatSql (bounded to
 // 10239 characters), CString::Format/AppendFormat (unbounded) and the
-// bounded formatter beneath them, against a formatter written out here.
+// bounded formatter beneath them, against glibc's printf over the same
+// conversions in glibc's spelling (the Windows rules are the table here).
 //
 // A format is built from the input: literal text and conversions, each
 // conversion taking the next of a fixed list of arguments (unused ones are
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -29,25 +31,6 @@ namespace {
   std::abort();
 }
 
-std::wstring Pad(std::wstring s, size_t width, bool left, wchar_t fill = L' ') {
-  if (s.size() >= width) return s;
-  if (left) return s + std::wstring(width - s.size(), L' ');
-  // Zero padding goes after the sign.
-  if (fill == L'0' && !s.empty() && (s[0] == L'-' || s[0] == L'+'))
-    return s.substr(0, 1) + std::wstring(width - s.size(), L'0') + s.substr(1);
-  return std::wstring(width - s.size(), fill) + s;
-}
-
-std::wstring Hex(unsigned v, bool upper) {
-  const wchar_t* digits = upper ? L"0123456789ABCDEF" : L"0123456789abcdef";
-  std::wstring s;
-  do {
-    s.insert(s.begin(), digits[v % 16]);
-    v /= 16;
-  } while (v);
-  return s;
-}
-
 // The arguments, in the order their conversions may appear.
 struct Args {
   std::wstring w0;
@@ -61,58 +44,35 @@ struct Args {
   unsigned u8 = 0;
 };
 
+// A format in Windows spelling and the same conversions as glibc spells
+// them; glibc's printf over the second is what the first must give.
 struct Built {
   std::wstring format;
+  std::wstring glibc;
   std::wstring expected;
   bool bad = false;  // the format holds something the translation refuses
 };
 
+void Add(Built& b, const std::wstring& windows, const std::wstring& glibc) {
+  b.format += windows;
+  b.glibc += glibc;
+}
+
 void AddLiteral(kivfuzz::Reader& in, Built& b) {
-  std::wstring text = in.Text(12);
-  for (wchar_t ch : text) {
-    b.format += ch;
-    if (ch == L'%') b.format += L'%';
-    b.expected += ch;
+  for (wchar_t ch : in.Text(12)) {
+    const std::wstring piece = ch == L'%' ? L"%%" : std::wstring(1, ch);
+    Add(b, piece, piece);
   }
 }
 
-// A wide-string conversion with its expected output.
-void AddWide(kivfuzz::Reader& in, Built& b, const std::wstring& arg) {
-  switch (in.Below(6)) {
-    case 0: b.format += L"%s"; b.expected += arg; break;
-    case 1: b.format += L"%ls"; b.expected += arg; break;
-    case 2: b.format += L"%ws"; b.expected += arg; break;
-    case 3: {
-      size_t width = 1 + in.Below(20);
-      b.format += L"%" + std::to_wstring(width) + L"s";
-      b.expected += Pad(arg, width, false);
-      break;
-    }
-    case 4: {
-      size_t width = 1 + in.Below(20);
-      b.format += L"%-" + std::to_wstring(width) + L"s";
-      b.expected += Pad(arg, width, true);
-      break;
-    }
-    default: {
-      size_t precision = in.Below(21);
-      b.format += L"%." + std::to_wstring(precision) + L"s";
-      b.expected += arg.substr(0, precision);
-      break;
-    }
-  }
-}
-
-void AddInt(kivfuzz::Reader& in, Built& b, int v) {
-  std::wstring digits = std::to_wstring(v);
-  switch (in.Below(6)) {
-    case 0: b.format += L"%d"; b.expected += digits; break;
-    case 1: b.format += L"%I32d"; b.expected += digits; break;
-    case 2: b.format += L"%7d"; b.expected += Pad(digits, 7, false); break;
-    case 3: b.format += L"%-7d"; b.expected += Pad(digits, 7, true); break;
-    case 4: b.format += L"%07d"; b.expected += Pad(digits, 7, false, L'0'); break;
-    default: b.format += L"%+d"; b.expected += (v >= 0 ? L"+" : L"") + digits; break;
-  }
+void AddWide(kivfuzz::Reader& in, Built& b) {
+  const size_t form = in.Below(6);
+  static const wchar_t* const kLength[] = {L"", L"l", L"w"};
+  if (form < 3) return Add(b, std::wstring(L"%") + kLength[form] + L"s", L"%ls");
+  const std::wstring flags = form == 3   ? std::to_wstring(1 + in.Below(20))
+                             : form == 4 ? L"-" + std::to_wstring(1 + in.Below(20))
+                                         : L"." + std::to_wstring(in.Below(21));
+  Add(b, L"%" + flags + L"s", L"%" + flags + L"ls");
 }
 
 Built Build(kivfuzz::Reader& in, Args& a, const int (&order)[9]) {
@@ -133,6 +93,8 @@ Built Build(kivfuzz::Reader& in, Args& a, const int (&order)[9]) {
   a.w7 = in.Text(40);
   a.u8 = in.U32();
 
+  static const wchar_t* const kInts[] = {L"%d", L"%I32d", L"%7d", L"%-7d", L"%07d", L"%+d"};
+  static const wchar_t* const kUnsigned[] = {L"%u", L"%x", L"%X"};
   Built b;
   // printf takes its arguments in order, so the conversions use the first
   // `used` of them; the rest are passed and ignored.
@@ -140,30 +102,21 @@ Built Build(kivfuzz::Reader& in, Args& a, const int (&order)[9]) {
   for (size_t k = 0; k < used; ++k) {
     AddLiteral(in, b);
     switch (order[k]) {
-      case 0: AddWide(in, b, a.w0); break;
-      case 1: AddInt(in, b, a.i1); break;
-      case 2: AddWide(in, b, a.w2); break;
-      case 3:
-        b.format += in.Byte() % 2 ? L"%I64d" : L"%lld";
-        b.expected += std::to_wstring(a.q3);
+      case 0: case 2: case 7: AddWide(in, b); break;
+      case 1: {
+        const wchar_t* windows = kInts[in.Below(6)];
+        Add(b, windows, windows == kInts[1] ? L"%d" : windows);
         break;
-      case 4:
-        b.format += in.Byte() % 2 ? L"%S" : L"%hs";
-        b.expected += std::wstring(a.a4.begin(), a.a4.end());
+      }
+      case 3: Add(b, in.Byte() % 2 ? L"%I64d" : L"%lld", L"%lld"); break;
+      case 4: Add(b, in.Byte() % 2 ? L"%S" : L"%hs", L"%s"); break;
+      case 5: Add(b, L"%ld", L"%ld"); break;
+      case 6: Add(b, in.Byte() % 2 ? L"%c" : L"%lc", L"%lc"); break;
+      default: {
+        const wchar_t* conversion = kUnsigned[in.Below(3)];
+        Add(b, conversion, conversion);
         break;
-      case 5: b.format += L"%ld"; b.expected += std::to_wstring(a.l5); break;
-      case 6:
-        b.format += in.Byte() % 2 ? L"%c" : L"%lc";
-        b.expected += a.c6;
-        break;
-      case 7: AddWide(in, b, a.w7); break;
-      default:
-        switch (in.Below(3)) {
-          case 0: b.format += L"%u"; b.expected += std::to_wstring(a.u8); break;
-          case 1: b.format += L"%x"; b.expected += Hex(a.u8, false); break;
-          default: b.format += L"%X"; b.expected += Hex(a.u8, true); break;
-        }
-        break;
+      }
     }
   }
   AddLiteral(in, b);
@@ -189,9 +142,16 @@ constexpr int kOrderA[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
 constexpr int kOrderB[9] = {1, 0, 8, 2, 6, 5, 4, 7, 3};
 
 // Runs `format` through every formatter with the arguments that `pass`
-// hands over, and compares with what the format was built to give.
+// hands over, and compares with what glibc gives for its own spelling.
 template <typename Pass>
-void CheckFormatters(kivfuzz::Reader& in, const Built& b, Pass pass) {
+void CheckFormatters(kivfuzz::Reader& in, Built& b, Pass pass) {
+  if (!b.bad) {
+    std::vector<wchar_t> out(1 << 15);
+    int n = -1;
+    pass([&](auto... args) { n = std::swprintf(out.data(), out.size(), b.glibc.c_str(), args...); });
+    if (n < 0) Fail("glibc refused its own spelling", b.glibc);
+    b.expected.assign(out.data(), static_cast<size_t>(n));
+  }
   const wchar_t* f = b.format.c_str();
 
   CString unbounded;

@@ -1,9 +1,11 @@
 # The Access tests read the fixtures in the shared folder beside the clone
-# (skipping when it is absent) and their manifests with nlohmann-json.
+# (skipping when it is absent) and their manifests with nlohmann-json; file
+# and row hashes are OpenSSL's SHA-256.
 find_package(nlohmann_json 3 REQUIRED)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 foreach(name test_access_text test_access_reader test_access_import test_access_connect test_cli_access test_cli_maintainer)
   if(TARGET ${name})
-    target_link_libraries(${name} PRIVATE nlohmann_json::nlohmann_json)
+    target_link_libraries(${name} PRIVATE nlohmann_json::nlohmann_json OpenSSL::Crypto)
     target_compile_definitions(${name} PRIVATE
       KIV_ACCESS_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures/access")
   endif()

@@ -20,9 +20,9 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "CatalogueDump.h"
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
 #include "PrintAtEnd.h"
@@ -52,7 +52,7 @@ struct Counts {
          std::to_string(counts.refused) + ", answered right: " + std::to_string(counts.right);
 });
 
-std::map<std::string, std::string> Dump(const fs::path& path) { return kivtest::DumpTables(path.string()); }
+std::map<std::string, std::string> Dump(const fs::path& path) { return kivtest::DumpTables(path); }
 
 void CreateCatalogue(const fs::path& path) {
   std::wstring error;
@@ -269,24 +269,29 @@ TEST(Faults, FilesThatAreNotCatalogues) {
   }
   fs::create_directory(dir.path() / "folder.db");
 
-  const std::vector<std::pair<std::string, fs::path>> cases = {
-      {"random bytes", write("random.db", random)},
-      {"a text file", write("text.db", "PLC_MANUFACTURER\nnot a database\n")},
-      {"an empty file", write("empty.db", "")},
-      {"a catalogue cut short", write("short.db", Bytes(real).substr(0, 1024))},
-      {"a database without the fixed tables", other},
-      {"a directory", dir.path() / "folder.db"},
-      {"a missing file", dir.path() / "missing.db"},
-      {"a garbage Access file", write("garbage.mdb", random)},
+  // What the file is, and what the refusal says besides its name.
+  const std::vector<std::tuple<std::string, fs::path, std::string>> cases = {
+      {"random bytes", write("random.db", random), "not an SQLite database"},
+      {"a text file", write("text.db", "PLC_MANUFACTURER\nnot a database\n"), "not an SQLite database"},
+      {"an empty file", write("empty.db", ""), "holds none of the tables"},
+      {"a catalogue cut short", write("short.db", Bytes(real).substr(0, 1024)), ""},
+      {"a database without the fixed tables", other,
+       "holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG"},
+      {"a directory", dir.path() / "folder.db", "is a directory"},
+      {"a missing file", dir.path() / "missing.db", "does not exist"},
+      {"a garbage Access file", write("garbage.mdb", random), "is not an Access database"},
+      {"a missing Access file", dir.path() / "missing.MDB", ""},
       // The real catalogue's name with a newline: another file.
-      {"a name that differs by a trailing newline", fs::path(real.string() + "\n")},
+      {"a name that differs by a trailing newline", fs::path(real.string() + "\n"), "does not exist"},
   };
-  for (const auto& [what, path] : cases) {
+  for (const auto& [what, path, reason] : cases) {
     SCOPED_TRACE(what);
     const std::string bytes = fs::is_regular_file(path) ? Bytes(path) : "";
     KivPlcDbIO db;
     EXPECT_FALSE(counts.Add(db.Connect(CString(path.wstring()))));
     EXPECT_NE(Text(db).find(path.filename().string()), std::string::npos) << "the text names no file: " << Text(db);
+    EXPECT_NE(Text(db).find(reason), std::string::npos) << Text(db);
+    EXPECT_FALSE(fs::exists(dir.path() / "missing.db"));
     // Still refused afterwards, never a wrong answer.
     long n = -1;
     EXPECT_FALSE(counts.Add(db.GetIndexRecCount(n)));

@@ -1,10 +1,8 @@
 // Opening catalogue files through the access component: what opens, what
 // is refused and why, and what the connection-string properties change.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "KivPmOleDb.h"
 #include "TestCatalogue.h"
@@ -60,34 +58,6 @@ TEST(OleDbOpen, FormatConnectStringQuotesWhatNeedsIt) {
   KivOleDbConnection connection;
   EXPECT_EQ(Open(connection, init), "");
   EXPECT_FALSE(connection.HasErrorInfo());
-}
-
-TEST(OleDbOpen, RefusesWhatIsNotACatalogueSayingWhy) {
-  TempDir dir;
-  fs::path text = dir.path() / "notes.txt", empty = dir.path() / "empty.db", foreign = dir.path() / "foreign.db";
-  std::ofstream(text) << "This is a text file, long enough to hold an SQLite header if it were one.\n"
-                         "It is not one, and opening it must not change it in any way at all.\n";
-  std::ofstream(empty).flush();
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE other (x TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
-  fs::create_directory(dir.path() / "sub.db");
-
-  const std::pair<fs::path, const char*> cases[] = {
-      {dir.path() / "missing.db", "does not exist"},
-      {text, "not an SQLite database"},
-      {empty, "holds none of the tables"},
-      {foreign, "holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG"},
-      {dir.path() / "sub.db", "is a directory"},
-  };
-  for (const auto& [path, reason] : cases) {
-    KivOleDbConnection connection;
-    std::string error = Open(connection, InitString(path));
-    EXPECT_NE(error.find(path.string()), std::string::npos) << error;
-    EXPECT_NE(error.find(reason), std::string::npos) << error;
-  }
-  EXPECT_FALSE(fs::exists(dir.path() / "missing.db"));
 }
 
 TEST(OleDbOpen, ConnectionStringProperties) {

@@ -1,45 +1,15 @@
-// The platform layer: Windows formatting rules on glibc, the bounded
-// statement formatter, UTF-16 counting and the string classes' edges.
+// The platform layer: UTF-16 counting and the string classes' edges.  The
+// Windows formatting rules and the bounded statement formatter are checked
+// against a formatter of their own by fuzz/fuzz_format.cpp, whose corpus
+// every test run replays.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "KivPlcDbIO.h"
 #include "Utf16.h"
-#include "WinFormat.h"
 
 namespace {
-
-TEST(WinFormat, TranslatesWindowsConversions) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"[%s]='%s'", L"[%ls]='%ls'"}, {L"%S", L"%s"},          {L"%hs|%ls|%ws", L"%s|%ls|%ls"},
-      {L"%c%C", L"%lc%c"},            {L"%ld %d", L"%ld %d"},  {L"%I64d %I32d %Iu", L"%lld %d %zu"},
-      {L"100%%", L"100%%"},           {L"%-10.3s", L"%-10.3ls"},
-  };
-  for (const auto& [windows, glibc] : cases) {
-    std::wstring out;
-    ASSERT_TRUE(kiv::TranslateWindowsFormat(windows, out)) << kiv::ToUtf8(windows);
-    EXPECT_EQ(out, glibc) << kiv::ToUtf8(windows);
-  }
-  std::wstring out;
-  EXPECT_FALSE(kiv::TranslateWindowsFormat(L"%n", out));
-  EXPECT_FALSE(kiv::TranslateWindowsFormat(L"trailing %", out));
-}
-
-TEST(Format, CStringHasNoLimitAndFormatSqlStopsAt10239) {
-  CString s;
-  s.Format(L"[%s] %ld %d '%s'", L"Tabelle_Ü", 42L, -7, L"\U0001F600");
-  EXPECT_EQ(s, CString(L"[Tabelle_Ü] 42 -7 '\U0001F600'"));
-  s.Format(L"<%s>", std::wstring(50000, L'x').c_str());
-  s.AppendFormat(L"%d", 5);
-  EXPECT_EQ(s.GetLength(), 50003);
-
-  // 10239 characters of output fit; one more, or none, returns the format.
-  EXPECT_EQ(FormatSql(L"[%s]", std::wstring(10237, L'a').c_str()).GetLength(), 10239);
-  EXPECT_EQ(FormatSql(L"[%s]", std::wstring(10238, L'a').c_str()), CString(L"[%s]"));
-  EXPECT_EQ(FormatSql(L"%s", L""), CString(L"%s"));
-  EXPECT_EQ(FormatSql(L"%d-%s", 3, L"x"), CString(L"3-x"));
-}
 
 TEST(Utf16, CountsPairsAndNeverSplitsThem) {
   std::wstring text = L"ab\U0001F600c";

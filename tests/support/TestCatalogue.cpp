@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -59,12 +60,19 @@ QueryRows TempCatalogue::Query(const std::string& sql) const {
   return kivtest::Query(m_path, sql);
 }
 
-SqliteFile::SqliteFile(const std::filesystem::path& file) {
-  if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+SqliteFile::SqliteFile(const std::filesystem::path& file, bool readOnly) {
+  auto open = [&](const std::string& name, int flags) {
+    if (sqlite3_open_v2(name.c_str(), &m_db, flags, nullptr) == SQLITE_OK &&
+        sqlite3_exec(m_db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK)
+      return true;
     sqlite3_close(m_db);
+    m_db = nullptr;
+    return false;
+  };
+  if (!open(file.string(), readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) &&
+      !(readOnly && open("file:" + file.string() + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI)))
     throw std::runtime_error("cannot open " + file.string());
-  }
-  sqlite3_busy_timeout(m_db, 5000);
+  sqlite3_busy_timeout(m_db, 10000);
 }
 
 SqliteFile::~SqliteFile() { sqlite3_close(m_db); }
@@ -83,7 +91,8 @@ QueryRows SqliteFile::Query(const std::string& sql) const {
   if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
     throw std::runtime_error(std::string("prepare failed: ") + sqlite3_errmsg(m_db) + " in: " + sql);
   QueryRows rows;
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     std::vector<std::optional<std::string>> row;
     for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
       if (sqlite3_column_type(stmt, i) == SQLITE_NULL)
@@ -94,7 +103,36 @@ QueryRows SqliteFile::Query(const std::string& sql) const {
     rows.push_back(std::move(row));
   }
   sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) throw std::runtime_error(std::string("query failed: ") + sqlite3_errmsg(m_db) + " in: " + sql);
   return rows;
+}
+
+namespace {
+
+std::string Quoted(const std::string& text, char quote) {
+  std::string out(1, quote);
+  for (char c : text) out += c == quote ? std::string(2, c) : std::string(1, c);
+  return out + quote;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> DumpTables(const std::filesystem::path& file) {
+  SqliteFile db(file, true);
+  std::map<std::string, std::string> dump;
+  for (auto& row : db.Query("SELECT type || ' ' || name || ' ' || quote(sql) FROM sqlite_master ORDER BY 1"))
+    dump[""] += *row[0] + "\n";
+  for (auto& table : db.Query("SELECT name FROM sqlite_master WHERE type = 'table'")) {
+    std::string values;
+    for (auto& column : db.Query("SELECT name FROM pragma_table_info(" + Quoted(*table[0], '\'') + ")"))
+      values += (values.empty() ? "quote(" : " || '|' || quote(") + Quoted(*column[0], '"') + ")";
+    std::vector<std::string> rows;
+    for (auto& row : db.Query("SELECT " + values + " FROM " + Quoted(*table[0], '"'))) rows.push_back(*row[0]);
+    std::sort(rows.begin(), rows.end());
+    std::string& out = dump[*table[0]];  // an empty table is listed too
+    for (const auto& row : rows) out += row + "\n";
+  }
+  return dump;
 }
 
 std::vector<std::string> TempCatalogue::Tables() const {

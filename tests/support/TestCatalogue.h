@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,7 +38,10 @@ class TempDir {
 // An SQLite file opened for checks, kept open for many queries.
 class SqliteFile {
  public:
-  explicit SqliteFile(const std::filesystem::path& file);
+  // `readOnly`: opened for reading only; where the engine cannot keep its
+  // WAL index beside the file (a read-only disk), the file is read as it
+  // stands, which holds everything once its last connection has closed.
+  explicit SqliteFile(const std::filesystem::path& file, bool readOnly = false);
   ~SqliteFile();
   SqliteFile(const SqliteFile&) = delete;
   SqliteFile& operator=(const SqliteFile&) = delete;
@@ -51,6 +55,12 @@ class SqliteFile {
 };
 
 inline QueryRows Query(const std::filesystem::path& file, const std::string& sql) { return SqliteFile(file).Query(sql); }
+
+// A file's tables read without the library, so that a test can tell
+// whether a refused call left it exactly as it was: each table's rows (in
+// a fixed order, each value quoted by its type) under its name, and the
+// schema under "".
+std::map<std::string, std::string> DumpTables(const std::filesystem::path& file);
 
 // The engines the library's tests run on: SQLite always, PostgreSQL when
 // the build has its driver.
