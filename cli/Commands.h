@@ -19,6 +19,7 @@ void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
 void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
 void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import
 void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
+void RegisterServe(CLI::App& app, Context& ctx);       // serve (in the tool only: it needs the web server)
 
 // "Example:\n  kivplc ..." lines for a command's --help.
 inline std::string Examples(std::initializer_list<const char*> lines) {

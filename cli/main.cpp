@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
   kivplc::RegisterPrompts(app, ctx);
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
+  kivplc::RegisterServe(app, ctx);
 
   // After the commands, which would otherwise inherit it.
   app.footer(kivplc::Wrap("A catalogue holds an index of manufacturers, their series and the types of each "

@@ -7,7 +7,7 @@ packages=(
   cmake g++ ninja-build pkgconf make
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   mdbtools-dev
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   python3

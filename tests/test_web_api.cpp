@@ -1,0 +1,185 @@
+// The editor's HTTP API against a real catalogue file, over loopback.
+#include <httplib.h>
+
+#include <fstream>
+#include <thread>
+
+#include "Server.h"
+#include "TestCatalogue.h"
+#include "catalogue/Document.h"
+
+namespace {
+
+using kivcat::Json;
+
+const char kType[] = "m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input";
+const Json kTypeNames = {{"m", "Aldermoor Controls"}, {"s", "AC-100"}, {"t", "Digital Input"}};
+
+class WebApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kivcat::Catalogue db(cat.path().string());
+    std::ifstream sample(std::string(KIV_SOURCE_DIR) + "/examples/sample-catalogue.json");
+    ASSERT_EQ(kivcat::ImportCatalogue(db, Json::parse(sample), {}).counts.refused, 0u);
+  }
+  void TearDown() override {
+    if (server) server->Stop();
+    if (thread.joinable()) thread.join();
+  }
+  void Start(bool readOnly = false) {
+    kivplc::web::ServeOptions options{cat.path().string(), "127.0.0.1:0", readOnly, "", 4096};
+    server = std::make_unique<kivplc::web::EditorServer>(options);
+    port = server->Bind();
+    thread = std::thread([this] { server->Run(); });
+    client = std::make_unique<httplib::Client>("127.0.0.1", port);
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+  Json Get(const std::string& path, int status = 200) {
+    auto res = client->Get(path.c_str());
+    EXPECT_TRUE(res) << path;
+    if (!res) return {};
+    EXPECT_EQ(res->status, status) << path << ": " << res->body;
+    EXPECT_EQ(res->get_header_value("X-Content-Type-Options"), "nosniff");
+    return Json::parse(res->body);
+  }
+  httplib::Result Post(const std::string& path, const Json& body, httplib::Headers headers = {}) {
+    headers.emplace("X-Kiv-Session", server->SessionToken());
+    return client->Post(path.c_str(), headers, body.dump(), "application/json");
+  }
+  Json Module(const std::string& code) { return Get(std::string("/api/module?") + kType + "&code=" + code)["module"]; }
+  Json Save(const Json& base, const Json& module, int status) {
+    Json body = kTypeNames;
+    body.update({{"code", base["CODE"]}, {"base", base}, {"module", module}});
+    auto res = Post("/api/module/save", body);
+    EXPECT_TRUE(res);
+    if (!res) return {};
+    EXPECT_EQ(res->status, status) << res->body;
+    return Json::parse(res->body);
+  }
+
+  kivtest::TempCatalogue cat;
+  std::unique_ptr<kivplc::web::EditorServer> server;
+  std::thread thread;
+  std::unique_ptr<httplib::Client> client;
+  int port = 0;
+};
+
+TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
+  Start();
+  Json tree = Get("/api/tree");
+  EXPECT_EQ(tree["manufacturers"][0]["name"], "Aldermoor Controls");
+  EXPECT_EQ(tree["manufacturers"][0]["series"][0]["types"][2]["modules"], 3);
+
+  Json type = Get(std::string("/api/type?") + kType);
+  ASSERT_EQ(type["modules"].size(), 3u);
+  EXPECT_EQ(type["modules"][0]["CODE"], "AC-1DI16");  // code order
+
+  Json module = Get(std::string("/api/module?") + kType + "&code=AC-1DI8");
+  EXPECT_EQ(module["module"]["POINTS"], "8");
+  EXPECT_FALSE(module["terminals"].empty());
+  EXPECT_EQ(module["columns"][3], Json({{"name", "DESCRIPTION"}, {"width", 150}}));
+
+  // Exact code first, then codes and descriptions that contain the text.
+  Json found = Get("/api/find?q=ac-1di8");
+  EXPECT_EQ(found["results"][0]["CODE"], "AC-1DI8");
+  EXPECT_EQ(Get("/api/find?q=di&limit=2")["truncated"], true);
+
+  Get(std::string("/api/module?") + kType + "&code=NO-SUCH", 404);
+  Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
+  EXPECT_EQ(Get("/api/impact?m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input")["modules"], 3);
+}
+
+TEST_F(WebApiTest, SaveChangesRefusesOverlongAndStaleAndKeepsMarkupAsText) {
+  Start();
+  const Json loaded = Module("AC-1DI8");
+  const std::string markup = "<script>alert(1)</script>\"><img src=x onerror=alert(2)>";
+  Json next = loaded;
+  next["DESCRIPTION"] = markup;
+  Save(loaded, next, 200);
+  EXPECT_EQ(Module("AC-1DI8")["DESCRIPTION"], markup);
+  // The find list follows the change.
+  EXPECT_EQ(Get("/api/find?q=onerror")["results"][0]["CODE"], "AC-1DI8");
+
+  // The first page saved; a second one still holding the old copy is
+  // refused and shown what is stored now.
+  Json stale = loaded;
+  stale["RATING"] = "48 V";
+  Json refused = Save(loaded, stale, 409);
+  EXPECT_EQ(refused["current"]["DESCRIPTION"], markup);
+  EXPECT_EQ(Module("AC-1DI8")["RATING"], loaded["RATING"]);
+
+  Json current = Module("AC-1DI8");
+  Json tooLong = current;
+  tooLong["DESCRIPTION"] = std::string(151, 'x');
+  EXPECT_EQ(Save(current, tooLong, 400)["field"], "DESCRIPTION");
+
+  // A cleared field is cleared; a new CODE re-keys module and terminal rows.
+  Json rekeyed = current;
+  rekeyed["RATING"] = "";
+  rekeyed["CODE"] = "AC-1DI8B";
+  Save(current, rekeyed, 200);
+  Json module = Get(std::string("/api/module?") + kType + "&code=AC-1DI8B");
+  EXPECT_EQ(module["module"]["RATING"], "");
+  EXPECT_FALSE(module["terminals"].empty());
+  Get(std::string("/api/module?") + kType + "&code=AC-1DI8", 404);
+}
+
+TEST_F(WebApiTest, TerminalRowsAreReplacedUnlessStale) {
+  Start();
+  Json body = kTypeNames;
+  body["code"] = "AC-1DI8";
+  body["base"] = Get(std::string("/api/module?") + kType + "&code=AC-1DI8")["terminals"];
+  body["rows"] = Json::array({{{"SEQUENCE", 1}, {"BLOCK", "B1"}, {"ATTRIBUTES", "A"}},
+                              {{"SEQUENCE", 2}, {"BLOCK", "B2"}, {"ATTRIBUTES", ""}}});
+  EXPECT_EQ(Post("/api/terminals/save", body)->status, 200);
+  EXPECT_EQ(Get(std::string("/api/module?") + kType + "&code=AC-1DI8")["terminals"], body["rows"]);
+  body["rows"] = Json::array();
+  auto stale = Post("/api/terminals/save", body);
+  EXPECT_EQ(stale->status, 409);
+  EXPECT_EQ(Json::parse(stale->body)["current"].size(), 2u);
+}
+
+TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
+  Start();
+  const Json add = {{"m", "Newco"}};
+  struct Case {
+    const char* name;
+    httplib::Headers headers;
+    std::string body;
+    int status;
+  } cases[] = {
+      {"no session token", {{"X-Kiv-Session", ""}}, add.dump(), 403},
+      {"another site's page", {{"Origin", "http://evil.example"}}, add.dump(), 403},
+      {"a rebound DNS name", {{"Host", "evil.example:" + std::to_string(port)}}, add.dump(), 403},
+      {"a form post", {{"Content-Type", "text/plain"}}, add.dump(), 415},
+      {"a body above the limit", {}, Json{{"m", std::string(5000, 'x')}}.dump(), 413},
+  };
+  for (const auto& c : cases) {
+    httplib::Headers headers = c.headers;
+    if (!headers.count("X-Kiv-Session")) headers.emplace("X-Kiv-Session", server->SessionToken());
+    std::string type = headers.count("Content-Type") ? headers.find("Content-Type")->second : "application/json";
+    headers.erase("Content-Type");
+    auto res = client->Post("/api/index/add", headers, c.body, type.c_str());
+    ASSERT_TRUE(res) << c.name;
+    EXPECT_EQ(res->status, c.status) << c.name << ": " << res->body;
+  }
+  EXPECT_TRUE(Get("/api/find?q=Newco")["results"].empty());
+  auto res = client->Get("/api/tree", {{"Host", "evil.example:" + std::to_string(port)}});
+  EXPECT_EQ(res->status, 403);
+  EXPECT_EQ(Post("/api/index/add", add)->status, 200);
+}
+
+TEST_F(WebApiTest, ReadOnlyServerRefusesEveryChange) {
+  Start(true);
+  EXPECT_EQ(Get("/api/session")["readOnly"], true);
+  Json body = kTypeNames;
+  body.update({{"code", "AC-1DI8"}});
+  for (const char* path : {"/api/index/add", "/api/module/remove", "/api/import"}) {
+    auto res = Post(path, body);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403) << path;
+  }
+  EXPECT_EQ(Get(std::string("/api/type?") + kType)["modules"].size(), 3u);
+}
+
+}  // namespace

@@ -1,0 +1,380 @@
+#include "Api.h"
+
+#include <sstream>
+
+#include "catalogue/Document.h"
+#include "catalogue/Editing.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
+#include "catalogue/Text.h"
+
+namespace kivplc::web {
+
+using namespace kivcat;
+
+namespace {
+
+constexpr size_t kDefaultFindLimit = 50;
+constexpr size_t kMaxFindLimit = 1000;
+
+// A refusal with the status and details the page shows.
+struct ApiError {
+  int status;
+  std::string message;
+  std::string field;
+  Json current;
+};
+
+using Param = std::function<std::string(const char*)>;
+
+// Characters as the engine counts them: code points, not bytes.
+size_t Length(const std::string& utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+template <typename Record, size_t N>
+Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCategory = true) {
+  Json out = Json::array();
+  for (const auto& c : columns) {
+    if (!withCategory && std::string(c.name) == "CATEGORY") continue;
+    out.push_back({{"name", c.name}, {"width", c.width ? Json(c.width) : Json(nullptr)}});
+  }
+  return out;
+}
+
+// The column an engine refusal is about: its texts name the column first
+// ("DESCRIPTION holds at most 150 characters").  The longest name wins, as
+// BOX_RIGHT is part of METRIC_BOX_RIGHT.
+template <typename Record, size_t N>
+std::string FieldOf(const std::string& message, const std::array<TextColumn<Record>, N>& columns) {
+  std::string field;
+  for (const auto& c : columns)
+    if (message.find(std::string(c.name) + " holds") != std::string::npos && field.size() < strlen(c.name))
+      field = c.name;
+  if (field.empty() && message.find("SEQUENCE") != std::string::npos) field = kSequence;
+  return field;
+}
+
+// A JSON object of texts (null: empty) into a record, each value checked
+// against its column's width.
+template <typename Record, size_t N>
+Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& columns,
+                const std::vector<std::string>& integers, const std::string& what) {
+  Json texts = object;
+  if (texts.is_object())
+    for (auto& [key, value] : texts.items())
+      if (value.is_null()) value = "";
+  Assignments values = AssignmentsFromJson(texts, ColumnNames(columns), integers, {"TERMINALS", "CODE"}, what);
+  for (const auto& c : columns) {
+    auto it = values.find(c.name);
+    if (c.width && it != values.end() && Length(it->second) > static_cast<size_t>(c.width))
+      throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+  }
+  Record record{};
+  AssignFields(values, columns, record);
+  return record;
+}
+
+ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
+  auto spec = FromJson(object, kSpecColumns, {}, what);
+  // CODE is a field of the form but not of the JSON name list above.
+  if (const Json* code = FindMember(object, "CODE"); code && code->is_string()) spec.Code = Wide(code->get<std::string>());
+  if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
+  return spec;
+}
+
+std::vector<ModDB::ModTermData> RowsFromJson(const Json& rows, const CString& code, const std::string& what) {
+  for (const auto& row : rows.is_array() ? rows : Json::array())
+    for (const auto& c : kTermColumns)
+      if (const Json* v = FindMember(row, c.name); v && v->is_string() && c.width &&
+                                                   Length(v->get<std::string>()) > static_cast<size_t>(c.width))
+        throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+  return TerminalsFromJson(rows, code, what);
+}
+
+Json TerminalsJson(const std::vector<ModDB::ModTermData>& rows) {
+  Json out = Json::array();
+  for (const auto& row : rows) out.push_back(TerminalToJson(row));
+  return out;
+}
+
+Json StyleJson(const ModDB::StyleBoxData& style) {
+  Json one = {{kStyle, style.Style}};
+  one.update(FieldsToJson(style, kStyleColumns));
+  return one;
+}
+
+const Json& Member(const Json& body, const char* name) {
+  static const Json kNull;
+  auto it = body.find(name);
+  return it == body.end() ? kNull : *it;
+}
+
+std::string Text(const Json& body, const char* name, bool required = true) {
+  const Json& v = Member(body, name);
+  if (v.is_string() && !v.get<std::string>().empty()) return v.get<std::string>();
+  if (required || !v.is_null()) throw ApiError{400, std::string("\"") + name + "\" must be a non-empty text", "", {}};
+  return {};
+}
+
+struct Names {
+  CString m, s, t;
+};
+
+Names TypeNames(const Param& param) {
+  Names n{Wide(param("m")), Wide(param("s")), Wide(param("t"))};
+  if (n.m.IsEmpty() || n.s.IsEmpty() || n.t.IsEmpty()) throw ApiError{400, "m, s and t name the type", "", {}};
+  return n;
+}
+
+CString TableFor(Catalogue& db, const Names& n) {
+  try {
+    return db.TableOf(n.m, n.s, n.t);
+  } catch (const Refused& e) {
+    throw ApiError{404, e.what(), "", {}};
+  }
+}
+
+Param BodyParam(const Json& body) {
+  return [&body](const char* name) {
+    const Json& v = Member(body, name);
+    return v.is_string() ? v.get<std::string>() : std::string();
+  };
+}
+
+}  // namespace
+
+Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken)
+    : m_path(cataloguePath),
+      m_readOnly(readOnly || CatalogueIsReadOnly(cataloguePath)),
+      m_session(std::move(sessionToken)),
+      m_db(std::make_unique<Catalogue>(cataloguePath)) {
+  m_find = std::make_shared<const FindIndex>(*m_db);
+}
+
+std::shared_ptr<const FindIndex> Api::Snapshot() {
+  std::shared_lock lock(m_findLock);
+  return m_find;
+}
+
+void Api::Refresh(const std::string& table, bool everyTable) {
+  auto next = everyTable ? std::make_shared<const FindIndex>(*m_db)
+                         : std::make_shared<const FindIndex>(*m_db, m_find.get(), table);
+  std::unique_lock lock(m_findLock);
+  m_find = std::move(next);
+}
+
+Reply Api::Get(const std::string& path, const Param& param) {
+  try {
+    return Dispatch(path, param);
+  } catch (const ApiError& e) {
+    Json body = {{"error", e.message}};
+    return {e.status, body, {}};
+  } catch (const Invalid& e) {
+    return {400, {{"error", e.what()}}, {}};
+  } catch (const Refused& e) {
+    return {500, {{"error", e.what()}}, {}};
+  }
+}
+
+Reply Api::Dispatch(const std::string& path, const Param& param) {
+  if (path == "/api/session") {
+    return {200,
+            {{"session", m_session},
+             {"readOnly", m_readOnly},
+             {"catalogue", m_path.substr(m_path.find_last_of('/') + 1)},
+             {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
+            {}};
+  }
+  if (path == "/api/find") {
+    size_t limit = kDefaultFindLimit;
+    if (!param("limit").empty())
+      limit = std::min<size_t>(kMaxFindLimit, static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit"))));
+    return {200, Snapshot()->Find(param("q"), limit), {}};
+  }
+  if (path == "/api/tree") return {200, {}, Snapshot()->Tree()};
+  if (path == "/api/type") {
+    Json type = Snapshot()->TypeModules(param("m"), param("s"), param("t"));
+    if (!type.is_null()) {
+      type["columns"] = ColumnsJson(kSpecColumns, type["hasCategory"].get<bool>());
+      return {200, type, {}};
+    }
+  }
+
+  std::lock_guard lock(m_dbLock);
+  Catalogue& db = *m_db;
+  if (path == "/api/type") {  // not in the snapshot: say why
+    CString table = TableFor(db, TypeNames(param));
+    const bool hasCategory = db.HasCategory(table);
+    Json modules = Json::array();
+    for (const auto& code : db.Codes(table)) {
+      ModDB::ModSpecData spec{};
+      db.ReadModule(table, code, spec);
+      Json row = FieldsToJson(spec, kSpecColumns);
+      modules.push_back({{"CODE", row["CODE"]}, {"POINTS", row["POINTS"]}, {"TYPE", row["TYPE"]},
+                         {"DESCRIPTION", row["DESCRIPTION"]}, {"RATING", row["RATING"]}});
+    }
+    return {200,
+            {{"table", Utf8(table)},
+             {"hasCategory", hasCategory},
+             {"columns", ColumnsJson(kSpecColumns, hasCategory)},
+             {"modules", std::move(modules)}},
+            {}};
+  }
+  if (path == "/api/module") {
+    CString table = TableFor(db, TypeNames(param));
+    CString code = Wide(param("code"));
+    ModDB::ModSpecData spec{};
+    if (code.IsEmpty() || !db.ReadModule(table, code, spec)) throw ApiError{404, "no module " + param("code"), "", {}};
+    Json module = FieldsToJson(spec, kSpecColumns);
+    if (!db.HasCategory(table)) module.erase("CATEGORY");
+    Json terminalColumns = ColumnsJson(kTermColumns);
+    terminalColumns.insert(terminalColumns.begin(), Json{{"name", kSequence}, {"width", nullptr}});
+    return {200,
+            {{"module", std::move(module)},
+             {"columns", ColumnsJson(kSpecColumns, db.HasCategory(table))},
+             {"terminals", TerminalsJson(db.Terminals(table, code))},
+             {"terminalColumns", std::move(terminalColumns)}},
+            {}};
+  }
+  if (path == "/api/styles") {
+    Json styles = Json::array();
+    for (const auto& s : db.Styles()) styles.push_back(StyleJson(s));
+    return {200, {{"styles", std::move(styles)}, {"columns", ColumnsJson(kStyleColumns)}}, {}};
+  }
+  if (path == "/api/impact") {
+    Names n{Wide(param("m")), Wide(param("s")), Wide(param("t"))};
+    if (!db.Listed(n.m, n.s, n.t)) throw ApiError{404, "no entry " + EntryName(n.m, n.s, n.t), "", {}};
+    Impact impact = db.RemovalImpact(n.m, n.s, n.t, true);
+    return {200, {{"types", impact.types}, {"modules", impact.modules}, {"terminals", impact.terminals}}, {}};
+  }
+  if (path == "/api/export") {
+    return {200, {}, ExportCatalogue(db, {}).dump(2) + "\n", true};
+  }
+  throw ApiError{404, "no such request: " + path, "", {}};
+}
+
+Reply Api::Post(const std::string& path, const std::string& text) {
+  if (m_readOnly) return {403, {{"error", "the catalogue is open read-only; nothing was changed"}}, {}};
+  Json body;
+  try {
+    body = Json::parse(text);
+  } catch (const nlohmann::json::parse_error&) {
+    return {400, {{"error", "the request body is not a JSON document"}}, {}};
+  }
+  if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
+  std::lock_guard lock(m_dbLock);
+  try {
+    std::string changed;
+    Reply reply = Change(path, body, changed);
+    if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
+    return reply;
+  } catch (const ApiError& e) {
+    Json out = {{"error", e.message}};
+    if (!e.field.empty()) out["field"] = e.field;
+    if (!e.current.is_null()) out["current"] = e.current;
+    return {e.status, out, {}};
+  } catch (const Invalid& e) {
+    return {400, {{"error", e.what()}}, {}};
+  } catch (const Refused& e) {
+    std::string message = e.what();
+    Json out = {{"error", message}};
+    std::string field = FieldOf(message, kSpecColumns);
+    if (field.empty()) field = FieldOf(message, kTermColumns);
+    if (!field.empty()) out["field"] = field;
+    // A change refused part way may have written something: show it.
+    Refresh("", true);
+    return {message.rfind("no ", 0) == 0 ? 404 : 400, out, {}};
+  }
+}
+
+Reply Api::Change(const std::string& path, const Json& body, std::string& changed) {
+  Catalogue& db = *m_db;
+  const Reply ok{200, {{"ok", true}}, {}};
+  if (path.rfind("/api/index/", 0) == 0) {
+    CString m = Wide(Text(body, "m")), s = Wide(Text(body, "s", false)), t = Wide(Text(body, "t", false));
+    if (!t.IsEmpty() && s.IsEmpty()) throw ApiError{400, "a type needs its series", "", {}};
+    if (path == "/api/index/add")
+      AddEntry(db, m, s, t);
+    else if (path == "/api/index/rename")
+      db.RenameEntry(m, s, t, Wide(Text(body, "to")));
+    else if (path == "/api/index/remove")
+      db.RemoveEntry(m, s, t);
+    else
+      throw ApiError{404, "no such request: " + path, "", {}};
+    return ok;
+  }
+  if (path == "/api/style/save") {
+    const Json& number = Member(body, kStyle);
+    if (!number.is_number_integer() || number.get<long>() < 1 || number.get<long>() > 9)
+      throw ApiError{400, "STYLE must be a number from 1 to 9", kStyle, {}};
+    auto base = FromJson(Member(body, "base"), kStyleColumns, {kStyle}, "base");
+    auto style = FromJson(Member(body, "style"), kStyleColumns, {kStyle}, "style");
+    base.Style = style.Style = number.get<int>();
+    ModDB::StyleBoxData current{};
+    if (!SaveStyle(db, base, style, current))
+      throw ApiError{409, "style " + std::to_string(style.Style) + " was changed meanwhile; nothing was written", "",
+                     StyleJson(current)};
+    return ok;
+  }
+  if (path == "/api/import") {
+    Json messages = Json::array();
+    Reporter reporter;
+    reporter.message = [&messages](const std::string& line) { messages.push_back(line); };
+    ImportResult result = ImportCatalogue(db, body, ImportOptions{}, reporter);
+    std::istringstream summary(DescribeImport(result.counts) + result.stoppedBy);
+    for (std::string line; std::getline(summary, line);)
+      if (!line.empty()) messages.push_back(line);
+    Refresh("", true);
+    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.modules}}, {}};
+  }
+
+  Names n = TypeNames(BodyParam(body));
+  CString table = TableFor(db, n);
+  changed = Utf8(table);
+  if (path == "/api/module/add") {
+    const Json& module = Member(body, "module");
+    auto spec = SpecFromJson(module, "module");
+    std::vector<ModDB::ModTermData> rows;
+    if (const Json* terminals = FindMember(module, kTerminalsKey)) rows = RowsFromJson(*terminals, spec.Code, "module");
+    if (spec.Code.IsEmpty()) throw ApiError{400, "CODE cannot be empty", "CODE", {}};
+    auto refusals = db.AddModule(table, spec, rows, Utf8(spec.Code));
+    if (!refusals.empty())
+      throw ApiError{400, "module added, but terminal row " + std::to_string(refusals.front().sequence) +
+                              " was refused: " + refusals.front().reason, "", {}};
+    return ok;
+  }
+  CString code = Wide(Text(body, "code"));
+  if (!db.ModuleExists(table, code)) throw ApiError{404, "no module " + Utf8(code), "", {}};
+  if (path == "/api/module/save") {
+    auto base = SpecFromJson(Member(body, "base"), "base");
+    auto spec = SpecFromJson(Member(body, "module"), "module");
+    ModDB::ModSpecData current{};
+    if (!SaveModule(db, table, code, base, spec, current)) {
+      Json now = FieldsToJson(current, kSpecColumns);
+      if (!db.HasCategory(table)) now.erase("CATEGORY");
+      throw ApiError{409, "module " + Utf8(code) + " was changed meanwhile; nothing was written", "", now};
+    }
+    return {200, {{"ok", true}, {"code", Utf8(spec.Code)}}, {}};
+  }
+  if (path == "/api/module/remove") {
+    long terminals = db.TerminalCount(table, code);
+    db.RemoveModule(table, code, Utf8(code));
+    return {200, {{"ok", true}, {"terminals", terminals}}, {}};
+  }
+  if (path == "/api/terminals/save") {
+    auto base = RowsFromJson(Member(body, "base"), code, "base");
+    auto rows = RowsFromJson(Member(body, "rows"), code, "rows");
+    std::vector<ModDB::ModTermData> current;
+    if (!SaveTerminals(db, table, code, base, rows, current))
+      throw ApiError{409, "the terminal rows of " + Utf8(code) + " were changed meanwhile; nothing was written", "",
+                     TerminalsJson(current)};
+    return ok;
+  }
+  throw ApiError{404, "no such request: " + path, "", {}};
+}
+
+}  // namespace kivplc::web
