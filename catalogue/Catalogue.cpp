@@ -158,7 +158,8 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
   if (!RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(*this, "cannot rename " + old);
 }
 
-Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& series, const CString& type) {
+Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& series, const CString& type,
+                                bool countTerminals) {
   Impact impact;
   for (const auto& m : BuildIndexTree(Index())) {
     if (m.name.CompareNoCase(manufacturer) != 0) continue;
@@ -169,6 +170,8 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
         ++impact.types;
         impact.tables += 2;
         impact.modules += ModuleCount(tn.table);
+        if (countTerminals)
+          for (const auto& code : Codes(tn.table)) impact.terminals += TerminalCount(tn.table, code);
       }
     }
   }

@@ -29,6 +29,7 @@ struct Impact {
   long types = 0;    // types with tables
   long tables = 0;
   long modules = 0;
+  long terminals = 0;  // counted only when asked: a query per module
 };
 
 // "manufacturer", "series" or "type": the deepest level named.
@@ -66,7 +67,8 @@ class Catalogue : public KivPlcDbIO {
   void RenameEntry(const CString& manufacturer, const CString& series, const CString& type,
                    const CString& newName);
   // What RemoveEntry of the same names would drop.
-  Impact RemovalImpact(const CString& manufacturer, const CString& series, const CString& type);
+  Impact RemovalImpact(const CString& manufacturer, const CString& series, const CString& type,
+                       bool countTerminals = false);
   // Removes the entry with the tables of every type under it; refuses one
   // that is not listed, and reports one still listed afterwards.
   void RemoveEntry(const CString& manufacturer, const CString& series, const CString& type);

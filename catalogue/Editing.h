@@ -7,27 +7,12 @@
 #ifndef KIV_CATALOGUE_EDITING_H_
 #define KIV_CATALOGUE_EDITING_H_
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
+#include "catalogue/Catalogue.h"
 
-namespace kivplc {
-
-// What removing an entry takes with it.
-struct Impact {
-  long types = 0;
-  long modules = 0;
-  long terminals = 0;
-};
-
-// The types under manufacturer [series [type]] with their modules and
-// terminal rows; types listed without tables count with none.
-Impact ImpactOfRemoving(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type);
-
-// Styles 1 to 9 that exist, by number.
-std::vector<ModDB::StyleBoxData> ReadStyles(Catalogue& db);
+namespace kivcat {
 
 // Whether the catalogue takes no changes: an Access file (opened read-only)
 // or a file this process may not write.
@@ -45,10 +30,6 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
 bool SaveModule(Catalogue& db, const CString& table, const CString& code, const ModDB::ModSpecData& base,
                 const ModDB::ModSpecData& spec, ModDB::ModSpecData& current);
 
-// Removes the module's terminal rows, then the module, so that a failure
-// leaves no rows without their module.  Returns the number of rows removed.
-long RemoveModule(Catalogue& db, const CString& table, const CString& code);
-
 // Makes the module's terminal rows exactly `rows`, when the stored ones are
 // still `base` (false and `current` otherwise).  A refused row puts the
 // stored rows back and throws Refused naming its SEQUENCE.
@@ -62,25 +43,10 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
 bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::StyleBoxData& style,
                ModDB::StyleBoxData& current);
 
-
 // Adds manufacturer [series [type]] (a type gets its tables); refuses a
-// name listed already and a parent that is not.
+// parent that is not listed.
 void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type);
 
-// Renames the last given of manufacturer [series [type]]; refuses a name
-// listed already, which would merge two entries (the engine compares names
-// without regard to case).
-void RenameEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type,
-                 const CString& newName);
-
-// Removes the entry with the tables of every type under it.
-void RemoveEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type);
-
-// Adds a module with its terminal rows; refuses a code that exists and a
-// CATEGORY for a table without the column.  Returns the refused rows.
-std::vector<TerminalRefusal> AddModule(Catalogue& db, const CString& table, const ModDB::ModSpecData& spec,
-                                       std::vector<ModDB::ModTermData> terminals);
-
-}  // namespace kivplc
+}  // namespace kivcat
 
 #endif  // KIV_CATALOGUE_EDITING_H_

@@ -4,13 +4,13 @@
 #include <fstream>
 #include <thread>
 
-#include "Document.h"
 #include "Server.h"
 #include "TestCatalogue.h"
+#include "catalogue/Document.h"
 
 namespace {
 
-using kivplc::Json;
+using kivcat::Json;
 
 const char kType[] = "m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input";
 const Json kTypeNames = {{"m", "Aldermoor Controls"}, {"s", "AC-100"}, {"t", "Digital Input"}};
@@ -18,10 +18,9 @@ const Json kTypeNames = {{"m", "Aldermoor Controls"}, {"s", "AC-100"}, {"t", "Di
 class WebApiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    kivplc::Catalogue db(cat.path().string());
+    kivcat::Catalogue db(cat.path().string());
     std::ifstream sample(std::string(KIV_SOURCE_DIR) + "/examples/sample-catalogue.json");
-    std::ostringstream summary;
-    ASSERT_EQ(kivplc::ImportCatalogue(db, Json::parse(sample), {}, summary), 0u);
+    ASSERT_EQ(kivcat::ImportCatalogue(db, Json::parse(sample), {}).counts.refused, 0u);
   }
   void TearDown() override {
     if (server) server->Stop();

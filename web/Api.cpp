@@ -2,14 +2,16 @@
 
 #include <sstream>
 
-#include "Document.h"
-#include "Editing.h"
-#include "Errors.h"
-#include "Fields.h"
-#include "ModuleJson.h"
-#include "Text.h"
+#include "catalogue/Document.h"
+#include "catalogue/Editing.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+#include "catalogue/ModuleJson.h"
+#include "catalogue/Text.h"
 
 namespace kivplc::web {
+
+using namespace kivcat;
 
 namespace {
 
@@ -171,7 +173,7 @@ Reply Api::Get(const std::string& path, const Param& param) {
   } catch (const ApiError& e) {
     Json body = {{"error", e.message}};
     return {e.status, body, {}};
-  } catch (const UsageError& e) {
+  } catch (const Invalid& e) {
     return {400, {{"error", e.what()}}, {}};
   } catch (const Refused& e) {
     return {500, {{"error", e.what()}}, {}};
@@ -240,13 +242,13 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
   }
   if (path == "/api/styles") {
     Json styles = Json::array();
-    for (const auto& s : ReadStyles(db)) styles.push_back(StyleJson(s));
+    for (const auto& s : db.Styles()) styles.push_back(StyleJson(s));
     return {200, {{"styles", std::move(styles)}, {"columns", ColumnsJson(kStyleColumns)}}, {}};
   }
   if (path == "/api/impact") {
     Names n{Wide(param("m")), Wide(param("s")), Wide(param("t"))};
     if (!db.Listed(n.m, n.s, n.t)) throw ApiError{404, "no entry " + EntryName(n.m, n.s, n.t), "", {}};
-    Impact impact = ImpactOfRemoving(db, n.m, n.s, n.t);
+    Impact impact = db.RemovalImpact(n.m, n.s, n.t, true);
     return {200, {{"types", impact.types}, {"modules", impact.modules}, {"terminals", impact.terminals}}, {}};
   }
   if (path == "/api/export") {
@@ -275,7 +277,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
     if (!e.field.empty()) out["field"] = e.field;
     if (!e.current.is_null()) out["current"] = e.current;
     return {e.status, out, {}};
-  } catch (const UsageError& e) {
+  } catch (const Invalid& e) {
     return {400, {{"error", e.what()}}, {}};
   } catch (const Refused& e) {
     std::string message = e.what();
@@ -298,9 +300,9 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     if (path == "/api/index/add")
       AddEntry(db, m, s, t);
     else if (path == "/api/index/rename")
-      RenameEntry(db, m, s, t, Wide(Text(body, "to")));
+      db.RenameEntry(m, s, t, Wide(Text(body, "to")));
     else if (path == "/api/index/remove")
-      RemoveEntry(db, m, s, t);
+      db.RemoveEntry(m, s, t);
     else
       throw ApiError{404, "no such request: " + path, "", {}};
     return ok;
@@ -319,15 +321,15 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     return ok;
   }
   if (path == "/api/import") {
-    const auto before = static_cast<long>(m_find->ModuleCount());
-    std::ostringstream summary;
-    ImportCatalogue(db, body, ImportOptions{}, summary);
     Json messages = Json::array();
-    std::istringstream lines(summary.str());
-    for (std::string line; std::getline(lines, line);)
+    Reporter reporter;
+    reporter.message = [&messages](const std::string& line) { messages.push_back(line); };
+    ImportResult result = ImportCatalogue(db, body, ImportOptions{}, reporter);
+    std::istringstream summary(DescribeImport(result.counts) + result.stoppedBy);
+    for (std::string line; std::getline(summary, line);)
       if (!line.empty()) messages.push_back(line);
     Refresh("", true);
-    return {200, {{"ok", true}, {"messages", messages}, {"added", static_cast<long>(m_find->ModuleCount()) - before}}, {}};
+    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.modules}}, {}};
   }
 
   Names n = TypeNames(BodyParam(body));
@@ -338,7 +340,8 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     auto spec = SpecFromJson(module, "module");
     std::vector<ModDB::ModTermData> rows;
     if (const Json* terminals = FindMember(module, kTerminalsKey)) rows = RowsFromJson(*terminals, spec.Code, "module");
-    auto refusals = AddModule(db, table, spec, rows);
+    if (spec.Code.IsEmpty()) throw ApiError{400, "CODE cannot be empty", "CODE", {}};
+    auto refusals = db.AddModule(table, spec, rows, Utf8(spec.Code));
     if (!refusals.empty())
       throw ApiError{400, "module added, but terminal row " + std::to_string(refusals.front().sequence) +
                               " was refused: " + refusals.front().reason, "", {}};
@@ -358,7 +361,8 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     return {200, {{"ok", true}, {"code", Utf8(spec.Code)}}, {}};
   }
   if (path == "/api/module/remove") {
-    long terminals = RemoveModule(db, table, code);
+    long terminals = db.TerminalCount(table, code);
+    db.RemoveModule(table, code, Utf8(code));
     return {200, {{"ok", true}, {"terminals", terminals}}, {}};
   }
   if (path == "/api/terminals/save") {

@@ -10,9 +10,8 @@
 #include <shared_mutex>
 #include <string>
 
-#include "Catalogue.h"
 #include "FindIndex.h"
-#include "Output.h"
+#include "catalogue/Catalogue.h"
 
 namespace kivplc::web {
 
@@ -47,7 +46,7 @@ class Api {
   bool m_readOnly;
   std::string m_session;
   std::mutex m_dbLock;  // the library object serves one thread at a time
-  std::unique_ptr<Catalogue> m_db;
+  std::unique_ptr<kivcat::Catalogue> m_db;
   std::shared_mutex m_findLock;
   std::shared_ptr<const FindIndex> m_find;  // swapped whole after a change
 };

@@ -4,10 +4,12 @@
 #include <cctype>
 #include <map>
 
-#include "IndexTree.h"
-#include "Text.h"
+#include "catalogue/IndexTree.h"
+#include "catalogue/Text.h"
 
 namespace kivplc::web {
+
+using namespace kivcat;
 
 namespace {
 

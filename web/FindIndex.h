@@ -7,16 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "Catalogue.h"
-#include "Output.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/Json.h"
 
 namespace kivplc::web {
+
+using kivcat::Json;
 
 class FindIndex {
  public:
   // Reads the index and every type's modules.  With `previous`, a table
   // it holds is taken from it instead, but for `changed`.
-  explicit FindIndex(Catalogue& db, const FindIndex* previous = nullptr, const std::string& changed = "");
+  explicit FindIndex(kivcat::Catalogue& db, const FindIndex* previous = nullptr, const std::string& changed = "");
 
   // Modules whose code equals or contains `query`, or whose description
   // contains it, without regard to (ASCII) case; code matches first.

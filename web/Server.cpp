@@ -10,11 +10,13 @@
 #include <thread>
 
 #include "Api.h"
-#include "Errors.h"
-#include "Fields.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
 #include "StaticFiles.h"
 
 namespace kivplc::web {
+
+using namespace kivcat;
 
 namespace {
 
@@ -78,11 +80,11 @@ struct EditorServer::Http {
 EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_http(std::make_unique<Http>()) {
   const std::string& listen = options.listen;
   size_t colon = listen.rfind(':');
-  if (colon == std::string::npos || colon == 0) throw UsageError("--listen needs HOST:PORT, got '" + listen + "'");
+  if (colon == std::string::npos || colon == 0) throw Invalid("--listen needs HOST:PORT, got '" + listen + "'");
   m_host = listen.substr(0, colon);
   if (m_host.size() > 2 && m_host.front() == '[' && m_host.back() == ']') m_host = m_host.substr(1, m_host.size() - 2);
   m_port = static_cast<int>(ParseInteger(listen.substr(colon + 1), "the port of --listen"));
-  if (m_port < 0 || m_port > 65535) throw UsageError("the port of --listen must be from 0 to 65535");
+  if (m_port < 0 || m_port > 65535) throw Invalid("the port of --listen must be from 0 to 65535");
   m_loopback = IsLoopback(m_host);
   m_publicName = m_host;
   if (m_host == "0.0.0.0" || m_host == "::") {
@@ -91,9 +93,9 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   }
   if (!options.tokenFile.empty()) {
     std::ifstream file(options.tokenFile);
-    if (!file || !std::getline(file, m_accessToken)) throw UsageError("cannot read the token file " + options.tokenFile);
+    if (!file || !std::getline(file, m_accessToken)) throw Invalid("cannot read the token file " + options.tokenFile);
     while (!m_accessToken.empty() && isspace(static_cast<unsigned char>(m_accessToken.back()))) m_accessToken.pop_back();
-    if (m_accessToken.size() < 16) throw UsageError("the access token in " + options.tokenFile + " is shorter than 16 characters");
+    if (m_accessToken.size() < 16) throw Invalid("the access token in " + options.tokenFile + " is shorter than 16 characters");
   } else if (!m_loopback) {
     m_accessToken = RandomToken();
   }

@@ -23,7 +23,7 @@ class Api;
 class EditorServer {
  public:
   // Opens the catalogue and reads what the find box searches; throws
-  // Refused or UsageError (a bad --listen, an unreadable token file).
+  // Refused or Invalid (a bad --listen, an unreadable token file).
   explicit EditorServer(const ServeOptions& options);
   ~EditorServer();
   EditorServer(const EditorServer&) = delete;
