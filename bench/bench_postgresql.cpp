@@ -165,12 +165,11 @@ void FillReadCatalogue() {
   for (int s = 1; s <= 9; ++s) {
     std::wstring values;
     for (int c = 2; c <= 13; ++c) values += Printf(L", '%d.%d'", s * c, c);
-    Check(db.Execute(CString(Printf(L"INSERT INTO [PLC_STYLES] ([STYLE], [BOX_RIGHT], [BOX_LEFT], [BOX_TOP], "
-                                    L"[BOX_BOTTOM], [BOX_SPLIT_TOP], [BOX_SPLIT_BOTTOM], [METRIC_BOX_RIGHT], "
-                                    L"[METRIC_BOX_LEFT], [METRIC_BOX_TOP], [METRIC_BOX_BOTTOM], "
-                                    L"[METRIC_BOX_SPLIT_TOP], [METRIC_BOX_SPLIT_BOTTOM]) VALUES (%d",
-                                    s) +
-                             values + L")")),
+    Check(db.Execute(CString(L"INSERT INTO [PLC_STYLES] ([STYLE], [BOX_RIGHT], [BOX_LEFT], [BOX_TOP], [BOX_BOTTOM], "
+                             L"[BOX_SPLIT_TOP], [BOX_SPLIT_BOTTOM], [METRIC_BOX_RIGHT], [METRIC_BOX_LEFT], "
+                             L"[METRIC_BOX_TOP], [METRIC_BOX_BOTTOM], [METRIC_BOX_SPLIT_TOP], "
+                             L"[METRIC_BOX_SPLIT_BOTTOM]) VALUES (" +
+                             std::to_wstring(s) + values + L")")),
           db, "style");
   }
 }
