@@ -12,6 +12,7 @@ packages=(
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   python3
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
+  chromium chromium-driver           # the editor's browser tests
 )
 [ "${KIV_EXTRA_PACKAGES:-}" ] && read -r -a extra <<<"$KIV_EXTRA_PACKAGES" && packages+=("${extra[@]}")
 

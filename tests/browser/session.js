@@ -1,0 +1,148 @@
+// A maintainer's session in the catalogue editor, in Debian's headless Chromium:
+// find a module, change its description, add terminal rows, meet the column
+// width and the stale-save refusal.  A screenshot of each step goes to OUT/browser-shots.
+//   node session.js KIVPLC SOURCE-DIR OUT-DIR
+'use strict';
+const { chromium } = require('playwright-core');
+const { spawn, execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+const assert = require('node:assert/strict');
+
+const [kivplc, source, out] = process.argv.slice(2);
+const shots = path.join(out, 'browser-shots');
+const db = path.join(out, 'browser-catalogue.db');
+const HOSTILE = 'Relay card "><img src=x onerror="window.pwned=1"><script>window.pwned=1</script>';
+
+async function startServer() {
+  fs.rmSync(db, { force: true });
+  execFileSync(kivplc, ['init', db]);
+  execFileSync(kivplc, ['-c', db, 'import', path.join(source, 'examples/sample-catalogue.json')]);
+  const server = spawn(kivplc, ['serve', '-c', db, '--listen', '127.0.0.1:0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const url = await new Promise((resolve, reject) => {
+    let text = '';
+    server.stdout.on('data', (d) => { text += d; const m = /http:\/\/127\.0\.0\.1:\d+\/?\S*/.exec(text); if (m) resolve(m[0]); });
+    server.on('exit', (code) => reject(new Error(`kivplc serve stopped (${code}): ${text}`)));
+    setTimeout(() => reject(new Error('kivplc serve printed no address: ' + text)), 15000);
+  });
+  return { server, url };
+}
+
+async function main() {
+  fs.rmSync(shots, { recursive: true, force: true });
+  fs.mkdirSync(shots, { recursive: true });
+  const { server, url } = await startServer();
+  const browser = await chromium.launch({ executablePath: process.env.KIV_CHROMIUM || '/usr/bin/chromium' });
+  try {
+    const context = await browser.newContext({ viewport: { width: 1366, height: 768 } });
+    const errors = [];
+    let n = 0;
+    const page = await context.newPage();
+    // Leaving a page with unsaved edits asks first; the session says yes.
+    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => d.accept());
+    const shot = (p, name) => p.screenshot({ path: path.join(shots, `${String(++n).padStart(2, '0')}-${name}.png`) });
+    watch(page);
+
+    // Open the page: the tree and the catalogue's summary.
+    await page.goto(url);
+    await page.locator('#tree a', { hasText: "Kessler & O'Neil" }).waitFor();
+    await shot(page, 'open');
+
+    // Find by part of the code, as one types; Enter opens the first match.
+    await page.locator('#find').pressSequentially('di16', { delay: 40 });
+    const first = page.locator('#find-results li[role=option]').first();
+    await first.waitFor();
+    assert.match(await first.innerText(), /KX-DI16/);
+    await shot(page, 'find');
+    await page.keyboard.press('Enter');
+    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    const moduleUrl = page.url();
+    assert.match(moduleUrl, /#\/m\/.+\/s\/KX200\/t\/Digital%20Input\/KX-DI16$/);
+    await shot(page, 'module');
+
+    // Change the description (one that would run, were it treated as markup) and save.
+    const description = page.locator('#f-DESCRIPTION');
+    await description.fill(HOSTILE);
+    await page.keyboard.press('Control+s');
+    await page.locator('#status', { hasText: 'Saved' }).waitFor();
+    await page.reload();
+    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    assert.equal(await page.locator('#f-DESCRIPTION').inputValue(), HOSTILE);
+    assert.equal(await page.locator('.head .sub').innerText(), HOSTILE);
+    await shot(page, 'description-saved');
+
+    // Back to the type: the list shows the new description as text.
+    await page.locator('.crumbs a', { hasText: 'Digital Input' }).click();
+    await page.locator('td', { hasText: HOSTILE }).waitFor();
+    await shot(page, 'type-list');
+    await page.goBack();
+    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+
+    // Two terminal rows added in the grid, saved and read back.
+    const rows = page.locator('table.terms tbody tr');
+    const before = await rows.count();
+    for (const [block, attrs] of [['KX_TERM_COM', 'TERM=C1;SIDE=R'], ['KX_TERM_COM', 'TERM=C2;SIDE=R']]) {
+      await page.getByRole('button', { name: '+ Add row' }).click();
+      await page.keyboard.type(block);
+      await page.keyboard.press('Tab');
+      await page.keyboard.type(attrs);
+    }
+    await page.getByRole('button', { name: 'Save terminal rows' }).click();
+    await page.locator('#status', { hasText: 'Terminal rows saved' }).waitFor();
+    await page.reload();
+    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    assert.equal(await rows.count(), before + 2);
+    assert.equal(await rows.last().locator('td.attrs input').inputValue(), 'TERM=C2;SIDE=R');
+    await rows.last().scrollIntoViewIfNeeded();
+    await shot(page, 'terminals-added');
+
+    // An over-long value is refused next to its field before anything is sent.
+    const block = rows.last().locator('td.block input');
+    await block.fill('B'.repeat(255));
+    await block.press('End');
+    await block.pressSequentially('XY');
+    await rows.last().getByText('BLOCK holds at most 255 characters').waitFor();
+    assert.equal((await block.inputValue()).length, 255);
+    await page.locator('#f-RATING').fill('R'.repeat(61));
+    await page.getByRole('button', { name: 'Save module' }).click();
+    await page.getByText('RATING holds at most 60 characters').first().waitFor();
+    await page.locator('#f-RATING').scrollIntoViewIfNeeded();
+    await shot(page, 'too-long');
+
+    // Two pages edit the module; the second save of a stale copy is refused with
+    // the current values, and what its user typed stays in the form.
+    await page.reload();
+    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    const other = await context.newPage();
+    watch(other);
+    await other.goto(moduleUrl);
+    await other.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await other.locator('#f-DESCRIPTION').fill('Changed in the second tab');
+    await other.getByRole('button', { name: 'Save module' }).click();
+    await other.locator('#status', { hasText: 'Saved' }).waitFor();
+    await page.locator('#f-DESCRIPTION').fill('Changed in the first tab');
+    await page.getByRole('button', { name: 'Save module' }).click();
+    const refusal = page.locator('.notice.bad', { hasText: 'someone else changed' });
+    await refusal.waitFor();
+    assert.match(await refusal.innerText(), /Changed in the second tab/);
+    assert.equal(await page.locator('#f-DESCRIPTION').inputValue(), 'Changed in the first tab');
+    await shot(page, 'stale-save-refused');
+
+    // The styles side by side, each with its sketch.
+    await page.getByRole('button', { name: 'Discard mine, show theirs' }).click();
+    await page.locator('.bar a', { hasText: 'Styles' }).click();
+    await page.locator('section.style svg').first().waitFor();
+    await shot(page, 'styles');
+
+    assert.deepEqual(errors, []);
+    assert.equal(await page.evaluate(() => window.pwned), undefined);
+  } finally {
+    await browser.close();
+    server.kill('SIGINT');
+  }
+}
+
+main().then(() => console.log(`browser session passed; screenshots in ${shots}`), (e) => {
+  console.error(e);
+  process.exit(1);
+});
