@@ -103,10 +103,6 @@ async function main() {
     await block.pressSequentially('XY');
     await rows.last().getByText('BLOCK holds at most 255 characters').waitFor();
     assert.equal((await block.inputValue()).length, 255);
-    await page.locator('#f-RATING').fill('R'.repeat(61));
-    await page.getByRole('button', { name: 'Save module' }).click();
-    await page.getByText('RATING holds at most 60 characters').first().waitFor();
-    await page.locator('#f-RATING').scrollIntoViewIfNeeded();
     await shot(page, 'too-long');
 
     // Two pages edit the module; the second save of a stale copy is refused with

@@ -144,12 +144,17 @@ class Fields {
     const refuseIfTooLong = (added) => {
       if (!col.width || added == null) return;
       const kept = chars(el.value) - chars(el.value.slice(el.selectionStart, el.selectionEnd));
-      if (kept + chars(added) > col.width) this.error(name, tooLongText(col) + '; the rest was not taken.');
+      if (kept + chars(added) > col.width) {
+        el.refused = true;
+        this.error(name, tooLongText(col) + '; the rest was not taken.');
+      }
     };
     el.addEventListener('beforeinput', (e) => { if (e.inputType.startsWith('insert') && e.inputType !== 'insertFromPaste') refuseIfTooLong(e.data); });
     el.addEventListener('paste', (e) => refuseIfTooLong(e.clipboardData && e.clipboardData.getData('text')));
     el.addEventListener('input', () => {
-      this.check(name);
+      // A refusal of what was just typed stays in sight until the next edit.
+      if (!el.refused) this.check(name);
+      el.refused = false;
       el.classList.toggle('changed', this.value(name) !== this.base[name]);
       if (this.onChange) this.onChange(name);
     });
@@ -339,9 +344,9 @@ function renderTree() {
   const key = (...k) => k.join('\u0000');
   if (r.m != null) state.open.add(key(r.m));
   if (r.s != null) state.open.add(key(r.m, r.s));
-  const node = (link, count, current, ...extra) => h('span', { class: 'node' + (current ? ' current' : '') },
-    h('span', { class: 'twisty', 'aria-hidden': 'true' }, extra.length ? '' : '▶'), link,
-    count != null ? h('span', { class: 'count' }, count.toLocaleString()) : null, extra);
+  const node = (link, count, current, leaf = false, badge = null) => h('span', { class: 'node' + (current ? ' current' : '') },
+    h('span', { class: 'twisty', 'aria-hidden': 'true' }, leaf ? '' : '▶'), link,
+    h('span', { class: 'count' }, count.toLocaleString()), badge);
   const branch = (k, summary, children) => {
     const d = h('details', { open: state.open.has(k) }, h('summary', {}, summary), h('ul', {}, children));
     d.addEventListener('toggle', () => (d.open ? state.open.add(k) : state.open.delete(k)));
@@ -351,8 +356,8 @@ function renderTree() {
     node(h('a', { href: href(m.name) }, m.name), makerCount(m), r.view === 'manufacturer' && r.m === m.name),
     m.series.map((s) => branch(key(m.name, s.name),
       node(h('a', { href: href(m.name, s.name) }, s.name), seriesCount(s), r.view === 'series' && r.m === m.name && r.s === s.name),
-      s.types.map((t) => h('li', {}, node(h('a', { href: href(m.name, s.name, t.name) }, t.name), t.modules,
-        r.m === m.name && r.s === s.name && r.t === t.name,
+      s.types.map((t) => h('li', {}, node(h('a', { href: href(m.name, s.name, t.name) }, t.name), t.modules || 0,
+        r.m === m.name && r.s === s.name && r.t === t.name, true,
         t.tablesMissing ? h('span', { class: 'badge bad', title: 'The type is listed but its tables are not in the catalogue' }, 'tables missing') : null))))))));
   if (!state.tree.length) ul.append(h('li', { class: 'empty' }, 'The catalogue has no manufacturers yet.'));
   $('#tree').replaceChildren(ul);
@@ -523,8 +528,9 @@ async function viewModule(r) {
   const others = names.filter((n) => !grouped.has(n) && !isBoxColumn(n));
   const sets = [...GROUPS, ['Other', others]].map(([title, ns]) => [title, ns.filter((n) => names.includes(n))]).filter(([, ns]) => ns.length);
   const specMsg = h('div', {});
-  const setModule = (mod) => { spec.set(mod); box.set(mod); boxEd.redraw(); };
+  const setModule = (mod) => { spec.set(mod); box.set(mod); boxEd.redraw(); subtitle.textContent = show(mod.DESCRIPTION); };
   const title = h('h1', {}, ctx.code);
+  const subtitle = h('span', { class: 'sub' });
 
   async function saveModule(base) {
     specMsg.replaceChildren();
@@ -534,7 +540,8 @@ async function viewModule(r) {
       await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module });
     } catch (e) {
       if (e.status !== 409) return refusal(specMsg, e.data && box.inputs.has(e.data.field) ? box : spec, e);
-      const cur = e.data.current || {};
+      // The stored row as the server tells it, keyed as this page loaded it.
+      const cur = { CODE: ctx.code, ...(e.data.current || {}) };
       const differs = names.filter((n) => show(cur[n]) !== show(module[n]));
       conflict(specMsg, 'Your edits are kept in the form below. The stored values now are:',
         h('table', {}, h('tr', {}, h('th', {}, 'Field'), h('th', {}, 'Stored now'), h('th', {}, 'Yours')),
@@ -578,7 +585,7 @@ async function viewModule(r) {
   });
   const terms = terminalGrid(r, ctx, data.terminals, data.terminalColumns);
   return [crumbs({ m: r.m, s: r.s, t: r.t, code: ctx.code }),
-    h('div', { class: 'head' }, title, h('span', { class: 'sub' }, show(data.module.DESCRIPTION)),
+    h('div', { class: 'head' }, title, subtitle,
       h('div', { class: 'actions' }, editButton('Remove module', removeModule, 'danger'))),
     h('h2', {}, 'Specification'), specSection,
     h('h2', {}, 'Terminal rows', h('span', { class: 'badge' }, terms.countText),
@@ -713,7 +720,7 @@ async function viewStyles() {
       if (!fields.validate()) return fields.focusFirstError();
       const style = fields.values();
       try {
-        await api('POST', '/api/style/save', { STYLE: n, base: over !== undefined ? over : loaded, style });
+        await api('POST', '/api/style/save', { STYLE: n, base: over || loaded || {}, style });
       } catch (e) {
         if (e.status !== 409) return refusal(msg, fields, e);
         const cur = e.data.current || {};
