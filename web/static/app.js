@@ -245,9 +245,9 @@ function boxSketch(v) {
     const k = Math.min(80 / (r - l), 120 / (t - b));
     w = Math.max(24, (r - l) * k); ht = Math.max(24, (t - b) * k);
   }
-  const x0 = 100 - w / 2, y0 = 30 + (120 - ht) / 2, y1 = y0 + ht;
+  const x0 = 105 - w / 2, y0 = 30 + (120 - ht) / 2, y1 = y0 + ht;
   const yOf = (val, dflt) => (scaled && val > b && val < t ? y1 - ((val - b) / (t - b)) * ht : y0 + dflt * ht);
-  const g = svg('svg', { class: 'sketch', viewBox: '0 0 240 180', role: 'img', 'aria-label': 'Box sketch' });
+  const g = svg('svg', { class: 'sketch', viewBox: '0 0 300 180', role: 'img', 'aria-label': 'Box sketch' });
   g.append(svg('rect', { class: 'box', x: x0, y: y0, width: w, height: ht }));
   const text = (x, y, anchor, s, cls = '') => g.append(svg('text', { x, y, 'text-anchor': anchor, class: cls }, s));
   const ySt = yOf(st, 0.15), ySb = yOf(sb, 0.85);
@@ -255,8 +255,8 @@ function boxSketch(v) {
     g.append(svg('line', { class: 'split', x1: x0, x2: x0 + w + 6, y1: y, y2: y }));
     text(x0 + w + 8, y + dy + (dy < 0 ? 0 : -3), 'start', (k === 'SPLIT_TOP' ? 'split top ' : 'split bottom ') + label(k), 's');
   }
-  text(100, y0 - 6, 'middle', 'top ' + label('TOP'));
-  text(100, y1 + 14, 'middle', 'bottom ' + label('BOTTOM'));
+  text(105, y0 - 6, 'middle', 'top ' + label('TOP'));
+  text(105, y1 + 14, 'middle', 'bottom ' + label('BOTTOM'));
   text(x0 - 5, (y0 + y1) / 2 - 2, 'end', 'left');
   text(x0 - 5, (y0 + y1) / 2 + 10, 'end', label('LEFT'));
   text(x0 + w + 5, (y0 + y1) / 2 - 2, 'start', 'right');
@@ -273,7 +273,7 @@ function boxEditor(fields, prefix = '') {
     BOX_SIDES.map(([k, text]) => h('tr', {}, h('th', {}, text),
       ['BOX_', 'METRIC_BOX_'].map((p) => h('td', {}, fields.input(p + k, { errEl: err, label: `${prefix}${p}${k}` }))))));
   const redraw = () => pic.replaceChildren(boxSketch(Object.fromEntries([...fields.inputs].map(([n, el]) => [n, el.value]))));
-  return { el: h('div', { class: 'body' }, h('div', {}, table, err), pic), redraw };
+  return { el: h('div', { class: 'box-editor' }, h('div', {}, table, err), pic), redraw };
 }
 
 // ---- dialogs -----------------------------------------------------------------------
@@ -567,7 +567,7 @@ async function viewModule(r) {
     specMsg,
     sets.map(([legend, ns]) => h('fieldset', {}, h('legend', {}, legend),
       h('div', { class: 'form' }, ns.map((n) => spec.field(n, { wide: n === 'DESCRIPTION' || n === 'LISP', multiline: n === 'LISP' }))))),
-    h('fieldset', {}, h('legend', {}, 'Box'), h('div', { class: 'style boxes-wrap' }, boxEd.el)),
+    h('fieldset', { class: 'box' }, h('legend', {}, 'Box'), boxEd.el),
     state.readOnly ? null : h('div', { class: 'savebar' },
       h('button', { type: 'button', class: 'primary', onclick: () => saveModule() }, 'Save module'),
       h('button', { type: 'button', onclick: () => { specMsg.replaceChildren(); setModule({ ...spec.base, ...box.base }); } }, 'Revert'),
