@@ -135,7 +135,7 @@ class Fields {
 
   input(name, { multiline = false, errEl = null, label = name } = {}) {
     const col = this.cols.get(name) || { name, width: null };
-    const el = h(multiline ? 'textarea' : 'input', { name, 'aria-label': label, readOnly: state.readOnly, rows: multiline ? 3 : null });
+    const el = h(multiline ? 'textarea' : 'input', { name, 'aria-label': label, readOnly: state.readOnly, rows: multiline ? 2 : null });
     if (!multiline) el.type = 'text';
     if (col.width) el.maxLength = col.width;
     const err = errEl || h('div', { class: 'err', id: 'err-' + Math.random().toString(36).slice(2) });
