@@ -39,14 +39,23 @@ struct Reporter {
 // have a text (the others are reported).
 Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, const Reporter& reporter = {});
 
+// One module as the document holds it; refuses a module without a row.
+Json ExportModule(Catalogue& db, const CString& table, const CString& code);
+
+// A module that exists already as the document has it is left alone and
+// counted as unchanged, so that a second run of an interrupted import only
+// finishes it.  One that differs is refused unless one of the first two:
 struct ImportOptions {
   bool replaceModules = false;  // remove a module that exists and add the document's
+  bool skipExisting = false;    // keep a module that exists, without refusing it
+  bool dryRun = false;          // write nothing; count what would go in
 };
 
 // Entries count when the import made them listed.
 struct ImportCounts {
   size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, refused = 0;
   size_t prompts = 0;  // in the document but not written
+  size_t unchanged = 0, kept = 0;  // modules that exist already: as the document has them, or kept
 };
 
 struct ImportResult {
@@ -61,9 +70,10 @@ struct ImportResult {
 ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options,
                              const Reporter& reporter = {});
 
-// "imported 1 manufacturer, ...; refused 0 rows", and the prompts not
-// imported on a line of their own; newline-terminated.
-std::string DescribeImport(const ImportCounts& counts);
+// "imported 1 manufacturer, ...; refused 0 rows" ("would import" for a dry
+// run), the modules left as they were, and the prompts not imported on a
+// line of their own; newline-terminated.
+std::string DescribeImport(const ImportCounts& counts, bool dryRun = false);
 
 }  // namespace kivcat
 

@@ -38,6 +38,12 @@ Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys, const Re
 
 }  // namespace
 
+Json ExportModule(Catalogue& db, const CString& table, const CString& code) {
+  ModDB::ModSpecData spec{};
+  if (!db.ReadModule(table, code, spec)) throw Refused("no module " + Utf8(code) + " in table " + Utf8(table));
+  return ModuleToJson(spec, db.Terminals(table, code));
+}
+
 Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, const Reporter& reporter) {
   auto tree = db.Tree(true);
   size_t total = 0, done = 0;
@@ -57,9 +63,7 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, 
         if (t.table.IsEmpty() && reporter.message)
           reporter.message("type " + EntryName(m.name, s.name, t.name) + " has no table; exported without modules");
         for (const auto& code : t.table.IsEmpty() ? std::vector<CString>() : db.Codes(t.table)) {
-          ModDB::ModSpecData spec{};
-          db.ReadModule(t.table, code, spec);
-          jt["modules"].push_back(ModuleToJson(spec, db.Terminals(t.table, code)));
+          jt["modules"].push_back(ExportModule(db, t.table, code));
           if (reporter.progress) reporter.progress(++done, total);
         }
         js["types"].push_back(jt);

@@ -124,16 +124,16 @@ class Importer {
   void Run(const Plan& plan) {
     for (const auto& m : plan.manufacturers) {
       const bool newManufacturer = !m_db.Listed(m.name);
-      if (m.series.empty() && newManufacturer) Add([&] { m_db.AddManufacturer(m.name); });
+      if (m.series.empty() && newManufacturer && !m_options.dryRun) Add([&] { m_db.AddManufacturer(m.name); });
       for (const auto& s : m.series) {
         const bool newSeries = !m_db.Listed(m.name, s.name);
-        if (s.types.empty() && newSeries) Add([&] { m_db.AddSeries(m.name, s.name); });
+        if (s.types.empty() && newSeries && !m_options.dryRun) Add([&] { m_db.AddSeries(m.name, s.name); });
         for (const auto& t : s.types)
           if (!m_stopped) ImportType(m.name, s.name, t);
-        if (newSeries && m_db.Listed(m.name, s.name)) ++m_counts.series;
+        if (newSeries && (m_options.dryRun || m_db.Listed(m.name, s.name))) ++m_counts.series;
         if (m_stopped) break;
       }
-      if (newManufacturer && m_db.Listed(m.name)) ++m_counts.manufacturers;
+      if (newManufacturer && (m_options.dryRun || m_db.Listed(m.name))) ++m_counts.manufacturers;
       if (m_stopped) return;
     }
     for (const auto& style : plan.styles) ImportStyle(style);
@@ -173,6 +173,8 @@ class Importer {
     CString table;
     if (m_db.Listed(m, s, t.name)) {
       table = m_db.TableOf(m, s, t.name);
+    } else if (m_options.dryRun) {
+      ++m_counts.types;  // its modules are all new: the table stays empty
     } else if (Add([&] { table = m_db.AddType(m, s, t.name); })) {
       ++m_counts.types;
     } else {
@@ -193,11 +195,16 @@ class Importer {
 
   void ImportModule(const CString& table, const PlanModule& module, const std::string& name) {
     const CString& code = module.spec.Code;
-    if (m_db.ModuleExists(table, code)) {
-      if (!m_options.replaceModules) return Refuse(name + ": exists already (import --replace replaces it)");
+    if (!table.IsEmpty() && m_db.ModuleExists(table, code)) {
+      if (ExportModule(m_db, table, code) == ModuleToJson(module.spec, module.terminals)) return void(++m_counts.unchanged);
+      if (m_options.skipExisting) return void(++m_counts.kept);
+      if (!m_options.replaceModules)
+        return Refuse(name + ": exists already and differs (import --replace replaces it, --skip-existing keeps it)");
+      if (m_options.dryRun) return CountModule(module.terminals.size());
       if (!m_db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1) || !m_db.RemoveModSpecData(table, code))
         return Refuse(name + ": cannot remove the old one: " + Utf8(m_db.GetLastError()));
     }
+    if (m_options.dryRun) return CountModule(module.terminals.size());
     if (!m_db.AddModSpecData(table, module.spec, !m_db.HasCategory(table)))
       return Refuse(name + ": " + Utf8(m_db.GetLastError()) + " (its " + std::to_string(module.terminals.size()) +
                     " terminal rows skipped)");
@@ -208,7 +215,13 @@ class Importer {
     m_counts.terminals += rows.size() - refusals.size();
   }
 
+  void CountModule(size_t terminals) {
+    ++m_counts.modules;
+    m_counts.terminals += terminals;
+  }
+
   void ImportStyle(const ModDB::StyleBoxData& style) {
+    if (m_options.dryRun) return void(++m_counts.styles);
     const std::string name = "style " + std::to_string(style.Style);
     m_db.UpdateStyleBoxData(style.Style, style);
     std::string engineText = Utf8(m_db.GetLastError());
@@ -233,13 +246,16 @@ class Importer {
 
 }  // namespace
 
-std::string DescribeImport(const ImportCounts& c) {
-  std::string text = "imported " + Count(static_cast<long long>(c.manufacturers), "manufacturer") + ", " +
+std::string DescribeImport(const ImportCounts& c, bool dryRun) {
+  std::string text = (dryRun ? "would import " : "imported ") + Count(static_cast<long long>(c.manufacturers), "manufacturer") + ", " +
                      std::to_string(c.series) + " series, " + Count(static_cast<long long>(c.types), "type") + ", " +
                      Count(static_cast<long long>(c.modules), "module") + " with " +
                      Count(static_cast<long long>(c.terminals), "terminal row") + ", " +
                      Count(static_cast<long long>(c.styles), "style") + "; refused " +
                      Count(static_cast<long long>(c.refused), "row") + "\n";
+  if (c.unchanged || c.kept)
+    text += "left as they were: " + Count(static_cast<long long>(c.unchanged + c.kept), "module") +
+            " that exist already (" + std::to_string(c.unchanged) + " as in the document)\n";
   if (c.prompts)
     text += "not imported: " + std::to_string(c.prompts) + " prompts (the library has no operation that writes PLC_MSG)\n";
   return text;

@@ -20,6 +20,8 @@ void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
 void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import
 void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
 void RegisterServe(CLI::App& app, Context& ctx);       // serve (in the tool only: it needs the web server)
+// find, diff, module copy, type copy; after RegisterModules, whose group it joins.
+void RegisterMaintenance(CLI::App& app, Context& ctx);
 
 // "Example:\n  kivplc ..." lines for a command's --help.
 inline std::string Examples(std::initializer_list<const char*> lines) {

@@ -85,10 +85,10 @@ Json ReadDocument(const std::string& path) {
 }
 
 // What an import or a copy did, and its exit status.
-void Report(Context& ctx, const ImportResult& result, const std::string& what) {
+void Report(Context& ctx, const ImportResult& result, const std::string& what, bool dryRun = false) {
   if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
   if (result.interrupted) std::cout << "interrupted; so far ";
-  std::cout << DescribeImport(result.counts);
+  std::cout << DescribeImport(result.counts, dryRun);
   if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
   if (result.interrupted) throw Refused(what + " interrupted");
   if (result.counts.refused > 0) ctx.status = 1;
@@ -110,7 +110,7 @@ void RunImport(Context& ctx, const ImportArgs& a) {
     result = ImportCatalogue(*db, document, a.options, progress.reporter);
     std::signal(SIGINT, previous);
   }
-  Report(ctx, result, "import");
+  Report(ctx, result, "import", a.options.dryRun);
 }
 
 struct CopyArgs {
@@ -161,11 +161,16 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto i = std::make_shared<ImportArgs>();
   auto* importCmd = app.add_subcommand("import", "Add a catalogue document (from export) to a catalogue, new or not");
   importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input")->required();
-  importCmd->add_flag("--replace", i->options.replaceModules, "replace modules that exist already");
+  importCmd->add_flag("--replace", i->options.replaceModules, "replace modules that exist already and differ");
+  importCmd->add_flag("--skip-existing", i->options.skipExisting, "keep modules that exist already, even when they differ")
+      ->excludes("--replace");
+  importCmd->add_flag("-n,--dry-run", i->options.dryRun, "write nothing; say what would go in");
   importCmd->footer(Wrap("The whole document is checked first; then every row goes in through the library, "
                          "and each refused row is reported with the engine's reason (exit status 1). Entries "
-                         "that are listed already are kept; a module that exists already is refused unless "
-                         "--replace. Prompts are not imported: the library has no operation that writes them.",
+                         "that are listed already are kept, and so is a module that exists already as the "
+                         "document has it, so running an interrupted import again finishes it; a module that "
+                         "differs is refused unless --replace or --skip-existing. A dry run checks the document "
+                         "and counts what is new, but cannot know what the engine would refuse. Prompts are not imported: the library has no operation that writes them.",
                          80, "") +
                     '\n' +
                     Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",

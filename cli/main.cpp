@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
   kivplc::RegisterServe(app, ctx);
+  kivplc::RegisterMaintenance(app, ctx);
+  app.set_version_flag("--version", kivplc::VersionText(), "print the tool's and the library's version and exit");
+  kivplc::AddManualFlags(app);
 
   // After the commands, which would otherwise inherit it.
   app.footer(kivplc::Wrap("A catalogue holds an index of manufacturers, their series and the types of each "
