@@ -1,5 +1,6 @@
 #include "catalogue/Catalogue.h"
 
+#include <algorithm>
 #include <set>
 
 #include "KivPmOleDb.h"
@@ -62,12 +63,25 @@ std::vector<ModDB::IndexData> Catalogue::Index() {
   return rows;
 }
 
+namespace {
+
+std::wstring Folded(CString name) {
+  name.MakeUpper();
+  return name.str();
+}
+
+}  // namespace
+
 std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
   auto tree = BuildIndexTree(Index());
-  if (countModules)
-    for (auto& m : tree)
-      for (auto& s : m.series)
-        for (auto& t : s.types) t.modules = t.table.IsEmpty() ? -1 : ModuleCount(t.table);
+  std::set<std::wstring> tables;
+  for (const auto& t : TableNames()) tables.insert(Folded(t));
+  for (auto& m : tree)
+    for (auto& s : m.series)
+      for (auto& t : s.types) {
+        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(Folded(t.table)) || !tables.count(Folded(TermTable(t.table))));
+        if (countModules && !t.table.IsEmpty() && !t.tablesMissing) t.modules = ModuleCount(t.table);
+      }
   return tree;
 }
 
@@ -114,6 +128,21 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
 CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
   if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already");
+  // The library joins the names with blanks made underscores; only a name
+  // too long for the engine is shortened, and then made unique by it.
+  std::wstring joined = manufacturer.str() + L"_" + series.str() + L"_" + type.str();
+  std::replace(joined.begin(), joined.end(), L' ', L'_');
+  if (joined.size() <= 59) {
+    const CString wanted(joined.c_str());
+    for (const auto& row : Index())
+      if (row.TableName.CompareNoCase(wanted) == 0)
+        throw Refused("cannot add type " + name + ": its table " + Utf8(wanted) + " is the table of type " +
+                      EntryName(row.Manufacturer, row.Series, row.Type));
+    for (const auto& table : TableNames())
+      if (table.CompareNoCase(wanted) == 0 || table.CompareNoCase(TermTable(wanted)) == 0)
+        throw Refused("cannot add type " + name + ": its table " + Utf8(table) +
+                      " exists already, named by no type (kivplc check lists such tables)");
+  }
   size_t seriesRows = 0, typelessSeriesRows = 0;
   bool hasBareRow = false;
   for (const auto& row : Index()) {
@@ -161,7 +190,7 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
 Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& series, const CString& type,
                                 bool countTerminals) {
   Impact impact;
-  for (const auto& m : BuildIndexTree(Index())) {
+  for (const auto& m : Tree(true)) {
     if (m.name.CompareNoCase(manufacturer) != 0) continue;
     for (const auto& sn : m.series) {
       if (!series.IsEmpty() && sn.name.CompareNoCase(series) != 0) continue;
@@ -169,7 +198,8 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
         if ((!type.IsEmpty() && tn.name.CompareNoCase(type) != 0) || tn.table.IsEmpty()) continue;
         ++impact.types;
         impact.tables += 2;
-        impact.modules += ModuleCount(tn.table);
+        if (tn.tablesMissing) continue;
+        impact.modules += tn.modules < 0 ? 0 : tn.modules;
         if (countTerminals)
           for (const auto& code : Codes(tn.table)) impact.terminals += TerminalCount(tn.table, code);
       }

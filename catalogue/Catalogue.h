@@ -43,8 +43,9 @@ class Catalogue : public KivPlcDbIO {
   // --- the index -------------------------------------------------------
   // Every index row, sorted; empty for an empty index.
   std::vector<ModDB::IndexData> Index();
-  // The index as a tree; with `countModules`, each type's module count
-  // (-1 for a type without a table).
+  // The index as a tree, each type marked when its tables are missing;
+  // with `countModules`, each type's module count (-1 for a type without
+  // a table or with its tables missing).
   std::vector<ManufacturerNode> Tree(bool countModules);
   // Whether the manufacturer [series [type]] is listed.
   bool Listed(const CString& manufacturer, const CString& series = CString(), const CString& type = CString());
@@ -57,7 +58,9 @@ class Catalogue : public KivPlcDbIO {
   // Each refuses an entry that is listed already.
   void AddManufacturer(const CString& manufacturer);
   void AddSeries(const CString& manufacturer, const CString& series);
-  // Returns the new type's table name, checked to exist.
+  // Refuses a type whose table name, as the library would make it, is in
+  // use by an index row or an existing table (the two types would share
+  // one table).  Returns the new type's table name, checked to exist.
   CString AddType(const CString& manufacturer, const CString& series, const CString& type);
 
   // The deepest entry named (series and type may be empty) gets `newName`;

@@ -60,9 +60,11 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, 
       Json js = {{"name", Utf8(s.name)}, {"types", Json::array()}};
       for (const auto& t : s.types) {
         Json jt = {{"name", Utf8(t.name)}, {"modules", Json::array()}};
-        if (t.table.IsEmpty() && reporter.message)
-          reporter.message("type " + EntryName(m.name, s.name, t.name) + " has no table; exported without modules");
-        for (const auto& code : t.table.IsEmpty() ? std::vector<CString>() : db.Codes(t.table)) {
+        if ((t.table.IsEmpty() || t.tablesMissing) && reporter.message)
+          reporter.message("type " + EntryName(m.name, s.name, t.name) +
+                           (t.tablesMissing ? " has its tables missing" : " has no table") +
+                           "; exported without modules");
+        for (const auto& code : t.modules <= 0 ? std::vector<CString>() : db.Codes(t.table)) {
           jt["modules"].push_back(ExportModule(db, t.table, code));
           if (reporter.progress) reporter.progress(++done, total);
         }

@@ -24,7 +24,7 @@ std::vector<ManufacturerNode> BuildIndexTree(const std::vector<ModDB::IndexData>
     if (row.Type.IsEmpty()) continue;
     bool known = false;
     for (const auto& type : series.types) known = known || type.name.CompareNoCase(row.Type) == 0;
-    if (!known) series.types.push_back(TypeNode{row.Type, row.TableName, -1});
+    if (!known) series.types.push_back(TypeNode{row.Type, row.TableName, -1, false});
   }
   return tree;
 }

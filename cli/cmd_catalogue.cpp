@@ -8,6 +8,7 @@
 #include "Output.h"
 #include "Password.h"
 #include "catalogue/Copy.h"
+#include "catalogue/Check.h"
 #include "catalogue/Text.h"
 
 namespace kivplc {
@@ -21,9 +22,10 @@ void RunInit(const Context& ctx, std::string path) {
   std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
 }
 
-std::string Modules(long count) {
-  if (count < 0) return "no table";
-  return Count(count, "module");
+std::string Modules(const TypeNode& t) {
+  if (t.tablesMissing) return "tables missing";
+  if (t.modules < 0) return "no table";
+  return Count(t.modules, "module");
 }
 
 struct TreeLine {
@@ -74,11 +76,11 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
       if (s.types.empty()) lines.push_back({pad + "└── (no types)", "", ""});
       for (size_t j = 0; j < s.types.size(); ++j) {
         const auto& t = s.types[j];
-        const long count = t.modules;
         lines.push_back({pad + (j + 1 == s.types.size() ? "└── " : "├── ") + Utf8(t.name), Utf8(t.table),
-                         Modules(count)});
+                         Modules(t)});
         Json jt = {{"name", Utf8(t.name)}, {"table", Utf8(t.table)}};
-        jt["modules"] = count < 0 ? Json(nullptr) : Json(count);
+        jt["modules"] = t.modules < 0 ? Json(nullptr) : Json(t.modules);
+        jt["tablesMissing"] = t.tablesMissing;
         js["types"].push_back(jt);
       }
       jm["series"].push_back(js);
@@ -91,6 +93,27 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
     std::cout << "(empty catalogue: add a manufacturer with `kivplc add manufacturer NAME`)\n";
   else
     PrintTree(lines);
+}
+
+void RunCheck(Context& ctx, bool repair, bool yes) {
+  auto db = ctx.Open();
+  if (repair) {
+    Repair result = RepairCatalogue(*db, yes);
+    for (const auto& line : result.done) std::cout << line << '\n';
+    for (const auto& line : result.left) std::cout << "left: " << line << '\n';
+    if (!result.left.empty()) ctx.status = 1;
+    if (result.done.empty() && result.left.empty()) std::cout << "the catalogue is consistent; nothing to repair\n";
+    return;
+  }
+  auto problems = CheckCatalogue(*db);
+  for (const auto& p : problems) std::cout << p.text << '\n';
+  if (problems.empty()) {
+    std::cout << "the catalogue is consistent\n";
+    return;
+  }
+  std::cout << Count(static_cast<long long>(problems.size()), "problem")
+            << " (kivplc check --repair fixes what it can without losing rows)\n";
+  ctx.status = 1;
 }
 
 }  // namespace
@@ -118,6 +141,19 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   tree->footer(Examples({"kivplc -c plant.db tree", "kivplc -c plant.db tree \"Kessler & O'Neil\" KX200",
                          "kivplc -c plant.db tree --json"}));
   tree->callback([&ctx, o] { RunTree(ctx, o->manufacturer, o->series, o->json); });
+
+  struct CheckOptions {
+    bool repair = false, yes = false;
+  };
+  auto c = std::make_shared<CheckOptions>();
+  auto* check = app.add_subcommand("check", "Check that the index and the tables it names agree");
+  check->add_flag("--repair", c->repair, "recreate missing tables (empty); list tables that no type names");
+  check->add_flag("-y,--yes", c->yes, "with --repair: also remove the tables that no type names");
+  check->footer(Wrap("Lists types whose tables are missing, tables without their \"_Data\" table, tables that "
+                     "no index row names and tables that two rows name; exit status 1 when there is one.",
+                     80, "") +
+                '\n' + Examples({"kivplc -c plant.db check", "kivplc -c plant.db check --repair"}));
+  check->callback([&ctx, c] { RunCheck(ctx, c->repair, c->yes); });
 }
 
 }  // namespace kivplc

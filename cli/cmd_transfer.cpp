@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "Commands.h"
 #include "catalogue/Copy.h"
@@ -12,6 +13,7 @@
 #include "FieldOptions.h"
 #include "Output.h"
 #include "Progress.h"
+#include "catalogue/Files.h"
 
 namespace kivplc {
 
@@ -19,6 +21,7 @@ namespace {
 
 struct ExportArgs {
   std::string output;
+  bool force = false;
   std::vector<std::string> promptKeys;
 };
 
@@ -64,10 +67,9 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
     PrintJson(std::cout, document);
     return;
   }
-  std::ofstream file(a.output, std::ios::binary | std::ios::trunc);
-  if (!file) throw UsageError("cannot write " + a.output);
-  PrintJson(file, document);
-  if (!file.flush()) throw Refused("cannot write " + a.output);
+  std::ostringstream text;
+  PrintJson(text, document);
+  WriteFileWhole(a.output, text.str(), a.force);
 }
 
 Json ReadDocument(const std::string& path) {
@@ -147,6 +149,7 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto e = std::make_shared<ExportArgs>();
   auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
+  exportCmd->add_flag("--force", e->force, "write over an existing file (never over a catalogue)");
   exportCmd->add_option("--prompt", e->promptKeys, "a prompt to look up and include; repeatable")->allow_extra_args(false);
   exportCmd->footer(Wrap("The document holds the index, every type's modules with their terminal rows, the "
                          "styles and the prompts, in a stable order that diffs well in version control. The "

@@ -194,4 +194,44 @@ TEST_F(Commands, PromptsAreLookedUpInPlcMsg) {
   EXPECT_EQ(json::parse(r.out), expected);
 }
 
+// Refusals that keep a catalogue whole, then a catalogue broken the ways a
+// failed import or another program leaves one: read, checked, repaired.
+TEST_F(Commands, NothingLost) {
+  const std::string out = (cat.path().parent_path() / "out.json").string();
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"add", "type", M, S, "Digital_Input"}, 1, "is the table of type"},
+      {{"rename", "type", M, S, T, "Old"}, 0, ""},
+      {{"add", "type", M, S, T}, 1, "is the table of type " + M + " / " + S + " / Old"},
+      {{"export", "-o", cat.path().string()}, 1, "is a catalogue file"},
+      {{"export", "-o", out}, 0, ""},
+      {{"export", "-o", out}, 1, "exists already"},
+      {{"export", "-o", out, "--force"}, 0, ""},
+      {{"check"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    auto r = On(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << ' ' << c.args[1] << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(json::parse(clitest::Slurp(out)).is_object());
+
+  cat.Exec("DROP TABLE [Kessler_&_O'Neil_KX200_Digital_Input_Data]; CREATE TABLE Stray (x);"
+           "INSERT INTO PLC_MANUFACTURER VALUES ('B', 'S', 'T', 'Gone')");
+  EXPECT_NE(On({"tree"}).out.find("tables missing"), std::string::npos);
+  EXPECT_EQ(On({"export"}).status, 0);
+  auto check = On({"check"});
+  EXPECT_EQ(check.status, 1);
+  for (const char* problem : {"has no Kessler_&_O'Neil_KX200_Digital_Input_Data", "B / S / T: tables missing",
+                              "table Stray is named by no index row"})
+    EXPECT_NE(check.out.find(problem), std::string::npos) << check.out;
+  EXPECT_EQ(On({"check", "--repair"}).status, 1);  // Stray stays without --yes
+  EXPECT_EQ(On({"check", "--repair", "--yes"}).status, 0);
+  EXPECT_EQ(On({"check"}).out, "the catalogue is consistent\n");
+  EXPECT_EQ(json::parse(On({"show", M, S, "Old", "KX-DI16", "--json"}).out)["POINTS"], "16");  // kept its row
+}
+
 }  // namespace

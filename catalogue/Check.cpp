@@ -1,0 +1,110 @@
+#include "catalogue/Check.h"
+
+#include <map>
+#include <set>
+
+#include "KivPmOleDb.h"
+#include "catalogue/Errors.h"
+#include "index/TypeTables.h"
+
+namespace kivcat {
+
+namespace {
+
+std::wstring Folded(CString name) {
+  name.MakeUpper();
+  return name.str();
+}
+
+const wchar_t* const kFixedTables[] = {L"PLC_MANUFACTURER", L"PLC_STYLES", L"PLC_MSG"};
+
+}  // namespace
+
+std::vector<Problem> CheckCatalogue(Catalogue& db) {
+  std::set<std::wstring> tables;
+  for (const auto& t : db.TableNames()) tables.insert(Folded(t));
+  std::vector<Problem> problems;
+  std::map<std::wstring, std::vector<std::string>> namers;  // table -> the types naming it
+  std::vector<CString> order;
+  for (const auto& row : db.Index()) {
+    if (row.TableName.IsEmpty()) continue;
+    const std::string type = "type " + EntryName(row.Manufacturer, row.Series, row.Type);
+    auto& names = namers[Folded(row.TableName)];
+    if (names.empty()) order.push_back(row.TableName);
+    names.push_back(EntryName(row.Manufacturer, row.Series, row.Type));
+    if (names.size() > 1) continue;
+    const bool spec = tables.count(Folded(row.TableName)) > 0;
+    const bool term = tables.count(Folded(Catalogue::TermTable(row.TableName))) > 0;
+    const std::string table = Utf8(row.TableName), termTable = Utf8(Catalogue::TermTable(row.TableName));
+    if (!spec && !term)
+      problems.push_back({Problem::kTablesMissing, row.TableName, type + ": tables missing (" + table + ", " + termTable + ")"});
+    else if (!spec)
+      problems.push_back({Problem::kTablesMissing, row.TableName, type + ": table " + table + " missing"});
+    else if (!term)
+      problems.push_back({Problem::kTermTableMissing, row.TableName, type + ": table " + table + " has no " + termTable});
+  }
+  for (const auto& table : order) {
+    const auto& names = namers[Folded(table)];
+    if (names.size() < 2) continue;
+    std::string list;
+    for (const auto& n : names) list += (list.empty() ? "" : "; ") + n;
+    problems.push_back({Problem::kSharedTable, table,
+                        "table " + Utf8(table) + " is named by " + std::to_string(names.size()) + " types: " + list});
+  }
+  std::set<std::wstring> fixed(std::begin(kFixedTables), std::end(kFixedTables));
+  for (const auto& t : db.TableNames()) {
+    const std::wstring folded = Folded(t);
+    if (fixed.count(folded) || namers.count(folded)) continue;
+    const std::wstring suffix = Folded(Catalogue::TermTable(L""));
+    if (folded.size() > suffix.size() && folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+        namers.count(folded.substr(0, folded.size() - suffix.size())))
+      continue;
+    problems.push_back({Problem::kUnlistedTable, t, "table " + Utf8(t) + " is named by no index row"});
+  }
+  return problems;
+}
+
+Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
+  Repair repair;
+  std::set<std::wstring> tables;
+  for (const auto& t : db.TableNames()) tables.insert(Folded(t));
+  auto create = [&](const wchar_t* sql, const CString& table) {
+    if (tables.count(Folded(table))) return true;
+    CString statement;
+    statement.Format(sql, table.GetString());
+    db.RunStatement(statement, "cannot create table " + Utf8(table));
+    repair.done.push_back("created table " + Utf8(table) + " (empty)");
+    return true;
+  };
+  for (const auto& p : CheckCatalogue(db)) {
+    switch (p.kind) {
+      case Problem::kTablesMissing:
+      case Problem::kTermTableMissing:
+        create(kiv::kCreateSpecTableSql, p.table);
+        create(kiv::kCreateTermTableSql, Catalogue::TermTable(p.table));
+        break;
+      case Problem::kUnlistedTable:
+        if (!dropUnlisted) {
+          repair.left.push_back(p.text + "; removed only when confirmed (--yes)");
+          break;
+        }
+        {
+          long rows = 0;
+          db.Query(L"SELECT COUNT(*) FROM [" + p.table + L"]", [&](KivOleDbCommand& c) { rows = c.FieldAsLong(1); },
+                   "cannot read table " + Utf8(p.table));
+          CString statement;
+          statement.Format(kiv::kDropTableSql, p.table.GetString());
+          db.RunStatement(statement, "cannot remove table " + Utf8(p.table));
+          repair.done.push_back("removed table " + Utf8(p.table) + " with its " + Count(rows, "row"));
+        }
+        break;
+      case Problem::kSharedTable:
+        repair.left.push_back(p.text + "; not repaired: which modules belong to which type is unknown "
+                                       "(rename one type's modules apart by hand)");
+        break;
+    }
+  }
+  return repair;
+}
+
+}  // namespace kivcat
