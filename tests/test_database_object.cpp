@@ -83,6 +83,7 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
 
   // A quote inside a value cannot break the statement.
   ASSERT_TRUE(db.Execute(L"CREATE TABLE [T_Data] ([CODE] VARCHAR(60), [SEQUENCE] SHORT)"));
+  ASSERT_TRUE(db.Execute(L"INSERT INTO [T_Data] ([CODE], [SEQUENCE]) VALUES ('other', 1)"));  // counted for no code
   EXPECT_TRUE(db.GetTermRecCount(L"T_Data", L"O'Neil'); DROP TABLE PLC_MSG; --", count));
   EXPECT_EQ(count, 0);
   EXPECT_EQ(cat.Tables().size(), 4u);

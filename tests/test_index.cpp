@@ -140,6 +140,8 @@ TEST_P(Index, PartialRowsWithNullOrEmptySeriesAreFilledAlike) {
   EXPECT_FALSE(db.UpdateIndexPartial(L"Full", L"Other", nullptr));
   EXPECT_FALSE(db.UpdateIndexPartial(L"Nobody", L"S", L"T"));
   EXPECT_EQ(Rows(), (Strings{"E|S|T|E_S_T", "Full|S|T|x", "N|S|~|~"}));
+  ASSERT_TRUE(db.RenameIndexData(L"Full", L"S", nullptr, L"S2"));
+  EXPECT_EQ(Rows(), (Strings{"E|S|T|E_S_T", "Full|S2|T|x", "N|S|~|~"}));
   EXPECT_EQ(TypeTables(), (Strings{"E_S_T", "E_S_T_Data"}));
 }
 

@@ -18,6 +18,7 @@ TEST(Utf16, CountsPairsAndNeverSplitsThem) {
   EXPECT_EQ(kiv::Utf16Prefix(text, 4), L"ab\U0001F600");
   std::string le = kiv::ToUtf16LE(text);
   ASSERT_EQ(le.size(), 10u);
+  EXPECT_EQ(kiv::ToUtf16LE(L"\U00010000"), std::string("\x00\xd8\x00\xdc", 4));  // the first pair
   EXPECT_EQ(kiv::FromUtf16LE(reinterpret_cast<const unsigned char*>(le.data()), le.size()), text);
   // An odd last byte is dropped; a lone surrogate survives both ways.
   EXPECT_EQ(kiv::FromUtf16LE(reinterpret_cast<const unsigned char*>("a\0b\0c"), 5), L"ab");
@@ -30,7 +31,8 @@ TEST(CString, OrderingCaseAndEdits) {
   // point order; only A-Z fold.
   EXPECT_LT(CString(L"\U0001F600").Compare(L"\uFFFD"), 0);
   EXPECT_LT(CString(L"ABC").Compare(L"abc"), 0);
-  EXPECT_EQ(CString(L"Ab").CompareNoCase(L"aB"), 0);
+  EXPECT_LT(CString(L"ab").Compare(L"abc"), 0);  // a prefix sorts first
+  EXPECT_EQ(CString(L"AbZ").CompareNoCase(L"aBz"), 0);
   EXPECT_NE(CString(L"Ä").CompareNoCase(L"ä"), 0);
   CString s(L"Series 5 Digital In");
   EXPECT_EQ(s.Replace(L' ', L'_'), 3);
