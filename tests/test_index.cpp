@@ -169,7 +169,8 @@ TEST_P(IndexStatements, StatementTextsAndNoUndo) {
   EXPECT_EQ(statements(),
             (Strings{"UPDATE PLC_MANUFACTURER SET [TYPE]='U' " + where + " AND [TYPE]='T'",
                      "SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m + " AND [SERIES]='S'",
-                     "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER " + where, "DROP TABLE [Kessler_&_O'Neil_S_T]",
+                     "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER " + where,
+                     "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER", "DROP TABLE [Kessler_&_O'Neil_S_T]",
                      "DROP TABLE [Kessler_&_O'Neil_S_T_Data]", "DELETE FROM PLC_MANUFACTURER " + where,
                      "SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m,
                      "INSERT INTO PLC_MANUFACTURER ([MANUFACTURER], [SERIES], [TYPE], [TABLE_NAME]) VALUES (" + m +
@@ -191,6 +192,7 @@ TEST_P(IndexStatements, StatementTextsAndNoUndo) {
   ASSERT_TRUE(db.RemoveIndexData(kKessler, nullptr, nullptr));
   EXPECT_EQ(statements(), (Strings{"SELECT * FROM PLC_MANUFACTURER WHERE [Manufacturer]=" + m,
                                    "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m,
+                                   "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER",
                                    "DELETE FROM PLC_MANUFACTURER WHERE [MANUFACTURER]=" + m}));
 }
 
