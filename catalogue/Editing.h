@@ -15,7 +15,8 @@
 namespace kivcat {
 
 // Whether the catalogue takes no changes: an Access file (opened read-only)
-// or a file this process may not write.
+// or a file this process may not write.  A catalogue on a server is never
+// judged read-only here: the server refuses what its grants do not allow.
 bool CatalogueIsReadOnly(const std::string& path);
 
 bool SameSpec(const ModDB::ModSpecData& a, const ModDB::ModSpecData& b);
