@@ -9,7 +9,6 @@
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
 #include "PostgresCatalogue.h"
-#include "RecordingDriver.h"
 #include "Utf16.h"
 
 namespace kivtest {
@@ -144,18 +143,6 @@ std::vector<std::string> TempCatalogue::Tables() const {
 }
 
 void CatalogueTest::SetUp() { ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError()); }
-
-void CatalogueTest::Record() {
-  if (!Recording()) return;
-  RecordingDriver::Install();
-  ASSERT_TRUE(db.PutConnectionString(InitString(cat.path(), L";Driver=recording"))) << Utf8(db.GetLastError());
-}
-
-std::vector<std::wstring> CatalogueTest::Ran() {
-  std::vector<std::wstring> statements = RecordingDriver::Statements();
-  RecordingDriver::Clear();
-  return statements;
-}
 
 CComBSTR InitString(const std::filesystem::path& file, const std::wstring& extra) {
   return CComBSTR((L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=" + file.wstring() + extra).c_str());

@@ -115,16 +115,9 @@ class OpenPlcDb : public KivPlcDbIO {
 // A fresh catalogue on the engine of the test's parameter and a database
 // object connected to it.  Each test file instantiates its suites with
 //   INSTANTIATE_TEST_SUITE_P(Engines, Suite, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
-// suites that check statement texts (Record) run on SQLite alone.
 class CatalogueTest : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override;
-  // Reconnects through the recording driver, with nothing recorded yet.
-  // The driver runs on SQLite files; on other engines nothing is recorded.
-  void Record();
-  bool Recording() const { return GetParam() == Engine::Sqlite; }
-  // The statements recorded since the last call, forgotten afterwards.
-  static std::vector<std::wstring> Ran();
 
   TempCatalogue cat{GetParam()};
   OpenPlcDb db;
