@@ -95,12 +95,16 @@ TEST(OleDbOpen, ConnectionStringProperties) {
   EXPECT_EQ(pragma(L";Synchronous=Normal", L"synchronous"), "1");
   EXPECT_EQ(pragma(L";Journal Mode=delete", L"journal_mode"), "delete");
 
-  KivOleDbConnection reader;
-  ASSERT_EQ(Open(reader, InitString(catalogue.path(), L";Mode=Read|Share Deny None")), "");
-  EXPECT_EQ(kivtest::RunSql(reader, L"SELECT COUNT(*) FROM [PLC_MSG]"), L"");
-  std::wstring error = kivtest::RunSql(reader, L"INSERT INTO PLC_MSG ([FIND]) VALUES ('x')");
-  EXPECT_NE(error.find(L"opened read-only"), std::wstring::npos) << kiv::ToUtf8(error);
-  EXPECT_TRUE(catalogue.Query("SELECT * FROM PLC_MSG").empty());
+  // Only a mode that reads without writing opens read-only.
+  const std::pair<const wchar_t*, bool> modes[] = {
+      {L"Read|Share Deny None", false}, {L"ReadWrite", true}, {L" read | write ", true}};
+  for (const auto& [mode, writes] : modes) {
+    KivOleDbConnection connection;
+    ASSERT_EQ(Open(connection, InitString(catalogue.path(), std::wstring(L";Mode=") + mode)), "");
+    std::wstring error = kivtest::RunSql(connection, L"INSERT INTO PLC_MSG ([FIND]) VALUES ('x')");
+    EXPECT_EQ(error.find(L"opened read-only") == std::wstring::npos, writes) << kiv::ToUtf8(error);
+  }
+  EXPECT_EQ(catalogue.Query("SELECT COUNT(*) FROM PLC_MSG")[0][0], "2");
 }
 
 TEST(OleDbOpen, CommandsWithoutAnOpenConnectionFail) {

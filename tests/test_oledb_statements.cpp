@@ -40,12 +40,16 @@ class Statements : public ::testing::TestWithParam<kivtest::Engine> {
   }
 
   std::wstring RunSql(const std::wstring& sql) { return kivtest::RunSql(m_connection, sql); }
+  // Sets `command` up on the test's connection with `sql`.
+  void Prepare(KivOleDbCommand& command, const std::wstring& sql) {
+    command.SetConnection(&m_connection);
+    command.SetCommandText(CString(sql));
+  }
 
   // Every row, each column as text or nullopt for NULL.
   std::vector<std::vector<std::optional<std::string>>> Rows(const std::string& sql) {
     KivOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(kivtest::Wide(sql));
+    Prepare(command, kiv::FromUtf8(sql));
     std::vector<std::vector<std::optional<std::string>>> result;
     EXPECT_EQ(command.Execute(), kDbOk) << sql << ": " << kivtest::Utf8(command.GetErrorInfo(true));
     while (command.FetchNext() == kDbOk) {
@@ -136,10 +140,8 @@ TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
                      L"', '" + escaped + L"')"),
               L"");
     KivOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(CString(L"SELECT [DESCRIPTION], [LISP] FROM [Spec] WHERE [CODE]='" + code + L"'"));
-    ASSERT_EQ(command.Execute(), kDbOk);
-    ASSERT_EQ(command.FetchNext(), kDbOk);
+    Prepare(command, L"SELECT [DESCRIPTION], [LISP] FROM [Spec] WHERE [CODE]='" + code + L"'");
+    ASSERT_TRUE(command.Execute() == kDbOk && command.FetchNext() == kDbOk);
     EXPECT_EQ(command.IsBlob(1), kDbNo);
     EXPECT_NE(command.IsBlob(2), kDbNo);
     EXPECT_EQ(command.FieldAsStringEx(1).str(), value);
@@ -156,8 +158,7 @@ TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
   if (GetParam() != kivtest::Engine::Sqlite) return;  // binary in a text column is the embedded engine's own
   m_catalogue.Exec("INSERT INTO [Spec_Data] ([CODE], [SEQUENCE], [ATTRIBUTES]) VALUES ('raw', 7, X'00FF41')");
   KivOleDbCommand command;
-  command.SetConnection(&m_connection);
-  command.SetCommandText(L"SELECT [SEQUENCE], [ATTRIBUTES] FROM [Spec_Data]");
+  Prepare(command, L"SELECT [SEQUENCE], [ATTRIBUTES] FROM [Spec_Data]");
   ASSERT_EQ(command.Execute(), kDbOk);
   EXPECT_EQ(command.IsNull(1), kDbError);  // no row yet
   ASSERT_EQ(command.FetchNext(), kDbOk);
@@ -166,8 +167,8 @@ TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
   ASSERT_EQ(command.GetBlobData(2, bytes), 3u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.m_pData), 3), std::string("\0\xff" "A", 3));
   EXPECT_EQ(command.IsNull(3), kDbError);
-  EXPECT_EQ(command.FetchNext(), kDbEndOfRows);
-  EXPECT_EQ(command.FetchNext(), kDbEndOfRows);  // stays at the end, does not start over
+  // Stays at the end, does not start over.
+  EXPECT_TRUE(command.FetchNext() == kDbEndOfRows && command.FetchNext() == kDbEndOfRows);
 }
 
 TEST_P(Statements, OneStatementPerText) {
@@ -221,8 +222,7 @@ TEST_P(SqliteStatements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
 
 TEST_P(Statements, ErrorInformationFollowsTheLastExecute) {
   KivOleDbCommand command;
-  command.SetConnection(&m_connection);
-  command.SetCommandText(L"SELECT * FROM [NoSuchTable]");
+  Prepare(command, L"SELECT * FROM [NoSuchTable]");
   EXPECT_EQ(command.Execute(), kDbError);
   EXPECT_NE(command.GetErrorInfo(true).Find(L"NoSuchTable"), -1);
   command.Close();  // allowed after a failure
