@@ -21,7 +21,7 @@ class WithCache {
   KivOleDbConnectionCache cache;
 };
 
-using DatabaseObject = ::testing::TestWithParam<kivtest::Engine>;
+using DatabaseObject = kivtest::CatalogueTest;
 
 TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
   OpenPlcDb fresh;
@@ -48,9 +48,6 @@ TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
 }
 
 TEST_P(DatabaseObject, RunnersAndCounters) {
-  TempCatalogue cat(GetParam());
-  OpenPlcDb db;
-  ASSERT_TRUE(db.Connect(cat.wpath())) << kivtest::Utf8(db.GetLastError());
   EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('A')"));
   EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('B')"));
   long count = -1;
@@ -90,7 +87,6 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
 }
 
 TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
-  TempCatalogue cat(GetParam());
   auto original = std::make_unique<OpenPlcDb>();
   ASSERT_TRUE(original->Connect(cat.wpath()));
   EXPECT_FALSE(original->m_bFromCache);
@@ -99,30 +95,28 @@ TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   original.reset();  // the copy keeps the connection open
   EXPECT_TRUE(copy.Execute(L"INSERT INTO PLC_MSG ([FIND]) VALUES ('x')"));
 
-  OpenPlcDb other;
-  ASSERT_TRUE(other.Connect(cat.wpath()));
-  other = copy;  // releases other's own connection, then shares copy's
-  EXPECT_EQ(other.m_pConnection, copy.m_pConnection);
+  db = copy;  // releases db's own connection, then shares copy's
+  EXPECT_EQ(db.m_pConnection, copy.m_pConnection);
   copy.Close();
-  other = other;
+  db = db;
   long count = 0;
-  EXPECT_TRUE(other.GetSpecRecCount(L"PLC_MSG", count));
+  EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MSG", count));
   EXPECT_EQ(count, 1);
 }
 
 TEST_P(DatabaseObject, CachedConnectionsAreReused) {
-  TempCatalogue cat(GetParam()), second(GetParam());
+  TempCatalogue second(GetParam());
   KivOleDbConnection* first = nullptr;
   OpenPlcDb outlives;
   {
     WithCache with;
     {
-      OpenPlcDb db;
-      ASSERT_TRUE(db.Connect(cat.wpath()));
-      EXPECT_TRUE(db.m_bFromCache);
-      first = db.m_pConnection;
+      OpenPlcDb cached;
+      ASSERT_TRUE(cached.Connect(cat.wpath()));
+      EXPECT_TRUE(cached.m_bFromCache);
+      first = cached.m_pConnection;
       // Reconnecting gives the first connection back to the cache.
-      ASSERT_TRUE(db.Connect(second.wpath()));
+      ASSERT_TRUE(cached.Connect(second.wpath()));
       EXPECT_EQ(with.cache.IdleCount(), 1u);
     }
     EXPECT_EQ(with.cache.IdleCount(), 2u);
@@ -158,9 +152,7 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
 // gone, whether this connection or another one dropped it; readers would
 // otherwise take the failure for "no rows".
 TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
-  TempCatalogue cat(GetParam());
-  OpenPlcDb db, other;
-  ASSERT_TRUE(db.Connect(cat.wpath()));
+  OpenPlcDb other;
   ASSERT_TRUE(other.Connect(cat.wpath()));
   bool exists = false;
   ASSERT_TRUE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists));
