@@ -21,15 +21,14 @@ struct FindArgs {
 
 void RunFind(Context& ctx, const FindArgs& a) {
   auto db = ctx.Open();
-  const FoundModules found = FindModules(*db, Wide(a.text), a.limit);
+  const FoundModules found = FindModules(*db, a.text, a.limit);
   if (found.modules.empty() && !a.json) std::cout << "(no module's code or description holds '" << a.text << "')\n";
   if (found.modules.empty()) ctx.status = 1;
   Table out({"MANUFACTURER", "SERIES", "TYPE", "CODE", "DESCRIPTION"});
   Json rows = Json::array();
   for (const auto& f : found.modules) {
-    out.AddRow({Utf8(f.manufacturer), Utf8(f.series), Utf8(f.type), Utf8(f.code), Utf8(f.description)});
-    rows.push_back({{"m", Utf8(f.manufacturer)}, {"s", Utf8(f.series)}, {"t", Utf8(f.type)}, {"CODE", Utf8(f.code)},
-                    {"DESCRIPTION", Utf8(f.description)}});
+    out.AddRow({f.manufacturer, f.series, f.type, f.code, f.description});
+    rows.push_back({{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code}, {"DESCRIPTION", f.description}});
   }
   if (a.json) return PrintJson(std::cout, {{"results", rows}, {"truncated", found.truncated}});
   if (!out.Empty()) out.Print(std::cout);

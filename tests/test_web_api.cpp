@@ -7,6 +7,7 @@
 #include "Server.h"
 #include "TestCatalogue.h"
 #include "catalogue/Document.h"
+#include "catalogue/Editing.h"
 
 namespace {
 
@@ -46,7 +47,8 @@ class WebApiTest : public ::testing::Test {
     headers.emplace("X-Kiv-Session", server->SessionToken());
     return client->Post(path.c_str(), headers, body.dump(), "application/json");
   }
-  Json Module(const std::string& code) { return Get(std::string("/api/module?") + kType + "&code=" + code)["module"]; }
+  static std::string ModuleUrl(const std::string& code) { return std::string("/api/module?") + kType + "&code=" + code; }
+  Json Module(const std::string& code) { return Get(ModuleUrl(code))["module"]; }
   Json Save(const Json& base, const Json& module, int status) {
     Json body = kTypeNames;
     body.update({{"code", base["CODE"]}, {"base", base}, {"module", module}});
@@ -74,7 +76,7 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   ASSERT_EQ(type["modules"].size(), 3u);
   EXPECT_EQ(type["modules"][0]["CODE"], "AC-1DI16");  // code order
 
-  Json module = Get(std::string("/api/module?") + kType + "&code=AC-1DI8");
+  Json module = Get(ModuleUrl("AC-1DI8"));
   EXPECT_EQ(module["module"]["POINTS"], "8");
   EXPECT_FALSE(module["terminals"].empty());
   EXPECT_EQ(module["columns"][3], Json({{"name", "DESCRIPTION"}, {"width", 150}}));
@@ -84,9 +86,15 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   EXPECT_EQ(found["results"][0]["CODE"], "AC-1DI8");
   EXPECT_EQ(Get("/api/find?q=di&limit=2")["truncated"], true);
 
-  Get(std::string("/api/module?") + kType + "&code=NO-SUCH", 404);
+  Get(ModuleUrl("NO-SUCH"), 404);
   Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
-  EXPECT_EQ(Get("/api/impact?m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input")["modules"], 3);
+  EXPECT_EQ(Get(std::string("/api/impact?") + kType)["modules"], 3);
+
+  // A type that another program listed after the server read the catalogue.
+  kivcat::Catalogue other(cat.path().string());
+  kivcat::AddEntry(other, L"Aldermoor Controls", L"AC-100", L"Relay Output");
+  EXPECT_EQ(Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Relay%20Output")["modules"], Json::array());
+  Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Nothing", 404);
 }
 
 TEST_F(WebApiTest, SaveChangesRefusesOverlongAndStaleAndKeepsMarkupAsText) {
@@ -118,21 +126,21 @@ TEST_F(WebApiTest, SaveChangesRefusesOverlongAndStaleAndKeepsMarkupAsText) {
   rekeyed["RATING"] = "";
   rekeyed["CODE"] = "AC-1DI8B";
   Save(current, rekeyed, 200);
-  Json module = Get(std::string("/api/module?") + kType + "&code=AC-1DI8B");
+  Json module = Get(ModuleUrl("AC-1DI8B"));
   EXPECT_EQ(module["module"]["RATING"], "");
   EXPECT_FALSE(module["terminals"].empty());
-  Get(std::string("/api/module?") + kType + "&code=AC-1DI8", 404);
+  Get(ModuleUrl("AC-1DI8"), 404);
 }
 
 TEST_F(WebApiTest, TerminalRowsAreReplacedUnlessStale) {
   Start();
   Json body = kTypeNames;
   body["code"] = "AC-1DI8";
-  body["base"] = Get(std::string("/api/module?") + kType + "&code=AC-1DI8")["terminals"];
+  body["base"] = Get(ModuleUrl("AC-1DI8"))["terminals"];
   body["rows"] = Json::array({{{"SEQUENCE", 1}, {"BLOCK", "B1"}, {"ATTRIBUTES", "A"}},
                               {{"SEQUENCE", 2}, {"BLOCK", "B2"}, {"ATTRIBUTES", ""}}});
   EXPECT_EQ(Post("/api/terminals/save", body)->status, 200);
-  EXPECT_EQ(Get(std::string("/api/module?") + kType + "&code=AC-1DI8")["terminals"], body["rows"]);
+  EXPECT_EQ(Get(ModuleUrl("AC-1DI8"))["terminals"], body["rows"]);
   body["rows"] = Json::array();
   auto stale = Post("/api/terminals/save", body);
   EXPECT_EQ(stale->status, 409);

@@ -1,5 +1,6 @@
 #include "Api.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "catalogue/Document.h"
@@ -147,24 +148,84 @@ Param BodyParam(const Json& body) {
 
 }  // namespace
 
+Api::Lists::Lists(Catalogue& db, const Lists* previous, const std::string& changed)
+    : modules(db, previous ? &previous->modules : nullptr, changed) {
+  Json manufacturers = Json::array();
+  for (const auto& m : modules.Tree()) {
+    Json seriesList = Json::array();
+    for (const auto& s : m.series) {
+      Json types = Json::array();
+      for (const auto& t : s.types)
+        types.push_back({{"name", Utf8(t.name)}, {"table", Utf8(t.table)}, {"modules", std::max(0L, t.modules)},
+                         {"tablesMissing", t.tablesMissing}});
+      seriesList.push_back({{"name", Utf8(s.name)}, {"types", std::move(types)}});
+    }
+    manufacturers.push_back({{"name", Utf8(m.name)}, {"series", std::move(seriesList)}});
+  }
+  Json columns = Json::array();
+  for (const char* name : {"MANUFACTURER", "SERIES", "TYPE"}) columns.push_back({{"name", name}, {"width", 255}});
+  tree = Json{{"manufacturers", std::move(manufacturers)}, {"columns", std::move(columns)}}.dump();
+}
+
+const std::string& Api::Lists::TypeText(const ListedType& type) const {
+  std::lock_guard lock(typeTextsLock);
+  std::string& text = typeTexts[&type];
+  if (text.empty()) {
+    Json list = Json::array();
+    for (const auto& m : type.modules)
+      list.push_back({{"CODE", m.code}, {"POINTS", m.points}, {"TYPE", m.type}, {"DESCRIPTION", m.description},
+                      {"RATING", m.rating}});
+    text = Json{{"table", type.table},
+                {"hasCategory", type.hasCategory},
+                {"columns", ColumnsJson(kSpecColumns, type.hasCategory)},
+                {"modules", std::move(list)}}
+               .dump();
+  }
+  return text;
+}
+
+class Api::Reader {
+ public:
+  explicit Reader(Api& api) : m_api(api) {
+    {
+      std::lock_guard lock(api.m_readersLock);
+      if (!api.m_idleReaders.empty()) {
+        m_db = std::move(api.m_idleReaders.back());
+        api.m_idleReaders.pop_back();
+      }
+    }
+    if (!m_db) m_db = std::make_unique<Catalogue>(api.m_path);
+  }
+  ~Reader() {
+    std::lock_guard lock(m_api.m_readersLock);
+    m_api.m_idleReaders.push_back(std::move(m_db));
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  Catalogue& operator*() { return *m_db; }
+
+ private:
+  Api& m_api;
+  std::unique_ptr<Catalogue> m_db;
+};
+
 Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken)
     : m_path(cataloguePath),
       m_readOnly(readOnly || CatalogueIsReadOnly(cataloguePath)),
       m_session(std::move(sessionToken)),
       m_db(std::make_unique<Catalogue>(cataloguePath)) {
-  m_find = std::make_shared<const FindIndex>(*m_db);
+  m_lists = std::make_shared<const Lists>(*m_db);
 }
 
-std::shared_ptr<const FindIndex> Api::Snapshot() {
-  std::shared_lock lock(m_findLock);
-  return m_find;
+std::shared_ptr<const Api::Lists> Api::Snapshot() {
+  std::shared_lock lock(m_listsLock);
+  return m_lists;
 }
 
 void Api::Refresh(const std::string& table, bool everyTable) {
-  auto next = everyTable ? std::make_shared<const FindIndex>(*m_db)
-                         : std::make_shared<const FindIndex>(*m_db, m_find.get(), table);
-  std::unique_lock lock(m_findLock);
-  m_find = std::move(next);
+  auto next = everyTable ? std::make_shared<const Lists>(*m_db) : std::make_shared<const Lists>(*m_db, m_lists.get(), table);
+  std::unique_lock lock(m_listsLock);
+  m_lists = std::move(next);
 }
 
 Reply Api::Get(const std::string& path, const Param& param) {
@@ -189,53 +250,55 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
   }
+  const auto lists = Snapshot();
   if (path == "/api/find") {
     size_t limit = kDefaultFindLimit;
     if (!param("limit").empty())
       limit = std::min<size_t>(kMaxFindLimit, static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit"))));
-    return {200, Snapshot()->Find(param("q"), limit), {}};
+    Json results = Json::array();
+    FoundModules found;
+    if (!param("q").empty()) found = lists->modules.Find(param("q"), limit);
+    for (const auto& f : found.modules)
+      results.push_back({{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code},
+                         {"DESCRIPTION", f.description}});
+    return {200, {{"results", std::move(results)}, {"truncated", found.truncated}}, {}};
   }
-  if (path == "/api/tree") return {200, {}, Snapshot()->Tree()};
-  if (path == "/api/type") {
-    Json type = Snapshot()->TypeModules(param("m"), param("s"), param("t"));
-    if (!type.is_null()) {
-      type["columns"] = ColumnsJson(kSpecColumns, type["hasCategory"].get<bool>());
-      return {200, type, {}};
-    }
-  }
+  if (path == "/api/tree") return {200, {}, lists->tree};
+  // The lists name a type's table without a query.
+  const auto typeNamed = [&param](const Lists& l) -> const ListedType* {
+    const ListedType* type = l.modules.TypeNamed(param("m"), param("s"), param("t"));
+    return type && !type->tablesMissing ? type : nullptr;
+  };
+  const ListedType* listed = typeNamed(*lists);
+  if (path == "/api/type" && listed) return {200, {}, lists->TypeText(*listed)};
 
-  std::lock_guard lock(m_dbLock);
-  Catalogue& db = *m_db;
-  if (path == "/api/type") {  // not in the snapshot: say why
-    CString table = TableFor(db, TypeNames(param));
-    const bool hasCategory = db.HasCategory(table);
-    Json modules = Json::array();
-    for (const auto& code : db.Codes(table)) {
-      ModDB::ModSpecData spec{};
-      db.ReadModule(table, code, spec);
-      Json row = FieldsToJson(spec, kSpecColumns);
-      modules.push_back({{"CODE", row["CODE"]}, {"POINTS", row["POINTS"]}, {"TYPE", row["TYPE"]},
-                         {"DESCRIPTION", row["DESCRIPTION"]}, {"RATING", row["RATING"]}});
+  Reader reader(*this);
+  Catalogue& db = *reader;
+  if (path == "/api/type") {
+    const std::string name = EntryName(Wide(param("m")), Wide(param("s")), Wide(param("t")));
+    CString table = TableFor(db, TypeNames(param));  // 404 when not listed
+    if (!lists->modules.TypeNamed(param("m"), param("s"), param("t"))) {
+      // Listed by another program since the lists were read: read them anew.
+      std::lock_guard lock(m_dbLock);
+      Refresh("", true);
     }
-    return {200,
-            {{"table", Utf8(table)},
-             {"hasCategory", hasCategory},
-             {"columns", ColumnsJson(kSpecColumns, hasCategory)},
-             {"modules", std::move(modules)}},
-            {}};
+    const auto now = Snapshot();
+    if (const ListedType* type = typeNamed(*now)) return {200, {}, now->TypeText(*type)};
+    throw ApiError{404, "the tables of type " + name + " (" + Utf8(table) + ") are missing", "", {}};
   }
   if (path == "/api/module") {
-    CString table = TableFor(db, TypeNames(param));
+    CString table = listed ? Wide(listed->table) : TableFor(db, TypeNames(param));
     CString code = Wide(param("code"));
     ModDB::ModSpecData spec{};
     if (code.IsEmpty() || !db.ReadModule(table, code, spec)) throw ApiError{404, "no module " + param("code"), "", {}};
+    const bool hasCategory = db.HasCategory(table);
     Json module = FieldsToJson(spec, kSpecColumns);
-    if (!db.HasCategory(table)) module.erase("CATEGORY");
+    if (!hasCategory) module.erase("CATEGORY");
     Json terminalColumns = ColumnsJson(kTermColumns);
     terminalColumns.insert(terminalColumns.begin(), Json{{"name", kSequence}, {"width", nullptr}});
     return {200,
             {{"module", std::move(module)},
-             {"columns", ColumnsJson(kSpecColumns, db.HasCategory(table))},
+             {"columns", ColumnsJson(kSpecColumns, hasCategory)},
              {"terminals", TerminalsJson(db.Terminals(table, code))},
              {"terminalColumns", std::move(terminalColumns)}},
             {}};

@@ -5,15 +5,20 @@
 #define KIV_WEB_API_H_
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <vector>
 
-#include "FindIndex.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/Find.h"
+#include "catalogue/Json.h"
 
 namespace kivplc::web {
+
+using kivcat::Json;
 
 struct Reply {
   int status = 200;
@@ -33,22 +38,41 @@ class Api {
   bool ReadOnly() const { return m_readOnly; }
 
  private:
+  // The catalogue as lists show it: the tree, its text, and each type's
+  // module list as the reply text, made when first asked for.  Replaced
+  // whole after each change; a request keeps the one it started with.
+  struct Lists {
+    explicit Lists(kivcat::Catalogue& db, const Lists* previous = nullptr, const std::string& changed = "");
+    const std::string& TypeText(const kivcat::ListedType& type) const;
+
+    kivcat::ModuleList modules;
+    std::string tree;  // the reply to /api/tree
+    mutable std::mutex typeTextsLock;
+    mutable std::map<const kivcat::ListedType*, std::string> typeTexts;
+  };
+  // A connection of its own for one request's reads, back to the idle
+  // ones when the request is answered: reads run side by side, each
+  // library object used by one thread at a time.
+  class Reader;
+
   Reply Dispatch(const std::string& path, const std::function<std::string(const char*)>& param);
   // Sets `changed` to the one table whose modules changed, or leaves it
-  // empty when the find list must be read anew as a whole.
+  // empty when the lists must be read anew as a whole.
   Reply Change(const std::string& path, const Json& body, std::string& changed);
-  // After a change: the find list anew.  Only `table`'s modules are read
+  // After a change: the lists anew.  Only `table`'s modules are read
   // again (tables keep their names through renames), or every table's.
   void Refresh(const std::string& table, bool everyTable = false);
-  std::shared_ptr<const FindIndex> Snapshot();
+  std::shared_ptr<const Lists> Snapshot();
 
   std::string m_path;
   bool m_readOnly;
   std::string m_session;
-  std::mutex m_dbLock;  // the library object serves one thread at a time
+  std::mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db;
-  std::shared_mutex m_findLock;
-  std::shared_ptr<const FindIndex> m_find;  // swapped whole after a change
+  std::mutex m_readersLock;
+  std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders;
+  std::shared_mutex m_listsLock;
+  std::shared_ptr<const Lists> m_lists;
 };
 
 }  // namespace kivplc::web

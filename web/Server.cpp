@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <random>
 #include <thread>
 
@@ -105,7 +106,13 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   auto& server = m_http->server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server.set_payload_max_length(options.bodyLimit);
-  server.set_keep_alive_max_count(1000);
+  // A connection stays open for as many requests as its client sends: the
+  // library listens with a backlog of 5, so clients that reconnect together
+  // lose connection requests to it and wait a second for the retry.
+  server.set_keep_alive_max_count(std::numeric_limits<size_t>::max());
+  // A reply goes out as two writes, head and body: without this the body
+  // waits for the client's delayed acknowledgement of the head.
+  server.set_tcp_nodelay(true);
   server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Content-Security-Policy", kContentSecurityPolicy},
                               {"X-Frame-Options", "DENY"},
