@@ -4,6 +4,7 @@
 #ifndef KIV_WEB_API_H_
 #define KIV_WEB_API_H_
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,9 +51,10 @@ class Api {
     mutable std::mutex typeTextsLock;
     mutable std::map<const kivcat::ListedType*, std::string> typeTexts;
   };
-  // A connection of its own for one request's reads, back to the idle
-  // ones when the request is answered: reads run side by side, each
-  // library object used by one thread at a time.
+  // A connection of its own for one request's reads, taken from the idle
+  // ones (waiting for one when none is) and given back when the request
+  // is answered: reads run side by side, each library object used by one
+  // thread at a time.
   class Reader;
 
   Reply Dispatch(const std::string& path, const std::function<std::string(const char*)>& param);
@@ -70,6 +72,7 @@ class Api {
   std::mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db;
   std::mutex m_readersLock;
+  std::condition_variable m_readerIdle;
   std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders;
   std::shared_mutex m_listsLock;
   std::shared_ptr<const Lists> m_lists;
