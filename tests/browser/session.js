@@ -1,6 +1,8 @@
 // A maintainer's session in the catalogue editor, in Debian's headless Chromium:
 // find a module, change its description, add terminal rows, meet the column
-// width and the stale-save refusal.  A screenshot of each step goes to OUT/browser-shots.
+// width and the stale-save refusal; add, rename and remove index entries,
+// import a document and download the export.  A screenshot of each step goes
+// to OUT/browser-shots.
 //   node session.js KIVPLC SOURCE-DIR OUT-DIR
 'use strict';
 const { chromium } = require('playwright-core');
@@ -39,7 +41,12 @@ async function main() {
     let n = 0;
     const page = await context.newPage();
     // Leaving a page with unsaved edits asks first; the session says yes.
-    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => d.accept());
+    // A script or style sheet the browser refused (its type under nosniff, or
+    // the content security policy) is an error too.
+    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => d.accept())
+      .on('console', (m) => /MIME type|Content Security Policy/.test(m.text()) && errors.push(m.text()));
+    const types = {};
+    page.on('response', (r) => { types[new URL(r.url()).pathname] = [r.headers()['content-type'], r.headers()['x-content-type-options']]; });
     const shot = (p, name) => p.screenshot({ path: path.join(shots, `${String(++n).padStart(2, '0')}-${name}.png`) });
     watch(page);
 
@@ -47,6 +54,8 @@ async function main() {
     await page.goto(url);
     await page.locator('#tree a', { hasText: "Kessler & O'Neil" }).waitFor();
     await shot(page, 'open');
+    assert.deepEqual([types['/'], types['/app.js'], types['/app.css']], [['text/html; charset=utf-8', 'nosniff'],
+      ['text/javascript; charset=utf-8', 'nosniff'], ['text/css; charset=utf-8', 'nosniff']]);
 
     // Find by part of the code, as one types; Enter opens the first match.
     await page.locator('#find').pressSequentially('x-di16', { delay: 40 });
@@ -128,6 +137,47 @@ async function main() {
     await page.locator('.bar a', { hasText: 'Styles' }).click();
     await page.locator('section.style svg').first().waitFor();
     await shot(page, 'styles');
+
+    // The index: a manufacturer, its series and a type added; the series renamed.
+    const dialog = page.locator('#dialog');
+    const addNamed = async (button, name) => {
+      await page.getByRole('button', { name: button, exact: true }).click();
+      await dialog.locator('input').fill(name);
+      await dialog.locator('input').press('Enter');
+      await page.locator('h1', { hasText: name }).waitFor();
+    };
+    await page.locator('.brand').click();
+    await addNamed('Add manufacturer', 'Brandt Automation');
+    await addNamed('Add series', 'BA-1');
+    await addNamed('Add type', 'Relay Output');
+    await page.locator('.crumbs a', { hasText: 'BA-1' }).click();
+    await page.getByRole('button', { name: 'Rename' }).click();
+    await dialog.locator('input').fill('BA-2');
+    await shot(page, 'rename-series');
+    await dialog.getByRole('button', { name: 'Rename' }).click();
+    await page.locator('#tree a', { hasText: /^BA-2$/ }).waitFor();
+
+    // A document imported into the new type, then the export downloaded with it.
+    const doc = { format: 'kivplc-catalogue', version: 1, manufacturers: [{ name: 'Brandt Automation', series: [{ name: 'BA-2',
+      types: [{ name: 'Relay Output', modules: [{ CODE: 'BA-RO8', POINTS: '8', DESCRIPTION: '8 relay outputs',
+        terminals: [{ SEQUENCE: 1, BLOCK: 'BA_TERM', ATTRIBUTES: 'TERM=1' }] }] }] }] }] };
+    await page.locator('#import').setInputFiles({ name: 'brandt.json', mimeType: 'application/json', buffer: Buffer.from(JSON.stringify(doc)) });
+    await dialog.getByText('brandt.json: 1 module added.').waitFor();
+    await shot(page, 'imported');
+    await dialog.getByRole('button', { name: 'Close' }).click();
+    const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#export').click()]);
+    const exported = JSON.parse(fs.readFileSync(await download.path(), 'utf8'));
+    const brandt = exported.manufacturers.find((m) => m.name === 'Brandt Automation');
+    assert.deepEqual(brandt.series[0].types[0].modules.map((m) => [m.CODE, m.terminals.length]), [['BA-RO8', 1]]);
+
+    // Removing the manufacturer says first what goes with it.
+    await page.locator('#tree a', { hasText: 'Brandt Automation' }).click();
+    await page.getByRole('button', { name: 'Remove' }).click();
+    await dialog.getByText('This also removes 1 type, 1 module, 1 terminal row.').waitFor();
+    await shot(page, 'remove-asks');
+    await dialog.getByRole('button', { name: 'Remove' }).click();
+    await page.locator('#status', { hasText: 'Removed' }).waitFor();
+    assert.equal(await page.locator('#tree a', { hasText: 'Brandt Automation' }).count(), 0);
 
     assert.deepEqual(errors, []);
     assert.equal(await page.evaluate(() => window.pwned), undefined);

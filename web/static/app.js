@@ -279,7 +279,8 @@ function boxEditor(fields, prefix = '') {
 // ---- dialogs -----------------------------------------------------------------------
 
 // A modal form; `action` runs on submit and the dialog stays open (input kept) when it fails.
-function openDialog({ title, text, fields = [], columns = [], confirm = 'OK', danger = false, action }) {
+// `cancel: null` for a dialog that only tells: one button closes it.
+function openDialog({ title, text, fields = [], columns = [], confirm = 'OK', cancel = 'Cancel', danger = false, action }) {
   const dlg = $('#dialog');
   const f = new Fields(columns);
   const general = h('div', {});
@@ -287,7 +288,7 @@ function openDialog({ title, text, fields = [], columns = [], confirm = 'OK', da
     fields.map(([name, label, value]) => { const el = f.field(name, { label }); return el; }),
     general,
     h('div', { class: 'buttons' },
-      h('button', { type: 'button', onclick: () => dlg.close() }, 'Cancel'),
+      cancel ? h('button', { type: 'button', onclick: () => dlg.close() }, cancel) : null,
       h('button', { type: 'submit', class: danger ? 'danger' : 'primary' }, confirm)));
   f.set(Object.fromEntries(fields.map(([n, , v]) => [n, v ?? ''])));
   dlg.replaceChildren(form);
@@ -880,7 +881,7 @@ function setupTransfer() {
     render();
     const messages = answer.messages || [];
     openDialog({
-      title: answer.error ? 'Import refused' : 'Imported', confirm: 'Close', action: () => true,
+      title: answer.error ? 'Import refused' : 'Imported', confirm: 'Close', cancel: null, action: () => true,
       text: answer.error || `${file.name}: ${plural(answer.added || 0, 'module')} added.`,
     });
     if (messages.length) $('#dialog form .buttons').before(h('ul', { class: 'messages' }, messages.map((m) => h('li', {}, m))));
