@@ -6,7 +6,9 @@
 #   bash bench/web-load.sh [BUILD]     # BUILD defaults to build
 #
 # KIV_LARGE_FIXTURE names the Access file (default: the shared fixture; it
-# is read in place, never copied into the repository).  KIV_WEB_PORT picks
+# is read in place, never copied into the repository); KIV_WEB_CATALOGUE names
+# a catalogue imported from it before, to skip the import (say, to compare two
+# builds on the same file).  KIV_WEB_PORT picks
 # the port (default 18080), KIV_WRK_SECONDS the wrk run (default 20).
 set -euo pipefail
 
@@ -26,11 +28,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== import-access $(basename "$fixture")"
-/usr/bin/time -f "import: %e s wall" "$kivplc" import-access "$fixture" "$work/large.db" >/dev/null
+catalogue=${KIV_WEB_CATALOGUE:-$work/large.db}
+if [ -z "${KIV_WEB_CATALOGUE:-}" ]; then
+  echo "== import-access $(basename "$fixture")"
+  /usr/bin/time -f "import: %e s wall" "$kivplc" import-access "$fixture" "$catalogue" >/dev/null
+fi
+echo "== $kivplc serve, load: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 begin=$(date +%s.%N)
-"$kivplc" -c "$work/large.db" serve --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
+"$kivplc" -c "$catalogue" serve --listen "127.0.0.1:$port" >"$work/serve.log" 2>&1 &
 server=$!
 until curl -sf -o /dev/null "$base/api/session"; do
   kill -0 "$server" 2>/dev/null || { cat "$work/serve.log"; exit 1; }
@@ -77,3 +83,4 @@ request = function()
 end
 LUA
 wrk -t2 -c50 -d"${seconds}s" --latency -s "$work/reads.lua" "$base" | sed -n '1,/Requests\/sec/p'
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
