@@ -37,40 +37,65 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
           for (const auto& code : db.Codes(t.table)) {
             ModDB::ModSpecData spec{};
             db.ReadModule(t.table, code, spec);
-            ListedModule module{Utf8(code), Utf8(spec.Points), Utf8(spec.Type), Utf8(spec.Description),
-                                Utf8(spec.Rating), {}, {}};
-            module.codeKey = Folded(module.code);
-            module.descriptionKey = Folded(module.description);
-            type.modules.push_back(std::move(module));
+            type.modules.push_back({Utf8(code), Utf8(spec.Points), Utf8(spec.Type), Utf8(spec.Description),
+                                    Utf8(spec.Rating)});
           }
         }
         t.tablesMissing = type.tablesMissing;
         t.modules = type.tablesMissing ? -1 : static_cast<long>(type.modules.size());
         m_types.push_back(std::move(type));
       }
+  for (size_t t = 0; t < m_types.size(); ++t)
+    for (size_t i = 0; i < m_types[t].modules.size(); ++i) {
+      const ListedModule& module = m_types[t].modules[i];
+      Entry entry{t, i, m_text.size(), m_text.size() + module.code.size(), 0};
+      m_text += Folded(module.code) + '\n' + Folded(module.description);
+      entry.end = m_text.size();
+      m_text += '\n';
+      m_entries.push_back(entry);
+    }
+  // Views into m_text, complete now.
+  for (size_t e = 0; e < m_entries.size(); ++e)
+    m_codes.emplace(std::string_view(m_text).substr(m_entries[e].start, m_entries[e].codeEnd - m_entries[e].start), e);
 }
 
 FoundModules ModuleList::Find(const std::string& text, size_t limit) const {
   if (text.empty()) throw Invalid("give a text to find");
   const std::string key = Folded(text);
-  using Hit = std::pair<const ListedType*, const ListedModule*>;
-  std::vector<Hit> exact, partial;
-  for (const auto& t : m_types)
-    for (const auto& m : t.modules) {
-      if (m.codeKey == key)
-        exact.emplace_back(&t, &m);
-      else if ((!limit || partial.size() <= limit) &&  // one past the limit tells it was reached
-               (m.codeKey.find(key) != std::string::npos || m.descriptionKey.find(key) != std::string::npos))
-        partial.emplace_back(&t, &m);
+  std::vector<size_t> exact, partial;  // entries
+  auto [first, last] = m_codes.equal_range(key);
+  for (auto it = first; it != last; ++it) exact.push_back(it->second);
+  std::sort(exact.begin(), exact.end());
+  // One past the limit tells that it was reached.
+  const size_t wanted = limit ? limit + 1 : m_entries.size();
+  for (size_t from = 0; exact.size() + partial.size() < wanted && from < m_text.size();) {
+    const size_t at = std::string_view(m_text).find(key, from);
+    if (at == std::string::npos) break;
+    // The entry the hit starts in: the last one starting at or before it.
+    const size_t e = static_cast<size_t>(
+        std::upper_bound(m_entries.begin(), m_entries.end(), at, [](size_t a, const Entry& x) { return a < x.start; }) -
+        m_entries.begin() - 1);
+    const Entry& entry = m_entries[e];
+    const size_t stop = at + key.size();
+    if (stop > entry.codeEnd && (at <= entry.codeEnd || stop > entry.end)) {
+      from = at + 1;  // not within the code nor within the description
+      continue;
     }
+    if (std::string_view(m_text).substr(entry.start, entry.codeEnd - entry.start) != key) partial.push_back(e);
+    from = entry.end + 1;  // the entry is found: on to the next
+  }
+  const size_t exactCount = exact.size();
   exact.insert(exact.end(), partial.begin(), partial.end());
   FoundModules found;
   if (limit && exact.size() > limit) {
     exact.resize(limit);
     found.truncated = true;
   }
-  for (const auto& [t, m] : exact)
-    found.modules.push_back({t->manufacturer, t->series, t->type, t->table, m->code, m->description, m->codeKey == key});
+  for (size_t i = 0; i < exact.size(); ++i) {
+    const ListedType& t = m_types[m_entries[exact[i]].type];
+    const ListedModule& m = t.modules[m_entries[exact[i]].module];
+    found.modules.push_back({t.manufacturer, t.series, t.type, t.table, m.code, m.description, i < exactCount});
+  }
   return found;
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/Catalogue.h"
@@ -17,7 +19,6 @@ namespace kivcat {
 // Texts are UTF-8, as the tool prints them and the editor sends them.
 struct ListedModule {
   std::string code, points, type, description, rating;
-  std::string codeKey, descriptionKey;  // folded for the search
 };
 
 struct ListedType {
@@ -44,6 +45,9 @@ class ModuleList {
   // whose table it holds is copied from it instead of read, except the
   // table `changed`: after a change to one table, only that one is read.
   explicit ModuleList(Catalogue& db, const ModuleList* previous = nullptr, const std::string& changed = "");
+  // Its code index points into its own text.
+  ModuleList(const ModuleList&) = delete;
+  ModuleList& operator=(const ModuleList&) = delete;
 
   // Modules whose code equals or contains `text`, or whose description
   // contains it, letter case aside (A to Z, as the engine compares names).
@@ -62,8 +66,17 @@ class ModuleList {
                               const std::string& type) const;
 
  private:
+  struct Entry {
+    size_t type, module;  // in m_types, and in its modules
+    size_t start, codeEnd, end;  // the folded code and description in m_text
+  };
   std::vector<ManufacturerNode> m_tree;
   std::vector<ListedType> m_types;
+  // Every module's code and description folded, one after the other with a
+  // line end after each: a search is one scan of one text, not two per module.
+  std::string m_text;
+  std::vector<Entry> m_entries;  // in the index's and the codes' order
+  std::unordered_multimap<std::string_view, size_t> m_codes;  // folded code -> entry
 };
 
 // One search of a catalogue read for it.

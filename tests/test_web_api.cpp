@@ -85,6 +85,7 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   Json found = Get("/api/find?q=ac-1di8");
   EXPECT_EQ(found["results"][0]["CODE"], "AC-1DI8");
   EXPECT_EQ(Get("/api/find?q=di&limit=2")["truncated"], true);
+  EXPECT_EQ(Get("/api/find?q=%0A")["results"], Json::array());  // the line ends between the texts are not theirs
 
   Get(ModuleUrl("NO-SUCH"), 404);
   Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
