@@ -189,20 +189,33 @@ const std::string& Api::Lists::TypeText(const ListedType& type) const {
   return text;
 }
 
+// Connections go to the waiting requests in the order they came: a
+// returned one is handed to the first waiter, never taken by a request
+// that came later (with 50 clients, one could otherwise wait seconds).
 class Api::Reader {
  public:
   explicit Reader(Api& api) : m_api(api) {
     std::unique_lock lock(api.m_readersLock);
-    api.m_readerIdle.wait(lock, [&api] { return !api.m_idleReaders.empty(); });
-    m_db = std::move(api.m_idleReaders.back());
-    api.m_idleReaders.pop_back();
+    if (api.m_waiting.empty() && !api.m_idleReaders.empty()) {
+      m_db = std::move(api.m_idleReaders.back());
+      api.m_idleReaders.pop_back();
+      return;
+    }
+    Waiter me;
+    api.m_waiting.push_back(&me);
+    me.handed.wait(lock, [&me] { return me.db != nullptr; });
+    m_db = std::move(me.db);
   }
   ~Reader() {
-    {
-      std::lock_guard lock(m_api.m_readersLock);
+    std::lock_guard lock(m_api.m_readersLock);
+    if (m_api.m_waiting.empty()) {
       m_api.m_idleReaders.push_back(std::move(m_db));
+      return;
     }
-    m_api.m_readerIdle.notify_one();
+    Waiter* next = m_api.m_waiting.front();
+    m_api.m_waiting.pop_front();
+    next->db = std::move(m_db);
+    next->handed.notify_one();
   }
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;

@@ -5,6 +5,7 @@
 #define KIV_WEB_API_H_
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -72,8 +73,12 @@ class Api {
   std::mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db;
   std::mutex m_readersLock;
-  std::condition_variable m_readerIdle;
   std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders;
+  struct Waiter {
+    std::condition_variable handed;
+    std::unique_ptr<kivcat::Catalogue> db;
+  };
+  std::deque<Waiter*> m_waiting;  // first come, first served
   std::shared_mutex m_listsLock;
   std::shared_ptr<const Lists> m_lists;
 };
