@@ -1,6 +1,7 @@
 // The editor's HTTP API against a real catalogue file, over loopback.
 #include <httplib.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -96,6 +97,24 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   kivcat::AddEntry(other, L"Aldermoor Controls", L"AC-100", L"Relay Output");
   EXPECT_EQ(Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Relay%20Output")["modules"], Json::array());
   Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Nothing", 404);
+}
+
+// More clients at once than the server has read connections: every read
+// waits its turn for one and is answered whole.
+TEST_F(WebApiTest, ReadsSideBySideShareTheConnections) {
+  Start();
+  std::vector<std::thread> clients;
+  std::atomic<int> answered{0};
+  for (int i = 0; i < 12; ++i)
+    clients.emplace_back([&] {
+      httplib::Client own("127.0.0.1", port);
+      for (int n = 0; n < 10; ++n)
+        if (auto res = own.Get(ModuleUrl("AC-1DI8")); res && res->status == 200 &&
+                                                      Json::parse(res->body)["module"]["POINTS"] == "8")
+          ++answered;
+    });
+  for (auto& c : clients) c.join();
+  EXPECT_EQ(answered, 120);
 }
 
 TEST_F(WebApiTest, SaveChangesRefusesOverlongAndStaleAndKeepsMarkupAsText) {
