@@ -14,6 +14,7 @@ packages=(
   python3
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   chromium chromium-driver           # the editor's browser tests
+  wrk                                # bench/web-load.sh: the read API under 50 clients
 )
 [ "${KIV_EXTRA_PACKAGES:-}" ] && read -r -a extra <<<"$KIV_EXTRA_PACKAGES" && packages+=("${extra[@]}")
 
