@@ -103,17 +103,17 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
 // waits its turn for one and is answered whole.
 TEST_F(WebApiTest, ReadsSideBySideShareTheConnections) {
   Start();
-  std::vector<std::thread> clients;
   std::atomic<int> answered{0};
-  for (int i = 0; i < 12; ++i)
-    clients.emplace_back([&] {
+  std::vector<std::jthread> clients(12);
+  for (auto& c : clients)
+    c = std::jthread([&] {
       httplib::Client own("127.0.0.1", port);
-      for (int n = 0; n < 10; ++n)
-        if (auto res = own.Get(ModuleUrl("AC-1DI8")); res && res->status == 200 &&
-                                                      Json::parse(res->body)["module"]["POINTS"] == "8")
-          ++answered;
+      for (int n = 0; n < 10; ++n) {
+        auto res = own.Get(ModuleUrl("AC-1DI8"));
+        answered += res && res->status == 200 && Json::parse(res->body)["module"]["POINTS"] == "8";
+      }
     });
-  for (auto& c : clients) c.join();
+  clients.clear();  // joins them
   EXPECT_EQ(answered, 120);
 }
 

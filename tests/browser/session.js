@@ -140,22 +140,19 @@ async function main() {
 
     // The index: a manufacturer, its series and a type added; the series renamed.
     const dialog = page.locator('#dialog');
-    const addNamed = async (button, name) => {
+    const named = async (button, name) => {
       await page.getByRole('button', { name: button, exact: true }).click();
       await dialog.locator('input').fill(name);
       await dialog.locator('input').press('Enter');
       await page.locator('h1', { hasText: name }).waitFor();
     };
     await page.locator('.brand').click();
-    await addNamed('Add manufacturer', 'Brandt Automation');
-    await addNamed('Add series', 'BA-1');
-    await addNamed('Add type', 'Relay Output');
+    await named('Add manufacturer', 'Brandt Automation');
+    await named('Add series', 'BA-1');
+    await named('Add type', 'Relay Output');
     await page.locator('.crumbs a', { hasText: 'BA-1' }).click();
-    await page.getByRole('button', { name: 'Rename' }).click();
-    await dialog.locator('input').fill('BA-2');
-    await shot(page, 'rename-series');
-    await dialog.getByRole('button', { name: 'Rename' }).click();
-    await page.locator('#tree a', { hasText: /^BA-2$/ }).waitFor();
+    await named('Rename', 'BA-2');
+    await shot(page, 'series-renamed');
 
     // A document imported into the new type, then the export downloaded with it.
     const doc = { format: 'kivplc-catalogue', version: 1, manufacturers: [{ name: 'Brandt Automation', series: [{ name: 'BA-2',
