@@ -16,6 +16,9 @@ packages=(
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
 )
+# The browser tests need Node.js and npm; a machine that has them from
+# elsewhere keeps its own (Debian's npm would conflict with a bundled one).
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 [ "${KIV_EXTRA_PACKAGES:-}" ] && read -r -a extra <<<"$KIV_EXTRA_PACKAGES" && packages+=("${extra[@]}")
 
 missing=()
