@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <future>
 #include <map>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,113 +23,203 @@
 #include <sys/wait.h>
 
 #include "ChildProcess.h"
-#include "ConcurrencyActor.h"
 #include "TestCatalogue.h"
 
 namespace {
 
-using kivtest::ActorResult;
 using kivtest::TempCatalogue;
 using kivtest::Utf8;
+using kivtest::Wide;
 
-class Concurrency : public ::testing::TestWithParam<kivtest::Engine> {};
+constexpr int kOwnModules = 6;
+constexpr wchar_t kSharedCode[] = L"SHARED";
+// The column of the shared module that each actor writes.
+const std::pair<CString ModDB::ModSpecData::*, const char*> kSharedColumns[] = {
+    {&ModDB::ModSpecData::BoxRight, "BOX_RIGHT"},
+    {&ModDB::ModSpecData::BoxLeft, "BOX_LEFT"},
+    {&ModDB::ModSpecData::BoxTop, "BOX_TOP"},
+    {&ModDB::ModSpecData::BoxBottom, "BOX_BOTTOM"}};
 
-TEST_P(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
-  TempCatalogue cat(GetParam());
-  std::string table;
-  {
-    KivPlcDbIO db;
-    ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError());
-    ASSERT_TRUE(db.AddIndexData(L"Shared", L"S", L"T"));
-    CString name;
-    ASSERT_TRUE(db.GetTypeTableName(L"Shared", L"S", L"T", name));
-    table = Utf8(name);
-    ModDB::ModSpecData shared{};
-    shared.Code = kivtest::kSharedCode;
-    ASSERT_TRUE(db.AddModSpecData(name, shared, false)) << Utf8(db.GetLastError());
-  }
-  const long ops = kivtest::EnvNumber("KIV_CONCURRENCY_OPS", 1000);
-
-  // Actors 0 and 1 are processes, 2 and 3 threads; all start together,
-  // once every one has had time to connect.
-  const long long startAt = kivtest::NowMs() + 1500;
-  std::vector<std::unique_ptr<kivtest::ChildProcess>> workers;
-  for (int actor = 0; actor < 2; ++actor)
-    workers.push_back(std::make_unique<kivtest::ChildProcess>(std::vector<std::string>{
-        kivtest::WorkerProgram(), "actor", Utf8(cat.wpath()), table, std::to_string(actor), std::to_string(ops),
-        std::to_string(1000 + actor), std::to_string(startAt)}));
-  std::vector<std::future<ActorResult>> threads;
-  for (int actor = 2; actor < 4; ++actor)
-    threads.push_back(std::async(std::launch::async, [&, actor] {
-      return kivtest::RunActor(cat.wpath(), kivtest::Wide(table), actor, ops, 1000u + static_cast<unsigned>(actor),
-                               startAt);
-    }));
-
-  std::vector<ActorResult> results;
-  for (auto& worker : workers) {
-    int status = worker->Wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
-    results.push_back(kivtest::ParseResultLines(worker->Lines()));
-  }
-  for (auto& thread : threads) results.push_back(thread.get());
-
-  // The actors' working times must overlap, or nothing ran at once.
-  long long lastBegin = 0, firstEnd = LLONG_MAX;
-  for (const ActorResult& r : results) {
-    lastBegin = std::max(lastBegin, r.began);
-    firstEnd = std::min(firstEnd, r.ended);
-  }
-  EXPECT_LT(lastBegin, firstEnd) << "the actors did not run at the same time";
-
-  long total = 0, conflicts = 0;
-  size_t errors = 0;
-  for (size_t actor = 0; actor < results.size(); ++actor) {
-    const ActorResult& r = results[actor];
-    SCOPED_TRACE("actor " + std::to_string(actor));
-    EXPECT_EQ(r.ops, ops);
-    for (const auto& e : r.errors) ADD_FAILURE() << e;
-    errors += r.errors.size();
-    total += r.ops;
-    conflicts += r.conflicts;
-  }
-
-  // The final contents, read without the library.
-  std::map<std::string, std::string> descriptions;
-  std::map<std::string, std::string> sharedRow;
-  auto rows = cat.Query("SELECT [CODE], [DESCRIPTION], [BOX_RIGHT], [BOX_LEFT], [BOX_TOP], [BOX_BOTTOM] FROM [" +
-                        table + "]");
-  for (auto& row : rows) {
-    if (*row[0] == "SHARED") {
-      for (int actor = 0; actor < kivtest::kMaxActors; ++actor)
-        sharedRow[kivtest::SharedColumnName(actor)] = row[2 + actor].value_or("");
-    } else {
-      descriptions[*row[0]] = row[1].value_or("");
-    }
-  }
-  std::map<std::string, long> terminals;
-  for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + table + "_Data] GROUP BY [CODE]"))
-    terminals[*row[0]] = std::stol(*row[1]);
-
-  std::map<std::string, std::string> promised;
-  std::map<std::string, long> promisedTerminals;
-  for (size_t actor = 0; actor < results.size(); ++actor) {
-    const ActorResult& r = results[actor];
-    promised.insert(r.descriptions.begin(), r.descriptions.end());
-    for (const auto& [code, n] : r.terminals)
-      if (n) promisedTerminals[code] = n;
-    EXPECT_EQ(sharedRow[kivtest::SharedColumnName(static_cast<int>(actor))], r.shared)
-        << "shared column of actor " << actor;
-  }
-  EXPECT_EQ(descriptions, promised);
-  EXPECT_EQ(terminals, promisedTerminals);
-  if (GetParam() == kivtest::Engine::Sqlite) {
-    EXPECT_EQ(cat.Query("PRAGMA integrity_check").at(0).at(0).value_or(""), "ok");
-  }
-
-  std::printf("concurrent operations: %ld by 2 processes and 2 threads (all four at work together for %lld ms), "
-              "conflict refusals: %ld, other errors: %zu\n",
-              total, firstEnd - lastBegin, conflicts, errors);
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
+
+// What one actor's successful calls left behind.
+struct ActorResult {
+  long ops = 0;
+  long conflicts = 0;               // refused by the engine as a conflict (locked or busy)
+  std::vector<std::string> errors;  // any other failure or a wrong answer
+  std::map<std::string, std::string> descriptions;  // own module -> DESCRIPTION, absent when removed
+  std::map<std::string, long> terminals;            // own module -> terminal rows
+  std::string shared;                               // this actor's column of the shared module
+  long long began = 0, ended = 0;                   // milliseconds since the epoch
+
+  // As lines, for a worker process to send, and back.
+  void Send(const kivtest::ChildProcess::Emit& emit) const {
+    for (const auto& e : errors) emit("X\t" + e);
+    for (const auto& [code, text] : descriptions) emit("M\t" + code + "\t" + text);
+    for (const auto& [code, rows] : terminals) emit("N\t" + code + "\t" + std::to_string(rows));
+    emit("O\t" + std::to_string(ops) + "\t" + std::to_string(conflicts) + "\t" + std::to_string(began) + "\t" +
+         std::to_string(ended) + "\t" + shared);
+  }
+  static ActorResult Receive(const std::vector<std::string>& lines) {
+    ActorResult r;
+    for (const auto& line : lines) {
+      const auto f = kivtest::TabFields(line);
+      if (f[0] == "X") r.errors.push_back(line.substr(2));
+      else if (f[0] == "M" && f.size() == 3) r.descriptions[f[1]] = f[2];
+      else if (f[0] == "N" && f.size() == 3) r.terminals[f[1]] = std::stol(f[2]);
+      else if (f[0] == "O" && f.size() >= 5) {
+        r.ops = std::stol(f[1]), r.conflicts = std::stol(f[2]), r.began = std::stoll(f[3]), r.ended = std::stoll(f[4]);
+        r.shared = f.size() > 5 ? f[5] : "";
+      } else r.errors.push_back("unreadable worker line: " + line);
+    }
+    return r;
+  }
+};
+
+// One actor: owns a few modules (codes "a<actor>-<n>") and one column of
+// the shared module, and records what its successful calls left behind.
+class Actor {
+ public:
+  Actor(const CString& table, int actor, unsigned seed)
+      : m_table(table), m_terms(table + L"_Data"), m_actor(actor), m_shared(kSharedColumns[actor].first), m_rnd(seed) {}
+
+  // Connects, waits until `startAt` (so that actors in several processes
+  // start together) and runs `ops` operations.
+  ActorResult Run(const CString& path, long ops, long long startAt) {
+    if (!m_db.Connect(path)) {
+      m_result.errors.push_back("Connect: " + Utf8(m_db.GetLastError()));
+      return m_result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0LL, startAt - NowMs())));
+    m_result.began = NowMs();
+    for (int k = 0; k < kOwnModules; ++k) Add(Code(k));
+    for (; m_result.ops < ops; ++m_result.ops) {
+      const std::string code = Code(static_cast<int>(m_rnd() % kOwnModules));
+      const bool present = m_result.descriptions.count(code) != 0;
+      switch (m_rnd() % 8) {
+        case 0: if (present) Update(code); else Add(code); break;
+        case 1: UpdateShared(); break;
+        case 2: Read(code); break;
+        case 3: if (present) Remove(code); else Add(code); break;
+        case 4: if (present) Terminals(code); break;
+        case 5: ListCodes(); break;
+        case 6: ReadShared(); break;
+        default: Update(code); break;
+      }
+    }
+    m_result.ended = NowMs();
+    return m_result;
+  }
+
+ private:
+  std::string Code(int k) const { return "a" + std::to_string(m_actor) + "-" + std::to_string(k); }
+  CString NextValue() { return Wide("a" + std::to_string(m_actor) + ":" + std::to_string(++m_counter)); }
+
+  // A call that returned false: a conflict with another writer, or an error.
+  void Refused(const std::string& what) {
+    std::string text = Utf8(m_db.GetLastError());
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text.find("locked") != std::string::npos || text.find("busy") != std::string::npos)
+      ++m_result.conflicts;
+    else
+      Wrong(what + ": " + Utf8(m_db.GetLastError()));
+  }
+  void Wrong(const std::string& what) { m_result.errors.push_back(what); }
+
+  void Add(const std::string& code) {
+    ModDB::ModSpecData spec{};
+    spec.Code = Wide(code);
+    spec.Description = NextValue();
+    if (!m_db.AddModSpecData(m_table, spec, false)) return Refused("AddModSpecData " + code);
+    m_result.descriptions[code] = Utf8(spec.Description);
+    m_result.terminals[code] = 0;
+  }
+
+  void Update(const std::string& code) {
+    ModDB::ModSpecData spec{};
+    spec.Description = NextValue();
+    if (!m_db.UpdateModSpecData(m_table, Wide(code), spec, false)) return Refused("UpdateModSpecData " + code);
+    // An update of a removed module changes no row.
+    if (m_result.descriptions.count(code)) m_result.descriptions[code] = Utf8(spec.Description);
+  }
+
+  void UpdateShared() {
+    ModDB::ModSpecData spec{};
+    spec.*m_shared = NextValue();
+    if (!m_db.UpdateModSpecData(m_table, kSharedCode, spec, false)) return Refused("UpdateModSpecData shared");
+    m_result.shared = Utf8(spec.*m_shared);
+  }
+
+  void Remove(const std::string& code) {
+    if (!m_db.RemoveModTermData(m_terms, Wide(code), -1, -1)) return Refused("RemoveModTermData " + code);
+    m_result.terminals[code] = 0;
+    if (!m_db.RemoveModSpecData(m_table, Wide(code))) return Refused("RemoveModSpecData " + code);
+    m_result.descriptions.erase(code);
+    m_result.terminals.erase(code);
+  }
+
+  // Reads what this actor last wrote: no other actor writes these rows.
+  void Read(const std::string& code) {
+    ModDB::ModSpecData spec{};
+    const bool found = m_db.GetModSpecData(m_table, Wide(code), &spec, false);
+    auto it = m_result.descriptions.find(code);
+    if (!found && m_db.HasErrorInfo()) return Refused("GetModSpecData " + code);
+    if (found != (it != m_result.descriptions.end())) return Wrong("GetModSpecData " + code + ": presence differs");
+    if (found && Utf8(spec.Description) != it->second)
+      Wrong("GetModSpecData " + code + ": read " + Utf8(spec.Description) + ", wrote " + it->second);
+  }
+
+  void Terminals(const std::string& code) {
+    if (!m_db.RemoveModTermData(m_terms, Wide(code), -1, -1)) return Refused("RemoveModTermData " + code);
+    m_result.terminals[code] = 0;
+    std::vector<ModDB::ModTermData> rows(1 + m_rnd() % 12);
+    for (size_t i = 0; i < rows.size(); ++i) rows[i] = {Wide(code), static_cast<long>(i), NextValue(), L""};
+    m_db.AddModTermData(m_terms, rows.data(), static_cast<long>(rows.size()));
+    const bool failed = m_db.HasErrorInfo();
+    if (failed) Refused("AddModTermData " + code);
+    ModDB::ModTermData* read = nullptr;
+    __int64 count = 0;
+    if (!m_db.GetModTermData(m_terms, Wide(code), read, count) && m_db.HasErrorInfo())
+      return Refused("GetModTermData " + code);
+    delete[] read;
+    // After a refused row the rows that went in are whatever is there.
+    if (!failed && count != static_cast<__int64>(rows.size()))
+      Wrong("GetModTermData " + code + ": " + std::to_string(count) + " rows after adding " +
+            std::to_string(rows.size()));
+    m_result.terminals[code] = static_cast<long>(count);
+  }
+
+  void ListCodes() {
+    wchar_t** codes = nullptr;
+    __int64 count = 0;
+    if (!m_db.GetArrayOfModSpecCodes(m_table, codes, count)) return Refused("GetArrayOfModSpecCodes");
+    bool shared = false;
+    for (__int64 i = 0; i < count; ++i) {
+      shared = shared || CString(codes[i]) == kSharedCode;
+      delete[] codes[i];
+    }
+    delete[] codes;
+    if (!shared) Wrong("GetArrayOfModSpecCodes: the shared module is missing");
+  }
+
+  void ReadShared() {
+    ModDB::ModSpecData spec{};
+    if (!m_db.GetModSpecData(m_table, kSharedCode, &spec, false)) return Refused("GetModSpecData shared");
+    if (!m_result.shared.empty() && Utf8(spec.*m_shared) != m_result.shared)
+      Wrong("GetModSpecData shared: read " + Utf8(spec.*m_shared) + ", wrote " + m_result.shared);
+  }
+
+  KivPlcDbIO m_db;
+  CString m_table, m_terms;
+  int m_actor;
+  CString ModDB::ModSpecData::*m_shared;
+  std::mt19937 m_rnd;
+  long m_counter = 0;
+  ActorResult m_result;
+};
 
 // A catalogue with one type; returns its specification table.
 CString OneType(const TempCatalogue& cat) {
@@ -137,6 +228,82 @@ CString OneType(const TempCatalogue& cat) {
   EXPECT_TRUE(db.Connect(cat.wpath()) && db.AddIndexData(L"M", L"S", L"T") &&
               db.GetTypeTableName(L"M", L"S", L"T", table));
   return table;
+}
+
+class Concurrency : public ::testing::TestWithParam<kivtest::Engine> {};
+
+TEST_P(Concurrency, ProcessesAndThreadsLoseNoUpdate) {
+  TempCatalogue cat(GetParam());
+  const CString table = OneType(cat);
+  {
+    KivPlcDbIO db;
+    ModDB::ModSpecData shared{};
+    shared.Code = kSharedCode;
+    ASSERT_TRUE(db.Connect(cat.wpath()) && db.AddModSpecData(table, shared, false)) << Utf8(db.GetLastError());
+  }
+  const long ops = kivtest::EnvNumber("KIV_CONCURRENCY_OPS", 1000);
+
+  // Actors 0 and 1 are processes (forked before any thread starts), 2 and
+  // 3 threads; all start together, once every one has had time to connect.
+  const long long startAt = NowMs() + 1500;
+  auto run = [&](int actor) { return Actor(table, actor, 1000u + static_cast<unsigned>(actor)).Run(cat.wpath(), ops, startAt); };
+  std::vector<std::unique_ptr<kivtest::ChildProcess>> workers;
+  for (int actor = 0; actor < 2; ++actor)
+    workers.push_back(std::make_unique<kivtest::ChildProcess>([&, actor](auto& emit) { run(actor).Send(emit); }));
+  std::vector<std::future<ActorResult>> threads;
+  for (int actor = 2; actor < 4; ++actor) threads.push_back(std::async(std::launch::async, run, actor));
+
+  std::vector<ActorResult> results;
+  for (auto& worker : workers) {
+    const int status = worker->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "worker status " << status;
+    results.push_back(ActorResult::Receive(worker->Lines()));
+  }
+  for (auto& thread : threads) results.push_back(thread.get());
+
+  // The actors' working times must overlap, or nothing ran at once.
+  long long lastBegin = 0, firstEnd = LLONG_MAX;
+  long total = 0, conflicts = 0;
+  size_t errors = 0;
+  std::map<std::string, std::string> promised;
+  std::map<std::string, long> promisedTerminals;
+  for (const ActorResult& r : results) {
+    lastBegin = std::max(lastBegin, r.began);
+    firstEnd = std::min(firstEnd, r.ended);
+    EXPECT_EQ(r.ops, ops);
+    for (const auto& e : r.errors) ADD_FAILURE() << e;
+    errors += r.errors.size();
+    total += r.ops;
+    conflicts += r.conflicts;
+    promised.insert(r.descriptions.begin(), r.descriptions.end());
+    for (const auto& [code, n] : r.terminals)
+      if (n) promisedTerminals[code] = n;
+  }
+  EXPECT_LT(lastBegin, firstEnd) << "the actors did not run at the same time";
+
+  // The final contents, read without the library.
+  std::map<std::string, std::string> descriptions;
+  const std::string name = Utf8(table);
+  for (auto& row : cat.Query("SELECT [CODE], [DESCRIPTION], [BOX_RIGHT], [BOX_LEFT], [BOX_TOP], [BOX_BOTTOM] FROM [" +
+                             name + "]")) {
+    if (*row[0] != "SHARED") {
+      descriptions[*row[0]] = row[1].value_or("");
+      continue;
+    }
+    for (size_t actor = 0; actor < results.size(); ++actor)
+      EXPECT_EQ(row[2 + actor].value_or(""), results[actor].shared) << kSharedColumns[actor].second;
+  }
+  std::map<std::string, long> terminals;
+  for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + name + "_Data] GROUP BY [CODE]"))
+    terminals[*row[0]] = std::stol(*row[1]);
+  EXPECT_EQ(descriptions, promised);
+  EXPECT_EQ(terminals, promisedTerminals);
+  if (GetParam() == kivtest::Engine::Sqlite) {
+    EXPECT_EQ(cat.Query("PRAGMA integrity_check"), kivtest::QueryRows{{"ok"}});
+  }
+  std::printf("concurrent operations: %ld by 2 processes and 2 threads (all four at work together for %lld ms), "
+              "conflict refusals: %ld, other errors: %zu\n",
+              total, firstEnd - lastBegin, conflicts, errors);
 }
 
 // Copies of one object share its connection.  A call on one thread must
@@ -153,7 +320,7 @@ TEST(Concurrency, CopiesOnThreadsCommitBeforeReturning) {
     kivtest::SqliteFile other(cat.path());
     std::vector<ModDB::ModTermData> rows(200);
     for (int i = 0; i < 50; ++i) {
-      const CString code = kivtest::Wide(prefix + std::to_string(i));
+      const CString code = Wide(prefix + std::to_string(i));
       for (long k = 0; k < 200; ++k) rows[static_cast<size_t>(k)] = {code, k, L"B", L"A"};
       const std::string count = "SELECT COUNT(*) FROM [" + Utf8(table) + "_Data] WHERE [CODE]='" + Utf8(code) + "'";
       if (copy.AddModTermData(table + L"_Data", rows.data(), 200) && other.Query(count).at(0).at(0) != "200") ++unseen;
@@ -178,7 +345,7 @@ TEST(Concurrency, NoWriterWaitsOutTheTimeout) {
     ASSERT_TRUE(db.PutConnectionString(kivtest::InitString(cat.path(), L";Busy Timeout=1000")));
     ModDB::ModSpecData spec{};
     for (; Clock::now() < until; ++calls[w]) {
-      spec.Code = kivtest::Wide(std::to_string(w) + "-" + std::to_string(calls[w]));
+      spec.Code = Wide(std::to_string(w) + "-" + std::to_string(calls[w]));
       const auto began = Clock::now();
       const bool ok = db.AddModSpecData(table, spec, false);
       const long ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count());

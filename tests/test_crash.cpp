@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -19,48 +18,95 @@
 #include <sys/wait.h>
 
 #include "ChildProcess.h"
-#include "CrashWorkload.h"
 #include "TestCatalogue.h"
 
 namespace {
 
 using kivtest::TempCatalogue;
 using kivtest::Utf8;
+using kivtest::Wide;
+
+// The worker's work, each operation announced on a line once it has
+// returned (removals also before they start), fields separated by a tab:
+//   T code rows    terminal rows added      S code        module added
+//   I type table   type listed              - code / D code   terminal rows being / were removed
+//   -I type table / R type table   type being / was removed, tables and all
+//   E what         an operation failed (the test fails on these)
+// Every name starts with `tag`, so that runs on one catalogue never meet.
+void Workload(const std::string& path, const std::string& tag, unsigned seed, const kivtest::ChildProcess::Emit& emit) {
+  KivPlcDbIO db;
+  std::mt19937 rnd(seed);
+  auto failed = [&](const std::string& what) { emit("E\t" + what + ": " + Utf8(db.GetLastError())); };
+  CString base;
+  if (!db.Connect(Wide(path)) || !db.GetTypeTableName(L"Crash", L"Bulk", L"Base", base)) return failed("no base type");
+  const CString terms = base + L"_Data";
+  std::vector<std::string> codes;                          // terminal rows of this run
+  std::vector<std::pair<std::string, std::string>> types;  // types of this run, with their tables
+  for (long n = 0;; ++n) {
+    const std::string name = tag + "-" + std::to_string(n);
+    const unsigned pick = rnd() % 10;
+    if (pick < 4) {
+      std::vector<ModDB::ModTermData> rows(1 + rnd() % 40);
+      for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = {Wide(name), static_cast<long>(i + 1), L"TERM",
+                   Wide("ADDR=" + std::to_string(i) + ";" + std::string(rnd() % 400, 'a'))};
+      // True whatever its statements did; a failed one leaves its text.
+      if (!db.AddModTermData(terms, rows.data(), static_cast<long>(rows.size())) || db.HasErrorInfo())
+        return failed("AddModTermData " + name);
+      codes.push_back(name);
+      emit("T\t" + name + "\t" + std::to_string(rows.size()));
+    } else if (pick < 6) {
+      ModDB::ModSpecData spec{};
+      spec.Code = Wide(name);
+      spec.Lisp = Wide(std::string(rnd() % 2000, 'l'));
+      if (!db.AddModSpecData(base, spec, false)) return failed("AddModSpecData " + name);
+      emit("S\t" + name);
+    } else if (pick < 8) {
+      CString table;
+      if (!db.AddIndexData(L"Crash", L"Bulk", Wide(name)) || db.HasErrorInfo() ||
+          !db.GetTypeTableName(L"Crash", L"Bulk", Wide(name), table))
+        return failed("AddIndexData " + name);
+      types.emplace_back(name, Utf8(table));
+      emit("I\t" + name + "\t" + Utf8(table));
+    } else if (pick == 8 && !codes.empty()) {
+      const size_t at = rnd() % codes.size();
+      const std::string code = codes[at];
+      codes.erase(codes.begin() + static_cast<long>(at));
+      emit("-\t" + code);
+      if (!db.RemoveModTermData(terms, Wide(code), -1, -1)) return failed("RemoveModTermData " + code);
+      emit("D\t" + code);
+    } else if (pick == 9 && !types.empty()) {
+      const size_t at = rnd() % types.size();
+      const auto [type, table] = types[at];
+      types.erase(types.begin() + static_cast<long>(at));
+      emit("-I\t" + type + "\t" + table);
+      if (!db.RemoveIndexData(L"Crash", L"Bulk", Wide(type))) return failed("RemoveIndexData " + type);
+      emit("R\t" + type + "\t" + table);
+    }
+  }
+}
 
 // What the worker's finished operations promise about the catalogue.
 struct Promises {
-  std::map<std::string, long> terminals;  // code -> rows
+  std::map<std::string, long> terminals;  // code -> rows; 0 once removed
   std::set<std::string> modules;
-  std::set<std::string> removedCodes;
-  std::map<std::string, std::string> types;         // listed type -> its table
-  std::map<std::string, std::string> removedTypes;  // removed type -> its former table
+  std::map<std::string, std::string> types;  // type -> its table; "" once removed
+  std::map<std::string, std::string> removedTypes;
   long operations = 0;
 
   void Apply(const std::string& line) {
-    auto f = kivtest::TabFields(line);
-    ASSERT_FALSE(f.empty());
-    if (f[0] == "E") FAIL() << "the worker failed: " << line;
+    const auto f = kivtest::TabFields(line);
     ASSERT_GE(f.size(), 2u) << line;
+    ASSERT_NE(f[0], "E") << "the worker failed: " << line;
     const std::string& name = f[1];
-    if (f[0] == "T") {
-      terminals[name] = std::stol(f.at(2));
-    } else if (f[0] == "S") {
-      modules.insert(name);
-    } else if (f[0] == "I") {
-      types[name] = f.at(2);
-    } else if (f[0] == "-") {
-      terminals.erase(name);  // unknown until the removal returns
-      return;
-    } else if (f[0] == "D") {
-      removedCodes.insert(name);
-    } else if (f[0] == "-I") {
-      types.erase(name);
-      return;
-    } else if (f[0] == "R") {
-      removedTypes[name] = f.at(2);
-    } else {
-      FAIL() << "unknown worker line: " << line;
-    }
+    if (f[0] == "-") return (void)terminals.erase(name);  // unknown until the removal returns
+    if (f[0] == "-I") return (void)types.erase(name);
+    if (f[0] == "T") terminals[name] = std::stol(f.at(2));
+    else if (f[0] == "D") terminals[name] = 0;
+    else if (f[0] == "S") modules.insert(name);
+    else if (f[0] == "I") types[name] = f.at(2);
+    else if (f[0] == "R") removedTypes[name] = f.at(2);
+    else FAIL() << "unknown worker line: " << line;
     ++operations;
   }
 };
@@ -69,23 +115,18 @@ class Crash : public ::testing::TestWithParam<kivtest::Engine> {
  protected:
   void SetUp() override {
     kivtest::OpenPlcDb db;
-    ASSERT_TRUE(db.Connect(cat.wpath())) << Utf8(db.GetLastError());
-    ASSERT_TRUE(db.AddIndexData(kivtest::kCrashManufacturer, kivtest::kCrashSeries, kivtest::kCrashBaseType));
     CString name;
-    ASSERT_TRUE(db.GetTypeTableName(kivtest::kCrashManufacturer, kivtest::kCrashSeries, kivtest::kCrashBaseType,
-                                    name));
+    ASSERT_TRUE(db.Connect(cat.wpath()) && db.AddIndexData(L"Crash", L"Bulk", L"Base") &&
+                db.GetTypeTableName(L"Crash", L"Bulk", L"Base", name))
+        << Utf8(db.GetLastError());
     base = Utf8(name);
   }
 
   // Adds to `checked` the rows and tables it found as promised.
-  void Check(const Promises& p, int round, long& checked) {
-    SCOPED_TRACE("after kill " + std::to_string(round));
+  void Check(const Promises& p, long& checked) {
     if (GetParam() == kivtest::Engine::Sqlite) {
-      auto integrity = cat.Query("PRAGMA integrity_check");
-      ASSERT_EQ(integrity.size(), 1u);
-      ASSERT_EQ(integrity[0][0].value_or(""), "ok");
+      ASSERT_EQ(cat.Query("PRAGMA integrity_check"), kivtest::QueryRows{{"ok"}});
     }
-
     std::map<std::string, long> stored;
     for (auto& row : cat.Query("SELECT [CODE], COUNT(*) FROM [" + base + "_Data] GROUP BY [CODE]"))
       stored[*row[0]] = std::stol(*row[1]);
@@ -93,8 +134,6 @@ class Crash : public ::testing::TestWithParam<kivtest::Engine> {
       EXPECT_EQ(stored[code], rows) << "terminal rows of " << code;
       checked += rows;
     }
-    for (const auto& code : p.removedCodes) EXPECT_EQ(stored.count(code), 0u) << "removed terminal rows of " << code;
-
     std::set<std::string> modules;
     for (auto& row : cat.Query("SELECT [CODE] FROM [" + base + "]")) modules.insert(*row[0]);
     for (const auto& code : p.modules) EXPECT_EQ(modules.count(code), 1u) << "module " << code;
@@ -103,17 +142,14 @@ class Crash : public ::testing::TestWithParam<kivtest::Engine> {
     std::map<std::string, std::string> index;
     for (auto& row : cat.Query("SELECT [TYPE], [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='Crash'"))
       index[row[0].value_or("")] = row[1].value_or("");
-    auto tables = cat.Tables();
-    std::set<std::string> tableSet(tables.begin(), tables.end());
-    for (const auto& [type, table] : p.types) {
-      EXPECT_EQ(index[type], table) << "index row of type " << type;
-      EXPECT_EQ(tableSet.count(table), 1u) << "table of type " << type;
-      EXPECT_EQ(tableSet.count(table + "_Data"), 1u) << "terminal table of type " << type;
-    }
-    for (const auto& [type, table] : p.removedTypes) {
-      EXPECT_EQ(index.count(type), 0u) << "removed type " << type;
-      EXPECT_EQ(tableSet.count(table), 0u) << "table of removed type " << type;
-      EXPECT_EQ(tableSet.count(table + "_Data"), 0u) << "terminal table of removed type " << type;
+    const auto tables = cat.Tables();
+    const std::set<std::string> tableSet(tables.begin(), tables.end());
+    for (const auto& [types, listed] : {std::pair{&p.types, true}, {&p.removedTypes, false}}) {
+      for (const auto& [type, table] : *types) {
+        SCOPED_TRACE((listed ? "type " : "removed type ") + type);
+        EXPECT_EQ(index.count(type) ? index[type] : "", listed ? table : "");
+        EXPECT_EQ(tableSet.count(table) + tableSet.count(table + "_Data"), listed ? 2u : 0u);
+      }
     }
   }
 
@@ -126,13 +162,14 @@ TEST_P(Crash, KilledWorkerLosesNothingThatReturned) {
   std::mt19937 rnd(seed);
   RecordProperty("seed", std::to_string(seed));
   Promises promises;
-  int killed = 0;
   const int rounds = static_cast<int>(kivtest::EnvNumber("KIV_CRASH_ROUNDS", 40));
+  int killed = 0, round = 0;
   long checked = 0;
-  int checks = 0;
-  for (int round = 0; round < rounds; ++round) {
-    kivtest::ChildProcess worker({kivtest::WorkerProgram(), "crash", Utf8(cat.wpath()), "r" + std::to_string(round),
-                                  std::to_string(rnd()), "1000000"});
+  for (; round < rounds && !HasFailure(); ++round) {
+    SCOPED_TRACE("kill " + std::to_string(round));
+    const std::string path = Utf8(cat.wpath()), tag = "r" + std::to_string(round);
+    const unsigned workerSeed = rnd();
+    kivtest::ChildProcess worker([&](auto& emit) { Workload(path, tag, workerSeed, emit); });
     // Wait for the first finished operation, then let it run on for a
     // random while, so that kills fall anywhere in the work.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -143,24 +180,21 @@ TEST_P(Crash, KilledWorkerLosesNothingThatReturned) {
     while (std::chrono::steady_clock::now() < killAt && worker.ReadSome(5)) {
     }
     worker.Kill();
-    int status = worker.Wait();
-    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++killed;
+    const int status = worker.Wait();
+    killed += WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     for (const auto& line : worker.Lines()) {
       promises.Apply(line);
       if (HasFatalFailure()) return;
     }
-    Check(promises, round, checked);
-    ++checks;
-    if (HasFailure()) break;
+    Check(promises, checked);
   }
   // Most runs must have been cut off while working, or the test proves little.
   EXPECT_GE(killed, rounds * 9 / 10);
-  RecordProperty("kills", killed);
   long rows = static_cast<long>(promises.modules.size());
   for (const auto& [code, n] : promises.terminals) rows += n;
   std::printf("kills: %d of %d runs, operations returned before them: %ld, integrity checks: %d, "
               "rows promised at the end: %ld, rows and tables checked (summed over the kills): %ld, seed %u\n",
-              killed, rounds, promises.operations, checks, rows, checked, seed);
+              killed, rounds, promises.operations, round, rows, checked, seed);
 }
 
 // A host that destroys the connection cache while objects still hold one of

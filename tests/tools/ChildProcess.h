@@ -1,11 +1,13 @@
-// A worker process for the reliability tests: started with its standard
-// output on a pipe, read line by line, killed or waited for.  A process
-// still running when the object goes is killed and reaped.
+// A worker for the reliability tests: a forked copy of this process that
+// runs some work and reports it in lines over a pipe, read line by line,
+// killed or waited for.  A worker still running when the object goes is
+// killed and reaped.
 #ifndef KIV_TESTS_TOOLS_CHILDPROCESS_H_
 #define KIV_TESTS_TOOLS_CHILDPROCESS_H_
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,11 @@ namespace kivtest {
 
 class ChildProcess {
  public:
-  // Throws std::runtime_error when the program cannot be started.
-  explicit ChildProcess(const std::vector<std::string>& argv);
+  using Emit = std::function<void(const std::string&)>;
+  // Forks; the child runs `work`, which reports through the Emit it is
+  // given, and exits (1 when `work` threw).  Throws std::runtime_error
+  // when no child can be made.  Fork before starting threads.
+  explicit ChildProcess(const std::function<void(const Emit&)>& work);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -35,10 +40,7 @@ class ChildProcess {
   std::vector<std::string> m_lines;
 };
 
-// The path of the worker program next to the test executables.
-std::string WorkerProgram();
-
-// A worker's line split at its tabs.
+// A line split at its tabs.
 std::vector<std::string> TabFields(const std::string& line);
 
 // The number in environment variable `name`, or `fallback`.

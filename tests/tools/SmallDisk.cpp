@@ -63,7 +63,7 @@ void SmallDisk::MakeFileReadOnly(const std::string& path) {
     throw std::runtime_error("binding " + path + " read-only: " + std::strerror(errno));
 }
 
-SmallDisk::SmallDisk(size_t bytes) : m_bytes(bytes) {
+SmallDisk::SmallDisk(size_t bytes) {
   std::string why = EnterNamespace();
   if (!why.empty()) throw std::runtime_error("no mount possible: " + why);
   std::string pattern = (std::filesystem::temp_directory_path() / "kivplc-disk-XXXXXX").string();
@@ -82,7 +82,6 @@ SmallDisk::~SmallDisk() {
 }
 
 void SmallDisk::Remount(bool readOnly, size_t bytes) {
-  m_bytes = bytes;
   unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
   if (mount("kivplc-test", m_path.c_str(), "tmpfs", flags, Options(bytes).c_str()) != 0)
     throw std::runtime_error("remounting the tmpfs: " + std::string(std::strerror(errno)));

@@ -32,7 +32,6 @@ class SmallDisk {
 
  private:
   std::string m_path;
-  size_t m_bytes;
 };
 
 }  // namespace kivtest
