@@ -55,13 +55,6 @@ class Reader {
     return s;
   }
 
-  // What is left, as raw bytes.
-  std::string Rest() {
-    std::string s(reinterpret_cast<const char*>(m_data + m_pos), m_size - (m_pos < m_size ? m_pos : m_size));
-    m_pos = m_size;
-    return s;
-  }
-
  private:
   const uint8_t* m_data;
   size_t m_size;

@@ -389,31 +389,18 @@ TEST_P(RoundTrip, ModuleFields) {
     ASSERT_TRUE(copy.db.GetModSpecData(kSpec, spec.Code, &read, false)) << copy.Text();
     EXPECT_TRUE(read.*column.member == value()) << "read back differently";
   }
-  // The code as a key.
+  // The code as a key: found, updated and renamed by it.
   const wchar_t* code = bad().text.c_str();
   bool exists = false;
   if (!copy.db.DoesSpecDataExist(kSpec, code, exists) || !exists) return;  // not stored
-  ModDB::ModSpecData update{};
+  ModDB::ModSpecData update{}, read{};
   update.Description = value();
-  ASSERT_TRUE(copy.db.UpdateModSpecData(kSpec, code, update, false)) << copy.Text();
-  ModDB::ModSpecData read{};
-  ASSERT_TRUE(copy.db.GetModSpecData(kSpec, code, &read, false));
+  ASSERT_TRUE(copy.db.UpdateModSpecData(kSpec, code, update, false) && copy.db.GetModSpecData(kSpec, code, &read, false))
+      << copy.Text();
   EXPECT_TRUE(read.Description == value());
-  wchar_t** codes = nullptr;
-  __int64 count = 0;
-  ASSERT_TRUE(copy.db.GetArrayOfModSpecCodes(kSpec, codes, count));
-  bool listed = false;
-  for (__int64 i = 0; i < count; ++i) {
-    listed = listed || CString(codes[i]) == value();
-    delete[] codes[i];
-  }
-  delete[] codes;
-  EXPECT_TRUE(listed);
   ASSERT_TRUE(copy.db.RenameModSpecData(kSpec, code, L"renamed")) << copy.Text();
-  ASSERT_TRUE(copy.db.DoesSpecDataExist(kSpec, code, exists));
-  EXPECT_FALSE(exists);
-  ASSERT_TRUE(copy.db.RemoveModSpecData(kSpec, L"renamed"));
-  EXPECT_EQ(Raw("SELECT [CODE] FROM [ACME_S5_DI] WHERE [CODE] NOT LIKE 'K%'"), std::vector<std::string>{"M1"});
+  EXPECT_EQ(Raw("SELECT [CODE] FROM [ACME_S5_DI] WHERE [CODE] NOT LIKE 'K%' ORDER BY 1"),
+            (std::vector<std::string>{"M1", "renamed"}));
 }
 
 TEST_P(RoundTrip, TerminalRows) {
@@ -432,12 +419,6 @@ TEST_P(RoundTrip, TerminalRows) {
     delete[] rows;
     EXPECT_EQ(Raw(std::string("SELECT [") + column + "] FROM [ACME_S5_DI_Data] WHERE [CODE] <> 'M1'"),
               std::vector<std::string>{Stored(bad().text)});
-    long n = 0;
-    ASSERT_TRUE(copy.db.GetTermRecCount(kTerms, row.Code, n)) << copy.Text();
-    EXPECT_EQ(n, 1);
-    bool exists = false;
-    ASSERT_TRUE(copy.db.DoesTermDataExist(kTerms, row.Code, 1, exists));
-    EXPECT_TRUE(exists);
     ASSERT_TRUE(copy.db.RenameModTermData(kTerms, row.Code, L"moved")) << copy.Text();
     ASSERT_TRUE(copy.db.RemoveModTermData(kTerms, L"moved", -1, -1)) << copy.Text();
     EXPECT_EQ(Raw("SELECT [CODE] FROM [ACME_S5_DI_Data]"), (std::vector<std::string>{"M1", "M1"}));
@@ -462,7 +443,7 @@ TEST_P(RoundTrip, StyleFields) {
             std::vector<std::string>{Stored(bad().text) + "|1.5"});
 }
 
-// A manufacturer, series or type named by the value: listed exactly, its
+// A manufacturer, series or type named by the value: stored exactly, its
 // tables made and dropped with it, and no other table touched.
 void CheckIndexNames(Copy& copy, const BadText& bad) {
   const auto before = copy.Dump();
@@ -481,13 +462,6 @@ void CheckIndexNames(Copy& copy, const BadText& bad) {
       EXPECT_EQ(copy.Raw(std::string("SELECT [") + columns[level] + "] FROM PLC_MANUFACTURER WHERE [TABLE_NAME]=" +
                          Literal(table.str())),
                 std::vector<std::string>{Stored(bad.text)});
-      ModDB::IndexData* rows = nullptr;
-      __int64 count = 0;
-      ASSERT_TRUE(copy.db.GetArrayOfAllIndexData(rows, count));
-      bool listed = false;
-      for (__int64 i = 0; i < count; ++i) listed = listed || rows[i].TableName == table;
-      delete[] rows;
-      EXPECT_TRUE(listed);
       // Renamed to itself at its own level: the value in a WHERE clause.
       EXPECT_TRUE(copy.db.RenameIndexData(names[0], level > 0 ? names[1] : nullptr, level > 1 ? names[2] : nullptr,
                                           names[level]))
