@@ -105,8 +105,7 @@ class Actor {
         case 2: Read(code); break;
         case 3: if (present) Remove(code); else Add(code); break;
         case 4: if (present) Terminals(code); break;
-        case 5: ListCodes(); break;
-        case 6: ReadShared(); break;
+        case 5: case 6: ReadShared(); break;
         default: Update(code); break;
       }
     }
@@ -190,19 +189,6 @@ class Actor {
       Wrong("GetModTermData " + code + ": " + std::to_string(count) + " rows after adding " +
             std::to_string(rows.size()));
     m_result.terminals[code] = static_cast<long>(count);
-  }
-
-  void ListCodes() {
-    wchar_t** codes = nullptr;
-    __int64 count = 0;
-    if (!m_db.GetArrayOfModSpecCodes(m_table, codes, count)) return Refused("GetArrayOfModSpecCodes");
-    bool shared = false;
-    for (__int64 i = 0; i < count; ++i) {
-      shared = shared || CString(codes[i]) == kSharedCode;
-      delete[] codes[i];
-    }
-    delete[] codes;
-    if (!shared) Wrong("GetArrayOfModSpecCodes: the shared module is missing");
   }
 
   void ReadShared() {

@@ -52,9 +52,7 @@ ChildProcess::~ChildProcess() {
 bool ChildProcess::ReadSome(int timeoutMs) {
   if (m_out < 0) return false;
   pollfd p{m_out, POLLIN, 0};
-  int ready = poll(&p, 1, timeoutMs);
-  if (ready < 0 && errno == EINTR) return true;
-  if (ready <= 0) return true;
+  if (poll(&p, 1, timeoutMs) <= 0) return true;  // nothing yet, or interrupted
   char buffer[4096];
   ssize_t n = read(m_out, buffer, sizeof buffer);
   if (n < 0 && errno == EINTR) return true;
