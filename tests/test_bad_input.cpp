@@ -349,12 +349,10 @@ TEST(BadInput, EveryTextArgumentOfEveryOperation) { CheckEveryTextArgument(BadTe
 
 // --- Values stored and read back --------------------------------------
 
-std::string Stored(const std::wstring& text) { return kiv::ToUtf8(text); }
-
 // A value for the raw checks' own statements.
 std::string Literal(const std::wstring& text) {
   std::string quoted = "'";
-  for (char c : Stored(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  for (char c : kiv::ToUtf8(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
   return quoted + "'";
 }
 
@@ -384,7 +382,7 @@ TEST_P(RoundTrip, ModuleFields) {
     if (!Accepted(copy.db.AddModSpecData(kSpec, spec, false))) continue;  // refusals are checked above
     const std::string where = field == 0 ? "[CODE] <> 'M1'" : "[CODE] = 'K" + std::to_string(field) + "'";
     EXPECT_EQ(Raw(std::string("SELECT [") + column.name + "] FROM [ACME_S5_DI] WHERE " + where),
-              std::vector<std::string>{Stored(bad().text)});
+              std::vector<std::string>{kiv::ToUtf8(bad().text)});
     ModDB::ModSpecData read{};
     ASSERT_TRUE(copy.db.GetModSpecData(kSpec, spec.Code, &read, false)) << copy.Text();
     EXPECT_TRUE(read.*column.member == value()) << "read back differently";
@@ -418,7 +416,10 @@ TEST_P(RoundTrip, TerminalRows) {
     EXPECT_TRUE(rows[0].Code == row.Code && rows[0].Block == row.Block && rows[0].Attributes == row.Attributes);
     delete[] rows;
     EXPECT_EQ(Raw(std::string("SELECT [") + column + "] FROM [ACME_S5_DI_Data] WHERE [CODE] <> 'M1'"),
-              std::vector<std::string>{Stored(bad().text)});
+              std::vector<std::string>{kiv::ToUtf8(bad().text)});
+    long n = 0;
+    ASSERT_TRUE(copy.db.GetTermRecCount(kTerms, row.Code, n)) << copy.Text();
+    EXPECT_EQ(n, 1);
     ASSERT_TRUE(copy.db.RenameModTermData(kTerms, row.Code, L"moved")) << copy.Text();
     ASSERT_TRUE(copy.db.RemoveModTermData(kTerms, L"moved", -1, -1)) << copy.Text();
     EXPECT_EQ(Raw("SELECT [CODE] FROM [ACME_S5_DI_Data]"), (std::vector<std::string>{"M1", "M1"}));
@@ -434,13 +435,13 @@ TEST_P(RoundTrip, StyleFields) {
   for (const auto& c : kStyleColumns) {
     EXPECT_TRUE(read.*c.member == value()) << c.name;
     EXPECT_EQ(Raw(std::string("SELECT [") + c.name + "] FROM [PLC_STYLES] WHERE [STYLE]=6"),
-              std::vector<std::string>{Stored(bad().text)});
+              std::vector<std::string>{kiv::ToUtf8(bad().text)});
   }
   ModDB::StyleBoxData update{};
   update.BoxLeft = value();
   ASSERT_TRUE(copy.db.UpdateStyleBoxData(3, update)) << copy.Text();
   EXPECT_EQ(Raw("SELECT [BOX_LEFT] || '|' || [BOX_TOP] FROM [PLC_STYLES] WHERE [STYLE]=3"),
-            std::vector<std::string>{Stored(bad().text) + "|1.5"});
+            std::vector<std::string>{kiv::ToUtf8(bad().text) + "|1.5"});
 }
 
 // A manufacturer, series or type named by the value: stored exactly, its
@@ -461,7 +462,7 @@ void CheckIndexNames(Copy& copy, const BadText& bad) {
       const char* columns[] = {"MANUFACTURER", "SERIES", "TYPE"};
       EXPECT_EQ(copy.Raw(std::string("SELECT [") + columns[level] + "] FROM PLC_MANUFACTURER WHERE [TABLE_NAME]=" +
                          Literal(table.str())),
-                std::vector<std::string>{Stored(bad.text)});
+                std::vector<std::string>{kiv::ToUtf8(bad.text)});
       // Renamed to itself at its own level: the value in a WHERE clause.
       EXPECT_TRUE(copy.db.RenameIndexData(names[0], level > 0 ? names[1] : nullptr, level > 1 ? names[2] : nullptr,
                                           names[level]))
@@ -470,8 +471,8 @@ void CheckIndexNames(Copy& copy, const BadText& bad) {
       ASSERT_TRUE(copy.db.DoesIndexDataExist(names[0], names[1], names[2], exists));
       EXPECT_FALSE(exists);
       const auto removed = copy.Dump();
-      EXPECT_EQ(removed.count(Stored(table.str())), 0u) << "the type's table stayed";
-      EXPECT_EQ(removed.count(Stored(table.str()) + "_Data"), 0u) << "the type's terminal table stayed";
+      EXPECT_EQ(removed.count(kiv::ToUtf8(table.str())), 0u) << "the type's table stayed";
+      EXPECT_EQ(removed.count(kiv::ToUtf8(table.str()) + "_Data"), 0u) << "the type's terminal table stayed";
     }
     // Whatever went in or failed, the other tables are as they were.
     const auto after = copy.Dump();

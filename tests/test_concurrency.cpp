@@ -101,7 +101,7 @@ class Actor {
       const bool present = m_result.descriptions.count(code) != 0;
       switch (m_rnd() % 8) {
         case 0: if (present) Update(code); else Add(code); break;
-        case 1: UpdateShared(); break;
+        case 1: Update("shared", true); break;
         case 2: Read(code); break;
         case 3: if (present) Remove(code); else Add(code); break;
         case 4: if (present) Terminals(code); break;
@@ -137,19 +137,16 @@ class Actor {
     m_result.terminals[code] = 0;
   }
 
-  void Update(const std::string& code) {
+  // Its own module's description, or its column of the shared module.
+  void Update(const std::string& code, bool shared = false) {
     ModDB::ModSpecData spec{};
-    spec.Description = NextValue();
-    if (!m_db.UpdateModSpecData(m_table, Wide(code), spec, false)) return Refused("UpdateModSpecData " + code);
+    CString& value = shared ? spec.*m_shared : spec.Description;
+    value = NextValue();
+    if (!m_db.UpdateModSpecData(m_table, shared ? CString(kSharedCode) : Wide(code), spec, false))
+      return Refused("UpdateModSpecData " + code);
+    if (shared) m_result.shared = Utf8(value);
     // An update of a removed module changes no row.
-    if (m_result.descriptions.count(code)) m_result.descriptions[code] = Utf8(spec.Description);
-  }
-
-  void UpdateShared() {
-    ModDB::ModSpecData spec{};
-    spec.*m_shared = NextValue();
-    if (!m_db.UpdateModSpecData(m_table, kSharedCode, spec, false)) return Refused("UpdateModSpecData shared");
-    m_result.shared = Utf8(spec.*m_shared);
+    else if (m_result.descriptions.count(code)) m_result.descriptions[code] = Utf8(value);
   }
 
   void Remove(const std::string& code) {
