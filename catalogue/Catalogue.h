@@ -126,6 +126,8 @@ class Catalogue : public KivPlcDbIO {
   void RunStatements(const std::vector<CString>& sql, const std::string& what);
   // Runs a query and calls `row` with the command on each row in turn.
   void Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what);
+  // The connection, for a command of the caller's own (see RowWriter).
+  KivOleDbConnection* Connection() const { return m_pConnection; }
 
  private:
   // Appends the module's rows to `rows`; false when the engine refused the read.

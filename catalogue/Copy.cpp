@@ -34,7 +34,7 @@ bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().e
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter) {
   if (!intoNonEmpty && HoldsAnything(target))
     throw Refused("the target holds a catalogue already; copy adds to one only with --force");
-  const Json document = ExportCatalogue(source, {}, reporter);
+  const Json document = ExportCatalogue(source, reporter);
   return ImportCatalogue(target, document, ImportOptions{}, reporter);
 }
 

@@ -36,9 +36,7 @@ ImportResult CopyModule(Catalogue& source, const TypeName& from, const CString& 
 ImportResult CopyType(Catalogue& source, const TypeName& from, Catalogue& target, const TypeName& to,
                       const ImportOptions& options, const Reporter& reporter) {
   const CString table = TableOf(source, from);
-  Json modules = Json::array();
-  for (const auto& code : source.Codes(table)) modules.push_back(ExportModule(source, table, code));
-  return ImportCatalogue(target, TypeDocument(to, modules), options, reporter);
+  return ImportCatalogue(target, TypeDocument(to, ExportModules(source, table)), options, reporter);
 }
 
 }  // namespace kivcat

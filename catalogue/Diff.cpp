@@ -81,7 +81,7 @@ class Differ {
 
 std::vector<Difference> DiffCatalogues(Catalogue& a, Catalogue& b) {
   // Read as export reads, so that the comparison sees what a document would.
-  const Json docA = ExportCatalogue(a, {}), docB = ExportCatalogue(b, {});
+  const Json docA = ExportCatalogue(a), docB = ExportCatalogue(b);
   Differ differ;
   differ.Walk(docA, docB, kIndexLevels, 0, "");
   differ.Walk(docA, docB, kStyles, 0, "");

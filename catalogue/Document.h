@@ -1,16 +1,25 @@
 // The whole catalogue as one JSON document, for version control and for
-// moving catalogues between files:
+// moving catalogues between files and engines:
 //
-//   { "format": "kivplc-catalogue", "version": 1,
+//   { "format": "kivplc-catalogue", "version": 2,
+//     "index": [ { "MANUFACTURER", "SERIES", "TYPE", "TABLE_NAME" } ],
 //     "manufacturers": [ { "name", "series": [ { "name", "types": [
-//         { "name", "modules": [ module (see ModuleJson.h) ] } ] } ] } ],
+//         { "name", "table", "modules": [ module (see ModuleJson.h) ] } ] } ] } ],
 //     "styles": [ { "STYLE": 1, "BOX_RIGHT": ..., ... } ],
-//     "prompts": { "PROMPT": "TEXT" } }
+//     "prompts": [ { "FIND", "WD_MSG_CODE" } ] }
 //
-// Manufacturers, series and types come in the index's order, modules by
-// code, terminals by position and styles by number, so that two exports of
-// the same catalogue are identical.  Table names are left out: a catalogue
-// names its tables itself.
+// It is a full copy: "index" holds every PLC_MANUFACTURER row as stored
+// (rows without series or type, and the table names, included), "prompts"
+// every PLC_MSG row (duplicates included), and every value keeps NULL
+// (JSON null) apart from "".  A type whose table has no CATEGORY column
+// says "category": false.  Index and prompt rows come sorted by their
+// text, types in the index's order, modules by code, terminals by
+// position and styles by number, so two exports of one catalogue are
+// identical, whatever the engine.
+//
+// Version 1 documents are read too: no "index" and no table names (the
+// catalogue names new types' tables), texts only, and "prompts" an object
+// of prompt to text.
 #ifndef KIV_CATALOGUE_DOCUMENT_H_
 #define KIV_CATALOGUE_DOCUMENT_H_
 
@@ -25,7 +34,7 @@
 namespace kivcat {
 
 inline constexpr const char* kDocumentFormat = "kivplc-catalogue";
-inline constexpr int kDocumentVersion = 1;
+inline constexpr int kDocumentVersion = 2;
 
 // What a long operation tells its caller as it goes; any may be empty.
 struct Reporter {
@@ -34,27 +43,31 @@ struct Reporter {
   std::function<bool()> cancelled;  // asked between modules; true stops the import
 };
 
-// The document of the whole catalogue.  The library cannot list PLC_MSG,
-// so prompts are exported only for the keys given, and only those that
-// have a text (the others are reported).
-Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, const Reporter& reporter = {});
+// The document of the whole catalogue.
+Json ExportCatalogue(Catalogue& db, const Reporter& reporter = {});
 
 // One module as the document holds it; refuses a module without a row.
 Json ExportModule(Catalogue& db, const CString& table, const CString& code);
+// A module's document form from its rows (Rows.h): the specification
+// row, then the terminal rows by SEQUENCE without the CODE they share.
+Json ModuleDocument(Json spec, std::vector<Json> terminals);
+// Every module of a type's table as the document holds them, by code.
+std::vector<Json> ExportModules(Catalogue& db, const CString& table);
 
-// A module that exists already as the document has it is left alone and
-// counted as unchanged, so that a second run of an interrupted import only
-// finishes it.  One that differs is refused unless one of the first two:
+// A module or style that exists already as the document has it is left
+// alone and counted as unchanged, so that a second run of an interrupted
+// import only finishes it.  One that differs is refused unless one of the
+// first two:
 struct ImportOptions {
-  bool replaceModules = false;  // remove a module that exists and add the document's
-  bool skipExisting = false;    // keep a module that exists, without refusing it
+  bool replaceModules = false;  // remove a module or style that exists and add the document's
+  bool skipExisting = false;    // keep a module or style that exists, without refusing it
   bool dryRun = false;          // write nothing; count what would go in
 };
 
 // Entries count when the import made them listed.
 struct ImportCounts {
-  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, refused = 0;
-  size_t prompts = 0;  // in the document but not written
+  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, prompts = 0;
+  size_t refused = 0;
   size_t unchanged = 0, kept = 0;  // modules that exist already: as the document has them, or kept
 };
 
@@ -66,13 +79,17 @@ struct ImportResult {
 
 // Checks the whole document first (a bad one is Invalid and nothing is
 // written), then adds what is not there yet.  Each refused row goes to
-// reporter.message with the engine's text and counts as refused.
+// reporter.message with the engine's text and counts as refused.  Index
+// rows go in as the document has them, and new types keep their table
+// names, unless the catalogue lists the entry already or uses the table
+// name (then the type gets a name of the catalogue's own).  A prompt row
+// goes in unless the catalogue holds the same row.
 ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options,
                              const Reporter& reporter = {});
 
 // "imported 1 manufacturer, ...; refused 0 rows" ("would import" for a dry
-// run), the modules left as they were, and the prompts not imported on a
-// line of their own; newline-terminated.
+// run), and the modules left as they were on a line of their own;
+// newline-terminated.
 std::string DescribeImport(const ImportCounts& counts, bool dryRun = false);
 
 }  // namespace kivcat

@@ -1,50 +1,61 @@
+#include <algorithm>
 #include <map>
 
 #include "catalogue/Document.h"
 #include "catalogue/Errors.h"
-#include "catalogue/Fields.h"
-#include "catalogue/IndexTree.h"
 #include "catalogue/ModuleJson.h"
+#include "catalogue/Rows.h"
 
 namespace kivcat {
 
 namespace {
 
-Json ExportStyles(Catalogue& db) {
-  Json styles = Json::array();
-  for (const auto& data : db.Styles()) {
-    Json style = {{kStyle, data.Style}};
-    style.update(FieldsToJson(data, kStyleColumns));
-    styles.push_back(style);
-  }
-  return styles;
+// Rows in the order of their text, which no engine's collation changes.
+std::vector<Json> Sorted(std::vector<Json> rows) {
+  std::vector<std::pair<std::string, Json>> keyed;
+  for (auto& row : rows) keyed.emplace_back(row.dump(), std::move(row));
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  rows.clear();
+  for (auto& [key, row] : keyed) rows.push_back(std::move(row));
+  return rows;
 }
 
-Json ExportPrompts(Catalogue& db, const std::vector<std::string>& keys, const Reporter& reporter) {
-  std::map<std::string, std::string> found;  // sorted, for stable output
-  if (!keys.empty() && !db.CreateHashtableofPrompts())
-    throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
-  for (const auto& key : keys) {
-    std::string text = Utf8(db.ReturnLocalizedPrompt(Wide(key)));
-    if (text != key)
-      found[key] = text;
-    else if (reporter.message)
-      reporter.message("prompt '" + key + "' has no text in PLC_MSG; left out");
-  }
-  Json prompts = Json::object();
-  for (const auto& [key, text] : found) prompts[key] = text;
-  return prompts;
-}
+std::string CodeOf(const Json& row) { return row["CODE"].is_string() ? row["CODE"].get<std::string>() : ""; }
 
 }  // namespace
 
-Json ExportModule(Catalogue& db, const CString& table, const CString& code) {
-  ModDB::ModSpecData spec{};
-  if (!db.ReadModule(table, code, spec)) throw Refused("no module " + Utf8(code) + " in table " + Utf8(table));
-  return ModuleToJson(spec, db.Terminals(table, code));
+Json ModuleDocument(Json spec, std::vector<Json> terminals) {
+  std::stable_sort(terminals.begin(), terminals.end(), [](const Json& a, const Json& b) {
+    return a[kSequence].is_null() ? !b[kSequence].is_null() : !b[kSequence].is_null() && a[kSequence] < b[kSequence];
+  });
+  spec[kTerminalsKey] = Json::array();
+  for (auto& row : terminals) {
+    row.erase("CODE");
+    spec[kTerminalsKey].push_back(std::move(row));
+  }
+  return spec;
 }
 
-Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, const Reporter& reporter) {
+Json ExportModule(Catalogue& db, const CString& table, const CString& code) {
+  const CString where = SqlEquals("CODE", Utf8(code));
+  auto spec = ReadRows(db, table, SpecColumns(db.HasCategory(table)), where);
+  if (spec.empty()) throw Refused("no module " + Utf8(code) + " in table " + Utf8(table));
+  return ModuleDocument(std::move(spec.front()), ReadRows(db, Catalogue::TermTable(table), TermColumns(), where));
+}
+
+std::vector<Json> ExportModules(Catalogue& db, const CString& table) {
+  std::map<std::string, std::vector<Json>> terminals;
+  for (auto& row : ReadRows(db, Catalogue::TermTable(table), TermColumns())) terminals[CodeOf(row)].push_back(std::move(row));
+  std::vector<Json> modules;
+  for (auto& spec : ReadRows(db, table, SpecColumns(db.HasCategory(table)))) {
+    auto rows = terminals.find(CodeOf(spec));
+    modules.push_back(ModuleDocument(std::move(spec), rows == terminals.end() ? std::vector<Json>() : std::move(rows->second)));
+  }
+  std::sort(modules.begin(), modules.end(), [](const Json& a, const Json& b) { return CodeOf(a) < CodeOf(b); });
+  return modules;
+}
+
+Json ExportCatalogue(Catalogue& db, const Reporter& reporter) {
   auto tree = db.Tree(true);
   size_t total = 0, done = 0;
   for (const auto& m : tree)
@@ -59,13 +70,17 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, 
     for (const auto& s : m.series) {
       Json js = {{"name", Utf8(s.name)}, {"types", Json::array()}};
       for (const auto& t : s.types) {
-        Json jt = {{"name", Utf8(t.name)}, {"modules", Json::array()}};
+        Json jt = {{"name", Utf8(t.name)}};
+        if (!t.table.IsEmpty()) jt["table"] = Utf8(t.table);
         if ((t.table.IsEmpty() || t.tablesMissing) && reporter.message)
           reporter.message("type " + EntryName(m.name, s.name, t.name) +
                            (t.tablesMissing ? " has its tables missing" : " has no table") +
                            "; exported without modules");
-        for (const auto& code : t.modules <= 0 ? std::vector<CString>() : db.Codes(t.table)) {
-          jt["modules"].push_back(ExportModule(db, t.table, code));
+        const bool readable = !t.table.IsEmpty() && !t.tablesMissing;
+        if (readable && !db.HasCategory(t.table)) jt["category"] = false;
+        jt["modules"] = Json::array();
+        for (auto& module : readable ? ExportModules(db, t.table) : std::vector<Json>()) {
+          jt["modules"].push_back(std::move(module));
           if (reporter.progress) reporter.progress(++done, total);
         }
         js["types"].push_back(jt);
@@ -75,12 +90,17 @@ Json ExportCatalogue(Catalogue& db, const std::vector<std::string>& promptKeys, 
     manufacturers.push_back(jm);
   }
 
+  Json styles = Json::array();
+  auto styleRows = ReadRows(db, L"PLC_STYLES", StyleColumns());
+  std::sort(styleRows.begin(), styleRows.end(), [](const Json& a, const Json& b) { return a[kStyle] < b[kStyle]; });
+
   Json document = Json::object();
   document["format"] = kDocumentFormat;
   document["version"] = kDocumentVersion;
+  document["index"] = Sorted(ReadRows(db, L"PLC_MANUFACTURER", IndexColumns()));
   document["manufacturers"] = manufacturers;
-  document["styles"] = ExportStyles(db);
-  document["prompts"] = ExportPrompts(db, promptKeys, reporter);
+  document["styles"] = styleRows;
+  document["prompts"] = Sorted(ReadRows(db, L"PLC_MSG", PromptColumns()));
   return document;
 }
 

@@ -1,41 +1,51 @@
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <set>
+
 #include "catalogue/Document.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
+#include "catalogue/Rows.h"
+#include "index/TypeTables.h"
 
 namespace kivcat {
 
 namespace {
 
+// Names compare as the engine compares them: without regard to case.
+std::wstring Folded(const Json& value) {
+  CString text = value.is_string() ? Wide(value.get<std::string>()) : CString();
+  text.MakeUpper();
+  return text.str();
+}
+
+CString Text(const Json& value) { return value.is_string() ? Wide(value.get<std::string>()) : CString(); }
+
 // The document, checked and converted before anything is written.
 struct PlanModule {
-  ModDB::ModSpecData spec;
-  std::vector<ModDB::ModTermData> terminals;
+  Json spec;                   // SpecColumns(true), in order
+  std::vector<Json> terminals;  // TermColumns(), in order
 };
 struct PlanType {
-  CString name;
+  Json manufacturer, series, type;
+  bool withCategory = true;
   std::vector<PlanModule> modules;
 };
-struct PlanSeries {
-  CString name;
-  std::vector<PlanType> types;
-};
-struct PlanManufacturer {
-  CString name;
-  std::vector<PlanSeries> series;
+// An index row.  An exact one goes in as it is; another (from a version 1
+// document, or a type the "index" leaves out) goes in through the library,
+// which names a type's tables itself.
+struct PlanRow {
+  Json row;  // IndexColumns()
+  bool exact;
 };
 struct Plan {
-  std::vector<PlanManufacturer> manufacturers;
-  std::vector<ModDB::StyleBoxData> styles;
-  size_t prompts = 0;
+  std::vector<PlanRow> index;
+  std::vector<PlanType> types;
+  std::vector<Json> styles, prompts;
   size_t modules = 0;
 };
-
-const Json& Member(const Json& object, const char* key, const std::string& what) {
-  const Json* member = FindMember(object, key);
-  if (!member) throw Invalid(what + " has no \"" + key + "\"");
-  return *member;
-}
 
 const Json& Array(const Json& object, const char* key, const std::string& what) {
   const Json* member = FindMember(object, key);
@@ -45,13 +55,38 @@ const Json& Array(const Json& object, const char* key, const std::string& what) 
   return *member;
 }
 
-CString Name(const Json& object, const std::string& what) {
+// A level's name: non-empty in a version 1 document; in a version 2 one it
+// copies an index row, which may hold anything.
+Json Name(const Json& object, const std::string& what, bool mayBeEmpty) {
   if (!object.is_object()) throw Invalid(what + " must be a JSON object");
-  const Json& name = Member(object, "name", what);
-  if (!name.is_string() || name.get<std::string>().empty()) throw Invalid(what + ": \"name\" must be a non-empty text");
-  if (name.get<std::string>().find('\0') != std::string::npos)
+  const Json* name = FindMember(object, "name");
+  if (!name) throw Invalid(what + " has no \"name\"");
+  if (!name->is_string() || (!mayBeEmpty && name->get<std::string>().empty()))
+    throw Invalid(what + ": \"name\" must be a non-empty text");
+  if (name->get<std::string>().find('\0') != std::string::npos)
     throw Invalid(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
-  return Wide(name.get<std::string>());
+  return *name;
+}
+
+PlanModule ReadModule(const Json& module, const Json& missing, const std::string& what) {
+  PlanModule plan{RowFromJson(module, SpecColumns(true), missing, {kTerminalsKey}, what), {}};
+  if (!plan.spec["CODE"].is_string() || plan.spec["CODE"].get<std::string>().empty()) throw Invalid(what + " has no CODE");
+  const std::string name = "module " + plan.spec["CODE"].get<std::string>() + what.substr(what.find(" of "));
+  const Json& rows = Array(module, kTerminalsKey, name);
+  Json next = 1;  // a row without SEQUENCE follows the one before it
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const std::string where = name + ", terminal " + std::to_string(i + 1);
+    Json row = RowFromJson(rows[i], TermColumns(), missing, {"CODE"}, where);
+    if (!FindMember(rows[i], kSequence)) {
+      if (next.is_null()) throw Invalid(where + " has no SEQUENCE and none follows the one before");
+      row[kSequence] = next;
+    }
+    const long long sequence = row[kSequence].get<long long>();
+    next = sequence < std::numeric_limits<long>::max() ? Json(sequence + 1) : Json(nullptr);
+    row["CODE"] = plan.spec["CODE"];
+    plan.terminals.push_back(std::move(row));
+  }
+  return plan;
 }
 
 Plan ReadPlan(const Json& doc) {
@@ -60,56 +95,69 @@ Plan ReadPlan(const Json& doc) {
   if (!format || *format != kDocumentFormat)
     throw Invalid(std::string("not a catalogue document: \"format\" must be \"") + kDocumentFormat + "\"");
   const Json* version = FindMember(doc, "version");
-  if (!version || *version != kDocumentVersion)
-    throw Invalid("unsupported document version; this kivplc reads version " + std::to_string(kDocumentVersion));
+  if (!version || !version->is_number_integer() || *version < 1 || *version > kDocumentVersion)
+    throw Invalid("unsupported document version; this kivplc reads versions 1 to " + std::to_string(kDocumentVersion));
+  const bool exact = *version >= 2;
+  const Json missing = exact ? Json(nullptr) : Json("");  // what a value left out is
 
   Plan plan;
+  const auto& index = Array(doc, "index", "the document");
+  if (!exact && !index.empty()) throw Invalid("a version 1 document has no \"index\"");
+  for (size_t i = 0; i < index.size(); ++i)
+    plan.index.push_back({RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
+  std::set<std::tuple<std::wstring, std::wstring, std::wstring>> indexed;
+  for (const auto& r : plan.index) indexed.insert({Folded(r.row["MANUFACTURER"]), Folded(r.row["SERIES"]), Folded(r.row["TYPE"])});
+
   const auto& manufacturers = Array(doc, "manufacturers", "the document");
   for (size_t i = 0; i < manufacturers.size(); ++i) {
-    PlanManufacturer m{Name(manufacturers[i], "manufacturer " + std::to_string(i + 1)), {}};
-    const auto& series = Array(manufacturers[i], "series", "manufacturer " + EntryName(m.name));
+    const Json m = Name(manufacturers[i], "manufacturer " + std::to_string(i + 1), exact);
+    const auto& series = Array(manufacturers[i], "series", "manufacturer " + m.get<std::string>());
+    if (!exact && series.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
     for (size_t j = 0; j < series.size(); ++j) {
-      PlanSeries s{Name(series[j], "series " + std::to_string(j + 1) + " of " + EntryName(m.name)), {}};
-      const auto& types = Array(series[j], "types", "series " + EntryName(m.name, s.name));
+      const Json s = Name(series[j], "series " + std::to_string(j + 1) + " of " + m.get<std::string>(), exact);
+      const std::string seriesName = EntryName(Text(m), Text(s));
+      const auto& types = Array(series[j], "types", "series " + seriesName);
+      if (!exact && types.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
       for (size_t k = 0; k < types.size(); ++k) {
-        PlanType t{Name(types[k], "type " + std::to_string(k + 1) + " of " + EntryName(m.name, s.name)), {}};
-        const std::string typeName = EntryName(m.name, s.name, t.name);
-        const auto& modules = Array(types[k], "modules", "type " + typeName);
-        for (size_t n = 0; n < modules.size(); ++n) {
-          const std::string what = "module " + std::to_string(n + 1) + " of " + typeName;
-          Assignments values = ModuleAssignments(modules[n], what);
-          if (values["CODE"].empty()) throw Invalid(what + " has no CODE");
-          PlanModule module{};
-          AssignFields(values, kSpecColumns, module.spec);
-          const std::string moduleName = "module " + values["CODE"] + " of " + typeName;
-          module.terminals = TerminalsFromJson(Array(modules[n], kTerminalsKey, moduleName), module.spec.Code, moduleName);
-          t.modules.push_back(std::move(module));
-          ++plan.modules;
+        PlanType t{m, s, Name(types[k], "type " + std::to_string(k + 1) + " of " + seriesName, false), true, {}};
+        const std::string typeName = EntryName(Text(m), Text(s), Text(t.type));
+        if (const Json* category = FindMember(types[k], "category")) {
+          if (!category->is_boolean()) throw Invalid("type " + typeName + ": \"category\" must be true or false");
+          t.withCategory = category->get<bool>();
         }
-        s.types.push_back(std::move(t));
+        if (!indexed.count({Folded(m), Folded(s), Folded(t.type)}))
+          plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", t.type}, {"TABLE_NAME", nullptr}}, false});
+        const auto& modules = Array(types[k], "modules", "type " + typeName);
+        for (size_t n = 0; n < modules.size(); ++n)
+          t.modules.push_back(ReadModule(modules[n], missing, "module " + std::to_string(n + 1) + " of " + typeName));
+        plan.modules += t.modules.size();
+        plan.types.push_back(std::move(t));
       }
-      m.series.push_back(std::move(s));
     }
-    plan.manufacturers.push_back(std::move(m));
   }
 
   const auto& styles = Array(doc, "styles", "the document");
   for (size_t i = 0; i < styles.size(); ++i) {
     const std::string what = "style " + std::to_string(i + 1);
-    Assignments values = AssignmentsFromJson(styles[i], ColumnNames(kStyleColumns), {kStyle}, {}, what);
-    if (!values.count(kStyle)) throw Invalid(what + " has no STYLE");
-    ModDB::StyleBoxData style{};
+    Json style = RowFromJson(styles[i], StyleColumns(), missing, {}, what);
     // Checked before narrowing, so that 2^32 + 3 is not taken for style 3.
-    const long number = ParseInteger(values[kStyle], what + " STYLE");
-    if (number < 1 || number > 9) throw Invalid(what + ": STYLE must be 1 to 9");
-    style.Style = static_cast<int>(number);
-    AssignFields(values, kStyleColumns, style);
-    plan.styles.push_back(style);
+    if (!style[kStyle].is_number_integer()) throw Invalid(what + " has no STYLE");
+    if (style[kStyle] < Catalogue::kFirstStyle || style[kStyle] > Catalogue::kLastStyle)
+      throw Invalid(what + ": STYLE must be 1 to 9");
+    plan.styles.push_back(std::move(style));
   }
 
   if (const Json* prompts = FindMember(doc, "prompts")) {
-    if (!prompts->is_object()) throw Invalid("\"prompts\" must be an object of prompt to text");
-    plan.prompts = prompts->size();
+    if (exact) {
+      if (!prompts->is_array()) throw Invalid("\"prompts\" must be an array of PLC_MSG rows");
+      for (size_t i = 0; i < prompts->size(); ++i)
+        plan.prompts.push_back(RowFromJson((*prompts)[i], PromptColumns(), nullptr, {}, "prompt row " + std::to_string(i + 1)));
+    } else {
+      if (!prompts->is_object()) throw Invalid("\"prompts\" must be an object of prompt to text");
+      for (const auto& [prompt, text] : prompts->items())
+        plan.prompts.push_back(RowFromJson({{"FIND", prompt}, {"WD_MSG_CODE", text}}, PromptColumns(), nullptr, {},
+                                           "prompt " + prompt));
+    }
   }
   return plan;
 }
@@ -122,27 +170,21 @@ class Importer {
   }
 
   void Run(const Plan& plan) {
-    for (const auto& m : plan.manufacturers) {
-      const bool newManufacturer = !m_db.Listed(m.name);
-      if (m.series.empty() && newManufacturer && !m_options.dryRun) Add([&] { m_db.AddManufacturer(m.name); });
-      for (const auto& s : m.series) {
-        const bool newSeries = !m_db.Listed(m.name, s.name);
-        if (s.types.empty() && newSeries && !m_options.dryRun) Add([&] { m_db.AddSeries(m.name, s.name); });
-        for (const auto& t : s.types)
-          if (!m_stopped) ImportType(m.name, s.name, t);
-        if (newSeries && (m_options.dryRun || m_db.Listed(m.name, s.name))) ++m_counts.series;
-        if (m_stopped) break;
-      }
-      if (newManufacturer && (m_options.dryRun || m_db.Listed(m.name))) ++m_counts.manufacturers;
+    ImportIndex(plan);
+    for (const auto& t : plan.types) {
+      ImportType(t);
       if (m_stopped) return;
     }
-    for (const auto& style : plan.styles) ImportStyle(style);
+    ImportStyles(plan.styles);
+    ImportPrompts(plan.prompts);
   }
 
   const ImportCounts& counts() const { return m_counts; }
   bool interrupted() const { return m_stopped; }
 
  private:
+  using Key = std::tuple<std::wstring, std::wstring, std::wstring>;
+
   void Message(const std::string& line) {
     if (m_reporter.message) m_reporter.message(line);
   }
@@ -155,11 +197,11 @@ class Importer {
     Message("refused " + line);
   }
 
-  // Runs an index addition; its Refused becomes a reported row.
+  // Runs a write; its Refused becomes a reported row.
   template <typename F>
-  bool Add(F add) {
+  bool Write(F write) {
     try {
-      add();
+      write();
       return true;
     } catch (const Refused& e) {
       Refuse(e.what());
@@ -167,52 +209,147 @@ class Importer {
     }
   }
 
-  // Stops (m_stopped) on an interrupt between two modules.
-  void ImportType(const CString& m, const CString& s, const PlanType& t) {
-    const std::string typeName = EntryName(m, s, t.name);
-    CString table;
-    if (m_db.Listed(m, s, t.name)) {
-      table = m_db.TableOf(m, s, t.name);
-    } else if (m_options.dryRun) {
-      ++m_counts.types;  // its modules are all new: the table stays empty
-    } else if (Add([&] { table = m_db.AddType(m, s, t.name); })) {
-      ++m_counts.types;
-    } else {
-      Step(t.modules.size());
-      if (!t.modules.empty())
-        Message("skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName);
-      return;
+  // The index rows.  What the catalogue lists already stays as it is;
+  // a new entry goes in as the document has it, its tables named as the
+  // document names them unless the catalogue uses that name.
+  void ImportIndex(const Plan& plan) {
+    std::set<std::wstring> manufacturers, tablesInUse;
+    std::set<std::pair<std::wstring, std::wstring>> series;
+    std::set<Key> types;
+    for (const auto& row : ReadRows(m_db, L"PLC_MANUFACTURER", IndexColumns())) {
+      manufacturers.insert(Folded(row["MANUFACTURER"]));
+      series.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"])});
+      types.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"]), Folded(row["TYPE"])});
+      tablesInUse.insert(Folded(row["TABLE_NAME"]));
     }
+    for (const auto& table : m_db.TableNames()) tablesInUse.insert(Folded(Utf8(table)));
+    std::map<std::wstring, bool> withCategory;  // by table name
+    for (const auto& t : plan.types)
+      for (const auto& r : plan.index)
+        if (Folded(r.row["MANUFACTURER"]) == Folded(t.manufacturer) && Folded(r.row["SERIES"]) == Folded(t.series) &&
+            Folded(r.row["TYPE"]) == Folded(t.type))
+          withCategory[Folded(r.row["TABLE_NAME"])] = t.withCategory;
+
+    std::set<std::wstring> newManufacturers, created;
+    std::set<std::pair<std::wstring, std::wstring>> newSeries;
+    std::set<Key> newTypes;
+    for (const auto& [row, exact] : plan.index) {
+      const std::wstring m = Folded(row["MANUFACTURER"]), s = Folded(row["SERIES"]), t = Folded(row["TYPE"]);
+      const std::string name = EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
+      const std::wstring table = Folded(row["TABLE_NAME"]);
+      bool added = false;
+      if (!t.empty()) {
+        if (types.count({m, s, t})) continue;
+        if (m_options.dryRun) {
+          added = true;
+        } else if (exact && !table.empty() && !tablesInUse.count(table)) {
+          added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add type " + name); });
+          const auto category = withCategory.find(table);
+          if (added && created.insert(table).second)
+            CreateTables(Text(row["TABLE_NAME"]), category == withCategory.end() || category->second, name);
+        } else {
+          added = Write([&] {
+            const CString given = m_db.AddType(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
+            if (!table.empty())
+              Message("type " + name + " gets table " + Utf8(given) + ": " + row["TABLE_NAME"].get<std::string>() +
+                      " is in use here");
+          });
+        }
+        if (added && newTypes.insert({m, s, t}).second) ++m_counts.types;
+      } else {
+        const bool isSeries = !s.empty();
+        if (isSeries ? series.count({m, s}) > 0 : manufacturers.count(m) > 0) continue;
+        if (m_options.dryRun)
+          added = true;
+        else if (exact)
+          added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add " + name); });
+        else if (isSeries)
+          added = Write([&] { m_db.AddSeries(Text(row["MANUFACTURER"]), Text(row["SERIES"])); });
+        else
+          added = Write([&] { m_db.AddManufacturer(Text(row["MANUFACTURER"])); });
+      }
+      if (!added) continue;
+      if (!manufacturers.count(m) && newManufacturers.insert(m).second) ++m_counts.manufacturers;
+      if (!s.empty() && !series.count({m, s}) && newSeries.insert({m, s}).second) ++m_counts.series;
+    }
+  }
+
+  // A type's two tables; a table made before CATEGORY existed is made so again.
+  void CreateTables(const CString& table, bool withCategory, const std::string& name) {
+    CString spec, term;
+    spec.Format(kiv::kCreateSpecTableSql, table.GetString());
+    if (!withCategory) spec.Replace(L"[CATEGORY]            VARCHAR(10),", L"");
+    term.Format(kiv::kCreateTermTableSql, Catalogue::TermTable(table).GetString());
+    Write([&] { m_db.RunStatements({spec, term}, "cannot create the tables of type " + name); });
+  }
+
+  // Stops (m_stopped) on an interrupt between two modules.
+  void ImportType(const PlanType& t) {
+    const CString m = Text(t.manufacturer), s = Text(t.series), type = Text(t.type);
+    const std::string typeName = EntryName(m, s, type);
+    std::map<std::string, Json> existing;  // by code
+    CString table;
+    bool withCategory = true;
+    if (!m_options.dryRun || m_db.Listed(m, s, type)) {
+      try {
+        table = m_db.TableOf(m, s, type);
+        withCategory = m_db.HasCategory(table);
+        for (auto& module : ExportModules(m_db, table)) {
+          const std::string code = module["CODE"].get<std::string>();
+          existing[code] = std::move(module);
+        }
+      } catch (const Refused& e) {
+        Step(t.modules.size());
+        if (!t.modules.empty())
+          Message("skipped the " + std::to_string(t.modules.size()) + " modules of type " + typeName + ": " + e.what());
+        return;
+      }
+    }
+    std::unique_ptr<RowWriter> writer;
+    if (!m_options.dryRun) writer = std::make_unique<RowWriter>(m_db);
     for (const auto& module : t.modules) {
       if (m_reporter.cancelled && m_reporter.cancelled()) {
         m_stopped = true;
         return;
       }
-      ImportModule(table, module, "module " + Utf8(module.spec.Code) + " of " + typeName);
+      ImportModule(writer.get(), table, withCategory, module, existing,
+                   "module " + module.spec["CODE"].get<std::string>() + " of " + typeName);
       Step();
     }
   }
 
-  void ImportModule(const CString& table, const PlanModule& module, const std::string& name) {
-    const CString& code = module.spec.Code;
-    if (!table.IsEmpty() && m_db.ModuleExists(table, code)) {
-      if (ExportModule(m_db, table, code) == ModuleToJson(module.spec, module.terminals)) return void(++m_counts.unchanged);
+  void ImportModule(RowWriter* writer, const CString& table, bool withCategory, PlanModule module,
+                    const std::map<std::string, Json>& existing, const std::string& name) {
+    if (!withCategory) {
+      const Json& category = module.spec["CATEGORY"];
+      if (!category.is_null() && category != "")
+        return Refuse(name + ": table " + Utf8(table) + " has no CATEGORY column");
+      module.spec.erase("CATEGORY");
+    }
+    const std::string code = module.spec["CODE"].get<std::string>();
+    auto found = existing.find(code);
+    if (found != existing.end()) {
+      if (found->second == ModuleDocument(module.spec, module.terminals)) return void(++m_counts.unchanged);
       if (m_options.skipExisting) return void(++m_counts.kept);
       if (!m_options.replaceModules)
         return Refuse(name + ": exists already and differs (import --replace replaces it, --skip-existing keeps it)");
-      if (m_options.dryRun) return CountModule(module.terminals.size());
-      if (!m_db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1) || !m_db.RemoveModSpecData(table, code))
-        return Refuse(name + ": cannot remove the old one: " + Utf8(m_db.GetLastError()));
+      if (writer) {
+        const CString where = L" WHERE " + SqlEquals("CODE", code);
+        std::string reason = writer->Run(L"DELETE FROM [" + Catalogue::TermTable(table) + L"]" + where);
+        if (reason.empty()) reason = writer->Run(L"DELETE FROM [" + table + L"]" + where);
+        if (!reason.empty()) return Refuse(name + ": cannot remove the old one: " + reason);
+      }
     }
-    if (m_options.dryRun) return CountModule(module.terminals.size());
-    if (!m_db.AddModSpecData(table, module.spec, !m_db.HasCategory(table)))
-      return Refuse(name + ": " + Utf8(m_db.GetLastError()) + " (its " + std::to_string(module.terminals.size()) +
-                    " terminal rows skipped)");
+    if (!writer) return CountModule(module.terminals.size());
+    if (std::string reason = writer->Insert(table, module.spec); !reason.empty())
+      return Refuse(name + ": " + reason + " (its " + std::to_string(module.terminals.size()) + " terminal rows skipped)");
     ++m_counts.modules;
-    auto rows = module.terminals;
-    auto refusals = m_db.AddTerminals(table, rows);
-    for (const auto& r : refusals) Refuse("terminal " + std::to_string(r.sequence) + " of " + name + ": " + r.reason);
-    m_counts.terminals += rows.size() - refusals.size();
+    for (const auto& row : module.terminals) {
+      if (std::string reason = writer->Insert(Catalogue::TermTable(table), row); !reason.empty())
+        Refuse("terminal " + row[kSequence].dump() + " of " + name + ": " + reason);
+      else
+        ++m_counts.terminals;
+    }
   }
 
   void CountModule(size_t terminals) {
@@ -220,20 +357,63 @@ class Importer {
     m_counts.terminals += terminals;
   }
 
-  void ImportStyle(const ModDB::StyleBoxData& style) {
-    if (m_options.dryRun) return void(++m_counts.styles);
-    const std::string name = "style " + std::to_string(style.Style);
-    m_db.UpdateStyleBoxData(style.Style, style);
-    std::string engineText = Utf8(m_db.GetLastError());
-    // An existing style takes only non-empty values, so check what it holds now.
-    ModDB::StyleBoxData now{};
-    if (!m_db.GetStyleBoxData(style.Style, now))
-      return Refuse(name + ": " + (engineText.empty() ? "not written" : engineText));
-    for (const auto& c : kStyleColumns)
-      if (now.*c.member != style.*c.member)
-        return Refuse(name + ": " + c.name + " is '" + Utf8(now.*c.member) + "', not '" + Utf8(style.*c.member) +
-                      "'" + (engineText.empty() ? " (an update cannot clear a value)" : ": " + engineText));
-    ++m_counts.styles;
+  void ImportStyles(const std::vector<Json>& styles) {
+    std::map<long long, Json> existing;
+    for (auto& row : ReadRows(m_db, L"PLC_STYLES", StyleColumns())) existing[row[kStyle].get<long long>()] = row;
+    std::unique_ptr<RowWriter> writer;
+    if (!m_options.dryRun) writer = std::make_unique<RowWriter>(m_db);
+    for (const auto& style : styles) {
+      const std::string name = "style " + style[kStyle].dump();
+      auto found = existing.find(style[kStyle].get<long long>());
+      if (found != existing.end()) {
+        if (found->second == style || m_options.skipExisting) continue;
+        if (!m_options.replaceModules) {
+          std::string fields;
+          for (const auto& [column, value] : style.items())
+            if (found->second[column] != value) fields += (fields.empty() ? "" : ", ") + column;
+          Refuse(name + ": exists already and differs in " + fields +
+                 " (import --replace replaces it, --skip-existing keeps it)");
+          continue;
+        }
+        if (writer) {
+          if (std::string reason = writer->Run(L"DELETE FROM [PLC_STYLES] WHERE " + SqlEquals(kStyle, style[kStyle]));
+              !reason.empty()) {
+            Refuse(name + ": cannot remove the old one: " + reason);
+            continue;
+          }
+        }
+      }
+      if (writer) {
+        if (std::string reason = writer->Insert(L"PLC_STYLES", style); !reason.empty()) {
+          Refuse(name + ": " + reason);
+          continue;
+        }
+      }
+      ++m_counts.styles;
+    }
+  }
+
+  // A row that the catalogue holds already (as often as the document
+  // holds it) is not added again.
+  void ImportPrompts(const std::vector<Json>& prompts) {
+    std::multiset<std::string> existing;
+    for (const auto& row : ReadRows(m_db, L"PLC_MSG", PromptColumns())) existing.insert(row.dump());
+    std::unique_ptr<RowWriter> writer;
+    if (!m_options.dryRun) writer = std::make_unique<RowWriter>(m_db);
+    for (const auto& row : prompts) {
+      auto found = existing.find(row.dump());
+      if (found != existing.end()) {
+        existing.erase(found);
+        continue;
+      }
+      if (writer) {
+        if (std::string reason = writer->Insert(L"PLC_MSG", row); !reason.empty()) {
+          Refuse("prompt " + row["FIND"].dump() + ": " + reason);
+          continue;
+        }
+      }
+      ++m_counts.prompts;
+    }
   }
 
   Catalogue& m_db;
@@ -247,17 +427,14 @@ class Importer {
 }  // namespace
 
 std::string DescribeImport(const ImportCounts& c, bool dryRun) {
-  std::string text = (dryRun ? "would import " : "imported ") + Count(static_cast<long long>(c.manufacturers), "manufacturer") + ", " +
-                     std::to_string(c.series) + " series, " + Count(static_cast<long long>(c.types), "type") + ", " +
-                     Count(static_cast<long long>(c.modules), "module") + " with " +
-                     Count(static_cast<long long>(c.terminals), "terminal row") + ", " +
-                     Count(static_cast<long long>(c.styles), "style") + "; refused " +
-                     Count(static_cast<long long>(c.refused), "row") + "\n";
+  auto n = [](size_t count, const char* noun) { return Count(static_cast<long long>(count), noun); };
+  std::string text = (dryRun ? "would import " : "imported ") + n(c.manufacturers, "manufacturer") + ", " +
+                     std::to_string(c.series) + " series, " + n(c.types, "type") + ", " + n(c.modules, "module") +
+                     " with " + n(c.terminals, "terminal row") + ", " + n(c.styles, "style") + ", " +
+                     n(c.prompts, "prompt row") + "; refused " + n(c.refused, "row") + "\n";
   if (c.unchanged || c.kept)
-    text += "left as they were: " + Count(static_cast<long long>(c.unchanged + c.kept), "module") +
-            " that exist already (" + std::to_string(c.unchanged) + " as in the document)\n";
-  if (c.prompts)
-    text += "not imported: " + std::to_string(c.prompts) + " prompts (the library has no operation that writes PLC_MSG)\n";
+    text += "left as they were: " + n(c.unchanged + c.kept, "module") + " that exist already (" +
+            std::to_string(c.unchanged) + " as in the document)\n";
   return text;
 }
 
@@ -273,7 +450,6 @@ ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOp
   }
   result.counts = importer.counts();
   result.interrupted = importer.interrupted();
-  if (result.stoppedBy.empty()) result.counts.prompts = plan.prompts;
   return result;
 }
 

@@ -2,32 +2,21 @@
 
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
+#include "catalogue/Rows.h"
 
 namespace kivcat {
 
 namespace {
 
-// A value as an SQL literal: NULL, or quoted with quotes doubled.
-CString Literal(const std::optional<std::string>& value) {
-  if (!value) return CString(L"NULL");
-  if (value->find('\0') != std::string::npos)
-    throw Invalid("a prompt text holds a NUL character (\\u0000), which a catalogue text cannot");
-  const CString text = Wide(*value);
-  std::wstring quoted = L"'";
-  for (wchar_t c : text.str()) quoted += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
-  return CString((quoted + L"'").c_str());
+Json Value(const std::optional<std::string>& value) { return value ? Json(*value) : Json(nullptr); }
+std::optional<std::string> Optional(const Json& value) {
+  return value.is_null() ? std::nullopt : std::optional<std::string>(value.get<std::string>());
 }
+
+CString Literal(const std::optional<std::string>& value) { return SqlLiteral(Value(value)); }
 
 // The condition that selects the rows of `prompt`.
-CString RowsOf(const std::optional<std::string>& prompt) {
-  return prompt ? CString(L"[FIND] = ") + Literal(prompt) : CString(L"[FIND] IS NULL");
-}
-
-std::optional<std::string> Read(KivOleDbCommand& command, size_t column) {
-  CString value;
-  if (command.ReadText(column, value) != kDbOk) return std::nullopt;
-  return Utf8(value);
-}
+CString RowsOf(const std::optional<std::string>& prompt) { return SqlEquals("FIND", Value(prompt)); }
 
 long CountRows(Catalogue& db, const CString& condition) {
   long count = 0;
@@ -40,16 +29,15 @@ long CountRows(Catalogue& db, const CString& condition) {
 
 std::vector<PromptRow> ReadPrompts(Catalogue& db) {
   std::vector<PromptRow> rows;
-  db.Query(L"SELECT [FIND], [WD_MSG_CODE] FROM [PLC_MSG]",
-           [&](KivOleDbCommand& c) { rows.push_back({Read(c, 1), Read(c, 2)}); }, "cannot read the prompts");
+  for (const auto& row : ReadRows(db, L"PLC_MSG", PromptColumns()))
+    rows.push_back({Optional(row["FIND"]), Optional(row["WD_MSG_CODE"])});
   return rows;
 }
 
 void AddPrompts(Catalogue& db, const std::vector<PromptRow>& rows) {
   std::vector<CString> statements;
   for (const auto& row : rows)
-    statements.push_back(CString(L"INSERT INTO [PLC_MSG] ([FIND], [WD_MSG_CODE]) VALUES (") + Literal(row.prompt) +
-                         L", " + Literal(row.text) + L")");
+    statements.push_back(InsertSql(L"PLC_MSG", {{"FIND", Value(row.prompt)}, {"WD_MSG_CODE", Value(row.text)}}));
   db.RunStatements(statements, "cannot add a prompt");
 }
 

@@ -22,7 +22,6 @@ namespace {
 struct ExportArgs {
   std::string output;
   bool force = false;
-  std::vector<std::string> promptKeys;
 };
 
 struct ImportArgs {
@@ -61,7 +60,7 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
   Json document;
   {
     ProgressReporter progress("export");
-    document = ExportCatalogue(*db, a.promptKeys, progress.reporter);
+    document = ExportCatalogue(*db, progress.reporter);
   }
   if (a.output.empty() || a.output == "-") {
     PrintJson(std::cout, document);
@@ -150,30 +149,32 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
   exportCmd->add_flag("--force", e->force, "write over an existing file (never over a catalogue)");
-  exportCmd->add_option("--prompt", e->promptKeys, "a prompt to look up and include; repeatable")->allow_extra_args(false);
-  exportCmd->footer(Wrap("The document holds the index, every type's modules with their terminal rows, the "
-                         "styles and the prompts, in a stable order that diffs well in version control. The "
-                         "library cannot list the prompt texts, so only the prompts named with --prompt are "
-                         "included (those that have a text).",
+  exportCmd->footer(Wrap("The document is a full copy: every index row as stored, every type's modules with "
+                         "their terminal rows, the styles and every prompt row, with NULL written as null "
+                         "and kept apart from an empty text. Its order is stable, so it diffs well in version "
+                         "control, and export, import into a new catalogue and export again give the same "
+                         "bytes.",
                          80, "") +
                     '\n' +
-                    Examples({"kivplc -c plant.db export -o plant.json",
-                              "kivplc -c plant.db export --prompt \"Select a PLC module\" > plant.json"}));
+                    Examples({"kivplc -c plant.db export -o plant.json", "kivplc -c plant.db export > plant.json"}));
   exportCmd->callback([&ctx, e] { RunExport(ctx, *e); });
 
   auto i = std::make_shared<ImportArgs>();
   auto* importCmd = app.add_subcommand("import", "Add a catalogue document (from export) to a catalogue, new or not");
   importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input")->required();
-  importCmd->add_flag("--replace", i->options.replaceModules, "replace modules that exist already and differ");
-  importCmd->add_flag("--skip-existing", i->options.skipExisting, "keep modules that exist already, even when they differ")
+  importCmd->add_flag("--replace", i->options.replaceModules, "replace modules and styles that exist already and differ");
+  importCmd->add_flag("--skip-existing", i->options.skipExisting,
+                      "keep modules and styles that exist already, even when they differ")
       ->excludes("--replace");
   importCmd->add_flag("-n,--dry-run", i->options.dryRun, "write nothing; say what would go in");
-  importCmd->footer(Wrap("The whole document is checked first; then every row goes in through the library, "
-                         "and each refused row is reported with the engine's reason (exit status 1). Entries "
-                         "that are listed already are kept, and so is a module that exists already as the "
-                         "document has it, so running an interrupted import again finishes it; a module that "
-                         "differs is refused unless --replace or --skip-existing. A dry run checks the document "
-                         "and counts what is new, but cannot know what the engine would refuse. Prompts are not imported: the library has no operation that writes them.",
+  importCmd->footer(Wrap("The whole document is checked first; then every row goes in, and each refused row is "
+                         "reported with the engine's reason (exit status 1). New types keep the document's "
+                         "table names unless this catalogue uses them. Entries that are listed already are "
+                         "kept, and so are a module or style that exist already as the document has them and "
+                         "prompt rows held already, so running an interrupted import again finishes it; a "
+                         "module or style that differs is refused unless --replace or --skip-existing. A dry "
+                         "run checks the document and counts what is new, but cannot know what the engine "
+                         "would refuse. Documents of the earlier version 1 are read too.",
                          80, "") +
                     '\n' +
                     Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",

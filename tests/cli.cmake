@@ -30,3 +30,11 @@ if(TARGET kivplc AND KIV_WITH_POSTGRESQL)
   set_tests_properties(kivplc_copy_large_access_through_postgresql PROPERTIES
     LABELS long TIMEOUT 1800 FIXTURES_REQUIRED pg_server)
 endif()
+
+# The large Access fixture exported, imported and exported again: a minute
+# or more, so labelled long.
+if(TARGET kivplc)
+  add_test(NAME kivplc_large_access_round_trip
+    COMMAND test_cli_access --gtest_also_run_disabled_tests --gtest_filter=AccessTool.DISABLED_Large*)
+  set_tests_properties(kivplc_large_access_round_trip PROPERTIES LABELS long TIMEOUT 900)
+endif()

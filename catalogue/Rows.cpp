@@ -1,0 +1,151 @@
+#include "catalogue/Rows.h"
+
+#include <algorithm>
+
+#include "KivPmOleDb.h"
+#include "catalogue/Errors.h"
+#include "catalogue/Fields.h"
+
+namespace kivcat {
+
+namespace {
+
+Columns Texts(std::initializer_list<const char*> names, Columns columns = {}) {
+  for (const char* name : names) columns.push_back({name});
+  return columns;
+}
+
+// One value of the current row.  A long text arrives as a blob, which
+// reads the same for NULL and for "", so NULL is asked apart.
+Json Cell(KivOleDbCommand& command, size_t column, bool integer) {
+  if (integer) {
+    long number = 0;
+    return command.ReadLong(column, number) == kDbOk ? Json(number) : Json(nullptr);
+  }
+  CString text;
+  const dbStatus read =
+      command.IsBlob(column) == kDbOk ? command.ReadLongText(column, text) : command.ReadText(column, text);
+  if (read == kDbOk) return Utf8(text);
+  return command.IsNull(column) == kDbOk ? Json(nullptr) : Json("");
+}
+
+}  // namespace
+
+const Columns& IndexColumns() {
+  static const Columns columns = Texts({"MANUFACTURER", "SERIES", "TYPE", "TABLE_NAME"});
+  return columns;
+}
+
+const Columns& StyleColumns() {
+  static const Columns columns = [] {
+    Columns all{{kStyle, true}};
+    for (const auto& c : kStyleColumns) all.push_back({c.name});
+    return all;
+  }();
+  return columns;
+}
+
+const Columns& PromptColumns() {
+  static const Columns columns = Texts({"FIND", "WD_MSG_CODE"});
+  return columns;
+}
+
+Columns SpecColumns(bool withCategory) {
+  Columns columns;
+  for (const auto& c : kSpecColumns)
+    if (withCategory || std::string(c.name) != "CATEGORY") columns.push_back({c.name});
+  return columns;
+}
+
+const Columns& TermColumns() {
+  static const Columns columns = Texts({"BLOCK", "ATTRIBUTES"}, {{"CODE"}, {kSequence, true}});
+  return columns;
+}
+
+std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& columns, const CString& where) {
+  std::wstring sql = L"SELECT ";
+  for (size_t i = 0; i < columns.size(); ++i) sql += (i ? L", [" : L"[") + Wide(columns[i].name).str() + L"]";
+  sql += L" FROM [" + table.str() + L"]";
+  if (!where.IsEmpty()) sql += L" WHERE " + where.str();
+  std::vector<Json> rows;
+  db.Query(CString(sql.c_str()),
+           [&](KivOleDbCommand& command) {
+             Json row = Json::object();
+             for (size_t i = 0; i < columns.size(); ++i) row[columns[i].name] = Cell(command, i + 1, columns[i].integer);
+             rows.push_back(std::move(row));
+           },
+           "cannot read table " + Utf8(table));
+  return rows;
+}
+
+CString SqlLiteral(const Json& value) {
+  if (value.is_null()) return CString(L"NULL");
+  if (value.is_number_integer()) return Wide(value.dump());
+  const std::string text = value.get<std::string>();
+  if (text.find('\0') != std::string::npos)
+    throw Invalid("a text holds a NUL character (\\u0000), which a catalogue text cannot");
+  std::wstring quoted = L"'";
+  const CString wide = Wide(text);
+  for (wchar_t c : wide.str()) quoted += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+  return CString((quoted + L"'").c_str());
+}
+
+CString SqlEquals(const std::string& column, const Json& value) {
+  const CString name = L"[" + Wide(column) + L"]";
+  return value.is_null() ? name + L" IS NULL" : name + L" = " + SqlLiteral(value);
+}
+
+Json RowFromJson(const Json& object, const Columns& columns, const Json& missing,
+                 const std::vector<std::string>& ignored, const std::string& what) {
+  if (!object.is_object()) throw Invalid(what + " must be a JSON object");
+  for (const auto& [key, value] : object.items()) {
+    const std::string name = UpperName(key);
+    auto known = [&](const auto& c) { return UpperName(std::string(c)) == name; };
+    if (std::any_of(ignored.begin(), ignored.end(), known)) continue;
+    auto column = std::find_if(columns.begin(), columns.end(), [&](const Column& c) { return known(c.name); });
+    if (column == columns.end()) {
+      std::vector<std::string> names;
+      for (const auto& c : columns) names.push_back(c.name);
+      throw Invalid(what + ": unknown field '" + key + "'; fields are " + JoinNames(names));
+    }
+    if (column->integer ? !value.is_number_integer() : !value.is_string() && !value.is_null())
+      throw Invalid(what + ": " + key + (column->integer ? " must be an integer" : " must be a text or null"));
+    if (value.is_string() && value.get<std::string>().find('\0') != std::string::npos)
+      throw Invalid(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
+  }
+  Json row = Json::object();
+  for (const auto& c : columns) {
+    const Json* value = FindMember(object, c.name);
+    row[c.name] = value ? *value : missing;
+  }
+  return row;
+}
+
+RowWriter::RowWriter(Catalogue& db) : m_command(std::make_unique<KivOleDbCommand>()) {
+  m_command->SetConnection(db.Connection());
+  m_command->BeginBatch();
+}
+
+RowWriter::~RowWriter() { m_command->EndBatch(); }
+
+CString InsertSql(const CString& table, const Json& row) {
+  std::wstring names, values;
+  for (const auto& [name, value] : row.items()) {
+    names += (names.empty() ? L"[" : L", [") + Wide(name).str() + L"]";
+    values += (values.empty() ? L"" : L", ") + SqlLiteral(value).str();
+  }
+  return CString((L"INSERT INTO [" + table.str() + L"] (" + names + L") VALUES (" + values + L")").c_str());
+}
+
+std::string RowWriter::Insert(const CString& table, const Json& row) { return Run(InsertSql(table, row)); }
+
+std::string RowWriter::Run(const CString& sql) {
+  m_command->SetCommandText(sql);
+  const bool ran = m_command->Execute() == kDbOk;
+  m_command->Close();
+  if (ran) return "";
+  const std::string text = Utf8(m_command->GetErrorInfo(true));
+  return text.empty() ? "refused" : text;
+}
+
+}  // namespace kivcat

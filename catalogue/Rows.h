@@ -1,0 +1,77 @@
+// Rows of a catalogue's tables read and written whole: every column, NULL
+// kept apart from "" (NULL is JSON null), integers as JSON integers.
+// Export, import and copy read and write rows through these alone, so a
+// copy keeps exactly what the catalogue stores, including what the
+// library's records cannot tell apart.
+#ifndef KIV_CATALOGUE_ROWS_H_
+#define KIV_CATALOGUE_ROWS_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/Json.h"
+
+class KivOleDbCommand;
+
+namespace kivcat {
+
+struct Column {
+  std::string name;
+  bool integer = false;
+};
+using Columns = std::vector<Column>;
+
+// PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, each in its column order.
+const Columns& IndexColumns();
+const Columns& StyleColumns();
+const Columns& PromptColumns();
+// A type's specification table (record order; CATEGORY last, left out
+// for a table made before it existed) and its terminal table.
+Columns SpecColumns(bool withCategory);
+const Columns& TermColumns();
+
+// Every row of `table` that `where` (SQL, may be empty) selects, each a
+// JSON object of `columns` in their order, in the engine's order.
+std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& columns, const CString& where = {});
+
+// A value as an SQL literal: NULL, a bare integer, or a text quoted with
+// its quotes doubled.  A text holding a NUL character is Invalid (a
+// catalogue text cannot hold one).
+CString SqlLiteral(const Json& value);
+// "[COLUMN] = literal", or "[COLUMN] IS NULL".
+CString SqlEquals(const std::string& column, const Json& value);
+
+// INSERT INTO [table] of the row object's members.
+CString InsertSql(const CString& table, const Json& row);
+
+// A JSON object checked against `columns` and put in their order: members
+// match without regard to case; texts or null, integers for integer
+// columns; a member left out takes `missing`.  Members named in `ignored`
+// are skipped, any other is Invalid; `what` names the object in messages.
+Json RowFromJson(const Json& object, const Columns& columns, const Json& missing,
+                 const std::vector<std::string>& ignored, const std::string& what);
+
+// Writes rows in one engine transaction, committed when the writer goes
+// away.  Each statement succeeds or fails on its own; a refused one
+// returns the engine's text, a successful one "".  Only the writer may
+// write to the catalogue while it lives.
+class RowWriter {
+ public:
+  explicit RowWriter(Catalogue& db);
+  ~RowWriter();
+  RowWriter(const RowWriter&) = delete;
+  RowWriter& operator=(const RowWriter&) = delete;
+
+  // INSERT of the row object's members.
+  std::string Insert(const CString& table, const Json& row);
+  std::string Run(const CString& sql);
+
+ private:
+  std::unique_ptr<KivOleDbCommand> m_command;
+};
+
+}  // namespace kivcat
+
+#endif  // KIV_CATALOGUE_ROWS_H_
