@@ -15,13 +15,23 @@ namespace kivcat {
 
 namespace fs = std::filesystem;
 
-bool IsCatalogueFile(const std::string& path) {
+namespace {
+
+// The file's first bytes, as many as there are up to 32.
+std::string Head(const std::string& path) {
   char head[32] = {};
   std::ifstream file(path, std::ios::binary);
   file.read(head, sizeof head);
-  const std::string start(head, static_cast<size_t>(file.gcount()));
-  return start.rfind(std::string("SQLite format 3\0", 16), 0) == 0 ||
-         start.find("Standard Jet DB") == 4 || start.find("Standard ACE DB") == 4;
+  return std::string(head, static_cast<size_t>(file.gcount()));
+}
+
+}  // namespace
+
+bool IsSqliteFile(const std::string& path) { return Head(path).rfind(std::string("SQLite format 3\0", 16), 0) == 0; }
+
+bool IsCatalogueFile(const std::string& path) {
+  const std::string start = Head(path);
+  return IsSqliteFile(path) || start.find("Standard Jet DB") == 4 || start.find("Standard ACE DB") == 4;
 }
 
 namespace {

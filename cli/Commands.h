@@ -17,7 +17,7 @@ void RegisterModules(CLI::App& app, Context& ctx);     // modules, show, module 
 void RegisterTerminals(CLI::App& app, Context& ctx);   // terminal ...
 void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
 void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
-void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import
+void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import, copy, backup, restore
 void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
 void RegisterServe(CLI::App& app, Context& ctx);       // serve (in the tool only: it needs the web server)
 // find, diff, module copy, type copy; after RegisterModules, whose group it joins.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "Commands.h"
+#include "catalogue/Backup.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Document.h"
 #include "Errors.h"
@@ -142,6 +143,17 @@ void RunCopy(Context& ctx, const CopyArgs& a) {
   Report(ctx, result, "copy");
 }
 
+struct BackupArgs {
+  std::string file;
+  bool force = false;
+};
+
+std::string CataloguePath(const Context& ctx) {
+  if (ctx.cataloguePath.empty())
+    throw UsageError(std::string("no catalogue given: use -c PATH or set ") + kCatalogueVariable);
+  return ctx.cataloguePath;
+}
+
 }  // namespace
 
 void RegisterTransfer(CLI::App& app, Context& ctx) {
@@ -198,6 +210,36 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                             "kivplc copy old-catalogue.mdb plant.db",
                             "kivplc copy 'postgresql://cad@cad-server/plant' plant-backup.db"}));
   copyCmd->callback([&ctx, c] { RunCopy(ctx, *c); });
+
+  auto b = std::make_shared<BackupArgs>();
+  auto* backupCmd = app.add_subcommand("backup", "Copy the catalogue file to TARGET, safely while hosts use it");
+  backupCmd->add_option("TARGET", b->file, "the backup file to write")->required();
+  backupCmd->add_flag("--force", b->force, "write over an existing backup (an SQLite file, never anything else)");
+  backupCmd->footer(Wrap("SQLite's online backup copies a consistent state of the catalogue while hosts read and "
+                         "write it, and writes TARGET in one transaction: a failure leaves TARGET as it was. "
+                         "Works on SQLite catalogue files; a catalogue on a PostgreSQL server is backed up "
+                         "with pg_dump, and an Access file is only read, so copy it as a file.",
+                         80, "") +
+                    '\n' + Examples({"kivplc -c plant.db backup plant-2024-05-01.db"}));
+  backupCmd->callback([&ctx, b] {
+    kivcat::BackupCatalogue(CataloguePath(ctx), b->file, b->force);
+    std::cout << "backed up " << ctx.cataloguePath << " to " << b->file << '\n';
+  });
+
+  auto r = std::make_shared<BackupArgs>();
+  auto* restoreCmd = app.add_subcommand("restore", "Make the catalogue hold what the backup SOURCE holds");
+  restoreCmd->add_option("SOURCE", r->file, "a backup: an SQLite catalogue file")->required();
+  restoreCmd->footer(Wrap("The catalogue file stays where it is and takes the backup's content through SQLite's "
+                          "online backup, in one transaction: hosts connected to it see the restored catalogue "
+                          "from their next read, a failure part-way leaves the catalogue as it was, and no "
+                          "journal is left for the next opener to apply. Works on SQLite catalogue files; a "
+                          "catalogue on a PostgreSQL server is restored with pg_restore.",
+                          80, "") +
+                     '\n' + Examples({"kivplc -c plant.db restore plant-2024-05-01.db"}));
+  restoreCmd->callback([&ctx, r] {
+    kivcat::RestoreCatalogue(CataloguePath(ctx), r->file);
+    std::cout << "restored " << ctx.cataloguePath << " from " << r->file << '\n';
+  });
 }
 
 }  // namespace kivplc

@@ -2,6 +2,11 @@
 // file itself giving what it gives on the imported catalogue; writes are
 // refused.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include "cli_run.h"
 #include "test_access_fixtures.h"
@@ -100,6 +105,32 @@ TEST_F(AccessTool, ExportImportExportIsByteIdenticalAndKeepsTheManifestsRows) {
 
 // Minutes under load; run by the long-labelled test.
 TEST_F(AccessTool, DISABLED_LargeExportImportExportIsByteIdentical) { RoundTrip(dir.path(), "catalogue-large.mdb"); }
+
+// An interrupted import-access leaves neither the catalogue nor its
+// temporary files behind, whichever signal stops it.
+TEST_F(AccessTool, AnInterruptedImportRemovesItsTemporaryFiles) {
+  const std::string source = (kivtest::AccessFixtures() / "catalogue-large.mdb").string();
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    const fs::path folder = dir.path() / std::to_string(signal);
+    fs::create_directory(folder);
+    const std::string target = (folder / "plant.db").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+      freopen("/dev/null", "w", stdout);
+      execl(KIVPLC_BIN, KIVPLC_BIN, "import-access", source.c_str(), target.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Stopped once its temporary file is there, long before the copy ends.
+    for (int i = 0; i < 500 && fs::is_empty(folder); ++i) usleep(10000);
+    ASSERT_FALSE(fs::is_empty(folder)) << "no temporary file appeared";
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
+  }
+}
 
 TEST_F(AccessTool, WritesToTheAccessFileAreRefusedAndChangeNothing) {
   const fs::path mdb = kivtest::AccessFixtures() / "catalogue-small.mdb";

@@ -1,6 +1,10 @@
 // kivplc commands through the built tool: exit statuses, refusals with the
 // engine's text, confirmation of removals, and names and values as typed.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -219,6 +223,13 @@ TEST_F(Commands, NothingLost) {
   }
   EXPECT_TRUE(json::parse(clitest::Slurp(out)).is_object());
 
+  // A table made before CATEGORY existed takes no CATEGORY value.
+  cat.Exec("ALTER TABLE [Kessler_&_O'Neil_KX200_Digital_Input] DROP COLUMN CATEGORY");
+  auto category = On({"module", "add", M, S, "Old", "KX-C", "--set", "CATEGORY=X"});
+  EXPECT_EQ(category.status, 1);
+  EXPECT_NE(category.err.find("has no CATEGORY column"), std::string::npos) << category.err;
+  EXPECT_EQ(On({"show", M, S, "Old", "KX-C"}).status, 1);
+
   cat.Exec("DROP TABLE [Kessler_&_O'Neil_KX200_Digital_Input_Data]; CREATE TABLE Stray (x);"
            "INSERT INTO PLC_MANUFACTURER VALUES ('B', 'S', 'T', 'Gone')");
   EXPECT_NE(On({"tree"}).out.find("tables missing"), std::string::npos);
@@ -232,6 +243,62 @@ TEST_F(Commands, NothingLost) {
   EXPECT_EQ(On({"check", "--repair", "--yes"}).status, 0);
   EXPECT_EQ(On({"check"}).out, "the catalogue is consistent\n");
   EXPECT_EQ(json::parse(On({"show", M, S, "Old", "KX-DI16", "--json"}).out)["POINTS"], "16");  // kept its row
+}
+
+// Runs `sql` on `file` in a process that ends without closing it, as a
+// host that crashed would, leaving its journal or write-ahead log behind.
+void CrashAfter(const std::filesystem::path& file, const std::string& sql) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    (new kivtest::SqliteFile(file))->Exec(sql);  // never closed: the destructor does not run
+    _exit(0);
+  }
+  waitpid(pid, nullptr, 0);
+}
+
+// backup and restore while a host holds the catalogue open, each over a
+// file that a crashed writer left with a journal that must not be applied
+// to the new content.
+TEST_F(Commands, BackupAndRestoreAreSafeWhileHostsAreConnected) {
+  namespace fs = std::filesystem;
+  const fs::path backup = cat.path().parent_path() / "backup.db";
+  kivtest::SqliteFile host(cat.path());
+  auto exported = [](const fs::path& file) { return clitest::Run({"-c", file.string(), "export"}).out; };
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {{"backup", backup.string()}, 0, ""},
+      {{"backup", backup.string()}, 1, "exists already"},
+      {{"backup", cat.path().string(), "--force"}, 1, "is the catalogue itself"},
+      {{"restore", clitest::Sample()}, 1, "is not an SQLite catalogue"},
+      {{"-c", "postgresql://cad@server/plant", "backup", backup.string()}, 1, "use pg_dump"},
+  };
+  for (const auto& c : cases) {
+    auto r = c.args[0] == "-c" ? clitest::Run(c.args) : On(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  const std::string saved = exported(cat.path());
+  EXPECT_EQ(exported(backup), saved);
+
+  // Opened by the tool, the backup keeps a write-ahead log, where the crashed
+  // writer's changes stay until a checkpoint.
+  const std::string log = backup.string() + "-wal";
+  CrashAfter(backup, "PRAGMA wal_autocheckpoint = 0; DELETE FROM PLC_MANUFACTURER; DELETE FROM PLC_STYLES");
+  ASSERT_TRUE(fs::exists(log) && fs::file_size(log) > 0);
+  ASSERT_EQ(On({"backup", backup.string(), "--force"}).status, 0);
+  EXPECT_FALSE(fs::exists(log) && fs::file_size(log) > 0);
+  EXPECT_EQ(exported(backup), saved);
+
+  ASSERT_EQ(On({"module", "remove", M, S, T, "KX-DI16", "--yes"}).status, 0);
+  CrashAfter(cat.path(), "PRAGMA wal_autocheckpoint = 0; INSERT INTO PLC_MSG VALUES ('left', 'in the log')");
+  auto restored = On({"restore", backup.string()});
+  ASSERT_EQ(restored.status, 0) << restored.err;
+  EXPECT_EQ(exported(cat.path()), saved);
+  EXPECT_EQ(host.Query("SELECT COUNT(*) FROM [Kessler_&_O'Neil_KX200_Digital_Input]")[0][0], "1");
+  EXPECT_EQ(host.Query("PRAGMA integrity_check")[0][0], "ok");
 }
 
 }  // namespace

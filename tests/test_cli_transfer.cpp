@@ -76,6 +76,7 @@ TEST_F(Transfer, ExportImportExportIsByteIdentical) {
     TempCatalogue first, second;
     auto r = source == "nulls" ? Import(first, nulls) : RunOn(first, {"import", source});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RunOn(first, {"check"}).out, "the catalogue is consistent\n");
     auto exported = RunOn(first, {"export"});
     ASSERT_EQ(exported.status, 0) << exported.err;
     EXPECT_TRUE(source != clitest::Sample() || exported.out == clitest::Slurp(source)) << "the sample changed";
