@@ -66,7 +66,8 @@ struct ImportOptions {
 
 // Entries count when the import made them listed.
 struct ImportCounts {
-  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0, prompts = 0;
+  size_t manufacturers = 0, series = 0, types = 0, modules = 0, terminals = 0, styles = 0;
+  size_t prompts = 0;  // PLC_MSG rows
   size_t refused = 0;
   size_t unchanged = 0, kept = 0;  // modules that exist already: as the document has them, or kept
 };

@@ -200,8 +200,9 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   copyCmd->add_option("TARGET", c->target, "a new or empty catalogue file, or the postgresql:// URI of one")
       ->required();
   copyCmd->add_flag("--force", c->force, "copy into a target that holds a catalogue already (adding to it)");
-  copyCmd->footer(Wrap("Everything export writes goes over: the index, every type's modules with their terminal "
-                       "rows and the styles, so that export of both sides gives the same document. A file "
+  copyCmd->footer(Wrap("Everything export writes goes over: every index row, every type's modules with their "
+                       "terminal rows, the styles and the prompt rows, NULLs kept, so that export of both sides "
+                       "gives the same document. A file "
                        "target is created when missing; a server's catalogue is made first with kivplc init. "
                        "A target that holds anything is refused without --force.",
                        80, "") +
