@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "StatementLexer.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -299,7 +300,7 @@ bool PostgresConnection::Send(const Query& q) {
                              : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, v, nullptr, nullptr, 0)) != 0;
 }
 
-bool PostgresConnection::Defer(Query query, PgStatement& statement, std::string& error) {
+bool PostgresConnection::Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) {
   if (m_group.empty()) {
     if (!PQenterPipelineMode(m_conn) || !Send(Query{kGroupSavepoint, {}, {}, {}})) {
       error = PgError(m_conn, nullptr);
@@ -312,7 +313,7 @@ bool PostgresConnection::Defer(Query query, PgStatement& statement, std::string&
     LoseBatch();
     return false;
   }
-  m_group.push_back(Pending{std::move(query), std::move(statement.names), m_batchSequence});
+  m_group.push_back(Pending{std::move(query), std::move(names), m_batchSequence});
   return m_group.size() < kGroupSize || Settle(error);
 }
 
@@ -369,11 +370,9 @@ bool PostgresConnection::Settle(std::string& error) {
       LoseBatch();
       return false;
     }
-    PgStatement names;
-    names.names = std::move(m_group[refused].names);
     if (m_group[refused].sequence >= m_lastDeferredRefusal) {
       m_lastDeferredRefusal = m_group[refused].sequence;
-      m_deferredRefusal = NamesBack(refusal, names);
+      m_deferredRefusal = NamesBack(refusal, *m_group[refused].names);
     }
     std::vector<Pending> rest = std::move(m_group);
     m_group.clear();
@@ -486,10 +485,49 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   return false;
 }
 
+bool PostgresConnection::Translate(const std::wstring& sql, PgStatement& statement,
+                                   std::shared_ptr<const PgNames>& names, std::wstring& error) {
+  std::string utf8 = kiv::ToUtf8(sql);
+  // Texts that differ only in their literals share a translation: the
+  // translator copies those literals unchanged.
+  LiftedStatement lifted;
+  const bool byShape = LiftLiterals(utf8, lifted, true);
+  auto it = m_translations.find(byShape ? lifted.shape : utf8);
+  if (it != m_translations.end()) {
+    statement.text = it->second.text;
+    names = it->second.names;
+    if (byShape) {
+      LiftedValues(lifted, statement.values, statement.integers);
+    } else {
+      statement.values = it->second.values;
+      statement.integers = it->second.integers;
+    }
+    return true;
+  }
+  if (!TranslateForPostgres(utf8, statement, error)) return false;
+  names = std::make_shared<const PgNames>(std::move(statement.names));
+  if (statement.kind != PgStatement::kPlain) return true;
+  Translation kept{statement.text, {}, {}, names};
+  if (byShape) {
+    // Kept by shape only when the literals taken out are the parameters.
+    LiftedValues(lifted, kept.values, kept.integers);
+    if (kept.values != statement.values || kept.integers != statement.integers) return true;
+    kept.values.clear();
+    kept.integers.clear();
+  } else {
+    kept.values = statement.values;
+    kept.integers = statement.integers;
+  }
+  if (m_translations.size() >= kTranslations) m_translations.clear();
+  m_translations.emplace(byShape ? std::move(lifted.shape) : std::move(utf8), std::move(kept));
+  return true;
+}
+
 bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   if (!Usable(error)) return false;
   PgStatement statement;
-  if (!TranslateForPostgres(kiv::ToUtf8(sql), statement, error)) return false;
+  std::shared_ptr<const PgNames> names;
+  if (!Translate(sql, statement, names, error)) return false;
   std::vector<Query> queries;
   std::string failure;
   const bool optimistic = m_batchOwnsTransaction && !m_batchSavepoints && statement.kind == PgStatement::kPlain;
@@ -498,11 +536,11 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
   if (statement.kind == PgStatement::kPlain && (!main.values.empty() || verb != Verb::kOther) &&
       !Prepared(main.text, main.integers, main.prepared, failure)) {
     if (m_batchOwnsTransaction && !m_batchSavepoints) RestoreBatch(failure);
-    error = Message(NamesBack(failure, statement));
+    error = Message(NamesBack(failure, *names));
     return false;
   }
   if (m_batchOwnsTransaction && m_batchDeferred && statement.kind == PgStatement::kPlain && verb == Verb::kChange) {
-    if (Defer(std::move(main), statement, failure)) return true;
+    if (Defer(std::move(main), std::move(names), failure)) return true;
     error = Message(failure);
     return false;
   }
@@ -513,12 +551,12 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
   }
   queries.push_back(std::move(main));
   const std::string ident = PgIdentifier(statement.table);
-  const std::string names = kPgNameTable;
+  const std::string nameTable = kPgNameTable;
   if (statement.kind == PgStatement::kCreateTable)
-    queries.push_back({"INSERT INTO " + names + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
+    queries.push_back({"INSERT INTO " + nameTable + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
                        {}, {ident, statement.table}, {false, false}});
   if (statement.kind == PgStatement::kDropTable)
-    queries.push_back({"DELETE FROM " + names + " WHERE ident = $1", {}, {ident}, {false}});
+    queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {ident}, {false}});
   PGresult* rows = nullptr;
   if (statement.kind == PgStatement::kTransaction) {
     if (!RunPipeline(queries, 0, rows, failure)) {
@@ -528,7 +566,7 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
   } else if (optimistic) {
     if (!RunPipeline(queries, 0, rows, failure)) {
       RestoreBatch(failure);
-      error = Message(NamesBack(failure, statement));
+      error = Message(NamesBack(failure, *names));
       return false;
     }
     if (!rows) {
@@ -536,7 +574,7 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
       m_batchLog.push_back(std::move(queries[0]));
     }
   } else if (!RunAtomically(std::move(queries), 0, rows, failure)) {
-    error = Message(NamesBack(failure, statement));
+    error = Message(NamesBack(failure, *names));
     return false;
   }
   if (rows) cursor = std::make_unique<PostgresCursor>(rows);

@@ -59,6 +59,8 @@ class PostgresConnection : public DriverConnection {
 
   // Row changes sent in a deferred batch before they are settled.
   static constexpr size_t kGroupSize = 256;
+  // Translations kept; the cache starts again when full.
+  static constexpr size_t kTranslations = 512;
   // How long a thread waits for another thread's batch on the connection.
   static constexpr std::chrono::seconds kTurnWait{60};
 
@@ -71,8 +73,16 @@ class PostgresConnection : public DriverConnection {
   };
   struct Pending {
     Query query;
-    std::vector<std::pair<std::string, std::string>> names;  // for the refusal's text
+    std::shared_ptr<const PgNames> names;  // for the refusal's text
     unsigned long sequence;
+  };
+  // A translated statement, kept by the text as written (or its shape,
+  // its literals taken out, when they became the parameters in order).
+  struct Translation {
+    std::string text;
+    std::vector<std::string> values;  // when kept by the whole text
+    std::vector<bool> integers;
+    std::shared_ptr<const PgNames> names;
   };
   class Turn;
   bool OpenBatch(bool deferred, std::wstring& error);
@@ -81,7 +91,10 @@ class PostgresConnection : public DriverConnection {
   // cannot send it.
   bool Send(const Query& query);
   // Queues a row change of a deferred batch.
-  bool Defer(Query query, PgStatement& statement, std::string& error);
+  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error);
+  // TranslateForPostgres through the cache of translations.
+  bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
+                 std::wstring& error);
   // Settles the pending group: waits for its outcome, takes refused
   // statements out and sends the rest again.  False, with the reason,
   // when the connection or the batch is lost.
@@ -118,6 +131,7 @@ class PostgresConnection : public DriverConnection {
   bool m_batchLost = false;  // the connection went while the batch was open
   bool m_batchSavepoints = false;
   std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
+  std::unordered_map<std::string, Translation> m_translations;
   bool m_batchDeferred = false;
   std::vector<Pending> m_group;  // sent, not settled; the connection is in pipeline mode while not empty
   unsigned long m_batchSequence = 0;      // statements of the batch so far

@@ -259,18 +259,24 @@ bool TranslateForPostgres(std::string_view sql, PgStatement& out, std::wstring& 
   LiftedStatement lifted;
   if (out.kind == PgStatement::kPlain && LiftLiterals(text, lifted, true)) {
     out.text = std::move(lifted.shape);
-    for (const LiftedStatement::Literal& l : lifted.literals) {
-      out.values.push_back(l.isText ? lifted.values.substr(l.offset, l.length) : std::to_string(l.integer));
-      out.integers.push_back(!l.isText);
-    }
+    LiftedValues(lifted, out.values, out.integers);
   } else {
     out.text = std::move(text);
   }
   return true;
 }
 
-std::string NamesBack(std::string message, const PgStatement& statement) {
-  for (const auto& [ident, name] : statement.names) {
+void LiftedValues(const LiftedStatement& lifted, std::vector<std::string>& values, std::vector<bool>& integers) {
+  values.clear();
+  integers.clear();
+  for (const LiftedStatement::Literal& l : lifted.literals) {
+    values.push_back(l.isText ? lifted.values.substr(l.offset, l.length) : std::to_string(l.integer));
+    integers.push_back(!l.isText);
+  }
+}
+
+std::string NamesBack(std::string message, const PgNames& names) {
+  for (const auto& [ident, name] : names) {
     const std::string from = PgQuoted(ident), to = "\"" + name + "\"";
     for (size_t at = message.find(from); at != std::string::npos; at = message.find(from, at + to.size()))
       message.replace(at, from.size(), to);
