@@ -1,5 +1,6 @@
 #include "RawPostgres.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace kivbench {
@@ -24,7 +25,7 @@ RawPostgres::RawPostgres(const std::string& conninfo) : m_conn(PQconnectdb(conni
 
 RawPostgres::~RawPostgres() { PQfinish(m_conn); }
 
-size_t RawPostgres::Run(const ServerStatement& statement) {
+const std::string& RawPostgres::Prepared(const ServerStatement& statement) {
   auto it = m_prepared.find(statement.text);
   if (it == m_prepared.end()) {
     const std::string name = "raw" + std::to_string(m_prepared.size());
@@ -37,10 +38,45 @@ size_t RawPostgres::Run(const ServerStatement& statement) {
     if (!ok) Throw(m_conn, statement.text);
     it = m_prepared.emplace(statement.text, name).first;
   }
+  return it->second;
+}
+
+void RawPostgres::RunPipelined(const std::vector<ServerStatement>& statements, size_t group) {
+  std::vector<const char*> names;
+  for (const auto& statement : statements) names.push_back(Prepared(statement).c_str());
+  if (!PQenterPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+  std::vector<const char*> values;
+  for (size_t start = 0; start < statements.size(); start += group) {
+    const size_t end = std::min(statements.size(), start + group);
+    for (size_t i = start; i < end; ++i) {
+      values.clear();
+      for (const auto& value : statements[i].values) values.push_back(value.c_str());
+      if (!PQsendQueryPrepared(m_conn, names[i], static_cast<int>(values.size()),
+                               values.data(), nullptr, nullptr, 0))
+        Throw(m_conn, statements[i].text);
+    }
+    if (!PQpipelineSync(m_conn)) Throw(m_conn, "sync");
+    for (size_t i = start; i <= end;) {  // each statement's result and a null, then the sync's
+      PGresult* result = PQgetResult(m_conn);
+      if (!result) {
+        ++i;
+        continue;
+      }
+      const ExecStatusType status = PQresultStatus(result);
+      PQclear(result);
+      if (status == PGRES_PIPELINE_SYNC) break;
+      if (status != PGRES_COMMAND_OK) Throw(m_conn, statements[std::min(i, end - 1)].text);
+    }
+  }
+  if (!PQexitPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+}
+
+size_t RawPostgres::Run(const ServerStatement& statement) {
+  const std::string& name = Prepared(statement);
   std::vector<const char*> values;
   values.reserve(statement.values.size());
   for (const auto& value : statement.values) values.push_back(value.c_str());
-  PGresult* result = PQexecPrepared(m_conn, it->second.c_str(), static_cast<int>(values.size()), values.data(),
+  PGresult* result = PQexecPrepared(m_conn, name.c_str(), static_cast<int>(values.size()), values.data(),
                                     nullptr, nullptr, 0);
   const ExecStatusType status = PQresultStatus(result);
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {

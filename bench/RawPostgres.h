@@ -36,11 +36,18 @@ class RawPostgres {
   // Runs one statement and returns its rows; throws when the server
   // refuses it, so that a benchmark never times a failure.
   size_t Run(const ServerStatement& statement);
+  // Runs `statements`, which yield no rows, in pipeline mode: each is sent
+  // without waiting for the one before, and the outcomes of every `group`
+  // statements are read at a sync.  Throws when the server refuses one.
+  void RunPipelined(const std::vector<ServerStatement>& statements, size_t group);
   // Text without parameters (BEGIN, COMMIT, set-up), not prepared.
   void Exec(const std::string& sql);
   size_t TextBytes() const { return m_textBytes; }
 
  private:
+  // The name of the prepared statement for `statement`, preparing it when new.
+  const std::string& Prepared(const ServerStatement& statement);
+
   PGconn* m_conn = nullptr;
   std::map<std::string, std::string> m_prepared;  // text -> statement name
   size_t m_textBytes = 0;

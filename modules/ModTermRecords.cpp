@@ -72,8 +72,9 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // One engine transaction for the whole call instead of one durable commit
   // per row.  Each insert still stands alone inside it, so a refused row
   // undoes nothing.  Without a batch the rows commit one by one: slower,
-  // same outcome.
-  const bool batch = command.BeginBatch();
+  // same outcome.  Only the last refusal is reported, so a refusal may
+  // come when the batch ends.
+  const bool batch = command.BeginBatch(true);
   std::vector<long> inBatch;  // rows that went in, to insert again should the batch not commit
   CString sql;
   auto insert = [&](long i) {

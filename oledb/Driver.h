@@ -82,6 +82,15 @@ class KIV_EXPORT DriverConnection {
   // return true and do nothing.
   virtual bool BeginBatch(std::wstring& error);
   virtual bool EndBatch(std::wstring& error);
+  // A batch whose row changes (INSERT, UPDATE, DELETE) the engine may send
+  // on without waiting for each one's outcome, for callers that carry on
+  // past a refused statement and look only at the last refusal.  A refusal
+  // known before sending still fails its statement at once; one the
+  // server gives later leaves the other statements in place and comes with
+  // EndBatch, which then returns true with that refusal's text in `error`
+  // (when no statement was refused at once after it).  Drivers that wait
+  // for every statement begin an ordinary batch.
+  virtual bool BeginDeferredBatch(std::wstring& error);
   // Whether the catalogue file was deleted, moved or replaced since the
   // connection opened it, so that it no longer reaches the file under its
   // name.  Drivers that cannot tell return false.

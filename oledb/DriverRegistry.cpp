@@ -38,6 +38,7 @@ bool Cursor::ReadLongText(size_t column, std::wstring& out) const {
 
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
+bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBatch(error); }
 bool DriverConnection::Replaced() { return false; }
 
 bool IsAccessFile(const std::wstring& path) {

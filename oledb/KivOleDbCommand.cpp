@@ -127,12 +127,12 @@ void KivOleDbCommand::Close() {
   m_executed = false;
 }
 
-bool KivOleDbCommand::BeginBatch() {
+bool KivOleDbCommand::BeginBatch(bool refusalsAtEnd) {
   if (m_batch) return true;
   kivoledb::DriverConnection* engine = Engine();
   if (!engine) return false;
   std::wstring error;
-  if (!engine->BeginBatch(error)) {
+  if (!(refusalsAtEnd ? engine->BeginDeferredBatch(error) : engine->BeginBatch(error))) {
     SetErrorInfo(CString(std::move(error)));
     return false;
   }
@@ -152,5 +152,7 @@ bool KivOleDbCommand::EndBatch() {
     SetErrorInfo(CString(std::move(error)));
     return false;
   }
+  // A refusal the engine could only give at the end.
+  if (!error.empty()) SetErrorInfo(CString(std::move(error)));
   return true;
 }

@@ -188,7 +188,11 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   // refused statement leaves the others in place, and its error information
   // stays while the batch lasts: a later success does not clear it, a later
   // refusal replaces it.  Used for bulk inserts.
-  bool BeginBatch();
+  // With `refusalsAtEnd` the engine may send row changes on without
+  // waiting for each one: a refusal it can only give later becomes the
+  // command's error information when the batch ends, EndBatch still
+  // returning true.  For callers that never act on one statement's outcome.
+  bool BeginBatch(bool refusalsAtEnd = false);
   bool EndBatch();
 
  private:

@@ -1,9 +1,10 @@
 // Names of new types' specification tables: the join, the 59-unit limit in
-// UTF-16 code units, the cut of each part, and uniqueness against the
-// catalogue's tables.
+// UTF-16 code units, the cut of each part, uniqueness against the
+// catalogue's tables, and the longest names in use on every engine.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "TestCatalogue.h"
 
@@ -73,6 +74,43 @@ TEST_P(IndexNaming, ShortNamesAreNumberedPastTakenOnesWithoutRegardToCase) {
   // A name of 59 units or fewer is never tested against the tables.
   cat.Exec("CREATE TABLE [ACME_S_T] (x)");
   EXPECT_EQ(db.GenerateTypeTableName(L"ACME", L"S", L"T"), L"ACME_S_T");
+}
+
+// The longest names the library makes: 59 characters (64 with "_Data"),
+// and 40 characters outside ASCII, which take far more bytes than
+// characters.
+TEST_P(IndexNaming, LongestNamesServeATypeFromAddToRemoval) {
+  const std::vector<std::string> before = cat.Tables();
+  struct Case {
+    std::wstring manufacturer, type;
+    int length;
+  };
+  const Case cases[] = {
+      {Repeat(L"a", 55), L"c", 59},
+      {L"M", Repeat(L"\u65E5", 20) + Repeat(L"\u00C4", 20), 44},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(db.AddIndexData(c.manufacturer.c_str(), L"b", c.type.c_str())) << kivtest::Utf8(db.GetLastError());
+    CString table;
+    ASSERT_TRUE(db.GetTypeTableName(c.manufacturer.c_str(), L"b", c.type.c_str(), table));
+    EXPECT_EQ(table.GetLength(), c.length);
+    ModDB::ModSpecData spec{};
+    spec.Code = L"M1";
+    spec.Description = c.type.c_str();
+    ModDB::ModTermData rows[] = {{L"M1", 1, L"B", L"A"}, {L"M1", 2, L"B", L"A"}};
+    ASSERT_TRUE(db.AddModSpecData(table, spec, false) && db.AddModTermData(table + L"_Data", rows, 2) &&
+                !db.HasErrorInfo())
+        << kivtest::Utf8(db.GetLastError());
+    ModDB::ModSpecData read{};
+    ModDB::ModTermData* records = nullptr;
+    __int64 count = 0;
+    EXPECT_TRUE(db.GetModSpecData(table, L"M1", &read, false) && read.Description == spec.Description);
+    EXPECT_TRUE(db.GetModTermData(table + L"_Data", L"M1", records, count) && count == 2);
+    delete[] records;
+    EXPECT_EQ(cat.Tables().size(), before.size() + 2);
+    ASSERT_TRUE(db.RemoveIndexData(c.manufacturer.c_str(), L"b", c.type.c_str()));
+    EXPECT_EQ(cat.Tables(), before);
+  }
 }
 
 TEST(IndexNamingWithoutCatalogue, ShortNameNeedsTheTableList) {

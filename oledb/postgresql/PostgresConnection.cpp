@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
+#include "StatementLexer.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -16,6 +18,28 @@ constexpr Oid kVarcharOid = 1043;
 constexpr char kSavepoint[] = "SAVEPOINT kiv_statement";
 constexpr char kRelease[] = "RELEASE SAVEPOINT kiv_statement";
 constexpr char kRollbackToSavepoint[] = "ROLLBACK TO SAVEPOINT kiv_statement; RELEASE SAVEPOINT kiv_statement";
+constexpr char kGroupSavepoint[] = "SAVEPOINT kiv_group";
+constexpr char kGroupRelease[] = "RELEASE SAVEPOINT kiv_group";
+constexpr char kGroupRollback[] = "ROLLBACK TO SAVEPOINT kiv_group";
+
+// What a translated statement does, by its first word: row changes
+// (INSERT, UPDATE, DELETE) yield no rows and may be sent on without
+// waiting; they and queries (SELECT) are worth preparing once.
+enum class Verb { kOther, kQuery, kChange };
+Verb VerbOf(const std::string& text) {
+  const size_t start = text.find_first_not_of(" \t\r\n(");
+  if (start == std::string::npos) return Verb::kOther;
+  auto is = [&](const char* word) {
+    const size_t n = std::strlen(word);
+    if (text.size() - start <= n) return false;
+    for (size_t i = 0; i < n; ++i)
+      if ((text[start + i] & ~0x20) != word[i]) return false;
+    const char next = text[start + n];
+    return next == ' ' || next == '\t' || next == '\r' || next == '\n';
+  };
+  if (is("SELECT")) return Verb::kQuery;
+  return is("INSERT") || is("UPDATE") || is("DELETE") ? Verb::kChange : Verb::kOther;
+}
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -91,11 +115,35 @@ class PostgresCursor : public Cursor {
 
 }  // namespace
 
-struct PostgresConnection::Query {
-  std::string text;
-  std::string prepared;  // a prepared statement's name, or empty
-  std::vector<std::string> values;
-  std::vector<bool> integers;
+// The connection's lock, taken when no other thread's batch or
+// transaction is open on it; on leaving, the connection stays this
+// thread's while its batch or transaction is open.
+class PostgresConnection::Turn {
+ public:
+  explicit Turn(PostgresConnection& c) : m_c(c), m_lock(c.m_mutex) {
+    const std::thread::id me = std::this_thread::get_id();
+    m_ok = c.m_turn.wait_for(m_lock, kTurnWait, [&] { return c.m_owner == std::thread::id() || c.m_owner == me; });
+  }
+  ~Turn() {
+    if (!m_ok) return;
+    const bool open = m_c.m_batchDepth > 0 ||
+                      (PQstatus(m_c.m_conn) == CONNECTION_OK && PQtransactionStatus(m_c.m_conn) != PQTRANS_IDLE);
+    const bool wasOwned = m_c.m_owner != std::thread::id();
+    m_c.m_owner = open ? std::this_thread::get_id() : std::thread::id();
+    m_lock.unlock();
+    if (wasOwned && !open) m_c.m_turn.notify_all();
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+  bool Ok(std::wstring& error) const {
+    if (!m_ok) error = L"another thread's batch or transaction held the connection for too long";
+    return m_ok;
+  }
+
+ private:
+  PostgresConnection& m_c;
+  std::unique_lock<std::mutex> m_lock;
+  bool m_ok = false;
 };
 
 std::string PgError(PGconn* conn, const PGresult* result) {
@@ -117,7 +165,7 @@ PostgresConnection::~PostgresConnection() {
   std::lock_guard<std::mutex> lock(m_mutex);
   // An open batch is kept, not lost: statements in it reported success.
   std::string ignored;
-  if (m_batchOwnsTransaction && PQstatus(m_conn) == CONNECTION_OK) Simple("COMMIT", ignored);
+  if (m_batchOwnsTransaction && Settle(ignored) && PQstatus(m_conn) == CONNECTION_OK) Simple("COMMIT", ignored);
   PQfinish(m_conn);
 }
 
@@ -143,13 +191,12 @@ std::wstring PostgresConnection::Message(const std::string& error) const {
 }
 
 bool PostgresConnection::Usable(std::wstring& error) {
-  if (PQstatus(m_conn) == CONNECTION_OK && PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF) return true;
+  if (PQstatus(m_conn) == CONNECTION_OK && (PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF || !m_group.empty()))
+    return true;
   // Lost earlier (the statement that found out failed): start afresh.
   m_lru.clear();
   m_prepared.clear();
-  m_batchLost = m_batchLost || m_batchOwnsTransaction;
-  m_batchOwnsTransaction = false;
-  m_batchLog.clear();
+  LoseBatch();
   PQreset(m_conn);
   std::string failure;
   if (PQstatus(m_conn) == CONNECTION_OK) {
@@ -166,6 +213,13 @@ bool PostgresConnection::Usable(std::wstring& error) {
   }
   error = Message(failure);
   return false;
+}
+
+void PostgresConnection::LoseBatch() {
+  m_batchLost = m_batchLost || m_batchOwnsTransaction;
+  m_batchOwnsTransaction = false;
+  m_batchLog.clear();
+  m_group.clear();
 }
 
 bool PostgresConnection::Simple(const char* sql, std::string& error) {
@@ -191,7 +245,7 @@ void PostgresConnection::RestoreBatch(std::string& error) {
   error += " (the batch's earlier statements could not be restored and are lost: " + failure + ")";
 }
 
-bool PostgresConnection::Prepared(const std::string& text, const PgStatement& statement, std::string& name,
+bool PostgresConnection::Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name,
                                   std::string& error) {
   name.clear();
   if (m_poolSize == 0) return true;
@@ -201,8 +255,10 @@ bool PostgresConnection::Prepared(const std::string& text, const PgStatement& st
     name = it->second->second;
     return true;
   }
+  // Preparing waits for the server: the pending group goes first.
+  if (!Settle(error)) return false;
   std::vector<Oid> types;
-  for (bool integer : statement.integers) types.push_back(integer ? kInt8Oid : 0);
+  for (bool integer : integers) types.push_back(integer ? kInt8Oid : 0);
   std::string fresh = "kiv_" + std::to_string(++m_nextName);
   Result r(PQprepare(m_conn, fresh.c_str(), text.c_str(), static_cast<int>(types.size()), types.data()), &PQclear);
   if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
@@ -222,9 +278,127 @@ bool PostgresConnection::Prepared(const std::string& text, const PgStatement& st
   return true;
 }
 
+bool PostgresConnection::Send(const Query& q) {
+  const char* values[64];
+  Oid types[64];
+  std::vector<const char*> moreValues;
+  std::vector<Oid> moreTypes;
+  const char** v = values;
+  Oid* t = types;
+  if (q.values.size() > std::size(values)) {
+    moreValues.resize(q.values.size());
+    moreTypes.resize(q.values.size());
+    v = moreValues.data();
+    t = moreTypes.data();
+  }
+  for (size_t i = 0; i < q.values.size(); ++i) {
+    v[i] = q.values[i].c_str();
+    t[i] = q.integers[i] ? kInt8Oid : 0;
+  }
+  const int n = static_cast<int>(q.values.size());
+  return (q.prepared.empty() ? PQsendQueryParams(m_conn, q.text.c_str(), n, t, v, nullptr, nullptr, 0)
+                             : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, v, nullptr, nullptr, 0)) != 0;
+}
+
+bool PostgresConnection::Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) {
+  if (m_group.empty()) {
+    if (!PQenterPipelineMode(m_conn) || !Send(Query{kGroupSavepoint, {}, {}, {}})) {
+      error = PgError(m_conn, nullptr);
+      LoseBatch();
+      return false;
+    }
+  }
+  if (!Send(query)) {
+    error = PgError(m_conn, nullptr);
+    LoseBatch();
+    return false;
+  }
+  m_group.push_back(Pending{std::move(query), std::move(names), m_batchSequence});
+  return m_group.size() < kGroupSize || Settle(error);
+}
+
+bool PostgresConnection::Settle(std::string& error) {
+  while (!m_group.empty()) {
+    // The group's outcome: the savepoint, its statements, the release and
+    // the sync, in that order.
+    size_t refused = m_group.size();
+    std::string refusal;
+    bool sent = Send(Query{kGroupRelease, {}, {}, {}}) && PQpipelineSync(m_conn);
+    bool groupFailed = false, synced = false;
+    for (size_t i = 0; sent && !synced && i < m_group.size() + 2 && PQstatus(m_conn) == CONNECTION_OK; ++i) {
+      while (PGresult* r = PQgetResult(m_conn)) {
+        const ExecStatusType status = PQresultStatus(r);
+        if (status == PGRES_PIPELINE_SYNC) {  // fewer results than sent: not expected
+          synced = groupFailed = true;
+          PQclear(r);
+          break;
+        }
+        if (status == PGRES_FATAL_ERROR) {
+          if (i >= 1 && i <= m_group.size() && refused == m_group.size()) {
+            refused = i - 1;
+            refusal = PgError(m_conn, r);
+          } else {
+            groupFailed = true;
+            if (refusal.empty()) refusal = PgError(m_conn, r);
+          }
+        }
+        PQclear(r);
+      }
+    }
+    while (sent && !synced && PQstatus(m_conn) == CONNECTION_OK) {
+      PGresult* r = PQgetResult(m_conn);
+      if (!r) break;
+      synced = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+      PQclear(r);
+      if (synced) break;
+    }
+    if (!synced || !PQexitPipelineMode(m_conn) || PQstatus(m_conn) != CONNECTION_OK) {
+      error = PgError(m_conn, nullptr);
+      LoseBatch();
+      return false;
+    }
+    if (refused == m_group.size() && !groupFailed) {
+      m_group.clear();
+      return true;
+    }
+    // The group's savepoint undoes what the group did; the refused
+    // statement is left out and the others go again.
+    std::string failure;
+    if (refused == m_group.size() || !Simple(kGroupRollback, failure)) {
+      error = (failure.empty() ? refusal : failure) + " (the batch was rolled back)";
+      if (PQstatus(m_conn) == CONNECTION_OK) Simple("ROLLBACK", failure);
+      LoseBatch();
+      return false;
+    }
+    if (m_group[refused].sequence >= m_lastDeferredRefusal) {
+      m_lastDeferredRefusal = m_group[refused].sequence;
+      m_deferredRefusal = NamesBack(refusal, *m_group[refused].names);
+    }
+    std::vector<Pending> rest = std::move(m_group);
+    m_group.clear();
+    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(refused));
+    if (rest.empty()) return true;
+    if (!PQenterPipelineMode(m_conn) || !Send(Query{kGroupSavepoint, {}, {}, {}})) {
+      error = PgError(m_conn, nullptr);
+      LoseBatch();
+      return false;
+    }
+    for (Pending& p : rest) {
+      if (!Send(p.query)) {
+        error = PgError(m_conn, nullptr);
+        LoseBatch();
+        return false;
+      }
+      m_group.push_back(std::move(p));
+    }
+  }
+  return true;
+}
+
 bool PostgresConnection::RunPipeline(const std::vector<Query>& queries, size_t keep, PGresult*& rows,
                                      std::string& error) {
   auto send = [&](const Query& q, bool pipelined) -> PGresult* {
+    if (pipelined) return Send(q) ? reinterpret_cast<PGresult*>(1) : nullptr;
     std::vector<const char*> values;
     std::vector<Oid> types;
     for (size_t i = 0; i < q.values.size(); ++i) {
@@ -232,14 +406,9 @@ bool PostgresConnection::RunPipeline(const std::vector<Query>& queries, size_t k
       types.push_back(q.integers[i] ? kInt8Oid : 0);
     }
     int n = static_cast<int>(values.size());
-    if (!pipelined)
-      return q.prepared.empty()
-                 ? PQexecParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
-                 : PQexecPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
-    int sent = q.prepared.empty()
-                   ? PQsendQueryParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
-                   : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
-    return sent ? reinterpret_cast<PGresult*>(1) : nullptr;
+    return q.prepared.empty()
+               ? PQexecParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
+               : PQexecPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
   };
   auto judge = [&](PGresult* r, size_t index) {
     ExecStatusType status = PQresultStatus(r);
@@ -308,28 +477,86 @@ bool PostgresConnection::RunAtomically(std::vector<Query> queries, size_t keep, 
 
 bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   cursor.reset();
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Turn turn(*this);
+  if (!turn.Ok(error)) return false;
+  ++m_batchSequence;
+  if (Run(sql, cursor, error)) return true;
+  m_lastRefusedAtOnce = m_batchSequence;
+  return false;
+}
+
+bool PostgresConnection::Translate(const std::wstring& sql, PgStatement& statement,
+                                   std::shared_ptr<const PgNames>& names, std::wstring& error) {
+  std::string utf8 = kiv::ToUtf8(sql);
+  // Texts that differ only in their literals share a translation: the
+  // translator copies those literals unchanged.
+  LiftedStatement lifted;
+  const bool byShape = LiftLiterals(utf8, lifted, true);
+  auto it = m_translations.find(byShape ? lifted.shape : utf8);
+  if (it != m_translations.end()) {
+    statement.text = it->second.text;
+    names = it->second.names;
+    if (byShape) {
+      LiftedValues(lifted, statement.values, statement.integers);
+    } else {
+      statement.values = it->second.values;
+      statement.integers = it->second.integers;
+    }
+    return true;
+  }
+  if (!TranslateForPostgres(utf8, statement, error)) return false;
+  names = std::make_shared<const PgNames>(std::move(statement.names));
+  if (statement.kind != PgStatement::kPlain) return true;
+  Translation kept{statement.text, {}, {}, names};
+  if (byShape) {
+    // Kept by shape only when the literals taken out are the parameters.
+    LiftedValues(lifted, kept.values, kept.integers);
+    if (kept.values != statement.values || kept.integers != statement.integers) return true;
+    kept.values.clear();
+    kept.integers.clear();
+  } else {
+    kept.values = statement.values;
+    kept.integers = statement.integers;
+  }
+  if (m_translations.size() >= kTranslations) m_translations.clear();
+  m_translations.emplace(byShape ? std::move(lifted.shape) : std::move(utf8), std::move(kept));
+  return true;
+}
+
+bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
   if (!Usable(error)) return false;
   PgStatement statement;
-  if (!TranslateForPostgres(kiv::ToUtf8(sql), statement, error)) return false;
+  std::shared_ptr<const PgNames> names;
+  if (!Translate(sql, statement, names, error)) return false;
   std::vector<Query> queries;
   std::string failure;
   const bool optimistic = m_batchOwnsTransaction && !m_batchSavepoints && statement.kind == PgStatement::kPlain;
-  Query main{statement.text, {}, statement.values, statement.integers};
-  if (statement.kind == PgStatement::kPlain && !statement.values.empty() &&
-      !Prepared(statement.text, statement, main.prepared, failure)) {
+  const Verb verb = VerbOf(statement.text);
+  Query main{std::move(statement.text), {}, std::move(statement.values), std::move(statement.integers)};
+  if (statement.kind == PgStatement::kPlain && (!main.values.empty() || verb != Verb::kOther) &&
+      !Prepared(main.text, main.integers, main.prepared, failure)) {
     if (m_batchOwnsTransaction && !m_batchSavepoints) RestoreBatch(failure);
-    error = Message(NamesBack(failure, statement));
+    error = Message(NamesBack(failure, *names));
+    return false;
+  }
+  if (m_batchOwnsTransaction && m_batchDeferred && statement.kind == PgStatement::kPlain && verb == Verb::kChange) {
+    if (Defer(std::move(main), std::move(names), failure)) return true;
+    error = Message(failure);
+    return false;
+  }
+  // Anything else waits for the row changes sent before it.
+  if (!Settle(failure)) {
+    error = Message(failure);
     return false;
   }
   queries.push_back(std::move(main));
   const std::string ident = PgIdentifier(statement.table);
-  const std::string names = kPgNameTable;
+  const std::string nameTable = kPgNameTable;
   if (statement.kind == PgStatement::kCreateTable)
-    queries.push_back({"INSERT INTO " + names + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
+    queries.push_back({"INSERT INTO " + nameTable + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
                        {}, {ident, statement.table}, {false, false}});
   if (statement.kind == PgStatement::kDropTable)
-    queries.push_back({"DELETE FROM " + names + " WHERE ident = $1", {}, {ident}, {false}});
+    queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {ident}, {false}});
   PGresult* rows = nullptr;
   if (statement.kind == PgStatement::kTransaction) {
     if (!RunPipeline(queries, 0, rows, failure)) {
@@ -339,7 +566,7 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   } else if (optimistic) {
     if (!RunPipeline(queries, 0, rows, failure)) {
       RestoreBatch(failure);
-      error = Message(NamesBack(failure, statement));
+      error = Message(NamesBack(failure, *names));
       return false;
     }
     if (!rows) {
@@ -347,7 +574,7 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
       m_batchLog.push_back(std::move(queries[0]));
     }
   } else if (!RunAtomically(std::move(queries), 0, rows, failure)) {
-    error = Message(NamesBack(failure, statement));
+    error = Message(NamesBack(failure, *names));
     return false;
   }
   if (rows) cursor = std::make_unique<PostgresCursor>(rows);
@@ -355,10 +582,16 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
 }
 
 bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Turn turn(*this);
+  if (!turn.Ok(error)) return false;
   names.clear();
   if (!tables && !views) return true;
   if (!Usable(error)) return false;
+  std::string failure;
+  if (!Settle(failure)) {
+    error = Message(failure);
+    return false;
+  }
   const std::string kinds = tables && views ? "'r', 'p', 'v'" : tables ? "'r', 'p'" : "'v'";
   const std::string sql =
       std::string("SELECT coalesce(n.name, c.relname) FROM pg_catalog.pg_class c ") +
@@ -374,9 +607,16 @@ bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::ws
   return true;
 }
 
-bool PostgresConnection::BeginBatch(std::wstring& error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+bool PostgresConnection::BeginBatch(std::wstring& error) { return OpenBatch(false, error); }
+
+bool PostgresConnection::BeginDeferredBatch(std::wstring& error) { return OpenBatch(true, error); }
+
+bool PostgresConnection::OpenBatch(bool deferred, std::wstring& error) {
+  Turn turn(*this);
+  if (!turn.Ok(error)) return false;
   if (m_batchDepth++ > 0) return true;
+  m_batchSequence = m_lastRefusedAtOnce = m_lastDeferredRefusal = 0;
+  m_deferredRefusal.clear();
   if (!Usable(error)) {
     m_batchDepth = 0;
     return false;
@@ -390,14 +630,20 @@ bool PostgresConnection::BeginBatch(std::wstring& error) {
     return false;
   }
   m_batchOwnsTransaction = true;
-  m_batchSavepoints = false;
+  m_batchDeferred = deferred;
+  // Statements other than row changes run under savepoints beside the
+  // pending ones, which cannot be replayed from a log.
+  m_batchSavepoints = deferred;
   m_batchLog.clear();
   return true;
 }
 
 bool PostgresConnection::EndBatch(std::wstring& error) {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  Turn turn(*this);
+  if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  std::string failure;
+  Settle(failure);  // a loss shows below
   if (!m_batchOwnsTransaction) {
     bool lost = m_batchLost || PQstatus(m_conn) != CONNECTION_OK;
     m_batchLost = false;
@@ -406,9 +652,13 @@ bool PostgresConnection::EndBatch(std::wstring& error) {
     return false;
   }
   m_batchOwnsTransaction = false;
+  m_batchDeferred = false;
   m_batchLog.clear();
-  std::string failure;
-  if (Simple("COMMIT", failure)) return true;
+  if (Simple("COMMIT", failure)) {
+    // A row change refused after the last statement refused at once.
+    if (m_lastDeferredRefusal > m_lastRefusedAtOnce) error = Message(m_deferredRefusal);
+    return true;
+  }
   std::string ignored;
   if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", ignored);
   error = Message(failure) + L" (the batch was rolled back)";

@@ -10,15 +10,29 @@
 // savepoint sent with it.  Inside a transaction opened by a statement
 // text, savepoints from the start.  A lost connection fails the statement
 // that finds it; the next one reconnects.
+//
+// A deferred batch (BeginDeferredBatch) pipelines its row changes: each
+// INSERT, UPDATE or DELETE is sent without waiting, in groups under one
+// savepoint each, and the group is settled (one round trip) when full,
+// before any other statement, and at the end.  A statement the server
+// refuses in a group is taken out: the group rolls back to its savepoint
+// and the rest is sent again, so the other rows stand as if each had run
+// alone.  The last such refusal comes with EndBatch.
+//
+// A batch or a transaction belongs to the thread that opened it: other
+// threads sharing the connection wait until it ends.
 #ifndef KIV_OLEDB_POSTGRESQL_POSTGRESCONNECTION_H_
 #define KIV_OLEDB_POSTGRESQL_POSTGRESCONNECTION_H_
 
 #include <libpq-fe.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -40,10 +54,53 @@ class PostgresConnection : public DriverConnection {
   bool Execute(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) override;
   bool ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) override;
   bool BeginBatch(std::wstring& error) override;
+  bool BeginDeferredBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
 
+  // Row changes sent in a deferred batch before they are settled.
+  static constexpr size_t kGroupSize = 256;
+  // Translations kept; the cache starts again when full.
+  static constexpr size_t kTranslations = 512;
+  // How long a thread waits for another thread's batch on the connection.
+  static constexpr std::chrono::seconds kTurnWait{60};
+
  private:
-  struct Query;
+  struct Query {
+    std::string text;
+    std::string prepared;  // a prepared statement's name, or empty
+    std::vector<std::string> values;
+    std::vector<bool> integers;
+  };
+  struct Pending {
+    Query query;
+    std::shared_ptr<const PgNames> names;  // for the refusal's text
+    unsigned long sequence;
+  };
+  // A translated statement, kept by the text as written (or its shape,
+  // its literals taken out, when they became the parameters in order).
+  struct Translation {
+    std::string text;
+    std::vector<std::string> values;  // when kept by the whole text
+    std::vector<bool> integers;
+    std::shared_ptr<const PgNames> names;
+  };
+  class Turn;
+  bool OpenBatch(bool deferred, std::wstring& error);
+  bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error);
+  // Sends one query without waiting (pipeline mode); false when libpq
+  // cannot send it.
+  bool Send(const Query& query);
+  // Queues a row change of a deferred batch.
+  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error);
+  // TranslateForPostgres through the cache of translations.
+  bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
+                 std::wstring& error);
+  // Settles the pending group: waits for its outcome, takes refused
+  // statements out and sends the rest again.  False, with the reason,
+  // when the connection or the batch is lost.
+  bool Settle(std::string& error);
+  // The open batch is lost with the connection: forget its state.
+  void LoseBatch();
   // The caller holds m_mutex for all below.
   bool Usable(std::wstring& error);
   // Runs `queries` in one round trip; the result of the query `keep`
@@ -58,7 +115,7 @@ class PostgresConnection : public DriverConnection {
   // restored in a fresh transaction, savepoints from now on.
   void RestoreBatch(std::string& error);
   // The name of the prepared statement for `text`, preparing it when new.
-  bool Prepared(const std::string& text, const PgStatement& statement, std::string& name, std::string& error);
+  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error);
   std::wstring Message(const std::string& error) const;
 
   PGconn* m_conn;
@@ -74,6 +131,16 @@ class PostgresConnection : public DriverConnection {
   bool m_batchLost = false;  // the connection went while the batch was open
   bool m_batchSavepoints = false;
   std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
+  std::unordered_map<std::string, Translation> m_translations;
+  bool m_batchDeferred = false;
+  std::vector<Pending> m_group;  // sent, not settled; the connection is in pipeline mode while not empty
+  unsigned long m_batchSequence = 0;      // statements of the batch so far
+  unsigned long m_lastRefusedAtOnce = 0;  // the latest refused at once, by sequence
+  unsigned long m_lastDeferredRefusal = 0;
+  std::string m_deferredRefusal;  // its text
+  // The thread whose batch or transaction is open, if any.
+  std::thread::id m_owner;
+  std::condition_variable m_turn;
 };
 
 // The server's or libpq's text for the last failure.

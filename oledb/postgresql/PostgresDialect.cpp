@@ -123,19 +123,26 @@ class Translator {
     return s;
   }
 
+  // A CHECK whose refusal says why.  The rule is tested on its own first:
+  // the server stops at a true operand of OR, so the PL/pgSQL function
+  // that raises the refusal runs only for a value that breaks the rule,
+  // not for every row written.
+  static std::string Check(const std::string& rule, const std::string& refusal) {
+    return " CHECK (" + rule + " OR kiv_check(" + rule + ", " + PgLiteral(refusal) + "))";
+  }
+
   std::string ColumnType(const CreateTable::Column& c, const std::string& column, std::string& check) {
     long long low, high;
     if (IsLongDeclaredType(c.type.c_str())) return IsBinaryDeclaredType(c.type) ? "bytea" : "varchar COLLATE kiv_nocase";
     if (c.type.find("CHAR") != std::string::npos || c.type.find("TEXT") != std::string::npos ||
         c.type == "STRING") {
       if (c.width >= 0)
-        check = " CHECK (kiv_check(char_length(" + column + ") <= " + std::to_string(c.width) + ", " +
-                PgLiteral(WidthRefusal(c.name, c.width)) + "))";
+        check = Check("char_length(" + column + ") <= " + std::to_string(c.width), WidthRefusal(c.name, c.width));
       return "text COLLATE kiv_nocase";
     }
     if (AccessIntegerRange(c.type, low, high)) {
-      check = " CHECK (kiv_check(" + column + " BETWEEN " + std::to_string(low) + " AND " + std::to_string(high) +
-              ", " + PgLiteral(RangeRefusal(c.name, c.type, low, high)) + "))";
+      check = Check(column + " BETWEEN " + std::to_string(low) + " AND " + std::to_string(high),
+                    RangeRefusal(c.name, c.type, low, high));
       return "bigint";
     }
     static const std::pair<const char*, const char*> kTypes[] = {
@@ -252,18 +259,24 @@ bool TranslateForPostgres(std::string_view sql, PgStatement& out, std::wstring& 
   LiftedStatement lifted;
   if (out.kind == PgStatement::kPlain && LiftLiterals(text, lifted, true)) {
     out.text = std::move(lifted.shape);
-    for (const LiftedStatement::Literal& l : lifted.literals) {
-      out.values.push_back(l.isText ? lifted.values.substr(l.offset, l.length) : std::to_string(l.integer));
-      out.integers.push_back(!l.isText);
-    }
+    LiftedValues(lifted, out.values, out.integers);
   } else {
     out.text = std::move(text);
   }
   return true;
 }
 
-std::string NamesBack(std::string message, const PgStatement& statement) {
-  for (const auto& [ident, name] : statement.names) {
+void LiftedValues(const LiftedStatement& lifted, std::vector<std::string>& values, std::vector<bool>& integers) {
+  values.clear();
+  integers.clear();
+  for (const LiftedStatement::Literal& l : lifted.literals) {
+    values.push_back(l.isText ? lifted.values.substr(l.offset, l.length) : std::to_string(l.integer));
+    integers.push_back(!l.isText);
+  }
+}
+
+std::string NamesBack(std::string message, const PgNames& names) {
+  for (const auto& [ident, name] : names) {
     const std::string from = PgQuoted(ident), to = "\"" + name + "\"";
     for (size_t at = message.find(from); at != std::string::npos; at = message.find(from, at + to.size()))
       message.replace(at, from.size(), to);

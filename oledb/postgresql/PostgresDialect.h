@@ -35,6 +35,9 @@ namespace kivoledb {
 // Table of the names as the library gave them.
 inline constexpr char kPgNameTable[] = "kiv_table_names";
 
+// Server identifiers and the names they stand for.
+using PgNames = std::vector<std::pair<std::string, std::string>>;
+
 struct PgStatement {
   // kTransaction: BEGIN, COMMIT and the like, which run bare.
   enum Kind { kPlain, kCreateTable, kDropTable, kTransaction } kind = kPlain;
@@ -44,8 +47,10 @@ struct PgStatement {
   std::string table;                // CREATE or DROP TABLE: the name as written
   // Identifiers of this statement and the names they stand for, to put the
   // names back into the server's messages.
-  std::vector<std::pair<std::string, std::string>> names;
+  PgNames names;
 };
+
+struct LiftedStatement;
 
 // The server's identifier (unquoted) for a catalogue name.
 std::string PgIdentifier(std::string_view name);
@@ -59,7 +64,14 @@ std::string PgLiteral(std::string_view text);
 bool TranslateForPostgres(std::string_view sql, PgStatement& out, std::wstring& error);
 
 // The server's message with the statement's identifiers back as names.
-std::string NamesBack(std::string message, const PgStatement& statement);
+std::string NamesBack(std::string message, const PgNames& names);
+inline std::string NamesBack(std::string message, const PgStatement& statement) {
+  return NamesBack(std::move(message), statement.names);
+}
+
+// The parameters for the literals that `lifted` took out of a statement:
+// texts as they are, integers in decimal.
+void LiftedValues(const LiftedStatement& lifted, std::vector<std::string>& values, std::vector<bool>& integers);
 
 }  // namespace kivoledb
 

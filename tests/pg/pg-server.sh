@@ -4,7 +4,9 @@
 #   pg-server.sh start STATE_DIR   initdb + pg_ctl start in a new temporary
 #                                  folder, listening on a unix socket in that
 #                                  folder only; writes the server's URI to
-#                                  STATE_DIR/pg-test-server.uri
+#                                  STATE_DIR/pg-test-server.uri.  A server
+#                                  an earlier run left for STATE_DIR (a run
+#                                  killed before its stop) is stopped first.
 #   pg-server.sh stop STATE_DIR    stops it and removes the folder
 #   pg-server.sh halt STATE_DIR    stops it, keeping its data (a server
 #                                  restart as hosts see it)
@@ -31,7 +33,13 @@ stop() {
   [ -f "$dir_file" ] || return 0
   dir=$(cat "$dir_file")
   if [ -d "$dir/data" ]; then
-    as_owner "'$bindir/pg_ctl' -D '$dir/data' -m immediate -w stop" >/dev/null 2>&1 || true
+    as_owner "'$bindir/pg_ctl' -D '$dir/data' -m immediate -w -t 20 stop" >/dev/null 2>&1 || true
+    # A server that did not stop in time (a loaded machine, an earlier
+    # run killed half-way) must not outlive its folder.
+    pid=$(head -n 1 "$dir/data/postmaster.pid" 2>/dev/null || true)
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -KILL "$pid" 2>/dev/null || true
+    fi
   fi
   rm -rf "$dir"
   rm -f "$dir_file" "$uri_file"
