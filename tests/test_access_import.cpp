@@ -140,7 +140,8 @@ TEST(AccessImport, ForeignFilesKeepEveryRow) {
     Imported r = Import(source, dir.path() / "foreign.db");
     ASSERT_TRUE(r.ok) << r.error;
     const kivtest::SqliteFile db(dir.path() / "foreign.db");
-    for (const Json& table : kivtest::LoadJson(source.string() + ".manifest.json")["tables"])
+    const Json manifest = kivtest::LoadJson(source.string() + ".manifest.json");
+    for (const Json& table : manifest["tables"])
       EXPECT_EQ(Count(db, table["name"]), table["rowCount"].get<long long>()) << table["name"];
   }
 }
