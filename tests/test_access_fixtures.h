@@ -43,14 +43,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Bytes as hex, two digits each, in the given digits' case.
+inline std::string Hex(const std::string& bytes, const char* digits = "0123456789abcdef") {
+  std::string hex;
+  for (unsigned char b : bytes) hex += digits[b >> 4], hex += digits[b & 15];
+  return hex;
+}
+
 // SHA-256, lower-case hex.
 inline std::string Sha256Hex(const std::string& data) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(data.data(), data.size(), digest, &length, EVP_sha256(), nullptr);
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) hex += "0123456789abcdef"[digest[i] >> 4], hex += "0123456789abcdef"[digest[i] & 15];
-  return hex;
+  return Hex(std::string(reinterpret_cast<const char*>(digest), length));
 }
 
 // The README's hash of a table of an SQLite file: each row a compact JSON

@@ -1,12 +1,11 @@
 // Importing Access files into new catalogue files: tables, columns, row
 // counts and row hashes as the manifests give them; foreign files' rows;
-// per-type tables in the form the library gives
-// them; and nothing left behind when the import is refused.
+// per-type tables in the form the library gives them; and nothing left
+// behind when the import is refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
 
 #include "KivPlcDbIO.h"
 #include "TestCatalogue.h"

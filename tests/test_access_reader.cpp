@@ -3,6 +3,7 @@
 // damaged files are checked through the import (test_access_import.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -26,16 +27,6 @@ std::unique_ptr<AccessFile> OpenFixture(const std::string& name) {
   return file;
 }
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char two[3];
-  for (unsigned char b : bytes) {
-    std::snprintf(two, sizeof two, "%02X", b);
-    out += two;
-  }
-  return out;
-}
-
 // A value as the contents dumps write it (rendering rules in the README).
 Json Render(const Value& v, ColumnType type) {
   char text[64];
@@ -43,7 +34,7 @@ Json Render(const Value& v, ColumnType type) {
     case Value::Kind::kNull: return nullptr;
     case Value::Kind::kInteger: return v.integer;
     case Value::Kind::kText: return v.bytes;
-    case Value::Kind::kBlob: return Hex(v.bytes);
+    case Value::Kind::kBlob: return kivtest::Hex(v.bytes, "0123456789ABCDEF");
     case Value::Kind::kReal:
       if (type == ColumnType::kCurrency)
         std::snprintf(text, sizeof text, "%.4f", v.real);
@@ -56,11 +47,12 @@ Json Render(const Value& v, ColumnType type) {
   return "?";
 }
 
-// Every row of every table of `name`, in storage order, against its dump.
+// Every row of every table of `name`, in storage order, against the dump
+// of `dump`.
 void ExpectRowsEqualDump(const std::string& name, const std::string& dump) {
   auto file = OpenFixture(name);
   ASSERT_TRUE(file);
-  const Json contents = kivtest::LoadJson(kivtest::AccessFixtures() / dump);
+  const Json contents = kivtest::LoadJson(kivtest::AccessFixtures() / (dump + ".contents.json"));
   ASSERT_EQ(file->Tables().size(), contents.size()) << name;
   for (size_t t = 0; t < file->Tables().size(); ++t) {
     const auto& table = file->Tables()[t];
@@ -88,19 +80,17 @@ void ExpectRowsEqualDump(const std::string& name, const std::string& dump) {
 TEST(AccessReader, EveryValueIsExact) {
   KIV_REQUIRE_ACCESS_FIXTURES();
   // One dump serves both catalogue files: the .accdb holds the same rows.
-  ExpectRowsEqualDump("catalogue-small.mdb", "catalogue-small.mdb.contents.json");
-  ExpectRowsEqualDump("catalogue-small.accdb", "catalogue-small.mdb.contents.json");
-  ExpectRowsEqualDump("foreign/nwind.mdb", "foreign/nwind.mdb.contents.json");
-  ExpectRowsEqualDump("foreign/ASampleDatabase.accdb", "foreign/ASampleDatabase.accdb.contents.json");
+  ExpectRowsEqualDump("catalogue-small.accdb", "catalogue-small.mdb");
+  for (const char* name : {"catalogue-small.mdb", "foreign/nwind.mdb", "foreign/ASampleDatabase.accdb"})
+    ExpectRowsEqualDump(name, name);
   // Jet 3 text lengths count bytes, which are characters in its code page.
   auto nwind = OpenFixture("foreign/nwind.mdb");
   ASSERT_TRUE(nwind);
   EXPECT_EQ(nwind->FormatName(), "Jet 3");
-  for (const auto& table : nwind->Tables()) {
-    if (table.name == "Customers") {
-      EXPECT_EQ(table.columns[0].length, 5);  // CustomerID Text (5)
-    }
-  }
+  auto customers = std::find_if(nwind->Tables().begin(), nwind->Tables().end(),
+                                [](const auto& table) { return table.name == "Customers"; });
+  ASSERT_NE(customers, nwind->Tables().end());
+  EXPECT_EQ(customers->columns[0].length, 5);  // CustomerID Text (5)
 }
 
 }  // namespace

@@ -48,6 +48,9 @@ async function main() {
     const types = {};
     page.on('response', (r) => { types[new URL(r.url()).pathname] = [r.headers()['content-type'], r.headers()['x-content-type-options']]; });
     const shot = (p, name) => p.screenshot({ path: path.join(shots, `${String(++n).padStart(2, '0')}-${name}.png`) });
+    const opened = (p = page) => p.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    const reload = async () => { await page.reload(); await opened(); };
+    const status = (p, text) => p.locator('#status', { hasText: text }).waitFor();
     watch(page);
 
     // Open the page: the tree and the catalogue's summary.
@@ -63,18 +66,16 @@ async function main() {
     await page.locator('#find-results li[aria-selected=true] .code', { hasText: /^KX-DI16$/ }).waitFor();
     await shot(page, 'find');
     await page.keyboard.press('Enter');
-    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await opened();
     const moduleUrl = page.url();
     assert.match(moduleUrl, /#\/m\/.+\/s\/KX200\/t\/Digital%20Input\/KX-DI16$/);
     await shot(page, 'module');
 
     // Change the description (one that would run, were it treated as markup) and save.
-    const description = page.locator('#f-DESCRIPTION');
-    await description.fill(HOSTILE);
+    await page.locator('#f-DESCRIPTION').fill(HOSTILE);
     await page.keyboard.press('Control+s');
-    await page.locator('#status', { hasText: 'Saved' }).waitFor();
-    await page.reload();
-    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await status(page, 'Saved');
+    await reload();
     assert.equal(await page.locator('#f-DESCRIPTION').inputValue(), HOSTILE);
     assert.equal(await page.locator('.head .sub').innerText(), HOSTILE);
     await shot(page, 'description-saved');
@@ -84,7 +85,7 @@ async function main() {
     await page.locator('td', { hasText: HOSTILE }).waitFor();
     await shot(page, 'type-list');
     await page.goBack();
-    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await opened();
 
     // Two terminal rows added in the grid, saved and read back.
     const rows = page.locator('table.terms tbody tr');
@@ -96,9 +97,8 @@ async function main() {
       await page.keyboard.type(attrs);
     }
     await page.getByRole('button', { name: 'Save terminal rows' }).click();
-    await page.locator('#status', { hasText: 'Terminal rows saved' }).waitFor();
-    await page.reload();
-    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await status(page, 'Terminal rows saved');
+    await reload();
     assert.equal(await rows.count(), before + 2);
     assert.equal(await rows.last().locator('td.attrs input').inputValue(), 'TERM=C2;SIDE=R');
     await rows.last().scrollIntoViewIfNeeded();
@@ -115,17 +115,15 @@ async function main() {
 
     // Two pages edit the module; the second save of a stale copy is refused with
     // the current values, and what its user typed stays in the form.
-    await page.reload();
-    await page.locator('h1', { hasText: 'KX-DI16' }).waitFor();
+    await reload();
     const other = await context.newPage();
     watch(other);
     await other.goto(moduleUrl);
-    await other.locator('h1', { hasText: 'KX-DI16' }).waitFor();
-    await other.locator('#f-DESCRIPTION').fill('Changed in the second tab');
-    await other.getByRole('button', { name: 'Save module' }).click();
-    await other.locator('#status', { hasText: 'Saved' }).waitFor();
-    await page.locator('#f-DESCRIPTION').fill('Changed in the first tab');
-    await page.getByRole('button', { name: 'Save module' }).click();
+    await opened(other);
+    const save = (p, text) => p.locator('#f-DESCRIPTION').fill(text).then(() => p.getByRole('button', { name: 'Save module' }).click());
+    await save(other, 'Changed in the second tab');
+    await status(other, 'Saved');
+    await save(page, 'Changed in the first tab');
     const refusal = page.locator('.notice.bad', { hasText: 'someone else changed' });
     await refusal.waitFor();
     assert.match(await refusal.innerText(), /Changed in the second tab/);
@@ -173,7 +171,7 @@ async function main() {
     await dialog.getByText('This also removes 1 type, 1 module, 1 terminal row.').waitFor();
     await shot(page, 'remove-asks');
     await dialog.getByRole('button', { name: 'Remove' }).click();
-    await page.locator('#status', { hasText: 'Removed' }).waitFor();
+    await status(page, 'Removed');
     assert.equal(await page.locator('#tree a', { hasText: 'Brandt Automation' }).count(), 0);
 
     assert.deepEqual(errors, []);
