@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "Server.h"
@@ -208,3 +209,14 @@ TEST_F(WebApiTest, ReadOnlyServerRefusesEveryChange) {
 }
 
 }  // namespace
+
+// Ctrl-C can come before the server's loop has started; it must still end.
+TEST_F(WebApiTest, StopBeforeRunStillEndsTheServer) {
+  server = std::make_unique<kivplc::web::EditorServer>(
+      kivplc::web::ServeOptions{cat.path().string(), "127.0.0.1:0", false, "", 4096});
+  server->Bind();
+  server->Stop();
+  auto run = std::async(std::launch::async, [this] { server->Run(); });
+  EXPECT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  if (run.wait_for(std::chrono::seconds(0)) != std::future_status::ready) server->Stop();
+}

@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include <atomic>
 #include <httplib.h>
 #include <signal.h>
 #include <unistd.h>
@@ -76,6 +77,10 @@ void SendJson(httplib::Response& res, int status, const Json& body) {
 
 struct EditorServer::Http {
   httplib::Server server;
+  // The HTTP library forgets a stop() that comes before its loop runs, so
+  // Run and Stop tell each other where they are: whichever comes second
+  // sees the other's flag.
+  std::atomic<bool> stopAsked{false}, runEntered{false}, runEnded{false};
 };
 
 EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_http(std::make_unique<Http>()) {
@@ -206,9 +211,18 @@ int EditorServer::Bind() {
   return m_port;
 }
 
-void EditorServer::Run() { m_http->server.listen_after_bind(); }
+void EditorServer::Run() {
+  m_http->runEntered = true;
+  if (!m_http->stopAsked) m_http->server.listen_after_bind();
+  m_http->runEnded = true;
+}
 
-void EditorServer::Stop() { m_http->server.stop(); }
+void EditorServer::Stop() {
+  m_http->stopAsked = true;
+  if (m_http->runEntered)
+    while (!m_http->runEnded && !m_http->server.is_running()) std::this_thread::yield();
+  m_http->server.stop();
+}
 
 std::string EditorServer::Url() const {
   std::string host = m_publicName.find(':') != std::string::npos ? "[" + m_publicName + "]" : m_publicName;
