@@ -5,7 +5,7 @@
 #
 #   bash bench/web-load.sh [BUILD]     # BUILD defaults to build
 #
-# KIV_LARGE_FIXTURE names the Access file (default: the shared fixture; it
+# KIV_LARGE_FIXTURE names the Access file (default: the shared fixtures beside the clone; it
 # is read in place, never copied into the repository); KIV_WEB_CATALOGUE names
 # a catalogue imported from it before, to skip the import (say, to compare two
 # builds on the same file).  KIV_WEB_PORT picks
@@ -14,11 +14,11 @@ set -euo pipefail
 
 build=${1:-build}
 kivplc=$build/cli/kivplc
-fixture=${KIV_LARGE_FIXTURE:-/work/shared/fixtures/access/catalogue-large.mdb}
 port=${KIV_WEB_PORT:-18080}
 seconds=${KIV_WRK_SECONDS:-20}
 base=http://127.0.0.1:$port
 here=$(cd "$(dirname "$0")" && pwd)
+fixture=${KIV_LARGE_FIXTURE:-$here/../../shared/fixtures/access/catalogue-large.mdb}
 
 work=$(mktemp -d)
 server=""
