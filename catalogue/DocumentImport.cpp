@@ -233,7 +233,11 @@ class Importer {
     std::set<std::wstring> newManufacturers, created;
     std::set<std::pair<std::wstring, std::wstring>> newSeries;
     std::set<Key> newTypes;
-    for (const auto& [row, exact] : plan.index) {
+    for (const auto& entry : plan.index) {
+      // Plain names, not a structured binding: lambdas below capture
+      // the row, which clang before 16 refuses for a binding.
+      const Json& row = entry.row;
+      const bool exact = entry.exact;
       const std::wstring m = Folded(row["MANUFACTURER"]), s = Folded(row["SERIES"]), t = Folded(row["TYPE"]);
       const std::string name = EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
       const std::wstring table = Folded(row["TABLE_NAME"]);
