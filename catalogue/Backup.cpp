@@ -8,6 +8,7 @@
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Files.h"
+#include "EmbeddedCatalogue.h"
 
 namespace kivcat {
 
@@ -33,14 +34,7 @@ Connection Open(const std::string& path, int flags, const std::string& what) {
 // before anything is written; the query also runs any recovery the file
 // needs.
 void RequireCatalogue(sqlite3* db, const std::string& path) {
-  sqlite3_stmt* statement = nullptr;
-  const char* sql =
-      "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
-      "upper(name) IN ('PLC_MANUFACTURER', 'PLC_STYLES', 'PLC_MSG')";
-  int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(statement);
-  const int tables = rc == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
-  sqlite3_finalize(statement);
+  const int tables = kivoledb::CountFixedTables(db);
   if (tables < 0) throw Refused(path + " is not an SQLite catalogue: " + sqlite3_errmsg(db));
   if (tables < 3) throw Refused(path + " is not a catalogue: it lacks the tables PLC_MANUFACTURER, PLC_STYLES, PLC_MSG");
 }

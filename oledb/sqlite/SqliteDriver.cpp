@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include "CatalogueLocation.h"
+#include "EmbeddedCatalogue.h"
 #include "SqliteConnection.h"
 #include "Utf16.h"
 
@@ -112,23 +113,14 @@ bool ParseOptions(const Properties& properties, OpenOptions& options, std::wstri
 // The first read of the file: tells a non-database apart, and a database
 // that is not a catalogue.  0: a catalogue; otherwise the reason.
 std::wstring CheckCatalogue(sqlite3* db) {
-  sqlite3_stmt* stmt = nullptr;
-  const char* sql =
-      "SELECT count(*) FROM sqlite_master WHERE type = 'table' "
-      "AND name COLLATE NOCASE IN ('PLC_MANUFACTURER', 'PLC_STYLES', 'PLC_MSG')";
-  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-  long long found = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
-  std::wstring reason;
-  if (rc != SQLITE_ROW) {
-    reason = (sqlite3_errcode(db) == SQLITE_NOTADB ? L"it is not an SQLite database (" : L"it cannot be read (") +
-             SqliteError(db) + L")";
-  } else if (found == 0) {
-    reason = L"it is an SQLite database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
-             L"so it is not a catalogue";
-  }
-  sqlite3_finalize(stmt);
-  return reason;
+  const int found = CountFixedTables(db);
+  if (found < 0)
+    return (sqlite3_errcode(db) == SQLITE_NOTADB ? L"it is not an SQLite database (" : L"it cannot be read (") +
+           SqliteError(db) + L")";
+  if (found == 0)
+    return L"it is an SQLite database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
+           L"so it is not a catalogue";
+  return {};
 }
 
 class SqliteDriver : public Driver {
@@ -193,6 +185,18 @@ class SqliteDriver : public Driver {
 };
 
 }  // namespace
+
+int CountFixedTables(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  const char* sql =
+      "SELECT count(*) FROM sqlite_master WHERE type = 'table' "
+      "AND name COLLATE NOCASE IN ('PLC_MANUFACTURER', 'PLC_STYLES', 'PLC_MSG')";
+  int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
+  const int found = rc == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  return found;
+}
 
 std::shared_ptr<Driver> MakeSqliteDriver() { return std::make_shared<SqliteDriver>(); }
 
