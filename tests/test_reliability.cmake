@@ -5,7 +5,7 @@ add_library(kiv_reliability_tools STATIC ${KIV_RELIABILITY_TOOL_SOURCES})
 target_include_directories(kiv_reliability_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tools)
 target_link_libraries(kiv_reliability_tools PUBLIC kiv_test_support)
 target_compile_options(kiv_reliability_tools PRIVATE ${KIV_WARNINGS})
-foreach(test test_crash test_concurrency test_faults test_bad_input)
+foreach(test test_crash test_faults test_bad_input)
   target_link_libraries(${test} PRIVATE kiv_reliability_tools)
 endforeach()
 # The bad-input tables walk the record fields through the catalogue layer's column
@@ -30,7 +30,7 @@ if(KIV_VALGRIND AND NOT KIV_SANITIZE)
   foreach(source ${KIV_TEST_SOURCES})
     get_filename_component(name ${source} NAME_WE)
     # Workers, kills, timing or a server of their own: not for valgrind.
-    if(name MATCHES "^test_(crash|concurrency|server_restart|cli_team|web_api)$")
+    if(name MATCHES "^test_(crash|server_restart|cli_team|web_api)$")
       continue()
     endif()
     # The PostgreSQL cases run the same library code as the SQLite ones; the
