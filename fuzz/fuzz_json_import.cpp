@@ -55,10 +55,7 @@ CString Name(const Json& object) { return kivcat::Wide(Member(object, "name")->g
 // and code (in the catalogue's letter-case rule) replaces an earlier one.
 void CheckModules(kivcat::Catalogue& db, const Json& doc) {
   static const Json kNone = Json::array();
-  auto list = [](const Json& object, const char* key) -> const Json& {
-    const Json* member = Member(object, key);
-    return member ? *member : kNone;
-  };
+  auto list = [](const Json& object, const char* key) -> const Json& { return Member(object, key) ? *Member(object, key) : kNone; };
   std::map<std::pair<std::string, std::string>, std::pair<CString, const Json*>> last;
   for (const Json& m : list(doc, "manufacturers")) {
     for (const Json& s : list(m, "series")) {
@@ -90,7 +87,7 @@ void CheckModules(kivcat::Catalogue& db, const Json& doc) {
     // A row that names its position is stored at that position.
     std::set<long long> positions;
     for (const auto& row : terminals) positions.insert(row.Sequence);
-    for (const Json& row : rows ? *rows : Json::array()) {
+    for (const Json& row : rows ? *rows : kNone) {
       const Json* sequence = UniqueKeys(row) ? Member(row, "SEQUENCE") : nullptr;
       if (!sequence) continue;
       bool kept = sequence->is_number_unsigned()

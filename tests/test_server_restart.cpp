@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "CatalogueSchema.h"
@@ -82,25 +83,20 @@ TEST(ServerBatch, ThreadsSharingAConnectionKeepEveryRowThatWasNotRefused) {
   if (!kivoledb::HavePostgresDriver()) GTEST_SKIP() << "built without the PostgreSQL driver";
   kivtest::PgCatalogue cat;
   KivPlcDbIO db;
-  ASSERT_TRUE(db.Connect(CString(cat.uri())) && db.AddIndexData(L"Bulk", L"S", L"T")) << Utf8(db.GetLastError());
   CString table;
-  ASSERT_TRUE(db.GetTypeTableName(L"Bulk", L"S", L"T", table));
+  ASSERT_TRUE(db.Connect(CString(cat.uri())) && db.AddIndexData(L"Bulk", L"S", L"T") &&
+              db.GetTypeTableName(L"Bulk", L"S", L"T", table))
+      << Utf8(db.GetLastError());
   const CString terms = table + L"_Data";
   constexpr long kRows = 600;
-  struct Case {
-    const char* code;
-    std::vector<long> existing;  // refused by the server as duplicates
-    bool lastTooWide;            // the last row refused at once, after them
-    const char* lastRefusal;     // in the text the call leaves
-  };
-  const std::vector<Case> cases = {
-      {"A", {0, 255, 256, 599}, false, "599"},
-      {"B", {10, 511, 512}, true, "BLOCK"},
-      {"C", {}, false, nullptr},
-  };
-  for (const Case& c : cases)
-    for (long sequence : c.existing) {
-      ModDB::ModTermData row{kivtest::Wide(c.code), sequence, L"old", L"old"};
+  // A thread's code, the positions it finds taken (refused by the server as
+  // duplicates), whether its last row is refused at once for its width,
+  // after them, and what the call's text then names.
+  const std::vector<std::tuple<std::string, std::vector<long>, bool, std::string>> cases = {
+      {"A", {0, 255, 256, 599}, false, "599"}, {"B", {10, 511, 512}, true, "BLOCK"}, {"C", {}, false, ""}};
+  for (const auto& [code, taken, tooWide, refusal] : cases)
+    for (long sequence : taken) {
+      ModDB::ModTermData row{kivtest::Wide(code), sequence, L"old", L"old"};
       ASSERT_TRUE(db.AddModTermData(terms, &row, 1) && !db.HasErrorInfo()) << Utf8(db.GetLastError());
     }
   std::vector<std::string> errors(cases.size());
@@ -110,24 +106,20 @@ TEST(ServerBatch, ThreadsSharingAConnectionKeepEveryRowThatWasNotRefused) {
     threads.emplace_back([&, i] {
       KivPlcDbIO copy(db);
       std::vector<ModDB::ModTermData> rows;
-      for (long k = 0; k < kRows; ++k) rows.push_back({kivtest::Wide(cases[i].code), k, L"new", L"new"});
-      if (cases[i].lastTooWide) rows.back().Block = CString(std::wstring(300, L'x'));
+      for (long k = 0; k < kRows; ++k) rows.push_back({kivtest::Wide(std::get<0>(cases[i])), k, L"new", L"new"});
+      if (std::get<2>(cases[i])) rows.back().Block = CString(std::wstring(300, L'x'));
       returned[i] = copy.AddModTermData(terms, rows.data(), kRows);
       errors[i] = Utf8(copy.GetLastError());
     });
   for (auto& thread : threads) thread.join();
   for (size_t i = 0; i < cases.size(); ++i) {
-    const Case& c = cases[i];
-    SCOPED_TRACE(c.code);
+    const auto& [code, taken, tooWide, refusal] = cases[i];
+    SCOPED_TRACE(code);
     EXPECT_EQ(returned[i], 1);
-    if (c.lastRefusal)
-      EXPECT_NE(errors[i].find(c.lastRefusal), std::string::npos) << errors[i];
-    else
-      EXPECT_EQ(errors[i], "");
-    const std::string where = "FROM [" + Utf8(terms) + "] WHERE [CODE] = '" + c.code + "'";
-    EXPECT_EQ(cat.Query("SELECT COUNT(*) " + where).at(0).at(0), std::to_string(kRows - (c.lastTooWide ? 1 : 0)));
-    EXPECT_EQ(cat.Query("SELECT COUNT(*) " + where + " AND [BLOCK] = 'old'").at(0).at(0),
-              std::to_string(c.existing.size()));
+    EXPECT_TRUE(refusal.empty() ? errors[i].empty() : errors[i].find(refusal) != std::string::npos) << errors[i];
+    const std::string where = "FROM [" + Utf8(terms) + "] WHERE [CODE] = '" + code + "'";
+    EXPECT_EQ(cat.Query("SELECT COUNT(*) " + where).at(0).at(0), std::to_string(kRows - (tooWide ? 1 : 0)));
+    EXPECT_EQ(cat.Query("SELECT COUNT(*) " + where + " AND [BLOCK] = 'old'").at(0).at(0), std::to_string(taken.size()));
   }
 }
 

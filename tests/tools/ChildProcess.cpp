@@ -19,8 +19,7 @@ ChildProcess::ChildProcess(const std::function<void(const Emit&)>& work) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   std::fflush(nullptr);
-  m_pid = fork();
-  if (m_pid < 0) throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
+  if ((m_pid = fork()) < 0) throw std::runtime_error(std::string("fork failed: ") + std::strerror(errno));
   if (m_pid == 0) {
     close(fds[0]);
     // A line is one write() (far below the pipe's atomic size), so a kill
@@ -41,12 +40,8 @@ ChildProcess::ChildProcess(const std::function<void(const Emit&)>& work) {
 }
 
 ChildProcess::~ChildProcess() {
-  if (m_pid > 0) {
-    kill(m_pid, SIGKILL);
-    int status = 0;
-    waitpid(m_pid, &status, 0);
-  }
-  if (m_out >= 0) close(m_out);
+  Kill();
+  Wait();
 }
 
 bool ChildProcess::ReadSome(int timeoutMs) {
@@ -54,18 +49,12 @@ bool ChildProcess::ReadSome(int timeoutMs) {
   pollfd p{m_out, POLLIN, 0};
   if (poll(&p, 1, timeoutMs) <= 0) return true;  // nothing yet, or interrupted
   char buffer[4096];
-  ssize_t n = read(m_out, buffer, sizeof buffer);
+  const ssize_t n = read(m_out, buffer, sizeof buffer);
   if (n < 0 && errno == EINTR) return true;
-  if (n <= 0) {
-    close(m_out);
-    m_out = -1;
-    return false;
-  }
+  if (n <= 0) return close(m_out), m_out = -1, false;
   m_partial.append(buffer, static_cast<size_t>(n));
-  for (size_t nl; (nl = m_partial.find('\n')) != std::string::npos;) {
+  for (size_t nl; (nl = m_partial.find('\n')) != std::string::npos; m_partial.erase(0, nl + 1))
     m_lines.push_back(m_partial.substr(0, nl));
-    m_partial.erase(0, nl + 1);
-  }
   return true;
 }
 

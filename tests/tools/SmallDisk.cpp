@@ -15,11 +15,9 @@ namespace kivtest {
 namespace {
 
 bool WriteFile(const char* path, const std::string& text) {
-  int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  close(fd);
-  return ok;
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  const bool ok = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return fd >= 0 && close(fd) == 0 && ok;
 }
 
 // Enters a private mount namespace once per process; empty on success.
@@ -29,8 +27,7 @@ std::string EnterNamespace() {
       if (unshare(CLONE_NEWNS) != 0) return std::string("unshare(CLONE_NEWNS): ") + std::strerror(errno);
     } else {
       // Root of a user namespace of our own may mount a tmpfs.
-      const uid_t uid = getuid();
-      const gid_t gid = getgid();
+      const uid_t uid = getuid(), gid = getgid();
       if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
         return std::string("unshare(CLONE_NEWUSER | CLONE_NEWNS): ") + std::strerror(errno);
       WriteFile("/proc/self/setgroups", "deny");
@@ -70,9 +67,9 @@ SmallDisk::SmallDisk(size_t bytes) {
   if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   m_path = pattern;
   if (mount("kivplc-test", m_path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, Options(bytes).c_str()) != 0) {
-    int e = errno;
+    const std::string error = std::strerror(errno);
     rmdir(m_path.c_str());
-    throw std::runtime_error("mounting a tmpfs: " + std::string(std::strerror(e)));
+    throw std::runtime_error("mounting a tmpfs: " + error);
   }
 }
 
