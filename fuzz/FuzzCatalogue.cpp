@@ -18,7 +18,10 @@ const std::string& ScratchDir() {
   // Never destroyed: the exit handler still needs it.
   static const std::string& dir = *new std::string([] {
     std::string pattern = (std::filesystem::temp_directory_path() / "kivplc-fuzz-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::perror("mkdtemp"), std::abort();
+    if (!mkdtemp(pattern.data())) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
     if (chdir(pattern.c_str()) != 0) std::perror("chdir");
     std::atexit([] {
       std::error_code ignored;
@@ -35,8 +38,10 @@ void ResetCatalogue(const std::string& path) {
   static const std::string bytes = [] {
     const std::string made = ScratchDir() + "/template.db";
     std::wstring error;
-    if (!kivoledb::CreateEmbeddedCatalogue(kiv::FromUtf8(made), kiv::kCatalogueSchemaSql, error))
-      std::fprintf(stderr, "cannot create the template catalogue: %s\n", kiv::ToUtf8(error).c_str()), std::abort();
+    if (!kivoledb::CreateEmbeddedCatalogue(kiv::FromUtf8(made), kiv::kCatalogueSchemaSql, error)) {
+      std::fprintf(stderr, "cannot create the template catalogue: %s\n", kiv::ToUtf8(error).c_str());
+      std::abort();
+    }
     std::ifstream in(made, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }();

@@ -27,7 +27,10 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const auto& f : files) {
     std::ifstream in(f, std::ios::binary);
-    if (!in) return std::fprintf(stderr, "cannot read %s\n", f.c_str()), 2;
+    if (!in) {
+      std::fprintf(stderr, "cannot read %s\n", f.c_str());
+      return 2;
+    }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }

@@ -125,7 +125,9 @@ class Worker {
 
   void Add(const std::string& code) {
     ModDB::ModSpecData spec{};
-    spec.Code = Wide(code), spec.Description = NextValue(), spec.Lisp = CString(std::wstring(m_rnd() % 2000, L'l'));
+    spec.Code = Wide(code);
+    spec.Description = NextValue();
+    spec.Lisp = CString(std::wstring(m_rnd() % 2000, L'l'));
     Write("module " + code, Utf8(spec.Description), "AddModSpecData " + code,
           [&] { return m_db.AddModSpecData(m_table, spec, false); });
   }

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <random>
 #include <string>
 #include <tuple>
@@ -40,7 +39,10 @@ std::string Text(const KivPlcDbIO& db) { return Utf8(db.GetLastError()); }
 // Calls made on a faulty catalogue, and how they answered.
 struct Counts {
   long refused = 0, right = 0;
-  bool Add(bool ok) { return ++(ok ? right : refused), ok; }  // `ok`: the call went through
+  bool Add(bool ok) {  // `ok`: the call went through
+    ++(ok ? right : refused);
+    return ok;
+  }
 } counts;
 [[maybe_unused]] const bool kCountsPrinted = kivtest::PrintAtEnd([] {
   return "fault calls tried: " + std::to_string(counts.refused + counts.right) + ", refused with a text: " +
@@ -54,7 +56,9 @@ void CreateCatalogue(const fs::path& path) {
 
 ModDB::ModSpecData Module(const std::string& code, size_t lispLength = 10) {
   ModDB::ModSpecData spec{};
-  spec.Code = kivtest::Wide(code), spec.Description = L"a module", spec.Lisp = CString(std::wstring(lispLength, L'l'));
+  spec.Code = kivtest::Wide(code);
+  spec.Description = L"a module";
+  spec.Lisp = CString(std::wstring(lispLength, L'l'));
   return spec;
 }
 
@@ -68,7 +72,8 @@ CString Fill(KivPlcDbIO& db) {
   ModDB::ModTermData rows[2] = {{L"M1", 1, L"B", L"x"}, {L"M1", 2, L"B", L"y"}};
   EXPECT_TRUE(db.AddModTermData(table + L"_Data", rows, 2));
   ModDB::StyleBoxData style{};
-  style.Style = 3, style.BoxTop = L"1.5";
+  style.Style = 3;
+  style.BoxTop = L"1.5";
   EXPECT_TRUE(db.UpdateStyleBoxData(3, style)) << Text(db);
   return table;
 }

@@ -51,7 +51,11 @@ bool ChildProcess::ReadSome(int timeoutMs) {
   char buffer[4096];
   const ssize_t n = read(m_out, buffer, sizeof buffer);
   if (n < 0 && errno == EINTR) return true;
-  if (n <= 0) return close(m_out), m_out = -1, false;
+  if (n <= 0) {
+    close(m_out);
+    m_out = -1;
+    return false;
+  }
   m_partial.append(buffer, static_cast<size_t>(n));
   for (size_t nl; (nl = m_partial.find('\n')) != std::string::npos; m_partial.erase(0, nl + 1))
     m_lines.push_back(m_partial.substr(0, nl));
