@@ -94,6 +94,13 @@ function status(text, bad = false) {
   statusTimer = setTimeout(() => { el.className = 'status'; }, bad ? 6000 : 2500);
 }
 
+// A refusal speaks of the page it came from; once the user has gone elsewhere it only misleads.
+// Good news ("Removed.") is often given just before the page changes, so it stays.
+function dropRefusal() {
+  const el = $('#status');
+  if (el.classList.contains('bad')) { clearTimeout(statusTimer); el.className = 'status'; }
+}
+
 function crumbs(r) {
   const parts = [h('a', { href: '#/' }, 'Catalogue')];
   if (r.m != null) parts.push(h('a', { href: href(r.m) }, r.m));
@@ -782,6 +789,7 @@ window.addEventListener('hashchange', () => {
     return;
   }
   currentHash = location.hash;
+  dropRefusal();
   render();
   $('#main').focus({ preventScroll: true });
 });
