@@ -19,14 +19,9 @@ endif()
 
 # The large Access fixture copied onto the test run's PostgreSQL server and
 # into a file, both exports compared: minutes, so labelled long.
-if(TARGET kivplc)
-  find_package(nlohmann_json 3 REQUIRED)
-  target_link_libraries(test_cli_team PRIVATE nlohmann_json::nlohmann_json)
-  target_compile_definitions(test_cli_team PRIVATE KIV_ACCESS_FIXTURES="${PROJECT_SOURCE_DIR}/../shared/fixtures/access")
-endif()
 if(TARGET kivplc AND KIV_WITH_POSTGRESQL)
   add_test(NAME kivplc_copy_large_access_through_postgresql
-    COMMAND test_cli_team --gtest_also_run_disabled_tests --gtest_filter=CopyAccess.DISABLED_Large*)
+    COMMAND test_cli --gtest_also_run_disabled_tests --gtest_filter=CopyAccess.DISABLED_Large*)
   set_tests_properties(kivplc_copy_large_access_through_postgresql PROPERTIES
     LABELS long TIMEOUT 1800 FIXTURES_REQUIRED pg_server)
 endif()
@@ -35,6 +30,6 @@ endif()
 # or more, so labelled long.
 if(TARGET kivplc)
   add_test(NAME kivplc_large_access_round_trip
-    COMMAND test_cli_access --gtest_also_run_disabled_tests --gtest_filter=AccessTool.DISABLED_Large*)
+    COMMAND test_cli --gtest_also_run_disabled_tests --gtest_filter=Transfer.DISABLED_Large*)
   set_tests_properties(kivplc_large_access_round_trip PROPERTIES LABELS long TIMEOUT 900)
 endif()

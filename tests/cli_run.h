@@ -9,11 +9,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestCatalogue.h"
+#include "test_access_fixtures.h"
 
 #ifndef KIVPLC_BIN
 #define KIVPLC_BIN ""  // built without the tool: the tests skip
@@ -28,16 +28,9 @@ struct Result {
   std::string out, err;
 };
 
-inline std::string Slurp(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // Standard input is a file (never a terminal), as for a script.  The
 // tool's catalogue variable is cleared so that only -c names a catalogue.
-inline Result Run(const std::vector<std::string>& args, const std::string& input = "") {
+inline Result Tool(const std::vector<std::string>& args, const std::string& input = "") {
   kivtest::TempDir dir;
   const auto in = dir.path() / "in", out = dir.path() / "out", err = dir.path() / "err";
   std::ofstream(in, std::ios::binary) << input;
@@ -55,16 +48,49 @@ inline Result Run(const std::vector<std::string>& args, const std::string& input
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Slurp(out), Slurp(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, kivtest::ReadFile(out), kivtest::ReadFile(err)};
 }
 
 // Run with "-c catalogue" in front.
 inline Result RunOn(const kivtest::TempCatalogue& cat, std::vector<std::string> args, const std::string& input = "") {
   args.insert(args.begin(), {"-c", cat.path().string()});
-  return Run(args, input);
+  return Tool(args, input);
 }
 
 inline std::string Sample() { return std::string(KIV_SOURCE_DIR) + "/examples/sample-catalogue.json"; }
+
+// One command and its answer: the exit status, and a text its output or
+// error holds ("" for any); `input` is its standard input.
+struct Step {
+  std::vector<std::string> args;
+  int status;
+  std::string says;
+  std::string input = {};
+};
+
+// A test of the tool on a catalogue of its own, skipped when the tool is
+// not built.
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!ToolBuilt()) GTEST_SKIP() << "kivplc is not built";
+  }
+  Result On(std::vector<std::string> args, const std::string& input = "") { return RunOn(cat, std::move(args), input); }
+  // Runs each step in turn on `cat`, or as written when it names its own
+  // catalogue with -c, and checks its answer.
+  void Steps(const std::vector<Step>& steps) {
+    for (const auto& s : steps) {
+      std::string line;
+      for (const auto& a : s.args) line += a + ' ';
+      SCOPED_TRACE(line);
+      const Result r = s.args[0] == "-c" ? Tool(s.args, s.input) : On(s.args, s.input);
+      EXPECT_EQ(r.status, s.status) << r.err;
+      EXPECT_NE((r.out + r.err).find(s.says), std::string::npos) << r.out << r.err;
+    }
+  }
+  kivtest::TempCatalogue cat;
+  kivtest::TempDir dir;
+};
 
 }  // namespace clitest
 

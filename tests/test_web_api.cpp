@@ -15,9 +15,10 @@ namespace {
 
 using kivcat::Json;
 
-const char kType[] = "m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input";
+const std::string kType = "m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input";
 const Json kTypeNames = {{"m", "Aldermoor Controls"}, {"s", "AC-100"}, {"t", "Digital Input"}};
 
+// A server on a copy of the sample catalogue, read-only or not.
 class WebApiTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,13 +31,14 @@ class WebApiTest : public ::testing::Test {
     if (thread.joinable()) thread.join();
   }
   void Start(bool readOnly = false) {
-    kivplc::web::ServeOptions options{cat.path().string(), "127.0.0.1:0", readOnly, "", 4096};
-    server = std::make_unique<kivplc::web::EditorServer>(options);
+    server = std::make_unique<kivplc::web::EditorServer>(options(readOnly));
     port = server->Bind();
     thread = std::thread([this] { server->Run(); });
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
   }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(port); }
+  kivplc::web::ServeOptions options(bool readOnly = false) const {
+    return {cat.path().string(), "127.0.0.1:0", readOnly, "", 4096};
+  }
   Json Get(const std::string& path, int status = 200) {
     auto res = client->Get(path.c_str());
     EXPECT_TRUE(res) << path;
@@ -45,20 +47,20 @@ class WebApiTest : public ::testing::Test {
     EXPECT_EQ(res->get_header_value("X-Content-Type-Options"), "nosniff");
     return Json::parse(res->body);
   }
-  httplib::Result Post(const std::string& path, const Json& body, httplib::Headers headers = {}) {
-    headers.emplace("X-Kiv-Session", server->SessionToken());
-    return client->Post(path.c_str(), headers, body.dump(), "application/json");
+  // A change with this server's session token; the answer's status and body.
+  std::pair<int, Json> Post(const std::string& path, Json body) {
+    auto res = client->Post(path.c_str(), {{"X-Kiv-Session", server->SessionToken()}}, body.dump(), "application/json");
+    EXPECT_TRUE(res) << path;
+    return res ? std::pair(res->status, Json::parse(res->body)) : std::pair(0, Json());
   }
-  static std::string ModuleUrl(const std::string& code) { return std::string("/api/module?") + kType + "&code=" + code; }
+  static std::string ModuleUrl(const std::string& code) { return "/api/module?" + kType + "&code=" + code; }
   Json Module(const std::string& code) { return Get(ModuleUrl(code))["module"]; }
   Json Save(const Json& base, const Json& module, int status) {
     Json body = kTypeNames;
     body.update({{"code", base["CODE"]}, {"base", base}, {"module", module}});
-    auto res = Post("/api/module/save", body);
-    EXPECT_TRUE(res);
-    if (!res) return {};
-    EXPECT_EQ(res->status, status) << res->body;
-    return Json::parse(res->body);
+    auto [got, answer] = Post("/api/module/save", body);
+    EXPECT_EQ(got, status) << answer;
+    return answer;
   }
 
   kivtest::TempCatalogue cat;
@@ -73,25 +75,18 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   Json tree = Get("/api/tree");
   EXPECT_EQ(tree["manufacturers"][0]["name"], "Aldermoor Controls");
   EXPECT_EQ(tree["manufacturers"][0]["series"][0]["types"][2]["modules"], 3);
-
-  Json type = Get(std::string("/api/type?") + kType);
+  Json type = Get("/api/type?" + kType);
   ASSERT_EQ(type["modules"].size(), 3u);
   EXPECT_EQ(type["modules"][0]["CODE"], "AC-1DI16");  // code order
-
   Json module = Get(ModuleUrl("AC-1DI8"));
   EXPECT_EQ(module["module"]["POINTS"], "8");
   EXPECT_FALSE(module["terminals"].empty());
   EXPECT_EQ(module["columns"][3], Json({{"name", "DESCRIPTION"}, {"width", 150}}));
-
-  // Exact code first, then codes and descriptions that contain the text.
-  Json found = Get("/api/find?q=ac-1di8");
-  EXPECT_EQ(found["results"][0]["CODE"], "AC-1DI8");
   EXPECT_EQ(Get("/api/find?q=di&limit=2")["truncated"], true);
   EXPECT_EQ(Get("/api/find?q=%0A")["results"], Json::array());  // the line ends between the texts are not theirs
-
   Get(ModuleUrl("NO-SUCH"), 404);
   Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
-  EXPECT_EQ(Get(std::string("/api/impact?") + kType)["modules"], 3);
+  EXPECT_EQ(Get("/api/impact?" + kType)["modules"], 3);
 
   // A type that another program listed after the server read the catalogue.
   kivcat::Catalogue other(cat.path().string());
@@ -126,27 +121,22 @@ TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
   next["DESCRIPTION"] = markup;
   Save(loaded, next, 200);
   EXPECT_EQ(Module("AC-1DI8")["DESCRIPTION"], markup);
-  // The find list follows the change.
-  EXPECT_EQ(Get("/api/find?q=onerror")["results"][0]["CODE"], "AC-1DI8");
+  EXPECT_EQ(Get("/api/find?q=onerror")["results"][0]["CODE"], "AC-1DI8");  // the find list follows the change
 
-  // The first page saved; a second one still holding the old copy is
-  // refused and shown what is stored now.
+  // A second page still holding the old copy is refused and shown what is stored now.
   Json stale = loaded;
   stale["RATING"] = "48 V";
-  Json refused = Save(loaded, stale, 409);
-  EXPECT_EQ(refused["current"]["DESCRIPTION"], markup);
+  EXPECT_EQ(Save(loaded, stale, 409)["current"]["DESCRIPTION"], markup);
   EXPECT_EQ(Module("AC-1DI8")["RATING"], loaded["RATING"]);
 
-  Json current = Module("AC-1DI8");
-  Json tooLong = current;
-  tooLong["DESCRIPTION"] = std::string(151, 'x');
-  EXPECT_EQ(Save(current, tooLong, 400)["field"], "DESCRIPTION");
-
+  Json current = Module("AC-1DI8"), changed = current;
+  changed["DESCRIPTION"] = std::string(151, 'x');
+  EXPECT_EQ(Save(current, changed, 400)["field"], "DESCRIPTION");
   // A cleared field is cleared; a new CODE re-keys module and terminal rows.
-  Json rekeyed = current;
-  rekeyed["RATING"] = "";
-  rekeyed["CODE"] = "AC-1DI8B";
-  Save(current, rekeyed, 200);
+  changed = current;
+  changed["RATING"] = "";
+  changed["CODE"] = "AC-1DI8B";
+  Save(current, changed, 200);
   Json module = Get(ModuleUrl("AC-1DI8B"));
   EXPECT_EQ(module["module"]["RATING"], "");
   EXPECT_FALSE(module["terminals"].empty());
@@ -154,32 +144,30 @@ TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
 
   // Terminal rows are replaced whole, unless the page held an old copy.
   Json body = kTypeNames;
-  body["code"] = "AC-1DI8B";
-  body["base"] = module["terminals"];
-  body["rows"] = Json::array({{{"SEQUENCE", 1}, {"BLOCK", "B1"}, {"ATTRIBUTES", "A"}},
-                              {{"SEQUENCE", 2}, {"BLOCK", "B2"}, {"ATTRIBUTES", ""}}});
-  EXPECT_EQ(Post("/api/terminals/save", body)->status, 200);
+  body.update({{"code", "AC-1DI8B"}, {"base", module["terminals"]}});
+  body["rows"] = Json::parse(R"([{"SEQUENCE": 1, "BLOCK": "B1", "ATTRIBUTES": "A"}, {"SEQUENCE": 2, "BLOCK": "B2", "ATTRIBUTES": ""}])");
+  EXPECT_EQ(Post("/api/terminals/save", body).first, 200);
   EXPECT_EQ(Get(ModuleUrl("AC-1DI8B"))["terminals"], body["rows"]);
   body["rows"] = Json::array();
-  auto staleRows = Post("/api/terminals/save", body);
-  EXPECT_EQ(staleRows->status, 409);
-  EXPECT_EQ(Json::parse(staleRows->body)["current"].size(), 2u);
+  auto [status, refused] = Post("/api/terminals/save", body);
+  EXPECT_EQ(status, 409);
+  EXPECT_EQ(refused["current"].size(), 2u);
 }
 
 TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
   Start();
-  const Json add = {{"m", "Newco"}};
-  struct Case {
+  const std::string add = Json{{"m", "Newco"}}.dump(), host = "evil.example:" + std::to_string(port);
+  const struct {
     const char* name;
     httplib::Headers headers;
     std::string body;
     int status;
     const char* type = "application/json";
   } cases[] = {
-      {"no session token", {{"X-Kiv-Session", ""}}, add.dump(), 403},
-      {"another site's page", {{"Origin", "http://evil.example"}}, add.dump(), 403},
-      {"a rebound DNS name", {{"Host", "evil.example:" + std::to_string(port)}}, add.dump(), 403},
-      {"a form post", {}, add.dump(), 415, "text/plain"},
+      {"no session token", {{"X-Kiv-Session", ""}}, add, 403},
+      {"another site's page", {{"Origin", "http://evil.example"}}, add, 403},
+      {"a rebound DNS name", {{"Host", host}}, add, 403},
+      {"a form post", {}, add, 415, "text/plain"},
       {"a body above the limit", {}, Json{{"m", std::string(5000, 'x')}}.dump(), 413},
   };
   for (const auto& c : cases) {
@@ -190,33 +178,27 @@ TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
     EXPECT_EQ(res->status, c.status) << c.name << ": " << res->body;
   }
   EXPECT_TRUE(Get("/api/find?q=Newco")["results"].empty());
-  auto res = client->Get("/api/tree", {{"Host", "evil.example:" + std::to_string(port)}});
-  EXPECT_EQ(res->status, 403);
-  EXPECT_EQ(Post("/api/index/add", add)->status, 200);
+  EXPECT_EQ(client->Get("/api/tree", {{"Host", host}})->status, 403);
+  EXPECT_EQ(Post("/api/index/add", Json::parse(add)).first, 200);
 }
 
-TEST_F(WebApiTest, ReadOnlyServerRefusesEveryChange) {
+TEST_F(WebApiTest, ReadOnlyServerRefusesChanges) {
   Start(true);
   EXPECT_EQ(Get("/api/session")["readOnly"], true);
   Json body = kTypeNames;
-  body.update({{"code", "AC-1DI8"}});
-  for (const char* path : {"/api/index/add", "/api/module/remove", "/api/import"}) {
-    auto res = Post(path, body);
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 403) << path;
-  }
-  EXPECT_EQ(Get(std::string("/api/type?") + kType)["modules"].size(), 3u);
+  body["code"] = "AC-1DI8";
+  EXPECT_EQ(Post("/api/module/remove", body).first, 403);
+  EXPECT_EQ(Get("/api/type?" + kType)["modules"].size(), 3u);
 }
-
-}  // namespace
 
 // Ctrl-C can come before the server's loop has started; it must still end.
 TEST_F(WebApiTest, StopBeforeRunStillEndsTheServer) {
-  server = std::make_unique<kivplc::web::EditorServer>(
-      kivplc::web::ServeOptions{cat.path().string(), "127.0.0.1:0", false, "", 4096});
+  server = std::make_unique<kivplc::web::EditorServer>(options());
   server->Bind();
   server->Stop();
   auto run = std::async(std::launch::async, [this] { server->Run(); });
   EXPECT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   if (run.wait_for(std::chrono::seconds(0)) != std::future_status::ready) server->Stop();
 }
+
+}  // namespace
