@@ -1,5 +1,6 @@
 #include "Utf16.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -195,15 +196,22 @@ void AssignFromUtf8(std::string_view text, std::wstring& out) {
   // Never more characters than bytes.
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
-  out.resize(n);
-  wchar_t* o = out.data();
   // ASCII (nearly all) is one character per byte.
   unsigned all = 0;
-  for (size_t k = 0; k < n; ++k) {
-    all |= p[k];
-    o[k] = static_cast<wchar_t>(p[k]);
+  for (size_t k = 0; k < n; ++k) all |= p[k];
+  if (all < 0x80) {
+    // A string without the room (a new record's field) is made at its size
+    // at once, rather than grown and zero-filled before the copy.
+    if (n > out.capacity()) {
+      out = std::wstring(p, p + n);
+    } else {
+      out.resize(n);
+      std::copy(p, p + n, out.data());
+    }
+    return;
   }
-  if (all < 0x80) return;
+  out.resize(n);
+  wchar_t* o = out.data();
   size_t i = 0;
   while (i < n) {
     uint32_t b = p[i];
