@@ -115,9 +115,9 @@ class PostgresCursor final : public Cursor {
     std::string_view text;
     if (!Read(column, text) || text.empty()) return false;
     kiv::AssignFromUtf8(text, out);
-    unsigned char bytes = 0;
-    for (char c : text) bytes |= static_cast<unsigned char>(c);
-    if (bytes < 0x80) return true;  // ASCII
+    // As many characters as bytes: no sequence of several bytes, so none
+    // of the characters below.
+    if (out.size() == text.size()) return true;
     bool changes = false;
     for (wchar_t ch : out) {
       const auto cp = static_cast<uint32_t>(ch);
