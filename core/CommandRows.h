@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "KivPmOleDb.h"
@@ -51,29 +52,46 @@ inline bool ReadLongText(KivOleDbCommand& command, size_t column, CString& field
 // the caller owns, and `count` their number; otherwise both stay as they
 // were and the result is false.
 //
-// The rows wait in chunks that never move, so each record is moved once,
-// into the array, and no waiting block grows past 64 KB, which the heap
-// would map afresh for every call.
+// When the engine tells the number of rows up front, the array is made at
+// once and each row read into its place.  Otherwise the rows wait in
+// chunks that never move, so each record is moved once, into the array,
+// and no waiting block grows past 64 KB, which the heap would map afresh
+// for every call.
 template <typename Record, typename ReadRow>
 bool ReadRows(KivOleDbCommand& command, Record*& records, __int64& count, ReadRow read) {
-  constexpr size_t kFirstChunk = 32;
-  constexpr size_t kLargestChunk = std::max<size_t>(kFirstChunk, (64 * 1024) / sizeof(Record));
-  std::vector<std::vector<Record>> chunks;
+  const long long known = command.RowCount();
+  std::unique_ptr<Record[]> array;
   size_t rows = 0;
-  while (command.FetchNext() == kDbOk) {
-    if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
-      const size_t size = chunks.empty() ? kFirstChunk : std::min(2 * chunks.back().capacity(), kLargestChunk);
-      chunks.emplace_back().reserve(size);
+  if (known > 0) {
+    const auto expected = static_cast<size_t>(known);
+    array.reset(new Record[expected]);
+    while (rows < expected && command.FetchNext() == kDbOk) read(array[rows++]);
+    command.Close();
+    if (rows == 0) return false;
+    if (rows < expected) {  // the engine stopped early (a failure): keep what was read
+      std::unique_ptr<Record[]> exact(new Record[rows]);
+      std::move(array.get(), array.get() + rows, exact.get());
+      array = std::move(exact);
     }
-    read(chunks.back().emplace_back());
-    ++rows;
+  } else {
+    constexpr size_t kFirstChunk = 32;
+    constexpr size_t kLargestChunk = std::max<size_t>(kFirstChunk, (64 * 1024) / sizeof(Record));
+    std::vector<std::vector<Record>> chunks;
+    while (command.FetchNext() == kDbOk) {
+      if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
+        const size_t size = chunks.empty() ? kFirstChunk : std::min(2 * chunks.back().capacity(), kLargestChunk);
+        chunks.emplace_back().reserve(size);
+      }
+      read(chunks.back().emplace_back());
+      ++rows;
+    }
+    command.Close();
+    if (rows == 0) return false;
+    array.reset(new Record[rows]);
+    Record* next = array.get();
+    for (std::vector<Record>& chunk : chunks) next = std::move(chunk.begin(), chunk.end(), next);
   }
-  command.Close();
-  if (rows == 0) return false;
-  Record* array = new Record[rows];
-  Record* next = array;
-  for (std::vector<Record>& chunk : chunks) next = std::move(chunk.begin(), chunk.end(), next);
-  records = array;
+  records = array.release();
   count = static_cast<__int64>(rows);
   return true;
 }

@@ -143,9 +143,12 @@ bool KivPlcDbIO::GetModTermData(const wchar_t* termTableName, const wchar_t* cod
   // connection reports no text, as everywhere else.
   if (!m_pConnection || kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName))
     return false;
-  CString sql;
-  sql.Format(L"SELECT [CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM [%s] WHERE [CODE]='%s' ORDER BY [SEQUENCE]",
-             termTableName, kiv::SqlValue(code).GetString());
+  // Joined rather than formatted: the Windows-format pass costs more than the joining, on every call.
+  CString sql = L"SELECT [CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM [";
+  sql += termTableName;
+  sql += L"] WHERE [CODE]='";
+  sql += kiv::SqlValue(code);
+  sql += L"' ORDER BY [SEQUENCE]";
   KivOleDbCommand command;
   if (!kiv::RunCommand(command, m_pConnection, sql)) {
     SQLErrorW(&command);

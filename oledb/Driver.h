@@ -66,6 +66,10 @@ class KIV_EXPORT Cursor {
   // A long column's value decoded from its LongBytes as UTF-16LE; false,
   // with `out` untouched, for NULL, a short column or no bytes.
   virtual bool ReadLongText(size_t column, std::wstring& out) const;
+
+  // How many rows Next will give in all, when the engine knows before they
+  // are read (it holds the whole result); -1 when it does not.
+  virtual long long RowCount() const;
 };
 
 class KIV_EXPORT DriverConnection {

@@ -36,6 +36,8 @@ bool Cursor::ReadLongText(size_t column, std::wstring& out) const {
   return true;
 }
 
+long long Cursor::RowCount() const { return -1; }
+
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
 bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBatch(error); }

@@ -121,6 +121,8 @@ dbStatus KivOleDbCommand::ReadLongText(size_t column, CString& value) {
   return m_cursor->ReadLongText(column, value.str()) ? kDbOk : kDbNo;
 }
 
+long long KivOleDbCommand::RowCount() const { return m_cursor ? m_cursor->RowCount() : -1; }
+
 void KivOleDbCommand::Close() {
   m_cursor.reset();
   m_rowCurrent = false;

@@ -181,6 +181,9 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   // kDbNo, `value` untouched, also for a column that IsBlob calls short
   // and for a value of no bytes.
   dbStatus ReadLongText(size_t column, CString& value);
+  // The rows of the executed query in all, when the engine knows them
+  // before they are fetched; -1 when it does not, or nothing was executed.
+  long long RowCount() const;
 
   // Extension: while a batch is open, the statements of this command run in
   // one engine transaction that commits when the batch ends (or the command

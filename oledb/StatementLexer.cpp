@@ -182,7 +182,9 @@ bool LiftLiterals(std::string_view s, LiftedStatement& out, bool numbered) {
   out.shape.clear();
   out.values.clear();
   out.literals.clear();
+  // Room for a typical statement's tokens at once, not grown from one.
   std::vector<Token> tokens;
+  tokens.reserve(32);
   if (!Tokenize(s, tokens) || tokens.empty() || tokens[0].kind != Token::kWord) return false;
   if (!IsAnyOf(s.substr(tokens[0].begin, tokens[0].end - tokens[0].begin),
                {"SELECT", "INSERT", "UPDATE", "DELETE", "REPLACE", "WITH"}))

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "../index/TypeTables.h"
+#include "Driver.h"
 #include "TestCatalogue.h"
+#include "Utf16.h"
 
 namespace {
 
@@ -241,6 +243,107 @@ TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
     for (const auto& row : cat.Query("SELECT SEQUENCE FROM T_Data WHERE CODE='M' ORDER BY SEQUENCE")) left += *row[0];
     EXPECT_EQ(left, c.left ? c.left : "123456");
     EXPECT_EQ(cat.Query("SELECT count(*) FROM T_Data WHERE CODE='N'")[0][0], "2");
+  }
+}
+
+// An engine that holds its whole result may tell the row count before the
+// rows are read, and the records are then read into their places at once.
+// Terminal rows come out the same whatever the engine tells, also when it
+// fails before the rows it announced.
+class ScriptedCursor : public kivoledb::Cursor {
+ public:
+  ScriptedCursor(std::vector<ModTermData> rows, long long announced)
+      : m_rows(std::move(rows)), m_announced(announced) {}
+  int Next(std::wstring& error) override {
+    if (++m_row < m_rows.size()) return 1;
+    if (m_announced <= static_cast<long long>(m_rows.size())) return 0;
+    error = L"the connection was lost";
+    return -1;
+  }
+  size_t ColumnCount() const override { return 4; }
+  bool IsNull(size_t) const override { return false; }
+  bool IsLong(size_t column) const override { return column == 4; }
+  std::wstring Text(size_t column) const override {
+    const ModTermData& row = m_rows[m_row];
+    return column == 1 ? row.Code.str() : column == 3 ? row.Block.str() : std::to_wstring(row.Sequence);
+  }
+  long long Integer(size_t) const override { return m_rows[m_row].Sequence; }
+  std::string LongBytes(size_t) const override { return kiv::ToUtf16LE(m_rows[m_row].Attributes.view()); }
+  long long RowCount() const override { return m_announced; }
+
+ private:
+  std::vector<ModTermData> m_rows;
+  long long m_announced;
+  size_t m_row = static_cast<size_t>(-1);
+};
+
+struct Script {
+  std::vector<ModTermData> rows;
+  long long announced = -1;
+};
+
+class ScriptedDriver : public kivoledb::Driver {
+  class Connection : public kivoledb::DriverConnection {
+   public:
+    explicit Connection(const Script& script) : m_script(script) {}
+    bool Execute(const std::wstring&, std::unique_ptr<kivoledb::Cursor>& cursor, std::wstring&) override {
+      cursor = std::make_unique<ScriptedCursor>(m_script.rows, m_script.announced);
+      return true;
+    }
+    bool ListTables(bool, bool, std::vector<std::wstring>& names, std::wstring&) override {
+      names.clear();
+      return true;
+    }
+
+   private:
+    const Script& m_script;
+  };
+
+ public:
+  explicit ScriptedDriver(const Script& script) : m_script(script) {}
+  std::wstring Name() const override { return L"scripted"; }
+  bool Accepts(const kivoledb::Properties&) const override { return false; }
+  std::unique_ptr<kivoledb::DriverConnection> Open(const kivoledb::Properties&, std::wstring&) override {
+    return std::make_unique<Connection>(m_script);
+  }
+
+ private:
+  const Script& m_script;
+};
+
+TEST(TerminalRows, ReadAlikeWhateverRowCountTheEngineTells) {
+  Script script;
+  auto driver = std::make_shared<ScriptedDriver>(script);
+  kivoledb::RegisterDriver(driver);
+  struct Unregister {
+    std::shared_ptr<ScriptedDriver> driver;
+    ~Unregister() { kivoledb::UnregisterDriver(driver); }
+  } unregister{driver};
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.PutConnectionString(CComBSTR(L"Driver=scripted;Data Source=x"))) << Utf8(db.GetLastError());
+  const std::vector<ModTermData> three = {{L"M", 1, L"IN", L"ADDR=I:0.1"},
+                                          {L"M", 2, L"OUT", L"long \u00e4\U0001F600 text"},
+                                          {L"M", 3, L"IN", L""}};
+  const struct {
+    size_t rows;
+    long long announced;
+  } cases[] = {{3, -1}, {3, 3}, {3, 5}, {1, 1}, {0, 0}, {0, -1}, {0, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rows) + " rows, " + std::to_string(c.announced) + " announced");
+    script.rows.assign(three.begin(), three.begin() + static_cast<std::ptrdiff_t>(c.rows));
+    script.announced = c.announced;
+    ModTermData* records = nullptr;
+    __int64 count = -1;
+    EXPECT_EQ(db.GetModTermData(L"T_Data", L"M", records, count), c.rows > 0);
+    ASSERT_EQ(count, static_cast<__int64>(c.rows));
+    ASSERT_EQ(records == nullptr, c.rows == 0);
+    for (size_t i = 0; i < c.rows; ++i) {
+      EXPECT_EQ(Utf8(records[i].Code) + "|" + std::to_string(records[i].Sequence) + "|" + Utf8(records[i].Block),
+                Utf8(three[i].Code) + "|" + std::to_string(three[i].Sequence) + "|" + Utf8(three[i].Block));
+      // An empty long value leaves the field as a new record has it.
+      EXPECT_TRUE(records[i].Attributes.str() == three[i].Attributes.str()) << i;
+    }
+    delete[] records;
   }
 }
 

@@ -26,6 +26,35 @@ TEST(Utf16, CountsPairsAndNeverSplitsThem) {
   EXPECT_EQ(kiv::FromUtf8(kiv::ToUtf8(lone)), lone);
 }
 
+// ASCII is widened in blocks and the rest decoded after it: a character of
+// several bytes, or a byte that starts none, lands right at every position
+// around a block's edges, into a new string and into one with room left
+// over from a longer text.
+TEST(Utf16, Utf8DecodesAlikeAtEveryPosition) {
+  const std::pair<std::string, std::wstring> odd[] = {
+      {"\xc3\xa4", L"\u00e4"}, {"\xe2\x82\xac", L"\u20ac"}, {"\xf0\x9f\x98\x80", L"\U0001F600"}, {"\xff", L"\uFFFD"}};
+  std::wstring reused(100, L'x');
+  for (const auto& [bytes, character] : odd)
+    for (size_t length : {0, 1, 15, 16, 17, 31, 32, 33, 40})
+      for (size_t at = 0; at <= length; at += (length > 20 ? 7 : 1)) {
+        std::string text;
+        std::wstring expected;
+        for (size_t k = 0; k < length; ++k) {
+          if (k == at) text += bytes, expected += character;
+          const char c = static_cast<char>('a' + k % 26);
+          text += c, expected += static_cast<wchar_t>(c);
+        }
+        if (at == length) text += bytes, expected += character;
+        SCOPED_TRACE(std::to_string(length) + " at " + std::to_string(at));
+        EXPECT_TRUE(kiv::FromUtf8(text) == expected);
+        kiv::AssignFromUtf8(text, reused);
+        EXPECT_TRUE(reused == expected);
+        const std::string ascii(length, 'q');
+        kiv::AssignFromUtf8(ascii, reused);
+        EXPECT_TRUE(reused == std::wstring(length, L'q'));
+      }
+}
+
 TEST(CString, OrderingCaseAndEdits) {
   // UTF-16 order puts a surrogate pair before U+E000..U+FFFF, unlike code
   // point order; only A-Z fold.
