@@ -361,18 +361,17 @@ bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows) 
 
 bool PostgresConnection::Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) {
   Pending pending{std::move(query), std::move(names), m_batchSequence, {}};
-  std::string head;
-  const size_t width = pending.query.values.size();
-  if (!GatherableInsert(pending.query.text, width, head)) return Flush(error) && SendPending(std::move(pending), error);
-  // Rows of another text, or with other parameter types, make another statement.
-  if (!m_gathered.rows.empty() && (head != m_gathered.head || width != m_gathered.width ||
-                                   pending.query.text != m_gathered.rows.front().query.text ||
-                                   pending.query.integers != m_gathered.rows.front().query.integers) &&
-      !Flush(error))
-    return false;
-  if (m_gathered.rows.empty()) {
+  // Another row of the text being gathered, with the same parameter types.
+  const bool same = !m_gathered.rows.empty() && pending.query.text == m_gathered.rows.front().query.text &&
+                    pending.query.integers == m_gathered.rows.front().query.integers;
+  if (!same) {
+    std::string head;
+    const size_t width = pending.query.values.size();
+    if (!Flush(error)) return false;
+    if (!GatherableInsert(pending.query.text, width, head)) return SendPending(std::move(pending), error);
     m_gathered.head = std::move(head);
     m_gathered.width = width;
+    m_gathered.rows.reserve(RowsPerInsert(width));
   }
   m_gathered.rows.push_back(std::move(pending));
   return m_gathered.rows.size() < RowsPerInsert(m_gathered.width) || Flush(error);
