@@ -397,9 +397,13 @@ bool PostgresConnection::Flush(std::string& error) {
     all.integers.insert(all.integers.end(), rows[r].query.integers.begin(), rows[r].query.integers.end());
   }
   // A full statement's text comes again and again: it is worth preparing.
+  // Should that fail, the statement goes unprepared, and a server that
+  // refuses it shows when the group is settled; a batch lost on the way
+  // takes the rows with it.
   if (rows.size() == RowsPerInsert(width) && !Prepared(all.text, all.integers, all.prepared, error)) {
-    m_gathered.rows = std::move(rows);
-    return false;
+    if (!m_batchOwnsTransaction || PQstatus(m_conn) != CONNECTION_OK) return false;
+    all.prepared.clear();
+    error.clear();
   }
   Pending pending{std::move(all), rows.front().names, rows.back().sequence, std::move(rows)};
   return SendPending(std::move(pending), error);

@@ -62,13 +62,15 @@ class PostgresConnection : public DriverConnection {
   bool BeginDeferredBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
 
-  // Row changes sent in a deferred batch before they are settled.
+  // Row changes sent in a deferred batch before they are settled: this
+  // many statements, or statements of kGroupRows rows, whichever comes
+  // first (a gathered INSERT is one statement of many rows).
   static constexpr size_t kGroupSize = 256;
+  static constexpr size_t kGroupRows = 1024;
   // Rows of one gathered INSERT, at most (fewer when a row has so many
   // values that the statement would pass the protocol's 65,535
-  // parameters); and rows sent before the group is settled.
+  // parameters).
   static constexpr size_t kRowsPerInsert = 256;
-  static constexpr size_t kGroupRows = 1024;
   // Translations kept; the cache starts again when full.
   static constexpr size_t kTranslations = 512;
   // How long a thread waits for another thread's batch on the connection.
