@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace kivbench {
 
@@ -66,6 +67,74 @@ void RawPostgres::RunPipelined(const std::vector<ServerStatement>& statements, s
       PQclear(result);
       if (status == PGRES_PIPELINE_SYNC) break;
       if (status != PGRES_COMMAND_OK) Throw(m_conn, statements[std::min(i, end - 1)].text);
+    }
+  }
+  if (!PQexitPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+}
+
+void RawPostgres::ReadToSync(const std::string& what) {
+  for (;;) {
+    PGresult* result = PQgetResult(m_conn);
+    if (!result) continue;  // the end of one statement's results
+    const ExecStatusType status = PQresultStatus(result);
+    PQclear(result);
+    if (status == PGRES_PIPELINE_SYNC) return;
+    if (status != PGRES_COMMAND_OK) Throw(m_conn, what);
+  }
+}
+
+void RawPostgres::RunMultiRow(const std::vector<ServerStatement>& statements, size_t rowsPerInsert,
+                              size_t rowsPerSync) {
+  // The multi-row statement for `rows` rows of `one`.
+  auto multiRow = [](const ServerStatement& one, size_t rows) {
+    const size_t width = one.values.size(), values = one.text.rfind(" VALUES (");
+    std::string expected = " VALUES (";
+    for (size_t i = 1; i <= width; ++i) expected += (i > 1 ? ", $" : "$") + std::to_string(i);
+    if (values == std::string::npos || one.text.compare(values, std::string::npos, expected + ")") != 0)
+      throw std::runtime_error("not a one-row INSERT of parameters: " + one.text.substr(0, 200));
+    ServerStatement all{one.text.substr(0, values) + " VALUES", {}, {}};
+    for (size_t r = 0; r < rows; ++r) {
+      all.text += r ? ", (" : " (";
+      for (size_t i = 1; i <= width; ++i) all.text += (i > 1 ? ", $" : "$") + std::to_string(r * width + i);
+      all.text += ')';
+      all.integers.insert(all.integers.end(), one.integers.begin(), one.integers.end());
+    }
+    return all;
+  };
+  std::map<std::pair<std::string, size_t>, std::string> names;  // (one-row text, rows) -> statement name
+  std::vector<const char*> values;
+  if (!PQenterPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+  size_t unsynced = 0;
+  for (size_t start = 0; start < statements.size();) {
+    size_t end = start + 1;
+    while (end < statements.size() && end - start < rowsPerInsert && statements[end].text == statements[start].text)
+      ++end;
+    auto key = std::make_pair(statements[start].text, end - start);
+    auto it = names.find(key);
+    if (it == names.end()) {
+      // Prepared outside the pipeline, once per shape (full groups and the last one).
+      if (unsynced) {
+        if (!PQpipelineSync(m_conn)) Throw(m_conn, "sync");
+        ReadToSync(statements[start].text);
+        unsynced = 0;
+      }
+      if (!PQexitPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+      const std::string& name = Prepared(multiRow(statements[start], end - start));
+      if (!PQenterPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
+      it = names.emplace(std::move(key), name).first;
+    }
+    values.clear();
+    for (size_t i = start; i < end; ++i)
+      for (const auto& value : statements[i].values) values.push_back(value.c_str());
+    if (!PQsendQueryPrepared(m_conn, it->second.c_str(), static_cast<int>(values.size()), values.data(), nullptr,
+                             nullptr, 0))
+      Throw(m_conn, statements[start].text);
+    unsynced += end - start;
+    start = end;
+    if (unsynced >= rowsPerSync || start == statements.size()) {
+      if (!PQpipelineSync(m_conn)) Throw(m_conn, "sync");
+      ReadToSync(statements[start - 1].text);
+      unsynced = 0;
     }
   }
   if (!PQexitPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");

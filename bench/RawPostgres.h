@@ -40,6 +40,12 @@ class RawPostgres {
   // without waiting for the one before, and the outcomes of every `group`
   // statements are read at a sync.  Throws when the server refuses one.
   void RunPipelined(const std::vector<ServerStatement>& statements, size_t group);
+  // Runs `statements`, one-row INSERTs ending "VALUES ($1, ..., $n)", as
+  // multi-row INSERTs: consecutive statements of one text become one
+  // statement of up to `rowsPerInsert` rows, its values parameters,
+  // prepared once; pipelined, with a sync every `rowsPerSync` rows.
+  // Throws when the server refuses one, or a statement is of another form.
+  void RunMultiRow(const std::vector<ServerStatement>& statements, size_t rowsPerInsert, size_t rowsPerSync);
   // Text without parameters (BEGIN, COMMIT, set-up), not prepared.
   void Exec(const std::string& sql);
   size_t TextBytes() const { return m_textBytes; }
@@ -47,6 +53,8 @@ class RawPostgres {
  private:
   // The name of the prepared statement for `statement`, preparing it when new.
   const std::string& Prepared(const ServerStatement& statement);
+  // Reads the results up to the next sync; throws at a refusal.
+  void ReadToSync(const std::string& what);
 
   PGconn* m_conn = nullptr;
   std::map<std::string, std::string> m_prepared;  // text -> statement name

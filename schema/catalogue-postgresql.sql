@@ -11,7 +11,8 @@
 --    accents kept);
 --  - a text longer than its column's width, or an integer outside its
 --    type's range, is refused by kiv_check with a text that says why;
---    nothing is ever cut.  Short text is `text` with such a CHECK, long
+--    the rule is tested first, so the function runs only for a value
+--    that breaks it; nothing is ever cut.  Short text is `text` with such a CHECK, long
 --    text (LONGTEXT) is `varchar` without width;
 --  - identifiers are the names folded to lower case; names longer than
 --    the server's 63 bytes get a hashed identifier, and kiv_table_names
@@ -35,31 +36,31 @@ CREATE TABLE kiv_table_names (
 );
 
 CREATE TABLE plc_manufacturer (
-  "manufacturer"  text COLLATE kiv_nocase CHECK (kiv_check(char_length("manufacturer") <= 255, 'MANUFACTURER holds at most 255 characters')),
-  "series"        text COLLATE kiv_nocase CHECK (kiv_check(char_length("series") <= 255, 'SERIES holds at most 255 characters')),
-  "type"          text COLLATE kiv_nocase CHECK (kiv_check(char_length("type") <= 255, 'TYPE holds at most 255 characters')),
-  "table_name"    text COLLATE kiv_nocase CHECK (kiv_check(char_length("table_name") <= 255, 'TABLE_NAME holds at most 255 characters'))
+  "manufacturer"  text COLLATE kiv_nocase CHECK (char_length("manufacturer") <= 255 OR kiv_check(char_length("manufacturer") <= 255, 'MANUFACTURER holds at most 255 characters')),
+  "series"        text COLLATE kiv_nocase CHECK (char_length("series") <= 255 OR kiv_check(char_length("series") <= 255, 'SERIES holds at most 255 characters')),
+  "type"          text COLLATE kiv_nocase CHECK (char_length("type") <= 255 OR kiv_check(char_length("type") <= 255, 'TYPE holds at most 255 characters')),
+  "table_name"    text COLLATE kiv_nocase CHECK (char_length("table_name") <= 255 OR kiv_check(char_length("table_name") <= 255, 'TABLE_NAME holds at most 255 characters'))
 );
 
 CREATE TABLE plc_styles (
-  "style"                   bigint NOT NULL PRIMARY KEY CHECK (kiv_check("style" BETWEEN -2147483648 AND 2147483647, 'STYLE takes whole numbers from -2147483648 to 2147483647 (INTEGER)')),
-  "box_right"               text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_right") <= 60, 'BOX_RIGHT holds at most 60 characters')),
-  "box_left"                text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_left") <= 60, 'BOX_LEFT holds at most 60 characters')),
-  "box_top"                 text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_top") <= 60, 'BOX_TOP holds at most 60 characters')),
-  "box_bottom"              text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_bottom") <= 60, 'BOX_BOTTOM holds at most 60 characters')),
-  "box_split_top"           text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_split_top") <= 60, 'BOX_SPLIT_TOP holds at most 60 characters')),
-  "box_split_bottom"        text COLLATE kiv_nocase CHECK (kiv_check(char_length("box_split_bottom") <= 60, 'BOX_SPLIT_BOTTOM holds at most 60 characters')),
-  "metric_box_right"        text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_right") <= 60, 'METRIC_BOX_RIGHT holds at most 60 characters')),
-  "metric_box_left"         text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_left") <= 60, 'METRIC_BOX_LEFT holds at most 60 characters')),
-  "metric_box_top"          text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_top") <= 60, 'METRIC_BOX_TOP holds at most 60 characters')),
-  "metric_box_bottom"       text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_bottom") <= 60, 'METRIC_BOX_BOTTOM holds at most 60 characters')),
-  "metric_box_split_top"    text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_split_top") <= 60, 'METRIC_BOX_SPLIT_TOP holds at most 60 characters')),
-  "metric_box_split_bottom" text COLLATE kiv_nocase CHECK (kiv_check(char_length("metric_box_split_bottom") <= 60, 'METRIC_BOX_SPLIT_BOTTOM holds at most 60 characters'))
+  "style"                   bigint NOT NULL PRIMARY KEY CHECK ("style" BETWEEN -2147483648 AND 2147483647 OR kiv_check("style" BETWEEN -2147483648 AND 2147483647, 'STYLE takes whole numbers from -2147483648 to 2147483647 (INTEGER)')),
+  "box_right"               text COLLATE kiv_nocase CHECK (char_length("box_right") <= 60 OR kiv_check(char_length("box_right") <= 60, 'BOX_RIGHT holds at most 60 characters')),
+  "box_left"                text COLLATE kiv_nocase CHECK (char_length("box_left") <= 60 OR kiv_check(char_length("box_left") <= 60, 'BOX_LEFT holds at most 60 characters')),
+  "box_top"                 text COLLATE kiv_nocase CHECK (char_length("box_top") <= 60 OR kiv_check(char_length("box_top") <= 60, 'BOX_TOP holds at most 60 characters')),
+  "box_bottom"              text COLLATE kiv_nocase CHECK (char_length("box_bottom") <= 60 OR kiv_check(char_length("box_bottom") <= 60, 'BOX_BOTTOM holds at most 60 characters')),
+  "box_split_top"           text COLLATE kiv_nocase CHECK (char_length("box_split_top") <= 60 OR kiv_check(char_length("box_split_top") <= 60, 'BOX_SPLIT_TOP holds at most 60 characters')),
+  "box_split_bottom"        text COLLATE kiv_nocase CHECK (char_length("box_split_bottom") <= 60 OR kiv_check(char_length("box_split_bottom") <= 60, 'BOX_SPLIT_BOTTOM holds at most 60 characters')),
+  "metric_box_right"        text COLLATE kiv_nocase CHECK (char_length("metric_box_right") <= 60 OR kiv_check(char_length("metric_box_right") <= 60, 'METRIC_BOX_RIGHT holds at most 60 characters')),
+  "metric_box_left"         text COLLATE kiv_nocase CHECK (char_length("metric_box_left") <= 60 OR kiv_check(char_length("metric_box_left") <= 60, 'METRIC_BOX_LEFT holds at most 60 characters')),
+  "metric_box_top"          text COLLATE kiv_nocase CHECK (char_length("metric_box_top") <= 60 OR kiv_check(char_length("metric_box_top") <= 60, 'METRIC_BOX_TOP holds at most 60 characters')),
+  "metric_box_bottom"       text COLLATE kiv_nocase CHECK (char_length("metric_box_bottom") <= 60 OR kiv_check(char_length("metric_box_bottom") <= 60, 'METRIC_BOX_BOTTOM holds at most 60 characters')),
+  "metric_box_split_top"    text COLLATE kiv_nocase CHECK (char_length("metric_box_split_top") <= 60 OR kiv_check(char_length("metric_box_split_top") <= 60, 'METRIC_BOX_SPLIT_TOP holds at most 60 characters')),
+  "metric_box_split_bottom" text COLLATE kiv_nocase CHECK (char_length("metric_box_split_bottom") <= 60 OR kiv_check(char_length("metric_box_split_bottom") <= 60, 'METRIC_BOX_SPLIT_BOTTOM holds at most 60 characters'))
 );
 
 CREATE TABLE plc_msg (
-  "find"         text COLLATE kiv_nocase CHECK (kiv_check(char_length("find") <= 255, 'FIND holds at most 255 characters')),
-  "wd_msg_code"  text COLLATE kiv_nocase CHECK (kiv_check(char_length("wd_msg_code") <= 255, 'WD_MSG_CODE holds at most 255 characters'))
+  "find"         text COLLATE kiv_nocase CHECK (char_length("find") <= 255 OR kiv_check(char_length("find") <= 255, 'FIND holds at most 255 characters')),
+  "wd_msg_code"  text COLLATE kiv_nocase CHECK (char_length("wd_msg_code") <= 255 OR kiv_check(char_length("wd_msg_code") <= 255, 'WD_MSG_CODE holds at most 255 characters'))
 );
 
 INSERT INTO kiv_table_names (ident, name) VALUES

@@ -3,6 +3,7 @@
 // only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -225,6 +226,35 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(records == nullptr && count == 0 && !db.HasErrorInfo());
 }
 
+
+// Hundreds of rows in one call, with refusals among them: a key already
+// stored, two refused rows in a row, a key repeated within the call, a
+// width and a range refusal, and the last row.  Every other row lands
+// exactly once, and the last refusal is the one reported.
+TEST_P(Modules, TerminalAddOfManyRowsKeepsEveryRowButTheRefused) {
+  cat.Exec("INSERT INTO T_Data VALUES ('M', 3, 'orig', 'orig')");
+  const std::wstring wide(256, L'w');
+  std::vector<ModTermData> rows;
+  std::vector<long> expected;  // 3 is the row stored before
+  for (long i = 1; i <= 700; ++i) {
+    ModTermData row{L"M", i, L"B", CString(L"a" + std::to_wstring(i))};
+    const bool refused = i == 3 || i == 299 || i == 300 || i == 517 || i == 700;
+    if (i == 299 || i == 300 || i == 700) row.Block = wide.c_str();
+    if (i == 517) row.Sequence = 40000;  // outside SHORT
+    if (i == 450) row.Sequence = -450;   // a text of another shape between rows of one shape
+    rows.push_back(row);
+    if (!refused || i == 3) expected.push_back(row.Sequence);
+    if (i == 400) rows.push_back({L"M", 10, L"again", L"again"});
+  }
+  EXPECT_TRUE(db.AddModTermData(L"T_Data", rows.data(), static_cast<long>(rows.size())));
+  EXPECT_NE(Utf8(db.GetLastError()).find("BLOCK holds at most 255"), std::string::npos) << Utf8(db.GetLastError());
+  std::vector<long> stored;
+  for (auto& r : cat.Query("SELECT SEQUENCE FROM T_Data ORDER BY SEQUENCE")) stored.push_back(std::stol(r[0].value()));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(stored, expected);
+  EXPECT_EQ(cat.Query("SELECT BLOCK FROM T_Data WHERE SEQUENCE IN (3, 10) ORDER BY SEQUENCE"),
+            (kivtest::QueryRows{{"orig"}, {"B"}}));
+}
 TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
   const struct {
     long first, last;

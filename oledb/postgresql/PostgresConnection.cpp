@@ -42,6 +42,52 @@ Verb VerbOf(const std::string& text) {
   return is("INSERT") || is("UPDATE") || is("DELETE") ? Verb::kChange : Verb::kOther;
 }
 
+// Whether `text` inserts one row whose values are the parameters $1 to
+// $`count` in order and nothing else ("INSERT INTO t (a, b) VALUES ($1,
+// $2)"); then `head` is the text up to and with VALUES, to which more rows
+// can be added.
+bool GatherableInsert(const std::string& text, size_t count, std::string& head) {
+  if (count == 0 || VerbOf(text) != Verb::kChange) return false;
+  const size_t start = text.find_first_not_of(" \t\r\n");
+  if ((text[start] & ~0x20) != 'I') return false;
+  const size_t open = text.rfind('(');
+  if (open == std::string::npos) return false;
+  size_t at = open + 1;
+  auto spaces = [&] {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\t' || text[at] == '\r')) ++at;
+  };
+  for (size_t k = 1; k <= count; ++k) {
+    spaces();
+    if (at >= text.size() || text[at] != '$') return false;
+    const std::string number = std::to_string(k);
+    if (text.compare(++at, number.size(), number) != 0) return false;
+    at += number.size();
+    spaces();
+    if (at >= text.size() || text[at] != (k < count ? ',' : ')')) return false;
+    ++at;
+  }
+  spaces();
+  if (at != text.size()) return false;
+  size_t end = open;
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\n' || text[end - 1] == '\t' || text[end - 1] == '\r'))
+    --end;
+  static constexpr char kValues[] = "VALUES";
+  const size_t n = std::size(kValues) - 1;
+  if (end < n + 1) return false;
+  for (size_t i = 0; i < n; ++i)
+    if ((text[end - n + i] & ~0x20) != kValues[i]) return false;
+  const char before = text[end - n - 1];
+  if (before != ' ' && before != ')' && before != '\n' && before != '\t' && before != '\r') return false;
+  head.assign(text, 0, end);
+  return true;
+}
+
+// Rows of one gathered INSERT with `width` values each.
+size_t RowsPerInsert(size_t width) {
+  constexpr size_t kMostParameters = 65535;
+  return std::max<size_t>(1, std::min(PostgresConnection::kRowsPerInsert, kMostParameters / std::max<size_t>(width, 1)));
+}
+
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 // libpq's messages run over several lines; ours are one.
@@ -267,6 +313,8 @@ void PostgresConnection::LoseBatch() {
   m_batchOwnsTransaction = false;
   m_batchLog.clear();
   m_group.clear();
+  m_groupRows = 0;
+  m_gathered.rows.clear();
 }
 
 bool PostgresConnection::Simple(const char* sql, std::string& error) {
@@ -302,8 +350,9 @@ bool PostgresConnection::Prepared(const std::string& text, const std::vector<boo
     name = it->second->second;
     return true;
   }
-  // Preparing waits for the server: the pending group goes first.
-  if (!Settle(error)) return false;
+  // Preparing waits for the server: the pending group goes first.  (Rows
+  // still gathered wait: a prepare changes no rows.)
+  if (!SettleGroup(error)) return false;
   std::vector<Oid> types;
   for (bool integer : integers) types.push_back(integer ? kInt8Oid : 0);
   std::string fresh = "kiv_" + std::to_string(++m_nextName);
@@ -325,29 +374,89 @@ bool PostgresConnection::Prepared(const std::string& text, const std::vector<boo
   return true;
 }
 
-bool PostgresConnection::Send(const Query& q) {
+bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows) {
   const char* values[64];
   Oid types[64];
   std::vector<const char*> moreValues;
   std::vector<Oid> moreTypes;
   const char** v = values;
   Oid* t = types;
-  if (q.values.size() > std::size(values)) {
-    moreValues.resize(q.values.size());
-    moreTypes.resize(q.values.size());
+  // A gathered INSERT's parameter types are the rows' types one after another.
+  size_t count = q.values.size();
+  if (rows) {
+    count = 0;
+    for (const Pending& row : *rows) count += row.query.values.size();
+  }
+  if (count > std::size(values)) {
+    moreValues.resize(count);
+    moreTypes.resize(count);
     v = moreValues.data();
     t = moreTypes.data();
   }
-  for (size_t i = 0; i < q.values.size(); ++i) {
-    v[i] = q.values[i].c_str();
-    t[i] = q.integers[i] ? kInt8Oid : 0;
+  size_t at = 0;
+  if (rows) {
+    for (const Pending& row : *rows)
+      for (const std::string& value : row.query.values) v[at++] = value.c_str();
+  } else {
+    for (const std::string& value : q.values) v[at++] = value.c_str();
   }
-  const int n = static_cast<int>(q.values.size());
+  for (size_t i = 0; i < count; ++i) t[i] = i < q.integers.size() && q.integers[i] ? kInt8Oid : 0;
+  const int n = static_cast<int>(count);
   return (q.prepared.empty() ? PQsendQueryParams(m_conn, q.text.c_str(), n, t, v, nullptr, nullptr, 0)
                              : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, v, nullptr, nullptr, 0)) != 0;
 }
 
 bool PostgresConnection::Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) {
+  Pending pending{std::move(query), std::move(names), m_batchSequence, {}};
+  // Another row of the text being gathered, with the same parameter types.
+  const bool same = !m_gathered.rows.empty() && pending.query.text == m_gathered.rows.front().query.text &&
+                    pending.query.integers == m_gathered.rows.front().query.integers;
+  if (!same) {
+    std::string head;
+    const size_t width = pending.query.values.size();
+    if (!Flush(error)) return false;
+    if (!GatherableInsert(pending.query.text, width, head)) return SendPending(std::move(pending), error);
+    m_gathered.head = std::move(head);
+    m_gathered.width = width;
+    m_gathered.rows.reserve(RowsPerInsert(width));
+  }
+  m_gathered.rows.push_back(std::move(pending));
+  return m_gathered.rows.size() < RowsPerInsert(m_gathered.width) || Flush(error);
+}
+
+bool PostgresConnection::Flush(std::string& error) {
+  if (m_gathered.rows.empty()) return true;
+  std::vector<Pending> rows = std::move(m_gathered.rows);
+  m_gathered.rows.clear();
+  if (rows.size() == 1) return SendPending(std::move(rows.front()), error);
+  const size_t width = m_gathered.width;
+  Query all{m_gathered.head, {}, {}, {}};
+  all.text.reserve(m_gathered.head.size() + rows.size() * width * 6);
+  all.integers.reserve(rows.size() * width);
+  for (size_t r = 0; r < rows.size(); ++r) {
+    all.text += r ? ", (" : " (";
+    for (size_t i = 1; i <= width; ++i) {
+      if (i > 1) all.text += ", ";
+      all.text += '$';
+      all.text += std::to_string(r * width + i);
+    }
+    all.text += ')';
+    all.integers.insert(all.integers.end(), rows[r].query.integers.begin(), rows[r].query.integers.end());
+  }
+  // A full statement's text comes again and again: it is worth preparing.
+  // Should that fail, the statement goes unprepared, and a server that
+  // refuses it shows when the group is settled; a batch lost on the way
+  // takes the rows with it.
+  if (rows.size() == RowsPerInsert(width) && !Prepared(all.text, all.integers, all.prepared, error)) {
+    if (!m_batchOwnsTransaction || PQstatus(m_conn) != CONNECTION_OK) return false;
+    all.prepared.clear();
+    error.clear();
+  }
+  Pending pending{std::move(all), rows.front().names, rows.back().sequence, std::move(rows)};
+  return SendPending(std::move(pending), error);
+}
+
+bool PostgresConnection::SendPending(Pending pending, std::string& error) {
   if (m_group.empty()) {
     if (!PQenterPipelineMode(m_conn) || !Send(Query{kGroupSavepoint, {}, {}, {}})) {
       error = PgError(m_conn, nullptr);
@@ -355,16 +464,19 @@ bool PostgresConnection::Defer(Query query, std::shared_ptr<const PgNames> names
       return false;
     }
   }
-  if (!Send(query)) {
+  if (!Send(pending.query, pending.rows.empty() ? nullptr : &pending.rows)) {
     error = PgError(m_conn, nullptr);
     LoseBatch();
     return false;
   }
-  m_group.push_back(Pending{std::move(query), std::move(names), m_batchSequence});
-  return m_group.size() < kGroupSize || Settle(error);
+  m_groupRows += std::max<size_t>(1, pending.rows.size());
+  m_group.push_back(std::move(pending));
+  return (m_group.size() < kGroupSize && m_groupRows < kGroupRows) || SettleGroup(error);
 }
 
-bool PostgresConnection::Settle(std::string& error) {
+bool PostgresConnection::Settle(std::string& error) { return Flush(error) && SettleGroup(error); }
+
+bool PostgresConnection::SettleGroup(std::string& error) {
   while (!m_group.empty()) {
     // The group's outcome: the savepoint, its statements, the release and
     // the sync, in that order.
@@ -406,6 +518,7 @@ bool PostgresConnection::Settle(std::string& error) {
     }
     if (refused == m_group.size() && !groupFailed) {
       m_group.clear();
+      m_groupRows = 0;
       return true;
     }
     // The group's savepoint undoes what the group did; the refused
@@ -417,13 +530,27 @@ bool PostgresConnection::Settle(std::string& error) {
       LoseBatch();
       return false;
     }
-    if (m_group[refused].sequence >= m_lastDeferredRefusal) {
-      m_lastDeferredRefusal = m_group[refused].sequence;
-      m_deferredRefusal = NamesBack(refusal, *m_group[refused].names);
-    }
     std::vector<Pending> rest = std::move(m_group);
     m_group.clear();
-    rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(refused));
+    m_groupRows = 0;
+    const auto at = rest.begin() + static_cast<std::ptrdiff_t>(refused);
+    if (at->rows.empty()) {
+      if (at->sequence >= m_lastDeferredRefusal) {
+        m_lastDeferredRefusal = at->sequence;
+        m_deferredRefusal = NamesBack(refusal, *at->names);
+      }
+      rest.erase(at);
+    } else {
+      // A gathered INSERT was refused: its rows go again one statement
+      // each, which finds the refused row and gives its own text.
+      std::vector<Pending> rows = std::move(at->rows);
+      for (Pending& row : rows) {
+        const auto kept = m_prepared.find(row.query.text);  // the pool may have let the name go
+        row.query.prepared = kept == m_prepared.end() ? std::string() : kept->second->second;
+      }
+      const auto next = rest.erase(at);
+      rest.insert(next, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    }
     if (rest.empty()) return true;
     if (!PQenterPipelineMode(m_conn) || !Send(Query{kGroupSavepoint, {}, {}, {}})) {
       error = PgError(m_conn, nullptr);
@@ -431,11 +558,12 @@ bool PostgresConnection::Settle(std::string& error) {
       return false;
     }
     for (Pending& p : rest) {
-      if (!Send(p.query)) {
+      if (!Send(p.query, p.rows.empty() ? nullptr : &p.rows)) {
         error = PgError(m_conn, nullptr);
         LoseBatch();
         return false;
       }
+      m_groupRows += std::max<size_t>(1, p.rows.size());
       m_group.push_back(std::move(p));
     }
   }

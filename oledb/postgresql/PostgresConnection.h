@@ -17,7 +17,12 @@
 // before any other statement, and at the end.  A statement the server
 // refuses in a group is taken out: the group rolls back to its savepoint
 // and the rest is sent again, so the other rows stand as if each had run
-// alone.  The last such refusal comes with EndBatch.
+// alone.  The last such refusal comes with EndBatch.  Consecutive rows of
+// one INSERT ... VALUES ($1, ...) text are gathered and sent as one
+// INSERT of up to kRowsPerInsert rows, their values still parameters, so
+// the server plans and runs one statement instead of many; when the server
+// refuses such a statement, its rows go again one statement each, so the
+// refused row, its text and every other row come out as if sent alone.
 //
 // A batch or a transaction belongs to the thread that opened it: other
 // threads sharing the connection wait until it ends.
@@ -57,8 +62,15 @@ class PostgresConnection : public DriverConnection {
   bool BeginDeferredBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
 
-  // Row changes sent in a deferred batch before they are settled.
+  // Row changes sent in a deferred batch before they are settled: this
+  // many statements, or statements of kGroupRows rows, whichever comes
+  // first (a gathered INSERT is one statement of many rows).
   static constexpr size_t kGroupSize = 256;
+  static constexpr size_t kGroupRows = 1024;
+  // Rows of one gathered INSERT, at most (fewer when a row has so many
+  // values that the statement would pass the protocol's 65,535
+  // parameters).
+  static constexpr size_t kRowsPerInsert = 256;
   // Translations kept; the cache starts again when full.
   static constexpr size_t kTranslations = 512;
   // How long a thread waits for another thread's batch on the connection.
@@ -75,6 +87,15 @@ class PostgresConnection : public DriverConnection {
     Query query;
     std::shared_ptr<const PgNames> names;  // for the refusal's text
     unsigned long sequence;
+    // A gathered INSERT: its rows as they came (`query` then holds the
+    // text of them all, its values are theirs).
+    std::vector<Pending> rows;
+  };
+  // The rows of one INSERT text gathered in a deferred batch, not yet sent.
+  struct Gathered {
+    std::string head;  // the text up to and with VALUES
+    size_t width = 0;  // parameters a row
+    std::vector<Pending> rows;
   };
   // A translated statement, kept by the text as written (or its shape,
   // its literals taken out, when they became the parameters in order).
@@ -88,17 +109,25 @@ class PostgresConnection : public DriverConnection {
   bool OpenBatch(bool deferred, std::wstring& error);
   bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error);
   // Sends one query without waiting (pipeline mode); false when libpq
-  // cannot send it.
-  bool Send(const Query& query);
+  // cannot send it.  A gathered INSERT's values are those of its `rows`.
+  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr);
   // Queues a row change of a deferred batch.
   bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error);
+  // Sends one pending row change (or gathered INSERT) of a deferred batch,
+  // opening the group; settles the group when it is full.
+  bool SendPending(Pending pending, std::string& error);
+  // Sends the gathered rows as one INSERT (a single row as itself).
+  bool Flush(std::string& error);
   // TranslateForPostgres through the cache of translations.
   bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
                  std::wstring& error);
-  // Settles the pending group: waits for its outcome, takes refused
-  // statements out and sends the rest again.  False, with the reason,
-  // when the connection or the batch is lost.
+  // Sends the gathered rows and settles the pending group.
   bool Settle(std::string& error);
+  // Settles the pending group: waits for its outcome, takes refused
+  // statements out (a gathered INSERT refused goes again row by row) and
+  // sends the rest again.  False, with the reason, when the connection or
+  // the batch is lost.
+  bool SettleGroup(std::string& error);
   // The open batch is lost with the connection: forget its state.
   void LoseBatch();
   // The caller holds m_mutex for all below.
@@ -134,6 +163,8 @@ class PostgresConnection : public DriverConnection {
   std::unordered_map<std::string, Translation> m_translations;
   bool m_batchDeferred = false;
   std::vector<Pending> m_group;  // sent, not settled; the connection is in pipeline mode while not empty
+  size_t m_groupRows = 0;        // rows of the statements in m_group
+  Gathered m_gathered;
   unsigned long m_batchSequence = 0;      // statements of the batch so far
   unsigned long m_lastRefusedAtOnce = 0;  // the latest refused at once, by sequence
   unsigned long m_lastDeferredRefusal = 0;
