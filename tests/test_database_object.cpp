@@ -1,38 +1,30 @@
 // The database object on a real catalogue file: connecting with and without
 // the connection cache, sharing a connection between copies, the statement
-// runners and the last-error rules.
+// runners and the last-error rules; and its prompts: the hash table's
+// bucket choice and first-text rule, and loading PLC_MSG into the object's
+// table and looking prompts up.
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "KivPmOleDb.h"
+#include "KivPromptTable.h"
 #include "TestCatalogue.h"
 
 namespace {
 
 using kivtest::OpenPlcDb;
 using kivtest::TempCatalogue;
-
-// Installs a connection cache for the test's lifetime.
-class WithCache {
- public:
-  WithCache() { KivOleDbConnectionCache::m_theCache = &cache; }
-  ~WithCache() { KivOleDbConnectionCache::m_theCache = nullptr; }
-  KivOleDbConnectionCache cache;
-};
-
+using kivtest::Utf8;
 using DatabaseObject = kivtest::CatalogueTest;
 
 TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
   OpenPlcDb fresh;
-  EXPECT_FALSE(fresh.Execute(L"DELETE FROM PLC_MSG"));
-  EXPECT_FALSE(fresh.HasErrorInfo());
   bool exists = true;
-  EXPECT_FALSE(fresh.DoesDataExist(L"SELECT 1", exists));
-  EXPECT_FALSE(exists);
   long count = 5;
-  EXPECT_FALSE(fresh.GetIndexRecCount(count));
-  EXPECT_EQ(count, 0);
+  EXPECT_FALSE(fresh.Execute(L"DELETE FROM PLC_MSG") || fresh.HasErrorInfo());
+  EXPECT_FALSE(fresh.DoesDataExist(L"SELECT 1", exists) || exists);
+  EXPECT_FALSE(fresh.GetIndexRecCount(count) || count != 0);
 
   // A failed open names the path, creates nothing and keeps the unopened
   // connection: statements reach the component and fail there.
@@ -40,43 +32,31 @@ TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
   auto missing = dir.path() / "no-such-catalogue.db";
   OpenPlcDb db;
   EXPECT_FALSE(db.Connect(CString(missing.wstring())));
-  EXPECT_NE(db.GetLastError().Find(missing.wstring().c_str()), -1) << kivtest::Utf8(db.GetLastError());
+  EXPECT_NE(db.GetLastError().Find(missing.wstring().c_str()), -1) << Utf8(db.GetLastError());
   EXPECT_FALSE(std::filesystem::exists(missing));
   ASSERT_NE(db.m_pConnection, nullptr);
-  EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG"));
-  EXPECT_TRUE(db.HasErrorInfo());
+  EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG") || !db.HasErrorInfo());
 }
 
 TEST_P(DatabaseObject, RunnersAndCounters) {
-  EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('A')"));
-  EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('B')"));
   long count = -1;
-  EXPECT_TRUE(db.GetIndexRecCount(count));
+  EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('A')") &&
+              db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('B')") && db.GetIndexRecCount(count));
   EXPECT_EQ(count, 2);
 
   // Early refusals leave count alone; the record counter always sets it.
   count = 9;
-  EXPECT_FALSE(db.GetTermRecCount(L"PLC_MANUFACTURER", L"", count));
-  EXPECT_FALSE(db.GetSpecRecCount(nullptr, count));
-  EXPECT_EQ(count, 9);
-  EXPECT_FALSE(db.GetRecordCount(CString(), count));
-  EXPECT_EQ(count, 0);
-
+  EXPECT_FALSE(db.GetTermRecCount(L"PLC_MANUFACTURER", L"", count) || db.GetSpecRecCount(nullptr, count) || count != 9);
+  EXPECT_FALSE(db.GetRecordCount(CString(), count) || count != 0);
   // A NULL count is no error; a refused statement is.
   count = 9;
-  EXPECT_FALSE(db.GetRecordCount(L"SELECT NULL", count));
-  EXPECT_EQ(count, 0);
-  EXPECT_FALSE(db.HasErrorInfo());
-  EXPECT_FALSE(db.GetSpecRecCount(L"NO_SUCH_TABLE", count));
-  EXPECT_TRUE(db.HasErrorInfo());
+  EXPECT_FALSE(db.GetRecordCount(L"SELECT NULL", count) || count != 0 || db.HasErrorInfo());
+  EXPECT_FALSE(db.GetSpecRecCount(L"NO_SUCH_TABLE", count) || !db.HasErrorInfo());
 
   // DoesDataExist never records a text.
   bool exists = true;
-  EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists));
-  EXPECT_FALSE(exists);
-  EXPECT_FALSE(db.HasErrorInfo());
-  EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists));
-  EXPECT_TRUE(exists);
+  EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists) || exists || db.HasErrorInfo());
+  EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists) && exists);
 
   // A quote inside a value cannot break the statement.
   ASSERT_TRUE(db.Execute(L"CREATE TABLE [T_Data] ([CODE] VARCHAR(60), [SEQUENCE] SHORT)"));
@@ -100,16 +80,16 @@ TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   copy.Close();
   db = db;
   long count = 0;
-  EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MSG", count));
-  EXPECT_EQ(count, 1);
+  EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MSG", count) && count == 1);
 }
 
 TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   TempCatalogue second(GetParam());
-  KivOleDbConnection* first = nullptr;
   OpenPlcDb outlives;
   {
-    WithCache with;
+    KivOleDbConnectionCache cache;
+    KivOleDbConnectionCache::m_theCache = &cache;
+    KivOleDbConnection* first = nullptr;
     {
       OpenPlcDb cached;
       ASSERT_TRUE(cached.Connect(cat.wpath()));
@@ -117,9 +97,9 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
       first = cached.m_pConnection;
       // Reconnecting gives the first connection back to the cache.
       ASSERT_TRUE(cached.Connect(second.wpath()));
-      EXPECT_EQ(with.cache.IdleCount(), 1u);
+      EXPECT_EQ(cache.IdleCount(), 1u);
     }
-    EXPECT_EQ(with.cache.IdleCount(), 2u);
+    EXPECT_EQ(cache.IdleCount(), 2u);
     OpenPlcDb again;
     ASSERT_TRUE(again.Connect(cat.wpath()));
     EXPECT_EQ(again.m_pConnection, first);
@@ -128,18 +108,12 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
     {
       OpenPlcDb copy(again);
       again.Close();
-      EXPECT_EQ(with.cache.IdleCount(), 1u);
+      EXPECT_EQ(cache.IdleCount(), 1u);
       EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
     }
-    EXPECT_EQ(with.cache.IdleCount(), 2u);
-
-    // The cache's road records no error text for a catalogue it cannot open.
-    kivtest::TempDir dir;
-    OpenPlcDb missing;
-    EXPECT_FALSE(missing.Connect(CString((dir.path() / "none.db").wstring())));
-    EXPECT_EQ(missing.m_pConnection, nullptr);
-    EXPECT_FALSE(missing.HasErrorInfo());
+    EXPECT_EQ(cache.IdleCount(), 2u);
     ASSERT_TRUE(outlives.Connect(cat.wpath()));
+    KivOleDbConnectionCache::m_theCache = nullptr;
   }
   // The cache is gone: the holder closes and deletes the connection itself
   // (the sanitizer build checks that nothing leaks or is freed twice).
@@ -153,19 +127,104 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
 // otherwise take the failure for "no rows".
 TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
   OpenPlcDb other;
-  ASSERT_TRUE(other.Connect(cat.wpath()));
   bool exists = false;
-  ASSERT_TRUE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists));
-  ASSERT_TRUE(db.CreateHashtableofPrompts());
-  ASSERT_TRUE(db.Execute(L"DROP TABLE PLC_MSG"));
-  EXPECT_FALSE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists));
-  EXPECT_FALSE(db.CreateHashtableofPrompts());
-
-  ASSERT_TRUE(db.DoesDataExist(L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=1", exists));
-  ASSERT_TRUE(other.Execute(L"DROP TABLE PLC_STYLES"));
-  EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists));
-  EXPECT_TRUE(db.HasErrorInfo());
+  ASSERT_TRUE(other.Connect(cat.wpath()) && db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) &&
+              db.CreateHashtableofPrompts() && db.Execute(L"DROP TABLE PLC_MSG"));
+  EXPECT_FALSE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) || db.CreateHashtableofPrompts());
+  ASSERT_TRUE(db.DoesDataExist(L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=1", exists) &&
+              other.Execute(L"DROP TABLE PLC_STYLES"));
+  EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists) || !db.HasErrorInfo());
 }
+
+class Table : public KivPromptTable {
+ public:
+  using KivPromptTable::Hash;
+  using KivPromptTable::KivPromptTable;
+};
+
+TEST(PromptTable, BucketsHashAndFirstTextStays) {
+  for (const auto& [asked, buckets] : {std::pair<size_t, size_t>{0, 100}, {99, 100}, {150, 150}})
+    EXPECT_EQ(Table(asked).GetBucketCount(), buckets) << asked;
+
+  // The expected values were worked out apart from this code; a character
+  // above U+FFFF contributes its two surrogate units, and 26 letters wrap
+  // modulo 2^64.
+  const std::tuple<const wchar_t*, size_t, uint64_t> hashes[] = {
+      {L"", 200, 0}, {L"abc", 200, 136518u % 200}, {L"abc", 100, 18}, {L"ABC", 200, 94},
+      {L"\U0001F600", 1000, (0xD83Du * 37 + 0xDE00) % 1000},
+      {L"abcdefghijklmnopqrstuvwxyz", 200, 163}, {L"abcdefghijklmnopqrstuvwxyz", 100, 63},
+  };
+  for (const auto& [text, buckets, hash] : hashes) EXPECT_EQ(Table::Hash(text, buckets), hash) << Utf8(text);
+
+  Table t;
+  EXPECT_TRUE(t.Add(L"abc", L"T1") && t.Add(L"abc", L"T2"));
+  EXPECT_EQ(t.GetPrompt(L"abc"), CString(L"T1"));
+  EXPECT_EQ(t.GetPrompt(L"missing"), CString(L""));
+  // "Ax" and "ax" share one of 148 buckets; the spelling that sorts first
+  // ("Ax") wins for both lookups.
+  Table shared(148);
+  ASSERT_EQ(Table::Hash(L"Ax", 148), Table::Hash(L"ax", 148));
+  shared.Add(L"ax", L"lower");
+  shared.Add(L"Ax", L"upper");
+  EXPECT_EQ(shared.GetPrompt(L"ax"), CString(L"upper"));
+}
+
+class Prompts : public kivtest::CatalogueTest {
+ protected:
+  std::string Lookup(const wchar_t* prompt) { return Utf8(db.ReturnLocalizedPrompt(prompt)); }
+};
+
+TEST_P(Prompts, LookupsFallBackToThePromptAndTheLowestCodeWins) {
+  // Duplicate keys inserted highest first, so neither insertion order nor
+  // row id can make the right one win.
+  cat.Exec(
+      "INSERT INTO PLC_MSG VALUES ('Select a module', 'Modul waehlen'), ('Blank', ''), ('Null', NULL),"
+      "('P', 'M3'), ('P', 'M2'), ('P', 'M1'), ('abc', 'short'), ('abcdefghijk', 'long')");
+  EXPECT_EQ(Lookup(L"Select a module"), "Select a module");  // not loaded yet
+  ASSERT_TRUE(db.CreateHashtableofPrompts());
+  EXPECT_EQ(Lookup(L"Select a module"), "Modul waehlen");
+  EXPECT_EQ(Lookup(L"P"), "M1");
+  // An empty text counts as none.
+  for (const wchar_t* prompt : {L"Never stored", L"Blank", L"Null"}) EXPECT_EQ(Lookup(prompt), Utf8(prompt));
+
+  // Other letter case matches only within the same bucket.  Changing the
+  // first and last of eleven letters moves h by 32 * (37^10 + 1), a
+  // multiple of 200; changing all of them does not.
+  ASSERT_NE(Table::Hash(L"abc", 200), Table::Hash(L"ABC", 200));
+  ASSERT_EQ(Table::Hash(L"abcdefghijk", 200), Table::Hash(L"AbcdefghijK", 200));
+  ASSERT_NE(Table::Hash(L"abcdefghijk", 200), Table::Hash(L"ABCDEFGHIJK", 200));
+  EXPECT_EQ(Lookup(L"ABC"), "ABC");
+  EXPECT_EQ(Lookup(L"AbcdefghijK"), "long");
+  EXPECT_EQ(Lookup(L"ABCDEFGHIJK"), "ABCDEFGHIJK");
+}
+
+TEST_P(Prompts, ReloadsAndOtherConnectionsKeepTheFirstTexts) {
+  cat.Exec("INSERT INTO PLC_MSG VALUES ('One', 'from the first file')");
+  ASSERT_TRUE(db.CreateHashtableofPrompts());
+  cat.Exec("UPDATE PLC_MSG SET WD_MSG_CODE='changed' WHERE FIND='One'");
+  ASSERT_TRUE(db.CreateHashtableofPrompts());
+  EXPECT_EQ(Lookup(L"One"), "from the first file");
+
+  TempCatalogue other(GetParam());
+  other.Exec("INSERT INTO PLC_MSG VALUES ('One', 'from the second file'), ('Two', 'second only')");
+  ASSERT_TRUE(db.Connect(other.wpath()) && db.CreateHashtableofPrompts());
+  EXPECT_EQ(Lookup(L"One") + "/" + Lookup(L"Two"), "from the first file/second only");
+  db.Close();
+  EXPECT_EQ(Utf8(OpenPlcDb(db).ReturnLocalizedPrompt(L"Two")), "second only");
+
+  // A failed load records no error and keeps the table.
+  TempCatalogue withoutPrompts(GetParam());
+  withoutPrompts.Exec("DROP TABLE PLC_MSG");
+  ASSERT_TRUE(db.Connect(withoutPrompts.wpath()));
+  long count = 0;
+  ASSERT_FALSE(db.GetSpecRecCount(L"NO_SUCH_TABLE", count));  // an error text the load must empty
+  EXPECT_FALSE(db.CreateHashtableofPrompts() || db.HasErrorInfo()) << Utf8(db.GetLastError());
+  EXPECT_EQ(Lookup(L"One"), "from the first file");
+  OpenPlcDb unconnected;
+  EXPECT_FALSE(unconnected.CreateHashtableofPrompts() || unconnected.HasErrorInfo());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Prompts, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 INSTANTIATE_TEST_SUITE_P(Engines, DatabaseObject, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 

@@ -10,6 +10,7 @@
 #include "CatalogueSchema.h"
 #include "PostgresCatalogue.h"
 #include "StatementLexer.h"
+#include "TestCatalogue.h"
 #include "Utf16.h"
 
 namespace kivtest {
@@ -61,18 +62,7 @@ void PgCatalogue::Exec(const std::string& sql) const {
 }
 
 std::vector<std::vector<std::optional<std::string>>> PgCatalogue::Query(const std::string& sql) const {
-  KivOleDbCommand command;
-  command.SetConnection(&m_connection);
-  command.SetCommandText(CString(kiv::FromUtf8(sql)));
-  if (command.Execute() != kDbOk)
-    throw std::runtime_error("query failed: " + Text(command.GetErrorInfo(true)) + " in: " + sql);
-  std::vector<std::vector<std::optional<std::string>>> rows;
-  while (command.FetchNext() == kDbOk) {
-    rows.emplace_back();
-    for (size_t i = 1; command.IsNull(i) != kDbError; ++i)
-      rows.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt : std::optional(Text(command.FieldAsStringEx(i))));
-  }
-  return rows;
+  return RunQuery(m_connection, sql);
 }
 
 std::vector<std::string> PgCatalogue::Tables() const {

@@ -155,6 +155,21 @@ std::wstring RunSql(KivOleDbConnection& connection, const std::wstring& sql) {
   return command.Execute() == kDbOk ? L"" : command.GetErrorInfo(true).str();
 }
 
+QueryRows RunQuery(KivOleDbConnection& connection, const std::string& sql) {
+  KivOleDbCommand command;
+  command.SetConnection(&connection);
+  command.SetCommandText(Wide(sql));
+  if (command.Execute() != kDbOk)
+    throw std::runtime_error("query failed: " + Utf8(command.GetErrorInfo(true)) + " in: " + sql);
+  QueryRows rows;
+  while (command.FetchNext() == kDbOk) {
+    rows.emplace_back();
+    for (size_t i = 1; command.IsNull(i) != kDbError; ++i)
+      rows.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt : std::optional(Utf8(command.FieldAsStringEx(i))));
+  }
+  return rows;
+}
+
 std::string Utf8(const CString& text) { return kiv::ToUtf8(text.view()); }
 CString Wide(const std::string& utf8) { return CString(kiv::FromUtf8(utf8)); }
 

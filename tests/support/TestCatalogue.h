@@ -128,6 +128,9 @@ CComBSTR InitString(const std::filesystem::path& file, const std::wstring& extra
 // Runs one statement on a connection; the component's error text, or ""
 // on success.
 std::wstring RunSql(KivOleDbConnection& connection, const std::wstring& sql);
+// The rows of a query run through the component, each column as text;
+// throws on failure.
+QueryRows RunQuery(KivOleDbConnection& connection, const std::string& sql);
 
 std::string Utf8(const CString& text);
 CString Wide(const std::string& utf8);

@@ -1,0 +1,438 @@
+// The access component on real catalogue files: what opens, what is
+// refused and why, what the connection-string properties change; the
+// connection cache, batches, writers on one file and the table list; and
+// statements: the Access engine's rules that the library relies on, text
+// round trips and the one-statement rule.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cwctype>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../index/TypeTables.h"
+#include "KivPmOleDb.h"
+#include "TestCatalogue.h"
+#include "Utf16.h"
+
+namespace {
+
+using kivtest::InitString;
+using kivtest::RunSql;
+using kivtest::TempCatalogue;
+using kivtest::Utf8;
+using Strings = std::vector<std::string>;
+
+std::wstring Insert(int n) {
+  return L"INSERT INTO PLC_MSG ([FIND], [WD_MSG_CODE]) VALUES ('k" + std::to_wstring(n) + L"', 'v')";
+}
+
+std::string Count(const TempCatalogue& catalogue) { return *catalogue.Query("SELECT COUNT(*) FROM PLC_MSG")[0][0]; }
+
+// Opens `init`; the component's error text, or "" when it opened.
+std::string Open(KivOleDbConnection& connection, const CComBSTR& init) {
+  if (connection.OpenFromInitializationString(init, false) >= 0 && connection.IsOpen()) return "";
+  std::string error = Utf8(connection.GetErrorInfo(false));
+  return error.empty() ? "(no text)" : error;
+}
+
+// That the quoted forms parse back to the values put in is the connection
+// string fuzzer's round trip, which every test run replays.
+TEST(OleDbOpen, FormatConnectStringQuotesWhatNeedsIt) {
+  struct Case {
+    const wchar_t *source, *user, *password, *provider, *properties, *extended;
+    const wchar_t* expected;  // null: refused
+  } cases[] = {
+      {L"/data/cat.db", nullptr, nullptr, L"Microsoft.ACE.OLEDB.12.0", L"Jet OLEDB:Engine Type=5", nullptr,
+       L"Provider=Microsoft.ACE.OLEDB.12.0;Data Source=/data/cat.db;Jet OLEDB:Engine Type=5"},
+      {L"", nullptr, nullptr, L"P", nullptr, nullptr, L"Provider=P;Data Source="},
+      {L"/a;b\"c.db", L"", L"", L"P", L"", L"", L"Provider=P;Data Source=\"/a;b\"\"c.db\""},
+      {L"x", L"me", L"se;cret", L"P", L"A=1;B=2", L"Excel 8.0;HDR=\"Yes\"",
+       L"Provider=P;Data Source=x;User ID=me;Password=\"se;cret\";A=1;B=2;Extended Properties=\"Excel 8.0;HDR=\"\"Yes\"\"\""},
+      {L" padded ", nullptr, nullptr, L"P", nullptr, nullptr, L"Provider=P;Data Source=\" padded \""},
+      {nullptr, nullptr, nullptr, L"P", nullptr, nullptr, nullptr},
+      {L"x", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    CComBSTR out;
+    EXPECT_EQ(KivOleDbHelper::FormatConnectString(out, c.source, c.user, c.password, c.provider, c.properties, c.extended),
+              c.expected != nullptr);
+    EXPECT_STREQ(c.expected ? out.m_str : nullptr, c.expected);
+  }
+}
+
+TEST(OleDbOpen, ConnectionStringProperties) {
+  TempCatalogue catalogue;
+  // Refused values and forms, each named in the error: a value added to the
+  // file's string, or a whole string of its own.
+  const std::pair<std::wstring, const char*> refused[] = {
+      {L";Synchronous=sometimes", "Synchronous"}, {L";Journal Mode=MEMORY", "Journal Mode"},
+      {L";Busy Timeout=soon", "Busy Timeout"},    {L";Mode=Sideways", "Mode"},
+      {L";Driver=nonesuch", "no driver is named \"nonesuch\""},
+      {L"Provider=P;Jet OLEDB:Engine Type=5", "no Data Source"},
+      {L"Provider=P;Data Source=\"unterminated", "no closing quote"},
+      {L"Provider=P;garbage;Data Source=x", "without '='"},
+  };
+  for (const auto& [init, reason] : refused) {
+    KivOleDbConnection connection;
+    std::string error = Open(connection, init[0] == L';' ? InitString(catalogue.path(), init) : CComBSTR(init.c_str()));
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+  }
+
+  // Durable by default; accepted values apply.
+  const std::tuple<const wchar_t*, const wchar_t*, const char*> pragmas[] = {
+      {L"", L"journal_mode", "wal"}, {L"", L"synchronous", "2"},  // FULL
+      {L";Synchronous=Normal", L"synchronous", "1"}, {L";Journal Mode=delete", L"journal_mode", "delete"}};
+  for (const auto& [extra, name, value] : pragmas) {
+    KivOleDbConnection connection;
+    KivOleDbCommand command;
+    command.SetConnection(&connection);
+    command.SetCommandText(CString(std::wstring(L"PRAGMA ") + name));
+    EXPECT_TRUE(Open(connection, InitString(catalogue.path(), extra)) == "" && command.Execute() == kDbOk &&
+                command.FetchNext() == kDbOk && Utf8(command.FieldAsStringEx(1)) == value)
+        << Utf8(CString(extra));
+  }
+
+  // Only a mode that reads without writing opens read-only.
+  for (const auto& [mode, writes] : {std::pair{L"Read|Share Deny None", false}, {L"ReadWrite", true}, {L" read | write ", true}}) {
+    KivOleDbConnection connection;
+    ASSERT_EQ(Open(connection, InitString(catalogue.path(), std::wstring(L";Mode=") + mode)), "");
+    std::wstring error = RunSql(connection, L"INSERT INTO PLC_MSG ([FIND]) VALUES ('x')");
+    EXPECT_EQ(error.find(L"opened read-only") == std::wstring::npos, writes) << kiv::ToUtf8(error);
+  }
+  EXPECT_EQ(Count(catalogue), "2");
+}
+
+TEST(OleDbOpen, CommandsWithoutAnOpenConnectionFail) {
+  KivOleDbConnection unopened;
+  for (KivOleDbConnection* connection : {static_cast<KivOleDbConnection*>(nullptr), &unopened}) {
+    KivOleDbCommand command;
+    KivOleDbTables tables;
+    command.SetConnection(connection);
+    command.SetCommandText(L"SELECT 1");
+    EXPECT_EQ(command.Execute(), kDbError);
+    EXPECT_NE(command.GetErrorInfo(true).Find(L"not connected"), -1);
+    EXPECT_FALSE(command.FetchNext() == kDbOk || command.BeginBatch() ||
+                 tables.Open(connection, nullptr, nullptr, nullptr, L"TABLE"));
+  }
+}
+
+TEST(OleDbCache, PoolsConnectionsByInitializationString) {
+  TempCatalogue catalogue;
+  KivOleDbConnectionCache cache;
+  KivOleDbConnection* first = cache.Connect(InitString(catalogue.path()), false);
+  KivOleDbConnection* other = cache.Connect(InitString(catalogue.path(), L";Busy Timeout=500"), false);
+  KivOleDbConnection* busy = cache.Connect(InitString(catalogue.path()), false);  // first is in use
+  ASSERT_TRUE(first && other && busy);
+  EXPECT_TRUE(other != first && busy != first);
+
+  KivOleDbConnection* kept = first;
+  cache.Cache(first);
+  EXPECT_EQ(first, nullptr);
+  EXPECT_EQ(cache.Connect(InitString(catalogue.path()), false), kept);
+
+  // A connection with a second holder stays out of the pool until both let go.
+  kept->AddRef();
+  KivOleDbConnection* holder = kept;
+  cache.Cache(holder);
+  EXPECT_EQ(cache.IdleCount(), 0u);
+  EXPECT_EQ(RunSql(*kept, Insert(1)), L"");
+  for (KivOleDbConnection* c : {kept, other, busy}) cache.Cache(c);
+  EXPECT_EQ(cache.IdleCount(), 3u);
+
+  kivtest::TempDir dir;
+  std::wstring absent = (dir.path() / "absent.db").wstring();
+  EXPECT_EQ(cache.Connect(CComBSTR((L"Data Source=" + absent).c_str()), false), nullptr);
+  EXPECT_NE(cache.LastError().Find(absent.c_str()), -1);
+  EXPECT_EQ(cache.IdleCount(), 3u);
+}
+
+TEST(OleDbBatch, RefusedRowsStayAloneAndTheRestCommitsAtTheEnd) {
+  TempCatalogue catalogue;
+  catalogue.Exec("CREATE UNIQUE INDEX msg_find ON PLC_MSG ([FIND])");
+  KivOleDbConnection connection;
+  ASSERT_GE(connection.OpenFromInitializationString(InitString(catalogue.path()), false), 0);
+  {
+    KivOleDbCommand command;
+    command.SetConnection(&connection);
+    auto run = [&command](const std::wstring& sql) {
+      command.SetCommandText(CString(sql));
+      const bool ok = command.Execute() == kDbOk;
+      command.Close();
+      return ok;
+    };
+    ASSERT_TRUE(command.BeginBatch());
+    EXPECT_TRUE(run(Insert(1)) && !run(Insert(1)) && !run(L"INSERT INTO PLC_MSG ([FIND]) VALUES ('" + std::wstring(300, L'x') + L"')") &&
+                run(Insert(2)));  // a duplicate and a value too wide refused
+    EXPECT_EQ(Count(catalogue), "0");  // not committed yet
+    EXPECT_TRUE(command.EndBatch());
+    EXPECT_EQ(Count(catalogue), "2");
+    // The destructor ends a batch left open.
+    ASSERT_TRUE(command.BeginBatch() && run(Insert(3)));
+  }
+  EXPECT_EQ(Count(catalogue), "3");
+}
+
+TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {
+  TempCatalogue catalogue;
+  KivOleDbConnectionCache cache;
+  // A reader in the middle of its rows does not hold a writer up.
+  KivOleDbConnection reader;
+  ASSERT_GE(reader.OpenFromInitializationString(InitString(catalogue.path()), false), 0);
+  ASSERT_EQ(RunSql(reader, Insert(0)), L"");
+  KivOleDbCommand reading;
+  reading.SetConnection(&reader);
+  reading.SetCommandText(L"SELECT [FIND] FROM PLC_MSG");
+  ASSERT_TRUE(reading.Execute() == kDbOk && reading.FetchNext() == kDbOk);
+
+  // Batches from four threads contend for the write lock and wait for it.
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 1; t <= 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int batch = 0; batch < 5; ++batch) {
+        KivOleDbConnection* connection = cache.Connect(InitString(catalogue.path()), false);
+        KivOleDbCommand command;
+        command.SetConnection(connection);
+        failures += !connection + !command.BeginBatch();
+        for (int i = 0; i < 20; ++i, command.Close()) {
+          command.SetCommandText(CString(Insert(t * 1000 + batch * 20 + i)));
+          failures += command.Execute() != kDbOk;
+        }
+        failures += !command.EndBatch();
+        if (connection) cache.Cache(connection);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  reading.Close();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Count(catalogue), "401");
+  EXPECT_LE(cache.IdleCount(), 4u);
+}
+
+TEST(OleDbTables, ListsTheCatalogueTables) {
+  TempCatalogue catalogue;
+  catalogue.Exec("CREATE TABLE [ACME_S5_Digital] (x); CREATE VIEW [Styles] AS SELECT * FROM PLC_STYLES");
+  KivOleDbConnection connection;
+  ASSERT_GE(connection.OpenFromInitializationString(InitString(catalogue.path()), false), 0);
+  auto list = [&](const wchar_t* name, const wchar_t* type) {
+    KivOleDbTables tables;
+    std::vector<CString> names{L"stale"};
+    EXPECT_TRUE(tables.Open(&connection, nullptr, nullptr, name, type) && tables.GetTableList(names));
+    Strings utf8;
+    for (const CString& n : names) utf8.push_back(Utf8(n));
+    return utf8;
+  };
+  EXPECT_EQ(list(nullptr, L"TABLE"), (Strings{"ACME_S5_Digital", "PLC_MANUFACTURER", "PLC_MSG", "PLC_STYLES"}));
+  EXPECT_EQ(list(nullptr, L"VIEW"), Strings{"Styles"});
+  std::vector<CString> names;
+  EXPECT_FALSE(KivOleDbTables().GetTableList(names));
+}
+
+// The engine's refusal holds `part`, compared without regard to case.
+bool Says(std::wstring error, std::wstring part) {
+  for (std::wstring* s : {&error, &part}) std::transform(s->begin(), s->end(), s->begin(), ::towlower);
+  return !error.empty() && error.find(part) != std::wstring::npos;
+}
+
+std::wstring Table(const wchar_t* format, const std::wstring& name) {
+  std::wstring s(format);
+  return s.replace(s.find(L"%s"), 2, name);
+}
+
+class Statements : public ::testing::TestWithParam<kivtest::Engine> {
+ protected:
+  void SetUp() override {
+    ASSERT_GE(m_connection.OpenFromInitializationString(kivtest::InitString(m_catalogue.wpath().str()), false), 0)
+        << Utf8(m_connection.GetErrorInfo(false));
+    ASSERT_EQ(RunSql(Table(kiv::kCreateSpecTableSql, L"Spec")), L"");
+    ASSERT_EQ(RunSql(Table(kiv::kCreateTermTableSql, L"Spec_Data")), L"");
+  }
+  std::wstring RunSql(const std::wstring& sql) { return kivtest::RunSql(m_connection, sql); }
+  kivtest::QueryRows Rows(const std::string& sql) { return kivtest::RunQuery(m_connection, sql); }
+  Strings Column(const std::string& sql) {
+    Strings values;
+    for (const auto& row : Rows(sql)) values.push_back(row.at(0).value_or("<null>"));
+    return values;
+  }
+
+  TempCatalogue m_catalogue{GetParam()};
+  KivOleDbConnection m_connection;
+};
+// What only the embedded engine does: its own statement cache.
+class SqliteStatements : public Statements {};
+
+INSTANTIATE_TEST_SUITE_P(Engines, Statements, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, SqliteStatements, ::testing::Values(kivtest::Engine::Sqlite), kivtest::EngineName);
+
+TEST_P(Statements, TextIgnoresCaseInKeysLookupsAndOrder) {
+  EXPECT_EQ(RunSql(L"INSERT INTO [Spec] ([CODE]) VALUES ('b-1')"), L"");
+  std::wstring duplicate = RunSql(L"INSERT INTO [Spec] ([CODE]) VALUES ('B-1')");
+  EXPECT_TRUE(Says(duplicate, L"unique")) << kiv::ToUtf8(duplicate);
+  EXPECT_EQ(RunSql(L"INSERT INTO [Spec_Data] ([CODE], [SEQUENCE]) VALUES ('b-1', 1)"), L"");
+  EXPECT_NE(RunSql(L"INSERT INTO [Spec_Data] ([CODE], [SEQUENCE]) VALUES ('B-1', 1)"), L"");
+  EXPECT_EQ(RunSql(L"INSERT INTO [Spec] ([CODE]) VALUES ('a-2'), ('C-3')"), L"");
+  EXPECT_EQ(Column("SELECT [CODE] FROM [Spec] WHERE [CODE]='B-1'"), Strings{"b-1"});
+  EXPECT_EQ(Column("SELECT [CODE] FROM [Spec] ORDER BY [CODE] ASC"), (Strings{"a-2", "b-1", "C-3"}));
+  // The fixed tables too.
+  m_catalogue.Exec("INSERT INTO PLC_MANUFACTURER VALUES ('ACME', 'S5', 'Digital', 'Spec')");
+  EXPECT_EQ(Column("SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [Manufacturer]='acme' AND [SERIES]='s5'"),
+            Strings{"Spec"});
+}
+
+TEST_P(Statements, RefusesWhatAccessWouldNotStore) {
+  const std::wstring code60(60, L'x'), name64 = L"T" + std::wstring(63, L'n');
+  const std::wstring term = L"INSERT INTO [Spec_Data] ([CODE], [SEQUENCE]) VALUES ('s', ";
+  const std::pair<std::wstring, const wchar_t*> cases[] = {  // second: the refusal, or null when accepted
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('" + code60 + L"')", nullptr},
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('" + code60 + L"y')", L"CODE holds at most 60 characters"},
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('" + std::wstring(60, L'\u00e9') + L"')", nullptr},
+      {L"INSERT INTO [Spec] ([CODE], [CATEGORY]) VALUES ('c', '12345678901')", L"CATEGORY holds at most 10"},
+      {L"INSERT INTO [Spec] ([CODE]) VALUES (NULL)", L"null"},
+      {term + L"-32768)", nullptr}, {term + L"'32767')", nullptr},
+      {term + L"32768)", L"SEQUENCE takes whole numbers from -32768"}, {term + L"-32769)", L"to 32767 (SHORT)"},
+      {term + L"1.5)", L""}, {term + L"'one')", L""}, {term + L"NULL)", L"null"},
+      {L"INSERT INTO PLC_MSG ([FIND]) VALUES ('" + std::wstring(256, L'f') + L"')", L"FIND holds at most 255"},
+      {Table(kiv::kCreateTermTableSql, name64 + L"z"), L"has 65 characters; at most 64"},
+      // A character above U+FFFF is two UTF-16 code units, as Access counts them.
+      {Table(kiv::kCreateTermTableSql, std::wstring(63, L'n') + L"\U0001F600"), L"has 65 characters"},
+      {L"CREATE TABLE [Cols] ([" + std::wstring(65, L'c') + L"] VARCHAR(5))", L"column name"},
+  };
+  for (const auto& [sql, refusal] : cases) {
+    std::wstring error = RunSql(sql);
+    EXPECT_TRUE(refusal ? Says(error, refusal) : error.empty()) << kiv::ToUtf8(sql) << " -> " << kiv::ToUtf8(error);
+  }
+  // Refused rows are not stored cut short, nor at all.
+  for (const char* table : {"[Spec]", "[Spec_Data]", "PLC_MSG"})
+    EXPECT_EQ(m_catalogue.Query(std::string("SELECT COUNT(*) FROM ") + table)[0][0], table[0] == '[' ? "2" : "0");
+  for (const std::string& table : m_catalogue.Tables()) EXPECT_NE(table.back(), 'z');
+}
+
+TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
+  const std::wstring value = L"O'Brien \"quoted\"; -- not a comment \U0010FFFF\u00e9 \u4e2d";
+  std::wstring escaped = value;
+  escaped.insert(escaped.find(L'\''), 1, L'\'');
+  for (const std::wstring& lisp : {value, std::wstring()}) {
+    m_catalogue.Exec("DELETE FROM [Spec]");
+    ASSERT_EQ(RunSql(L"INSERT INTO [Spec] ([CODE], [DESCRIPTION], [LISP]) VALUES ('K', '" + escaped + L"', '" +
+                     (lisp.empty() ? L"" : escaped) + L"')"),
+              L"");
+    KivOleDbCommand command;
+    command.SetConnection(&m_connection);
+    command.SetCommandText(L"SELECT [DESCRIPTION], [LISP] FROM [Spec]");
+    ASSERT_TRUE(command.Execute() == kDbOk && command.FetchNext() == kDbOk);
+    EXPECT_TRUE(command.IsBlob(1) == kDbNo && command.IsBlob(2) != kDbNo);
+    EXPECT_EQ(command.FieldAsStringEx(1).str(), value);
+    CHeapPtr<unsigned char> bytes;
+    unsigned long count = command.GetBlobData(2, bytes);
+    EXPECT_EQ(count, 2 * kiv::Utf16Length(lisp));
+    EXPECT_EQ(count == 0, bytes.m_pData == nullptr);
+    EXPECT_EQ(kiv::FromUtf16LE(bytes, count), lisp);
+    // Stored as UTF-8, as any other reader expects.
+    EXPECT_EQ(*m_catalogue.Query("SELECT [LISP] FROM [Spec]")[0][0], kiv::ToUtf8(lisp));
+  }
+
+  if (GetParam() != kivtest::Engine::Sqlite) return;  // binary in a text column is the embedded engine's own
+  m_catalogue.Exec("INSERT INTO [Spec_Data] ([CODE], [SEQUENCE], [ATTRIBUTES]) VALUES ('raw', 7, X'00FF41')");
+  KivOleDbCommand command;
+  command.SetConnection(&m_connection);
+  command.SetCommandText(L"SELECT [SEQUENCE], [ATTRIBUTES] FROM [Spec_Data]");
+  ASSERT_EQ(command.Execute(), kDbOk);
+  EXPECT_EQ(command.IsNull(1), kDbError);  // no row yet
+  ASSERT_EQ(command.FetchNext(), kDbOk);
+  EXPECT_EQ(command.FieldAsLong(1), 7);
+  CHeapPtr<unsigned char> bytes;
+  ASSERT_EQ(command.GetBlobData(2, bytes), 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.m_pData), 3), std::string("\0\xff" "A", 3));
+  EXPECT_EQ(command.IsNull(3), kDbError);
+  // Stays at the end, does not start over.
+  EXPECT_TRUE(command.FetchNext() == kDbEndOfRows && command.FetchNext() == kDbEndOfRows);
+}
+
+TEST_P(Statements, OneStatementPerTextAndErrorsFollowTheLastExecute) {
+  const std::pair<std::wstring, bool> cases[] = {
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('one');", true},
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('two') ; ; -- done\n /* really */ ", true},
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('x'); DELETE FROM [Spec]", false},
+      // A value that was meant to end the statement early.
+      {L"INSERT INTO [Spec] ([CODE]) VALUES ('y'); DROP TABLE [Spec]; --')", false},
+      {L"", false}, {L"  -- nothing but a comment", false},
+  };
+  for (const auto& [sql, runs] : cases) {
+    std::wstring error = RunSql(sql);
+    EXPECT_EQ(error.empty(), runs) << kiv::ToUtf8(sql) << " -> " << kiv::ToUtf8(error);
+  }
+  EXPECT_EQ(Column("SELECT [CODE] FROM [Spec] ORDER BY [CODE]"), (Strings{"one", "two"}));
+  EXPECT_NE(RunSql(L"SELECT 1; SELECT 2").find(L"only one statement"), std::wstring::npos);
+
+  KivOleDbCommand command;
+  command.SetConnection(&m_connection);
+  command.SetCommandText(L"SELECT * FROM [NoSuchTable]");
+  EXPECT_EQ(command.Execute(), kDbError);
+  EXPECT_NE(command.GetErrorInfo(true).Find(L"NoSuchTable"), -1);
+  command.Close();  // allowed after a failure
+  command.SetCommandText(L"INSERT INTO [Spec] ([CODE]) VALUES ('ok')");
+  EXPECT_EQ(command.Execute(), kDbOk);
+  EXPECT_FALSE(command.HasErrorInfo());
+  EXPECT_EQ(command.FetchNext(), kDbEndOfRows);
+}
+
+TEST_P(SqliteStatements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
+  // Statements that differ only in their values share a prepared statement;
+  // what they return must not differ from the text run as written.
+  m_catalogue.Exec(
+      "INSERT INTO [Spec] ([CODE], [POINTS]) VALUES ('c', '8'), ('B', '16'), ('a', '8'), ('it''s', '');"
+      "INSERT INTO [Spec_Data] ([CODE], [SEQUENCE]) VALUES ('a', -5), ('a', 3), ('a', 9)");
+  const char* queries[] = {
+      "SELECT [CODE], [POINTS] FROM [Spec] ORDER BY 2 DESC, 1",
+      "SELECT [POINTS], COUNT(*) FROM [Spec] GROUP BY 1 HAVING COUNT(*) >= 1 ORDER BY 1 LIMIT 5",
+      "SELECT [CODE] FROM [Spec] WHERE [POINTS] = '8' ORDER BY [CODE] LIMIT 1 OFFSET 1",
+      "SELECT [CODE] FROM 'Spec' WHERE [CODE] IN ('A', 'b', 'it''s') ORDER BY (SELECT 1), 1",
+      "SELECT 'it''s', '', 'a;b', '''', -5, 1.5, 1e3, .5, 0x10, X'41', 12345678901234567890, 7",
+      "SELECT [CODE] AS 'c' FROM [Spec] WHERE [CODE] LIKE 'I_''%' ESCAPE '\\' /* 'no' */ -- 'not'",
+      "SELECT CASE WHEN [POINTS] = '8' THEN 'eight' ELSE 'other' END FROM [Spec] ORDER BY [CODE]",
+      "SELECT [SEQUENCE] FROM [Spec_Data] WHERE [CODE] = 'A' AND [SEQUENCE] BETWEEN -5 AND 5 ORDER BY 1",
+      "SELECT [CODE] FROM [Spec] WHERE [CODE] = ?",
+  };
+  for (const char* sql : queries) {
+    auto expected = m_catalogue.Query(sql);
+    EXPECT_EQ(Rows(sql), expected) << sql;
+    EXPECT_EQ(Rows(sql), expected) << sql << " (again, prepared)";
+  }
+  // The same shape with other values, and a column list in quotes, which
+  // only the text as written can name.
+  for (const char* code : {"a", "B", "c", "it''s"}) {
+    EXPECT_EQ(RunSql(L"INSERT INTO [Spec_Data] ('CODE', 'SEQUENCE') VALUES ('" + kiv::FromUtf8(code) + L"', 100)"), L"");
+    std::string sql = std::string("SELECT [CODE], [SEQUENCE] FROM [Spec_Data] WHERE [CODE]='") + code + "' AND [SEQUENCE]>=100";
+    EXPECT_EQ(Rows(sql), m_catalogue.Query(sql)) << sql;
+  }
+}
+
+// Names the library can generate, up to 64 UTF-16 code units of any script:
+// each must keep its own table (no cut, no collision), be found whatever its
+// case, and be listed as given.
+TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {
+  const std::wstring names[] = {
+      std::wstring(64, L'L'), std::wstring(63, L'L') + L"M",  // alike but for the last character
+      std::wstring(40, L'\u00c4'), std::wstring(40, L'\u8868'), L"Mixed\U0001F600Case",
+  };
+  const std::vector<std::string> before = m_catalogue.Tables();
+  for (const std::wstring& name : names) {
+    std::wstring lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::towlower);
+    ASSERT_EQ(RunSql(Table(kiv::kCreateSpecTableSql, name)), L"");
+    EXPECT_EQ(RunSql(L"INSERT INTO [" + lower + L"] ([CODE]) VALUES ('" + name.substr(0, 60) + L"')"), L"");
+  }
+  for (const std::wstring& name : names) {
+    EXPECT_EQ(Column("SELECT [CODE] FROM [" + kiv::ToUtf8(name) + "]"), Strings{kiv::ToUtf8(name.substr(0, 60))});
+    const std::vector<std::string> tables = m_catalogue.Tables();
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), kiv::ToUtf8(name)), 1) << kiv::ToUtf8(name);
+    EXPECT_EQ(RunSql(L"DROP TABLE [" + name + L"]"), L"");
+  }
+  EXPECT_EQ(m_catalogue.Tables(), before);
+}
+
+}  // namespace
