@@ -14,7 +14,7 @@ endif()
 if(TARGET kivplc)
   add_test(NAME kivplc_demo_and_tour
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli_tour.sh ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
-  set_tests_properties(kivplc_demo_and_tour PROPERTIES TIMEOUT 300)
+  set_tests_properties(kivplc_demo_and_tour PROPERTIES LABELS tour TIMEOUT 300)
 endif()
 
 # The large Access fixture copied onto the test run's PostgreSQL server and
