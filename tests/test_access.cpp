@@ -343,26 +343,20 @@ TEST(AccessConnect, EveryWriteIsRefusedAndTheFileStaysAsItWas) {
   const wchar_t* terms = L"Acme_Controls_Series_5_Digital_In_Data";
   ModDB::ModSpecData spec;
   spec.Code = L"NEW-1";
-  spec.Description = L"new";
   ModDB::ModTermData term{CString(L"NEW-1"), 1, CString(L"B"), CString(L"A")};
   ModDB::StyleBoxData style{};
   style.Style = 1;
   style.BoxTop = L"9";
 
-  // AddIndexData and RemoveIndexData report true whatever their statements
-  // did; their last statement's refusal is what tells.
-  auto refusedOnly = [](bool) { return false; };
+  // Each kind of statement once (a table made, rows added, changed and
+  // removed, a batch).  AddIndexData reports true whatever its statements
+  // did; its last statement's refusal is what tells.
   const std::vector<std::pair<const char*, std::function<bool()>>> writes = {
-      {"AddIndexData", [&] { return refusedOnly(db.AddIndexData(L"New", L"S", L"T")); }},
+      {"AddIndexData", [&] { return db.AddIndexData(L"New", L"S", L"T") && false; }},
       {"RenameIndexData", [&] { return db.RenameIndexData(L"Acme Controls", nullptr, nullptr, L"Acme"); }},
-      {"RemoveIndexData", [&] { return refusedOnly(db.RemoveIndexData(L"Acme Controls", nullptr, nullptr)); }},
       {"AddModSpecData", [&] { return db.AddModSpecData(table, spec, false); }},
-      {"UpdateModSpecData", [&] { return db.UpdateModSpecData(table, L"AC-1746-IV32-XT", spec, false); }},
-      {"RenameModSpecData", [&] { return db.RenameModSpecData(table, L"AC-1746-IV32-XT", L"X"); }},
       {"RemoveModSpecData", [&] { return db.RemoveModSpecData(table, L"AC-1746-IV32-XT"); }},
       {"AddModTermData", [&] { return db.AddModTermData(terms, &term, 1) && !db.HasErrorInfo(); }},
-      {"RenameModTermData", [&] { return db.RenameModTermData(terms, L"AC-1746-IV32-XT", L"X"); }},
-      {"RemoveModTermData", [&] { return db.RemoveModTermData(terms, L"AC-1746-IV32-XT", -1, -1); }},
       {"UpdateStyleBoxData", [&] { return db.UpdateStyleBoxData(1, style); }},
   };
   for (const auto& [what, write] : writes) {

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "KivPlcDbIO.h"
+#include "catalogue/Document.h"
 #include "Password.h"
 #include "PgCatalogue.h"
 #include "cli_run.h"
@@ -38,18 +39,17 @@ class Commands : public clitest::CliTest {
   void SetUp() override {
     CliTest::SetUp();
     if (IsSkipped()) return;
-    Steps({{{"add", "manufacturer", M}, 0, ""}, {{"add", "series", M, S}, 0, ""}, {{"add", "type", M, S, T}, 0, ""},
-           {{"module", "add", M, S, T, "KX-DI16", "--set", "POINTS=16"}, 0, ""}});
+    // Made in-process: the commands that add entries and modules have tests of their own.
+    kivcat::Catalogue db(cat.path().string());
+    const auto doc = kivcat::Json::parse(R"({"format": "kivplc-catalogue", "version": 1, "manufacturers": [{"name": "Kessler & O'Neil",
+      "series": [{"name": "KX200", "types": [{"name": "Digital Input", "modules": [{"CODE": "KX-DI16", "POINTS": "16", "terminals": []}]}]}]}]})");
+    ASSERT_EQ(kivcat::ImportCatalogue(db, doc, {}).counts.refused, 0u);
   }
-  json Show(const std::string& code) {
-    auto r = On({"show", M, S, T, code, "--json"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    return r.status == 0 ? json::parse(r.out) : json();
-  }
-  std::vector<long> Sequences(const std::string& code) {
+  // The module's terminal positions, read from the file: cheaper than a run of `show`.
+  std::vector<long> Sequences() {
     std::vector<long> sequences;
-    const json module = Show(code);
-    for (const auto& row : module["terminals"]) sequences.push_back(row["SEQUENCE"].get<long>());
+    for (const auto& row : cat.Query("SELECT SEQUENCE FROM [Kessler_&_O'Neil_KX200_Digital_Input_Data] ORDER BY SEQUENCE"))
+      sequences.push_back(std::stol(row[0].value()));
     return sequences;
   }
 };
@@ -68,26 +68,22 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
       {{"-c", mdb, "add", "manufacturer", "ACME"}, 0, ""},
       {{"styles", "12"}, 2, "not in range"},
       {{"styles", "abc"}, 2, "'abc' is not a style number: styles are numbered 1 to 9"},
-      {{"module", "set", M, S, T, "KX-DI16", "--set", "PONITS=8"}, 2, "unknown field 'PONITS'"},
       {{"module", "set", M, S, T, "KX-DI16", "--set", "POINTS="}, 2, "cannot clear POINTS"},
       {{"module", "set", M, S, T, "KX-DI16", "--set", "CODE=KX-DI16B"}, 2, "CODE"},
       // The engine's own text for a refused change.
       {{"module", "set", M, S, T, "KX-DI16", "--set", "category=LONGER THAN TEN"}, 1,
        "CATEGORY holds at most 10 characters"},
       {{"modules", M, S, "Analog Input"}, 1, "no type " + M + " / " + S + " / Analog Input"},
-      {{"add", "type", M, S, T}, 1, "is listed already"},
       {{"init", cat.path().string()}, 1, "exists already"},
       {{"import", dir.path().string()}, 2, "is a folder"},
       // Renames keep entries apart; a change of letter case alone is the same entry.
       {{"add", "manufacturer", "Aldermoor Controls"}, 0, ""},
       {{"rename", "manufacturer", "Aldermoor Controls", "KESSLER & o'neil"}, 1, "would merge"},
       {{"rename", "manufacturer", "Aldermoor Controls", "ALDERMOOR Controls"}, 0, ""},
-      {{"rename", "series", "Nobody", "S", "S2"}, 1, ""},
       // Prompt texts: looked up, added, changed as the engine compares, removed.
       {{"prompts", "add", "Select a module", "Modul wählen"}, 0, ""},
       {{"prompts", "set", "select a MODULE", "Baugruppe wählen"}, 0, "changed 1 row"},
       {{"prompts", "set", "Unknown", "x"}, 1, ""},
-      {{"prompts"}, 0, "Baugruppe wählen"},
       {{"prompts", "Select a module", "--json"}, 0, R"("text": "Baugruppe wählen")"},
       {{"prompts", "Terminal", "--json"}, 0, R"("text": "Terminal")"},  // not found: the prompt itself
       {{"prompts", "remove", "Select a module", "--yes"}, 0, "removed 1 row"},
@@ -102,7 +98,6 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
     "BOX_BOTTOM": "",)"},
       {{"style", "set", "4", "--set", "BOX_TOP="}, 2, ""},
       {{"style", "set", "5", "--stdin"}, 2, "", R"({"STYLE": 4, "BOX_TOP": "1"})"},
-      {{"style", "set", "0", "--set", "BOX_TOP=1"}, 2, ""},
       // Removals without a terminal ask for --yes and change nothing.
       {{"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=IN"}, 0, ""},
       {{"terminal", "add", M, S, T, "KX-DI16", "--stdin"}, 1, "refused", R"([{"SEQUENCE": 1, "BLOCK": "TWICE"}])"},
@@ -133,7 +128,7 @@ TEST_F(Commands, TerminalPositions) {
   ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--stdin"}, R"([{"BLOCK": "A"}, {"BLOCK": "B"}, {"SEQUENCE": 4}, {}])")
                 .status, 0);
   ASSERT_EQ(On({"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=F"}).status, 0);
-  ASSERT_EQ(Sequences("KX-DI16"), (std::vector<long>{1, 2, 4, 5, 6}));
+  ASSERT_EQ(Sequences(), (std::vector<long>{1, 2, 4, 5, 6}));
   const struct {
     std::vector<std::string> range;
     int status;
@@ -158,7 +153,7 @@ TEST_F(Commands, TerminalPositions) {
     std::vector<std::string> args{"terminal", "remove", M, S, T, "KX-DI16", "--yes"};
     args.insert(args.end(), s.range.begin(), s.range.end());
     EXPECT_EQ(On(args).status, s.status);
-    EXPECT_EQ(Sequences("KX-DI16"), s.left);
+    EXPECT_EQ(Sequences(), s.left);
   }
 }
 
@@ -383,25 +378,31 @@ json Row(int sequence, const std::string& block) { return {{"SEQUENCE", sequence
 // new catalogue, which is consistent; its export, imported into another,
 // exports the same bytes.  The sample's file is itself such an export, so
 // it must come back as it is; an Access file's rows are all there, as its
-// manifest hashes them (NULLs, partial index rows, prompts included).
-void RoundTrip(const fs::path& dir, const std::string& source) {
+// manifest hashes them (NULLs, partial index rows, prompts included), and
+// its own export is the imported catalogue's.  Returns what import-access
+// printed.
+std::string RoundTrip(const fs::path& dir, const std::string& source) {
   SCOPED_TRACE(source);
+  std::string printed;
   const std::string name = fs::path(source).filename(), first = dir / (name + ".db"), second = dir / (name + ".2.db");
   const std::string document = dir / (name + ".export.json");
   const bool access = name.ends_with(".mdb") || name.ends_with(".accdb");
   for (const auto& args : access ? std::vector<std::vector<std::string>>{{"import-access", source, first}}
                                  : std::vector<std::vector<std::string>>{{"init", first}, {"-c", first, "import", source}}) {
     auto r = Tool(args);
-    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (r.status != 0) return "";
+    printed = r.out;
   }
   EXPECT_EQ(Tool({"-c", first, "check"}).out, "the catalogue is consistent\n");
-  ASSERT_EQ(Tool({"-c", first, "export", "-o", document}).status, 0);
+  EXPECT_EQ(Tool({"-c", first, "export", "-o", document}).status, 0);
   EXPECT_TRUE(source != clitest::Sample() || kivtest::ReadFile(document) == kivtest::ReadFile(source)) << "the sample changed";
-  ASSERT_EQ(Tool({"init", second}).status, 0);
+  EXPECT_EQ(Tool({"init", second}).status, 0);
   auto r = Tool({"-c", second, "import", document});
-  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Tool({"-c", second, "export"}).out == kivtest::ReadFile(document)) << "the second export differs";
-  if (!access) return;
+  if (!access) return printed;
+  EXPECT_TRUE(Tool({"-c", source, "export"}).out == kivtest::ReadFile(document)) << "the Access file's export differs";
   const auto manifest = kivtest::LoadJson(source + ".manifest.json");
   kivtest::SqliteFile db(second, true);
   for (const auto& table : manifest["tables"]) {
@@ -409,9 +410,10 @@ void RoundTrip(const fs::path& dir, const std::string& source) {
     for (const auto& c : table["columns"]) columns.push_back(c["name"]);
     EXPECT_EQ(kivtest::RowHash(db, table["name"], columns), table["sha256"]) << table["name"];
   }
+  return printed;
 }
 
-// Besides the sample and the Access fixtures, a document of NULLs, empty
+// Besides the sample, a document of NULLs, empty
 // texts, partial index rows, a table without CATEGORY and prompt rows that
 // differ only in case, which the export gives back as they were.
 TEST_F(Transfer, ExportImportExportIsByteIdentical) {
@@ -425,10 +427,7 @@ TEST_F(Transfer, ExportImportExportIsByteIdentical) {
                 {"FIND": "Key", "WD_MSG_CODE": "it's"}, {"FIND": "Key", "WD_MSG_CODE": ""}]})");
   const std::string file = dir.path() / "nulls.json";
   std::ofstream(file) << nulls.dump();
-  std::vector<std::string> sources{clitest::Sample(), file};
-  if (!kivtest::AccessFixtures().empty())
-    for (const char* name : {"catalogue-small.mdb", "catalogue-small.accdb"}) sources.push_back(kivtest::AccessFixtures() / name);
-  for (const auto& source : sources) RoundTrip(dir.path(), source);
+  for (const auto& source : {clitest::Sample(), file}) RoundTrip(dir.path(), source);
 
   ASSERT_EQ(Import(cat, nulls).status, 0);
   const json doc = Export(cat);
@@ -467,7 +466,10 @@ TEST_F(Transfer, RefusedRowsAreReportedWithTheEnginesTextAndTheRestGoesIn) {
 
 // Each with a valid module ahead of the fault, which must not go in either.
 TEST_F(Transfer, AnInvalidDocumentWritesNothing) {
+  json styleZero = Document(json::array({Module("GOOD", "first")}));
+  styleZero["styles"] = json::parse(R"([{"STYLE": 0, "BOX_TOP": "1"}])");
   const json bad[] = {
+      styleZero,
       json::array(),
       {{"format", "something else"}, {"version", 1}},
       Document(json::array({Module("GOOD", "first"), Module("", "no code")})),
@@ -477,7 +479,7 @@ TEST_F(Transfer, AnInvalidDocumentWritesNothing) {
   for (const auto& doc : bad) {
     TempCatalogue into;
     EXPECT_EQ(Import(into, doc).status, 2) << doc.dump();
-    EXPECT_EQ(Export(into)["manufacturers"], json::array()) << doc.dump();
+    EXPECT_TRUE(into.Query("SELECT * FROM PLC_MANUFACTURER").empty()) << doc.dump();
   }
 }
 
@@ -496,35 +498,30 @@ TEST_F(Transfer, AnExistingStyleThatDiffersIsRefusedUnlessReplacedOrKept) {
          {{"styles", "3", "--json"}, 0, R"("BOX_RIGHT": "2.0")"}});
 }
 
-TEST_F(Transfer, ReadsOfAnAccessFileGiveWhatTheImportedCatalogueGives) {
+// The .accdb holds the same rows, read by the same driver: the Access
+// tests read and import it.
+TEST_F(Transfer, AnAccessFileReadsAsItsImportedCatalogue) {
   KIV_REQUIRE_ACCESS_FIXTURES();
+  const std::string access = kivtest::AccessFixtures() / "catalogue-small.mdb";
+  const std::string printed = RoundTrip(dir.path(), access), imported = dir.path() / "catalogue-small.mdb.db";
+  for (const char* says : {"19 tables, 1205 rows", "Kessler_&_Sohn_KS_Compact_Erweite_Digital_Out_Data  183"})
+    EXPECT_NE(printed.find(says), std::string::npos) << printed;
   const std::vector<std::vector<std::string>> reads = {
-      {"export"},
-      {"tree"},
       {"show", "Müller Automation", "MA-Kompakt", "Digital In", "MA-K-IV8E", "--json"},
-      {"show", "Acme Controls", "Series 5", "Digital In", "AC-1746-IV32-XT"},
       {"modules", "Acme Controls", "Series 5", "Digital In"},
-      {"styles"},
       {"prompts", "no such prompt"},
   };
-  for (const char* name : {"catalogue-small.mdb", "catalogue-small.accdb"}) {
-    const std::string access = kivtest::AccessFixtures() / name, imported = dir.path() / (std::string(name) + ".db");
-    auto r = Tool({"import-access", access, imported});
-    ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* says : {"19 tables, 1205 rows", "Kessler_&_Sohn_KS_Compact_Erweite_Digital_Out_Data  183"})
-      EXPECT_NE(r.out.find(says), std::string::npos) << r.out;
-    for (auto args : reads) {
-      SCOPED_TRACE(std::string(name) + ": " + args[0]);
-      args.insert(args.begin(), {"-c", imported});
-      auto a = Tool(args);
-      args[1] = access;
-      auto b = Tool(args);
-      EXPECT_EQ(b.status, a.status) << b.err;
-      EXPECT_EQ(b.out, a.out);
-      EXPECT_TRUE(args.back() != "--json" || b.out.find("\xF0\x9F\x94\x8C") != std::string::npos) << b.out;  // U+1F50C in LISP
-    }
+  for (auto args : reads) {
+    SCOPED_TRACE(args[0]);
+    args.insert(args.begin(), {"-c", imported});
+    auto a = Tool(args);
+    args[1] = access;
+    auto b = Tool(args);
+    EXPECT_EQ(b.status, a.status) << b.err;
+    EXPECT_EQ(b.out, a.out);
+    EXPECT_TRUE(args.back() != "--json" || b.out.find("\xF0\x9F\x94\x8C") != std::string::npos) << b.out;  // U+1F50C in LISP
   }
-  EXPECT_EQ(Tool({"import-access", kivtest::AccessFixtures() / "catalogue-small.mdb"}).status, 2);  // NEW missing: usage
+  EXPECT_EQ(Tool({"import-access", access}).status, 2);  // NEW missing: usage
 }
 
 // An interrupted import-access leaves neither the catalogue nor its
@@ -612,9 +609,7 @@ void CopyThroughServer(const char* fixture) {
   const clitest::Result onServer = clitest::Tool({"-c", uri, "export"}), inFile = clitest::Tool({"-c", file, "export"});
   ASSERT_EQ(onServer.status, 0) << onServer.err;
   EXPECT_GT(onServer.out.size(), 10000u);
-  EXPECT_TRUE(onServer.out == inFile.out) << "the exports differ from byte "
-                                         << std::mismatch(onServer.out.begin(), onServer.out.end(), inFile.out.begin(),
-                                                          inFile.out.end()).first - onServer.out.begin();
+  EXPECT_TRUE(onServer.out == inFile.out) << "the exports differ";
   EXPECT_EQ(clitest::Tool({"init", uri}).status, 1);
   EXPECT_EQ(clitest::Tool({"copy", source, uri}).status, 1);
 }

@@ -100,11 +100,13 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   kivcat::Catalogue db(cat.path().string());
   db.AddManufacturer(L"M");
   db.AddSeries(L"M", L"S");
-  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|S||"}));
+  db.AddManufacturer(L"N");
+  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|S||", "N|||"}));
   db.AddType(L"M", L"S", L"T");
   db.AddType(L"M", L"S", L"U");
   db.AddSeries(L"M", L"R");
-  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|S|T|table", "M|S|U|table"}));
+  db.AddType(L"N", L"Q", L"T");  // a new series' type fills the bare manufacturer row
+  EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|S|T|table", "M|S|U|table", "N|Q|T|table"}));
   EXPECT_THROW(db.AddType(L"m", L"s", L"t"), kivcat::Refused);  // the engine's names ignore case
 
   // A series listed both alone and with a type (as another program may
@@ -112,7 +114,7 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   ASSERT_TRUE(db.AddIndexData(L"M", L"R", L"V"));
   db.AddType(L"M", L"R", L"W");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|R|V|table", "M|R|W|table", "M|S|T|table",
-                                                      "M|S|U|table"}));
+                                                      "M|S|U|table", "N|Q|T|table"}));
 }
 
 TEST(CliCatalogue, PromptRowsKeepNullDuplicatesAndQuotes) {
