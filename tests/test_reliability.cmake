@@ -14,8 +14,8 @@ target_link_libraries(test_bad_input PRIVATE kivplc_catalogue)
 
 # The unit tests once more under valgrind's memcheck, each executable whole.
 # Left out: the crash and concurrency tests (workers, kills and timing),
-# of the bad-input tables the text-argument sweep (some two thousand fresh
-# catalogues), and the large Access import (the small ones take the same
+# of the bad-input tables the text-argument sweep (about a thousand calls,
+# each followed by a read of the whole catalogue), and the large Access import (the small ones take the same
 # paths; the large one alone took over six minutes under memcheck); the fuzz
 # replays run under memcheck from fuzz/.
 # glibc's AVX2 wmemcmp reads whole vectors past a string's end, which

@@ -100,6 +100,7 @@ class TempCatalogue {
 // A KivPlcDbIO subclass that makes the protected members reachable.
 class OpenPlcDb : public KivPlcDbIO {
  public:
+  using KivPlcDbIO::ClearSQLError;
   using KivPlcDbIO::Close;
   using KivPlcDbIO::DoesDataExist;
   using KivPlcDbIO::Execute;
