@@ -214,6 +214,17 @@ size_t WidenAscii(const unsigned char* p, size_t n, wchar_t* o) {
       _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(high, zero));
       _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(high, zero));
     }
+    // Eight more at once: most names are shorter than sixteen bytes.
+    if (k + 8 <= n) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + k));
+      if ((_mm_movemask_epi8(bytes) & 0xFF) == 0) {
+        const __m128i low = _mm_unpacklo_epi8(bytes, zero);
+        auto* to = reinterpret_cast<__m128i*>(o + k);
+        _mm_storeu_si128(to, _mm_unpacklo_epi16(low, zero));
+        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(low, zero));
+        k += 8;
+      }
+    }
   }
 #endif
   for (; k < n && p[k] < 0x80; ++k) o[k] = static_cast<wchar_t>(p[k]);
