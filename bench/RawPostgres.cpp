@@ -140,7 +140,7 @@ void RawPostgres::RunMultiRow(const std::vector<ServerStatement>& statements, si
   if (!PQexitPipelineMode(m_conn)) Throw(m_conn, "pipeline mode");
 }
 
-size_t RawPostgres::Run(const ServerStatement& statement) {
+size_t RawPostgres::Run(const ServerStatement& statement, const std::function<void(const PGresult*)>& read) {
   const std::string& name = Prepared(statement);
   std::vector<const char*> values;
   values.reserve(statement.values.size());
@@ -152,15 +152,19 @@ size_t RawPostgres::Run(const ServerStatement& statement) {
     PQclear(result);
     Throw(m_conn, statement.text);
   }
-  // Each value's text and its length, as the SQLite reference reads them;
-  // the text is looked at, not copied.
   const int rows = PQntuples(result), columns = PQnfields(result);
-  for (int r = 0; r < rows; ++r)
-    for (int c = 0; c < columns; ++c)
-      if (!PQgetisnull(result, r, c)) {
-        const char* text = PQgetvalue(result, r, c);
-        if (*text) m_textBytes += static_cast<size_t>(PQgetlength(result, r, c));
-      }
+  if (read) {
+    read(result);
+  } else {
+    // Each value's text and its length, as the SQLite reference reads
+    // them; the text is looked at, not copied.
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < columns; ++c)
+        if (!PQgetisnull(result, r, c)) {
+          const char* text = PQgetvalue(result, r, c);
+          if (*text) m_textBytes += static_cast<size_t>(PQgetlength(result, r, c));
+        }
+  }
   PQclear(result);
   return static_cast<size_t>(rows);
 }

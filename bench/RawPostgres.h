@@ -2,13 +2,15 @@
 // server and catalogue, running the very statement texts and parameter
 // values that the PostgreSQL driver sends for a library call.  Each
 // statement is prepared once per connection and then executed with its
-// values, every column of every row read as text; nothing is converted.
+// values, every column of every row read as text; nothing is converted,
+// unless the caller passes a reader that makes the call's own output.
 #ifndef KIV_BENCH_RAWPOSTGRES_H_
 #define KIV_BENCH_RAWPOSTGRES_H_
 
 #include <libpq-fe.h>
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -34,8 +36,10 @@ class RawPostgres {
   RawPostgres& operator=(const RawPostgres&) = delete;
 
   // Runs one statement and returns its rows; throws when the server
-  // refuses it, so that a benchmark never times a failure.
-  size_t Run(const ServerStatement& statement);
+  // refuses it, so that a benchmark never times a failure.  Without
+  // `read`, each value's text is looked at; with it, `read` takes the
+  // result (to build the records a library call returns, say).
+  size_t Run(const ServerStatement& statement, const std::function<void(const PGresult*)>& read = nullptr);
   // Runs `statements`, which yield no rows, in pipeline mode: each is sent
   // without waiting for the one before, and the outcomes of every `group`
   // statements are read at a sync.  Throws when the server refuses one.

@@ -8,7 +8,9 @@
 // dialect, then prepared once and executed with their values through
 // plain libpq, every column of every row read as text.
 //
-//   Pg<Operation>/library, Pg<Operation>/raw   reads, wall time per call
+//   Pg<Operation>/library, Pg<Operation>/raw   reads, wall time per call;
+//   Pg<Operation>/raw-records                  for the array reads, raw
+//                                              making the call's output too
 //   PgAddModTermData/library, .../raw          100,000 terminal rows, one
 //                                              transaction, pipelined, wall
 //                                              time; raw sends multi-row
@@ -21,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -197,22 +200,61 @@ std::vector<kivbench::ServerStatement> Capture(const std::string& catalogue,
 }
 
 // "Pg<operation>/library" runs `call` on the shared connection;
-// "Pg<operation>/raw" the statements it sends, on a raw one.
-void RegisterPair(const std::string& operation, const std::function<bool(KivPlcDbIO&)>& call, size_t rows) {
+// "Pg<operation>/raw" the statements it sends, on a raw one.  With
+// `records`, also "Pg<operation>/raw-records": the raw statements with
+// `records` making from their result what the call returns (and freeing
+// it, as the call's caller does).
+void RegisterPair(const std::string& operation, const std::function<bool(KivPlcDbIO&)>& call, size_t rows,
+                  const std::function<void(const PGresult*)>& records = nullptr) {
   benchmark::RegisterBenchmark(("Pg" + operation + "/library").c_str(), [call](benchmark::State& state) {
     for (auto _ : state)
       if (!call(*g_db)) return state.SkipWithError("the library call failed");
   })->UseRealTime()->Unit(benchmark::kMicrosecond);
   auto statements = Capture(g_catalogue, [call](KivPlcDbIO& db) { call(db); });
-  benchmark::RegisterBenchmark(("Pg" + operation + "/raw").c_str(), [statements, rows](benchmark::State& state) {
-    static std::unique_ptr<kivbench::RawPostgres> raw;
-    if (!raw) raw = std::make_unique<kivbench::RawPostgres>(g_rawCatalogue);
+  auto raw = [statements, rows](benchmark::State& state, const std::function<void(const PGresult*)>& read) {
+    static std::unique_ptr<kivbench::RawPostgres> connection;
+    if (!connection) connection = std::make_unique<kivbench::RawPostgres>(g_rawCatalogue);
     for (auto _ : state) {
       size_t got = 0;
-      for (const auto& statement : statements) got += raw->Run(statement);
+      for (const auto& statement : statements) got += connection->Run(statement, read);
       if (got != rows) return state.SkipWithError("the raw reference read an unexpected number of rows");
     }
-  })->UseRealTime()->Unit(benchmark::kMicrosecond);
+  };
+  benchmark::RegisterBenchmark(("Pg" + operation + "/raw").c_str(), raw, nullptr)
+      ->UseRealTime()
+      ->Unit(benchmark::kMicrosecond);
+  if (records)
+    benchmark::RegisterBenchmark(("Pg" + operation + "/raw-records").c_str(), raw, records)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+}
+
+// The outputs of the two array reads, made from a raw result the way a
+// host using libpq itself would: each value decoded into a wide string of
+// its own.
+void IndexRecords(const PGresult* result) {
+  const int rows = PQntuples(result);
+  std::unique_ptr<ModDB::IndexData[]> records(new ModDB::IndexData[static_cast<size_t>(rows)]);
+  for (int r = 0; r < rows; ++r) {
+    CString* fields[] = {&records[r].Manufacturer, &records[r].Series, &records[r].Type, &records[r].TableName};
+    for (int c = 0; c < 4; ++c)
+      if (!PQgetisnull(result, r, c))
+        kiv::AssignFromUtf8({PQgetvalue(result, r, c), static_cast<size_t>(PQgetlength(result, r, c))},
+                            fields[c]->str());
+  }
+  benchmark::DoNotOptimize(records.get());
+}
+
+void CodeArray(const PGresult* result) {
+  const int rows = PQntuples(result);
+  std::unique_ptr<std::unique_ptr<wchar_t[]>[]> codes(new std::unique_ptr<wchar_t[]>[static_cast<size_t>(rows)]);
+  std::wstring code;
+  for (int r = 0; r < rows; ++r) {
+    kiv::AssignFromUtf8({PQgetvalue(result, r, 0), static_cast<size_t>(PQgetlength(result, r, 0))}, code);
+    codes[r].reset(new wchar_t[code.size() + 1]);
+    std::copy(code.c_str(), code.c_str() + code.size() + 1, codes[r].get());
+  }
+  benchmark::DoNotOptimize(codes.get());
 }
 
 void RegisterReads() {
@@ -235,14 +277,14 @@ void RegisterReads() {
     for (__int64 i = 0; i < count; ++i) delete[] codes[i];
     delete[] codes;
     return ok;
-  }, kModules);
+  }, kModules, CodeArray);
   RegisterPair("GetArrayOfAllIndexData", [](KivPlcDbIO& db) {
     ModDB::IndexData* data = nullptr;
     __int64 count = 0;
     const bool ok = db.GetArrayOfAllIndexData(data, count) && count == kIndexRows;
     delete[] data;
     return ok;
-  }, kIndexRows);
+  }, kIndexRows, IndexRecords);
   RegisterPair("DoesSpecDataExist", [code](KivPlcDbIO& db) {
     bool exists = false;
     return db.DoesSpecDataExist(g_spec, code.c_str(), exists) && exists;
