@@ -199,6 +199,18 @@ std::vector<kivbench::ServerStatement> Capture(const std::string& catalogue,
   return Translate(kivbench::CaptureStatements(kiv::FromUtf8(catalogue), L"postgresql", call));
 }
 
+// Runs a benchmark's `body`: what it throws (a set-up that failed, a raw
+// statement the server refused) ends that benchmark with the reason,
+// not the program.
+template <typename Body>
+void Guarded(benchmark::State& state, Body body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    state.SkipWithError(e.what());
+  }
+}
+
 // "Pg<operation>/library" runs `call` on the shared connection;
 // "Pg<operation>/raw" the statements it sends, on a raw one.  With
 // `records`, also "Pg<operation>/raw-records": the raw statements with
@@ -212,13 +224,15 @@ void RegisterPair(const std::string& operation, const std::function<bool(KivPlcD
   })->UseRealTime()->Unit(benchmark::kMicrosecond);
   auto statements = Capture(g_catalogue, [call](KivPlcDbIO& db) { call(db); });
   auto raw = [statements, rows](benchmark::State& state, const std::function<void(const PGresult*)>& read) {
-    static std::unique_ptr<kivbench::RawPostgres> connection;
-    if (!connection) connection = std::make_unique<kivbench::RawPostgres>(g_rawCatalogue);
-    for (auto _ : state) {
-      size_t got = 0;
-      for (const auto& statement : statements) got += connection->Run(statement, read);
-      if (got != rows) return state.SkipWithError("the raw reference read an unexpected number of rows");
-    }
+    Guarded(state, [&] {
+      static std::unique_ptr<kivbench::RawPostgres> connection;
+      if (!connection) connection = std::make_unique<kivbench::RawPostgres>(g_rawCatalogue);
+      for (auto _ : state) {
+        size_t got = 0;
+        for (const auto& statement : statements) got += connection->Run(statement, read);
+        if (got != rows) return state.SkipWithError("the raw reference read an unexpected number of rows");
+      }
+    });
   };
   benchmark::RegisterBenchmark(("Pg" + operation + "/raw").c_str(), raw, nullptr)
       ->UseRealTime()
@@ -356,28 +370,34 @@ struct Bulk {
 
 void RegisterBulk() {
   benchmark::RegisterBenchmark("PgAddModTermData/library", [](benchmark::State& state) {
-    Bulk& bulk = Bulk::Get();
-    auto rows = Bulk::Rows();
-    KivPlcDbIO db;
-    if (!db.Connect(CString(kiv::FromUtf8(bulk.uri)))) return state.SkipWithError("cannot connect");
-    bulk.Time(state, [&] {
-      return db.AddModTermData(bulk.term, rows.data(), static_cast<long>(rows.size())) && !db.HasErrorInfo();
+    Guarded(state, [&] {
+      Bulk& bulk = Bulk::Get();
+      auto rows = Bulk::Rows();
+      KivPlcDbIO db;
+      if (!db.Connect(CString(kiv::FromUtf8(bulk.uri)))) return state.SkipWithError("cannot connect");
+      bulk.Time(state, [&] {
+        return db.AddModTermData(bulk.term, rows.data(), static_cast<long>(rows.size())) && !db.HasErrorInfo();
+      });
     });
   })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
   // The reference: the rows as the driver sends them, multi-row INSERTs
   // of their values as parameters, pipelined, in one transaction.
   benchmark::RegisterBenchmark("PgAddModTermData/raw", [](benchmark::State& state) {
-    Bulk& bulk = Bulk::Get();
-    bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
-      bulk.raw->RunMultiRow(statements, kivoledb::PostgresConnection::kRowsPerInsert,
-                            kivoledb::PostgresConnection::kGroupRows);
+    Guarded(state, [&] {
+      Bulk& bulk = Bulk::Get();
+      bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
+        bulk.raw->RunMultiRow(statements, kivoledb::PostgresConnection::kRowsPerInsert,
+                              kivoledb::PostgresConnection::kGroupRows);
+      });
     });
   })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
   // For information: one statement a row, pipelined, one transaction.
   benchmark::RegisterBenchmark("PgAddModTermData/raw-per-row", [](benchmark::State& state) {
-    Bulk& bulk = Bulk::Get();
-    bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
-      bulk.raw->RunPipelined(statements, kivoledb::PostgresConnection::kGroupSize);
+    Guarded(state, [&] {
+      Bulk& bulk = Bulk::Get();
+      bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
+        bulk.raw->RunPipelined(statements, kivoledb::PostgresConnection::kGroupSize);
+      });
     });
   })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 }
