@@ -186,7 +186,8 @@ class Importer {
   using Key = std::tuple<std::wstring, std::wstring, std::wstring>;
 
   void Message(const std::string& line) {
-    if (m_reporter.message) m_reporter.message(line);
+    if (m_held) m_held->push_back(line);
+    else if (m_reporter.message) m_reporter.message(line);
   }
   void Step(size_t n = 1) {
     m_done += n;
@@ -309,17 +310,49 @@ class Importer {
         return;
       }
     }
-    std::unique_ptr<RowWriter> writer;
-    if (!m_options.dryRun) writer = std::make_unique<RowWriter>(m_db);
-    for (const auto& module : t.modules) {
-      if (m_reporter.cancelled && m_reporter.cancelled()) {
-        m_stopped = true;
+    if (m_options.dryRun) return void(WriteModules(nullptr, t, table, withCategory, existing, 0));
+    // The type's rows go in one all-or-nothing batch where the engine
+    // offers one: a server is then not waited for row by row.  A refused
+    // row undoes the batch, and the modules go again row by row, which
+    // names each refused row and leaves out a refused module's terminal
+    // rows.  What the first try reported is held until its rows stand.
+    auto writer = std::make_unique<RowWriter>(m_db, true);
+    if (writer->allOrNothing()) {
+      const ImportCounts before = m_counts;
+      std::vector<std::string> held;
+      m_held = &held;
+      const size_t tried = WriteModules(writer.get(), t, table, withCategory, existing, 0);
+      m_held = nullptr;
+      if (writer->Finish() && !writer->refused()) {
+        for (const auto& line : held) Message(line);
         return;
       }
-      ImportModule(writer.get(), table, withCategory, module, existing,
-                   "module " + module.spec["CODE"].get<std::string>() + " of " + typeName);
-      Step();
+      m_counts = before;
+      m_stopped = false;  // the modules tried are written again before an interrupt stops
+      writer = std::make_unique<RowWriter>(m_db);
+      WriteModules(writer.get(), t, table, withCategory, existing, tried);
+      return;
     }
+    WriteModules(writer.get(), t, table, withCategory, existing, 0);
+  }
+
+  // Writes the type's modules until an interrupt; returns how many it
+  // wrote.  The first `passed` modules were counted in the progress and
+  // asked about an interrupt already.
+  size_t WriteModules(RowWriter* writer, const PlanType& t, const CString& table, bool withCategory,
+                      const std::map<std::string, Json>& existing, size_t passed) {
+    const std::string typeName = EntryName(Text(t.manufacturer), Text(t.series), Text(t.type));
+    for (size_t i = 0; i < t.modules.size(); ++i) {
+      if (i >= passed && m_reporter.cancelled && m_reporter.cancelled()) {
+        m_stopped = true;
+        return i;
+      }
+      const PlanModule& module = t.modules[i];
+      ImportModule(writer, table, withCategory, module, existing,
+                   "module " + module.spec["CODE"].get<std::string>() + " of " + typeName);
+      if (i >= passed) Step();
+    }
+    return t.modules.size();
   }
 
   void ImportModule(RowWriter* writer, const CString& table, bool withCategory, PlanModule module,
@@ -426,6 +459,7 @@ class Importer {
   size_t m_total, m_done = 0;
   ImportCounts m_counts;
   bool m_stopped = false;
+  std::vector<std::string>* m_held = nullptr;  // messages held back, while not null
 };
 
 }  // namespace

@@ -121,12 +121,26 @@ Json RowFromJson(const Json& object, const Columns& columns, const Json& missing
   return row;
 }
 
-RowWriter::RowWriter(Catalogue& db) : m_command(std::make_unique<KivOleDbCommand>()) {
+RowWriter::RowWriter(Catalogue& db, bool allOrNothing) : m_command(std::make_unique<KivOleDbCommand>()) {
   m_command->SetConnection(db.Connection());
-  m_command->BeginBatch();
+  m_allOrNothing = allOrNothing && m_command->BeginAllOrNothingBatch();
+  if (!m_allOrNothing) m_command->BeginBatch();
 }
 
-RowWriter::~RowWriter() { m_command->EndBatch(); }
+RowWriter::~RowWriter() { Finish(); }
+
+bool RowWriter::Finish() {
+  if (m_finished) return m_stood;
+  m_finished = true;
+  // After a refusal the engine refuses the rest of the batch anyway.
+  for (const CString& sql : m_heldOthers)
+    if (!m_refused) Execute(sql);
+  for (const auto& table : m_heldInsertions)
+    for (const CString& sql : table.second)
+      if (!m_refused) Execute(sql);
+  m_stood = m_command->EndBatch() || !m_allOrNothing;
+  return m_stood;
+}
 
 CString InsertSql(const CString& table, const Json& row) {
   std::wstring names, values;
@@ -137,13 +151,27 @@ CString InsertSql(const CString& table, const Json& row) {
   return CString((L"INSERT INTO [" + table.str() + L"] (" + names + L") VALUES (" + values + L")").c_str());
 }
 
-std::string RowWriter::Insert(const CString& table, const Json& row) { return Run(InsertSql(table, row)); }
+std::string RowWriter::Insert(const CString& table, const Json& row) {
+  if (!m_allOrNothing) return Execute(InsertSql(table, row));
+  auto held = std::find_if(m_heldInsertions.begin(), m_heldInsertions.end(),
+                           [&](const auto& t) { return t.first == table; });
+  if (held == m_heldInsertions.end()) held = m_heldInsertions.insert(held, {table, {}});
+  held->second.push_back(InsertSql(table, row));
+  return "";
+}
 
 std::string RowWriter::Run(const CString& sql) {
+  if (!m_allOrNothing) return Execute(sql);
+  m_heldOthers.push_back(sql);
+  return "";
+}
+
+std::string RowWriter::Execute(const CString& sql) {
   m_command->SetCommandText(sql);
   const bool ran = m_command->Execute() == kDbOk;
   m_command->Close();
   if (ran) return "";
+  m_refused = true;
   const std::string text = Utf8(m_command->GetErrorInfo(true));
   return text.empty() ? "refused" : text;
 }

@@ -59,17 +59,40 @@ Json RowFromJson(const Json& object, const Columns& columns, const Json& missing
 // write to the catalogue while it lives.
 class RowWriter {
  public:
-  explicit RowWriter(Catalogue& db);
+  // With `allOrNothing`, the rows go in an all-or-nothing batch where the
+  // engine offers one (allOrNothing() tells): sent on without waiting, so
+  // that a server is not asked once a row, and a refusal undoes them all.
+  // Such a batch holds its statements until Finish, then sends the other
+  // statements (Run) first and each table's insertions together, so that
+  // consecutive rows of one table go to the server as few statements.
+  // For callers whose statements do not otherwise depend on their order.
+  explicit RowWriter(Catalogue& db, bool allOrNothing = false);
   ~RowWriter();
   RowWriter(const RowWriter&) = delete;
   RowWriter& operator=(const RowWriter&) = delete;
 
-  // INSERT of the row object's members.
+  // INSERT of the row object's members.  Each returns the engine's reason
+  // when it refused the statement at once, else "" (always, while held).
   std::string Insert(const CString& table, const Json& row);
   std::string Run(const CString& sql);
 
+  bool allOrNothing() const { return m_allOrNothing; }
+  // Whether a statement was refused at once.
+  bool refused() const { return m_refused; }
+  // Ends the batch; false when an all-or-nothing batch was refused, and
+  // then nothing of it stays.
+  bool Finish();
+
  private:
+  std::string Execute(const CString& sql);
+
   std::unique_ptr<KivOleDbCommand> m_command;
+  std::vector<CString> m_heldOthers;
+  std::vector<std::pair<CString, std::vector<CString>>> m_heldInsertions;  // by table, as first seen
+  bool m_allOrNothing = false;
+  bool m_refused = false;
+  bool m_finished = false;
+  bool m_stood = true;
 };
 
 }  // namespace kivcat

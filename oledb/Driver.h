@@ -95,6 +95,14 @@ class KIV_EXPORT DriverConnection {
   // (when no statement was refused at once after it).  Drivers that wait
   // for every statement begin an ordinary batch.
   virtual bool BeginDeferredBatch(std::wstring& error);
+  // A deferred batch that stands or falls as a whole: the first refusal,
+  // at once or later, undoes every statement of the batch, the batch's
+  // later statements fail at once, and EndBatch returns false with that
+  // refusal's text.  False with `error` empty where it is not offered:
+  // engines that give each statement's outcome at once gain nothing by
+  // it, and a batch inside another batch or inside a transaction opened by
+  // a statement text cannot undo what it does not own.
+  virtual bool BeginAllOrNothingBatch(std::wstring& error);
   // Whether the catalogue file was deleted, moved or replaced since the
   // connection opened it, so that it no longer reaches the file under its
   // name.  Drivers that cannot tell return false.

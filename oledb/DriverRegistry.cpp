@@ -41,6 +41,7 @@ long long Cursor::RowCount() const { return -1; }
 bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
 bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBatch(error); }
+bool DriverConnection::BeginAllOrNothingBatch(std::wstring&) { return false; }
 bool DriverConnection::Replaced() { return false; }
 
 bool IsAccessFile(const std::wstring& path) {

@@ -142,6 +142,19 @@ bool KivOleDbCommand::BeginBatch(bool refusalsAtEnd) {
   return true;
 }
 
+bool KivOleDbCommand::BeginAllOrNothingBatch() {
+  if (m_batch) return false;
+  kivoledb::DriverConnection* engine = Engine();
+  if (!engine) return false;
+  std::wstring error;
+  if (!engine->BeginAllOrNothingBatch(error)) {
+    if (!error.empty()) SetErrorInfo(CString(std::move(error)));
+    return false;
+  }
+  m_batch = true;
+  return true;
+}
+
 bool KivOleDbCommand::EndBatch() {
   if (!m_batch) return true;
   m_batch = false;

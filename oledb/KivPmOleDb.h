@@ -196,6 +196,16 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   // command's error information when the batch ends, EndBatch still
   // returning true.  For callers that never act on one statement's outcome.
   bool BeginBatch(bool refusalsAtEnd = false);
+  // Extension: a batch whose row changes the engine may send on without
+  // waiting, and which stands or falls as a whole: after a refusal (at
+  // once or later) nothing of the batch stays, its later statements fail,
+  // and EndBatch returns false with the refusal as error information.
+  // False, with no error information, where the engine does not offer it
+  // (where each statement's outcome comes at once anyway, or inside
+  // another batch or transaction); the caller then uses BeginBatch.  For
+  // bulk writes that are worth redoing statement by statement after a
+  // refusal.
+  bool BeginAllOrNothingBatch();
   bool EndBatch();
 
  private:

@@ -365,6 +365,38 @@ TEST_P(SqliteStatements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
 // Names the library can generate, up to 64 UTF-16 code units of any script:
 // each must keep its own table (no cut, no collision), be found whatever its
 // case, and be listed as given.
+// Offered by the server, whose refusals may come only when the rows are
+// settled: after a refusal, at once or later, nothing of the batch stays.
+TEST_P(Statements, AllOrNothingBatchLeavesNothingAfterARefusal) {
+  KivOleDbCommand command;
+  command.SetConnection(&m_connection);
+  auto run = [&command](const std::wstring& code, size_t width = 1) {
+    command.SetCommandText(CString(L"INSERT INTO [Spec] ([CODE], [DESCRIPTION]) VALUES ('" + code + L"', '" +
+                                   std::wstring(width, L'd') + L"')"));
+    const bool ok = command.Execute() == kDbOk;
+    command.Close();
+    return ok;
+  };
+  if (GetParam() == kivtest::Engine::Sqlite) {
+    EXPECT_FALSE(command.BeginAllOrNothingBatch());
+    EXPECT_FALSE(command.HasErrorInfo());
+    return;
+  }
+  for (bool tooWide : {true, false}) {  // else a duplicate
+    ASSERT_TRUE(command.BeginAllOrNothingBatch());
+    EXPECT_TRUE(run(L"A"));
+    run(tooWide ? L"W" : L"a", tooWide ? 151 : 1);
+    run(L"B");
+    EXPECT_FALSE(command.EndBatch());
+    EXPECT_NE(Utf8(command.GetErrorInfo(true)).find("rolled back"), std::string::npos) << tooWide;
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec]"), Strings{"0"}) << tooWide;
+  }
+  ASSERT_TRUE(command.BeginAllOrNothingBatch());
+  EXPECT_TRUE(run(L"A") && run(L"B"));
+  EXPECT_TRUE(command.EndBatch());
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec]"), Strings{"2"});
+}
+
 TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {
   const std::wstring names[] = {
       std::wstring(64, L'L'), std::wstring(63, L'L') + L"M",  // alike but for the last character

@@ -317,6 +317,17 @@ void PostgresConnection::LoseBatch() {
   m_gathered.rows.clear();
 }
 
+void PostgresConnection::UndoBatch(const std::wstring& why) {
+  m_gathered.rows.clear();
+  std::string ignored;
+  SettleGroup(ignored);  // out of pipeline mode, whatever the group's outcome
+  if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", ignored);
+  m_batchOwnsTransaction = false;
+  m_batchLog.clear();
+  m_batchUndone = true;
+  m_undoneBy = why;
+}
+
 bool PostgresConnection::Simple(const char* sql, std::string& error) {
   Result r(PQexec(m_conn, sql), &PQclear);
   if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) return true;
@@ -521,6 +532,13 @@ bool PostgresConnection::SettleGroup(std::string& error) {
       m_groupRows = 0;
       return true;
     }
+    if (m_batchWhole) {  // the caller undoes the whole batch
+      error = refused < m_group.size() ? NamesBack(refusal, *m_group[refused].names) : refusal;
+      if (error.empty()) error = "a statement of the batch was refused";
+      m_group.clear();
+      m_groupRows = 0;
+      return false;
+    }
     // The group's savepoint undoes what the group did; the refused
     // statement is left out and the others go again.
     std::string failure;
@@ -654,9 +672,14 @@ bool PostgresConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor
   cursor.reset();
   Turn turn(*this);
   if (!turn.Ok(error)) return false;
+  if (m_batchUndone) {
+    error = L"the batch was rolled back after a refusal: " + m_undoneBy;
+    return false;
+  }
   ++m_batchSequence;
   if (Run(sql, cursor, error)) return true;
   m_lastRefusedAtOnce = m_batchSequence;
+  if (m_batchWhole) UndoBatch(error);
   return false;
 }
 
@@ -782,13 +805,17 @@ bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::ws
   return true;
 }
 
-bool PostgresConnection::BeginBatch(std::wstring& error) { return OpenBatch(false, error); }
+bool PostgresConnection::BeginBatch(std::wstring& error) { return OpenBatch(false, false, error); }
 
-bool PostgresConnection::BeginDeferredBatch(std::wstring& error) { return OpenBatch(true, error); }
+bool PostgresConnection::BeginDeferredBatch(std::wstring& error) { return OpenBatch(true, false, error); }
 
-bool PostgresConnection::OpenBatch(bool deferred, std::wstring& error) {
+bool PostgresConnection::BeginAllOrNothingBatch(std::wstring& error) { return OpenBatch(true, true, error); }
+
+bool PostgresConnection::OpenBatch(bool deferred, bool whole, std::wstring& error) {
   Turn turn(*this);
   if (!turn.Ok(error)) return false;
+  // Only a batch that opens its own transaction can undo all it did.
+  if (whole && (m_batchDepth > 0 || PQtransactionStatus(m_conn) != PQTRANS_IDLE)) return false;
   if (m_batchDepth++ > 0) return true;
   m_batchSequence = m_lastRefusedAtOnce = m_lastDeferredRefusal = 0;
   m_deferredRefusal.clear();
@@ -806,6 +833,8 @@ bool PostgresConnection::OpenBatch(bool deferred, std::wstring& error) {
   }
   m_batchOwnsTransaction = true;
   m_batchDeferred = deferred;
+  m_batchWhole = whole;
+  m_batchUndone = false;
   // Statements other than row changes run under savepoints beside the
   // pending ones, which cannot be replayed from a log.
   m_batchSavepoints = deferred;
@@ -818,6 +847,15 @@ bool PostgresConnection::EndBatch(std::wstring& error) {
   if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
   std::string failure;
+  if (m_batchWhole) {
+    if (!m_batchUndone && !Settle(failure)) UndoBatch(Message(failure));
+    m_batchWhole = false;
+    if (m_batchUndone) {
+      m_batchUndone = m_batchLost = m_batchDeferred = false;
+      error = m_undoneBy + L" (the batch was rolled back)";
+      return false;
+    }
+  }
   Settle(failure);  // a loss shows below
   if (!m_batchOwnsTransaction) {
     bool lost = m_batchLost || PQstatus(m_conn) != CONNECTION_OK;

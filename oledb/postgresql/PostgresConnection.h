@@ -24,6 +24,10 @@
 // refuses such a statement, its rows go again one statement each, so the
 // refused row, its text and every other row come out as if sent alone.
 //
+// An all-or-nothing batch (BeginAllOrNothingBatch) is a deferred batch
+// that, at its first refusal, rolls its transaction back instead of
+// sending the rest again; its later statements fail at once.
+//
 // A batch or a transaction belongs to the thread that opened it: other
 // threads sharing the connection wait until it ends.
 #ifndef KIV_OLEDB_POSTGRESQL_POSTGRESCONNECTION_H_
@@ -60,6 +64,7 @@ class PostgresConnection : public DriverConnection {
   bool ListTables(bool tables, bool views, std::vector<std::wstring>& names, std::wstring& error) override;
   bool BeginBatch(std::wstring& error) override;
   bool BeginDeferredBatch(std::wstring& error) override;
+  bool BeginAllOrNothingBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
 
   // Row changes sent in a deferred batch before they are settled: this
@@ -106,7 +111,7 @@ class PostgresConnection : public DriverConnection {
     std::shared_ptr<const PgNames> names;
   };
   class Turn;
-  bool OpenBatch(bool deferred, std::wstring& error);
+  bool OpenBatch(bool deferred, bool whole, std::wstring& error);
   bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error);
   // Sends one query without waiting (pipeline mode); false when libpq
   // cannot send it.  A gathered INSERT's values are those of its `rows`.
@@ -130,6 +135,8 @@ class PostgresConnection : public DriverConnection {
   bool SettleGroup(std::string& error);
   // The open batch is lost with the connection: forget its state.
   void LoseBatch();
+  // An all-or-nothing batch after a refusal (`why`): nothing of it stays.
+  void UndoBatch(const std::wstring& why);
   // The caller holds m_mutex for all below.
   bool Usable(std::wstring& error);
   // Runs `queries` in one round trip; the result of the query `keep`
@@ -162,6 +169,9 @@ class PostgresConnection : public DriverConnection {
   std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
   std::unordered_map<std::string, Translation> m_translations;
   bool m_batchDeferred = false;
+  bool m_batchWhole = false;   // all or nothing
+  bool m_batchUndone = false;  // ... and undone, by m_undoneBy
+  std::wstring m_undoneBy;
   std::vector<Pending> m_group;  // sent, not settled; the connection is in pipeline mode while not empty
   size_t m_groupRows = 0;        // rows of the statements in m_group
   Gathered m_gathered;
