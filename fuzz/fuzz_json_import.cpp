@@ -32,18 +32,12 @@ using kivcat::Json;
   std::abort();
 }
 
-std::string FoldAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 // False when a member name comes twice in different letter case: which one
 // counts is then the tool's choice, not checked here.
 bool UniqueKeys(const Json& object) {
   std::set<std::string> seen;
   for (const auto& item : object.items())
-    if (!seen.insert(FoldAscii(item.key())).second) return false;
+    if (!seen.insert(kivcat::UpperName(item.key())).second) return false;
   return true;
 }
 
@@ -66,7 +60,7 @@ void CheckModules(kivcat::Catalogue& db, const Json& doc) {
         for (const Json& module : *modules) {
           if (!UniqueKeys(module)) return;
           const std::string code = Member(module, "CODE")->get<std::string>();
-          last[{FoldAscii(kivcat::Utf8(table)), FoldAscii(code)}] = {table, &module};
+          last[{kivcat::UpperName(kivcat::Utf8(table)), kivcat::UpperName(code)}] = {table, &module};
         }
       }
     }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,11 +35,6 @@ inline std::filesystem::path AccessFixtures() {
 inline Json LoadJson(const std::filesystem::path& path) {
   std::ifstream in(path);
   return Json::parse(in);
-}
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Bytes as hex, two digits each, in the given digits' case.

@@ -1,9 +1,9 @@
 // kivplc through the built tool: exit statuses and the texts that say who
 // refused, confirmation of removals, names and values as typed, terminal
 // positions, copies, diffs, imports, backups, broken catalogues checked and
-// repaired, the manual page and the completion; whole catalogues exported
-// and imported; Access catalogues read and imported; catalogues on a
-// database server, with passwords kept out of every text.
+// repaired; whole catalogues exported and imported; Access catalogues read
+// and imported; catalogues on a database server, with passwords kept out of
+// every text.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 #include <nlohmann/json.hpp>
 
@@ -310,38 +309,6 @@ TEST_F(Commands, BackupAndRestoreAreSafeWhileHostsAreConnected) {
   EXPECT_EQ(host.Query("PRAGMA integrity_check")[0][0], "ok");
 }
 
-// Standard output of a shell command line.
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  char buffer[4096];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) out.append(buffer, n);
-  return out;
-}
-
-TEST_F(Commands, ManualPageAndCompletionFollowTheCommands) {
-  EXPECT_EQ(Tool({"--version"}).out.rfind("kivplc ", 0), 0u);
-  const fs::path page = dir.path() / "kivplc.1", completion = dir.path() / "kivplc.bash";
-  std::ofstream(page) << Tool({"--manual-page"}).out;
-  std::ofstream(completion) << Tool({"--bash-completion"}).out;
-  // groff warns of anything it cannot set; the page must render cleanly.
-  EXPECT_EQ(Shell("groff -man -Tutf8 -ww -z " + page.string() + " 2>&1"), "");
-  const std::pair<std::string, std::string> cases[] = {
-      // the words typed, the last one being completed; what is offered
-      {"kivplc mod", "modules module"},
-      {"kivplc -c plant.db module re", "rename remove"},
-      {"kivplc terminal remove --", "--help --yes"},
-      {"kivplc module add ACME S1 DI --set POINTS=4 --s", "--set --stdin"},
-      {"kivplc -c ", ""},  // a file name: the shell's own completion
-  };
-  for (const auto& [line, offered] : cases) {
-    const std::string script = "source " + completion.string() + "; COMP_WORDS=(" + line +
-                               (line.back() == ' ' ? "\"\"" : "") + "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); " +
-                               "_kivplc; echo -n \"${COMPREPLY[*]}\"";
-    EXPECT_EQ(Shell("bash -c '" + script + "'"), offered) << line;
-  }
-}
-
 // Export and import of whole catalogues, Access files among the sources.
 class Transfer : public clitest::CliTest {
  protected:
@@ -382,10 +349,9 @@ json Row(int sequence, const std::string& block) { return {{"SEQUENCE", sequence
 // `source` (a document, or an Access file through import-access) into a
 // new catalogue, which is consistent; its export, imported into another,
 // exports the same bytes.  The sample's file is itself such an export, so
-// it must come back as it is; an Access file's rows are all there, as its
-// manifest hashes them (NULLs, partial index rows, prompts included), and
-// its own export is the imported catalogue's.  Returns what import-access
-// printed.
+// it must come back as it is; an Access file's own export is the imported
+// catalogue's (the import's rows against the manifests are the Access
+// tests').  Returns what import-access printed.
 std::string RoundTrip(const fs::path& dir, const std::string& source) {
   SCOPED_TRACE(source);
   std::string printed;
@@ -406,15 +372,7 @@ std::string RoundTrip(const fs::path& dir, const std::string& source) {
   auto r = Tool({"-c", second, "import", document});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Tool({"-c", second, "export"}).out == kivtest::ReadFile(document)) << "the second export differs";
-  if (!access) return printed;
-  EXPECT_TRUE(Tool({"-c", source, "export"}).out == kivtest::ReadFile(document)) << "the Access file's export differs";
-  const auto manifest = kivtest::LoadJson(source + ".manifest.json");
-  kivtest::SqliteFile db(second, true);
-  for (const auto& table : manifest["tables"]) {
-    std::vector<std::string> columns;
-    for (const auto& c : table["columns"]) columns.push_back(c["name"]);
-    EXPECT_EQ(kivtest::RowHash(db, table["name"], columns), table["sha256"]) << table["name"];
-  }
+  EXPECT_TRUE(!access || Tool({"-c", source, "export"}).out == kivtest::ReadFile(document)) << "the Access file's export differs";
   return printed;
 }
 
@@ -514,24 +472,9 @@ TEST_F(Transfer, AnExistingStyleThatDiffersIsRefusedUnlessReplacedOrKept) {
 TEST_F(Transfer, AnAccessFileReadsAsItsImportedCatalogue) {
   KIV_REQUIRE_ACCESS_FIXTURES();
   const std::string access = kivtest::AccessFixtures() / "catalogue-small.mdb";
-  const std::string printed = RoundTrip(dir.path(), access), imported = dir.path() / "catalogue-small.mdb.db";
+  const std::string printed = RoundTrip(dir.path(), access);
   for (const char* says : {"19 tables, 1205 rows", "Kessler_&_Sohn_KS_Compact_Erweite_Digital_Out_Data  183"})
     EXPECT_NE(printed.find(says), std::string::npos) << printed;
-  const std::vector<std::vector<std::string>> reads = {
-      {"show", "Müller Automation", "MA-Kompakt", "Digital In", "MA-K-IV8E", "--json"},
-      {"modules", "Acme Controls", "Series 5", "Digital In"},
-      {"prompts", "no such prompt"},
-  };
-  for (auto args : reads) {
-    SCOPED_TRACE(args[0]);
-    args.insert(args.begin(), {"-c", imported});
-    auto a = Tool(args);
-    args[1] = access;
-    auto b = Tool(args);
-    EXPECT_EQ(b.status, a.status) << b.err;
-    EXPECT_EQ(b.out, a.out);
-    EXPECT_TRUE(args.back() != "--json" || b.out.find("\xF0\x9F\x94\x8C") != std::string::npos) << b.out;  // U+1F50C in LISP
-  }
   EXPECT_EQ(Tool({"import-access", access}).status, 2);  // NEW missing: usage
 }
 

@@ -12,7 +12,6 @@
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/IndexTree.h"
-#include "catalogue/Prompts.h"
 #include "TestCatalogue.h"
 
 namespace {
@@ -79,12 +78,6 @@ TEST(CliOutput, TablesAlignByCharactersNotBytes) {
             "Kessler & O'Neil  22  x\n");
 }
 
-TEST(CliOutput, HelpTextsWrapBetweenItems) {
-  EXPECT_EQ(kivplc::Wrap("A (1), B (2), CC (3)", 12, "  ", ", "), "  A (1), B (2),\n  CC (3)\n");
-  EXPECT_EQ(kivplc::Wrap("one two three", 7, ""), "one two\nthree\n");
-  EXPECT_EQ(kivplc::Wrap("unbreakable-word", 4, ""), "unbreakable-word\n");
-}
-
 // Index rows as (manufacturer, series, type) with whether a table is named.
 std::vector<std::string> IndexRows(const kivtest::TempCatalogue& cat) {
   std::vector<std::string> rows;
@@ -115,21 +108,6 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
   db.AddType(L"M", L"R", L"W");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|R|V|table", "M|R|W|table", "M|S|T|table",
                                                       "M|S|U|table", "N|Q|T|table"}));
-}
-
-TEST(CliCatalogue, PromptRowsKeepNullDuplicatesAndQuotes) {
-  kivtest::TempCatalogue cat;
-  kivcat::Catalogue db(cat.path().string());
-  using Row = kivcat::PromptRow;
-  const std::vector<Row> rows = {{"Key", "it's"}, {"KEY", "other"}, {"Key", ""}, {std::nullopt, "no key"},
-                                 {"Empty", std::nullopt}, {"Ünï", "\"quoted\", commas"}};
-  kivcat::AddPrompts(db, rows);
-  EXPECT_EQ(kivcat::ReadPrompts(db), rows);
-  EXPECT_EQ(kivcat::SetPrompt(db, std::string("key"), std::nullopt), 3);  // as the engine compares
-  EXPECT_EQ(kivcat::RemovePrompt(db, std::nullopt), 1);
-  EXPECT_EQ(kivcat::ReadPrompts(db), (std::vector<Row>{{"Key", std::nullopt}, {"KEY", std::nullopt},
-                                                       {"Key", std::nullopt}, {"Empty", std::nullopt}, rows[5]}));
-  EXPECT_THROW(kivcat::AddPrompts(db, {{std::string("a\0b", 3), "x"}}), kivcat::Invalid);
 }
 
 }  // namespace

@@ -18,23 +18,6 @@ using kivtest::TempCatalogue;
 using kivtest::Utf8;
 using DatabaseObject = kivtest::CatalogueTest;
 
-TEST(DatabaseObjectAlone, WithoutAnOpenConnection) {
-  OpenPlcDb fresh;
-  bool exists = true;
-  long count = 5;
-  EXPECT_FALSE(fresh.Execute(L"DELETE FROM PLC_MSG") || fresh.HasErrorInfo());
-  EXPECT_FALSE(fresh.DoesDataExist(L"SELECT 1", exists) || exists);
-  EXPECT_FALSE(fresh.GetIndexRecCount(count) || count != 0);
-
-  // A failed open (its text is the fault tests') keeps the unopened
-  // connection: statements reach the component and fail there.
-  kivtest::TempDir dir;
-  OpenPlcDb db;
-  EXPECT_FALSE(db.Connect(CString((dir.path() / "no-such-catalogue.db").wstring())));
-  ASSERT_NE(db.m_pConnection, nullptr);
-  EXPECT_FALSE(db.Execute(L"DELETE FROM PLC_MSG") || !db.HasErrorInfo());
-}
-
 TEST_P(DatabaseObject, RunnersAndCounters) {
   long count = -1;
   EXPECT_TRUE(db.Execute(L"INSERT INTO PLC_MANUFACTURER ([MANUFACTURER]) VALUES ('A')") &&

@@ -179,11 +179,6 @@ TEST(Faults, FullDisk) {
   EXPECT_TRUE(counts.Add(db.AddModSpecData(table, Module("after", 20000), false))) << Text(db);
 }
 
-std::string Bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(Faults, FilesThatAreNotCatalogues) {
   TempDir dir;
   auto write = [&](const std::string& name, const std::string& bytes) {
@@ -206,7 +201,7 @@ TEST(Faults, FilesThatAreNotCatalogues) {
   const std::vector<std::pair<fs::path, std::string>> cases = {
       {write("random.db", random), "not an SQLite database"},
       {write("empty.db", ""), "holds none of the tables"},
-      {write("short.db", Bytes(real).substr(0, 1024)), ""},
+      {write("short.db", kivtest::ReadFile(real).substr(0, 1024)), ""},
       {other, "holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG"},
       {dir.path() / "folder.db", "is a directory"},
       {dir.path() / "missing.db", "does not exist"},
@@ -216,7 +211,7 @@ TEST(Faults, FilesThatAreNotCatalogues) {
   };
   for (const auto& [path, reason] : cases) {
     SCOPED_TRACE(path.string());
-    const std::string bytes = fs::is_regular_file(path) ? Bytes(path) : "";
+    const std::string bytes = fs::is_regular_file(path) ? kivtest::ReadFile(path) : "";
     KivPlcDbIO db;
     long n = -1;
     EXPECT_FALSE(counts.Add(db.Connect(CString(path.wstring()))));
@@ -224,7 +219,7 @@ TEST(Faults, FilesThatAreNotCatalogues) {
     EXPECT_NE(Text(db).find(reason), std::string::npos) << Text(db);
     EXPECT_FALSE(counts.Add(db.GetIndexRecCount(n))) << "answered after a refused Connect";
     // The file is as it was, and nothing was made beside it.
-    EXPECT_EQ(fs::is_regular_file(path) ? Bytes(path) : "", bytes);
+    EXPECT_EQ(fs::is_regular_file(path) ? kivtest::ReadFile(path) : "", bytes);
     for (const char* made : {"-wal", "-shm", "-journal"}) EXPECT_FALSE(fs::exists(path.string() + made)) << made;
     EXPECT_FALSE(fs::exists(dir.path() / "missing.db"));
   }

@@ -1,6 +1,6 @@
 // The access component on real catalogue files: what opens, what is
 // refused and why, what the connection-string properties change; the
-// connection cache, batches, writers on one file and the table list; and
+// connection cache, batches and writers on one file; and
 // statements: the Access engine's rules that the library relies on, text
 // round trips and the one-statement rule.  How initialization strings are
 // written and read back, and commands on a connection closed under them,
@@ -171,25 +171,6 @@ TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(Count(catalogue), "401");
   EXPECT_LE(cache.IdleCount(), 4u);
-}
-
-TEST(OleDbTables, ListsTheCatalogueTables) {
-  TempCatalogue catalogue;
-  catalogue.Exec("CREATE TABLE [ACME_S5_Digital] (x); CREATE VIEW [Styles] AS SELECT * FROM PLC_STYLES");
-  KivOleDbConnection connection;
-  ASSERT_GE(connection.OpenFromInitializationString(InitString(catalogue.path()), false), 0);
-  auto list = [&](const wchar_t* name, const wchar_t* type) {
-    KivOleDbTables tables;
-    std::vector<CString> names{L"stale"};
-    EXPECT_TRUE(tables.Open(&connection, nullptr, nullptr, name, type) && tables.GetTableList(names));
-    Strings utf8;
-    for (const CString& n : names) utf8.push_back(Utf8(n));
-    return utf8;
-  };
-  EXPECT_EQ(list(nullptr, L"TABLE"), (Strings{"ACME_S5_Digital", "PLC_MANUFACTURER", "PLC_MSG", "PLC_STYLES"}));
-  EXPECT_EQ(list(nullptr, L"VIEW"), Strings{"Styles"});
-  std::vector<CString> names;
-  EXPECT_FALSE(KivOleDbTables().GetTableList(names));
 }
 
 // The engine's refusal holds `part`, compared without regard to case.

@@ -25,8 +25,6 @@ std::string ServerUri() {
   return uri;
 }
 
-std::string Text(const CString& s) { return kiv::ToUtf8(s.view()); }
-
 }  // namespace
 
 PgCatalogue::PgCatalogue() {
@@ -39,25 +37,17 @@ PgCatalogue::PgCatalogue() {
   if (!kivoledb::CreatePostgresCatalogue(m_uri, kiv::kCataloguePostgresqlSql, error))
     throw std::runtime_error("cannot create the test catalogue: " + kiv::ToUtf8(error));
   if (m_connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + m_uri).c_str()), false) < 0)
-    throw std::runtime_error("cannot connect to the test catalogue: " + Text(m_connection.GetErrorInfo(false)));
+    throw std::runtime_error("cannot connect to the test catalogue: " + Utf8(m_connection.GetErrorInfo(false)));
 }
 
-PgCatalogue::~PgCatalogue() {
-  KivOleDbCommand command;
-  command.SetConnection(&m_connection);
-  command.SetCommandText(CString(kiv::FromUtf8("DROP SCHEMA [" + m_schema + "] CASCADE")));
-  command.Execute();
-}
+PgCatalogue::~PgCatalogue() { RunSql(m_connection, kiv::FromUtf8("DROP SCHEMA [" + m_schema + "] CASCADE")); }
 
 void PgCatalogue::Exec(const std::string& sql) const {
   std::vector<std::string> statements;
   if (!kivoledb::SplitStatements(sql, statements)) throw std::runtime_error("unterminated quote in: " + sql);
   for (const std::string& statement : statements) {
-    KivOleDbCommand command;
-    command.SetConnection(&m_connection);
-    command.SetCommandText(CString(kiv::FromUtf8(statement)));
-    if (command.Execute() != kDbOk)
-      throw std::runtime_error("SQL failed: " + Text(command.GetErrorInfo(true)) + " in: " + statement);
+    const std::wstring error = RunSql(m_connection, kiv::FromUtf8(statement));
+    if (!error.empty()) throw std::runtime_error("SQL failed: " + kiv::ToUtf8(error) + " in: " + statement);
   }
 }
 
@@ -71,7 +61,7 @@ std::vector<std::string> PgCatalogue::Tables() const {
   if (!tables.Open(&m_connection, nullptr, nullptr, nullptr, L"TABLE") || !tables.GetTableList(names))
     throw std::runtime_error("cannot list the tables");
   std::vector<std::string> out;
-  for (const CString& name : names) out.push_back(Text(name));
+  for (const CString& name : names) out.push_back(Utf8(name));
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -7,6 +7,8 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -55,6 +57,12 @@ class SqliteFile {
 };
 
 inline QueryRows Query(const std::filesystem::path& file, const std::string& sql) { return SqliteFile(file).Query(sql); }
+
+// A file's bytes as they are stored.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // A file's tables read without the library, so that a test can tell
 // whether a refused call left it exactly as it was: each table's rows (in
