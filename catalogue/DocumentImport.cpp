@@ -323,7 +323,7 @@ class Importer {
       m_held = &held;
       const size_t tried = WriteModules(writer.get(), t, table, withCategory, existing, 0);
       m_held = nullptr;
-      if (writer->Finish() && !writer->refused()) {
+      if (writer->Finish()) {
         for (const auto& line : held) Message(line);
         return;
       }

@@ -133,12 +133,16 @@ bool RowWriter::Finish() {
   if (m_finished) return m_stood;
   m_finished = true;
   // After a refusal the engine refuses the rest of the batch anyway.
-  for (const CString& sql : m_heldOthers)
-    if (!m_refused) Execute(sql);
-  for (const auto& table : m_heldInsertions)
-    for (const CString& sql : table.second)
-      if (!m_refused) Execute(sql);
-  m_stood = m_command->EndBatch() || !m_allOrNothing;
+  auto send = [this](const std::vector<CString>& statements) {
+    for (const CString& sql : statements)
+      if (!Execute(sql).empty()) return false;
+    return true;
+  };
+  if (send(m_heldOthers))
+    for (const auto& table : m_heldInsertions)
+      if (!send(table.second)) break;
+  const bool ended = m_command->EndBatch();
+  m_stood = !m_allOrNothing || (ended && !m_refused);
   return m_stood;
 }
 

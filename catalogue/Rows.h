@@ -77,8 +77,6 @@ class RowWriter {
   std::string Run(const CString& sql);
 
   bool allOrNothing() const { return m_allOrNothing; }
-  // Whether a statement was refused at once.
-  bool refused() const { return m_refused; }
   // Ends the batch; false when an all-or-nothing batch was refused, and
   // then nothing of it stays.
   bool Finish();
@@ -90,7 +88,7 @@ class RowWriter {
   std::vector<CString> m_heldOthers;
   std::vector<std::pair<CString, std::vector<CString>>> m_heldInsertions;  // by table, as first seen
   bool m_allOrNothing = false;
-  bool m_refused = false;
+  bool m_refused = false;  // a statement was refused at once
   bool m_finished = false;
   bool m_stood = true;
 };
