@@ -1,13 +1,10 @@
-// The pieces of kivplc in-process: field parsing, the index tree, tables,
+// The pieces of kivplc in-process: field parsing, the index tree,
 // and how the tool adds index entries without leaving partial rows behind.
 #include <gtest/gtest.h>
 
 #if __has_include("catalogue/IndexTree.h")
 
-#include <sstream>
-
 #include "FieldOptions.h"
-#include "Output.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
@@ -64,18 +61,6 @@ TEST(CliIndexTree, PartialRowsAndLetterCase) {
   EXPECT_TRUE(tree[0].series[1].types.empty());
   EXPECT_EQ(tree[1].name, L"Bare");
   EXPECT_TRUE(tree[1].series.empty());
-}
-
-TEST(CliOutput, TablesAlignByCharactersNotBytes) {
-  kivplc::Table table({"NAME", "N", "NOTE"});
-  table.AddRow({"Ørsted Relæ", "1", ""});
-  table.AddRow({"Kessler & O'Neil", "22", "x"});
-  std::ostringstream out;
-  table.Print(out);
-  EXPECT_EQ(out.str(),
-            "NAME              N   NOTE\n"
-            "Ørsted Relæ       1\n"
-            "Kessler & O'Neil  22  x\n");
 }
 
 // Index rows as (manufacturer, series, type) with whether a table is named.

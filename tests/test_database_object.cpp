@@ -56,37 +56,43 @@ TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
   EXPECT_TRUE(db.GetSpecRecCount(L"PLC_MSG", count) && count == 1);
 }
 
+// Connections are pooled by initialization string: one in use is not
+// given out again, and one shared by copies goes idle once both let go.
 // That a holder outlives the cache is the crash tests'.
 TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   TempCatalogue second(GetParam());
+  KivOleDbConnectionCache cache;
+  KivOleDbConnectionCache::m_theCache = &cache;
+  KivOleDbConnection* first = nullptr;
   {
-    KivOleDbConnectionCache cache;
-    KivOleDbConnectionCache::m_theCache = &cache;
-    KivOleDbConnection* first = nullptr;
-    {
-      OpenPlcDb cached;
-      ASSERT_TRUE(cached.Connect(cat.wpath()));
-      EXPECT_TRUE(cached.m_bFromCache);
-      first = cached.m_pConnection;
-      // Reconnecting gives the first connection back to the cache.
-      ASSERT_TRUE(cached.Connect(second.wpath()));
-      EXPECT_EQ(cache.IdleCount(), 1u);
-    }
-    EXPECT_EQ(cache.IdleCount(), 2u);
-    OpenPlcDb again;
-    ASSERT_TRUE(again.Connect(cat.wpath()));
-    EXPECT_EQ(again.m_pConnection, first);
-
-    // A copy shares the cached connection; it goes idle after both let go.
-    {
-      OpenPlcDb copy(again);
-      again.Close();
-      EXPECT_EQ(cache.IdleCount(), 1u);
-      EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
-    }
-    EXPECT_EQ(cache.IdleCount(), 2u);
-    KivOleDbConnectionCache::m_theCache = nullptr;
+    OpenPlcDb cached;
+    ASSERT_TRUE(cached.Connect(cat.wpath()));
+    EXPECT_TRUE(cached.m_bFromCache);
+    first = cached.m_pConnection;
+    // Reconnecting gives the first connection back to the cache.
+    ASSERT_TRUE(cached.Connect(second.wpath()));
+    EXPECT_EQ(cache.IdleCount(), 1u);
   }
+  EXPECT_EQ(cache.IdleCount(), 2u);
+  OpenPlcDb again, busy;
+  ASSERT_TRUE(again.Connect(cat.wpath()) && busy.Connect(cat.wpath()));
+  EXPECT_EQ(again.m_pConnection, first);
+  EXPECT_NE(busy.m_pConnection, first);
+  {
+    OpenPlcDb copy(again);
+    again.Close();
+    EXPECT_EQ(cache.IdleCount(), 1u);
+    EXPECT_TRUE(copy.Execute(L"DELETE FROM PLC_MSG"));
+  }
+  busy.Close();
+  EXPECT_EQ(cache.IdleCount(), 3u);  // two for one catalogue
+  // A file that is not there is named, and the pool stays as it was.
+  const kivtest::TempDir dir;
+  const CString absent((dir.path() / "absent.db").wstring());
+  EXPECT_FALSE(busy.Connect(absent));
+  EXPECT_NE(cache.LastError().Find(absent), -1);
+  EXPECT_EQ(cache.IdleCount(), 3u);
+  KivOleDbConnectionCache::m_theCache = nullptr;
 }
 
 // A query whose prepared form is pooled must still fail once its table is
@@ -106,24 +112,7 @@ TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
 class Table : public KivPromptTable {
  public:
   using KivPromptTable::Hash;
-  using KivPromptTable::KivPromptTable;
 };
-
-// Which bucket a key lands in shows in which other spellings find it (the
-// prompt lookups below); here, the first text stays.
-TEST(PromptTable, FirstTextStays) {
-  Table t;
-  EXPECT_TRUE(t.Add(L"abc", L"T1") && t.Add(L"abc", L"T2"));
-  EXPECT_EQ(t.GetPrompt(L"abc"), CString(L"T1"));
-  EXPECT_EQ(t.GetPrompt(L"missing"), CString(L""));
-  // "Ax" and "ax" share one of 148 buckets; the spelling that sorts first
-  // ("Ax") wins for both lookups.
-  Table shared(148);
-  ASSERT_EQ(Table::Hash(L"Ax", 148), Table::Hash(L"ax", 148));
-  shared.Add(L"ax", L"lower");
-  shared.Add(L"Ax", L"upper");
-  EXPECT_EQ(shared.GetPrompt(L"ax"), CString(L"upper"));
-}
 
 class Prompts : public kivtest::CatalogueTest {
  protected:

@@ -79,62 +79,6 @@ TEST(OleDbOpen, ConnectionStringProperties) {
   EXPECT_EQ(Count(catalogue), "2");
 }
 
-TEST(OleDbCache, PoolsConnectionsByInitializationString) {
-  TempCatalogue catalogue;
-  KivOleDbConnectionCache cache;
-  KivOleDbConnection* first = cache.Connect(InitString(catalogue.path()), false);
-  KivOleDbConnection* other = cache.Connect(InitString(catalogue.path(), L";Busy Timeout=500"), false);
-  KivOleDbConnection* busy = cache.Connect(InitString(catalogue.path()), false);  // first is in use
-  ASSERT_TRUE(first && other && busy);
-  EXPECT_TRUE(other != first && busy != first);
-
-  KivOleDbConnection* kept = first;
-  cache.Cache(first);
-  EXPECT_EQ(first, nullptr);
-  EXPECT_EQ(cache.Connect(InitString(catalogue.path()), false), kept);
-
-  // A connection with a second holder stays out of the pool until both let go.
-  kept->AddRef();
-  KivOleDbConnection* holder = kept;
-  cache.Cache(holder);
-  EXPECT_EQ(cache.IdleCount(), 0u);
-  EXPECT_EQ(RunSql(*kept, Insert(1)), L"");
-  for (KivOleDbConnection* c : {kept, other, busy}) cache.Cache(c);
-  EXPECT_EQ(cache.IdleCount(), 3u);
-
-  kivtest::TempDir dir;
-  std::wstring absent = (dir.path() / "absent.db").wstring();
-  EXPECT_EQ(cache.Connect(CComBSTR((L"Data Source=" + absent).c_str()), false), nullptr);
-  EXPECT_NE(cache.LastError().Find(absent.c_str()), -1);
-  EXPECT_EQ(cache.IdleCount(), 3u);
-}
-
-TEST(OleDbBatch, RefusedRowsStayAloneAndTheRestCommitsAtTheEnd) {
-  TempCatalogue catalogue;
-  catalogue.Exec("CREATE UNIQUE INDEX msg_find ON PLC_MSG ([FIND])");
-  KivOleDbConnection connection;
-  ASSERT_GE(connection.OpenFromInitializationString(InitString(catalogue.path()), false), 0);
-  {
-    KivOleDbCommand command;
-    command.SetConnection(&connection);
-    auto run = [&command](const std::wstring& sql) {
-      command.SetCommandText(CString(sql));
-      const bool ok = command.Execute() == kDbOk;
-      command.Close();
-      return ok;
-    };
-    ASSERT_TRUE(command.BeginBatch());
-    EXPECT_TRUE(run(Insert(1)) && !run(Insert(1)) && !run(L"INSERT INTO PLC_MSG ([FIND]) VALUES ('" + std::wstring(300, L'x') + L"')") &&
-                run(Insert(2)));  // a duplicate and a value too wide refused
-    EXPECT_EQ(Count(catalogue), "0");  // not committed yet
-    EXPECT_TRUE(command.EndBatch());
-    EXPECT_EQ(Count(catalogue), "2");
-    // The destructor ends a batch left open.
-    ASSERT_TRUE(command.BeginBatch() && run(Insert(3)));
-  }
-  EXPECT_EQ(Count(catalogue), "3");
-}
-
 TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {
   TempCatalogue catalogue;
   KivOleDbConnectionCache cache;

@@ -1,7 +1,6 @@
 // The editor's HTTP API against a real catalogue file, over loopback.
 #include <httplib.h>
 
-#include <atomic>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -93,24 +92,6 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   kivcat::AddEntry(other, L"Aldermoor Controls", L"AC-100", L"Relay Output");
   EXPECT_EQ(Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Relay%20Output")["modules"], Json::array());
   Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Nothing", 404);
-}
-
-// More clients at once than the server has read connections: every read
-// waits its turn for one and is answered whole.
-TEST_F(WebApiTest, ReadsSideBySideShareTheConnections) {
-  Start();
-  std::atomic<int> answered{0};
-  std::vector<std::jthread> clients(12);
-  for (auto& c : clients)
-    c = std::jthread([&] {
-      httplib::Client own("127.0.0.1", port);
-      for (int n = 0; n < 10; ++n) {
-        auto res = own.Get(ModuleUrl("AC-1DI8"));
-        answered += res && res->status == 200 && Json::parse(res->body)["module"]["POINTS"] == "8";
-      }
-    });
-  clients.clear();  // joins them
-  EXPECT_EQ(answered, 120);
 }
 
 TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
