@@ -1,5 +1,9 @@
 #include "catalogue/Diff.h"
 
+#include <algorithm>
+#include <iterator>
+#include <set>
+
 #include "catalogue/Document.h"
 
 namespace kivcat {
@@ -75,6 +79,42 @@ class Differ {
     for (const auto& [name, value] : b.items())
       if (!value.is_array() && !FindMember(a, name)) out.push_back({Difference::Changed, where, name, Json(), value});
   }
+
+  // The index rows as stored.  The tree shows one entry per name, so a
+  // second row for a type, or a row the tree folds into another, would
+  // otherwise pass unseen.  A row of one side only is reported unless the
+  // tree walk has named its place, or a place above it, already.
+  void IndexRows(const Json& a, const Json& b) {
+    const auto rows = [](const Json& document) {
+      std::multiset<Json> stored;
+      if (const Json* index = FindMember(document, "index"); index && index->is_array())
+        stored.insert(index->begin(), index->end());
+      return stored;
+    };
+    const std::multiset<Json> rowsA = rows(a), rowsB = rows(b);
+    std::set<std::string> named;
+    for (const Difference& d : out) named.insert(Folded(d.where));
+    const auto report = [&](const std::multiset<Json>& from, const std::multiset<Json>& other, Difference::Kind kind) {
+      std::vector<Json> only;
+      std::set_difference(from.begin(), from.end(), other.begin(), other.end(), std::back_inserter(only));
+      for (const Json& row : only) {
+        std::string place;
+        bool shown = false;
+        for (const char* level : {"MANUFACTURER", "SERIES", "TYPE"})
+          if (const Json* name = FindMember(row, level); name && name->is_string() && !name->get<std::string>().empty()) {
+            place += (place.empty() ? "" : " / ") + name->get<std::string>();
+            shown = shown || named.count(Folded(place)) > 0;
+          }
+        if (shown) continue;
+        const Json* table = FindMember(row, "TABLE_NAME");
+        out.push_back({kind, "index row " + (place.empty() ? std::string("without a name") : place) +
+                                 (table && table->is_string() ? " (table " + table->get<std::string>() + ")" : ""),
+                       "", Json(), Json()});
+      }
+    };
+    report(rowsA, rowsB, Difference::OnlyInA);
+    report(rowsB, rowsA, Difference::OnlyInB);
+  }
 };
 
 }  // namespace
@@ -84,6 +124,7 @@ std::vector<Difference> DiffCatalogues(Catalogue& a, Catalogue& b) {
   const Json docA = ExportCatalogue(a), docB = ExportCatalogue(b);
   Differ differ;
   differ.Walk(docA, docB, kIndexLevels, 0, "");
+  differ.IndexRows(docA, docB);
   differ.Walk(docA, docB, kStyles, 0, "");
   // Prompts as one value: the document's form for them is its own matter.
   const Json none;

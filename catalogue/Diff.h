@@ -15,7 +15,9 @@ struct Difference {
   enum Kind { OnlyInA, OnlyInB, Changed };
   Kind kind;
   // "M / S / T", "M / S / T / module CODE", "... / terminal 3", "style 2",
-  // "prompts" (compared as a whole).
+  // "index row M / S / T (table X)" for a stored index row that only
+  // one side holds and the tree does not show, "prompts" (compared as a
+  // whole).
   std::string where;
   std::string field;  // the column of a Changed entry
   Json a, b;          // a Changed entry's two values (null: NULL or absent)

@@ -117,7 +117,8 @@ void RegisterMaintenance(CLI::App& app, Context& ctx) {
   diff->add_flag("--json", d->json, "print JSON");
   diff->footer(Wrap("Both are read as export reads them, so an Access catalogue and an SQLite one compare alike. "
                     "Entries match by name, modules by code, terminal rows by position, styles by number. A "
-                    "changed value shows as FIELD: A | B. Exit status 1 when they differ, as diff(1).",
+                    "changed value shows as FIELD: A | B. An index row that only one side holds (a second row "
+                    "for a type, say) shows as \"index row\" when the tree does not show it already. Exit status 1 when they differ, as diff(1).",
                     80, "") +
                '\n' + Examples({"kivplc diff plant.mdb plant.db", "kivplc diff before.db after.db --json"}));
   diff->callback([&ctx, d] { RunDiff(ctx, *d); });

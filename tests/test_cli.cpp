@@ -216,6 +216,10 @@ TEST_F(Commands, CopiesAndDiffsBetweenCatalogues) {
     EXPECT_EQ(d.status, s.diffSays.empty() ? 0 : 1) << d.err;
     EXPECT_NE(d.out.find(s.diffSays.empty() ? "hold the same" : s.diffSays), std::string::npos) << d.out;
   }
+  // A second index row for the type: the tree looks the same, the rows do not.
+  other.Exec("INSERT INTO PLC_MANUFACTURER SELECT * FROM PLC_MANUFACTURER");
+  EXPECT_NE(Tool({"diff", cat.path().string(), to}).out.find("only in " + to + ": index row " + M + " / " + S + " / " + T),
+            std::string::npos);
   Steps({{{"module", "copy", M, S, T, "KX-DI16", M, S, "Copy", "--as", "KX-C"}, 0, "1 type"}});
   EXPECT_EQ(json::parse(On({"show", M, S, "Copy", "KX-C", "--json"}).out)["terminals"].size(), 1u);
 }
