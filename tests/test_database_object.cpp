@@ -63,6 +63,10 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   TempCatalogue second(GetParam());
   KivOleDbConnectionCache cache;
   KivOleDbConnectionCache::m_theCache = &cache;
+  // Set back before the cache goes, also when an assertion ends the test.
+  struct Unset {
+    ~Unset() { KivOleDbConnectionCache::m_theCache = nullptr; }
+  } unset;
   KivOleDbConnection* first = nullptr;
   {
     OpenPlcDb cached;
@@ -92,7 +96,6 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   EXPECT_FALSE(busy.Connect(absent));
   EXPECT_NE(cache.LastError().Find(absent), -1);
   EXPECT_EQ(cache.IdleCount(), 3u);
-  KivOleDbConnectionCache::m_theCache = nullptr;
 }
 
 // A query whose prepared form is pooled must still fail once its table is
