@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <initializer_list>
 #include <limits>
 #include <map>
 #include <set>
@@ -198,6 +199,30 @@ class Importer {
     Message("refused " + line);
   }
 
+  // What becomes of a row named `name` that the catalogue holds already:
+  // left alone when it is the `same` as the document's or --skip-existing
+  // keeps it; refused when it differs (in `differs`, when known) and
+  // --replace was not given; otherwise taken away by `removals`, run in
+  // order (nothing runs in a dry run, without a writer), so that the
+  // document's row can be written.
+  enum class Existing { kSame, kKept, kRefused, kReplace };
+  Existing Settle(RowWriter* writer, bool same, const std::string& name, const std::string& differs,
+                  std::initializer_list<CString> removals) {
+    if (same) return Existing::kSame;
+    if (m_options.skipExisting) return Existing::kKept;
+    if (!m_options.replaceModules) {
+      Refuse(name + ": exists already and differs" + differs +
+             " (import --replace replaces it, --skip-existing keeps it)");
+      return Existing::kRefused;
+    }
+    for (const CString& statement : removals)
+      if (std::string reason = writer ? writer->Run(statement) : ""; !reason.empty()) {
+        Refuse(name + ": cannot remove the old one: " + reason);
+        return Existing::kRefused;
+      }
+    return Existing::kReplace;
+  }
+
   // Runs a write; its Refused becomes a reported row.
   template <typename F>
   bool Write(F write) {
@@ -364,17 +389,15 @@ class Importer {
       module.spec.erase("CATEGORY");
     }
     const std::string code = module.spec["CODE"].get<std::string>();
-    auto found = existing.find(code);
-    if (found != existing.end()) {
-      if (found->second == ModuleDocument(module.spec, module.terminals)) return void(++m_counts.unchanged);
-      if (m_options.skipExisting) return void(++m_counts.kept);
-      if (!m_options.replaceModules)
-        return Refuse(name + ": exists already and differs (import --replace replaces it, --skip-existing keeps it)");
-      if (writer) {
-        const CString where = L" WHERE " + SqlEquals("CODE", code);
-        std::string reason = writer->Run(L"DELETE FROM [" + Catalogue::TermTable(table) + L"]" + where);
-        if (reason.empty()) reason = writer->Run(L"DELETE FROM [" + table + L"]" + where);
-        if (!reason.empty()) return Refuse(name + ": cannot remove the old one: " + reason);
+    if (auto found = existing.find(code); found != existing.end()) {
+      const CString where = L" WHERE " + SqlEquals("CODE", code);
+      switch (Settle(writer, found->second == ModuleDocument(module.spec, module.terminals), name, "",
+                     {L"DELETE FROM [" + Catalogue::TermTable(table) + L"]" + where,
+                      L"DELETE FROM [" + table + L"]" + where})) {
+        case Existing::kSame: return void(++m_counts.unchanged);
+        case Existing::kKept: return void(++m_counts.kept);
+        case Existing::kRefused: return;
+        case Existing::kReplace: break;
       }
     }
     if (!writer) return CountModule(module.terminals.size());
@@ -401,24 +424,14 @@ class Importer {
     if (!m_options.dryRun) writer = std::make_unique<RowWriter>(m_db);
     for (const auto& style : styles) {
       const std::string name = "style " + style[kStyle].dump();
-      auto found = existing.find(style[kStyle].get<long long>());
-      if (found != existing.end()) {
-        if (found->second == style || m_options.skipExisting) continue;
-        if (!m_options.replaceModules) {
-          std::string fields;
-          for (const auto& [column, value] : style.items())
-            if (found->second[column] != value) fields += (fields.empty() ? "" : ", ") + column;
-          Refuse(name + ": exists already and differs in " + fields +
-                 " (import --replace replaces it, --skip-existing keeps it)");
+      if (auto found = existing.find(style[kStyle].get<long long>()); found != existing.end()) {
+        const Json& held = found->second;
+        std::string fields;
+        for (const auto& [column, value] : style.items())
+          if (!held.contains(column) || held[column] != value) fields += (fields.empty() ? " in " : ", ") + column;
+        if (Settle(writer.get(), held == style, name, fields,
+                   {L"DELETE FROM [PLC_STYLES] WHERE " + SqlEquals(kStyle, style[kStyle])}) != Existing::kReplace)
           continue;
-        }
-        if (writer) {
-          if (std::string reason = writer->Run(L"DELETE FROM [PLC_STYLES] WHERE " + SqlEquals(kStyle, style[kStyle]));
-              !reason.empty()) {
-            Refuse(name + ": cannot remove the old one: " + reason);
-            continue;
-          }
-        }
       }
       if (writer) {
         if (std::string reason = writer->Insert(L"PLC_STYLES", style); !reason.empty()) {
