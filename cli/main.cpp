@@ -91,9 +91,10 @@ int main(int argc, char** argv) {
   app.name("kivplc");
   app.fallthrough();  // global options may follow the command too
   app.require_subcommand(1);
-  app.add_option("-c,--catalogue", ctx.cataloguePath, "the catalogue file (any command may take it)")
+  app.add_option("-c,--catalogue", ctx.cataloguePath,
+                 "the catalogue: a file, or a postgresql:// URI (any command may take it)")
       ->envname(kivplc::kCatalogueVariable)
-      ->type_name("PATH");
+      ->type_name("CATALOGUE");
   kivplc::RegisterCatalogue(app, ctx);
   kivplc::RegisterIndex(app, ctx);
   kivplc::RegisterModules(app, ctx);
