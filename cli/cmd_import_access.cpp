@@ -1,5 +1,4 @@
 // import-access: a new catalogue file from an Access catalogue (.mdb, .accdb).
-#include <csignal>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -8,6 +7,7 @@
 #include "Errors.h"
 #include "Output.h"
 #include "Progress.h"
+#include "StopSignals.h"
 #include "catalogue/Text.h"
 #include "access/AccessImport.h"
 
@@ -24,40 +24,16 @@ struct ImportAccessArgs {
   bool list = false;
 };
 
-volatile std::sig_atomic_t g_stop = 0;
-extern "C" void OnStop(int) { g_stop = 1; }
-
 // Thrown from the progress callback, so that the import unwinds and
 // removes its temporary files.
 struct Stopped {};
-
-// SIGINT, SIGTERM and SIGHUP set g_stop while it lives.
-class StopSignals {
- public:
-  StopSignals() {
-    g_stop = 0;
-    struct sigaction action {};
-    action.sa_handler = OnStop;
-    sigemptyset(&action.sa_mask);
-    for (size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &m_previous[i]);
-  }
-  ~StopSignals() {
-    for (size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &m_previous[i], nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-  struct sigaction m_previous[3];
-};
 
 void RunImportAccess(const ImportAccessArgs& a) {
   std::unique_ptr<Progress> progress;
   size_t shown = 0;
   StopSignals signals;
   auto onProgress = [&](size_t done, size_t total, const std::string&) {
-    if (g_stop) throw Stopped{};
+    if (StopSignals::Requested()) throw Stopped{};
     if (!progress) progress = std::make_unique<Progress>("importing", total);
     for (; shown < done; ++shown) progress->Step();
   };

@@ -1,5 +1,4 @@
 // export and import: the whole catalogue as one JSON document.
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include "FieldOptions.h"
 #include "Output.h"
 #include "Progress.h"
+#include "StopSignals.h"
 #include "catalogue/Files.h"
 
 namespace kivplc {
@@ -30,9 +30,6 @@ struct ImportArgs {
   ImportOptions options;
 };
 
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
 // The layer's reports as a progress bar and lines on standard error.
 struct ProgressReporter {
   explicit ProgressReporter(const char* label) {
@@ -46,7 +43,7 @@ struct ProgressReporter {
       else
         std::cerr << "kivplc: " << line << '\n';
     };
-    reporter.cancelled = [] { return g_interrupted != 0; };
+    reporter.cancelled = [] { return StopSignals::Requested(); };
   }
   void Clear() {
     if (bar) bar->Clear();
@@ -87,12 +84,14 @@ Json ReadDocument(const std::string& path) {
 }
 
 // What an import or a copy did, and its exit status.
-void Report(Context& ctx, const ImportResult& result, const std::string& what, bool dryRun = false) {
+// Prints what went in.  An interrupted run is refused, with `resume`
+// saying how to finish it.
+void Report(Context& ctx, const ImportResult& result, const std::string& resume, bool dryRun = false) {
   if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
   if (result.interrupted) std::cout << "interrupted; so far ";
   std::cout << DescribeImport(result.counts, dryRun);
   if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
-  if (result.interrupted) throw Refused(what + " interrupted");
+  if (result.interrupted) throw Refused("interrupted; " + resume);
   if (result.counts.refused > 0) ctx.status = 1;
 }
 
@@ -106,13 +105,11 @@ void RunImport(Context& ctx, const ImportArgs& a) {
   auto db = ctx.Open();
   ImportResult result;
   {
+    const StopSignals stop;
     ProgressReporter progress("import");
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
     result = ImportCatalogue(*db, document, a.options, progress.reporter);
-    std::signal(SIGINT, previous);
   }
-  Report(ctx, result, "import", a.options.dryRun);
+  Report(ctx, result, "the same import again finishes it", a.options.dryRun);
 }
 
 struct CopyArgs {
@@ -121,10 +118,13 @@ struct CopyArgs {
 };
 
 // A file target that does not exist is created, and removed again when the
-// copy fails; a server's catalogue comes from `kivplc init`.
+// copy fails or is interrupted; a server's catalogue comes from `kivplc
+// init`.  An interrupted copy into an existing catalogue keeps what went
+// in, and the same copy with --force adds the rest.
 void RunCopy(Context& ctx, const CopyArgs& a) {
   if (a.source == a.target) throw UsageError("copy needs two different catalogues");
   auto source = OpenCatalogue(a.source);
+  const StopSignals stop;  // from before the file is made, so that no signal leaves it half made
   std::error_code ec;
   const bool created = !kivcat::IsServerCatalogue(a.target) && !std::filesystem::exists(a.target, ec);
   if (created) kivcat::CreateCatalogue(a.target);
@@ -132,15 +132,13 @@ void RunCopy(Context& ctx, const CopyArgs& a) {
   try {
     auto target = OpenCatalogue(a.target);
     ProgressReporter progress("copy");
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
     result = kivcat::CopyCatalogue(*source, *target, a.force, progress.reporter);
-    std::signal(SIGINT, previous);
+    if (created && result.interrupted) throw Refused("copy interrupted; nothing written");
   } catch (...) {
     if (created) RemoveCatalogueFile(a.target);
     throw;
   }
-  Report(ctx, result, "copy");
+  Report(ctx, result, "the same copy with --force adds the rest");
 }
 
 struct BackupArgs {
@@ -202,9 +200,11 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   copyCmd->add_flag("--force", c->force, "copy into a target that holds a catalogue already (adding to it)");
   copyCmd->footer(Wrap("Everything export writes goes over: every index row, every type's modules with their "
                        "terminal rows, the styles and the prompt rows, NULLs kept, so that export of both sides "
-                       "gives the same document. A file "
-                       "target is created when missing; a server's catalogue is made first with kivplc init. "
-                       "A target that holds anything is refused without --force.",
+                       "gives the same document. A file target is created when missing; a server's catalogue "
+                       "is made first with kivplc init. A target that holds anything is refused without "
+                       "--force. Ctrl-C stops after the current module: a file made by the copy is removed "
+                       "again; an existing target keeps what went in, and the same copy with --force adds "
+                       "the rest.",
                        80, "") +
                   '\n' +
                   Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'",

@@ -488,20 +488,22 @@ TEST_F(Transfer, AnAccessFileReadsAsItsImportedCatalogue) {
   EXPECT_EQ(Tool({"import-access", access}).status, 2);  // NEW missing: usage
 }
 
-// An interrupted import-access leaves neither the catalogue nor its
-// temporary files behind, whichever signal stops it.
-TEST_F(Transfer, AnInterruptedImportAccessRemovesItsTemporaryFiles) {
+// An interrupted import-access or copy into a new file leaves neither the
+// catalogue nor its temporary files behind, whichever signal stops it.
+TEST_F(Transfer, AnInterruptedNewCatalogueIsRemoved) {
   KIV_REQUIRE_ACCESS_FIXTURES();
   const std::string source = kivtest::AccessFixtures() / "catalogue-large.mdb";
-  for (int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal);
-    const fs::path folder = dir.path() / std::to_string(signal);
+  const std::pair<const char*, int> cases[] = {
+      {"import-access", SIGINT}, {"import-access", SIGTERM}, {"copy", SIGINT}, {"copy", SIGTERM}, {"copy", SIGHUP}};
+  for (const auto& [command, signal] : cases) {
+    SCOPED_TRACE(std::string(command) + " " + std::to_string(signal));
+    const fs::path folder = dir.path() / (command + std::to_string(signal));
     fs::create_directory(folder);
     const std::string target = folder / "plant.db";
     pid_t pid = fork();
     if (pid == 0) {
       freopen("/dev/null", "w", stdout);
-      execl(KIVPLC_BIN, KIVPLC_BIN, "import-access", source.c_str(), target.c_str(), static_cast<char*>(nullptr));
+      execl(KIVPLC_BIN, KIVPLC_BIN, command, source.c_str(), target.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     // Stopped once its temporary file is there, long before the copy ends.
