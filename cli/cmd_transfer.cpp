@@ -83,9 +83,8 @@ Json ReadDocument(const std::string& path) {
   }
 }
 
-// What an import or a copy did, and its exit status.
-// Prints what went in.  An interrupted run is refused, with `resume`
-// saying how to finish it.
+// What an import or a copy did, and its exit status.  An interrupted run
+// is refused, with `resume` saying how to finish it.
 void Report(Context& ctx, const ImportResult& result, const std::string& resume, bool dryRun = false) {
   if (!result.stoppedBy.empty()) std::cout << "stopped early; so far ";
   if (result.interrupted) std::cout << "interrupted; so far ";
