@@ -48,7 +48,10 @@ const char* LevelName(const CString& series, const CString& type) {
 }
 
 Catalogue::Catalogue(const std::string& path) {
-  if (!Connect(Wide(path))) RefuseWithLastError(*this, "cannot open catalogue " + path);
+  if (!Connect(Wide(path))) {
+    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()));  // the component's text names the catalogue
+    throw Refused("cannot open the catalogue " + path);
+  }
 }
 
 std::vector<ModDB::IndexData> Catalogue::Index() {

@@ -54,8 +54,10 @@ class Commands : public clitest::CliTest {
 };
 
 TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
-  const std::string missing = (dir.path() / "missing.db").string(), mdb = dir.path() / "plant.mdb";
+  const std::string missing = (dir.path() / "missing.db").string(), mdb = dir.path() / "plant.mdb",
+                    notes = dir.path() / "notes.db";
   fs::copy_file(cat.path(), mdb);  // an SQLite catalogue: the engine goes by the first bytes
+  std::ofstream(notes) << "not a catalogue\n";
   auto none = Tool({"tree"});
   EXPECT_EQ(none.status, 2);
   EXPECT_NE(none.err.find("no catalogue given"), std::string::npos) << none.err;
@@ -64,6 +66,9 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
       {{"tree"}, 0, M},
       {{"tre"}, 2, "did you mean 'tree'?"},
       {{"-c", missing, "tree"}, 2, "no catalogue at " + missing},
+      {{"-c", notes, "tree"}, 1, "kivplc: cannot open the catalogue \"" + notes + "\": it is not an SQLite"},
+      {{"-c", "postgresql:///plant?host=" + missing, "tree"}, 1,  // no server: libpq's reason, not a lost one
+       "kivplc: cannot open the catalogue \"postgresql:///plant?host=" + missing + "\": connection to server on"},
       {{"-c", mdb, "add", "manufacturer", "ACME"}, 0, ""},
       {{"styles", "12"}, 2, "not in range"},
       {{"styles", "abc"}, 2, "'abc' is not a style number: styles are numbered 1 to 9"},

@@ -239,14 +239,18 @@ class PostgresConnection::Turn {
   bool m_ok = false;
 };
 
+std::string PgConnectionError(PGconn* conn) {
+  std::string message = Trimmed(PQerrorMessage(conn));
+  return message.empty() ? "the server gave no reason" : message;
+}
+
 std::string PgError(PGconn* conn, const PGresult* result) {
   if (result) {
     const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
     const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
     if (primary) return std::string(primary) + (detail ? std::string(" (") + detail + ")" : "");
   }
-  std::string message = Trimmed(PQerrorMessage(conn));
-  if (message.empty()) message = "the server gave no reason";
+  const std::string message = PgConnectionError(conn);
   if (PQstatus(conn) != CONNECTION_OK) return "the connection to the PostgreSQL server was lost: " + message;
   return message;
 }

@@ -187,6 +187,9 @@ class PostgresConnection : public DriverConnection {
 // The server's or libpq's text for the last failure.
 std::string PgError(PGconn* conn, const PGresult* result);
 
+// libpq's text for a connection that failed or was lost, on one line.
+std::string PgConnectionError(PGconn* conn);
+
 // `text` with `secret` and every "password=" value shown as ***.
 std::string Scrubbed(std::string text, const std::string& secret);
 

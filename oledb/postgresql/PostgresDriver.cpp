@@ -170,7 +170,7 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
     return nullptr;
   };
   if (!conn) return fail("out of memory");
-  if (PQstatus(conn) != CONNECTION_OK) return fail(PgError(conn, nullptr));
+  if (PQstatus(conn) != CONNECTION_OK) return fail(PgConnectionError(conn));  // never made: nothing was lost
   // The server's notices (a DROP's cascade) are nobody's output.
   PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
   if (!schema.empty()) {
