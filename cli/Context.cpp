@@ -17,11 +17,13 @@ std::unique_ptr<Catalogue> OpenCatalogue(const std::string& where) {
   return std::make_unique<Catalogue>(where);
 }
 
-std::unique_ptr<Catalogue> Context::Open() const {
+const std::string& Context::Named() const {
   if (cataloguePath.empty())
-    throw UsageError(std::string("no catalogue given: use -c PATH or set ") + kCatalogueVariable);
-  return OpenCatalogue(cataloguePath);
+    throw UsageError(std::string("no catalogue given: use -c CATALOGUE or set ") + kCatalogueVariable);
+  return cataloguePath;
 }
+
+std::unique_ptr<Catalogue> Context::Open() const { return OpenCatalogue(Named()); }
 
 void ConfirmOrStop(const std::string& question, bool assumeYes) {
   if (assumeYes) return;

@@ -16,6 +16,8 @@ struct Context {
   std::string cataloguePath;  // -c/--catalogue, else KIVPLC_CATALOGUE
   int status = 0;             // a command that reported refusals itself sets 1
 
+  // The catalogue named by -c or the variable; a usage error when neither.
+  const std::string& Named() const;
   // The named catalogue, connected.  Never creates one: only `init` does.
   std::unique_ptr<Catalogue> Open() const;
 };

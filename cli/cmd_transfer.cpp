@@ -145,12 +145,6 @@ struct BackupArgs {
   bool force = false;
 };
 
-std::string CataloguePath(const Context& ctx) {
-  if (ctx.cataloguePath.empty())
-    throw UsageError(std::string("no catalogue given: use -c PATH or set ") + kCatalogueVariable);
-  return ctx.cataloguePath;
-}
-
 }  // namespace
 
 void RegisterTransfer(CLI::App& app, Context& ctx) {
@@ -222,7 +216,7 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                          80, "") +
                     '\n' + Examples({"kivplc -c plant.db backup plant-2024-05-01.db"}));
   backupCmd->callback([&ctx, b] {
-    kivcat::BackupCatalogue(CataloguePath(ctx), b->file, b->force);
+    kivcat::BackupCatalogue(ctx.Named(), b->file, b->force);
     std::cout << "backed up " << ctx.cataloguePath << " to " << b->file << '\n';
   });
 
@@ -237,7 +231,7 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                           80, "") +
                      '\n' + Examples({"kivplc -c plant.db restore plant-2024-05-01.db"}));
   restoreCmd->callback([&ctx, r] {
-    kivcat::RestoreCatalogue(CataloguePath(ctx), r->file);
+    kivcat::RestoreCatalogue(ctx.Named(), r->file);
     std::cout << "restored " << ctx.cataloguePath << " from " << r->file << '\n';
   });
 }
