@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
+#include "Password.h"
 #include "PostgresCatalogue.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
@@ -18,6 +20,11 @@ bool IsServerCatalogue(const std::string& where) {
     if (where.size() >= std::strlen(scheme) && std::equal(scheme, scheme + std::strlen(scheme), where.begin(), lower))
       return true;
   return false;
+}
+
+std::string ShownName(const std::string& where) {
+  if (IsServerCatalogue(where)) return kivoledb::WithoutPassword(where);
+  return std::filesystem::path(where).filename().string();
 }
 
 void CreateCatalogue(const std::string& where) {

@@ -16,6 +16,10 @@ namespace kivcat {
 // or postgres:// URI) rather than a file.
 bool IsServerCatalogue(const std::string& where);
 
+// The catalogue's name for a page that others may see: a file's name, not
+// the folder it lies in, or a server catalogue's URI without its password.
+std::string ShownName(const std::string& where);
+
 // A new, empty catalogue: a file, never over an existing one, or the fixed
 // tables in an empty database or schema of a server.  Throws Refused.
 void CreateCatalogue(const std::string& where);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "catalogue/Copy.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
@@ -264,7 +265,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     return {200,
             {{"session", m_session},
              {"readOnly", m_readOnly},
-             {"catalogue", m_path.substr(m_path.find_last_of('/') + 1)},
+             {"catalogue", kivcat::ShownName(m_path)},
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
   }
