@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "Password.h"
 #include "catalogue/CopyEntries.h"
 #include "catalogue/Diff.h"
 #include "catalogue/Find.h"
@@ -56,7 +57,8 @@ void RunDiff(Context& ctx, const DiffArgs& args) {
       std::cout << d.where << (d.field.empty() ? "" : ": " + d.field) << ": " << d.a.dump() << " | " << d.b.dump()
                 << '\n';
     else
-      std::cout << "only in " << (d.kind == Difference::OnlyInA ? args.a : args.b) << ": " << d.where << '\n';
+      std::cout << "only in " << kivoledb::WithoutPassword(d.kind == Difference::OnlyInA ? args.a : args.b) << ": "
+                << d.where << '\n';
   }
   if (args.json) return PrintJson(std::cout, json);
   std::cout << (differences.empty() ? "the catalogues hold the same\n" : Count(static_cast<long long>(differences.size()), "difference") + "\n");

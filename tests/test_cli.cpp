@@ -580,6 +580,14 @@ void CopyThroughServer(const char* fixture) {
   EXPECT_TRUE(onServer.out == inFile.out) << "the exports differ";
   EXPECT_EQ(clitest::Tool({"init", uri}).status, 1);
   EXPECT_EQ(clitest::Tool({"copy", source, uri}).status, 1);
+  // A password in the URI (which this server does not ask for) shows
+  // nowhere, though diff names the catalogue on every line.
+  const std::string secret = "Geheim9", empty = (dir.path() / "empty.db").string();
+  ASSERT_EQ(clitest::Tool({"init", empty}).status, 0);
+  const clitest::Result diff = clitest::Tool({"diff", uri + "&password=" + secret, empty});
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_NE(diff.out.find("only in postgresql://"), std::string::npos) << diff.out.substr(0, 300);
+  EXPECT_EQ((diff.out + diff.err).find(secret), std::string::npos);
 }
 
 TEST(CopyAccess, SmallThroughServerExportsTheSame) {

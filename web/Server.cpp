@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Api.h"
+#include "Password.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "StaticFiles.h"
@@ -241,7 +242,7 @@ void Serve(const ServeOptions& options) {
 
   EditorServer server(options);
   server.Bind();
-  std::cout << "Serving " << options.cataloguePath << (server.AccessToken().empty() ? "" : " (with an access token)")
+  std::cout << "Serving " << kivoledb::WithoutPassword(options.cataloguePath) << (server.AccessToken().empty() ? "" : " (with an access token)")
             << "\nOpen " << server.Url() << "\nStop with Ctrl-C." << std::endl;
   std::thread waiter([&server, stopSignals] {
     int signal = 0;
