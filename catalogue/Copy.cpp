@@ -41,7 +41,14 @@ bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().e
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter) {
   if (!intoNonEmpty && HoldsAnything(target))
     throw Refused("the target holds a catalogue already; copy adds to one only with --force");
-  const Json document = ExportCatalogue(source, reporter);
+  Json document;
+  try {
+    document = ExportCatalogue(source, reporter);
+  } catch (const Cancelled&) {
+    ImportResult stopped;
+    stopped.interrupted = true;  // before anything was written
+    return stopped;
+  }
   return ImportCatalogue(target, document, ImportOptions{}, reporter);
 }
 

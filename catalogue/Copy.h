@@ -30,7 +30,8 @@ bool HoldsAnything(Catalogue& db);
 // Copies everything `source` holds into `target`.  Refuses (Refused,
 // nothing written) a target that holds anything unless `intoNonEmpty`:
 // a mistyped target must never lose a catalogue.  A refused row is
-// reported and counted in the result, not fatal.
+// reported and counted in the result, not fatal; `reporter.cancelled`
+// stops it between modules, with result.interrupted set.
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter = {});
 
 }  // namespace kivcat

@@ -40,10 +40,13 @@ inline constexpr int kDocumentVersion = 2;
 struct Reporter {
   std::function<void(const std::string& line)> message;  // a refused row, a skipped type
   std::function<void(size_t done, size_t total)> progress;
-  std::function<bool()> cancelled;  // asked between modules; true stops the import
+  std::function<bool()> cancelled;  // asked between modules, and types in an export; true stops
 };
 
-// The document of the whole catalogue.
+// What ExportCatalogue throws when `cancelled` said stop.
+struct Cancelled {};
+
+// The document of the whole catalogue.  Throws Cancelled.
 Json ExportCatalogue(Catalogue& db, const Reporter& reporter = {});
 
 // One module as the document holds it; refuses a module without a row.

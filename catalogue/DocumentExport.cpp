@@ -70,6 +70,7 @@ Json ExportCatalogue(Catalogue& db, const Reporter& reporter) {
     for (const auto& s : m.series) {
       Json js = {{"name", Utf8(s.name)}, {"types", Json::array()}};
       for (const auto& t : s.types) {
+        if (reporter.cancelled && reporter.cancelled()) throw Cancelled{};
         Json jt = {{"name", Utf8(t.name)}};
         if (!t.table.IsEmpty()) jt["table"] = Utf8(t.table);
         if ((t.table.IsEmpty() || t.tablesMissing) && reporter.message)
