@@ -31,7 +31,8 @@ bool HoldsAnything(Catalogue& db);
 // nothing written) a target that holds anything unless `intoNonEmpty`:
 // a mistyped target must never lose a catalogue.  A refused row is
 // reported and counted in the result, not fatal; `reporter.cancelled`
-// stops it between modules, with result.interrupted set.
+// stops it between types of the export or modules of the import, with
+// result.interrupted set (nothing written when it stops in the export).
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter = {});
 
 }  // namespace kivcat
