@@ -141,7 +141,8 @@ TEST_F(WebApiTest, ASaveFromACopyChangedInAnyOneFieldIsStale) {
       changes.push_back({c.name, [&, c] { other.UpdateModule(kivtest::Wide(table), L"AC-1DI8", {{c.name, "Zq"}}, ""); }});
   const std::string row1 = " WHERE [CODE] = 'AC-1DI8' AND [SEQUENCE] = 1";
   for (std::string sql : {"UPDATE " + rows + " SET [BLOCK] = 'Zq'" + row1, "UPDATE " + rows + " SET [ATTRIBUTES] = 'Zq'" + row1,
-                          "UPDATE " + rows + " SET [SEQUENCE] = 99" + row1,
+                          "UPDATE " + rows + " SET [SEQUENCE] = 99 WHERE [CODE] = 'AC-1DI8' AND [SEQUENCE] = (SELECT MAX([SEQUENCE]) FROM " +
+                              rows + " WHERE [CODE] = 'AC-1DI8')",
                           "INSERT INTO " + rows + " VALUES ('AC-1DI8', 98, 'Zq', 'Zq')"})
     changes.push_back({"", [&file, sql] { file.Exec(sql); }});
   for (const auto& [column, change] : changes) {
