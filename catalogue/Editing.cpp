@@ -2,12 +2,15 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
+#include "KivPmOleDb.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
+#include "catalogue/Rows.h"
 #include "catalogue/Text.h"
 
 namespace kivcat {
@@ -54,8 +57,71 @@ bool CatalogueIsReadOnly(const std::string& path) {
   return access(path.c_str(), W_OK) != 0;
 }
 
+namespace {
+
+// One engine transaction from the check of what is stored to the write, so
+// that no other writer (another editor's server, a `kivplc` command, a
+// host) changes the record between the two: its save would otherwise be
+// overwritten, or merged with this one, though both were acknowledged.
+// The transaction starts by rewriting the record's key with itself, which
+// makes the engine hold the record for this writer until the end: an
+// engine whose transactions already exclude other writers (the file
+// engine's) loses nothing by it, and on a server a second writer of the
+// record waits there and then reads what the first one stored.
+// The transaction ends with the object; Commit ends it and says whether
+// the engine kept the writes.
+class SaveTransaction {
+ public:
+  SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
+                  const std::string& what)
+      : m_what(what) {
+    m_command.SetConnection(db.Connection());
+    if (!m_command.BeginBatch()) throw Refused(what + ": " + Utf8(m_command.GetErrorInfo(true)));
+    const CString name = L"[" + Wide(keyColumn) + L"]";
+    const std::string refused =
+        Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
+    if (!refused.empty()) throw Refused(what + ": " + refused);
+  }
+  ~SaveTransaction() = default;  // the command ends the batch
+  SaveTransaction(const SaveTransaction&) = delete;
+  SaveTransaction& operator=(const SaveTransaction&) = delete;
+
+  // The engine's reason for refusing the statement, or "".
+  std::string Run(const CString& sql) {
+    m_command.SetCommandText(sql);
+    const bool ran = m_command.Execute() == kDbOk;
+    m_command.Close();
+    if (ran) return "";
+    const std::string text = Utf8(m_command.GetErrorInfo(true));
+    return text.empty() ? "refused" : text;
+  }
+
+  // Ends the transaction; Refused when the engine did not keep it.
+  void Commit() {
+    if (!m_command.EndBatch()) throw Refused(m_what + ": " + Utf8(m_command.GetErrorInfo(true)));
+  }
+
+ private:
+  KivOleDbCommand m_command;
+  std::string m_what;
+};
+
+bool SameTerminalRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b, bool sequenceToo) {
+  return (!sequenceToo || a.Sequence == b.Sequence) && SameFields(a, b, kTermColumns);
+}
+
+// The SEQUENCE a stored row is known by: the library reads NULL as -1.
+long StoredSequence(const Json& row) {
+  const Json& sequence = row[kSequence];
+  return sequence.is_number_integer() ? sequence.get<long>() : -1;
+}
+
+}  // namespace
+
 bool SaveModule(Catalogue& db, const CString& table, const CString& code, const ModDB::ModSpecData& base,
                 const ModDB::ModSpecData& spec, ModDB::ModSpecData& current) {
+  const std::string what = "cannot change module " + Utf8(code);
+  SaveTransaction hold(db, table, "CODE", Utf8(code), what);
   current = ModDB::ModSpecData{};
   if (!db.ReadModule(table, code, current)) throw Refused("no module " + Utf8(code));
   if (!SameSpec(base, current)) return false;
@@ -66,6 +132,7 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
   if (!ClearsAField(current, spec, kSpecColumns)) {
     if (!db.UpdateModSpecData(table, spec.Code, spec, omitCategory))
       RefuseWithLastError(db, "cannot change module " + Utf8(spec.Code));
+    hold.Commit();
     return true;
   }
   // An update writes only non-empty values: clearing one means writing the
@@ -78,27 +145,84 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
     db.AddModSpecData(table, stored, omitCategory);
     throw Refused("cannot change module " + Utf8(spec.Code) + (engineText.IsEmpty() ? "" : ": " + Utf8(engineText)));
   }
+  hold.Commit();
   return true;
 }
 
 bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
                    const std::vector<ModDB::ModTermData>& base, std::vector<ModDB::ModTermData> rows,
                    std::vector<ModDB::ModTermData>& current) {
+  const std::string what = "cannot change the terminals of " + Utf8(code);
+  const CString termTable = Catalogue::TermTable(table);
+  SaveTransaction hold(db, table, "CODE", Utf8(code), what);
   if (!db.ModuleExists(table, code)) throw Refused("no module " + Utf8(code));
   current = db.Terminals(table, code);
   if (!SameTerminals(base, current)) return false;
-  for (auto& row : rows) row.Code = code;
-  if (!db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1))
-    RefuseWithLastError(db, "cannot change the terminals of " + Utf8(code));
-  auto refusals = db.AddTerminals(table, rows);
-  if (refusals.empty()) return true;
-  db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1);
-  db.AddTerminals(table, current);
-  throw Refused("terminal row " + std::to_string(refusals.front().sequence) + ": " + refusals.front().reason);
+
+  // The rows as stored, NULL kept apart from "": the page shows both as ""
+  // and sends "" back for a cell nobody touched, which must stay NULL.
+  // stored[i] is the row that current[i] (and so base[i]) reads.
+  std::vector<Json> found = ReadRows(db, termTable, TermColumns(), SqlEquals("CODE", Utf8(code)));
+  std::vector<Json> stored;
+  for (const auto& row : current) {
+    auto it = std::find_if(found.begin(), found.end(), [&](const Json& r) { return StoredSequence(r) == row.Sequence; });
+    if (it == found.end()) throw Refused(what + ": terminal row " + std::to_string(row.Sequence) + " cannot be read back");
+    stored.push_back(std::move(*it));
+    found.erase(it);
+  }
+
+  // Each new row's source: the stored row it leaves as it is, else the one
+  // it moved (same texts, another SEQUENCE), else the one whose SEQUENCE it
+  // took.  A cell that still reads as its source's keeps the stored value.
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> source(rows.size(), kNone);
+  std::vector<bool> taken(current.size(), false), kept(current.size(), false);
+  const auto pair = [&](auto matches) {
+    for (size_t i = 0; i < rows.size(); ++i)
+      for (size_t j = 0; j < current.size() && source[i] == kNone; ++j)
+        if (!taken[j] && matches(rows[i], current[j])) {
+          source[i] = j;
+          taken[j] = true;
+        }
+  };
+  pair([](const ModDB::ModTermData& next, const ModDB::ModTermData& was) { return SameTerminalRow(next, was, true); });
+  for (size_t i = 0; i < rows.size(); ++i)
+    if (source[i] != kNone) kept[source[i]] = true;
+  pair([](const ModDB::ModTermData& next, const ModDB::ModTermData& was) { return SameTerminalRow(next, was, false); });
+  pair([](const ModDB::ModTermData& next, const ModDB::ModTermData& was) { return next.Sequence == was.Sequence; });
+
+  // Rows left as they are stay untouched; every other stored row goes and
+  // the new ones come, removals first so that a SEQUENCE can change hands.
+  std::string refusal, message;
+  for (size_t j = 0; j < current.size() && refusal.empty(); ++j)
+    if (!kept[j])
+      refusal = hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", stored[j]["CODE"]) +
+                         L" AND " + SqlEquals(kSequence, stored[j][kSequence]));
+  if (!refusal.empty()) message = what + ": " + refusal;
+  for (size_t i = 0; i < rows.size() && refusal.empty(); ++i) {
+    if (source[i] != kNone && kept[source[i]]) continue;
+    Json row = {{"CODE", Utf8(code)}, {kSequence, rows[i].Sequence}};
+    for (const auto& c : kTermColumns) {
+      const bool untouched = source[i] != kNone && rows[i].*c.member == current[source[i]].*c.member;
+      row[c.name] = untouched ? stored[source[i]][c.name] : Json(Utf8(rows[i].*c.member));
+    }
+    refusal = hold.Run(InsertSql(termTable, row));
+    message = "terminal row " + std::to_string(rows[i].Sequence) + ": " + refusal;
+  }
+  if (refusal.empty()) {
+    hold.Commit();
+    return true;
+  }
+  // Put the stored rows back as they were, NULLs included.
+  hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", Utf8(code)));
+  for (const auto& row : stored) hold.Run(InsertSql(termTable, row));
+  hold.Commit();
+  throw Refused(message);
 }
 
 bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::StyleBoxData& style,
                ModDB::StyleBoxData& current) {
+  SaveTransaction hold(db, L"PLC_STYLES", kStyle, style.Style, "cannot write style " + std::to_string(style.Style));
   auto stored = db.Styles(style.Style, style.Style);
   current = stored.empty() ? ModDB::StyleBoxData{} : stored.front();
   current.Style = style.Style;
@@ -108,6 +232,7 @@ bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::Styl
   for (const auto& c : kStyleColumns)
     if (!(style.*c.member).IsEmpty() || !(current.*c.member).IsEmpty()) values[c.name] = Utf8(style.*c.member);
   db.WriteStyle(style.Style, values);
+  hold.Commit();
   return true;
 }
 

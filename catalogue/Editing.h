@@ -2,8 +2,10 @@
 // user changed some fields (or cleared them) and the result replaces what
 // is stored.  Each operation first compares what is stored with what the
 // editor loaded, so that a change made meanwhile by someone else is never
-// overwritten; the caller serialises writers so that nothing runs between
-// the check and the write.
+// overwritten.  The check and the write are one engine transaction that
+// holds the record against every other writer, in this process or another
+// (two editors' servers, a `kivplc` command, a host): of two saves from the
+// same loaded copy, one writes and the other is refused as stale.
 #ifndef KIV_CATALOGUE_EDITING_H_
 #define KIV_CATALOGUE_EDITING_H_
 
@@ -32,8 +34,11 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
                 const ModDB::ModSpecData& spec, ModDB::ModSpecData& current);
 
 // Makes the module's terminal rows exactly `rows`, when the stored ones are
-// still `base` (false and `current` otherwise).  A refused row puts the
-// stored rows back and throws Refused naming its SEQUENCE.
+// still `base` (false and `current` otherwise).  Only what differs from
+// `base` is written: a row left as it was is not touched, and a cell that
+// reads as in `base` keeps its stored value, so a NULL (which reads as "")
+// stays NULL, also in a row that moved to another SEQUENCE.  A refused row
+// puts the stored rows back and throws Refused naming its SEQUENCE.
 bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
                    const std::vector<ModDB::ModTermData>& base, std::vector<ModDB::ModTermData> rows,
                    std::vector<ModDB::ModTermData>& current);

@@ -1,0 +1,51 @@
+// Saves of an editor's loaded copy racing on one catalogue, on each engine.
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "TestCatalogue.h"
+#include "catalogue/Editing.h"
+
+namespace {
+
+class Saves : public ::testing::TestWithParam<kivtest::Engine> {};
+
+// Two editors save the same loaded copy at once, each on a connection of
+// its own: one writes, the other is told its copy is stale, and what is
+// stored is the winner's alone, never a mixture of the two.
+TEST_P(Saves, OfOneCopyOnlyOneWrites) {
+  kivtest::TempCatalogue cat(GetParam());
+  kivcat::Catalogue a(kivtest::Utf8(cat.wpath())), b(kivtest::Utf8(cat.wpath())), *editors[] = {&a, &b};
+  const CString table = a.AddType(L"M", L"S", L"T"), code = L"X";
+  ModDB::ModSpecData spec[2] = {}, base{};
+  std::vector<ModDB::ModTermData> rows[2];
+  spec[0].Code = code;
+  a.AddModule(table, spec[0], rows[0], "X");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (int round = 0; round < 200 && std::chrono::steady_clock::now() < deadline; ++round) {
+    ASSERT_TRUE(a.ReadModule(table, code, base));
+    const auto baseRows = a.Terminals(table, code);
+    std::atomic<int> ready{0}, wroteSpec{0}, wroteRows{0};  // 1 or 2: the one editor that wrote
+    auto save = [&](int n) {
+      spec[n] = base;
+      spec[n].Description = kivtest::Wide(std::to_string(round * 2 + n));
+      rows[n] = {{code, 2L * round + n, L"B", spec[n].Description}};
+      ModDB::ModSpecData current;
+      std::vector<ModDB::ModTermData> currentRows;
+      for (++ready; ready < 2;) std::this_thread::yield();
+      if (kivcat::SaveModule(*editors[n], table, code, base, spec[n], current)) wroteSpec += n + 1;
+      if (kivcat::SaveTerminals(*editors[n], table, code, baseRows, rows[n], currentRows)) wroteRows += n + 1;
+    };
+    std::thread other(save, 1);
+    save(0);
+    other.join();
+    ASSERT_TRUE(wroteSpec % 3 && wroteRows % 3) << "round " << round << ": " << wroteSpec << ", " << wroteRows;
+    ASSERT_TRUE(a.ReadModule(table, code, base));
+    ASSERT_TRUE(kivcat::SameSpec(base, spec[wroteSpec - 1]) && kivcat::SameTerminals(a.Terminals(table, code), rows[wroteRows - 1]))
+        << "round " << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Saves, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
+
+}  // namespace
