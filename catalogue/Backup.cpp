@@ -8,7 +8,7 @@
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Files.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 
 namespace kivcat {
 

@@ -6,7 +6,7 @@
 #include "Errors.h"
 #include "catalogue/IndexTree.h"
 #include "Output.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
 #include "catalogue/Text.h"

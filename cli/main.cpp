@@ -8,7 +8,7 @@
 #include "Errors.h"
 #include "Manual.h"
 #include "Output.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 
 namespace {
 
