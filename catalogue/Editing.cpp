@@ -57,7 +57,7 @@ bool CatalogueIsReadOnly(const std::string& path) {
 bool SaveModule(Catalogue& db, const CString& table, const CString& code, const ModDB::ModSpecData& base,
                 const ModDB::ModSpecData& spec, ModDB::ModSpecData& current) {
   current = ModDB::ModSpecData{};
-  if (!db.ReadModule(table, code, current)) throw Refused("no module " + Utf8(code));
+  if (!db.ReadModule(table, code, current)) throw Refused("no module " + Utf8(code), KivRefusalKind::kNotFound);
   if (!SameSpec(base, current)) return false;
   if (spec.Code.IsEmpty()) throw Invalid("CODE cannot be empty");
   const bool omitCategory = !db.HasCategory(table);
@@ -74,9 +74,10 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
   stored.Code = spec.Code;
   if (!db.RemoveModSpecData(table, spec.Code)) RefuseWithLastError(db, "cannot change module " + Utf8(spec.Code));
   if (!db.AddModSpecData(table, spec, omitCategory)) {
-    CString engineText = db.GetLastError();
+    const CString engineText = db.GetLastError();
+    const KivRefusal refusal = db.GetLastRefusal();
     db.AddModSpecData(table, stored, omitCategory);
-    throw Refused("cannot change module " + Utf8(spec.Code) + (engineText.IsEmpty() ? "" : ": " + Utf8(engineText)));
+    throw Refused("cannot change module " + Utf8(spec.Code), Utf8(engineText), refusal);
   }
   return true;
 }
@@ -84,7 +85,7 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
 bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
                    const std::vector<ModDB::ModTermData>& base, std::vector<ModDB::ModTermData> rows,
                    std::vector<ModDB::ModTermData>& current) {
-  if (!db.ModuleExists(table, code)) throw Refused("no module " + Utf8(code));
+  if (!db.ModuleExists(table, code)) throw Refused("no module " + Utf8(code), KivRefusalKind::kNotFound);
   current = db.Terminals(table, code);
   if (!SameTerminals(base, current)) return false;
   for (auto& row : rows) row.Code = code;
@@ -94,7 +95,8 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
   if (refusals.empty()) return true;
   db.RemoveModTermData(Catalogue::TermTable(table), code, -1, -1);
   db.AddTerminals(table, current);
-  throw Refused("terminal row " + std::to_string(refusals.front().sequence) + ": " + refusals.front().reason);
+  throw Refused("terminal row " + std::to_string(refusals.front().sequence), refusals.front().reason,
+                refusals.front().refusal);
 }
 
 bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::StyleBoxData& style,
@@ -117,9 +119,9 @@ namespace kivcat {
 
 void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type) {
   if (manufacturer.IsEmpty() || (!type.IsEmpty() && series.IsEmpty())) throw Invalid("names cannot be empty");
-  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer));
+  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
   if (!type.IsEmpty() && !db.Listed(manufacturer, series))
-    throw Refused("no series " + EntryName(manufacturer, series));
+    throw Refused("no series " + EntryName(manufacturer, series), KivRefusalKind::kNotFound);
   if (series.IsEmpty())
     db.AddManufacturer(manufacturer);
   else if (type.IsEmpty())
