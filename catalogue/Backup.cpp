@@ -54,7 +54,8 @@ void RefuseOtherEngines(const std::string& catalogue, const std::string& verb) {
     throw Refused(verb + " works on SQLite catalogue files; for a catalogue on a PostgreSQL server use pg_dump and "
                   "pg_restore (see docs/team-catalogue.md)");
   std::error_code ec;
-  if (!fs::is_regular_file(catalogue, ec)) throw Refused("no catalogue file at " + catalogue, KivRefusalKind::kNotFound);
+  if (!fs::is_regular_file(catalogue, ec)) throw Refused("no catalogue file at " + catalogue,
+                                                         KivRefusalKind::kNotFound);
   if (IsCatalogueFile(catalogue) && !IsSqliteFile(catalogue))
     throw Refused(catalogue + " is an Access file, which kivplc only reads; copy the file, or make an SQLite "
                   "catalogue of it with kivplc import-access");

@@ -54,7 +54,8 @@ const char* LevelName(const CString& series, const CString& type) {
 
 Catalogue::Catalogue(const std::string& path) {
   if (!Connect(Wide(path))) {
-    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()), GetLastRefusal().kind);  // the component's text names the catalogue
+    // The component's text names the catalogue.
+    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()), GetLastRefusal().kind);
     throw Refused("cannot open the catalogue " + path);
   }
 }
@@ -105,14 +106,16 @@ CString Catalogue::TableOf(const CString& manufacturer, const CString& series, c
   if (GetTypeTableName(manufacturer, series, type, table)) return table;
   if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
   if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
-  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series), KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series),
+                                                   KivRefusalKind::kNotFound);
   if (!Listed(manufacturer, series, type))
     throw Refused("no type " + EntryName(manufacturer, series, type), KivRefusalKind::kNotFound);
   throw Refused("type " + EntryName(manufacturer, series, type) + " has no table", KivRefusalKind::kNotFound);
 }
 
 void Catalogue::AddManufacturer(const CString& manufacturer) {
-  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already", KivRefusalKind::kDuplicateKey);
+  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already",
+                                          KivRefusalKind::kDuplicateKey);
   AddIndexData(manufacturer, nullptr, nullptr);
   const SavedError engineText = SaveError(*this);
   if (!Listed(manufacturer)) RefuseWithText(engineText, "cannot add manufacturer " + EntryName(manufacturer));
@@ -135,7 +138,8 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
 
 CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already", KivRefusalKind::kDuplicateKey);
+  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already",
+                                                        KivRefusalKind::kDuplicateKey);
   // The library joins the names with blanks made underscores; only a name
   // too long for the engine is shortened, and then made unique by it.
   std::wstring joined = manufacturer.str() + L"_" + series.str() + L"_" + type.str();
@@ -190,7 +194,8 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
                  : type.IsEmpty() ? Listed(manufacturer, newName)
                                   : Listed(manufacturer, series, newName);
     if (taken)
-      throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two", KivRefusalKind::kDuplicateKey);
+      throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two",
+                    KivRefusalKind::kDuplicateKey);
   }
   if (!RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(*this, "cannot rename " + old);
 }
@@ -218,7 +223,8 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
 
 void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name, KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name,
+                                                         KivRefusalKind::kNotFound);
   if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
   if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
 }
@@ -333,7 +339,8 @@ void Catalogue::RefuseCategory(const CString& table, bool given) {
 std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const ModDB::ModSpecData& spec,
                                                   std::vector<ModDB::ModTermData>& terminals,
                                                   const std::string& name) {
-  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already", KivRefusalKind::kDuplicateKey);
+  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already",
+                                                    KivRefusalKind::kDuplicateKey);
   RefuseCategory(table, !spec.Category.IsEmpty());
   if (!AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(*this, "cannot add module " + name);
   return AddTerminals(table, terminals);
@@ -352,7 +359,8 @@ void Catalogue::UpdateModule(const CString& table, const CString& code, const As
 void Catalogue::RenameModule(const CString& table, const CString& code, const CString& newCode,
                              const std::string& name) {
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
-  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already", KivRefusalKind::kDuplicateKey);
+  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already",
+                                                                     KivRefusalKind::kDuplicateKey);
   if (!RenameModSpecData(table, code, newCode)) RefuseWithLastError(*this, "cannot rename module " + name);
   if (!RenameModTermData(TermTable(table), code, newCode))
     RefuseWithLastError(*this, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +

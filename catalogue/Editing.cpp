@@ -119,7 +119,8 @@ namespace kivcat {
 
 void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type) {
   if (manufacturer.IsEmpty() || (!type.IsEmpty() && series.IsEmpty())) throw Invalid("names cannot be empty");
-  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
+  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer),
+                                                                   KivRefusalKind::kNotFound);
   if (!type.IsEmpty() && !db.Listed(manufacturer, series))
     throw Refused("no series " + EntryName(manufacturer, series), KivRefusalKind::kNotFound);
   if (series.IsEmpty())
