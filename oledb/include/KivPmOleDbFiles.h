@@ -1,7 +1,7 @@
 // What a maintainer's tools need of the access component beyond running
 // statements: making a catalogue (a new file, or the tables on a server),
-// importing an Access file, checking a file before a whole-file copy, and
-// keeping passwords out of every text shown.  The engines' own classes stay
+// importing an Access file, whole-file copies (backup and restore) of a
+// catalogue file, and keeping passwords out of every text shown.  The engines' own classes stay
 // inside the component; this is all of them that its users reach.
 #ifndef KIV_OLEDB_KIVPMOLEDBFILES_H_
 #define KIV_OLEDB_KIVPMOLEDBFILES_H_
@@ -15,20 +15,11 @@
 
 #include "KivExport.h"
 
-struct sqlite3;
-
 namespace kivoledb {
 
 // --- A new catalogue file for the embedded engine ------------------------
 // Connecting never creates anything; this is the one way a catalogue file
 // comes to exist.
-
-// How many of the fixed tables (PLC_MANUFACTURER, PLC_STYLES, PLC_MSG) the
-// open SQLite database `db` holds, names compared without regard to case;
-// -1 when the file cannot be read as a database (sqlite3_errcode and
-// sqlite3_errmsg then tell why).  As the first read of a file it also runs
-// any recovery the file needs.
-KIV_EXPORT int CountFixedTables(sqlite3* db);
 
 // Creates the file at `path` and runs `ddlUtf8` (several statements) in it,
 // in one transaction.  Refuses a path that exists already.  On failure
@@ -36,6 +27,26 @@ KIV_EXPORT int CountFixedTables(sqlite3* db);
 // file behind.
 KIV_EXPORT bool CreateEmbeddedCatalogue(const std::wstring& path, const std::string& ddlUtf8,
                                         std::wstring& error);
+
+// --- Whole-file copies of a catalogue file -------------------------------
+// Through the engine's online backup, safe while hosts are connected to
+// either file: it copies a consistent state of the source and replaces the
+// target's pages in one write transaction of the target's own, so a
+// failure part-way leaves the target as it was, and leaves no journal for
+// a later opener to apply.  The source must be a catalogue (the fixed
+// tables); a copy waits up to 10 s for a host's transaction on either file.
+struct CatalogueFileCopy {
+  std::string from, to;          // paths, UTF-8
+  std::string fromName, toName;  // what each is called in a failure's text ("catalogue", "backup file")
+  // True: `to` is created when missing and left one whole file, without a
+  // -wal beside it (a backup).  False: `to` must be a catalogue (a restore).
+  bool createTarget = false;
+  std::string failure;  // put before the engine's reason when the copy itself fails
+};
+// False with the reason in `error` (UTF-8): "cannot open <name> <path>: ...",
+// "<path> is not an SQLite catalogue: ...", "<path> is not a catalogue: it
+// lacks the tables ...", or "<failure>: <the engine's reason>".
+KIV_EXPORT bool CopyCatalogueFile(const CatalogueFileCopy& copy, std::string& error);
 
 // --- A catalogue on a PostgreSQL server --------------------------------
 // The fixed tables, and what the per-type tables need (collation, check
