@@ -1,6 +1,6 @@
 // KivPmOleDb: the access component.  Every statement the library runs goes
 // through the classes below; the engine behind them is chosen per connection
-// by a driver (oledb/Driver.h), so the library never sees which one it is.
+// by a driver (Driver.h), so the library never sees which one it is.
 //
 // Contract in brief:
 //  - Columns are numbered from 1.
