@@ -12,7 +12,7 @@
 
 #include "../index/TypeTables.h"
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "KivPlcDbIO.h"
 #include "RawReference.h"
 #include "Utf16.h"

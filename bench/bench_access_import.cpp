@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "Utf16.h"
-#include "access/AccessImport.h"
+#include "KivPmOleDbFiles.h"
 #include "access/AccessReader.h"
 
 namespace {

@@ -38,7 +38,7 @@
 #include "CatalogueBuilder.h"
 #include "CatalogueSchema.h"
 #include "KivPlcDbIO.h"
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "RawPostgres.h"
 #include "StatementCapture.h"
 #include "Utf16.h"

@@ -28,10 +28,15 @@ bool Take(std::vector<ModDB::ModTermData>& rows, const ModDB::ModTermData& row) 
   return false;
 }
 
-// The text that an operation left, kept before a check empties it.
-[[noreturn]] void RefuseWithText(const CString& engineText, const std::string& what) {
-  if (engineText.IsEmpty()) throw Refused(what);
-  throw Refused(what + ": " + Utf8(engineText));
+// The error that an operation left, kept before a check empties it.
+struct SavedError {
+  CString text;
+  KivRefusal refusal;
+};
+SavedError SaveError(const KivPlcDbIO& db) { return {db.GetLastError(), db.GetLastRefusal()}; }
+
+[[noreturn]] void RefuseWithText(const SavedError& engine, const std::string& what) {
+  throw Refused(what, Utf8(engine.text), engine.refusal);
 }
 
 }  // namespace
@@ -49,7 +54,8 @@ const char* LevelName(const CString& series, const CString& type) {
 
 Catalogue::Catalogue(const std::string& path) {
   if (!Connect(Wide(path))) {
-    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()));  // the component's text names the catalogue
+    // The component's text names the catalogue.
+    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()), GetLastRefusal().kind);
     throw Refused("cannot open the catalogue " + path);
   }
 }
@@ -99,23 +105,25 @@ CString Catalogue::TableOf(const CString& manufacturer, const CString& series, c
   CString table;
   if (GetTypeTableName(manufacturer, series, type, table)) return table;
   if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
-  if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer));
-  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series));
+  if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series),
+                                                   KivRefusalKind::kNotFound);
   if (!Listed(manufacturer, series, type))
-    throw Refused("no type " + EntryName(manufacturer, series, type));
-  throw Refused("type " + EntryName(manufacturer, series, type) + " has no table");
+    throw Refused("no type " + EntryName(manufacturer, series, type), KivRefusalKind::kNotFound);
+  throw Refused("type " + EntryName(manufacturer, series, type) + " has no table", KivRefusalKind::kNotFound);
 }
 
 void Catalogue::AddManufacturer(const CString& manufacturer) {
-  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already");
+  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already",
+                                          KivRefusalKind::kDuplicateKey);
   AddIndexData(manufacturer, nullptr, nullptr);
-  CString engineText = GetLastError();
+  const SavedError engineText = SaveError(*this);
   if (!Listed(manufacturer)) RefuseWithText(engineText, "cannot add manufacturer " + EntryName(manufacturer));
 }
 
 void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
   if (Listed(manufacturer, series))
-    throw Refused("series " + EntryName(manufacturer, series) + " is listed already");
+    throw Refused("series " + EntryName(manufacturer, series) + " is listed already", KivRefusalKind::kDuplicateKey);
   bool hasBareRow = false;
   for (const auto& row : Index())
     if (SameName(row.Manufacturer, manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
@@ -123,14 +131,15 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
     UpdateIndexPartial(manufacturer, series, nullptr);
   else
     AddIndexData(manufacturer, series, nullptr);
-  CString engineText = GetLastError();
+  const SavedError engineText = SaveError(*this);
   if (!Listed(manufacturer, series))
     RefuseWithText(engineText, "cannot add series " + EntryName(manufacturer, series));
 }
 
 CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already");
+  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already",
+                                                        KivRefusalKind::kDuplicateKey);
   // The library joins the names with blanks made underscores; only a name
   // too long for the engine is shortened, and then made unique by it.
   std::wstring joined = manufacturer.str() + L"_" + series.str() + L"_" + type.str();
@@ -162,12 +171,12 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
     UpdateIndexPartial(manufacturer, series, type);
   else
     AddIndexData(manufacturer, series, type);
-  CString engineText = GetLastError();
+  const SavedError engineText = SaveError(*this);
   CString table;
   if (!GetTypeTableName(manufacturer, series, type, table)) RefuseWithText(engineText, "cannot add type " + name);
   long count = 0;
   if (!GetSpecRecCount(table, count))
-    RefuseWithText(engineText.IsEmpty() ? GetLastError() : engineText,
+    RefuseWithText(engineText.text.IsEmpty() ? SaveError(*this) : engineText,
                    "type " + name + " is listed but its table " + Utf8(table) + " was not created");
   return table;
 }
@@ -176,7 +185,7 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
                             const CString& newName) {
   const std::string level = LevelName(series, type);
   const std::string old = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused("no " + level + ' ' + old);
+  if (!Listed(manufacturer, series, type)) throw Refused("no " + level + ' ' + old, KivRefusalKind::kNotFound);
   const CString& oldName = series.IsEmpty() ? manufacturer : type.IsEmpty() ? series : type;
   // The engine compares names without regard to case, so a new name that
   // is listed already would merge two entries into one.
@@ -185,7 +194,8 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
                  : type.IsEmpty() ? Listed(manufacturer, newName)
                                   : Listed(manufacturer, series, newName);
     if (taken)
-      throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two");
+      throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two",
+                    KivRefusalKind::kDuplicateKey);
   }
   if (!RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(*this, "cannot rename " + old);
 }
@@ -213,7 +223,8 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
 
 void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name);
+  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name,
+                                                         KivRefusalKind::kNotFound);
   if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
   if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
 }
@@ -316,7 +327,7 @@ std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::
     if (batched && Take(added, row)) continue;
     bool ran = AddModTermData(TermTable(table), &row, 1);
     if (!ran || HasErrorInfo())
-      refusals.push_back({row.Sequence, HasErrorInfo() ? Utf8(GetLastError()) : "not added"});
+      refusals.push_back({row.Sequence, HasErrorInfo() ? Utf8(GetLastError()) : "not added", GetLastRefusal()});
   }
   return refusals;
 }
@@ -328,7 +339,8 @@ void Catalogue::RefuseCategory(const CString& table, bool given) {
 std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const ModDB::ModSpecData& spec,
                                                   std::vector<ModDB::ModTermData>& terminals,
                                                   const std::string& name) {
-  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already");
+  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already",
+                                                    KivRefusalKind::kDuplicateKey);
   RefuseCategory(table, !spec.Category.IsEmpty());
   if (!AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(*this, "cannot add module " + name);
   return AddTerminals(table, terminals);
@@ -336,7 +348,7 @@ std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const Mo
 
 void Catalogue::UpdateModule(const CString& table, const CString& code, const Assignments& values,
                              const std::string& name) {
-  if (!ModuleExists(table, code)) throw Refused("no module " + name);
+  if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
   RefuseCategory(table, values.count("CATEGORY") > 0);
   ModDB::ModSpecData spec{};
   AssignFields(values, kSpecColumns, spec);
@@ -346,8 +358,9 @@ void Catalogue::UpdateModule(const CString& table, const CString& code, const As
 
 void Catalogue::RenameModule(const CString& table, const CString& code, const CString& newCode,
                              const std::string& name) {
-  if (!ModuleExists(table, code)) throw Refused("no module " + name);
-  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already");
+  if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
+  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already",
+                                                                     KivRefusalKind::kDuplicateKey);
   if (!RenameModSpecData(table, code, newCode)) RefuseWithLastError(*this, "cannot rename module " + name);
   if (!RenameModTermData(TermTable(table), code, newCode))
     RefuseWithLastError(*this, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +
@@ -355,7 +368,7 @@ void Catalogue::RenameModule(const CString& table, const CString& code, const CS
 }
 
 void Catalogue::RemoveModule(const CString& table, const CString& code, const std::string& name) {
-  if (!ModuleExists(table, code)) throw Refused("no module " + name);
+  if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
   if (!RemoveModTermData(TermTable(table), code, -1, -1))
     RefuseWithLastError(*this, "cannot remove the terminals of " + name);
   if (!RemoveModSpecData(table, code)) RefuseWithLastError(*this, "cannot remove module " + name);
@@ -390,7 +403,7 @@ std::vector<CString> Catalogue::TableNames() {
   KivOleDbTables list;
   std::vector<CString> names;
   if (!list.Open(m_pConnection, nullptr, nullptr, nullptr, L"TABLE") || !list.GetTableList(names))
-    throw Refused("cannot list the tables" + (list.HasErrorInfo() ? ": " + Utf8(list.GetErrorInfo(false)) : ""));
+    RefuseWithErrorInfo(list, "cannot list the tables");
   return names;
 }
 
@@ -398,7 +411,7 @@ void Catalogue::RunStatement(const CString& sql, const std::string& what) {
   KivOleDbCommand command;
   command.SetConnection(m_pConnection);
   command.SetCommandText(sql);
-  if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
   command.Close();
 }
 
@@ -408,7 +421,7 @@ void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string
   command.BeginBatch();
   for (const auto& statement : sql) {
     command.SetCommandText(statement);
-    if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+    if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
     command.Close();
   }
   command.EndBatch();
@@ -418,10 +431,10 @@ void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbComma
   KivOleDbCommand command;
   command.SetConnection(m_pConnection);
   command.SetCommandText(sql);
-  if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
   dbStatus status;
   while ((status = command.FetchNext()) == kDbOk) row(command);
-  if (status != kDbEndOfRows) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  if (status != kDbEndOfRows) RefuseWithErrorInfo(command, what);
   command.Close();
 }
 

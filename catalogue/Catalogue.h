@@ -22,6 +22,7 @@ namespace kivcat {
 struct TerminalRefusal {
   long sequence;
   std::string reason;  // the engine's text
+  KivRefusal refusal;  // its kind and column
 };
 
 // What removing an entry drops.

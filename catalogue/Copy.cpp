@@ -6,9 +6,7 @@
 #include <filesystem>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
-#include "Password.h"
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
 

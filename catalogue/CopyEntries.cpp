@@ -27,7 +27,8 @@ ImportResult CopyModule(Catalogue& source, const TypeName& from, const CString& 
                         const Reporter& reporter) {
   const CString table = TableOf(source, from);
   if (!source.ModuleExists(table, code))
-    throw Refused("no module " + Utf8(code) + " of " + EntryName(from.manufacturer, from.series, from.type));
+    throw Refused("no module " + Utf8(code) + " of " + EntryName(from.manufacturer, from.series, from.type),
+                  KivRefusalKind::kNotFound);
   Json module = ExportModule(source, table, code);
   if (!newCode.IsEmpty()) module["CODE"] = Utf8(newCode);
   return ImportCatalogue(target, TypeDocument(to, Json::array({module})), options, reporter);

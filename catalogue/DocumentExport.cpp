@@ -39,7 +39,7 @@ Json ModuleDocument(Json spec, std::vector<Json> terminals) {
 Json ExportModule(Catalogue& db, const CString& table, const CString& code) {
   const CString where = SqlEquals("CODE", Utf8(code));
   auto spec = ReadRows(db, table, SpecColumns(db.HasCategory(table)), where);
-  if (spec.empty()) throw Refused("no module " + Utf8(code) + " in table " + Utf8(table));
+  if (spec.empty()) throw Refused("no module " + Utf8(code) + " in table " + Utf8(table), KivRefusalKind::kNotFound);
   return ModuleDocument(std::move(spec.front()), ReadRows(db, Catalogue::TermTable(table), TermColumns(), where));
 }
 

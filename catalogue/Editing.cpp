@@ -76,34 +76,38 @@ class SaveTransaction {
                   const std::string& what)
       : m_what(what) {
     m_command.SetConnection(db.Connection());
-    if (!m_command.BeginBatch()) throw Refused(what + ": " + Utf8(m_command.GetErrorInfo(true)));
+    if (!m_command.BeginBatch()) throw Refused(what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
     const CString name = L"[" + Wide(keyColumn) + L"]";
     const std::string refused =
         Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
-    if (!refused.empty()) throw Refused(what + ": " + refused);
+    if (!refused.empty()) throw Refused(what, refused, m_last);
   }
   ~SaveTransaction() = default;  // the command ends the batch
   SaveTransaction(const SaveTransaction&) = delete;
   SaveTransaction& operator=(const SaveTransaction&) = delete;
 
-  // The engine's reason for refusing the statement, or "".
+  // The engine's reason for refusing the statement, or "".  LastRefusal
+  // tells its kind.
   std::string Run(const CString& sql) {
     m_command.SetCommandText(sql);
     const bool ran = m_command.Execute() == kDbOk;
+    m_last = m_command.GetRefusal();
     m_command.Close();
     if (ran) return "";
     const std::string text = Utf8(m_command.GetErrorInfo(true));
     return text.empty() ? "refused" : text;
   }
+  const KivRefusal& LastRefusal() const { return m_last; }
 
   // Ends the transaction; Refused when the engine did not keep it.
   void Commit() {
-    if (!m_command.EndBatch()) throw Refused(m_what + ": " + Utf8(m_command.GetErrorInfo(true)));
+    if (!m_command.EndBatch()) throw Refused(m_what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
   }
 
  private:
   KivOleDbCommand m_command;
   std::string m_what;
+  KivRefusal m_last;
 };
 
 bool SameTerminalRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b, bool sequenceToo) {
@@ -123,7 +127,7 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
   const std::string what = "cannot change module " + Utf8(code);
   SaveTransaction hold(db, table, "CODE", Utf8(code), what);
   current = ModDB::ModSpecData{};
-  if (!db.ReadModule(table, code, current)) throw Refused("no module " + Utf8(code));
+  if (!db.ReadModule(table, code, current)) throw Refused("no module " + Utf8(code), KivRefusalKind::kNotFound);
   if (!SameSpec(base, current)) return false;
   if (spec.Code.IsEmpty()) throw Invalid("CODE cannot be empty");
   const bool omitCategory = !db.HasCategory(table);
@@ -141,9 +145,10 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
   stored.Code = spec.Code;
   if (!db.RemoveModSpecData(table, spec.Code)) RefuseWithLastError(db, "cannot change module " + Utf8(spec.Code));
   if (!db.AddModSpecData(table, spec, omitCategory)) {
-    CString engineText = db.GetLastError();
+    const CString engineText = db.GetLastError();
+    const KivRefusal refusal = db.GetLastRefusal();
     db.AddModSpecData(table, stored, omitCategory);
-    throw Refused("cannot change module " + Utf8(spec.Code) + (engineText.IsEmpty() ? "" : ": " + Utf8(engineText)));
+    throw Refused("cannot change module " + Utf8(spec.Code), Utf8(engineText), refusal);
   }
   hold.Commit();
   return true;
@@ -155,7 +160,7 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
   const std::string what = "cannot change the terminals of " + Utf8(code);
   const CString termTable = Catalogue::TermTable(table);
   SaveTransaction hold(db, table, "CODE", Utf8(code), what);
-  if (!db.ModuleExists(table, code)) throw Refused("no module " + Utf8(code));
+  if (!db.ModuleExists(table, code)) throw Refused("no module " + Utf8(code), KivRefusalKind::kNotFound);
   current = db.Terminals(table, code);
   if (!SameTerminals(base, current)) return false;
 
@@ -198,7 +203,7 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
     if (!kept[j])
       refusal = hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", stored[j]["CODE"]) +
                          L" AND " + SqlEquals(kSequence, stored[j][kSequence]));
-  if (!refusal.empty()) message = what + ": " + refusal;
+  if (!refusal.empty()) message = what;
   for (size_t i = 0; i < rows.size() && refusal.empty(); ++i) {
     if (source[i] != kNone && kept[source[i]]) continue;
     Json row = {{"CODE", Utf8(code)}, {kSequence, rows[i].Sequence}};
@@ -207,17 +212,18 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
       row[c.name] = untouched ? stored[source[i]][c.name] : Json(Utf8(rows[i].*c.member));
     }
     refusal = hold.Run(InsertSql(termTable, row));
-    message = "terminal row " + std::to_string(rows[i].Sequence) + ": " + refusal;
+    message = "terminal row " + std::to_string(rows[i].Sequence);
   }
   if (refusal.empty()) {
     hold.Commit();
     return true;
   }
   // Put the stored rows back as they were, NULLs included.
+  const KivRefusal kind = hold.LastRefusal();
   hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", Utf8(code)));
   for (const auto& row : stored) hold.Run(InsertSql(termTable, row));
   hold.Commit();
-  throw Refused(message);
+  throw Refused(message, refusal, kind);
 }
 
 bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::StyleBoxData& style,
@@ -242,9 +248,10 @@ namespace kivcat {
 
 void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type) {
   if (manufacturer.IsEmpty() || (!type.IsEmpty() && series.IsEmpty())) throw Invalid("names cannot be empty");
-  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer));
+  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer),
+                                                                   KivRefusalKind::kNotFound);
   if (!type.IsEmpty() && !db.Listed(manufacturer, series))
-    throw Refused("no series " + EntryName(manufacturer, series));
+    throw Refused("no series " + EntryName(manufacturer, series), KivRefusalKind::kNotFound);
   if (series.IsEmpty())
     db.AddManufacturer(manufacturer);
   else if (type.IsEmpty())

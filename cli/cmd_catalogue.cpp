@@ -6,7 +6,7 @@
 #include "Errors.h"
 #include "catalogue/IndexTree.h"
 #include "Output.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
 #include "catalogue/Text.h"
@@ -55,10 +55,10 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
   auto tree = db->Tree(true);
   const CString wantM = Wide(manufacturer), wantS = Wide(series);
   std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && m.name.CompareNoCase(wantM) != 0; });
-  if (!wantM.IsEmpty() && tree.empty()) throw Refused("no manufacturer " + manufacturer);
+  if (!wantM.IsEmpty() && tree.empty()) throw Refused("no manufacturer " + manufacturer, KivRefusalKind::kNotFound);
   if (!wantS.IsEmpty()) {
     std::erase_if(tree.front().series, [&](const SeriesNode& s) { return s.name.CompareNoCase(wantS) != 0; });
-    if (tree.front().series.empty()) throw Refused("no series " + EntryName(wantM, wantS));
+    if (tree.front().series.empty()) throw Refused("no series " + EntryName(wantM, wantS), KivRefusalKind::kNotFound);
   }
 
   Json out = Json::array();

@@ -9,7 +9,7 @@
 #include "Progress.h"
 #include "StopSignals.h"
 #include "catalogue/Text.h"
-#include "access/AccessImport.h"
+#include "KivPmOleDbFiles.h"
 
 namespace kivplc {
 

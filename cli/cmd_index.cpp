@@ -38,9 +38,11 @@ void RequireNames(std::initializer_list<const std::string*> names) {
 void RunAdd(const Context& ctx, Level level, const Names& n) {
   auto db = ctx.Open();
   if (level != Level::kManufacturer && !db->Listed(n.M()))
-    throw Refused("no manufacturer " + n.manufacturer + " (add it first: kivplc add manufacturer NAME)");
+    throw Refused("no manufacturer " + n.manufacturer + " (add it first: kivplc add manufacturer NAME)",
+                  KivRefusalKind::kNotFound);
   if (level == Level::kType && !db->Listed(n.M(), n.S()))
-    throw Refused("no series " + EntryName(n.M(), n.S()) + " (add it first: kivplc add series MANUFACTURER SERIES)");
+    throw Refused("no series " + EntryName(n.M(), n.S()) + " (add it first: kivplc add series MANUFACTURER SERIES)",
+                  KivRefusalKind::kNotFound);
   switch (level) {
     case Level::kManufacturer: db->AddManufacturer(n.M()); break;
     case Level::kSeries: db->AddSeries(n.M(), n.S()); break;
@@ -67,7 +69,8 @@ void RunRemove(const Context& ctx, Level level, const Names& n) {
   CString s = level == Level::kManufacturer ? CString() : n.S();
   CString t = level == Level::kType ? n.T() : CString();
   const std::string name = EntryName(n.M(), s, t);
-  if (!db->Listed(n.M(), s, t)) throw Refused(std::string("no ") + LevelName(level) + ' ' + name);
+  if (!db->Listed(n.M(), s, t)) throw Refused(std::string("no ") + LevelName(level) + ' ' + name,
+                                              KivRefusalKind::kNotFound);
   const Impact impact = db->RemovalImpact(n.M(), s, t);
   const std::string drops =
       impact.tables == 0 ? "no tables" : Count(impact.tables, "table") + " with " + Count(impact.modules, "module");

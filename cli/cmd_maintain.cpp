@@ -5,7 +5,7 @@
 
 #include "Commands.h"
 #include "Output.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/CopyEntries.h"
 #include "catalogue/Diff.h"
 #include "catalogue/Find.h"

@@ -29,7 +29,7 @@ void AddTypeArgs(CLI::App& command, ModuleArgs& a) {
 }
 
 void RequireModule(Catalogue& db, const CString& table, const ModuleArgs& a) {
-  if (!db.ModuleExists(table, Wide(a.code))) throw Refused("no module " + a.Name());
+  if (!db.ModuleExists(table, Wide(a.code))) throw Refused("no module " + a.Name(), KivRefusalKind::kNotFound);
 }
 
 void RunList(const Context& ctx, const ModuleArgs& a) {
@@ -57,7 +57,7 @@ void RunShow(const Context& ctx, const ModuleArgs& a) {
   auto db = ctx.Open();
   CString table = a.Table(*db);
   ModDB::ModSpecData spec{};
-  if (!db->ReadModule(table, Wide(a.code), spec)) throw Refused("no module " + a.Name());
+  if (!db->ReadModule(table, Wide(a.code), spec)) throw Refused("no module " + a.Name(), KivRefusalKind::kNotFound);
   auto terminals = db->Terminals(table, Wide(a.code));
   if (a.json) {
     PrintJson(std::cout, ModuleToJson(spec, terminals));

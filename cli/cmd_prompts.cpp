@@ -44,7 +44,7 @@ void RunChange(const Context& ctx, const PromptArgs& a, const std::string& how) 
   }
   if (how == "remove") ConfirmOrStop("Remove every row of prompt " + prompt + "?", a.yes);
   const long rows = how == "set" ? SetPrompt(*db, prompt, a.texts.at(1)) : RemovePrompt(*db, prompt);
-  if (rows == 0) throw Refused("no prompt " + prompt + " (add it with: kivplc prompts add)");
+  if (rows == 0) throw Refused("no prompt " + prompt + " (add it with: kivplc prompts add)", KivRefusalKind::kNotFound);
   std::cout << (how == "set" ? "changed " : "removed ") << Count(rows, "row") << " of prompt " << prompt << '\n';
 }
 

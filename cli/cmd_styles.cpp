@@ -37,7 +37,7 @@ struct StyleArgs {
 void RunList(const Context& ctx, const StyleArgs& a) {
   auto db = ctx.Open();
   auto styles = a.style ? db->Styles(a.style, a.style) : db->Styles();
-  if (a.style && styles.empty()) throw Refused("no style " + std::to_string(a.style));
+  if (a.style && styles.empty()) throw Refused("no style " + std::to_string(a.style), KivRefusalKind::kNotFound);
   if (a.json) {
     Json out = Json::array();
     for (const auto& s : styles) {

@@ -30,7 +30,7 @@ void AddModuleArgs(CLI::App& command, TerminalArgs& a) {
 
 CString ModuleTable(Catalogue& db, const TerminalArgs& a) {
   CString table = db.TableOf(Wide(a.manufacturer), Wide(a.series), Wide(a.type));
-  if (!db.ModuleExists(table, Wide(a.code))) throw Refused("no module " + a.Name());
+  if (!db.ModuleExists(table, Wide(a.code))) throw Refused("no module " + a.Name(), KivRefusalKind::kNotFound);
   return table;
 }
 

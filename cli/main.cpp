@@ -8,12 +8,12 @@
 #include "Errors.h"
 #include "Manual.h"
 #include "Output.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 
 namespace {
 
-constexpr int kRefused = 1;
-constexpr int kUsage = 2;
+constexpr int kRefused = kivplc::kExitRefused;
+constexpr int kUsage = kivplc::kExitUsage;
 
 size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<size_t> row(b.size() + 1);
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
                            "box styles 1 to 9 and prompt texts.",
                            80, "") +
              "\nExit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error),\n"
-             "2 usage error.\n\n" +
+             "2 usage error, 3 the catalogue was busy or the server's connection was lost (try again).\n\n" +
              kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
                                "kivplc -c plant.db tree", "kivplc COMMAND --help"}));
 
@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
     return kUsage;
   } catch (const kivplc::Refused& e) {
     Say(e.what()) << '\n';
-    return kRefused;
+    return kivplc::ExitStatusOf(e.kind);
   } catch (const std::exception& e) {
     // Not expected: say so instead of aborting without a word.
     Say(std::string("unexpected failure: ") + e.what()) << '\n';

@@ -8,12 +8,8 @@ bool RunCommand(KivOleDbCommand& command, KivOleDbConnection* connection, const 
   return command.Execute() == kDbOk;
 }
 
-bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql,
-                   CString& lastError) {
-  if (!RunCommand(command, connection, sql)) {
-    if (command.HasErrorInfo()) lastError = command.GetErrorInfo(true);
-    return false;
-  }
+bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql) {
+  if (!RunCommand(command, connection, sql)) return false;
   if (command.FetchNext() == kDbOk) return true;
   command.Close();
   return false;

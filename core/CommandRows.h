@@ -21,11 +21,10 @@ namespace kiv {
 bool RunCommand(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql);
 
 // Runs `sql` and steps to its first row; true when a row is current.
-// Otherwise false: a refused statement leaves the command's error text in
-// `lastError`; a statement without rows closes the command and leaves
-// `lastError` alone, since no row is not an error.
-bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql,
-                   CString& lastError);
+// Otherwise false: a refused statement leaves its error information in the
+// command; a statement without rows closes the command and leaves none,
+// since no row is not an error.
+bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql);
 
 // Assigns the column's text to `field` when the column holds a value;
 // a NULL leaves `field` as it was.  Returns whether it assigned.

@@ -28,7 +28,8 @@ KivPlcDbIO::KivPlcDbIO(const KivPlcDbIO& other)
     : m_pConnection(other.m_pConnection),
       m_bFromCache(other.m_bFromCache),
       m_promptTable(other.m_promptTable),
-      m_strLastError(other.m_strLastError) {
+      m_strLastError(other.m_strLastError),
+      m_lastRefusal(other.m_lastRefusal) {
   if (m_pConnection) m_pConnection->AddRef();
 }
 
@@ -40,6 +41,7 @@ KivPlcDbIO& KivPlcDbIO::operator=(const KivPlcDbIO& other) {
   m_bFromCache = other.m_bFromCache;
   m_promptTable = other.m_promptTable;
   m_strLastError = other.m_strLastError;
+  m_lastRefusal = other.m_lastRefusal;
   return *this;
 }
 
@@ -84,20 +86,39 @@ bool KivPlcDbIO::HasErrorInfo() const { return !m_strLastError.IsEmpty(); }
 
 const CString& KivPlcDbIO::GetLastError() const { return m_strLastError; }
 
-void KivPlcDbIO::ClearSQLError() { m_strLastError.Empty(); }
+KivRefusal KivPlcDbIO::GetLastRefusal() const {
+  if (m_strLastError.IsEmpty()) return {};
+  // A text set without a kind is a refusal all the same.
+  if (m_lastRefusal.kind == KivRefusalKind::kNone) return {KivRefusalKind::kOther, {}};
+  return m_lastRefusal;
+}
+
+void KivPlcDbIO::ClearSQLError() {
+  m_strLastError.Empty();
+  m_lastRefusal = {};
+}
+
+void KivPlcDbIO::SetLastError(const CString& text, KivRefusalKind kind) {
+  m_strLastError = text;
+  m_lastRefusal = {kind, {}};
+}
 
 bool KivPlcDbIO::RefuseTableName(const wchar_t* name) {
   if (!name || !std::wcschr(name, L']')) return false;
-  m_strLastError = kiv::kTableNameWithBracket;
+  SetLastError(kiv::kTableNameWithBracket, KivRefusalKind::kOther);
   return true;
 }
 
 void KivPlcDbIO::SQLErrorW(KivOleDbCommand* command) {
-  if (command && command->HasErrorInfo()) m_strLastError = command->GetErrorInfo(true);
+  if (!command || !command->HasErrorInfo()) return;
+  m_strLastError = command->GetErrorInfo(true);
+  m_lastRefusal = command->GetRefusal();
 }
 
 void KivPlcDbIO::SQLErrorW(KivOleDbConnection* connection) {
-  if (connection && connection->HasErrorInfo()) m_strLastError = connection->GetErrorInfo(false);
+  if (!connection || !connection->HasErrorInfo()) return;
+  m_strLastError = connection->GetErrorInfo(false);
+  m_lastRefusal = connection->GetRefusal();
 }
 
 bool KivPlcDbIO::Execute(const CString& sql) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "KivPlcDbIO.h"
 #include "Utf16.h"
 

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 
 namespace kivfuzz {

@@ -49,6 +49,7 @@
 #include "KivPlcDbExport.h"
 #include "KivPlcDbVersion.h"
 #include "KivPromptTable.h"
+#include "KivRefusal.h"
 #include "ModDB.h"
 
 class KivOleDbCommand;
@@ -76,6 +77,10 @@ class KIVPLCDB_API KivPlcDbIO {
   bool PutConnectionString(const CComBSTR& connectionString);
   bool HasErrorInfo() const;
   const CString& GetLastError() const;
+  // The kind of the last failure's refusal, and its column where the
+  // engine named one (KivRefusal.h); kNone exactly when GetLastError() is
+  // empty.  Callers decide by the kind, never by the text.
+  KivRefusal GetLastRefusal() const;
 
   // --- Row counters --------------------------------------------------
   bool GetTermRecCount(const wchar_t* termTableName, const wchar_t* code, long& count);
@@ -157,6 +162,8 @@ class KIVPLCDB_API KivPlcDbIO {
   void ClearSQLError();
   void SQLErrorW(KivOleDbCommand* command);
   void SQLErrorW(KivOleDbConnection* connection);
+  // A failure of the library's own, with its kind.
+  void SetLastError(const CString& text, KivRefusalKind kind);
   bool Execute(const CString& sql);
   bool DoesDataExist(const CString& sql, bool& exists);
   bool GetRecordCount(const CString& sql, long& count);
@@ -176,6 +183,7 @@ class KIVPLCDB_API KivPlcDbIO {
   bool m_bFromCache;
   KivPromptTable m_promptTable;
   CString m_strLastError;
+  KivRefusal m_lastRefusal;  // beside m_strLastError, set and cleared with it
 };
 
 #endif  // KIV_INCLUDE_KIVPLCDBIO_H_

@@ -43,7 +43,10 @@ bool KivPlcDbIO::GetModSpecData(const wchar_t* tableName, const wchar_t* code, M
              omitCategory ? L"" : kiv::kCategoryColumn, tableName, kiv::SqlValue(code).GetString());
   KivOleDbCommand command;
   // No row is not an error: the caller tells it apart by the empty text.
-  if (!kiv::FetchFirstRow(command, m_pConnection, sql, m_strLastError)) return false;
+  if (!kiv::FetchFirstRow(command, m_pConnection, sql)) {
+    SQLErrorW(&command);
+    return false;
+  }
   // The caller's record may carry defaults; a NULL column keeps them.
   size_t position = 1;
   for (const kiv::SpecColumn& column : kiv::SpecColumns(omitCategory)) {
@@ -90,7 +93,7 @@ bool KivPlcDbIO::UpdateModSpecData(const wchar_t* tableName, const wchar_t* code
   }
   if (!update.HasFields()) return false;
   if (!update.Finish(L" WHERE [CODE]='%s'", code)) {
-    m_strLastError = kiv::kValueTooLongForUpdate;
+    SetLastError(kiv::kValueTooLongForUpdate, KivRefusalKind::kTooLong);
     return false;
   }
   return Execute(update.Sql());

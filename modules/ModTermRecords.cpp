@@ -98,10 +98,9 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // batch: each goes in again on its own, committed one by one.  A row
   // that is there already (committed after the batch was lost) is refused
   // as a duplicate, harmlessly.
-  CString failure = command.GetErrorInfo(true);
+  SQLErrorW(&command);
   for (long i : inBatch)
-    if (!insert(i)) failure = command.GetErrorInfo(true);
-  m_strLastError = failure;
+    if (!insert(i)) SQLErrorW(&command);
   return true;
 }
 

@@ -23,6 +23,8 @@ void KivOleDbCommand::SetCommandText(const CString& text) {
 }
 
 kivoledb::DriverConnection* KivOleDbCommand::Engine() {
+  // A note left by an earlier call that reported nothing is not this call's.
+  kivoledb::ForgetRefusal();
   if (!m_connection) {
     SetErrorInfo(L"not connected: the command has no connection");
     return nullptr;
@@ -52,6 +54,7 @@ dbStatus KivOleDbCommand::Execute() {
 
 dbStatus KivOleDbCommand::FetchNext() {
   m_rowCurrent = false;
+  kivoledb::ForgetRefusal();
   if (!m_cursor) {
     if (m_executed) return kDbEndOfRows;  // a statement without rows
     SetErrorInfo(L"no statement has been executed");
@@ -162,6 +165,7 @@ bool KivOleDbCommand::EndBatch() {
   // The connection may have been closed under the batch; its engine
   // then settled the transaction when it went.
   if (!m_connection || !m_connection->IsOpen()) return true;
+  kivoledb::ForgetRefusal();
   std::wstring error;
   if (!m_connection->Driver()->EndBatch(error)) {
     SetErrorInfo(CString(std::move(error)));

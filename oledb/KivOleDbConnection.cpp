@@ -2,7 +2,7 @@
 
 #include "Driver.h"
 #include "KivPmOleDb.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 
 namespace {
 // The COM codes the library tests with "0 or more is success".
@@ -18,6 +18,7 @@ KivOleDbConnection::~KivOleDbConnection() = default;
 long KivOleDbConnection::OpenFromInitializationString(const CComBSTR& initString, bool /*promptUser*/) {
   Close();
   ClearErrorInfo();
+  kivoledb::ForgetRefusal();
   kivoledb::Properties properties;
   std::wstring error;
   if (!kivoledb::Properties::Parse(initString, properties, error)) {

@@ -11,6 +11,7 @@ bool KivOleDbTables::Open(KivOleDbConnection* connection, const wchar_t* /*catal
   m_open = false;
   m_names.clear();
   ClearErrorInfo();
+  kivoledb::ForgetRefusal();
   if (!connection || !connection->IsOpen()) {
     SetErrorInfo(L"not connected: the connection is not open");
     return false;

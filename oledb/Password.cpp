@@ -1,4 +1,4 @@
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 
 #include <cctype>
 

@@ -1,6 +1,6 @@
 // The build without the PostgreSQL driver: nothing to create a catalogue with.
 #ifndef KIV_HAVE_POSTGRESQL
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 
 namespace kivoledb {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 
+#include "KivRefusal.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -63,6 +64,7 @@ std::string Upper(std::string_view s) {
 }
 
 std::wstring NameTooLong(const wchar_t* what, const std::string& name) {
+  NoteRefusal(KivRefusalKind::kTooLong);
   std::wstring wide = kiv::FromUtf8(name);
   return std::wstring(what) + L" name \"" + wide + L"\" has " + std::to_wstring(kiv::Utf16Length(wide)) +
          L" characters; at most " + std::to_wstring(kMaxAccessNameLength) + L" are allowed";
@@ -377,6 +379,16 @@ std::string WidthRefusal(const std::string& column, long long width) {
 std::string RangeRefusal(const std::string& column, const std::string& upperType, long long low, long long high) {
   return column + " takes whole numbers from " + std::to_string(low) + " to " + std::to_string(high) + " (" +
          upperType + ")";
+}
+
+std::string RefusedColumn(std::string_view refusal) {
+  // The two texts above start with the column's name; a column name is at
+  // most 64 characters and holds none of these phrases' spaces-and-words.
+  for (std::string_view phrase : {" holds at most ", " takes whole numbers from "}) {
+    const size_t at = refusal.find(phrase);
+    if (at != std::string_view::npos && at > 0) return std::string(refusal.substr(0, at));
+  }
+  return {};
 }
 
 bool IsLongDeclaredType(const char* declType) {

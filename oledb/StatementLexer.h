@@ -126,6 +126,10 @@ bool AccessIntegerRange(const std::string& upperType, long long& low, long long&
 // The refusal texts of a too-long value or an out-of-range integer.
 std::string WidthRefusal(const std::string& column, long long width);
 std::string RangeRefusal(const std::string& column, const std::string& upperType, long long low, long long high);
+// The column that a text made by WidthRefusal or RangeRefusal is about
+// (the engines hand those texts back as a CHECK's name or message); empty
+// for any other text.
+KIV_EXPORT std::string RefusedColumn(std::string_view refusal);
 
 // True when the declared type is a long column: long text or binary, read
 // through the blob interface.

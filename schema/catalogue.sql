@@ -4,7 +4,7 @@
 --   sqlite3 new-catalogue.db < schema/catalogue.sql
 --   sqlite3 new-catalogue.db 'PRAGMA journal_mode=WAL'
 --
--- or, from code, kivoledb::CreateEmbeddedCatalogue (oledb/EmbeddedCatalogue.h)
+-- or, from code, kivoledb::CreateEmbeddedCatalogue (oledb/include/KivPmOleDbFiles.h)
 -- with kiv::kCatalogueSchemaSql, which does both.
 --
 -- The columns are written the way the access component writes the per-type

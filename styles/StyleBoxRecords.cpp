@@ -13,7 +13,10 @@ bool KivPlcDbIO::GetStyleBoxData(int style, ModDB::StyleBoxData& data) {
   sql.Format(L"SELECT %s FROM [PLC_STYLES] WHERE [STYLE]=%d", kiv::kStyleColumnList, style);
   KivOleDbCommand command;
   // No row is not an error: the caller tells it apart by the empty text.
-  if (!kiv::FetchFirstRow(command, m_pConnection, sql, m_strLastError)) return false;
+  if (!kiv::FetchFirstRow(command, m_pConnection, sql)) {
+    SQLErrorW(&command);
+    return false;
+  }
   // NULL columns leave the caller's values in place.
   long number = 0;
   if (kiv::ReadLong(command, 1, number)) data.Style = static_cast<int>(number);
@@ -53,7 +56,7 @@ bool KivPlcDbIO::UpdateStyleBoxData(int style, const ModDB::StyleBoxData& data) 
     }
     if (!update.HasFields()) return false;
     if (!update.Finish(L" WHERE [STYLE]=%d", style)) {
-      m_strLastError = kiv::kValueTooLongForUpdate;
+      SetLastError(kiv::kValueTooLongForUpdate, KivRefusalKind::kTooLong);
       return false;
     }
     return Execute(update.Sql());

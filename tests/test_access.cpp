@@ -15,7 +15,7 @@
 #include "KivPlcDbIO.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
-#include "access/AccessImport.h"
+#include "KivPmOleDbFiles.h"
 #include "access/AccessReader.h"
 #include "access/AccessText.h"
 #include "test_access_fixtures.h"

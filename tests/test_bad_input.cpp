@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/Fields.h"
 #include "KivPmOleDb.h"
 #include "PrintAtEnd.h"

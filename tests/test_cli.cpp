@@ -16,7 +16,7 @@
 
 #include "KivPlcDbIO.h"
 #include "catalogue/Document.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 #include "PgCatalogue.h"
 #include "cli_run.h"
 #include "test_access_fixtures.h"

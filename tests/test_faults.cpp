@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "PrintAtEnd.h"
 #include "SmallDisk.h"
 #include "TestCatalogue.h"

@@ -10,7 +10,7 @@
 
 #include "CatalogueSchema.h"
 #include "KivPlcDbIO.h"
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
 

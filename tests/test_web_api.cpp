@@ -96,6 +96,17 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Nothing", 404);
 }
 
+// A refusal answers by its kind alone, whether a read or a change met it:
+// here the engine's "no such table" for the styles.
+TEST_F(WebApiTest, ARefusalGetsOneStatusForReadsAndChanges) {
+  Start();
+  kivtest::SqliteFile(cat.path()).Exec("DROP TABLE PLC_STYLES");
+  const Json read = Get("/api/styles", 404);
+  auto [status, changed] = Post("/api/style/save", {{"STYLE", 1}, {"base", Json::object()}, {"style", Json::object()}});
+  EXPECT_EQ(status, 404) << changed;
+  EXPECT_EQ(read["error"], changed["error"]);
+}
+
 TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
   Start();
   const Json loaded = Module("AC-1DI8");

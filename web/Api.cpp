@@ -52,17 +52,29 @@ Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCate
   return out;
 }
 
-// The column an engine refusal is about: its texts name the column first
-// ("DESCRIPTION holds at most 150 characters").  The longest name wins, as
-// BOX_RIGHT is part of METRIC_BOX_RIGHT.
-template <typename Record, size_t N>
-std::string FieldOf(const std::string& message, const std::array<TextColumn<Record>, N>& columns) {
-  std::string field;
-  for (const auto& c : columns)
-    if (message.find(std::string(c.name) + " holds") != std::string::npos && field.size() < strlen(c.name))
-      field = c.name;
-  if (field.empty() && message.find("SEQUENCE") != std::string::npos) field = kSequence;
-  return field;
+// The HTTP status of each kind of refusal, for reads and changes alike.
+// The page takes 409 for "changed meanwhile" and then shows the stored
+// values, so no refusal answers 409; busy and lost connections are worth
+// trying again, hence 503.
+struct KindStatus {
+  KivRefusalKind kind;
+  int status;
+};
+constexpr KindStatus kRefusalStatuses[] = {
+    {KivRefusalKind::kNotFound, 404},       {KivRefusalKind::kDuplicateKey, 400},
+    {KivRefusalKind::kTooLong, 400},        {KivRefusalKind::kReadOnly, 403},
+    {KivRefusalKind::kBusy, 503},           {KivRefusalKind::kConnectionLost, 503},
+    {KivRefusalKind::kOther, 400},
+};
+
+// A refusal's answer: its text, the column it is about for the page to
+// mark, and the status of its kind.
+Reply RefusalReply(const Refused& e) {
+  Json out = {{"error", e.what()}};
+  if (!e.column.empty()) out["field"] = e.column;
+  for (const KindStatus& k : kRefusalStatuses)
+    if (k.kind == e.kind) return {k.status, out, {}};
+  return {500, out, {}};
 }
 
 // A JSON object of texts (null: empty) into a record, each value checked
@@ -137,13 +149,7 @@ Names TypeNames(const Param& param) {
   return n;
 }
 
-CString TableFor(Catalogue& db, const Names& n) {
-  try {
-    return db.TableOf(n.m, n.s, n.t);
-  } catch (const Refused& e) {
-    throw ApiError{404, e.what(), "", {}};
-  }
-}
+CString TableFor(Catalogue& db, const Names& n) { return db.TableOf(n.m, n.s, n.t); }
 
 Param BodyParam(const Json& body) {
   return [&body](const char* name) {
@@ -256,7 +262,7 @@ Reply Api::Get(const std::string& path, const Param& param) {
   } catch (const Invalid& e) {
     return {400, {{"error", e.what()}}, {}};
   } catch (const Refused& e) {
-    return {500, {{"error", e.what()}}, {}};
+    return RefusalReply(e);
   }
 }
 
@@ -362,14 +368,9 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   } catch (const Invalid& e) {
     return {400, {{"error", e.what()}}, {}};
   } catch (const Refused& e) {
-    std::string message = e.what();
-    Json out = {{"error", message}};
-    std::string field = FieldOf(message, kSpecColumns);
-    if (field.empty()) field = FieldOf(message, kTermColumns);
-    if (!field.empty()) out["field"] = field;
     // A change refused part way may have written something: show it.
     Refresh("", true);
-    return {message.rfind("no ", 0) == 0 ? 404 : 400, out, {}};
+    return RefusalReply(e);
   }
 }
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "Api.h"
-#include "Password.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "StaticFiles.h"

@@ -1,6 +1,7 @@
 // The copy of an open Access file into an SQLite database, shared by the
 // import (a new catalogue file) and the read-only driver (an in-memory
-// engine).  Inside the component only.
+// engine).  Inside the component only.  Tables are created through the
+// SQLite driver's Access DDL rewriting (sqlite/AccessDdl.h).
 #ifndef KIV_OLEDB_ACCESS_ACCESSCOPY_H_
 #define KIV_OLEDB_ACCESS_ACCESSCOPY_H_
 
@@ -8,7 +9,7 @@
 
 #include <string>
 
-#include "AccessImport.h"
+#include "KivPmOleDbFiles.h"
 #include "AccessReader.h"
 
 namespace kivoledb::access {

@@ -6,6 +6,7 @@
 
 #include "AccessCopy.h"
 #include "AccessReader.h"
+#include "KivRefusal.h"
 #include "sqlite/SqliteConnection.h"
 
 namespace kivoledb {
@@ -93,6 +94,7 @@ bool IsReadStatement(const std::wstring& sql) {
 }
 
 std::wstring ReadOnlyAccessError(const std::wstring& path) {
+  NoteRefusal(KivRefusalKind::kReadOnly);
   return L"the catalogue \"" + path +
          L"\" is a read-only Access file: it can be read but not changed. To change it, import it into a new "
          L"catalogue with \"kivplc import-access " +

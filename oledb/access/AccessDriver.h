@@ -4,6 +4,12 @@
 // not a SELECT is refused with a text that names the file and the
 // `kivplc import-access` command.  The Access file is never written.
 //
+// It depends on the SQLite driver: the in-memory engine is an SQLite
+// database served by SqliteConnection (sqlite/SqliteConnection.h), and the
+// copy creates its tables through the SQLite driver's Access DDL rewriting
+// (sqlite/AccessDdl.h), as the import does (AccessCopy.h).  The Access
+// driver cannot be built without it.
+//
 // The driver registers itself when the component is loaded.
 #ifndef KIV_OLEDB_ACCESS_ACCESSDRIVER_H_
 #define KIV_OLEDB_ACCESS_ACCESSDRIVER_H_

@@ -1,4 +1,4 @@
-#include "AccessImport.h"
+#include "KivPmOleDbFiles.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "PostgresRefusal.h"
 #include "StatementLexer.h"
 #include "Utf16.h"
 
@@ -229,7 +230,10 @@ class PostgresConnection::Turn {
   Turn(const Turn&) = delete;
   Turn& operator=(const Turn&) = delete;
   bool Ok(std::wstring& error) const {
-    if (!m_ok) error = L"another thread's batch or transaction held the connection for too long";
+    if (!m_ok) {
+      error = L"another thread's batch or transaction held the connection for too long";
+      NoteRefusal(KivRefusalKind::kBusy);
+    }
     return m_ok;
   }
 
@@ -245,6 +249,12 @@ std::string PgConnectionError(PGconn* conn) {
 }
 
 std::string PgError(PGconn* conn, const PGresult* result) {
+  // The kind, for the component, beside the text.
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  KivRefusal refusal = PostgresRefusal(state, result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr,
+                                       result ? PQresultErrorField(result, PG_DIAG_COLUMN_NAME) : nullptr,
+                                       PQstatus(conn) != CONNECTION_OK);
+  NoteRefusal(refusal.kind, std::move(refusal.column));
   if (result) {
     const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
     const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
@@ -865,6 +875,7 @@ bool PostgresConnection::EndBatch(std::wstring& error) {
     bool lost = m_batchLost || PQstatus(m_conn) != CONNECTION_OK;
     m_batchLost = false;
     if (!lost) return true;
+    NoteRefusal(KivRefusalKind::kConnectionLost);
     error = L"the connection to the PostgreSQL server was lost during the batch; its statements were rolled back";
     return false;
   }

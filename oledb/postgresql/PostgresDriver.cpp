@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "PostgresConnection.h"
 #include "PostgresDialect.h"
 #include "Utf16.h"

@@ -1,4 +1,4 @@
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 
 #include <sqlite3.h>
 

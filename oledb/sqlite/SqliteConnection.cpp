@@ -14,6 +14,7 @@
 
 #include "AccessDdl.h"
 #include "LiteralLifter.h"
+#include "SqliteRefusal.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -155,7 +156,10 @@ class Turn {
   // False, with the reason, when the other thread's transaction outlasted
   // the busy timeout.
   bool Ok(std::wstring& error) const {
-    if (!m_ok) error = kOtherThreadsTransaction;
+    if (!m_ok) {
+      error = kOtherThreadsTransaction;
+      NoteRefusal(KivRefusalKind::kBusy);
+    }
     return m_ok;
   }
 
@@ -169,9 +173,10 @@ class Turn {
 // The engine's text for the last failure on the handle; a write refused
 // because the file was opened read-only says so, and why.
 std::wstring Failure(const SqliteHandle& handle) {
+  std::wstring engineText = SqliteError(handle.db);  // notes the refusal's kind
   if (!handle.readOnly.empty() && (sqlite3_errcode(handle.db) & 0xff) == SQLITE_READONLY)
     return L"the catalogue was opened read-only (" + handle.readOnly + L"), so nothing can be changed in it";
-  return SqliteError(handle.db);
+  return engineText;
 }
 
 bool HasMoved(sqlite3* db) {
@@ -370,7 +375,10 @@ bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
 
 std::wstring SqliteError(sqlite3* db) {
   const char* message = db ? sqlite3_errmsg(db) : nullptr;
-  return message ? kiv::FromUtf8(message) : std::wstring(L"out of memory");
+  if (!message) return L"out of memory";
+  KivRefusal refusal = SqliteRefusal(sqlite3_extended_errcode(db), message);
+  NoteRefusal(refusal.kind, std::move(refusal.column));
+  return kiv::FromUtf8(message);
 }
 
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)

@@ -77,7 +77,8 @@ class SqliteConnection : public DriverConnection {
   std::wstring m_batchLost;  // why the engine undid the open batch; empty while it stands
 };
 
-// The engine's text for the last failure on `db`.
+// The engine's text for the last failure on `db`; notes the refusal's kind
+// for the component (NoteRefusal, SqliteRefusal.h).
 std::wstring SqliteError(sqlite3* db);
 
 }  // namespace kivoledb

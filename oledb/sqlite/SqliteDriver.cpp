@@ -4,7 +4,7 @@
 
 #include <cwchar>
 #include "CatalogueLocation.h"
-#include "EmbeddedCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "SqliteConnection.h"
 #include "Utf16.h"
 

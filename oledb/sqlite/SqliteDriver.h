@@ -11,7 +11,16 @@
 
 #include "Driver.h"
 
+struct sqlite3;
+
 namespace kivoledb {
+
+// How many of the fixed tables (PLC_MANUFACTURER, PLC_STYLES, PLC_MSG) the
+// open SQLite database `db` holds, names compared without regard to case;
+// -1 when the file cannot be read as a database (sqlite3_errcode and
+// sqlite3_errmsg then tell why).  As the first read of a file it also runs
+// any recovery the file needs.
+int CountFixedTables(sqlite3* db);
 
 // The driver's registered name, for "Driver=sqlite".
 inline constexpr const wchar_t kSqliteDriverName[] = L"sqlite";

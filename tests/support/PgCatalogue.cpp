@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "CatalogueSchema.h"
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "StatementLexer.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"

@@ -7,8 +7,7 @@
 #include <stdexcept>
 
 #include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
-#include "PostgresCatalogue.h"
+#include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 
 namespace kivtest {

@@ -8,8 +8,10 @@
 // Drivers registered later are asked first, so a test or a host can put
 // its own in front; registering from a static initialiser is safe.
 //
-// Drivers report failures as text; the component turns them into error
-// information.  Nothing here throws for a database failure.
+// Drivers report failures as text, and say what kind of refusal each is
+// with NoteRefusal (KivRefusal.h) where they read the engine's answer; the
+// component turns both into error information.  Nothing here throws for a
+// database failure.
 #ifndef KIV_OLEDB_DRIVER_H_
 #define KIV_OLEDB_DRIVER_H_
 

@@ -1,6 +1,6 @@
 // KivPmOleDb: the access component.  Every statement the library runs goes
 // through the classes below; the engine behind them is chosen per connection
-// by a driver (oledb/Driver.h), so the library never sees which one it is.
+// by a driver (Driver.h), so the library never sees which one it is.
 //
 // Contract in brief:
 //  - Columns are numbered from 1.
@@ -8,7 +8,8 @@
 //    Execute; on kDbOk, FetchNext while it returns kDbOk, then Close.  A command
 //    may take a new text and run again.
 //  - A failed operation leaves its text in the object's error information
-//    (HasErrorInfo / GetErrorInfo); a successful Execute clears it.
+//    (HasErrorInfo / GetErrorInfo), and beside it the refusal's kind
+//    (GetRefusal, KivRefusal.h); a successful Execute clears both.
 //  - Nothing here throws for a database failure.
 //  - Threads: a command, and a connection's opening and closing, belong to
 //    one thread at a time.  Commands on one connection may run on several
@@ -41,6 +42,7 @@
 #include "KivComBSTR.h"
 #include "KivExport.h"
 #include "KivHeapPtr.h"
+#include "KivRefusal.h"
 #include "KivString.h"
 
 // Status of the command operations.  Only kDbOk (1) means success or "a row
@@ -63,13 +65,20 @@ class KIV_EXPORT KivOleDbErrorInfo {
   // The text of the last failure.  `fromCommand` tells which kind of object
   // asks; both kinds keep one text, so it selects nothing.
   const CString& GetErrorInfo(bool fromCommand) const;
+  // The kind of the last failure, and its column where the engine named
+  // one; kNone exactly when there is no error information.
+  const KivRefusal& GetRefusal() const { return m_refusal; }
 
  protected:
-  void SetErrorInfo(const CString& text) { m_strError = text; }
-  void ClearErrorInfo() { m_strError.Empty(); }
+  // The text with the kind that the driver noted for it on this thread
+  // (kOther when it noted none).
+  void SetErrorInfo(const CString& text);
+  void SetErrorInfo(const CString& text, KivRefusal refusal);
+  void ClearErrorInfo();
 
  private:
   CString m_strError;
+  KivRefusal m_refusal;
 };
 
 // One open catalogue.  Created unopened; OpenFromInitializationString opens
