@@ -7,8 +7,9 @@
 
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
-#include "catalogue/Files.h"
 #include "EmbeddedCatalogue.h"
+#include "KivPmOleDb.h"
+#include "Utf16.h"
 
 namespace kivcat {
 
@@ -49,15 +50,21 @@ void Copy(sqlite3* from, sqlite3* to, const std::string& what) {
   if (rc != SQLITE_DONE) throw Refused(what + ": " + sqlite3_errstr(rc));
 }
 
+kivoledb::CatalogueEngine Engine(const std::string& path) { return kivoledb::ProbeCatalogue(kiv::FromUtf8(path)).engine; }
+
 void RefuseOtherEngines(const std::string& catalogue, const std::string& verb) {
-  if (IsServerCatalogue(catalogue))
-    throw Refused(verb + " works on SQLite catalogue files; for a catalogue on a PostgreSQL server use pg_dump and "
-                  "pg_restore (see docs/team-catalogue.md)");
-  std::error_code ec;
-  if (!fs::is_regular_file(catalogue, ec)) throw Refused("no catalogue file at " + catalogue);
-  if (IsCatalogueFile(catalogue) && !IsSqliteFile(catalogue))
-    throw Refused(catalogue + " is an Access file, which kivplc only reads; copy the file, or make an SQLite "
-                  "catalogue of it with kivplc import-access");
+  switch (Engine(catalogue)) {
+    case kivoledb::CatalogueEngine::kServer:
+      throw Refused(verb + " works on SQLite catalogue files; for a catalogue on a PostgreSQL server use pg_dump and "
+                    "pg_restore (see docs/team-catalogue.md)");
+    case kivoledb::CatalogueEngine::kNone:
+      throw Refused("no catalogue file at " + catalogue);
+    case kivoledb::CatalogueEngine::kAccess:
+      throw Refused(catalogue + " is an Access file, which kivplc only reads; copy the file, or make an SQLite "
+                    "catalogue of it with kivplc import-access");
+    default:
+      return;  // the engine says whether it is a catalogue
+  }
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -73,7 +80,7 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
   if (SameFile(catalogue, target)) throw Refused(target + " is the catalogue itself");
   const bool exists = fs::exists(target, ec);
   if (exists && !overwrite) throw Refused(target + " exists already (--force writes over it)");
-  if (exists && !IsSqliteFile(target))
+  if (exists && Engine(target) != kivoledb::CatalogueEngine::kSqlite)
     throw Refused(target + " is not an SQLite file; backup writes over nothing else");
   Connection from = Open(catalogue, SQLITE_OPEN_READONLY, "catalogue");
   RequireCatalogue(from.get(), catalogue);
@@ -93,11 +100,12 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
 void RestoreCatalogue(const std::string& catalogue, const std::string& source) {
   RefuseOtherEngines(catalogue, "restore");
   if (SameFile(catalogue, source)) throw Refused(source + " is the catalogue itself");
-  std::error_code ec;
-  if (!fs::is_regular_file(source, ec)) throw Refused("no file " + source);
-  if (!IsSqliteFile(source))
+  const auto engine = Engine(source);
+  if (engine == kivoledb::CatalogueEngine::kNone) throw Refused("no file " + source);
+  if (engine != kivoledb::CatalogueEngine::kSqlite)
     throw Refused(source + " is not an SQLite catalogue" +
-                  (IsCatalogueFile(source) ? " (make one of an Access file with kivplc import-access)" : ""));
+                  (engine == kivoledb::CatalogueEngine::kAccess ? " (make one of an Access file with kivplc import-access)"
+                                                                : ""));
   Connection from = Open(source, SQLITE_OPEN_READONLY, "backup");
   RequireCatalogue(from.get(), source);
   Connection to = Open(catalogue, SQLITE_OPEN_READWRITE, "catalogue");

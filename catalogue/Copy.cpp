@@ -7,6 +7,7 @@
 
 #include "CatalogueSchema.h"
 #include "EmbeddedCatalogue.h"
+#include "KivPmOleDb.h"
 #include "Password.h"
 #include "PostgresCatalogue.h"
 #include "Utf16.h"
@@ -14,13 +15,7 @@
 
 namespace kivcat {
 
-bool IsServerCatalogue(const std::string& where) {
-  auto lower = [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); };
-  for (const char* scheme : {"postgresql://", "postgres://"})
-    if (where.size() >= std::strlen(scheme) && std::equal(scheme, scheme + std::strlen(scheme), where.begin(), lower))
-      return true;
-  return false;
-}
+bool IsServerCatalogue(const std::string& where) { return kivoledb::IsServerUri(kiv::FromUtf8(where)); }
 
 std::string ShownName(const std::string& where) {
   if (IsServerCatalogue(where)) return kivoledb::WithoutPassword(where);
