@@ -92,9 +92,11 @@ TEST(OleDbOpen, ProbeTellsEngine) {
   std::ofstream(dir / "text.db") << "not a catalogue, though longer than a header";
   std::ofstream(dir / "empty.mdb");
   std::ofstream(dir / "jet.db") << std::string(4, '\0') << "Standard Jet DB" << std::string(20, '\0');
+  std::filesystem::create_directory_symlink(dir, dir / "link");
   const std::tuple<std::filesystem::path, E, bool, bool> cases[] = {
       // source, engine, writable, IsAccessFile
-      {catalogue.path(), E::kSqlite, true, false}, {dir / "text.db", E::kOther, false, false},
+      {catalogue.path(), E::kSqlite, true, false}, {dir / "link" / catalogue.path().filename(), E::kSqlite, true, false},
+      {dir / "text.db", E::kOther, false, false},
       {dir / "empty.mdb", E::kOther, false, true}, {dir / "jet.db", E::kAccess, false, true},
       {dir / "none.mdb", E::kNone, false, true},   {dir, E::kNone, false, false},
       {"PostgreSQL://host/db", E::kServer, true, false}};

@@ -98,7 +98,9 @@ bool ReadFileStart(const CatalogueLocation& location, unsigned char* out, int si
   sqlite3_vfs* vfs = sqlite3_vfs_find(location.vfs);
   if (!vfs) return false;
   std::string full(static_cast<size_t>(vfs->mxPathname) + 1, '\0');
-  if (vfs->xFullPathname(vfs, location.name.c_str(), vfs->mxPathname + 1, full.data()) != SQLITE_OK) return false;
+  // SQLITE_OK_SYMLINK, a success, says that a link on the way was followed.
+  if ((vfs->xFullPathname(vfs, location.name.c_str(), vfs->mxPathname + 1, full.data()) & 0xff) != SQLITE_OK)
+    return false;
   full.resize(std::strlen(full.c_str()));
   // xOpen may look for URI parameters after a main file's name, so the name
   // is made as the engine makes its own.
