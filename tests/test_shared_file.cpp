@@ -11,7 +11,6 @@
 // KIV_SHARED_SECONDS sets the run's length (default 60).
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +25,6 @@
 #include <random>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
