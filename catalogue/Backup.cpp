@@ -4,8 +4,9 @@
 
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
-#include "catalogue/Files.h"
+#include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
+#include "Utf16.h"
 
 namespace kivcat {
 
@@ -13,16 +14,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
+kivoledb::CatalogueEngine Engine(const std::string& path) { return kivoledb::ProbeCatalogue(kiv::FromUtf8(path)).engine; }
+
 void RefuseOtherEngines(const std::string& catalogue, const std::string& verb) {
-  if (IsServerCatalogue(catalogue))
-    throw Refused(verb + " works on SQLite catalogue files; for a catalogue on a PostgreSQL server use pg_dump and "
-                  "pg_restore (see docs/team-catalogue.md)");
-  std::error_code ec;
-  if (!fs::is_regular_file(catalogue, ec)) throw Refused("no catalogue file at " + catalogue,
-                                                         KivRefusalKind::kNotFound);
-  if (IsCatalogueFile(catalogue) && !IsSqliteFile(catalogue))
-    throw Refused(catalogue + " is an Access file, which kivplc only reads; copy the file, or make an SQLite "
-                  "catalogue of it with kivplc import-access");
+  switch (Engine(catalogue)) {
+    case kivoledb::CatalogueEngine::kServer:
+      throw Refused(verb + " works on SQLite catalogue files; for a catalogue on a PostgreSQL server use pg_dump and "
+                    "pg_restore (see docs/team-catalogue.md)");
+    case kivoledb::CatalogueEngine::kNone:
+      throw Refused("no catalogue file at " + catalogue, KivRefusalKind::kNotFound);
+    case kivoledb::CatalogueEngine::kAccess:
+      throw Refused(catalogue + " is an Access file, which kivplc only reads; copy the file, or make an SQLite "
+                    "catalogue of it with kivplc import-access");
+    default:
+      return;  // the engine says whether it is a catalogue
+  }
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -38,7 +44,7 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
   if (SameFile(catalogue, target)) throw Refused(target + " is the catalogue itself");
   const bool exists = fs::exists(target, ec);
   if (exists && !overwrite) throw Refused(target + " exists already (--force writes over it)");
-  if (exists && !IsSqliteFile(target))
+  if (exists && Engine(target) != kivoledb::CatalogueEngine::kSqlite)
     throw Refused(target + " is not an SQLite file; backup writes over nothing else");
   std::string error;
   if (!kivoledb::CopyCatalogueFile({catalogue, target, "catalogue", "backup file", true,
@@ -54,11 +60,12 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
 void RestoreCatalogue(const std::string& catalogue, const std::string& source) {
   RefuseOtherEngines(catalogue, "restore");
   if (SameFile(catalogue, source)) throw Refused(source + " is the catalogue itself");
-  std::error_code ec;
-  if (!fs::is_regular_file(source, ec)) throw Refused("no file " + source, KivRefusalKind::kNotFound);
-  if (!IsSqliteFile(source))
+  const auto engine = Engine(source);
+  if (engine == kivoledb::CatalogueEngine::kNone) throw Refused("no file " + source, KivRefusalKind::kNotFound);
+  if (engine != kivoledb::CatalogueEngine::kSqlite)
     throw Refused(source + " is not an SQLite catalogue" +
-                  (IsCatalogueFile(source) ? " (make one of an Access file with kivplc import-access)" : ""));
+                  (engine == kivoledb::CatalogueEngine::kAccess ? " (make one of an Access file with kivplc import-access)"
+                                                                : ""));
   std::string error;
   if (!kivoledb::CopyCatalogueFile(
           {source, catalogue, "backup", "catalogue", false, "cannot restore " + catalogue + " (it is left as it was)"},

@@ -6,19 +6,14 @@
 #include <filesystem>
 
 #include "CatalogueSchema.h"
+#include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
 
 namespace kivcat {
 
-bool IsServerCatalogue(const std::string& where) {
-  auto lower = [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); };
-  for (const char* scheme : {"postgresql://", "postgres://"})
-    if (where.size() >= std::strlen(scheme) && std::equal(scheme, scheme + std::strlen(scheme), where.begin(), lower))
-      return true;
-  return false;
-}
+bool IsServerCatalogue(const std::string& where) { return kivoledb::IsServerUri(kiv::FromUtf8(where)); }
 
 std::string ShownName(const std::string& where) {
   if (IsServerCatalogue(where)) return kivoledb::WithoutPassword(where);

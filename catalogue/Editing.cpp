@@ -1,12 +1,9 @@
 #include "catalogue/Editing.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
-#include <fstream>
 
 #include "KivPmOleDb.h"
+#include "Utf16.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
@@ -45,16 +42,7 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
 }
 
 bool CatalogueIsReadOnly(const std::string& path) {
-  // A server judges each change by its own grants and says so when it refuses.
-  if (IsServerCatalogue(path)) return false;
-  // The embedded engine's files start so; anything else opens through the
-  // Access reader, which writes nothing.
-  static const char kMagic[] = "SQLite format 3";
-  char head[sizeof kMagic] = {};
-  std::ifstream file(path, std::ios::binary);
-  file.read(head, sizeof head);
-  if (std::memcmp(head, kMagic, sizeof kMagic) != 0) return true;
-  return access(path.c_str(), W_OK) != 0;
+  return !kivoledb::ProbeCatalogue(kiv::FromUtf8(path)).readOnly.empty();
 }
 
 namespace {

@@ -16,8 +16,9 @@
 
 namespace kivcat {
 
-// Whether the catalogue takes no changes: an Access file (opened read-only)
-// or a file this process may not write.  A catalogue on a server is never
+// Whether the catalogue takes no changes, as the component's probe tells
+// it (kivoledb::ProbeCatalogue): an Access file, or a file that a
+// connection would open read-only.  A catalogue on a server is never
 // judged read-only here: the server refuses what its grants do not allow.
 bool CatalogueIsReadOnly(const std::string& path);
 

@@ -7,32 +7,14 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
+#include "KivPmOleDb.h"
+#include "Utf16.h"
 #include "catalogue/Errors.h"
 
 namespace kivcat {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// The file's first bytes, as many as there are up to 32.
-std::string Head(const std::string& path) {
-  char head[32] = {};
-  std::ifstream file(path, std::ios::binary);
-  file.read(head, sizeof head);
-  return std::string(head, static_cast<size_t>(file.gcount()));
-}
-
-}  // namespace
-
-bool IsSqliteFile(const std::string& path) { return Head(path).rfind(std::string("SQLite format 3\0", 16), 0) == 0; }
-
-bool IsCatalogueFile(const std::string& path) {
-  const std::string start = Head(path);
-  return IsSqliteFile(path) || start.find("Standard Jet DB") == 4 || start.find("Standard ACE DB") == 4;
-}
 
 namespace {
 
@@ -54,7 +36,9 @@ bool WriteAll(int fd, const std::string& content) {
 void WriteFileWhole(const std::string& path, const std::string& content, bool overwrite) {
   std::error_code ec;
   if (fs::exists(path, ec)) {
-    if (IsCatalogueFile(path)) throw Refused(path + " is a catalogue file; not writing over it");
+    const auto engine = kivoledb::ProbeCatalogue(kiv::FromUtf8(path)).engine;
+    if (engine == kivoledb::CatalogueEngine::kSqlite || engine == kivoledb::CatalogueEngine::kAccess)
+      throw Refused(path + " is a catalogue file; not writing over it");
     if (!overwrite) throw Refused(path + " exists already (--force writes over it)");
     if (!fs::is_regular_file(path, ec)) throw Refused(path + " is not a regular file");
   }

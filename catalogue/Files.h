@@ -6,11 +6,6 @@
 
 namespace kivcat {
 
-// Whether the file starts as an SQLite or Access catalogue file does.
-bool IsCatalogueFile(const std::string& path);
-// Whether the file starts as an SQLite file does.
-bool IsSqliteFile(const std::string& path);
-
 // Writes `content` to a temporary file in `path`'s folder, syncs it and
 // renames it over `path`, so that a full disk or a crash leaves the old
 // file whole.  Refuses (Refused) a catalogue file always, and any existing

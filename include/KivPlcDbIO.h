@@ -27,6 +27,16 @@
 // open on the shared connection: the other threads' statements wait for
 // the batch to end (at most the busy timeout, then "database is locked").
 //
+// Several processes and objects on one catalogue: any number of hosts,
+// tools and objects may connect to one catalogue file, close and write at
+// once.  A write that returned true is in the file and seen by every
+// connection's next read, whoever exits, crashes or is killed afterwards.
+// The host must not open the catalogue file (or its -wal, -shm, -journal)
+// itself while an object of it is connected: closing any handle on the
+// file drops the locks that keep other processes from deleting the log
+// under the connection (KivPmOleDb.h says more; ask kivoledb::ProbeCatalogue
+// what a file is instead).
+//
 // The connection cache: when a host creates a KivOleDbConnectionCache and
 // points KivOleDbConnectionCache::m_theCache at it, connecting takes
 // connections from it.  Destroying the cache sets m_theCache back to null;

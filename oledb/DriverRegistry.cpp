@@ -1,10 +1,11 @@
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 
 #include "Driver.h"
+#include "KivPmOleDb.h"
 #include "Utf16.h"
+#include "sqlite/CatalogueLocation.h"
 #include "sqlite/SqliteDriver.h"
 #ifdef KIV_HAVE_POSTGRESQL
 #include "postgresql/PostgresDriver.h"
@@ -44,14 +45,48 @@ bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBat
 bool DriverConnection::BeginAllOrNothingBatch(std::wstring&) { return false; }
 bool DriverConnection::Replaced() { return false; }
 
-bool IsAccessFile(const std::wstring& path) {
-  char head[20] = {};
-  std::ifstream file(kiv::ToUtf8(path), std::ios::binary);
-  if (file.read(head, sizeof head)) {
-    if (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 || std::memcmp(head + 4, "Standard ACE DB", 15) == 0)
-      return true;
-    if (std::memcmp(head, "SQLite format 3", 16) == 0) return false;
+bool IsServerUri(const std::wstring& dataSource) {
+  auto startsWith = [&](const std::wstring& scheme) {
+    if (dataSource.size() < scheme.size()) return false;
+    for (size_t i = 0; i < scheme.size(); ++i) {
+      const wchar_t c = dataSource[i];
+      if ((c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c) != scheme[i]) return false;
+    }
+    return true;
+  };
+  return startsWith(L"postgresql://") || startsWith(L"postgres://");
+}
+
+CatalogueProbe ProbeCatalogue(const std::wstring& dataSource) {
+  CatalogueProbe probe;
+  if (IsServerUri(dataSource)) {
+    probe.engine = CatalogueEngine::kServer;
+    return probe;
   }
+  CatalogueLocation location;
+  probe.readOnly = LocateCatalogue(dataSource, false, location);
+  if (!probe.readOnly.empty()) return probe;
+  unsigned char head[20] = {};
+  if (!ReadFileStart(location, head, sizeof head)) {
+    probe.readOnly = L"the file cannot be read";
+    return probe;
+  }
+  if (std::memcmp(head, "SQLite format 3", 16) == 0) {
+    probe.engine = CatalogueEngine::kSqlite;
+    probe.readOnly = location.readOnly;
+  } else if (std::memcmp(head + 4, "Standard Jet DB", 15) == 0 || std::memcmp(head + 4, "Standard ACE DB", 15) == 0) {
+    probe.engine = CatalogueEngine::kAccess;
+    probe.readOnly = L"it is an Access file, which is only read";
+  } else {
+    probe.engine = CatalogueEngine::kOther;
+    probe.readOnly = L"it is not a catalogue file";
+  }
+  return probe;
+}
+
+bool IsAccessFile(const std::wstring& path) {
+  const CatalogueEngine engine = ProbeCatalogue(path).engine;
+  if (engine != CatalogueEngine::kNone && engine != CatalogueEngine::kOther) return engine == CatalogueEngine::kAccess;
   auto endsWith = [&](const wchar_t* suffix) {
     const size_t n = std::wcslen(suffix);
     if (path.size() < n) return false;

@@ -298,7 +298,11 @@ TEST_F(Commands, BackupAndRestoreAreSafeWhileHostsAreConnected) {
   const fs::path backup = dir.path() / "backup.db";
   kivtest::SqliteFile host(cat.path());
   auto exported = [](const fs::path& file) { return Tool({"-c", file.string(), "export"}).out; };
+  const fs::path note = dir.path() / "note.txt";
+  std::ofstream(note) << "not a catalogue";
   Steps({{{"backup", backup.string()}, 0, ""},
+         {{"backup", note.string(), "--force"}, 1, "is not an SQLite file"},
+         {{"export", "-o", cat.path().string(), "--force"}, 1, "is a catalogue file"},
          {{"backup", backup.string()}, 1, "exists already"},
          {{"backup", cat.path().string(), "--force"}, 1, "is the catalogue itself"},
          {{"restore", clitest::Sample()}, 1, "is not an SQLite catalogue"},

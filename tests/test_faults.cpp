@@ -11,10 +11,13 @@
 // root.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +31,7 @@
 #include "PrintAtEnd.h"
 #include "SmallDisk.h"
 #include "TestCatalogue.h"
+#include "catalogue/Editing.h"
 
 namespace {
 
@@ -294,18 +298,21 @@ TEST(Faults, FileDeletedWhileConnected) {
 
 // A catalogue that may not be written opens read-only: every read is
 // served, every write refused with a text that says so, and the file stays
-// as it was.  A read-only disk, a read-only file in a writable directory
-// (where the engine could still keep its WAL index beside it), and Mode=Read.
+// as it was; the editor, asking the component's probe, offers no changes.
+// A read-only disk, a read-only file in a writable directory (where the
+// engine could still keep its WAL index beside it), a writable file in a
+// folder on a read-only disk (where it cannot), and Mode=Read.
 TEST(Faults, ReadOnlyCatalogueServesEveryRead) {
   std::string why;
   const bool canMount = kivtest::SmallDisk::Available(why);
-  for (const std::string how : {"read-only disk", "read-only file", "Mode=Read"}) {
-    if (how == "read-only disk" && !canMount) continue;
+  if (!canMount) std::printf("no read-only disk or folder here: %s\n", why.c_str());
+  for (const std::string how : {"read-only disk", "read-only file", "read-only folder", "Mode=Read"}) {
+    if ((how == "read-only disk" || how == "read-only folder") && !canMount) continue;
     if (how == "read-only file" && !canMount && geteuid() == 0) continue;  // root ignores file permissions
     SCOPED_TRACE(how);
     TempDir dir;
     std::unique_ptr<kivtest::SmallDisk> disk;
-    if (how == "read-only disk") disk = std::make_unique<kivtest::SmallDisk>(4 << 20);
+    if (how == "read-only disk" || how == "read-only folder") disk = std::make_unique<kivtest::SmallDisk>(4 << 20);
     const fs::path path = fs::path(disk ? disk->path() : dir.path().string()) / "catalogue.db";
     CreateCatalogue(path);
     CString table;
@@ -314,11 +321,19 @@ TEST(Faults, ReadOnlyCatalogueServesEveryRead) {
       ASSERT_TRUE(db.Connect(CString(path.wstring()))) << Text(db);
       table = Fill(db);
     }
+    const fs::path writable = dir.path() / "writable.db";
+    if (how == "read-only folder") fs::copy_file(path, writable);
     if (disk) disk->Remount(true, 4 << 20);
+    if (how == "read-only folder") {
+      ASSERT_EQ(mount(writable.c_str(), path.c_str(), "none", MS_BIND, nullptr), 0) << std::strerror(errno);
+    }
     if (how == "read-only file" && canMount)
       kivtest::SmallDisk::MakeFileReadOnly(path.string());
     else if (how == "read-only file")
       fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (how != "Mode=Read") {
+      EXPECT_TRUE(kivcat::CatalogueIsReadOnly(path.string()));
+    }
     const auto before = kivtest::DumpTables(path);
     KivPlcDbIO db;
     ASSERT_TRUE(how == "Mode=Read" ? db.PutConnectionString(kivtest::InitString(path, L";Mode=Read"))

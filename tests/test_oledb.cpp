@@ -6,15 +6,20 @@
 // written and read back, and commands on a connection closed under them,
 // are the fuzz targets', whose corpora every test run replays.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cwctype>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../index/TypeTables.h"
+#include "Driver.h"
 #include "KivPmOleDb.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
@@ -77,6 +82,53 @@ TEST(OleDbOpen, ConnectionStringProperties) {
     EXPECT_EQ(error.find(L"opened read-only") == std::wstring::npos, writes) << kiv::ToUtf8(error);
   }
   EXPECT_EQ(Count(catalogue), "2");
+}
+
+// The probe tells each kind of data source.
+TEST(OleDbOpen, ProbeTellsEngine) {
+  using E = kivoledb::CatalogueEngine;
+  TempCatalogue catalogue;
+  const std::filesystem::path dir = catalogue.path().parent_path();
+  std::ofstream(dir / "text.db") << "not a catalogue, though longer than a header";
+  std::ofstream(dir / "empty.mdb");
+  std::ofstream(dir / "jet.db") << std::string(4, '\0') << "Standard Jet DB" << std::string(20, '\0');
+  std::filesystem::create_directory_symlink(dir, dir / "link");
+  const std::tuple<std::filesystem::path, E, bool, bool> cases[] = {
+      // source, engine, writable, IsAccessFile
+      {catalogue.path(), E::kSqlite, true, false}, {dir / "link" / catalogue.path().filename(), E::kSqlite, true, false},
+      {dir / "text.db", E::kOther, false, false},
+      {dir / "empty.mdb", E::kOther, false, true}, {dir / "jet.db", E::kAccess, false, true},
+      {dir / "none.mdb", E::kNone, false, true},   {dir, E::kNone, false, false},
+      {"PostgreSQL://host/db", E::kServer, true, false}};
+  for (const auto& [source, engine, writable, access] : cases) {
+    const auto probe = kivoledb::ProbeCatalogue(source.wstring());
+    EXPECT_EQ(probe.engine, engine) << source;
+    EXPECT_EQ(probe.readOnly.empty(), writable) << source << ": " << kiv::ToUtf8(probe.readOnly);
+    EXPECT_EQ(kivoledb::IsAccessFile(source.wstring()), access) << source;
+  }
+}
+
+// Connecting a second time (which probes the file) while a connection is
+// open keeps that connection's locks: another process that then opens and
+// closes the file leaves its -wal.
+TEST(OleDbOpen, SecondConnectionKeepsTheLocks) {
+  TempCatalogue catalogue;
+  KivOleDbConnection first, second;
+  ASSERT_EQ(Open(first, InitString(catalogue.path())), "");
+  ASSERT_EQ(RunSql(first, Insert(1)), L"");
+  ASSERT_EQ(Open(second, InitString(catalogue.path())), "");
+  // A program of its own: a forked copy would share this process's view
+  // of the engine's locks.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execlp("sqlite3", "sqlite3", catalogue.path().c_str(), "SELECT COUNT(*) FROM PLC_MSG", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the sqlite3 shell did not run";
+  EXPECT_TRUE(std::filesystem::exists(catalogue.path().string() + "-wal"))
+      << "another process took itself for the file's last user";
 }
 
 TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {

@@ -11,6 +11,8 @@ endforeach()
 # The bad-input tables walk the record fields through the catalogue layer's column
 # lists, which are kept apart from the library's own.
 target_link_libraries(test_bad_input PRIVATE kivplc_catalogue)
+# The read-only faults also ask the editor's catalogue layer what it offers.
+target_link_libraries(test_faults PRIVATE kivplc_catalogue)
 
 # The unit tests once more under valgrind's memcheck, each executable whole.
 # Left out: the crash and concurrency tests (workers, kills and timing),
@@ -30,7 +32,7 @@ if(KIV_VALGRIND AND NOT KIV_SANITIZE)
   foreach(source ${KIV_TEST_SOURCES})
     get_filename_component(name ${source} NAME_WE)
     # Workers, kills, timing or a server of their own: not for valgrind.
-    if(name MATCHES "^test_(crash|server_restart|cli|web_api)$")
+    if(name MATCHES "^test_(crash|server_restart|cli|web_api|shared_file)$")
       continue()
     endif()
     # The PostgreSQL cases run the same library code as the SQLite ones; the
@@ -45,4 +47,14 @@ if(KIV_VALGRIND AND NOT KIV_SANITIZE)
     set_tests_properties(memcheck.${name} PROPERTIES LABELS "memcheck" TIMEOUT 1200 COST 1000
       ENVIRONMENT "KIV_SOURCE_DIR=${PROJECT_SOURCE_DIR};${KIV_MEMCHECK_ENVIRONMENT}")
   endforeach()
+endif()
+
+# The shared-file run drives kivplc, its editor over HTTP and the sqlite3 shell.
+target_link_libraries(test_shared_file PRIVATE kiv_reliability_tools)
+if(TARGET kivplc)
+  add_dependencies(test_shared_file kivplc)
+  target_compile_definitions(test_shared_file PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
+endif()
+if(TARGET kivplc_web)
+  target_link_libraries(test_shared_file PRIVATE PkgConfig::HTTPLIB_CLIENT)
 endif()

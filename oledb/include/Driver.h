@@ -121,10 +121,10 @@ class KIV_EXPORT Driver {
   virtual std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) = 0;
 };
 
-// Whether `path` is an Access database: an existing file by its first bytes
-// (its header names the Jet or ACE engine), so that an SQLite catalogue
-// named .mdb is still read as one; a file that is neither, or none yet, by
-// the suffix .mdb or .accdb.
+// Whether `path` is an Access database: an existing file as ProbeCatalogue
+// (KivPmOleDb.h) tells it, so that an SQLite catalogue named .mdb is still
+// read as one; a file that is neither, or none yet, by the suffix .mdb or
+// .accdb.
 KIV_EXPORT bool IsAccessFile(const std::wstring& path);
 
 KIV_EXPORT void RegisterDriver(std::shared_ptr<Driver> driver);

@@ -28,6 +28,23 @@
 //    read-only, and why.
 //  - Paths are UTF-8 whatever the process's locale; paths longer than the
 //    engine's 512 bytes are opened through their folder (CatalogueLocation.h).
+//  - Several processes and objects on one catalogue file: any number of
+//    processes, each with any number of connections (database objects),
+//    may read and write one file at once.  A write reported as done is in
+//    the file and seen by every connection's next statement, whoever
+//    stops, crashes or is killed afterwards; a writer waits for another's
+//    transaction at most the busy timeout and then fails, saying so.  This
+//    rests on the engine's locks, which POSIX ties to the process and the
+//    file, not to a handle: closing ANY handle on the file in a process
+//    drops the locks of all that process's connections to it, and the next
+//    process to close its own connection then takes itself for the last
+//    user and deletes -wal and -shm under the others, whose later writes
+//    go to files nobody else sees.  Hence the rule for every layer: never
+//    open a catalogue file (nor its -wal, -shm or -journal) outside the
+//    engine while a connection to it may be open in the process.  Ask
+//    ProbeCatalogue below what a file is; copy or replace one only through
+//    the engine (its backup), and delete one only if this process made it
+//    and no connection can have it open yet.
 #ifndef KIV_OLEDB_KIVPMOLEDB_H_
 #define KIV_OLEDB_KIVPMOLEDB_H_
 
@@ -262,5 +279,38 @@ class KIV_EXPORT KivOleDbHelper {
                                   const wchar_t* password, const wchar_t* provider,
                                   const wchar_t* providerProperties, const wchar_t* extendedProperties);
 };
+
+namespace kivoledb {
+
+// What a catalogue is, as connecting to it would find.  The one place that
+// tells a catalogue's engine and whether it can be changed; every layer
+// above asks here instead of looking at the file.
+enum class CatalogueEngine {
+  kNone,    // nothing that can be opened: no such file, a folder, an unreadable file
+  kSqlite,  // a file of the embedded engine
+  kAccess,  // an Access file, which the component only reads
+  kServer,  // a catalogue on a PostgreSQL server (IsServerUri)
+  kOther,   // a file of neither kind (an empty file, a text)
+};
+
+struct CatalogueProbe {
+  CatalogueEngine engine = CatalogueEngine::kNone;
+  // Why a connection to it would be read-only (a file, folder or file
+  // system that cannot be written, an Access file, nothing to open); empty
+  // when changes can be made.  Always empty for a server, which judges
+  // each change by its own grants and says so when it refuses one.
+  std::wstring readOnly;
+};
+
+// Probes `dataSource` (a path or a URI; a server is not contacted).  Reads
+// the file's first bytes through the engine's own file layer, so that it
+// never drops a lock held by a connection of this process.
+KIV_EXPORT CatalogueProbe ProbeCatalogue(const std::wstring& dataSource);
+
+// Whether `dataSource` names a PostgreSQL server: a postgresql:// or
+// postgres:// URI, the scheme in any case.
+KIV_EXPORT bool IsServerUri(const std::wstring& dataSource);
+
+}  // namespace kivoledb
 
 #endif  // KIV_OLEDB_KIVPMOLEDB_H_

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstddef>
 #include <mutex>
+#include <vector>
 
 #include "Utf16.h"
 
@@ -73,18 +75,6 @@ size_t AbsoluteLength(const std::string& file) {
   return length;
 }
 
-// Whether the file's header says it is in WAL mode (read and write
-// versions 2).
-bool IsWalFile(int folder, const char* base) {
-  int fd = openat(folder, base, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  unsigned char header[20] = {};
-  const bool wal = pread(fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) && header[18] == 2 &&
-                   header[19] == 2;
-  close(fd);
-  return wal;
-}
-
 // A name for an SQLite URI: '%', '?' and '#' would end or change it.
 std::string UriPath(const std::string& name) {
   std::string out;
@@ -103,6 +93,35 @@ std::string UriPath(const std::string& name) {
 }
 
 }  // namespace
+
+bool ReadFileStart(const CatalogueLocation& location, unsigned char* out, int size) {
+  sqlite3_vfs* vfs = sqlite3_vfs_find(location.vfs);
+  if (!vfs) return false;
+  std::string full(static_cast<size_t>(vfs->mxPathname) + 1, '\0');
+  // SQLITE_OK_SYMLINK, a success, says that a link on the way was followed.
+  if ((vfs->xFullPathname(vfs, location.name.c_str(), vfs->mxPathname + 1, full.data()) & 0xff) != SQLITE_OK)
+    return false;
+  full.resize(std::strlen(full.c_str()));
+  // xOpen may look for URI parameters after a main file's name, so the name
+  // is made as the engine makes its own.
+  sqlite3_filename name =
+      sqlite3_create_filename(full.c_str(), (full + "-journal").c_str(), (full + "-wal").c_str(), 0, nullptr);
+  if (!name) return false;
+  std::vector<std::max_align_t> room(static_cast<size_t>(vfs->szOsFile) / sizeof(std::max_align_t) + 1);
+  auto* file = reinterpret_cast<sqlite3_file*>(room.data());
+  file->pMethods = nullptr;
+  int opened = 0;
+  int rc = vfs->xOpen(vfs, name, file, SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_READONLY, &opened);
+  if (rc == SQLITE_OK) {
+    rc = file->pMethods->xRead(file, out, size, 0);
+    if (rc == SQLITE_IOERR_SHORT_READ) rc = SQLITE_OK;  // the rest is zeros
+  }
+  // Where connections of this process hold locks on the file, the VFS
+  // keeps this handle open until the last of them is released.
+  if (file->pMethods) file->pMethods->xClose(file);
+  sqlite3_free_filename(name);
+  return rc == SQLITE_OK;
+}
 
 CatalogueLocation::~CatalogueLocation() {
   if (folder >= 0) close(folder);
@@ -134,9 +153,7 @@ std::wstring LocateCatalogue(const std::wstring& path, bool modeRead, CatalogueL
   location.flags = location.readOnly.empty() ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
 
   struct stat wal {};
-  const bool immutable = !location.readOnly.empty() && !folderWritable && IsWalFile(location.folder, base.c_str()) &&
-                         fstatat(location.folder, (base + "-wal").c_str(), &wal, 0) != 0;
-
+  const bool noWalBeside = fstatat(location.folder, (base + "-wal").c_str(), &wal, 0) != 0;
   if (AbsoluteLength(file) <= kLongestDirectName) {
     location.name = file;
     close(location.folder);
@@ -148,6 +165,10 @@ std::wstring LocateCatalogue(const std::wstring& path, bool modeRead, CatalogueL
              L"path is opened, is not available";
     location.vfs = FolderVfs();
   }
+  // A WAL file's header has read and write versions 2.
+  unsigned char header[20] = {};
+  const bool immutable = !location.readOnly.empty() && !folderWritable && noWalBeside &&
+                         ReadFileStart(location, header, sizeof header) && header[18] == 2 && header[19] == 2;
   if (immutable) {
     location.name = "file:" + UriPath(location.name) + "?immutable=1";
     location.flags |= SQLITE_OPEN_URI;

@@ -47,6 +47,13 @@ struct CatalogueLocation {
 // ("the file does not exist", "it is a directory, not a file", ...).
 std::wstring LocateCatalogue(const std::wstring& path, bool modeRead, CatalogueLocation& location);
 
+// Reads the first `size` bytes of a located file into `out` (zeros past
+// its end) through the engine's own file layer, never through a handle of
+// our own: closing one would drop every lock that this process's
+// connections hold on the file (KivPmOleDb.h, "Several processes").  False
+// when the file cannot be read.
+bool ReadFileStart(const CatalogueLocation& location, unsigned char* out, int size);
+
 }  // namespace kivoledb
 
 #endif  // KIV_OLEDB_SQLITE_CATALOGUELOCATION_H_

@@ -66,6 +66,14 @@ void ChildProcess::Kill() {
   if (m_pid > 0) kill(m_pid, SIGKILL);
 }
 
+bool ChildProcess::Ended(int& status) {
+  if (m_pid <= 0 || waitpid(m_pid, &status, WNOHANG) != m_pid) return false;
+  m_pid = -1;
+  while (ReadSome(1000)) {
+  }
+  return true;
+}
+
 int ChildProcess::Wait() {
   while (ReadSome(1000)) {
   }

@@ -29,6 +29,11 @@ class ChildProcess {
   // The complete lines read so far; a line cut short by a kill is not one.
   const std::vector<std::string>& Lines() const { return m_lines; }
 
+  pid_t Pid() const { return m_pid; }
+  // Whether the process has ended, without waiting for it; if it has,
+  // reads the rest of its output, reaps it and sets its wait `status`.
+  bool Ended(int& status);
+
   void Kill();
   // Reads the rest of the output and reaps the process; its wait status.
   int Wait();
