@@ -34,11 +34,12 @@ async function main() {
   try {
     const context = await browser.newContext({ viewport: { width: 1366, height: 768 } });
     const errors = [];
+    const dialogs = [];
     const page = await context.newPage();
     // Leaving a page with unsaved edits asks first; the session says yes.
     // A script or style sheet the browser refused (its type under nosniff, or
     // the content security policy) is an error too.
-    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => d.accept())
+    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => { dialogs.push(d.message()); d.accept(); })
       .on('console', (m) => /MIME type|Content Security Policy/.test(m.text()) && errors.push(m.text()));
     const opened = (p = page) => p.locator('h1', { hasText: 'KX-DI16' }).waitFor();
     const reload = async () => { await page.reload(); await opened(); };
@@ -72,10 +73,10 @@ async function main() {
     await page.goBack();
     await opened();
 
-    // Two terminal rows added in the grid, saved and read back.
+    // Two terminal rows added in the grid, one with an empty cell, saved and read back.
     const rows = page.locator('table.terms tbody tr');
     const before = await rows.count();
-    for (const [block, attrs] of [['KX_TERM_COM', 'TERM=C1;SIDE=R'], ['KX_TERM_COM', 'TERM=C2;SIDE=R']]) {
+    for (const [block, attrs] of [['KX_TERM_COM', 'TERM=C1;SIDE=R'], ['KX_TERM_SPARE', '']]) {
       await page.getByRole('button', { name: '+ Add row' }).click();
       await page.keyboard.type(block);
       await page.keyboard.press('Tab');
@@ -85,7 +86,8 @@ async function main() {
     await status(page, 'Terminal rows saved');
     await reload();
     assert.equal(await rows.count(), before + 2);
-    assert.equal(await rows.last().locator('td.attrs input').inputValue(), 'TERM=C2;SIDE=R');
+    assert.deepEqual(await rows.evaluateAll((trs) => trs.slice(-2).map((tr) => [...tr.querySelectorAll('input')].map((i) => i.value))),
+      [[String(before + 1), 'KX_TERM_COM', 'TERM=C1;SIDE=R'], [String(before + 2), 'KX_TERM_SPARE', '']]);
     await rows.last().scrollIntoViewIfNeeded();
 
     // An over-long value is refused next to its field before anything is sent.
@@ -116,6 +118,16 @@ async function main() {
     await page.getByRole('button', { name: 'Discard mine, show theirs' }).click();
     await page.locator('.bar a', { hasText: 'Styles' }).click();
     await page.locator('section.style svg').first().waitFor();
+    // Left untouched (styles 5 to 9 are not defined), it lets the user go without asking.
+    const asked = dialogs.length;
+    await page.locator('.brand').click();
+    await page.locator('#tree a', { hasText: "Kessler & O'Neil" }).waitFor();
+    assert.deepEqual(dialogs.slice(asked), []);
+
+    // A manufacturer added by another program shows in the tree on the next reload.
+    execFileSync(kivplc, ['-c', db, 'add', 'manufacturer', 'Added Elsewhere']);
+    await page.reload();
+    await page.locator('#tree a', { hasText: 'Added Elsewhere' }).waitFor();
 
     // The index: a manufacturer, its series and a type added; the series renamed.
     const dialog = page.locator('#dialog');
