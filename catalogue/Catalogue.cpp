@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "Driver.h"
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
@@ -393,6 +394,17 @@ std::vector<CString> Catalogue::TableNames() {
     throw Refused("cannot list the tables" + (list.HasErrorInfo() ? ": " + Utf8(list.GetErrorInfo(false)) : ""));
   return names;
 }
+
+std::string Catalogue::ChangeMark() {
+  std::string mark;
+  std::wstring error;
+  kivoledb::DriverConnection* driver = m_pConnection ? m_pConnection->Driver() : nullptr;
+  if (!driver) throw Refused("cannot tell whether the catalogue changed: it is not connected");
+  if (!driver->ChangeMark(mark, error)) throw Refused("cannot tell whether the catalogue changed: " + kiv::ToUtf8(error));
+  return mark;
+}
+
+bool Catalogue::Replaced() { return m_pConnection && m_pConnection->Driver() && m_pConnection->Driver()->Replaced(); }
 
 void Catalogue::RunStatement(const CString& sql, const std::string& what) {
   KivOleDbCommand command;
