@@ -7,6 +7,8 @@
 
 #include "Server.h"
 #include "TestCatalogue.h"
+#include "cli_run.h"
+#include "catalogue/Backup.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 
@@ -29,8 +31,12 @@ class WebApiTest : public ::testing::Test {
     if (server) server->Stop();
     if (thread.joinable()) thread.join();
   }
-  void Start(bool readOnly = false) {
-    server = std::make_unique<kivplc::web::EditorServer>(options(readOnly));
+  void Start(bool readOnly = false, const std::string& catalogue = "") {
+    if (server) server->Stop();
+    if (thread.joinable()) thread.join();
+    auto served = options(readOnly);
+    if (!catalogue.empty()) served.cataloguePath = catalogue;
+    server = std::make_unique<kivplc::web::EditorServer>(served);
     port = server->Bind();
     thread = std::thread([this] { server->Run(); });
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
@@ -170,6 +176,77 @@ TEST_F(WebApiTest, ReadOnlyServerRefusesChanges) {
   body["code"] = "AC-1DI8";
   EXPECT_EQ(Post("/api/module/remove", body).first, 403);
   EXPECT_EQ(Get("/api/type?" + kType)["modules"].size(), 3u);
+}
+
+// Another program changes the catalogue while the editor runs: the
+// editor's next read shows it, also after a change of its own in another
+// table.  A restored file is followed; a file renamed over the
+// catalogue's is refused, never shown as an empty catalogue.  The other
+// program is kivplc on the server; on a file, a second connection of this
+// process (the browser session has a kivplc process change a served file).
+TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
+  if (!clitest::ToolBuilt()) GTEST_SKIP() << "built without kivplc";
+  const std::string brandt = "/api/type?m=Brandt&s=BA-1&t=Relay%20Output";
+  const auto codes = [this](const std::string& url) {
+    std::vector<std::string> out;
+    const Json type = Get(url);
+    for (const auto& m : type["modules"]) out.push_back(m["CODE"]);
+    return out;
+  };
+  for (kivtest::Engine engine : kivtest::TestEngines()) {
+    kivtest::TempCatalogue served(engine);
+    const bool file = engine == kivtest::Engine::Sqlite;
+    const std::string where = file ? served.path().string() : kivtest::Utf8(served.wpath());
+    SCOPED_TRACE(where);
+    const auto tool = [&where](std::vector<std::string> args) {
+      args.insert(args.begin(), {"-c", where});
+      auto r = clitest::Tool(args);
+      EXPECT_EQ(r.status, 0) << r.err;
+    };
+    const auto addType = [&] {
+      if (!file) {
+        for (std::vector<std::string> entry : {std::vector<std::string>{"add", "manufacturer", "Brandt"},
+                                               {"add", "series", "Brandt", "BA-1"},
+                                               {"add", "type", "Brandt", "BA-1", "Relay Output"}})
+          tool(entry);
+        return;
+      }
+      kivcat::Catalogue other(where);
+      for (const char* series : {"", "BA-1"}) kivcat::AddEntry(other, L"Brandt", kivtest::Wide(series), L"");
+      kivcat::AddEntry(other, L"Brandt", L"BA-1", L"Relay Output");
+    };
+    const auto addModule = [&](const std::string& code, const std::string& description) {
+      if (!file) return tool({"module", "add", "Brandt", "BA-1", "Relay Output", code, "--set", "DESCRIPTION=" + description});
+      kivcat::Catalogue other(where);
+      ModDB::ModSpecData spec{};
+      spec.Code = kivtest::Wide(code);
+      spec.Description = kivtest::Wide(description);
+      std::vector<ModDB::ModTermData> none;
+      EXPECT_TRUE(other.AddModule(other.TableOf(L"Brandt", L"BA-1", L"Relay Output"), spec, none, code).empty());
+    };
+    const std::string before = (served.path().parent_path() / "before.db").string();
+    if (file) kivcat::BackupCatalogue(where, before, false);
+    Start(false, where);
+    EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
+
+    addType();
+    EXPECT_EQ(Get("/api/tree")["manufacturers"][0]["series"][0]["types"][0]["modules"], 0);
+    addModule("BA-RO8", "8 relays");
+    EXPECT_EQ(codes(brandt), std::vector<std::string>{"BA-RO8"});
+    EXPECT_EQ(Get("/api/find?q=8%20relays")["results"].size(), 1u);
+    // Our own change after theirs reads their table too, not only ours.
+    addModule("BA-RO16", "16 relays");
+    EXPECT_EQ(Post("/api/index/add", {{"m", "Zeta"}}).first, 200);
+    EXPECT_EQ(codes(brandt), (std::vector<std::string>{"BA-RO16", "BA-RO8"}));
+    if (!file) continue;
+
+    kivcat::RestoreCatalogue(where, before);
+    EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
+    std::filesystem::rename(before, served.path());
+    Get("/api/tree", 503);
+    EXPECT_EQ(Post("/api/index/add", {{"m", "Lost"}}).first, 503);
+    EXPECT_NE(Get("/api/find?q=x", 503).value("error", "").find("replaced"), std::string::npos);
+  }
 }
 
 // Ctrl-C can come before the server's loop has started; it must still end.

@@ -14,11 +14,11 @@ const [kivplc, source, out] = process.argv.slice(2);
 const db = path.join(out, 'browser-catalogue.db');
 const HOSTILE = 'Relay card "><img src=x onerror="window.pwned=1"><script>window.pwned=1</script>';
 
-async function startServer() {
-  fs.rmSync(db, { force: true });
-  execFileSync(kivplc, ['init', db]);
-  execFileSync(kivplc, ['-c', db, 'import', path.join(source, 'examples/sample-catalogue.json')]);
-  const server = spawn(kivplc, ['serve', '-c', db, '--listen', '127.0.0.1:0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+async function startServer(file = db, sample = true) {
+  fs.rmSync(file, { force: true });
+  execFileSync(kivplc, ['init', file]);
+  if (sample) execFileSync(kivplc, ['-c', file, 'import', path.join(source, 'examples/sample-catalogue.json')]);
+  const server = spawn(kivplc, ['serve', '-c', file, '--listen', '127.0.0.1:0'], { stdio: ['ignore', 'pipe', 'inherit'] });
   const url = await new Promise((resolve, reject) => {
     let text = '';
     server.stdout.on('data', (d) => { text += d; const m = /http:\/\/127\.0\.0\.1:\d+\/?\S*/.exec(text); if (m) resolve(m[0]); });
@@ -118,11 +118,6 @@ async function main() {
     await page.getByRole('button', { name: 'Discard mine, show theirs' }).click();
     await page.locator('.bar a', { hasText: 'Styles' }).click();
     await page.locator('section.style svg').first().waitFor();
-    // Left untouched (styles 5 to 9 are not defined), it lets the user go without asking.
-    const asked = dialogs.length;
-    await page.locator('.brand').click();
-    await page.locator('#tree a', { hasText: "Kessler & O'Neil" }).waitFor();
-    assert.deepEqual(dialogs.slice(asked), []);
 
     // A manufacturer added by another program shows in the tree on the next reload.
     execFileSync(kivplc, ['-c', db, 'add', 'manufacturer', 'Added Elsewhere']);
@@ -163,6 +158,19 @@ async function main() {
     await dialog.getByRole('button', { name: 'Remove' }).click();
     await status(page, 'Removed');
     assert.equal(await page.locator('#tree a', { hasText: 'Brandt Automation' }).count(), 0);
+
+    // The styles of a catalogue without any, left untouched: leaving asks nothing.
+    const bare = await startServer(path.join(out, 'browser-no-styles.db'), false);
+    try {
+      await page.goto(bare.url + '#/styles');
+      await page.locator('section.style svg').first().waitFor();
+      const asked = dialogs.length;
+      await page.locator('.brand').click();
+      await page.getByRole('button', { name: 'Add manufacturer' }).waitFor();
+      assert.deepEqual(dialogs.slice(asked), []);
+    } finally {
+      bare.server.kill('SIGINT');
+    }
 
     assert.deepEqual(errors, []);
     assert.equal(await page.evaluate(() => window.pwned), undefined);
