@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "Driver.h"
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
@@ -406,6 +407,17 @@ std::vector<CString> Catalogue::TableNames() {
     RefuseWithErrorInfo(list, "cannot list the tables");
   return names;
 }
+
+std::string Catalogue::ChangeMark() {
+  std::string mark;
+  std::wstring error;
+  kivoledb::DriverConnection* driver = m_pConnection ? m_pConnection->Driver() : nullptr;
+  if (!driver) throw Refused("cannot tell whether the catalogue changed: it is not connected");
+  if (!driver->ChangeMark(mark, error)) throw Refused("cannot tell whether the catalogue changed: " + kiv::ToUtf8(error));
+  return mark;
+}
+
+bool Catalogue::Replaced() { return m_pConnection && m_pConnection->Driver() && m_pConnection->Driver()->Replaced(); }
 
 void Catalogue::RunStatement(const CString& sql, const std::string& what) {
   KivOleDbCommand command;

@@ -127,6 +127,16 @@ class Catalogue : public KivPlcDbIO {
   void RunStatements(const std::vector<CString>& sql, const std::string& what);
   // Runs a query and calls `row` with the command on each row in turn.
   void Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what);
+  // A mark that moves once another connection commits a change to the
+  // catalogue (see DriverConnection::ChangeMark); compare only marks of one
+  // object.  Refused when the engine cannot be asked, a replaced file
+  // included.
+  std::string ChangeMark();
+  // Whether the catalogue file was deleted, moved or replaced since this
+  // object opened it: it reads the old file then, and a new object is
+  // needed to reach the catalogue under its name.
+  bool Replaced();
+
   // The connection, for a command of the caller's own (see RowWriter).
   KivOleDbConnection* Connection() const { return m_pConnection; }
 

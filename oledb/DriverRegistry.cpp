@@ -44,6 +44,10 @@ bool DriverConnection::EndBatch(std::wstring&) { return true; }
 bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBatch(error); }
 bool DriverConnection::BeginAllOrNothingBatch(std::wstring&) { return false; }
 bool DriverConnection::Replaced() { return false; }
+bool DriverConnection::ChangeMark(std::string& mark, std::wstring&) {
+  mark.clear();
+  return true;
+}
 
 bool IsServerUri(const std::wstring& dataSource) {
   auto startsWith = [&](const std::wstring& scheme) {

@@ -9,6 +9,8 @@
 
 #include "Server.h"
 #include "TestCatalogue.h"
+#include "cli_run.h"
+#include "catalogue/Backup.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 
@@ -31,8 +33,12 @@ class WebApiTest : public ::testing::Test {
     if (server) server->Stop();
     if (thread.joinable()) thread.join();
   }
-  void Start(bool readOnly = false) {
-    server = std::make_unique<kivplc::web::EditorServer>(options(readOnly));
+  void Start(bool readOnly = false, const std::string& catalogue = "") {
+    if (server) server->Stop();
+    if (thread.joinable()) thread.join();
+    auto served = options(readOnly);
+    if (!catalogue.empty()) served.cataloguePath = catalogue;
+    server = std::make_unique<kivplc::web::EditorServer>(served);
     port = server->Bind();
     thread = std::thread([this] { server->Run(); });
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
@@ -88,11 +94,6 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   Get(ModuleUrl("NO-SUCH"), 404);
   Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
   EXPECT_EQ(Get("/api/impact?" + kType)["modules"], 3);
-
-  // A type that another program listed after the server read the catalogue.
-  kivcat::Catalogue other(cat.path().string());
-  kivcat::AddEntry(other, L"Aldermoor Controls", L"AC-100", L"Relay Output");
-  EXPECT_EQ(Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Relay%20Output")["modules"], Json::array());
   Get("/api/type?m=Aldermoor%20Controls&s=AC-100&t=Nothing", 404);
 }
 
@@ -213,6 +214,49 @@ TEST_F(WebApiTest, ReadOnlyServerRefusesChanges) {
   body["code"] = "AC-1DI8";
   EXPECT_EQ(Post("/api/module/remove", body).first, 403);
   EXPECT_EQ(Get("/api/type?" + kType)["modules"].size(), 3u);
+}
+
+// Another program adds modules while the editor runs: the editor's next
+// read shows them, also after a change of its own elsewhere.  A restored
+// file is followed; a file renamed over the catalogue's is refused, never
+// shown as an empty catalogue.  The other program is kivplc on the
+// server; on a file, a second connection of this process (the browser
+// session has a kivplc process change a served file).
+TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
+  if (!clitest::ToolBuilt()) GTEST_SKIP() << "built without kivplc";
+  for (kivtest::Engine engine : kivtest::TestEngines()) {
+    kivtest::TempCatalogue served(engine);
+    const bool file = engine == kivtest::Engine::Sqlite;
+    const std::string where = file ? served.path().string() : kivtest::Utf8(served.wpath());
+    SCOPED_TRACE(where);
+    const auto add = [&](const std::string& code) {
+      const Json doc = {{"format", "kivplc-catalogue"}, {"version", 1}, {"manufacturers", Json::parse(R"([{"name": "Brandt",
+          "series": [{"name": "BA-1", "types": [{"name": "Relay Output", "modules": [{"CODE": ")" + code + R"("}]}]}]}])")}};
+      if (file) {
+        kivcat::Catalogue other(where);
+        EXPECT_EQ(kivcat::ImportCatalogue(other, doc, {}).counts.modules, 1u);
+      } else {
+        EXPECT_EQ(clitest::Tool({"-c", where, "import", "-"}, doc.dump()).status, 0);
+      }
+    };
+    const std::string before = (served.path().parent_path() / "before.db").string();
+    if (file) kivcat::BackupCatalogue(where, before, false);
+    Start(false, where);
+    EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
+    add("BA-RO8");
+    EXPECT_EQ(Get("/api/tree")["manufacturers"][0]["series"][0]["types"][0]["modules"], 1);
+    EXPECT_EQ(Get("/api/find?q=ba-ro")["results"].size(), 1u);
+    add("BA-RO16");
+    EXPECT_EQ(Post("/api/index/add", {{"m", "Zeta"}}).first, 200);
+    EXPECT_EQ(Get("/api/type?m=Brandt&s=BA-1&t=Relay%20Output")["modules"].size(), 2u);
+    if (!file) continue;
+
+    kivcat::RestoreCatalogue(where, before);
+    EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
+    std::filesystem::rename(before, served.path());
+    EXPECT_NE(Get("/api/tree", 503).value("error", "").find("start kivplc serve again"), std::string::npos);
+    EXPECT_EQ(Post("/api/index/add", {{"m", "Lost"}}).first, 503);
+  }
 }
 
 // Ctrl-C can come before the server's loop has started; it must still end.

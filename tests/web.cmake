@@ -3,3 +3,8 @@ if(TARGET kivplc_web)
   pkg_check_modules(HTTPLIB_CLIENT REQUIRED IMPORTED_TARGET cpp-httplib)
   target_link_libraries(test_web_api PRIVATE kivplc_web PkgConfig::HTTPLIB_CLIENT)
 endif()
+# The editor against changes that a kivplc process makes meanwhile.
+if(TARGET kivplc_web AND TARGET kivplc)
+  add_dependencies(test_web_api kivplc)
+  target_compile_definitions(test_web_api PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
+endif()

@@ -33,6 +33,17 @@ struct ApiError {
   Json current;
 };
 
+// A catalogue file deleted, moved or replaced under the server (renamed
+// over, not restored) is not followed: the old file's connections still
+// hold its write-ahead log, which the engine would read into the new
+// file.  Every request says so until the server is started again.
+void RefuseReplaced(Catalogue& db) {
+  if (db.Replaced())
+    throw ApiError{503, "the catalogue file was deleted, moved or replaced since the editor opened it; "
+                        "nothing was read or changed: start kivplc serve again to edit the file now under that name",
+                   "", {}};
+}
+
 using Param = std::function<std::string(const char*)>;
 
 // Characters as the engine counts them: code points, not bytes.
@@ -160,8 +171,8 @@ Param BodyParam(const Json& body) {
 
 }  // namespace
 
-Api::Lists::Lists(Catalogue& db, const Lists* previous, const std::string& changed)
-    : modules(db, previous ? &previous->modules : nullptr, changed) {
+Api::Lists::Lists(Catalogue& db, std::string changeMark, const Lists* previous, const std::string& changed)
+    : mark(std::move(changeMark)), modules(db, previous ? &previous->modules : nullptr, changed) {
   Json manufacturers = Json::array();
   for (const auto& m : modules.Tree()) {
     Json seriesList = Json::array();
@@ -238,7 +249,7 @@ Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionTok
       m_readOnly(readOnly || CatalogueIsReadOnly(cataloguePath)),
       m_session(std::move(sessionToken)),
       m_db(std::make_unique<Catalogue>(cataloguePath)) {
-  m_lists = std::make_shared<const Lists>(*m_db);
+  m_lists = std::make_shared<const Lists>(*m_db, m_db->ChangeMark());
   for (size_t i = 0; i < kReaders; ++i) m_idleReaders.push_back(std::make_unique<Catalogue>(cataloguePath));
 }
 
@@ -248,9 +259,29 @@ std::shared_ptr<const Api::Lists> Api::Snapshot() {
 }
 
 void Api::Refresh(const std::string& table, bool everyTable) {
-  auto next = everyTable ? std::make_shared<const Lists>(*m_db) : std::make_shared<const Lists>(*m_db, m_lists.get(), table);
+  m_stale = true;  // until the new lists are in place
+  // The mark first: a change committed while the lists are read moves the
+  // mark again, so the next read reads them anew rather than miss it.
+  std::string mark = m_db->ChangeMark();
+  // Another program changed the catalogue too: its changes may be in any table.
+  everyTable = everyTable || mark != m_lists->mark;
+  auto next = everyTable ? std::make_shared<const Lists>(*m_db, std::move(mark))
+                         : std::make_shared<const Lists>(*m_db, std::move(mark), m_lists.get(), table);
   std::unique_lock lock(m_listsLock);
   m_lists = std::move(next);
+  m_stale = false;
+}
+
+std::shared_ptr<const Api::Lists> Api::Current() {
+  if (m_changing) return Snapshot();
+  std::lock_guard lock(m_dbLock);
+  RefuseReplaced(*m_db);
+  try {
+    if (m_stale || m_db->ChangeMark() != m_lists->mark) Refresh("", true);
+  } catch (const Refused& e) {
+    throw ApiError{503, std::string("the catalogue cannot be read: ") + e.what(), "", {}};
+  }
+  return m_lists;
 }
 
 Reply Api::Get(const std::string& path, const Param& param) {
@@ -275,7 +306,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
   }
-  const auto lists = Snapshot();
+  const auto lists = Current();
   if (path == "/api/find") {
     size_t limit = kDefaultFindLimit;
     if (!param("limit").empty())
@@ -355,10 +386,20 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   }
   if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
   std::lock_guard lock(m_dbLock);
+  m_changing = true;
+  struct Done {
+    std::atomic<bool>& changing;
+    ~Done() { changing = false; }
+  } done{m_changing};
   try {
+    RefuseReplaced(*m_db);
     std::string changed;
     Reply reply = Change(path, body, changed);
-    if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
+    try {
+      if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
+    } catch (const Refused&) {
+      // Written all the same; the next read reads the lists anew (m_stale).
+    }
     return reply;
   } catch (const ApiError& e) {
     Json out = {{"error", e.message}};
@@ -369,7 +410,11 @@ Reply Api::Post(const std::string& path, const std::string& text) {
     return {400, {{"error", e.what()}}, {}};
   } catch (const Refused& e) {
     // A change refused part way may have written something: show it.
-    Refresh("", true);
+    try {
+      Refresh("", true);
+    } catch (const Refused&) {
+      // m_stale: the next read tries again.
+    }
     return RefusalReply(e);
   }
 }

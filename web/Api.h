@@ -4,6 +4,7 @@
 #ifndef KIV_WEB_API_H_
 #define KIV_WEB_API_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -42,11 +43,15 @@ class Api {
  private:
   // The catalogue as lists show it: the tree, its text, and each type's
   // module list as the reply text, made when first asked for.  Replaced
-  // whole after each change; a request keeps the one it started with.
+  // whole after each change, ours or another program's; a request keeps
+  // the one it started with.  `mark` is m_db's change mark read before the
+  // lists were: while m_db still gives it, no other connection changed
+  // the catalogue since.
   struct Lists {
-    explicit Lists(kivcat::Catalogue& db, const Lists* previous = nullptr, const std::string& changed = "");
+    Lists(kivcat::Catalogue& db, std::string changeMark, const Lists* previous = nullptr, const std::string& changed = "");
     const std::string& TypeText(const kivcat::ListedType& type) const;
 
+    std::string mark;
     kivcat::ModuleList modules;
     std::string tree;  // the reply to /api/tree
     mutable std::mutex typeTextsLock;
@@ -63,15 +68,25 @@ class Api {
   // empty when the lists must be read anew as a whole.
   Reply Change(const std::string& path, const Json& body, std::string& changed);
   // After a change: the lists anew.  Only `table`'s modules are read
-  // again (tables keep their names through renames), or every table's.
+  // again (tables keep their names through renames), or every table's,
+  // as when another connection changed the catalogue too.  The caller
+  // holds m_dbLock.  Refused when the catalogue cannot be read; the lists
+  // are then read anew as a whole by the next request.
   void Refresh(const std::string& table, bool everyTable = false);
   std::shared_ptr<const Lists> Snapshot();
+  // The lists for a read: the kept ones, read anew first when another
+  // program changed the catalogue since.  A read during a change of ours
+  // keeps the ones it finds.  ApiError 503 when the catalogue cannot be
+  // read or its file was replaced (see RefuseReplaced), never empty lists.
+  std::shared_ptr<const Lists> Current();
 
   std::string m_path;
   bool m_readOnly;
   std::string m_session;
   std::mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db;
+  std::atomic<bool> m_changing{false};  // a change holds m_dbLock
+  bool m_stale = false;                 // under m_dbLock: a refresh failed, m_lists lag behind
   std::mutex m_readersLock;
   std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders;
   struct Waiter {

@@ -109,6 +109,16 @@ class KIV_EXPORT DriverConnection {
   // connection opened it, so that it no longer reaches the file under its
   // name.  Drivers that cannot tell return false.
   virtual bool Replaced();
+  // A mark of the catalogue's committed state, for a caller that keeps
+  // what it read and must know when to read it again: the mark changes
+  // once a change is committed through another connection (of this
+  // process or another) and stays put while none is.  Only marks of one
+  // connection compare; a change through this connection may or may not
+  // move its mark.  False, with the reason in `error`, when the engine
+  // cannot be asked (a lost connection, a file replaced since it was
+  // opened).  Drivers that cannot tell give an empty mark, which never
+  // changes.
+  virtual bool ChangeMark(std::string& mark, std::wstring& error);
 };
 
 class KIV_EXPORT Driver {

@@ -819,6 +819,26 @@ bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::ws
   return true;
 }
 
+bool PostgresConnection::ChangeMark(std::string& mark, std::wstring& error) {
+  Turn turn(*this);
+  if (!turn.Ok(error) || !Usable(error)) return false;
+  std::string failure;
+  if (!Settle(failure)) {
+    error = Message(failure);
+    return false;
+  }
+  // Only a transaction that wrote holds a transaction id, and the
+  // snapshot's upper bound or its list of running ids changes when one
+  // ends; reading leaves it as it is.
+  Result r(PQexec(m_conn, "SELECT pg_catalog.txid_current_snapshot()::text"), &PQclear);
+  if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+    error = Message(PgError(m_conn, r.get()));
+    return false;
+  }
+  mark = PQgetvalue(r.get(), 0, 0);
+  return true;
+}
+
 bool PostgresConnection::BeginBatch(std::wstring& error) { return OpenBatch(false, false, error); }
 
 bool PostgresConnection::BeginDeferredBatch(std::wstring& error) { return OpenBatch(true, false, error); }

@@ -66,6 +66,10 @@ class PostgresConnection : public DriverConnection {
   bool BeginDeferredBatch(std::wstring& error) override;
   bool BeginAllOrNothingBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
+  // The server's transaction snapshot as text: it moves whenever a
+  // transaction that wrote anything ends, on any database of the server,
+  // so a change elsewhere on the server moves it too.
+  bool ChangeMark(std::string& mark, std::wstring& error) override;
 
   // Row changes sent in a deferred batch before they are settled: this
   // many statements, or statements of kGroupRows rows, whichever comes

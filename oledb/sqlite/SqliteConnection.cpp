@@ -179,6 +179,8 @@ std::wstring Failure(const SqliteHandle& handle) {
   return engineText;
 }
 
+constexpr const wchar_t* kMoved = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+
 bool HasMoved(sqlite3* db) {
   int moved = 0;
   return sqlite3_file_control(db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved;
@@ -432,7 +434,7 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
   // A file deleted or replaced under an open connection still reads and,
   // in WAL mode, even takes writes that vanish with the last handle.
   if (HasMoved(m_handle->db)) {
-    error = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+    error = kMoved;
     return false;
   }
   std::wstring rewritten;
@@ -565,6 +567,24 @@ bool SqliteConnection::EndBatch(std::wstring& error) {
 bool SqliteConnection::Replaced() {
   Lock lock(m_handle->mutex);
   return HasMoved(m_handle->db);
+}
+
+bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
+  Lock lock(m_handle->mutex);
+  // The version of a file that is no longer the catalogue's would never move.
+  if (HasMoved(m_handle->db)) {
+    error = kMoved;
+    return false;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(m_handle->db, "PRAGMA data_version", -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW)
+    mark = std::to_string(sqlite3_column_int64(stmt, 0));
+  else
+    error = SqliteError(m_handle->db);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_ROW;
 }
 
 }  // namespace kivoledb

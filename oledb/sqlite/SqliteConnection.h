@@ -57,6 +57,9 @@ class SqliteConnection : public DriverConnection {
   bool BeginBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
   bool Replaced() override;
+  // The engine's data version, which moves with every commit of another
+  // connection to the file, its own process's included.
+  bool ChangeMark(std::string& mark, std::wstring& error) override;
 
  private:
   // Prepare and Run: the caller holds the handle's lock.

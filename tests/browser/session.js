@@ -17,7 +17,10 @@ const HOSTILE = 'Relay card "><img src=x onerror="window.pwned=1"><script>window
 async function startServer() {
   fs.rmSync(db, { force: true });
   execFileSync(kivplc, ['init', db]);
-  execFileSync(kivplc, ['-c', db, 'import', path.join(source, 'examples/sample-catalogue.json')]);
+  const sample = JSON.parse(fs.readFileSync(path.join(source, 'examples/sample-catalogue.json'), 'utf8'));
+  sample.styles = sample.styles.filter((s) => s.STYLE <= 4);  // 5 to 9 not defined
+  fs.writeFileSync(db + '.json', JSON.stringify(sample));
+  execFileSync(kivplc, ['-c', db, 'import', db + '.json']);
   const server = spawn(kivplc, ['serve', '-c', db, '--listen', '127.0.0.1:0'], { stdio: ['ignore', 'pipe', 'inherit'] });
   const url = await new Promise((resolve, reject) => {
     let text = '';
@@ -34,11 +37,12 @@ async function main() {
   try {
     const context = await browser.newContext({ viewport: { width: 1366, height: 768 } });
     const errors = [];
+    const dialogs = [];
     const page = await context.newPage();
     // Leaving a page with unsaved edits asks first; the session says yes.
     // A script or style sheet the browser refused (its type under nosniff, or
     // the content security policy) is an error too.
-    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => d.accept())
+    const watch = (p) => p.on('pageerror', (e) => errors.push(e.message)).on('dialog', (d) => { dialogs.push(d.message()); d.accept(); })
       .on('console', (m) => /MIME type|Content Security Policy/.test(m.text()) && errors.push(m.text()));
     const opened = (p = page) => p.locator('h1', { hasText: 'KX-DI16' }).waitFor();
     const reload = async () => { await page.reload(); await opened(); };
@@ -72,10 +76,10 @@ async function main() {
     await page.goBack();
     await opened();
 
-    // Two terminal rows added in the grid, saved and read back.
+    // Two terminal rows added in the grid, the second without ATTRIBUTES, saved and read back.
     const rows = page.locator('table.terms tbody tr');
     const before = await rows.count();
-    for (const [block, attrs] of [['KX_TERM_COM', 'TERM=C1;SIDE=R'], ['KX_TERM_COM', 'TERM=C2;SIDE=R']]) {
+    for (const [block, attrs] of [['KX_TERM_COM', 'TERM=C1;SIDE=R'], ['KX_TERM_SPARE', '']]) {
       await page.getByRole('button', { name: '+ Add row' }).click();
       await page.keyboard.type(block);
       await page.keyboard.press('Tab');
@@ -85,7 +89,7 @@ async function main() {
     await status(page, 'Terminal rows saved');
     await reload();
     assert.equal(await rows.count(), before + 2);
-    assert.equal(await rows.last().locator('td.attrs input').inputValue(), 'TERM=C2;SIDE=R');
+    assert.equal(await rows.last().locator('td.block input').inputValue(), 'KX_TERM_SPARE');
     await rows.last().scrollIntoViewIfNeeded();
 
     // An over-long value is refused next to its field before anything is sent.
@@ -116,6 +120,16 @@ async function main() {
     await page.getByRole('button', { name: 'Discard mine, show theirs' }).click();
     await page.locator('.bar a', { hasText: 'Styles' }).click();
     await page.locator('section.style svg').first().waitFor();
+    // Left untouched, the page (with styles not defined) lets the user go without asking.
+    const asked = dialogs.length;
+    await page.locator('.brand').click();
+    await page.getByRole('button', { name: 'Add manufacturer' }).waitFor();
+    assert.equal(dialogs.length, asked);
+
+    // A manufacturer that a kivplc process adds shows on the next page load.
+    execFileSync(kivplc, ['-c', db, 'add', 'manufacturer', 'Added Elsewhere']);
+    await page.reload();
+    await page.locator('#tree a', { hasText: 'Added Elsewhere' }).waitFor();
 
     // The index: a manufacturer, its series and a type added; the series renamed.
     const dialog = page.locator('#dialog');

@@ -189,7 +189,9 @@ class Fields {
   }
 
   set(values, asBase = true) {
-    if (asBase) this.base = { ...values };
+    // Every input has a base value, null when `values` has none: an
+    // untouched empty input then reads as unchanged (value() gives null).
+    if (asBase) this.base = { ...Object.fromEntries([...this.inputs.keys()].map((n) => [n, null])), ...values };
     for (const [n, el] of this.inputs) {
       el.value = show(values[n]);
       el.classList.toggle('changed', !asBase && this.value(n) !== this.base[n]);
@@ -683,7 +685,8 @@ function terminalGrid(r, ctx, rows, columns) {
   }
   function addRow() {
     const next = Math.max(0, ...trs().map((tr) => Number(tr._SEQUENCE.inputs.get('SEQUENCE').value) || 0)) + 1;
-    const tr = rowEl({ SEQUENCE: next, BLOCK: null, ATTRIBUTES: null });
+    // A new row has no stored cells: an empty one is saved as an empty text.
+    const tr = rowEl({ SEQUENCE: next, BLOCK: '', ATTRIBUTES: '' });
     tr.querySelectorAll('input').forEach((i) => i.classList.add('changed'));
     tbody.append(tr);
     count();
