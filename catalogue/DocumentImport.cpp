@@ -24,6 +24,10 @@ std::wstring Folded(const Json& value) {
 
 CString Text(const Json& value) { return value.is_string() ? Wide(value.get<std::string>()) : CString(); }
 
+std::string IndexRowName(const Json& row) {
+  return EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
+}
+
 // The document, checked and converted before anything is written.
 struct PlanModule {
   Json spec;                   // SpecColumns(true), in order
@@ -64,8 +68,7 @@ Json Name(const Json& object, const std::string& what, bool mayBeEmpty) {
   if (!name) throw Invalid(what + " has no \"name\"");
   if (!name->is_string() || (!mayBeEmpty && name->get<std::string>().empty()))
     throw Invalid(what + ": \"name\" must be a non-empty text");
-  if (name->get<std::string>().find('\0') != std::string::npos)
-    throw Invalid(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
+  RefuseNul(name->get<std::string>(), what + ": \"name\"");
   return *name;
 }
 
@@ -106,19 +109,50 @@ Plan ReadPlan(const Json& doc) {
   if (!exact && !index.empty()) throw Invalid("a version 1 document has no \"index\"");
   for (size_t i = 0; i < index.size(); ++i)
     plan.index.push_back({RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
+  // A table name goes into CREATE TABLE and every later statement of the
+  // type, so each must pass the library's rule before anything is written.
+  // Rows naming one table share it, as the document says; but no table may
+  // be another's terminal table.
+  std::map<std::wstring, size_t> tables;  // folded name -> first row naming it
+  for (size_t i = 0; i < plan.index.size(); ++i) {
+    const Json& table = plan.index[i].row["TABLE_NAME"];
+    if (table.is_null() || table == "") continue;
+    const CString name = Text(table);
+    if (std::string problem = TypeTableNameProblem(name); !problem.empty())
+      throw Invalid("index row " + std::to_string(i + 1) + " (" + IndexRowName(plan.index[i].row) + "): TABLE_NAME '" +
+                    Utf8(name) + "' " + problem);
+    tables.insert({Folded(table), i});
+  }
+  for (const auto& [folded, row] : tables)
+    if (auto other = tables.find(Folded(Json(Utf8(Catalogue::TermTable(Text(plan.index[row].row["TABLE_NAME"]))))));
+        other != tables.end())
+      throw Invalid("index row " + std::to_string(other->second + 1) + " (" + IndexRowName(plan.index[other->second].row) +
+                    "): TABLE_NAME is the terminal table of index row " + std::to_string(row + 1));
+
   std::set<std::tuple<std::wstring, std::wstring, std::wstring>> indexed;
-  for (const auto& r : plan.index) indexed.insert({Folded(r.row["MANUFACTURER"]), Folded(r.row["SERIES"]), Folded(r.row["TYPE"])});
+  std::set<std::wstring> indexedManufacturers;
+  std::set<std::pair<std::wstring, std::wstring>> indexedSeries;
+  for (const auto& r : plan.index) {
+    const std::wstring m = Folded(r.row["MANUFACTURER"]), s = Folded(r.row["SERIES"]);
+    indexed.insert({m, s, Folded(r.row["TYPE"])});
+    indexedManufacturers.insert(m);
+    indexedSeries.insert({m, s});
+  }
 
   const auto& manufacturers = Array(doc, "manufacturers", "the document");
   for (size_t i = 0; i < manufacturers.size(); ++i) {
     const Json m = Name(manufacturers[i], "manufacturer " + std::to_string(i + 1), exact);
     const auto& series = Array(manufacturers[i], "series", "manufacturer " + m.get<std::string>());
-    if (!exact && series.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
+    // An entry without children that no index row lists goes in through
+    // the library, as in a version 1 document.
+    if (series.empty() && !indexedManufacturers.count(Folded(m)))
+      plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
     for (size_t j = 0; j < series.size(); ++j) {
       const Json s = Name(series[j], "series " + std::to_string(j + 1) + " of " + m.get<std::string>(), exact);
       const std::string seriesName = EntryName(Text(m), Text(s));
       const auto& types = Array(series[j], "types", "series " + seriesName);
-      if (!exact && types.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
+      if (types.empty() && !indexedSeries.count({Folded(m), Folded(s)}))
+        plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
       for (size_t k = 0; k < types.size(); ++k) {
         PlanType t{m, s, Name(types[k], "type " + std::to_string(k + 1) + " of " + seriesName, false), true, {}};
         const std::string typeName = EntryName(Text(m), Text(s), Text(t.type));
@@ -275,8 +309,17 @@ class Importer {
         } else if (exact && !table.empty() && !tablesInUse.count(table)) {
           added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add type " + name); });
           const auto category = withCategory.find(table);
-          if (added && created.insert(table).second)
-            CreateTables(Text(row["TABLE_NAME"]), category == withCategory.end() || category->second, name);
+          // A type whose tables the engine refused leaves no index row:
+          // check --repair could not tell what the tables should be.
+          if (added && created.insert(table).second &&
+              !CreateTables(Text(row["TABLE_NAME"]), category == withCategory.end() || category->second, name)) {
+            created.erase(table);
+            CString where;
+            for (const auto& column : IndexColumns())
+              where += (where.IsEmpty() ? L"" : L" AND ") + SqlEquals(column.name, row[column.name]);
+            m_db.RunStatement(L"DELETE FROM [PLC_MANUFACTURER] WHERE " + where, "cannot take back type " + name);
+            added = false;
+          }
         } else {
           added = Write([&] {
             const CString given = m_db.AddType(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
@@ -305,12 +348,13 @@ class Importer {
   }
 
   // A type's two tables; a table made before CATEGORY existed is made so again.
-  void CreateTables(const CString& table, bool withCategory, const std::string& name) {
+  // False, reported, when the engine refused them; then neither exists.
+  bool CreateTables(const CString& table, bool withCategory, const std::string& name) {
     CString spec, term;
     spec.Format(kiv::kCreateSpecTableSql, table.GetString());
     if (!withCategory) spec.Replace(L"[CATEGORY]            VARCHAR(10),", L"");
     term.Format(kiv::kCreateTermTableSql, Catalogue::TermTable(table).GetString());
-    Write([&] { m_db.RunStatements({spec, term}, "cannot create the tables of type " + name); });
+    return Write([&] { m_db.RunStatements({spec, term}, "cannot create the tables of type " + name); });
   }
 
   // Stops (m_stopped) on an interrupt between two modules.
@@ -392,8 +436,8 @@ class Importer {
     if (auto found = existing.find(code); found != existing.end()) {
       const CString where = L" WHERE " + SqlEquals("CODE", code);
       switch (Settle(writer, found->second == ModuleDocument(module.spec, module.terminals), name, "",
-                     {L"DELETE FROM [" + Catalogue::TermTable(table) + L"]" + where,
-                      L"DELETE FROM [" + table + L"]" + where})) {
+                     {L"DELETE FROM " + QuotedTable(Catalogue::TermTable(table)) + where,
+                      L"DELETE FROM " + QuotedTable(table) + where})) {
         case Existing::kSame: return void(++m_counts.unchanged);
         case Existing::kKept: return void(++m_counts.kept);
         case Existing::kRefused: return;

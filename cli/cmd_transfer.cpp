@@ -76,11 +76,8 @@ Json ReadDocument(const std::string& path) {
     throw UsageError(path + " is a folder; import reads one document, the file that export wrote");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw UsageError("cannot read " + path);
-  try {
-    return Json::parse(file);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw UsageError(path + " is not a JSON document: " + e.what());
-  }
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return kivcat::ParseJson(text, path);
 }
 
 // What an import or a copy did, and its exit status.  An interrupted run

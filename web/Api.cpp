@@ -88,7 +88,10 @@ Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& col
 ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
   auto spec = FromJson(object, kSpecColumns, {}, what);
   // CODE is a field of the form but not of the JSON name list above.
-  if (const Json* code = FindMember(object, "CODE"); code && code->is_string()) spec.Code = Wide(code->get<std::string>());
+  if (const Json* code = FindMember(object, "CODE"); code && code->is_string()) {
+    RefuseNul(code->get<std::string>(), "CODE");
+    spec.Code = Wide(code->get<std::string>());
+  }
   if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
   return spec;
 }
@@ -122,6 +125,7 @@ const Json& Member(const Json& body, const char* name) {
 
 std::string Text(const Json& body, const char* name, bool required = true) {
   const Json& v = Member(body, name);
+  if (v.is_string()) RefuseNul(v.get<std::string>(), std::string("\"") + name + "\"");
   if (v.is_string() && !v.get<std::string>().empty()) return v.get<std::string>();
   if (required || !v.is_null()) throw ApiError{400, std::string("\"") + name + "\" must be a non-empty text", "", {}};
   return {};
@@ -148,6 +152,7 @@ CString TableFor(Catalogue& db, const Names& n) {
 Param BodyParam(const Json& body) {
   return [&body](const char* name) {
     const Json& v = Member(body, name);
+    if (v.is_string()) RefuseNul(v.get<std::string>(), std::string("\"") + name + "\"");
     return v.is_string() ? v.get<std::string>() : std::string();
   };
 }
@@ -343,9 +348,9 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   if (m_readOnly) return {403, {{"error", "the catalogue is open read-only; nothing was changed"}}, {}};
   Json body;
   try {
-    body = Json::parse(text);
-  } catch (const nlohmann::json::parse_error&) {
-    return {400, {{"error", "the request body is not a JSON document"}}, {}};
+    body = ParseJson(text, "the request body");
+  } catch (const Invalid& e) {
+    return {400, {{"error", e.what()}}, {}};
   }
   if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
   std::lock_guard lock(m_dbLock);
