@@ -306,7 +306,8 @@ class Importer {
         if (types.count({m, s, t})) continue;
         if (m_options.dryRun) {
           added = true;
-        } else if (exact && !table.empty() && !tablesInUse.count(table)) {
+        } else if (exact && !table.empty() && !tablesInUse.count(table) &&
+                   !tablesInUse.count(Folded(Json(Utf8(Catalogue::TermTable(Text(row["TABLE_NAME"]))))))) {
           added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add type " + name); });
           const auto category = withCategory.find(table);
           // A type whose tables the engine refused leaves no index row:

@@ -76,6 +76,10 @@ TEST_P(Documents, TableNamesFromADocumentPassTheLibrarysRule) {
   const auto result = kivcat::ImportCatalogue(db, Document({IndexRow("T", "V_T")}, Tree(t)), {});
   EXPECT_EQ(result.counts.refused, 1u);
   EXPECT_TRUE(cat.Query("SELECT * FROM [PLC_MANUFACTURER]").empty());
+  // One whose terminal table is in use gets a name of the catalogue's own.
+  cat.Exec("CREATE TABLE [W_Data] ([x] INTEGER)");
+  EXPECT_EQ(kivcat::ImportCatalogue(db, Document({IndexRow("T", "W")}, Tree(t)), {}).counts.refused, 0u);
+  EXPECT_EQ(cat.Query("SELECT [TABLE_NAME] FROM [PLC_MANUFACTURER]").at(0).at(0), "M_S_T");
 }
 
 // Without index rows, a version 2 document's childless entries still go in;
