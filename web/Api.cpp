@@ -416,7 +416,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     for (std::string line; std::getline(summary, line);)
       if (!line.empty()) messages.push_back(line);
     Refresh("", true);
-    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.modules}}, {}};
+    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.takenBack ? 0 : result.counts.modules}}, {}};
   }
 
   Names n = TypeNames(BodyParam(body));
