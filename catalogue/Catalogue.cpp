@@ -8,6 +8,7 @@
 
 #include "catalogue/Errors.h"
 #include "catalogue/Text.h"
+#include "index/TypeTableName.h"
 
 namespace kivcat {
 
@@ -143,10 +144,8 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
                                                         KivRefusalKind::kDuplicateKey);
   // The library joins the names with blanks made underscores; only a name
   // too long for the engine is shortened, and then made unique by it.
-  std::wstring joined = manufacturer.str() + L"_" + series.str() + L"_" + type.str();
-  std::replace(joined.begin(), joined.end(), L' ', L'_');
-  if (joined.size() <= 59) {
-    const CString wanted(joined.c_str());
+  const CString wanted = kiv::JoinTypeTableName(manufacturer, series, type);
+  if (!kiv::NeedsShortName(wanted)) {
     for (const auto& row : Index())
       if (row.TableName.CompareNoCase(wanted) == 0)
         throw Refused("cannot add type " + name + ": its table " + Utf8(wanted) + " is the table of type " +

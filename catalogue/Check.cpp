@@ -5,6 +5,7 @@
 
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
+#include "catalogue/Rows.h"
 #include "index/TypeTables.h"
 
 namespace kivcat {
@@ -70,6 +71,7 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
   for (const auto& t : db.TableNames()) tables.insert(Folded(t));
   auto create = [&](const wchar_t* sql, const CString& table) {
     if (tables.count(Folded(table))) return true;
+    QuotedTable(table);  // the name goes into the statement between brackets
     CString statement;
     statement.Format(sql, table.GetString());
     db.RunStatement(statement, "cannot create table " + Utf8(table));
@@ -80,6 +82,12 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
     switch (p.kind) {
       case Problem::kTablesMissing:
       case Problem::kTermTableMissing:
+        // A name that another program stored may be anything; only one
+        // that the library could have given is made into a table.
+        if (std::string problem = TypeTableNameProblem(p.table); !problem.empty()) {
+          repair.left.push_back(p.text + "; not repaired: the table name " + problem);
+          break;
+        }
         create(kiv::kCreateSpecTableSql, p.table);
         create(kiv::kCreateTermTableSql, Catalogue::TermTable(p.table));
         break;
@@ -88,9 +96,15 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
           repair.left.push_back(p.text + "; removed only when confirmed (--yes)");
           break;
         }
+        try {
+          QuotedTable(p.table);
+        } catch (const Invalid& e) {
+          repair.left.push_back(p.text + "; not removed: " + e.what());
+          break;
+        }
         {
           long rows = 0;
-          db.Query(L"SELECT COUNT(*) FROM [" + p.table + L"]", [&](KivOleDbCommand& c) { rows = c.FieldAsLong(1); },
+          db.Query(L"SELECT COUNT(*) FROM " + QuotedTable(p.table), [&](KivOleDbCommand& c) { rows = c.FieldAsLong(1); },
                    "cannot read table " + Utf8(p.table));
           CString statement;
           statement.Format(kiv::kDropTableSql, p.table.GetString());

@@ -65,6 +65,9 @@ struct ImportOptions {
   bool replaceModules = false;  // remove a module or style that exists and add the document's
   bool skipExisting = false;    // keep a module or style that exists, without refusing it
   bool dryRun = false;          // write nothing; count what would go in
+  // Without it, an import that had a row refused takes back everything it
+  // wrote; with it, the rest goes in and each refused row is reported.
+  bool keepGoing = false;
 };
 
 // Entries count when the import made them listed.
@@ -73,6 +76,7 @@ struct ImportCounts {
   size_t prompts = 0;  // PLC_MSG rows
   size_t refused = 0;
   size_t unchanged = 0, kept = 0;  // modules that exist already: as the document has them, or kept
+  bool takenBack = false;          // a refusal took back what the counts say went in
 };
 
 struct ImportResult {
@@ -83,7 +87,13 @@ struct ImportResult {
 
 // Checks the whole document first (a bad one is Invalid and nothing is
 // written), then adds what is not there yet.  Each refused row goes to
-// reporter.message with the engine's text and counts as refused.  Index
+// reporter.message with the engine's text and counts as refused; unless
+// options.keepGoing, a refused row (or a failure that stops the import)
+// then takes back every change the import made: the rows of the fixed
+// tables it changed are put back as they were, the type tables it made are
+// removed, and the modules it added or replaced in other tables are taken
+// out or put back (counts.takenBack).  A change that cannot be taken back
+// is named in stoppedBy.  An interrupted import keeps what went in.  Index
 // rows go in as the document has them, and new types keep their table
 // names, unless the catalogue lists the entry already or uses the table
 // name (then the type gets a name of the catalogue's own).  A prompt row

@@ -24,6 +24,10 @@ std::wstring Folded(const Json& value) {
 
 CString Text(const Json& value) { return value.is_string() ? Wide(value.get<std::string>()) : CString(); }
 
+std::string IndexRowName(const Json& row) {
+  return EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
+}
+
 // The document, checked and converted before anything is written.
 struct PlanModule {
   Json spec;                   // SpecColumns(true), in order
@@ -64,8 +68,7 @@ Json Name(const Json& object, const std::string& what, bool mayBeEmpty) {
   if (!name) throw Invalid(what + " has no \"name\"");
   if (!name->is_string() || (!mayBeEmpty && name->get<std::string>().empty()))
     throw Invalid(what + ": \"name\" must be a non-empty text");
-  if (name->get<std::string>().find('\0') != std::string::npos)
-    throw Invalid(what + ": \"name\" holds a NUL character (\\u0000), which a catalogue text cannot");
+  RefuseNul(name->get<std::string>(), what + ": \"name\"");
   return *name;
 }
 
@@ -106,19 +109,50 @@ Plan ReadPlan(const Json& doc) {
   if (!exact && !index.empty()) throw Invalid("a version 1 document has no \"index\"");
   for (size_t i = 0; i < index.size(); ++i)
     plan.index.push_back({RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
+  // A table name goes into CREATE TABLE and every later statement of the
+  // type, so each must pass the library's rule before anything is written.
+  // Rows naming one table share it, as the document says; but no table may
+  // be another's terminal table.
+  std::map<std::wstring, size_t> tables;  // folded name -> first row naming it
+  for (size_t i = 0; i < plan.index.size(); ++i) {
+    const Json& table = plan.index[i].row["TABLE_NAME"];
+    if (table.is_null() || table == "") continue;
+    const CString name = Text(table);
+    if (std::string problem = TypeTableNameProblem(name); !problem.empty())
+      throw Invalid("index row " + std::to_string(i + 1) + " (" + IndexRowName(plan.index[i].row) + "): TABLE_NAME '" +
+                    Utf8(name) + "' " + problem);
+    tables.insert({Folded(table), i});
+  }
+  for (const auto& [folded, row] : tables)
+    if (auto other = tables.find(Folded(Json(Utf8(Catalogue::TermTable(Text(plan.index[row].row["TABLE_NAME"]))))));
+        other != tables.end())
+      throw Invalid("index row " + std::to_string(other->second + 1) + " (" + IndexRowName(plan.index[other->second].row) +
+                    "): TABLE_NAME is the terminal table of index row " + std::to_string(row + 1));
+
   std::set<std::tuple<std::wstring, std::wstring, std::wstring>> indexed;
-  for (const auto& r : plan.index) indexed.insert({Folded(r.row["MANUFACTURER"]), Folded(r.row["SERIES"]), Folded(r.row["TYPE"])});
+  std::set<std::wstring> indexedManufacturers;
+  std::set<std::pair<std::wstring, std::wstring>> indexedSeries;
+  for (const auto& r : plan.index) {
+    const std::wstring m = Folded(r.row["MANUFACTURER"]), s = Folded(r.row["SERIES"]);
+    indexed.insert({m, s, Folded(r.row["TYPE"])});
+    indexedManufacturers.insert(m);
+    indexedSeries.insert({m, s});
+  }
 
   const auto& manufacturers = Array(doc, "manufacturers", "the document");
   for (size_t i = 0; i < manufacturers.size(); ++i) {
     const Json m = Name(manufacturers[i], "manufacturer " + std::to_string(i + 1), exact);
     const auto& series = Array(manufacturers[i], "series", "manufacturer " + m.get<std::string>());
-    if (!exact && series.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
+    // An entry without children that no index row lists goes in through
+    // the library, as in a version 1 document.
+    if (series.empty() && !indexedManufacturers.count(Folded(m)))
+      plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
     for (size_t j = 0; j < series.size(); ++j) {
       const Json s = Name(series[j], "series " + std::to_string(j + 1) + " of " + m.get<std::string>(), exact);
       const std::string seriesName = EntryName(Text(m), Text(s));
       const auto& types = Array(series[j], "types", "series " + seriesName);
-      if (!exact && types.empty()) plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
+      if (types.empty() && !indexedSeries.count({Folded(m), Folded(s)}))
+        plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
       for (size_t k = 0; k < types.size(); ++k) {
         PlanType t{m, s, Name(types[k], "type " + std::to_string(k + 1) + " of " + seriesName, false), true, {}};
         const std::string typeName = EntryName(Text(m), Text(s), Text(t.type));
@@ -171,6 +205,11 @@ class Importer {
   }
 
   void Run(const Plan& plan) {
+    if (!m_options.dryRun && !m_options.keepGoing) {
+      m_before.index = ReadRows(m_db, L"PLC_MANUFACTURER", IndexColumns());
+      m_before.styles = ReadRows(m_db, L"PLC_STYLES", StyleColumns());
+      if (!plan.prompts.empty()) m_before.prompts = ReadRows(m_db, L"PLC_MSG", PromptColumns());
+    }
     ImportIndex(plan);
     for (const auto& t : plan.types) {
       ImportType(t);
@@ -178,6 +217,65 @@ class Importer {
     }
     ImportStyles(plan.styles);
     ImportPrompts(plan.prompts);
+  }
+
+  // Undoes what the import wrote, as far as the engine lets it; returns
+  // what it could not undo ("" when all of it).  Modules come out of the
+  // tables that were there before, then the new tables go, then the fixed
+  // tables get their rows back.
+  std::string TakeBack() {
+    std::string failures;
+    auto run = [&](const CString& sql) {
+      try {
+        m_db.RunStatement(sql, "cannot take back");
+      } catch (const Refused& e) {
+        failures += (failures.empty() ? "" : "; ") + std::string(e.what());
+      }
+    };
+    auto made = [&](const CString& table) {
+      for (const CString& t : m_written.tables)
+        if (t.CompareNoCase(table) == 0) return true;
+      return false;
+    };
+    for (const auto& [table, code] : m_written.added) {
+      if (made(table)) continue;
+      const CString where = L" WHERE " + SqlEquals("CODE", code);
+      run(L"DELETE FROM " + QuotedTable(Catalogue::TermTable(table)) + where);
+      run(L"DELETE FROM " + QuotedTable(table) + where);
+    }
+    RowWriter writer(m_db);
+    auto insert = [&](const CString& table, const Json& row) {
+      if (std::string reason = writer.Insert(table, row); !reason.empty())
+        failures += (failures.empty() ? "" : "; ") + reason;
+    };
+    for (const auto& [key, module] : m_written.removed) {
+      Json spec = module;
+      spec.erase(kTerminalsKey);
+      insert(key.first, spec);
+      for (Json row : module[kTerminalsKey]) {
+        row["CODE"] = module["CODE"];
+        insert(Catalogue::TermTable(key.first), row);
+      }
+    }
+    for (const CString& table : m_written.tables) {
+      CString spec, term;
+      spec.Format(kiv::kDropTableSql, table.GetString());
+      term.Format(kiv::kDropTableSql, Catalogue::TermTable(table).GetString());
+      run(term);
+      run(spec);
+    }
+    const std::pair<const wchar_t*, const std::vector<Json>*> fixed[] = {
+        {L"PLC_MANUFACTURER", m_written.index ? &m_before.index : nullptr},
+        {L"PLC_STYLES", m_written.styles ? &m_before.styles : nullptr},
+        {L"PLC_MSG", m_written.prompts ? &m_before.prompts : nullptr}};
+    for (const auto& [table, rows] : fixed) {
+      if (!rows) continue;
+      run(L"DELETE FROM " + QuotedTable(table));
+      for (const Json& row : *rows) insert(table, row);
+    }
+    writer.Finish();
+    m_counts.takenBack = true;
+    return failures;
   }
 
   const ImportCounts& counts() const { return m_counts; }
@@ -272,14 +370,29 @@ class Importer {
         if (types.count({m, s, t})) continue;
         if (m_options.dryRun) {
           added = true;
-        } else if (exact && !table.empty() && !tablesInUse.count(table)) {
+        } else if (exact && !table.empty() && !tablesInUse.count(table) &&
+                   !tablesInUse.count(Folded(Json(Utf8(Catalogue::TermTable(Text(row["TABLE_NAME"]))))))) {
+          m_written.index = true;
           added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add type " + name); });
           const auto category = withCategory.find(table);
-          if (added && created.insert(table).second)
-            CreateTables(Text(row["TABLE_NAME"]), category == withCategory.end() || category->second, name);
+          // A type whose tables the engine refused leaves no index row:
+          // check --repair could not tell what the tables should be.
+          const bool first = added && created.insert(table).second;
+          if (first && !CreateTables(Text(row["TABLE_NAME"]), category == withCategory.end() || category->second, name)) {
+            created.erase(table);
+            CString where;
+            for (const auto& column : IndexColumns())
+              where += (where.IsEmpty() ? L"" : L" AND ") + SqlEquals(column.name, row[column.name]);
+            m_db.RunStatement(L"DELETE FROM [PLC_MANUFACTURER] WHERE " + where, "cannot take back type " + name);
+            added = false;
+          } else if (first) {
+            m_written.tables.push_back(Text(row["TABLE_NAME"]));
+          }
         } else {
+          m_written.index = true;
           added = Write([&] {
             const CString given = m_db.AddType(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
+            m_written.tables.push_back(given);
             if (!table.empty())
               Message("type " + name + " gets table " + Utf8(given) + ": " + row["TABLE_NAME"].get<std::string>() +
                       " is in use here");
@@ -289,6 +402,7 @@ class Importer {
       } else {
         const bool isSeries = !s.empty();
         if (isSeries ? series.count({m, s}) > 0 : manufacturers.count(m) > 0) continue;
+        if (!m_options.dryRun) m_written.index = true;
         if (m_options.dryRun)
           added = true;
         else if (exact)
@@ -305,12 +419,13 @@ class Importer {
   }
 
   // A type's two tables; a table made before CATEGORY existed is made so again.
-  void CreateTables(const CString& table, bool withCategory, const std::string& name) {
+  // False, reported, when the engine refused them; then neither exists.
+  bool CreateTables(const CString& table, bool withCategory, const std::string& name) {
     CString spec, term;
     spec.Format(kiv::kCreateSpecTableSql, table.GetString());
     if (!withCategory) spec.Replace(L"[CATEGORY]            VARCHAR(10),", L"");
     term.Format(kiv::kCreateTermTableSql, Catalogue::TermTable(table).GetString());
-    Write([&] { m_db.RunStatements({spec, term}, "cannot create the tables of type " + name); });
+    return Write([&] { m_db.RunStatements({spec, term}, "cannot create the tables of type " + name); });
   }
 
   // Stops (m_stopped) on an interrupt between two modules.
@@ -392,18 +507,19 @@ class Importer {
     if (auto found = existing.find(code); found != existing.end()) {
       const CString where = L" WHERE " + SqlEquals("CODE", code);
       switch (Settle(writer, found->second == ModuleDocument(module.spec, module.terminals), name, "",
-                     {L"DELETE FROM [" + Catalogue::TermTable(table) + L"]" + where,
-                      L"DELETE FROM [" + table + L"]" + where})) {
+                     {L"DELETE FROM " + QuotedTable(Catalogue::TermTable(table)) + where,
+                      L"DELETE FROM " + QuotedTable(table) + where})) {
         case Existing::kSame: return void(++m_counts.unchanged);
         case Existing::kKept: return void(++m_counts.kept);
         case Existing::kRefused: return;
-        case Existing::kReplace: break;
+        case Existing::kReplace: m_written.removed.insert({{table, code}, found->second}); break;
       }
     }
     if (!writer) return CountModule(module.terminals.size());
     if (std::string reason = writer->Insert(table, module.spec); !reason.empty())
       return Refuse(name + ": " + reason + " (its " + std::to_string(module.terminals.size()) + " terminal rows skipped)");
     ++m_counts.modules;
+    m_written.added.push_back({table, code});
     for (const auto& row : module.terminals) {
       if (std::string reason = writer->Insert(Catalogue::TermTable(table), row); !reason.empty())
         Refuse("terminal " + row[kSequence].dump() + " of " + name + ": " + reason);
@@ -434,6 +550,7 @@ class Importer {
           continue;
       }
       if (writer) {
+        m_written.styles = true;
         if (std::string reason = writer->Insert(L"PLC_STYLES", style); !reason.empty()) {
           Refuse(name + ": " + reason);
           continue;
@@ -457,6 +574,7 @@ class Importer {
         continue;
       }
       if (writer) {
+        m_written.prompts = true;
         if (std::string reason = writer->Insert(L"PLC_MSG", row); !reason.empty()) {
           Refuse("prompt " + row["FIND"].dump() + ": " + reason);
           continue;
@@ -473,6 +591,17 @@ class Importer {
   ImportCounts m_counts;
   bool m_stopped = false;
   std::vector<std::string>* m_held = nullptr;  // messages held back, while not null
+  // The fixed tables' rows before the import (unless it keeps going).
+  struct {
+    std::vector<Json> index, styles, prompts;
+  } m_before;
+  // What the import wrote, for TakeBack.
+  struct {
+    bool index = false, styles = false, prompts = false;  // a fixed table was written to
+    std::vector<CString> tables;                           // type tables made
+    std::vector<std::pair<CString, std::string>> added;    // (table, code) of modules added
+    std::map<std::pair<CString, std::string>, Json> removed;  // module documents --replace removed
+  } m_written;
 };
 
 }  // namespace
@@ -483,6 +612,8 @@ std::string DescribeImport(const ImportCounts& c, bool dryRun) {
                      std::to_string(c.series) + " series, " + n(c.types, "type") + ", " + n(c.modules, "module") +
                      " with " + n(c.terminals, "terminal row") + ", " + n(c.styles, "style") + ", " +
                      n(c.prompts, "prompt row") + "; refused " + n(c.refused, "row") + "\n";
+  if (c.takenBack)
+    text += "nothing of it stays: every change was taken back (import --keep-going imports the rest)\n";
   if (c.unchanged || c.kept)
     text += "left as they were: " + n(c.unchanged + c.kept, "module") + " that exist already (" +
             std::to_string(c.unchanged) + " as in the document)\n";
@@ -499,8 +630,12 @@ ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOp
   } catch (const Refused& e) {
     result.stoppedBy = e.what();
   }
-  result.counts = importer.counts();
   result.interrupted = importer.interrupted();
+  if (!options.dryRun && !options.keepGoing && !result.interrupted &&
+      (importer.counts().refused > 0 || !result.stoppedBy.empty()))
+    if (std::string failures = importer.TakeBack(); !failures.empty())
+      result.stoppedBy += (result.stoppedBy.empty() ? "" : "; ") + ("not all of it could be taken back: " + failures);
+  result.counts = importer.counts();
   return result;
 }
 

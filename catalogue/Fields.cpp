@@ -92,9 +92,7 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
                                                 : std::to_string(value.get<long long>());
     } else if (Contains(names, name)) {
       if (!value.is_string()) throw Invalid(what + ": " + key + " must be a text");
-      // The library takes texts up to their first NUL; the rest would be lost.
-      if (value.get<std::string>().find('\0') != std::string::npos)
-        throw Invalid(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
+      RefuseNul(value.get<std::string>(), what + ": " + key);
       values[name] = value.get<std::string>();
     } else {
       std::vector<std::string> all = names;
@@ -103,6 +101,11 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
     }
   }
   return values;
+}
+
+void RefuseNul(const std::string& value, const std::string& what) {
+  if (value.find('\0') != std::string::npos)
+    throw Invalid(what + " holds a NUL character (\\u0000), which a catalogue text cannot");
 }
 
 long ParseInteger(const std::string& text, const std::string& what) {

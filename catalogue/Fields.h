@@ -59,6 +59,13 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
                                 const std::vector<std::string>& integerNames,
                                 const std::vector<std::string>& ignoredNames, const std::string& what);
 
+// Invalid naming `what` ("CODE", "module 2: DESCRIPTION") when `value`
+// holds a NUL character: the library takes a text up to its first NUL,
+// so the rest would be lost without a word.  Every name and value that
+// enters the catalogue from outside (documents, the editor's requests,
+// files given to the tool) passes here.
+void RefuseNul(const std::string& value, const std::string& what);
+
 // A whole decimal integer, or Invalid naming `what`.
 long ParseInteger(const std::string& text, const std::string& what);
 

@@ -1,10 +1,13 @@
 #include "catalogue/Rows.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
+#include "index/TypeTableName.h"
+#include "core/SqlText.h"
 
 namespace kivcat {
 
@@ -65,7 +68,7 @@ const Columns& TermColumns() {
 std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& columns, const CString& where) {
   std::wstring sql = L"SELECT ";
   for (size_t i = 0; i < columns.size(); ++i) sql += (i ? L", [" : L"[") + Wide(columns[i].name).str() + L"]";
-  sql += L" FROM [" + table.str() + L"]";
+  sql += L" FROM " + QuotedTable(table).str();
   if (!where.IsEmpty()) sql += L" WHERE " + where.str();
   std::vector<Json> rows;
   db.Query(CString(sql.c_str()),
@@ -78,16 +81,34 @@ std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& c
   return rows;
 }
 
+std::string TypeTableNameProblem(const CString& name) {
+  using kiv::TableNameFault;
+  switch (kiv::CheckTypeTableName(name.view())) {
+    case TableNameFault::kNone: return "";
+    case TableNameFault::kEmpty: return "is empty";
+    case TableNameFault::kBracket: return "holds a ']', which cannot be in a table name";
+    case TableNameFault::kNul: return "holds a NUL character (\\u0000)";
+    case TableNameFault::kTooLong: return "is longer than 59 characters (the engine's 64 with \"_Data\")";
+    case TableNameFault::kFixedTable: return "is one of the catalogue's fixed tables";
+    case TableNameFault::kEngineTable: return "is a name the database engine keeps for its own tables";
+  }
+  return "is not a table name";
+}
+
+CString QuotedTable(const CString& table) {
+  using kiv::TableNameFault;
+  const TableNameFault fault = kiv::CheckTypeTableName(table.view());
+  if (fault == TableNameFault::kEmpty || fault == TableNameFault::kBracket || fault == TableNameFault::kNul)
+    throw Invalid("table name '" + Utf8(table) + "' " + TypeTableNameProblem(table) + "; nothing was run");
+  return L"[" + table + L"]";
+}
+
 CString SqlLiteral(const Json& value) {
   if (value.is_null()) return CString(L"NULL");
   if (value.is_number_integer()) return Wide(value.dump());
   const std::string text = value.get<std::string>();
-  if (text.find('\0') != std::string::npos)
-    throw Invalid("a text holds a NUL character (\\u0000), which a catalogue text cannot");
-  std::wstring quoted = L"'";
-  const CString wide = Wide(text);
-  for (wchar_t c : wide.str()) quoted += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
-  return CString((quoted + L"'").c_str());
+  RefuseNul(text, "a text");
+  return L"'" + kiv::SqlValue(Wide(text)) + L"'";
 }
 
 CString SqlEquals(const std::string& column, const Json& value) {
@@ -110,8 +131,11 @@ Json RowFromJson(const Json& object, const Columns& columns, const Json& missing
     }
     if (column->integer ? !value.is_number_integer() : !value.is_string() && !value.is_null())
       throw Invalid(what + ": " + key + (column->integer ? " must be an integer" : " must be a text or null"));
-    if (value.is_string() && value.get<std::string>().find('\0') != std::string::npos)
-      throw Invalid(what + ": " + key + " holds a NUL character (\\u0000), which a catalogue text cannot");
+    // The library's records hold a long; above it a number would wrap.
+    if (value.is_number_unsigned() && value.get<unsigned long long>() > std::numeric_limits<long>::max())
+      throw Invalid(what + ": " + key + " is out of range (at most " + std::to_string(std::numeric_limits<long>::max()) +
+                    ")");
+    if (value.is_string()) RefuseNul(value.get<std::string>(), what + ": " + key);
   }
   Json row = Json::object();
   for (const auto& c : columns) {
@@ -152,7 +176,7 @@ CString InsertSql(const CString& table, const Json& row) {
     names += (names.empty() ? L"[" : L", [") + Wide(name).str() + L"]";
     values += (values.empty() ? L"" : L", ") + SqlLiteral(value).str();
   }
-  return CString((L"INSERT INTO [" + table.str() + L"] (" + names + L") VALUES (" + values + L")").c_str());
+  return CString((L"INSERT INTO " + QuotedTable(table).str() + L" (" + names + L") VALUES (" + values + L")").c_str());
 }
 
 std::string RowWriter::Insert(const CString& table, const Json& row) {

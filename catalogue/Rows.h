@@ -36,8 +36,18 @@ const Columns& TermColumns();
 // JSON object of `columns` in their order, in the engine's order.
 std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& columns, const CString& where = {});
 
+// Why `name` cannot name a new type's table, as a phrase for a message
+// ("holds a ']'"), or "" when it can.  The rule is the library's
+// (kiv::CheckTypeTableName); this only words it.
+std::string TypeTableNameProblem(const CString& name);
+
+// "[table]" for a statement; a name that would not stay one name inside
+// the brackets (empty, or holding ']' or NUL) is Invalid.  Every statement
+// built here and in the tools passes its table names through this.
+CString QuotedTable(const CString& table);
+
 // A value as an SQL literal: NULL, a bare integer, or a text quoted with
-// its quotes doubled.  A text holding a NUL character is Invalid (a
+// its quotes doubled by the library's quoting (kiv::SqlValue).  A text holding a NUL character is Invalid (a
 // catalogue text cannot hold one).
 CString SqlLiteral(const Json& value);
 // "[COLUMN] = literal", or "[COLUMN] IS NULL".

@@ -24,11 +24,7 @@ Assignments ParseSetOptions(const std::vector<std::string>& items, const std::ve
 
 Json ReadJsonFromStdin() {
   std::string text{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-  try {
-    return Json::parse(text);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw UsageError(std::string("standard input is not a JSON document: ") + e.what());
-  }
+  return kivcat::ParseJson(text, "standard input");
 }
 
 Json FieldInput::ReadStdin() const { return fromStdin ? ReadJsonFromStdin() : Json(nullptr); }

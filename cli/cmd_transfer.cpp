@@ -76,11 +76,8 @@ Json ReadDocument(const std::string& path) {
     throw UsageError(path + " is a folder; import reads one document, the file that export wrote");
   std::ifstream file(path, std::ios::binary);
   if (!file) throw UsageError("cannot read " + path);
-  try {
-    return Json::parse(file);
-  } catch (const nlohmann::json::parse_error& e) {
-    throw UsageError(path + " is not a JSON document: " + e.what());
-  }
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  return kivcat::ParseJson(text, path);
 }
 
 // What an import or a copy did, and its exit status.  An interrupted run
@@ -170,8 +167,11 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                       "keep modules and styles that exist already, even when they differ")
       ->excludes("--replace");
   importCmd->add_flag("-n,--dry-run", i->options.dryRun, "write nothing; say what would go in");
+  importCmd->add_flag("--keep-going", i->options.keepGoing,
+                      "after a refused row, import the rest (without it, a refused row takes back the whole import)");
   importCmd->footer(Wrap("The whole document is checked first; then every row goes in, and each refused row is "
-                         "reported with the engine's reason (exit status 1). New types keep the document's "
+                         "reported with the engine's reason (exit status 1); then every change is taken back, "
+                         "unless --keep-going keeps the rest. New types keep the document's "
                          "table names unless this catalogue uses them. Entries that are listed already are "
                          "kept, and so are a module or style that exist already as the document has them and "
                          "prompt rows held already, so running an interrupted import again finishes it; a "

@@ -7,12 +7,14 @@
 #ifndef KIV_CORE_SQLTEXT_H_
 #define KIV_CORE_SQLTEXT_H_
 
+#include "KivPlcDbExport.h"
 #include "KivString.h"
 
 namespace kiv {
 
-// `value` with every ' doubled; null gives "".
-CString SqlValue(const wchar_t* value);
+// `value` with every ' doubled; null gives "".  Exported for the catalogue
+// tools, whose statements quote their values here too.
+KIVPLCDB_API CString SqlValue(const wchar_t* value);
 
 // The last-error text of a call refused for a table name holding a ']'.
 inline constexpr wchar_t kTableNameWithBracket[] =

@@ -29,7 +29,25 @@ CString ShortPart(const wchar_t* part) {
   return CString(Utf16Prefix(whole.view(), kLongestShortPart));
 }
 
+// Compared as the engine compares table names (CompareNoCase).
+bool StartsFolded(std::wstring_view name, const wchar_t* prefix) {
+  const std::wstring_view p(prefix);
+  return name.size() >= p.size() && CString(name.substr(0, p.size())).CompareNoCase(prefix) == 0;
+}
+
 }  // namespace
+
+TableNameFault CheckTypeTableName(std::wstring_view name) {
+  if (name.empty()) return TableNameFault::kEmpty;
+  if (name.find(L']') != std::wstring_view::npos) return TableNameFault::kBracket;
+  if (name.find(L'\0') != std::wstring_view::npos) return TableNameFault::kNul;
+  if (Utf16Length(name) > kLongestWholeName) return TableNameFault::kTooLong;
+  for (const wchar_t* fixed : {L"PLC_MANUFACTURER", L"PLC_STYLES", L"PLC_MSG"})
+    if (CString(name).CompareNoCase(fixed) == 0) return TableNameFault::kFixedTable;
+  for (const wchar_t* kept : {L"sqlite_", L"pg_", L"MSys"})
+    if (StartsFolded(name, kept)) return TableNameFault::kEngineTable;
+  return TableNameFault::kNone;
+}
 
 std::wstring TableNameKey(const CString& name) {
   CString lower(name);

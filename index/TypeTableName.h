@@ -16,20 +16,42 @@
 #define KIV_INDEX_TYPETABLENAME_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "KivPlcDbExport.h"
 #include "KivString.h"
 
 namespace kiv {
 
 // "m_s_t" with blanks made underscores; a null part is taken as "".
-CString JoinTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
+KIVPLCDB_API CString JoinTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
 
 // The same join after cutting each part to 18 UTF-16 code units.
 CString ShortTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
 
 // True when `name` is too long to be used whole (more than 59 code units).
-bool NeedsShortName(const CString& name);
+KIVPLCDB_API bool NeedsShortName(const CString& name);
+
+// Exported (with JoinTypeTableName and NeedsShortName) for the catalogue
+// tools, so that they apply this rule instead of one of their own.
+//
+// Why a name cannot be a type's specification table, or kNone when it
+// can.  Every statement that creates, reads or drops a type's table with
+// a name that did not come from the library itself (a document's
+// TABLE_NAME, an index row being repaired) checks the name here first,
+// because the name is written between brackets into the statement.
+enum class TableNameFault {
+  kNone,
+  kEmpty,
+  kBracket,     // a ']' would end the bracketed name and start SQL
+  kNul,         // the engine would keep only what comes before it
+  kTooLong,     // more than 59 UTF-16 code units: "_Data" must still fit
+  kFixedTable,  // PLC_MANUFACTURER, PLC_STYLES or PLC_MSG
+  kEngineTable  // begins as the engines' own tables do: sqlite_, pg_, MSys
+                // (letters compared as the engine compares names, A-Z folded)
+};
+KIVPLCDB_API TableNameFault CheckTypeTableName(std::wstring_view name);
 
 // `name` folded as the engine folds table names, for comparing two names.
 std::wstring TableNameKey(const CString& name);

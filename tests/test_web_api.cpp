@@ -179,6 +179,28 @@ TEST_F(WebApiTest, TerminalSaveKeepsTheNullsNobodyTouched) {
             (kivtest::QueryRows{{"1", {}, "a"}, {"2", {}, "c"}, {"3", "B2", "b"}, {"4", {}, "d2"}}));
 }
 
+// A NUL would cut a name short; a number no value holds is not the
+// parser's exception.  Each is a 400 that names the field or the place.
+TEST_F(WebApiTest, NulCharactersAndHugeNumbersAreRefused) {
+  Start();
+  Json module = kTypeNames;
+  module["module"] = {{"CODE", std::string("ZZ\0TOP", 6)}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"/api/module/add", module.dump()},
+      {"/api/index/add", Json{{"m", std::string("Acme\0 Corp", 10)}}.dump()},
+      {"/api/index/add", R"({"m": "Acme", "n": [1e999]})"},
+  };
+  for (const auto& [path, body] : cases) {
+    auto res = client->Post(path.c_str(), {{"X-Kiv-Session", server->SessionToken()}}, body, "application/json");
+    ASSERT_TRUE(res) << path;
+    EXPECT_EQ(res->status, 400) << body << res->body;
+    const std::string error = Json::parse(res->body)["error"];
+    EXPECT_TRUE(error.find("holds a NUL") != std::string::npos || error.find("$.n[0]") != std::string::npos) << error;
+  }
+  EXPECT_TRUE(Get("/api/find?q=Acme")["results"].empty());
+  EXPECT_TRUE(Get("/api/find?q=ZZ")["results"].empty());
+}
+
 TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
   Start();
   const std::string add = Json{{"m", "Newco"}}.dump(), host = "evil.example:" + std::to_string(port);

@@ -111,7 +111,10 @@ Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& col
 ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
   auto spec = FromJson(object, kSpecColumns, {}, what);
   // CODE is a field of the form but not of the JSON name list above.
-  if (const Json* code = FindMember(object, "CODE"); code && code->is_string()) spec.Code = Wide(code->get<std::string>());
+  if (const Json* code = FindMember(object, "CODE"); code && code->is_string()) {
+    RefuseNul(code->get<std::string>(), "CODE");
+    spec.Code = Wide(code->get<std::string>());
+  }
   if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
   return spec;
 }
@@ -145,6 +148,7 @@ const Json& Member(const Json& body, const char* name) {
 
 std::string Text(const Json& body, const char* name, bool required = true) {
   const Json& v = Member(body, name);
+  if (v.is_string()) RefuseNul(v.get<std::string>(), std::string("\"") + name + "\"");
   if (v.is_string() && !v.get<std::string>().empty()) return v.get<std::string>();
   if (required || !v.is_null()) throw ApiError{400, std::string("\"") + name + "\" must be a non-empty text", "", {}};
   return {};
@@ -165,6 +169,7 @@ CString TableFor(Catalogue& db, const Names& n) { return db.TableOf(n.m, n.s, n.
 Param BodyParam(const Json& body) {
   return [&body](const char* name) {
     const Json& v = Member(body, name);
+    if (v.is_string()) RefuseNul(v.get<std::string>(), std::string("\"") + name + "\"");
     return v.is_string() ? v.get<std::string>() : std::string();
   };
 }
@@ -380,9 +385,9 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   if (m_readOnly) return {403, {{"error", "the catalogue is open read-only; nothing was changed"}}, {}};
   Json body;
   try {
-    body = Json::parse(text);
-  } catch (const nlohmann::json::parse_error&) {
-    return {400, {{"error", "the request body is not a JSON document"}}, {}};
+    body = ParseJson(text, "the request body");
+  } catch (const Invalid& e) {
+    return {400, {{"error", e.what()}}, {}};
   }
   if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
   std::lock_guard lock(m_dbLock);
@@ -457,7 +462,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     for (std::string line; std::getline(summary, line);)
       if (!line.empty()) messages.push_back(line);
     Refresh("", true);
-    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.modules}}, {}};
+    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.takenBack ? 0 : result.counts.modules}}, {}};
   }
 
   Names n = TypeNames(BodyParam(body));
