@@ -245,7 +245,7 @@ TEST_F(WebApiTest, AddressRulesAreExact) {
   for (const auto& c : names) {
     kivplc::web::ServeOptions o = options();
     o.listen = c.listen;
-    o.hosts = {"plc-db.example.lan"};
+    o.hosts = {"PLC-DB.example.lan"};
     EXPECT_EQ(kivplc::web::EditorServer(o).AnswersTo(c.authority), c.answered) << c.listen << " " << c.authority;
   }
   kivplc::web::ServeOptions port80 = options();
