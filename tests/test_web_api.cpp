@@ -11,6 +11,7 @@
 
 #include "Server.h"
 #include "TestCatalogue.h"
+#include "catalogue/Errors.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 
@@ -318,6 +319,14 @@ TEST_F(WebApiTest, SlowClientsAreCutOff) {
   change.Send(body.substr(4));
   EXPECT_EQ(change.Read(500).find("HTTP/1.1 200"), std::string::npos);
   EXPECT_TRUE(change.closed);
+}
+
+TEST_F(WebApiTest, ASecondServerOnTheSamePortIsRefused) {
+  Start();
+  kivplc::web::ServeOptions second = options();
+  second.listen = "127.0.0.1:" + std::to_string(port);
+  kivplc::web::EditorServer other(second);
+  EXPECT_THROW(other.Bind(), kivcat::Refused);
 }
 
 // The limit a user gets takes the editor's export of the large Access

@@ -4,6 +4,7 @@
 #include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,6 +180,13 @@ EditorServer::EditorServer(const ServeOptions& options)
 
   auto& server = m_http->server;
   server.set_payload_max_length(options.bodyLimit);
+  // The library's default also sets SO_REUSEPORT, with which a second
+  // server on the same port binds as well and the kernel shares the
+  // connections between the two catalogues.
+  server.set_socket_options([](int sock) {
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
   // A reply goes out as two writes, head and body: without this the body
   // waits for the client's delayed acknowledgement of the head.
   server.set_tcp_nodelay(true);
