@@ -1,5 +1,9 @@
 // The editor's HTTP API against a real catalogue file, over loopback.
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -11,6 +15,7 @@
 #include "TestCatalogue.h"
 #include "cli_run.h"
 #include "catalogue/Backup.h"
+#include "catalogue/Errors.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 
@@ -20,6 +25,31 @@ using kivcat::Json;
 
 const std::string kType = "m=Aldermoor%20Controls&s=AC-100&t=Digital%20Input";
 const Json kTypeNames = {{"m", "Aldermoor Controls"}, {"s", "AC-100"}, {"t", "Digital Input"}};
+
+// A client that misbehaves on a raw connection to 127.0.0.1.
+struct RawClient {
+  explicit RawClient(int port) {
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+    connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawClient() { close(fd); }
+  void Send(const std::string& text) { send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+  // What arrives within `milliseconds` and without a pause of 50 ms after
+  // it; `closed` once the server closed.
+  std::string Read(int milliseconds) {
+    std::string got;
+    pollfd entry{fd, POLLIN, 0};
+    char buffer[4096];
+    while (!closed && poll(&entry, 1, got.empty() ? milliseconds : 50) > 0) {
+      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) closed = true;
+      if (n > 0) got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  bool connected = false, closed = false;
+};
 
 // A server on a copy of the sample catalogue, read-only or not.
 class WebApiTest : public ::testing::Test {
@@ -34,17 +64,20 @@ class WebApiTest : public ::testing::Test {
     if (thread.joinable()) thread.join();
   }
   void Start(bool readOnly = false, const std::string& catalogue = "") {
-    if (server) server->Stop();
-    if (thread.joinable()) thread.join();
     auto served = options(readOnly);
     if (!catalogue.empty()) served.cataloguePath = catalogue;
-    server = std::make_unique<kivplc::web::EditorServer>(served);
+    Start(served);
+  }
+  void Start(const kivplc::web::ServeOptions& serveOptions) {
+    if (server) server->Stop();
+    if (thread.joinable()) thread.join();
+    server = std::make_unique<kivplc::web::EditorServer>(serveOptions);
     port = server->Bind();
     thread = std::thread([this] { server->Run(); });
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
   }
   kivplc::web::ServeOptions options(bool readOnly = false) const {
-    return {cat.path().string(), "127.0.0.1:0", readOnly, "", 4096};
+    return {.cataloguePath = cat.path().string(), .listen = "127.0.0.1:0", .readOnly = readOnly, .bodyLimit = 4096};
   }
   Json Get(const std::string& path, int status = 200) {
     auto res = client->Get(path.c_str());
@@ -203,7 +236,9 @@ TEST_F(WebApiTest, NulCharactersAndHugeNumbersAreRefused) {
 
 TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
   Start();
-  const std::string add = Json{{"m", "Newco"}}.dump(), host = "evil.example:" + std::to_string(port);
+  // A page of a rebinding name (127.attacker.example resolving to 127.0.0.1)
+  // sends its own name as Host and Origin.
+  const std::string add = Json{{"m", "Newco"}}.dump(), host = "127.attacker.example:" + std::to_string(port);
   const struct {
     const char* name;
     httplib::Headers headers;
@@ -212,8 +247,7 @@ TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
     const char* type = "application/json";
   } cases[] = {
       {"no session token", {{"X-Kiv-Session", ""}}, add, 403},
-      {"another site's page", {{"Origin", "http://evil.example"}}, add, 403},
-      {"a rebound DNS name", {{"Host", host}}, add, 403},
+      {"a rebound DNS name", {{"Host", host}, {"Origin", "http://" + host}}, add, 403},
       {"a form post", {}, add, 415, "text/plain"},
       {"a body above the limit", {}, Json{{"m", std::string(5000, 'x')}}.dump(), 413},
   };
@@ -225,7 +259,14 @@ TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
     EXPECT_EQ(res->status, c.status) << c.name << ": " << res->body;
   }
   EXPECT_TRUE(Get("/api/find?q=Newco")["results"].empty());
-  EXPECT_EQ(client->Get("/api/tree", {{"Host", host}})->status, 403);
+  // Nor does its page get the session token, by either header.
+  for (const httplib::Headers& headers : {httplib::Headers{{"Host", host}, {"Origin", "http://" + host}},
+                                          httplib::Headers{{"Origin", "http://" + host}}}) {
+    auto res = client->Get("/api/session", headers);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    EXPECT_EQ(res->body.find(server->SessionToken()), std::string::npos);
+  }
   EXPECT_EQ(Post("/api/index/add", Json::parse(add)).first, 200);
 }
 
@@ -279,6 +320,123 @@ TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
     EXPECT_NE(Get("/api/tree", 503).value("error", "").find("start kivplc serve again"), std::string::npos);
     EXPECT_EQ(Post("/api/index/add", {{"m", "Lost"}}).first, 503);
   }
+}
+
+
+// Which names the server answers to, and which listen addresses need the
+// access token: exact, never by prefix or substring.
+TEST_F(WebApiTest, AddressRulesAreExact) {
+  const struct {
+    const char* listen;
+    const char* authority;
+    bool answered;
+  } names[] = {
+      {"127.0.0.1:8080", "127.0.0.1:8080", true},     {"127.0.0.1:8080", "localhost:8080", true},
+      {"127.0.0.1:8080", "LOCALHOST:8080", true},     {"127.0.0.1:8080", "[::1]:8080", true},
+      {"127.0.0.1:8080", "127.9.8.7:8080", true},     {"127.0.0.1:8080", "Plc-Db.Example.lan:8080", true},
+      {"127.0.0.1:8080", "127.0.0.1", false},         {"127.0.0.1:8080", "127.0.0.1:80800", false},
+      {"127.0.0.1:8080", "127.0.0.1:", false},        {"127.0.0.1:8080", "localhost.:8080", false},
+      {"127.0.0.1:8080", "localhost.evil:8080", false}, {"127.0.0.1:8080", "127.0.0.1.evil:8080", false},
+      {"127.0.0.1:8080", "evil127.0.0.1:8080", false}, {"127.0.0.1:8080", "127.attacker.example:8080", false},
+      {"127.0.0.1:8080", "[::1]x:8080", false},       {"127.0.0.1:8080", "0177.0.0.1:8080", false},
+      {"127.0.0.1:8080", "127.1:8080", false},        {"127.0.0.1:8080", "192.168.1.5:8080", false},
+      {"127.0.0.1:8080", "", false},                  {"127.0.0.1:8080", "evil.plc-db.example.lan:8080", false},
+      {"127.0.0.1:80", "127.0.0.1", true},            {"127.0.0.1:80", "localhost:80", true},
+      {"0.0.0.0:8080", "192.168.1.5:8080", true},     {"0.0.0.0:8080", "[fe80::1]:8080", true},
+      {"0.0.0.0:8080", "lan-name.example:8080", false}, {"192.168.1.5:8080", "192.168.1.5:8080", true},
+      {"192.168.1.5:8080", "192.168.1.6:8080", false}, {"[::1]:8080", "[0:0::1]:8080", true},
+  };
+  for (const auto& c : names) {
+    kivplc::web::ServeOptions o = options();
+    o.listen = c.listen;
+    o.hosts = {"PLC-DB.example.lan"};
+    EXPECT_EQ(kivplc::web::EditorServer(o).AnswersTo(c.authority), c.answered) << c.listen << " " << c.authority;
+  }
+
+  const struct {
+    const char* listen;
+    bool token;
+  } tokens[] = {{"127.0.0.1:0", false},   {"127.200.0.1:0", false}, {"localhost:0", false},
+                {"[::1]:0", false},       {"0.0.0.0:0", true},      {"[::]:0", true},
+                {"0177.0.0.1:0", true},   {"127.1:0", true},        {"[::ffff:127.0.0.1]:0", true},
+                {"192.168.1.5:0", true},  {"localhost.evil:0", true}, {"1.0.0.127:0", true}};
+  for (const auto& c : tokens) {
+    kivplc::web::ServeOptions o = options();
+    o.listen = c.listen;
+    EXPECT_EQ(kivplc::web::EditorServer(o).AccessToken().empty(), !c.token) << c.listen;
+  }
+}
+
+// Clients that trickle their requests hold neither a worker nor the server:
+// the head must come within its time, one address holds a bounded number of
+// connections, and the server stops within two seconds whatever they do.
+TEST_F(WebApiTest, SlowClientsAreCutOff) {
+  kivplc::web::ServeOptions o = options();
+  o.headTimeout = std::chrono::seconds(2), o.bodyTimeout = std::chrono::seconds(8);
+  Start(o);
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 31; ++i) {
+    slow.push_back(std::make_unique<RawClient>(port));
+    ASSERT_TRUE(slow.back()->connected);
+    slow.back()->Send("GET /api/tree HTTP/1.1\r\n" + host);
+  }
+  // The last connection this address may hold still gets its answer at once.
+  RawClient page(port);
+  page.Send("GET /api/session HTTP/1.1\r\n" + host + "\r\n");
+  EXPECT_EQ(page.Read(2000).rfind("HTTP/1.1 200", 0), 0u);
+  RawClient oneTooMany(port);
+  EXPECT_EQ(oneTooMany.Read(2000).rfind("HTTP/1.1 503", 0), 0u);
+
+  // A byte every 200 ms does not keep a head waiting past its time.
+  const auto start = std::chrono::steady_clock::now();
+  size_t closed = 0;
+  while (closed < slow.size() && std::chrono::steady_clock::now() - start < std::chrono::seconds(6)) {
+    closed = 0;
+    for (auto& trickler : slow) {
+      trickler->Read(0);
+      if (!trickler->closed) trickler->Send("x");
+      closed += trickler->closed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_EQ(closed, slow.size());
+
+  // A change whose body is still arriving, and a head still arriving: the
+  // server stops within two seconds, and the change is cut before it is made.
+  RawClient change(port), head(port);
+  const std::string body = Json{{"m", "Slowco"}}.dump();
+  change.Send("POST /api/index/add HTTP/1.1\r\n" + host + "X-Kiv-Session: " + server->SessionToken() +
+              "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+              body.substr(0, 4));
+  head.Send("GET /api/tree HTTP/1.1\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto stopAt = std::chrono::steady_clock::now();
+  server->Stop();
+  thread.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(2));
+  change.Send(body.substr(4));
+  EXPECT_EQ(change.Read(500).find("HTTP/1.1 200"), std::string::npos);
+  EXPECT_TRUE(change.closed);
+}
+
+TEST_F(WebApiTest, ASecondServerOnTheSamePortIsRefused) {
+  Start();
+  kivplc::web::EditorServer other({.cataloguePath = cat.path().string(), .listen = "127.0.0.1:" + std::to_string(port)});
+  EXPECT_THROW(other.Bind(), kivcat::Refused);
+}
+
+// The limit a user gets takes the editor's export of the large Access
+// fixture (64,007,562 bytes); JSON allows the padding after the document.
+TEST_F(WebApiTest, DefaultBodyLimitTakesALargeExport) {
+  Start({.cataloguePath = cat.path().string(), .listen = "127.0.0.1:0"});
+  std::ifstream sample(std::string(KIV_SOURCE_DIR) + "/examples/sample-catalogue.json");
+  std::string document{std::istreambuf_iterator<char>(sample), {}};
+  document.resize(64007562, ' ');
+  client->set_read_timeout(std::chrono::minutes(2));  // a sanitized build reads it for seconds
+  auto res = client->Post("/api/import", {{"X-Kiv-Session", server->SessionToken()}}, document, "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200) << res->body;
 }
 
 // Ctrl-C can come before the server's loop has started; it must still end.

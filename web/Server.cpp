@@ -1,17 +1,22 @@
 #include "Server.h"
 
-#include <atomic>
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <random>
 #include <thread>
 
 #include "Api.h"
+#include "Connections.h"
 #include "KivPmOleDbFiles.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
@@ -22,10 +27,6 @@ namespace kivplc::web {
 using namespace kivcat;
 
 namespace {
-
-// Enough for the page's requests side by side with a few other clients;
-// a kept-alive connection holds its worker.
-constexpr size_t kWorkers = 64;
 
 const char kContentSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
@@ -50,12 +51,25 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-bool IsLoopback(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
-bool IsIpLiteral(const std::string& host) {
-  return !host.empty() && (host.front() == '[' || host.find_first_not_of("0123456789.") == std::string::npos);
+// inet_pton takes only the strict forms: four decimal parts without leading
+// zeros for IPv4, so that 0177.0.0.1 or 127.1 are no literals here.
+bool IsIpv4Literal(const std::string& text, in_addr* address = nullptr) {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
+  if (address) *address = parsed;
+  return true;
+}
+
+bool IsIpv6Literal(const std::string& text, in6_addr* address = nullptr) {
+  in6_addr parsed{};
+  if (inet_pton(AF_INET6, text.c_str(), &parsed) != 1) return false;
+  if (address) *address = parsed;
+  return true;
 }
 
 std::string MimeType(const std::string& path) {
@@ -76,15 +90,63 @@ void SendJson(httplib::Response& res, int status, const Json& body) {
 
 }  // namespace
 
+bool IsLoopbackAddress(const std::string& host) {
+  in_addr v4;
+  in6_addr v6;
+  if (IsIpv4Literal(host, &v4)) return (ntohl(v4.s_addr) >> 24) == 127;
+  if (IsIpv6Literal(host, &v6)) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return Lower(host) == "localhost";
+}
+
+bool EditorServer::AnswersTo(const std::string& authority) const {
+  // HOST, HOST:PORT, [V6] or [V6]:PORT; the name is everything before the
+  // last colon outside brackets.
+  if (authority.empty()) return false;
+  std::string name = authority, port;
+  size_t close = authority.rfind(']'), colon = authority.rfind(':');
+  if (colon != std::string::npos && (authority.front() != '[' || (close != std::string::npos && colon > close))) {
+    name = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+    if (port.empty()) return false;
+  }
+  if (port.empty() ? m_port != 80 : port != std::to_string(m_port)) return false;
+  if (name.empty()) return false;
+  name = Lower(name);
+  if (name.front() == '[') {
+    if (name.back() != ']') return false;
+    in6_addr address;
+    if (!IsIpv6Literal(name.substr(1, name.size() - 2), &address)) return false;
+    in6_addr listen;
+    return IN6_IS_ADDR_LOOPBACK(&address) || m_wildcard ||
+           (IsIpv6Literal(m_host, &listen) && memcmp(&listen, &address, sizeof address) == 0);
+  }
+  if (IsIpv4Literal(name)) {
+    if (m_wildcard || IsLoopbackAddress(name)) return true;
+  } else if (name == "localhost") {
+    return true;
+  }
+  return std::find(m_names.begin(), m_names.end(), name) != m_names.end();
+}
+
 struct EditorServer::Http {
-  httplib::Server server;
-  // The HTTP library forgets a stop() that comes before its loop runs, so
-  // Run and Stop tell each other where they are: whichever comes second
-  // sees the other's flag.
-  std::atomic<bool> stopAsked{false}, runEntered{false}, runEnded{false};
+  explicit Http(const ConnectionLimits& limits) : server(limits) {}
+  ConnectionServer server;
 };
 
-EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_http(std::make_unique<Http>()) {
+namespace {
+
+ConnectionLimits LimitsOf(const ServeOptions& options) {
+  ConnectionLimits limits;
+  limits.head = options.headTimeout;
+  limits.body = options.bodyTimeout;
+  limits.idle = options.idleTimeout;
+  return limits;
+}
+
+}  // namespace
+
+EditorServer::EditorServer(const ServeOptions& options)
+    : m_options(options), m_http(std::make_unique<Http>(LimitsOf(options))) {
   const std::string& listen = options.listen;
   size_t colon = listen.rfind(':');
   if (colon == std::string::npos || colon == 0) throw Invalid("--listen needs HOST:PORT, got '" + listen + "'");
@@ -92,11 +154,18 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   if (m_host.size() > 2 && m_host.front() == '[' && m_host.back() == ']') m_host = m_host.substr(1, m_host.size() - 2);
   m_port = static_cast<int>(ParseInteger(listen.substr(colon + 1), "the port of --listen"));
   if (m_port < 0 || m_port > 65535) throw Invalid("the port of --listen must be from 0 to 65535");
-  m_loopback = IsLoopback(m_host);
+  m_loopback = IsLoopbackAddress(m_host);
   m_publicName = m_host;
-  if (m_host == "0.0.0.0" || m_host == "::") {
+  m_wildcard = m_host == "0.0.0.0" || m_host == "::";
+  if (m_wildcard) {
     char name[256] = {};
     m_publicName = gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
+  }
+  m_names = {Lower(m_host), Lower(m_publicName)};
+  for (const std::string& name : options.hosts) {
+    if (name.empty() || name.find_first_of(":/@[] \t") != std::string::npos)
+      throw Invalid("--host takes a name without port, got '" + name + "'");
+    m_names.push_back(Lower(name));
   }
   if (!options.tokenFile.empty()) {
     std::ifstream file(options.tokenFile);
@@ -110,12 +179,14 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   m_api = std::make_unique<Api>(options.cataloguePath, options.readOnly, m_sessionToken);
 
   auto& server = m_http->server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
   server.set_payload_max_length(options.bodyLimit);
-  // A connection stays open for as many requests as its client sends: the
-  // library listens with a backlog of 5, so clients that reconnect together
-  // lose connection requests to it and wait a second for the retry.
-  server.set_keep_alive_max_count(std::numeric_limits<size_t>::max());
+  // The library's default also sets SO_REUSEPORT, with which a second
+  // server on the same port binds as well and the kernel shares the
+  // connections between the two catalogues.
+  server.set_socket_options([](int sock) {
+    int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
   // A reply goes out as two writes, head and body: without this the body
   // waits for the client's delayed acknowledgement of the head.
   server.set_tcp_nodelay(true);
@@ -128,23 +199,14 @@ EditorServer::EditorServer(const ServeOptions& options) : m_options(options), m_
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     // Host and Origin: a page of another site that a DNS name points here
     // (rebinding) sends its own name.
-    const std::string host = req.get_header_value("Host");
-    const std::string port = ":" + std::to_string(m_port);
-    bool hostOk = false;
-    if (host.size() > port.size() && host.compare(host.size() - port.size(), std::string::npos, port) == 0) {
-      std::string name = host.substr(0, host.size() - port.size());
-      std::string bare = name.size() > 2 && name.front() == '[' ? name.substr(1, name.size() - 2) : name;
-      if (m_loopback)
-        hostOk = IsLoopback(bare);
-      else
-        hostOk = bare == m_host || bare == m_publicName || IsLoopback(bare) ||
-                 (m_publicName != m_host && IsIpLiteral(name));
-    }
-    if (!hostOk) {
+    if (!AnswersTo(req.get_header_value("Host"))) {
       SendJson(res, 403, {{"error", "this server answers only to the address it listens on"}});
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (req.has_header("Origin") && req.get_header_value("Origin") != "http://" + host) {
+    // An Origin names the page's site: it must be one of ours by the same
+    // rule ("null", another scheme or a path are not).
+    const std::string origin = req.get_header_value("Origin"), scheme = "http://";
+    if (req.has_header("Origin") && (origin.rfind(scheme, 0) != 0 || !AnswersTo(origin.substr(scheme.size())))) {
       SendJson(res, 403, {{"error", "requests from another site are refused"}});
       return httplib::Server::HandlerResponse::Handled;
     }
@@ -212,18 +274,9 @@ int EditorServer::Bind() {
   return m_port;
 }
 
-void EditorServer::Run() {
-  m_http->runEntered = true;
-  if (!m_http->stopAsked) m_http->server.listen_after_bind();
-  m_http->runEnded = true;
-}
+void EditorServer::Run() { m_http->server.Serve(); }
 
-void EditorServer::Stop() {
-  m_http->stopAsked = true;
-  if (m_http->runEntered)
-    while (!m_http->runEnded && !m_http->server.is_running()) std::this_thread::yield();
-  m_http->server.stop();
-}
+void EditorServer::Stop() { m_http->server.Stop(); }
 
 std::string EditorServer::Url() const {
   std::string host = m_publicName.find(':') != std::string::npos ? "[" + m_publicName + "]" : m_publicName;

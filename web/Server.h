@@ -4,19 +4,36 @@
 #ifndef KIV_WEB_SERVER_H_
 #define KIV_WEB_SERVER_H_
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kivplc::web {
 
 struct ServeOptions {
-  std::string cataloguePath;
+  std::string cataloguePath{};
   std::string listen = "127.0.0.1:8080";  // HOST:PORT; port 0 picks a free one
   bool readOnly = false;
-  std::string tokenFile;                   // the access token's file, else one is made up
-  size_t bodyLimit = 64u << 20;            // bytes; an export of a large catalogue fits
+  std::string tokenFile{};                 // the access token's file, else one is made up
+  // Bytes.  The editor's export of the largest catalogue known (an Access
+  // file of 63 MiB) is 61 MiB; twice that leaves room to grow.
+  size_t bodyLimit = 128u << 20;
+  // More names the page may be reached by (--host), besides localhost, the
+  // loopback literals and the --listen address; without a port.
+  std::vector<std::string> hosts{};
+  // A request's head must arrive within headTimeout of its first byte, and
+  // its body within bodyTimeout of the head; a kept-alive connection that
+  // sends nothing for idleTimeout is closed.
+  std::chrono::milliseconds headTimeout{10000}, bodyTimeout{120000}, idleTimeout{60000};
 };
+
+// Whether `host` (a --listen address without its port and brackets) can be
+// reached only from this machine: "localhost", an IPv4 literal 127.x.y.z in
+// strict dotted-quad form, or ::1.  Every other spelling, however it would
+// resolve (0177.0.0.1, 127.1, ::ffff:127.0.0.1, 0.0.0.0), counts as wide.
+bool IsLoopbackAddress(const std::string& host);
 
 class Api;
 
@@ -33,8 +50,19 @@ class EditorServer {
   int Bind();
   // Answers requests until Stop(); Bind() first.
   void Run();
-  // From any thread; Run() returns once the requests under way are answered.
+  // From any thread.  Run() returns within about two seconds whatever the
+  // clients do: connections waiting for a request are closed at once, a
+  // request still arriving is cut before its handler runs, and a handler
+  // under way finishes (its answer is given up when the client does not
+  // take it within the grace).
   void Stop();
+
+  // Whether a request's Host header (or the HOST[:PORT] of its Origin)
+  // names this server: localhost, an IPv4 loopback literal, [::1], the
+  // --listen address, the name printed in Url() or a --host name, letter
+  // case aside; with a wildcard --listen also any IP literal.  The port must
+  // be this server's, and may be left out only when it is 80.
+  bool AnswersTo(const std::string& authority) const;
 
   // What to open in the browser, with the access token when one is needed.
   std::string Url() const;
@@ -47,6 +75,8 @@ class EditorServer {
   ServeOptions m_options;
   std::string m_host;
   std::string m_publicName;  // the name in Url(): the machine's, for a wildcard address
+  bool m_wildcard = false;
+  std::vector<std::string> m_names;  // lower case: the --listen host, m_publicName, --host names
   int m_port = 0;
   bool m_loopback = true;
   std::string m_accessToken;
