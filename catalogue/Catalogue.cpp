@@ -7,6 +7,7 @@
 
 #include "catalogue/Errors.h"
 #include "catalogue/Text.h"
+#include "index/TypeTableName.h"
 
 namespace kivcat {
 
@@ -66,23 +67,14 @@ std::vector<ModDB::IndexData> Catalogue::Index() {
   return rows;
 }
 
-namespace {
-
-std::wstring Folded(CString name) {
-  name.MakeUpper();
-  return name.str();
-}
-
-}  // namespace
-
 std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
   auto tree = BuildIndexTree(Index());
   std::set<std::wstring> tables;
-  for (const auto& t : TableNames()) tables.insert(Folded(t));
+  for (const auto& t : TableNames()) tables.insert(kiv::TableNameKey(t));
   for (auto& m : tree)
     for (auto& s : m.series)
       for (auto& t : s.types) {
-        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(Folded(t.table)) || !tables.count(Folded(TermTable(t.table))));
+        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(kiv::TableNameKey(t.table)) || !tables.count(kiv::TableNameKey(TermTable(t.table))));
         if (countModules && !t.table.IsEmpty() && !t.tablesMissing) t.modules = ModuleCount(t.table);
       }
   return tree;
@@ -95,14 +87,38 @@ bool Catalogue::Listed(const CString& manufacturer, const CString& series, const
   return exists;
 }
 
+std::wstring Catalogue::NameKey(const CString& name) const {
+  if (m_pConnection) return m_pConnection->NameKey(name.view());
+  return KivOleDbConnection().NameKey(name.view());  // the unopened rule
+}
+
+void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& series, const CString& type) {
+  const CString given[] = {manufacturer, series, type};
+  const size_t levels = series.IsEmpty() ? 1 : type.IsEmpty() ? 2 : 3;
+  size_t missing = 0;  // the first level not listed
+  while (missing + 1 < levels &&
+         Listed(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString()))
+    ++missing;
+  const std::string what = std::string("no ") + (missing == 0 ? "manufacturer " : missing == 1 ? "series " : "type ") +
+                           EntryName(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString());
+  // A spelling that the stricter rule of a server takes for the one given.
+  const std::wstring wanted = kiv::FoldCase(given[missing].view());
+  for (const auto& row : Index()) {
+    const CString stored[] = {row.Manufacturer, row.Series, row.Type};
+    bool parents = true;
+    for (size_t i = 0; i < missing; ++i) parents = parents && NameKey(stored[i]) == NameKey(given[i]);
+    if (parents && !stored[missing].IsEmpty() && kiv::FoldCase(stored[missing].view()) == wanted)
+      throw Refused(what + "; the catalogue lists \"" + Utf8(stored[missing]) +
+                    "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z");
+  }
+  throw Refused(what);
+}
+
 CString Catalogue::TableOf(const CString& manufacturer, const CString& series, const CString& type) {
   CString table;
   if (GetTypeTableName(manufacturer, series, type, table)) return table;
   if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
-  if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer));
-  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series));
-  if (!Listed(manufacturer, series, type))
-    throw Refused("no type " + EntryName(manufacturer, series, type));
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   throw Refused("type " + EntryName(manufacturer, series, type) + " has no table");
 }
 
@@ -176,7 +192,7 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
                             const CString& newName) {
   const std::string level = LevelName(series, type);
   const std::string old = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused("no " + level + ' ' + old);
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   const CString& oldName = series.IsEmpty() ? manufacturer : type.IsEmpty() ? series : type;
   // The engine compares names without regard to case, so a new name that
   // is listed already would merge two entries into one.
@@ -213,7 +229,7 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
 
 void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name);
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
   if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
 }
@@ -411,7 +427,8 @@ void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string
     if (command.Execute() != kDbOk) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
     command.Close();
   }
-  command.EndBatch();
+  // Each statement went in, but a batch that did not commit holds none.
+  if (!command.EndBatch()) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
 }
 
 void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what) {

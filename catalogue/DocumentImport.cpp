@@ -15,14 +15,13 @@ namespace kivcat {
 
 namespace {
 
-// Names compare as the engine compares them: without regard to case.
-std::wstring Folded(const Json& value) {
-  CString text = value.is_string() ? Wide(value.get<std::string>()) : CString();
-  text.MakeUpper();
-  return text.str();
-}
-
 CString Text(const Json& value) { return value.is_string() ? Wide(value.get<std::string>()) : CString(); }
+
+// Names compare as the target's engine compares them (NameKey).
+struct NameKeys {
+  const Catalogue& db;
+  std::wstring operator()(const Json& value) const { return db.NameKey(Text(value)); }
+};
 
 // The document, checked and converted before anything is written.
 struct PlanModule {
@@ -90,7 +89,7 @@ PlanModule ReadModule(const Json& module, const Json& missing, const std::string
   return plan;
 }
 
-Plan ReadPlan(const Json& doc) {
+Plan ReadPlan(const Json& doc, const NameKeys& key) {
   if (!doc.is_object()) throw Invalid("the document must be a JSON object");
   const Json* format = FindMember(doc, "format");
   if (!format || *format != kDocumentFormat)
@@ -107,7 +106,7 @@ Plan ReadPlan(const Json& doc) {
   for (size_t i = 0; i < index.size(); ++i)
     plan.index.push_back({RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
   std::set<std::tuple<std::wstring, std::wstring, std::wstring>> indexed;
-  for (const auto& r : plan.index) indexed.insert({Folded(r.row["MANUFACTURER"]), Folded(r.row["SERIES"]), Folded(r.row["TYPE"])});
+  for (const auto& r : plan.index) indexed.insert({key(r.row["MANUFACTURER"]), key(r.row["SERIES"]), key(r.row["TYPE"])});
 
   const auto& manufacturers = Array(doc, "manufacturers", "the document");
   for (size_t i = 0; i < manufacturers.size(); ++i) {
@@ -126,7 +125,7 @@ Plan ReadPlan(const Json& doc) {
           if (!category->is_boolean()) throw Invalid("type " + typeName + ": \"category\" must be true or false");
           t.withCategory = category->get<bool>();
         }
-        if (!indexed.count({Folded(m), Folded(s), Folded(t.type)}))
+        if (!indexed.count({key(m), key(s), key(t.type)}))
           plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", t.type}, {"TABLE_NAME", nullptr}}, false});
         const auto& modules = Array(types[k], "modules", "type " + typeName);
         for (size_t n = 0; n < modules.size(); ++n)
@@ -243,18 +242,18 @@ class Importer {
     std::set<std::pair<std::wstring, std::wstring>> series;
     std::set<Key> types;
     for (const auto& row : ReadRows(m_db, L"PLC_MANUFACTURER", IndexColumns())) {
-      manufacturers.insert(Folded(row["MANUFACTURER"]));
-      series.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"])});
-      types.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"]), Folded(row["TYPE"])});
-      tablesInUse.insert(Folded(row["TABLE_NAME"]));
+      manufacturers.insert(m_key(row["MANUFACTURER"]));
+      series.insert({m_key(row["MANUFACTURER"]), m_key(row["SERIES"])});
+      types.insert({m_key(row["MANUFACTURER"]), m_key(row["SERIES"]), m_key(row["TYPE"])});
+      tablesInUse.insert(m_key(row["TABLE_NAME"]));
     }
-    for (const auto& table : m_db.TableNames()) tablesInUse.insert(Folded(Utf8(table)));
+    for (const auto& table : m_db.TableNames()) tablesInUse.insert(m_key(Utf8(table)));
     std::map<std::wstring, bool> withCategory;  // by table name
     for (const auto& t : plan.types)
       for (const auto& r : plan.index)
-        if (Folded(r.row["MANUFACTURER"]) == Folded(t.manufacturer) && Folded(r.row["SERIES"]) == Folded(t.series) &&
-            Folded(r.row["TYPE"]) == Folded(t.type))
-          withCategory[Folded(r.row["TABLE_NAME"])] = t.withCategory;
+        if (m_key(r.row["MANUFACTURER"]) == m_key(t.manufacturer) && m_key(r.row["SERIES"]) == m_key(t.series) &&
+            m_key(r.row["TYPE"]) == m_key(t.type))
+          withCategory[m_key(r.row["TABLE_NAME"])] = t.withCategory;
 
     std::set<std::wstring> newManufacturers, created;
     std::set<std::pair<std::wstring, std::wstring>> newSeries;
@@ -264,9 +263,9 @@ class Importer {
       // the row, which clang before 16 refuses for a binding.
       const Json& row = entry.row;
       const bool exact = entry.exact;
-      const std::wstring m = Folded(row["MANUFACTURER"]), s = Folded(row["SERIES"]), t = Folded(row["TYPE"]);
+      const std::wstring m = m_key(row["MANUFACTURER"]), s = m_key(row["SERIES"]), t = m_key(row["TYPE"]);
       const std::string name = EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
-      const std::wstring table = Folded(row["TABLE_NAME"]);
+      const std::wstring table = m_key(row["TABLE_NAME"]);
       bool added = false;
       if (!t.empty()) {
         if (types.count({m, s, t})) continue;
@@ -356,9 +355,11 @@ class Importer {
       m_stopped = false;  // the modules tried are written again before an interrupt stops
       writer = std::make_unique<RowWriter>(m_db);
       WriteModules(writer.get(), t, table, withCategory, existing, tried);
-      return;
+    } else {
+      WriteModules(writer.get(), t, table, withCategory, existing, 0);
     }
-    WriteModules(writer.get(), t, table, withCategory, existing, 0);
+    // Rows that each went in are gone when the batch did not commit.
+    if (!writer->Finish()) throw Refused("the modules of type " + typeName + " were not written: " + writer->Failure());
   }
 
   // Writes the type's modules until an interrupt; returns how many it
@@ -467,6 +468,7 @@ class Importer {
   }
 
   Catalogue& m_db;
+  const NameKeys m_key{m_db};
   const ImportOptions& m_options;
   const Reporter& m_reporter;
   size_t m_total, m_done = 0;
@@ -491,7 +493,7 @@ std::string DescribeImport(const ImportCounts& c, bool dryRun) {
 
 ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options,
                              const Reporter& reporter) {
-  const Plan plan = ReadPlan(document);
+  const Plan plan = ReadPlan(document, NameKeys{db});
   Importer importer(db, options, reporter, plan.modules);
   ImportResult result;
   try {

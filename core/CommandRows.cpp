@@ -14,7 +14,10 @@ bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, con
     if (command.HasErrorInfo()) lastError = command.GetErrorInfo(true);
     return false;
   }
-  if (command.FetchNext() == kDbOk) return true;
+  const dbStatus fetched = command.FetchNext();
+  if (fetched == kDbOk) return true;
+  // No row leaves the text empty; a failed read says why.
+  if (fetched == kDbError) lastError = command.GetErrorInfo(true);
   command.Close();
   return false;
 }

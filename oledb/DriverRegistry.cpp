@@ -44,6 +44,10 @@ bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBat
 bool DriverConnection::BeginAllOrNothingBatch(std::wstring&) { return false; }
 bool DriverConnection::Replaced() { return false; }
 
+bool DriverConnection::Lost() { return false; }
+
+bool DriverConnection::FoldsEveryLetter() const { return false; }
+
 bool IsAccessFile(const std::wstring& path) {
   char head[20] = {};
   std::ifstream file(kiv::ToUtf8(path), std::ios::binary);

@@ -36,6 +36,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KivComBSTR.h"
@@ -63,13 +64,26 @@ class KIV_EXPORT KivOleDbErrorInfo {
   // The text of the last failure.  `fromCommand` tells which kind of object
   // asks; both kinds keep one text, so it selects nothing.
   const CString& GetErrorInfo(bool fromCommand) const;
+  // Whether the last failure was the loss of the engine (a server's
+  // connection down, a catalogue file gone from under its name) rather than a
+  // refusal: the engine never judged the statement, and a caller that
+  // skips refused statements must not skip this one.  Kept as long as
+  // the text.
+  bool ConnectionLost() const { return m_lost; }
 
  protected:
-  void SetErrorInfo(const CString& text) { m_strError = text; }
-  void ClearErrorInfo() { m_strError.Empty(); }
+  void SetErrorInfo(const CString& text, bool lost = false) {
+    m_strError = text;
+    m_lost = lost;
+  }
+  void ClearErrorInfo() {
+    m_strError.Empty();
+    m_lost = false;
+  }
 
  private:
   CString m_strError;
+  bool m_lost = false;
 };
 
 // One open catalogue.  Created unopened; OpenFromInitializationString opens
@@ -95,6 +109,14 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
   // and returns how many remain.  A new connection has one.
   long AddRef();
   long Release();
+
+  // The key under which the connection's engine takes two names for one:
+  // letter case aside, A to Z only on the file engine (its NOCASE) and on
+  // an Access file (read through it), every cased letter on a server
+  // (kiv::FoldCase).  Two
+  // names may stand side by side in a catalogue exactly when their keys
+  // differ.  A to Z only while unopened.
+  std::wstring NameKey(std::wstring_view name) const;
 
   // The engine behind the connection; null while unopened.
   kivoledb::DriverConnection* Driver() const { return m_driver.get(); }

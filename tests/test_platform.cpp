@@ -8,6 +8,7 @@
 
 #include "KivPlcDbIO.h"
 #include "Utf16.h"
+#include "WinFormat.h"
 
 namespace {
 
@@ -61,6 +62,44 @@ TEST(CString, OrderingAndCase) {
   EXPECT_TRUE(CString(L"\U0001F600").Compare(L"\uFFFD") < 0 && CString(L"ABC").Compare(L"abc") < 0);
   EXPECT_LT(CString(L"ab").Compare(L"abc"), 0);  // a prefix sorts first
   EXPECT_TRUE(CString(L"AbZ").CompareNoCase(L"aBz") == 0 && CString(L"Ä").CompareNoCase(L"ä") != 0);
+}
+
+// Windows spellings of each conversion as glibc must read them; null: a bad
+// format (%n and what only one run-time knows).
+TEST(WinFormat, EachConversionTranslated) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"%s %ls %ws", L"%ls %ls %ls"}, {L"%hs %S %lS", L"%s %s %ls"}, {L"%c %wc %hc %C", L"%lc %lc %c %c"},
+      {L"%I64d %I32d %Iu", L"%lld %d %zu"}, {L"%hhd %hd %lld", L"%hhd %hd %lld"}, {L"%-08.3ld|%%|%*d", L"%-08.3ld|%%|%*d"},
+      {L"%n", nullptr}, {L"%hn", nullptr}, {L"%I64n", nullptr}, {L"%y", nullptr}, {L"50%", nullptr}, {L"%hhh", nullptr},
+  };
+  for (const auto& [windows, glibc] : cases) {
+    std::wstring out;
+    EXPECT_EQ(kiv::TranslateWindowsFormat(windows, out), glibc != nullptr) << kiv::ToUtf8(windows);
+    if (glibc) {
+      EXPECT_EQ(kiv::ToUtf8(out), kiv::ToUtf8(glibc));
+    }
+  }
+  CString text;
+  text.Format(L"%s|%S|%C|%I64d|%Iu", L"wide", "narrow", 'n', -(1LL << 40), static_cast<size_t>(7));
+  EXPECT_EQ(kiv::ToUtf8(text.view()), "wide|narrow|n|-1099511627776|7");
+}
+
+// A server's rule: every cased letter, one character for one, in any locale.
+TEST(FoldCase, EveryCasedLetterOneForOne) {
+  const struct {
+    const wchar_t *a, *b;
+    bool same;
+  } pairs[] = {
+      {L"Müller Gerätebau", L"MÜLLER GERÄTEBAU", true}, {L"\u017F", L"S", true},  // long s
+      {L"\u212A", L"k", true},                                                      // Kelvin sign
+      {L"\u03C2", L"\u03A3", true},  // final sigma and capital sigma
+      {L"Größe", L"GRÖSSE", false}, {L"a", L"\u00E1", false}, {L"\U0001F600", L"\U0001F600", true},
+  };
+  for (const auto& p : pairs) {
+    SCOPED_TRACE(kiv::ToUtf8(p.a));
+    EXPECT_EQ(kiv::FoldCase(p.a) == kiv::FoldCase(p.b), p.same);
+    EXPECT_EQ(kiv::FoldCaseUtf8(kiv::ToUtf8(p.a)) == kiv::FoldCaseUtf8(kiv::ToUtf8(p.b)), p.same);
+  }
 }
 
 }  // namespace

@@ -66,6 +66,9 @@ class PostgresConnection : public DriverConnection {
   bool BeginDeferredBatch(std::wstring& error) override;
   bool BeginAllOrNothingBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
+  bool Lost() override;
+  // kiv_nocase: an ICU collation that ignores case differences only.
+  bool FoldsEveryLetter() const override { return true; }
 
   // Row changes sent in a deferred batch before they are settled: this
   // many statements, or statements of kGroupRows rows, whichever comes

@@ -559,4 +559,13 @@ bool SqliteConnection::Replaced() {
   return HasMoved(m_handle->db);
 }
 
+bool SqliteConnection::Lost() {
+  // Only a file gone from under its name: every statement fails from now
+  // on.  An I/O error or a full disk fails the statement that met it, as
+  // a refusal does, and a caller that carries on past refusals keeps the
+  // rows that did go in (the engine's own rollback shows at EndBatch).
+  Lock lock(m_handle->mutex);
+  return HasMoved(m_handle->db);
+}
+
 }  // namespace kivoledb
