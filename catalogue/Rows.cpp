@@ -129,6 +129,8 @@ RowWriter::RowWriter(Catalogue& db, bool allOrNothing) : m_command(std::make_uni
 
 RowWriter::~RowWriter() { Finish(); }
 
+std::string RowWriter::Failure() const { return Utf8(m_command->GetErrorInfo(true)); }
+
 bool RowWriter::Finish() {
   if (m_finished) return m_stood;
   m_finished = true;

@@ -81,7 +81,7 @@ class RowWriter {
   // when the engine undid the batch at its end (a failed commit, a lost
   // connection), and then nothing of it stays.  Failure() then says why.
   bool Finish();
-  std::string Failure() const { return Utf8(m_command->GetErrorInfo(true)); }
+  std::string Failure() const;
 
  private:
   std::string Execute(const CString& sql);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "KivExport.h"
 #include "KivString.h"
 
 namespace kiv {
@@ -32,7 +33,8 @@ CString ShortTypeTableName(const wchar_t* manufacturer, const wchar_t* series, c
 bool NeedsShortName(const CString& name);
 
 // `name` folded as the engine folds table names, for comparing two names.
-std::wstring TableNameKey(const CString& name);
+// Exported: the catalogue layer compares table names by this rule too.
+KIV_EXPORT std::wstring TableNameKey(const CString& name);
 
 // `base` when no name in `tables` equals it without regard to A-Z case;
 // else `base` followed by the first number of 0..999 that gives a free
