@@ -174,6 +174,8 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3) && db.HasErrorInfo());
   EXPECT_EQ(Terminals(L"M"), (Strings{"-2||", "5|orig|orig", "7|B|A"}));
   for (long count : {0L, -1L, LONG_MIN}) EXPECT_FALSE(db.AddModTermData(L"T_Data", middle, count) || db.HasErrorInfo());
+  // A missing table refuses every row: refusals, not a lost connection.
+  EXPECT_TRUE(db.AddModTermData(L"NO_SUCH_Data", middle, 3) && db.HasErrorInfo());
 
   // Existence by marker, re-keying, and a module without rows.
   cat.Exec("INSERT INTO T (CODE) VALUES ('M')");
