@@ -13,8 +13,6 @@ namespace kivcat {
 
 namespace {
 
-bool SameName(const CString& a, const CString& b) { return a.CompareNoCase(b) == 0; }
-
 bool SameRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b) {
   return a.Sequence == b.Sequence && a.Code == b.Code && a.Block == b.Block && a.Attributes == b.Attributes;
 }
@@ -134,7 +132,7 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
     throw Refused("series " + EntryName(manufacturer, series) + " is listed already");
   bool hasBareRow = false;
   for (const auto& row : Index())
-    if (SameName(row.Manufacturer, manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
+    if (NameKey(row.Manufacturer) == NameKey(manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
   if (hasBareRow)
     UpdateIndexPartial(manufacturer, series, nullptr);
   else
@@ -165,9 +163,9 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
   size_t seriesRows = 0, typelessSeriesRows = 0;
   bool hasBareRow = false;
   for (const auto& row : Index()) {
-    if (!SameName(row.Manufacturer, manufacturer)) continue;
+    if (NameKey(row.Manufacturer) != NameKey(manufacturer)) continue;
     if (row.Series.IsEmpty()) hasBareRow = true;
-    if (SameName(row.Series, series)) {
+    if (NameKey(row.Series) == NameKey(series)) {
       ++seriesRows;
       if (row.Type.IsEmpty()) ++typelessSeriesRows;
     }
@@ -196,7 +194,7 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
   const CString& oldName = series.IsEmpty() ? manufacturer : type.IsEmpty() ? series : type;
   // The engine compares names without regard to case, so a new name that
   // is listed already would merge two entries into one.
-  if (newName.CompareNoCase(oldName) != 0) {
+  if (NameKey(newName) != NameKey(oldName)) {
     bool taken = series.IsEmpty() ? Listed(newName)
                  : type.IsEmpty() ? Listed(manufacturer, newName)
                                   : Listed(manufacturer, series, newName);
@@ -210,11 +208,11 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
                                 bool countTerminals) {
   Impact impact;
   for (const auto& m : Tree(true)) {
-    if (m.name.CompareNoCase(manufacturer) != 0) continue;
+    if (NameKey(m.name) != NameKey(manufacturer)) continue;
     for (const auto& sn : m.series) {
-      if (!series.IsEmpty() && sn.name.CompareNoCase(series) != 0) continue;
+      if (!series.IsEmpty() && NameKey(sn.name) != NameKey(series)) continue;
       for (const auto& tn : sn.types) {
-        if ((!type.IsEmpty() && tn.name.CompareNoCase(type) != 0) || tn.table.IsEmpty()) continue;
+        if ((!type.IsEmpty() && NameKey(tn.name) != NameKey(type)) || tn.table.IsEmpty()) continue;
         ++impact.types;
         impact.tables += 2;
         if (tn.tablesMissing) continue;
