@@ -50,7 +50,6 @@ struct NameLevel {
 constexpr NameLevel kNameLevels[] = {
     {"manufacturers", "name", "manufacturers"}, {"series", "name", "series"}, {"types", "name", "types"},
     {"modules", "CODE", "modules"}};
-constexpr NameLevel kPromptLevel = {"prompts", "FIND", "prompts"};
 
 // Refuses two names under one parent that the target's engine takes for
 // one (a server compares every letter without regard to case, a file A to
@@ -88,7 +87,6 @@ ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmp
     return stopped;
   }
   RefuseNamesTakenForOne(document, kNameLevels[0], kNameLevels + 1, std::size(kNameLevels) - 1, target, "");
-  RefuseNamesTakenForOne(document, kPromptLevel, nullptr, 0, target, "");
   return ImportCatalogue(target, document, ImportOptions{}, reporter);
 }
 

@@ -28,7 +28,6 @@ bool KivPlcDbIO::GetArrayOfAllIndexData(ModDB::IndexData*& data, __int64& count)
 bool KivPlcDbIO::DoesIndexDataExist(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
                                     bool& exists) {
   ClearSQLError();
-  exists = false;  // a refusal below answers "not there" too
   if (kiv::IsEmptyText(manufacturer)) return false;
   // Unlike the level rule, a type narrows the test even without a series.
   CString sql;
