@@ -14,8 +14,6 @@ namespace kivcat {
 
 namespace {
 
-bool SameName(const CString& a, const CString& b) { return a.CompareNoCase(b) == 0; }
-
 bool SameRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b) {
   return a.Sequence == b.Sequence && a.Code == b.Code && a.Block == b.Block && a.Attributes == b.Attributes;
 }
@@ -74,23 +72,14 @@ std::vector<ModDB::IndexData> Catalogue::Index() {
   return rows;
 }
 
-namespace {
-
-std::wstring Folded(CString name) {
-  name.MakeUpper();
-  return name.str();
-}
-
-}  // namespace
-
 std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
   auto tree = BuildIndexTree(Index());
   std::set<std::wstring> tables;
-  for (const auto& t : TableNames()) tables.insert(Folded(t));
+  for (const auto& t : TableNames()) tables.insert(kiv::TableNameKey(t));
   for (auto& m : tree)
     for (auto& s : m.series)
       for (auto& t : s.types) {
-        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(Folded(t.table)) || !tables.count(Folded(TermTable(t.table))));
+        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(kiv::TableNameKey(t.table)) || !tables.count(kiv::TableNameKey(TermTable(t.table))));
         if (countModules && !t.table.IsEmpty() && !t.tablesMissing) t.modules = ModuleCount(t.table);
       }
   return tree;
@@ -103,15 +92,38 @@ bool Catalogue::Listed(const CString& manufacturer, const CString& series, const
   return exists;
 }
 
+std::wstring Catalogue::NameKey(const CString& name) const {
+  if (m_pConnection) return m_pConnection->NameKey(name.view());
+  return KivOleDbConnection().NameKey(name.view());  // the unopened rule
+}
+
+void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& series, const CString& type) {
+  const CString given[] = {manufacturer, series, type};
+  const size_t levels = series.IsEmpty() ? 1 : type.IsEmpty() ? 2 : 3;
+  size_t missing = 0;  // the first level not listed
+  while (missing + 1 < levels &&
+         Listed(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString()))
+    ++missing;
+  const std::string what = std::string("no ") + (missing == 0 ? "manufacturer " : missing == 1 ? "series " : "type ") +
+                           EntryName(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString());
+  // A spelling that the stricter rule of a server takes for the one given.
+  const std::wstring wanted = kiv::FoldCase(given[missing].view());
+  for (const auto& row : Index()) {
+    const CString stored[] = {row.Manufacturer, row.Series, row.Type};
+    bool parents = true;
+    for (size_t i = 0; i < missing; ++i) parents = parents && NameKey(stored[i]) == NameKey(given[i]);
+    if (parents && !stored[missing].IsEmpty() && kiv::FoldCase(stored[missing].view()) == wanted)
+      throw Refused(what + "; the catalogue lists \"" + Utf8(stored[missing]) +
+                    "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z");
+  }
+  throw Refused(what);
+}
+
 CString Catalogue::TableOf(const CString& manufacturer, const CString& series, const CString& type) {
   CString table;
   if (GetTypeTableName(manufacturer, series, type, table)) return table;
   if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
-  if (!Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
-  if (!Listed(manufacturer, series)) throw Refused("no series " + EntryName(manufacturer, series),
-                                                   KivRefusalKind::kNotFound);
-  if (!Listed(manufacturer, series, type))
-    throw Refused("no type " + EntryName(manufacturer, series, type), KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   throw Refused("type " + EntryName(manufacturer, series, type) + " has no table", KivRefusalKind::kNotFound);
 }
 
@@ -128,7 +140,7 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
     throw Refused("series " + EntryName(manufacturer, series) + " is listed already", KivRefusalKind::kDuplicateKey);
   bool hasBareRow = false;
   for (const auto& row : Index())
-    if (SameName(row.Manufacturer, manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
+    if (NameKey(row.Manufacturer) == NameKey(manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
   if (hasBareRow)
     UpdateIndexPartial(manufacturer, series, nullptr);
   else
@@ -158,9 +170,9 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
   size_t seriesRows = 0, typelessSeriesRows = 0;
   bool hasBareRow = false;
   for (const auto& row : Index()) {
-    if (!SameName(row.Manufacturer, manufacturer)) continue;
+    if (NameKey(row.Manufacturer) != NameKey(manufacturer)) continue;
     if (row.Series.IsEmpty()) hasBareRow = true;
-    if (SameName(row.Series, series)) {
+    if (NameKey(row.Series) == NameKey(series)) {
       ++seriesRows;
       if (row.Type.IsEmpty()) ++typelessSeriesRows;
     }
@@ -185,11 +197,11 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
                             const CString& newName) {
   const std::string level = LevelName(series, type);
   const std::string old = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused("no " + level + ' ' + old, KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   const CString& oldName = series.IsEmpty() ? manufacturer : type.IsEmpty() ? series : type;
   // The engine compares names without regard to case, so a new name that
   // is listed already would merge two entries into one.
-  if (newName.CompareNoCase(oldName) != 0) {
+  if (NameKey(newName) != NameKey(oldName)) {
     bool taken = series.IsEmpty() ? Listed(newName)
                  : type.IsEmpty() ? Listed(manufacturer, newName)
                                   : Listed(manufacturer, series, newName);
@@ -204,11 +216,11 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
                                 bool countTerminals) {
   Impact impact;
   for (const auto& m : Tree(true)) {
-    if (m.name.CompareNoCase(manufacturer) != 0) continue;
+    if (NameKey(m.name) != NameKey(manufacturer)) continue;
     for (const auto& sn : m.series) {
-      if (!series.IsEmpty() && sn.name.CompareNoCase(series) != 0) continue;
+      if (!series.IsEmpty() && NameKey(sn.name) != NameKey(series)) continue;
       for (const auto& tn : sn.types) {
-        if ((!type.IsEmpty() && tn.name.CompareNoCase(type) != 0) || tn.table.IsEmpty()) continue;
+        if ((!type.IsEmpty() && NameKey(tn.name) != NameKey(type)) || tn.table.IsEmpty()) continue;
         ++impact.types;
         impact.tables += 2;
         if (tn.tablesMissing) continue;
@@ -223,8 +235,7 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
 
 void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (!Listed(manufacturer, series, type)) throw Refused(std::string("no ") + LevelName(series, type) + ' ' + name,
-                                                         KivRefusalKind::kNotFound);
+  if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
   if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
 }
@@ -435,7 +446,8 @@ void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string
     if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
     command.Close();
   }
-  command.EndBatch();
+  // Each statement went in, but a batch that did not commit holds none.
+  if (!command.EndBatch()) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
 }
 
 void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what) {

@@ -50,6 +50,16 @@ class Catalogue : public KivPlcDbIO {
   std::vector<ManufacturerNode> Tree(bool countModules);
   // Whether the manufacturer [series [type]] is listed.
   bool Listed(const CString& manufacturer, const CString& series = CString(), const CString& type = CString());
+  // The key under which this catalogue's engine takes two names for one
+  // (KivOleDbConnection::NameKey): every cased letter on a server, A to Z
+  // only in a file.
+  std::wstring NameKey(const CString& name) const;
+  // Refuses the first of manufacturer, series and type (series and type
+  // may be empty) that is not listed, naming the listed spelling that
+  // differs from it only in the case of letters the engine keeps apart (ä
+  // and Ä in a file), if there is one.  For an entry known not to be listed.
+  [[noreturn]] void RefuseUnlisted(const CString& manufacturer, const CString& series = CString(),
+                                   const CString& type = CString());
   // The type's specification table; refuses an entry that is not listed.
   CString TableOf(const CString& manufacturer, const CString& series, const CString& type);
   static CString TermTable(const CString& table) { return table + L"_Data"; }

@@ -6,16 +6,12 @@
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Rows.h"
+#include "index/TypeTableName.h"
 #include "index/TypeTables.h"
 
 namespace kivcat {
 
 namespace {
-
-std::wstring Folded(CString name) {
-  name.MakeUpper();
-  return name.str();
-}
 
 const wchar_t* const kFixedTables[] = {L"PLC_MANUFACTURER", L"PLC_STYLES", L"PLC_MSG"};
 
@@ -23,19 +19,19 @@ const wchar_t* const kFixedTables[] = {L"PLC_MANUFACTURER", L"PLC_STYLES", L"PLC
 
 std::vector<Problem> CheckCatalogue(Catalogue& db) {
   std::set<std::wstring> tables;
-  for (const auto& t : db.TableNames()) tables.insert(Folded(t));
+  for (const auto& t : db.TableNames()) tables.insert(kiv::TableNameKey(t));
   std::vector<Problem> problems;
   std::map<std::wstring, std::vector<std::string>> namers;  // table -> the types naming it
   std::vector<CString> order;
   for (const auto& row : db.Index()) {
     if (row.TableName.IsEmpty()) continue;
     const std::string type = "type " + EntryName(row.Manufacturer, row.Series, row.Type);
-    auto& names = namers[Folded(row.TableName)];
+    auto& names = namers[kiv::TableNameKey(row.TableName)];
     if (names.empty()) order.push_back(row.TableName);
     names.push_back(EntryName(row.Manufacturer, row.Series, row.Type));
     if (names.size() > 1) continue;
-    const bool spec = tables.count(Folded(row.TableName)) > 0;
-    const bool term = tables.count(Folded(Catalogue::TermTable(row.TableName))) > 0;
+    const bool spec = tables.count(kiv::TableNameKey(row.TableName)) > 0;
+    const bool term = tables.count(kiv::TableNameKey(Catalogue::TermTable(row.TableName))) > 0;
     const std::string table = Utf8(row.TableName), termTable = Utf8(Catalogue::TermTable(row.TableName));
     if (!spec && !term)
       problems.push_back({Problem::kTablesMissing, row.TableName, type + ": tables missing (" + table + ", " + termTable + ")"});
@@ -45,18 +41,19 @@ std::vector<Problem> CheckCatalogue(Catalogue& db) {
       problems.push_back({Problem::kTermTableMissing, row.TableName, type + ": table " + table + " has no " + termTable});
   }
   for (const auto& table : order) {
-    const auto& names = namers[Folded(table)];
+    const auto& names = namers[kiv::TableNameKey(table)];
     if (names.size() < 2) continue;
     std::string list;
     for (const auto& n : names) list += (list.empty() ? "" : "; ") + n;
     problems.push_back({Problem::kSharedTable, table,
                         "table " + Utf8(table) + " is named by " + std::to_string(names.size()) + " types: " + list});
   }
-  std::set<std::wstring> fixed(std::begin(kFixedTables), std::end(kFixedTables));
+  std::set<std::wstring> fixed;
+  for (const wchar_t* table : kFixedTables) fixed.insert(kiv::TableNameKey(table));
   for (const auto& t : db.TableNames()) {
-    const std::wstring folded = Folded(t);
+    const std::wstring folded = kiv::TableNameKey(t);
     if (fixed.count(folded) || namers.count(folded)) continue;
-    const std::wstring suffix = Folded(Catalogue::TermTable(L""));
+    const std::wstring suffix = kiv::TableNameKey(Catalogue::TermTable(L""));
     if (folded.size() > suffix.size() && folded.compare(folded.size() - suffix.size(), suffix.size(), suffix) == 0 &&
         namers.count(folded.substr(0, folded.size() - suffix.size())))
       continue;
@@ -68,9 +65,9 @@ std::vector<Problem> CheckCatalogue(Catalogue& db) {
 Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
   Repair repair;
   std::set<std::wstring> tables;
-  for (const auto& t : db.TableNames()) tables.insert(Folded(t));
+  for (const auto& t : db.TableNames()) tables.insert(kiv::TableNameKey(t));
   auto create = [&](const wchar_t* sql, const CString& table) {
-    if (tables.count(Folded(table))) return true;
+    if (tables.count(kiv::TableNameKey(table))) return true;
     QuotedTable(table);  // the name goes into the statement between brackets
     CString statement;
     statement.Format(sql, table.GetString());

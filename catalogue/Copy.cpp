@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <map>
 
 #include "CatalogueSchema.h"
 #include "KivPmOleDb.h"
@@ -31,6 +33,41 @@ void CreateCatalogue(const std::string& where) {
 
 bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().empty(); }
 
+namespace {
+
+struct NameLevel {
+  const char* list;  // the document's member listing the entries
+  const char* key;   // the entry's name
+  const char* what;
+};
+constexpr NameLevel kNameLevels[] = {
+    {"manufacturers", "name", "manufacturers"}, {"series", "name", "series"}, {"types", "name", "types"},
+    {"modules", "CODE", "modules"}};
+
+// Refuses two names under one parent that the target's engine takes for
+// one (a server compares every letter without regard to case, a file A to
+// Z only): the import would put both entries' contents under one of them.
+void RefuseNamesTakenForOne(const Json& parent, const NameLevel& level, const NameLevel* below, size_t depth,
+                            const Catalogue& target, const std::string& where) {
+  const Json* entries = FindMember(parent, level.list);
+  if (!entries || !entries->is_array()) return;
+  std::map<std::wstring, std::string> seen;  // by key, the first spelling
+  for (const Json& entry : *entries) {
+    const Json* name = FindMember(entry, level.key);
+    if (!name || !name->is_string()) continue;
+    const std::string spelling = name->get<std::string>();
+    const auto [first, fresh] = seen.emplace(target.NameKey(Wide(spelling)), spelling);
+    if (!fresh && first->second != spelling)
+      throw Refused(std::string(level.what) + " \"" + first->second + "\" and \"" + spelling + "\"" +
+                    (where.empty() ? "" : " of " + where) + " are one name to the target's engine, which compares every letter without regard to case; "
+                    "rename one of them in the source before copying");
+    if (depth > 0)
+      RefuseNamesTakenForOne(entry, *below, below + 1, depth - 1, target, where.empty() ? spelling : where + " / " + spelling);
+  }
+}
+
+}  // namespace
+
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter) {
   if (!intoNonEmpty && HoldsAnything(target))
     throw Refused("the target holds a catalogue already; copy adds to one only with --force");
@@ -42,6 +79,7 @@ ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmp
     stopped.interrupted = true;  // before anything was written
     return stopped;
   }
+  RefuseNamesTakenForOne(document, kNameLevels[0], kNameLevels + 1, std::size(kNameLevels) - 1, target, "");
   return ImportCatalogue(target, document, ImportOptions{}, reporter);
 }
 

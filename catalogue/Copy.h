@@ -29,7 +29,9 @@ bool HoldsAnything(Catalogue& db);
 
 // Copies everything `source` holds into `target`.  Refuses (Refused,
 // nothing written) a target that holds anything unless `intoNonEmpty`:
-// a mistyped target must never lose a catalogue.  A refused row is
+// a mistyped target must never lose a catalogue; and a source holding two
+// names under one parent that the target's engine takes for one ("äpfel"
+// and "Äpfel" onto a server), naming them.  A refused row is
 // reported and counted in the result, not fatal; `reporter.cancelled`
 // stops it between types of the export or modules of the import, with
 // result.interrupted set (nothing written when it stops in the export).

@@ -21,12 +21,10 @@ constexpr Level kIndexLevels[] = {{"manufacturers", "name", ""}, {"series", "nam
                                   {"modules", "CODE", "module "}, {"terminals", "SEQUENCE", "terminal "}};
 constexpr Level kStyles[] = {{"styles", "STYLE", "style "}};
 
-// Entries match as the engine compares names: letter case aside.
-std::string Folded(const Json& value) {
-  std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
-  return text;
+// Entries match as a server compares names: letter case aside, every
+// cased letter (a file that holds two such spellings cannot go to one).
+std::string MatchKey(const Json& value) {
+  return kiv::FoldCaseUtf8(value.is_string() ? value.get<std::string>() : value.dump());
 }
 
 std::string Label(const Level& level, const Json& entry, const std::string& parent) {
@@ -54,7 +52,7 @@ class Differ {
       size_t j = 0;
       while (j < entriesB.size() &&
              (matched[j] || !keyA || !FindMember(entriesB[j], level.key) ||
-              Folded(*keyA) != Folded(*FindMember(entriesB[j], level.key))))
+              MatchKey(*keyA) != MatchKey(*FindMember(entriesB[j], level.key))))
         ++j;
       const std::string name = Label(level, x, where);
       if (j == entriesB.size()) {
@@ -93,7 +91,7 @@ class Differ {
     };
     const std::multiset<Json> rowsA = rows(a), rowsB = rows(b);
     std::set<std::string> named;
-    for (const Difference& d : out) named.insert(Folded(d.where));
+    for (const Difference& d : out) named.insert(MatchKey(d.where));
     const auto report = [&](const std::multiset<Json>& from, const std::multiset<Json>& other, Difference::Kind kind) {
       std::vector<Json> only;
       std::set_difference(from.begin(), from.end(), other.begin(), other.end(), std::back_inserter(only));
@@ -103,7 +101,7 @@ class Differ {
         for (const char* level : {"MANUFACTURER", "SERIES", "TYPE"})
           if (const Json* name = FindMember(row, level); name && name->is_string() && !name->get<std::string>().empty()) {
             place += (place.empty() ? "" : " / ") + name->get<std::string>();
-            shown = shown || named.count(Folded(place)) > 0;
+            shown = shown || named.count(MatchKey(place)) > 0;
           }
         if (shown) continue;
         const Json* table = FindMember(row, "TABLE_NAME");

@@ -15,18 +15,17 @@ namespace kivcat {
 
 namespace {
 
-// Names compare as the engine compares them: without regard to case.
-std::wstring Folded(const Json& value) {
-  CString text = value.is_string() ? Wide(value.get<std::string>()) : CString();
-  text.MakeUpper();
-  return text.str();
-}
-
 CString Text(const Json& value) { return value.is_string() ? Wide(value.get<std::string>()) : CString(); }
 
 std::string IndexRowName(const Json& row) {
   return EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
 }
+
+// Names compare as the target's engine compares them (NameKey).
+struct NameKeys {
+  const Catalogue& db;
+  std::wstring operator()(const Json& value) const { return db.NameKey(Text(value)); }
+};
 
 // The document, checked and converted before anything is written.
 struct PlanModule {
@@ -93,7 +92,7 @@ PlanModule ReadModule(const Json& module, const Json& missing, const std::string
   return plan;
 }
 
-Plan ReadPlan(const Json& doc) {
+Plan ReadPlan(const Json& doc, const NameKeys& key) {
   if (!doc.is_object()) throw Invalid("the document must be a JSON object");
   const Json* format = FindMember(doc, "format");
   if (!format || *format != kDocumentFormat)
@@ -121,10 +120,10 @@ Plan ReadPlan(const Json& doc) {
     if (std::string problem = TypeTableNameProblem(name); !problem.empty())
       throw Invalid("index row " + std::to_string(i + 1) + " (" + IndexRowName(plan.index[i].row) + "): TABLE_NAME '" +
                     Utf8(name) + "' " + problem);
-    tables.insert({Folded(table), i});
+    tables.insert({kiv::TableNameKey(name), i});
   }
   for (const auto& [folded, row] : tables)
-    if (auto other = tables.find(Folded(Json(Utf8(Catalogue::TermTable(Text(plan.index[row].row["TABLE_NAME"]))))));
+    if (auto other = tables.find(kiv::TableNameKey(Catalogue::TermTable(Text(plan.index[row].row["TABLE_NAME"]))));
         other != tables.end())
       throw Invalid("index row " + std::to_string(other->second + 1) + " (" + IndexRowName(plan.index[other->second].row) +
                     "): TABLE_NAME is the terminal table of index row " + std::to_string(row + 1));
@@ -133,8 +132,8 @@ Plan ReadPlan(const Json& doc) {
   std::set<std::wstring> indexedManufacturers;
   std::set<std::pair<std::wstring, std::wstring>> indexedSeries;
   for (const auto& r : plan.index) {
-    const std::wstring m = Folded(r.row["MANUFACTURER"]), s = Folded(r.row["SERIES"]);
-    indexed.insert({m, s, Folded(r.row["TYPE"])});
+    const std::wstring m = key(r.row["MANUFACTURER"]), s = key(r.row["SERIES"]);
+    indexed.insert({m, s, key(r.row["TYPE"])});
     indexedManufacturers.insert(m);
     indexedSeries.insert({m, s});
   }
@@ -145,13 +144,13 @@ Plan ReadPlan(const Json& doc) {
     const auto& series = Array(manufacturers[i], "series", "manufacturer " + m.get<std::string>());
     // An entry without children that no index row lists goes in through
     // the library, as in a version 1 document.
-    if (series.empty() && !indexedManufacturers.count(Folded(m)))
+    if (series.empty() && !indexedManufacturers.count(key(m)))
       plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", ""}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
     for (size_t j = 0; j < series.size(); ++j) {
       const Json s = Name(series[j], "series " + std::to_string(j + 1) + " of " + m.get<std::string>(), exact);
       const std::string seriesName = EntryName(Text(m), Text(s));
       const auto& types = Array(series[j], "types", "series " + seriesName);
-      if (types.empty() && !indexedSeries.count({Folded(m), Folded(s)}))
+      if (types.empty() && !indexedSeries.count({key(m), key(s)}))
         plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", ""}, {"TABLE_NAME", ""}}, false});
       for (size_t k = 0; k < types.size(); ++k) {
         PlanType t{m, s, Name(types[k], "type " + std::to_string(k + 1) + " of " + seriesName, false), true, {}};
@@ -160,7 +159,7 @@ Plan ReadPlan(const Json& doc) {
           if (!category->is_boolean()) throw Invalid("type " + typeName + ": \"category\" must be true or false");
           t.withCategory = category->get<bool>();
         }
-        if (!indexed.count({Folded(m), Folded(s), Folded(t.type)}))
+        if (!indexed.count({key(m), key(s), key(t.type)}))
           plan.index.push_back({{{"MANUFACTURER", m}, {"SERIES", s}, {"TYPE", t.type}, {"TABLE_NAME", nullptr}}, false});
         const auto& modules = Array(types[k], "modules", "type " + typeName);
         for (size_t n = 0; n < modules.size(); ++n)
@@ -341,18 +340,18 @@ class Importer {
     std::set<std::pair<std::wstring, std::wstring>> series;
     std::set<Key> types;
     for (const auto& row : ReadRows(m_db, L"PLC_MANUFACTURER", IndexColumns())) {
-      manufacturers.insert(Folded(row["MANUFACTURER"]));
-      series.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"])});
-      types.insert({Folded(row["MANUFACTURER"]), Folded(row["SERIES"]), Folded(row["TYPE"])});
-      tablesInUse.insert(Folded(row["TABLE_NAME"]));
+      manufacturers.insert(m_key(row["MANUFACTURER"]));
+      series.insert({m_key(row["MANUFACTURER"]), m_key(row["SERIES"])});
+      types.insert({m_key(row["MANUFACTURER"]), m_key(row["SERIES"]), m_key(row["TYPE"])});
+      tablesInUse.insert(m_key(row["TABLE_NAME"]));
     }
-    for (const auto& table : m_db.TableNames()) tablesInUse.insert(Folded(Utf8(table)));
+    for (const auto& table : m_db.TableNames()) tablesInUse.insert(m_key(Utf8(table)));
     std::map<std::wstring, bool> withCategory;  // by table name
     for (const auto& t : plan.types)
       for (const auto& r : plan.index)
-        if (Folded(r.row["MANUFACTURER"]) == Folded(t.manufacturer) && Folded(r.row["SERIES"]) == Folded(t.series) &&
-            Folded(r.row["TYPE"]) == Folded(t.type))
-          withCategory[Folded(r.row["TABLE_NAME"])] = t.withCategory;
+        if (m_key(r.row["MANUFACTURER"]) == m_key(t.manufacturer) && m_key(r.row["SERIES"]) == m_key(t.series) &&
+            m_key(r.row["TYPE"]) == m_key(t.type))
+          withCategory[m_key(r.row["TABLE_NAME"])] = t.withCategory;
 
     std::set<std::wstring> newManufacturers, created;
     std::set<std::pair<std::wstring, std::wstring>> newSeries;
@@ -362,16 +361,16 @@ class Importer {
       // the row, which clang before 16 refuses for a binding.
       const Json& row = entry.row;
       const bool exact = entry.exact;
-      const std::wstring m = Folded(row["MANUFACTURER"]), s = Folded(row["SERIES"]), t = Folded(row["TYPE"]);
+      const std::wstring m = m_key(row["MANUFACTURER"]), s = m_key(row["SERIES"]), t = m_key(row["TYPE"]);
       const std::string name = EntryName(Text(row["MANUFACTURER"]), Text(row["SERIES"]), Text(row["TYPE"]));
-      const std::wstring table = Folded(row["TABLE_NAME"]);
+      const std::wstring table = m_key(row["TABLE_NAME"]);
       bool added = false;
       if (!t.empty()) {
         if (types.count({m, s, t})) continue;
         if (m_options.dryRun) {
           added = true;
         } else if (exact && !table.empty() && !tablesInUse.count(table) &&
-                   !tablesInUse.count(Folded(Json(Utf8(Catalogue::TermTable(Text(row["TABLE_NAME"]))))))) {
+                   !tablesInUse.count(m_key(Json(Utf8(Catalogue::TermTable(Text(row["TABLE_NAME"]))))))) {
           m_written.index = true;
           added = Write([&] { m_db.RunStatement(InsertSql(L"PLC_MANUFACTURER", row), "cannot add type " + name); });
           const auto category = withCategory.find(table);
@@ -471,9 +470,11 @@ class Importer {
       m_stopped = false;  // the modules tried are written again before an interrupt stops
       writer = std::make_unique<RowWriter>(m_db);
       WriteModules(writer.get(), t, table, withCategory, existing, tried);
-      return;
+    } else {
+      WriteModules(writer.get(), t, table, withCategory, existing, 0);
     }
-    WriteModules(writer.get(), t, table, withCategory, existing, 0);
+    // Rows that each went in are gone when the batch did not commit.
+    if (!writer->Finish()) throw Refused("the modules of type " + typeName + " were not written: " + writer->Failure());
   }
 
   // Writes the type's modules until an interrupt; returns how many it
@@ -585,6 +586,7 @@ class Importer {
   }
 
   Catalogue& m_db;
+  const NameKeys m_key{m_db};
   const ImportOptions& m_options;
   const Reporter& m_reporter;
   size_t m_total, m_done = 0;
@@ -622,7 +624,7 @@ std::string DescribeImport(const ImportCounts& c, bool dryRun) {
 
 ImportResult ImportCatalogue(Catalogue& db, const Json& document, const ImportOptions& options,
                              const Reporter& reporter) {
-  const Plan plan = ReadPlan(document);
+  const Plan plan = ReadPlan(document, NameKeys{db});
   Importer importer(db, options, reporter, plan.modules);
   ImportResult result;
   try {

@@ -7,18 +7,6 @@
 
 namespace kivcat {
 
-namespace {
-
-// A to Z only, as the engine folds names; other bytes, UTF-8 sequences
-// among them, stay as they are.
-std::string Folded(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-}  // namespace
-
 ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::string& changed) : m_tree(db.Tree(false)) {
   std::map<std::string, const ListedType*> known;
   if (previous)
@@ -48,8 +36,11 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
   for (size_t t = 0; t < m_types.size(); ++t)
     for (size_t i = 0; i < m_types[t].modules.size(); ++i) {
       const ListedModule& module = m_types[t].modules[i];
-      Entry entry{t, i, m_text.size(), m_text.size() + module.code.size(), 0};
-      m_text += Folded(module.code) + '\n' + Folded(module.description);
+      // Folding may change a text's length in bytes: the entry's ends are
+      // those of the folded text.
+      const std::string code = kiv::FoldCaseUtf8(module.code);
+      Entry entry{t, i, m_text.size(), m_text.size() + code.size(), 0};
+      m_text += code + '\n' + kiv::FoldCaseUtf8(module.description);
       entry.end = m_text.size();
       m_text += '\n';
       m_entries.push_back(entry);
@@ -61,7 +52,7 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
 
 FoundModules ModuleList::Find(const std::string& text, size_t limit) const {
   if (text.empty()) throw Invalid("give a text to find");
-  const std::string key = Folded(text);
+  const std::string key = kiv::FoldCaseUtf8(text);
   std::vector<size_t> exact, partial;  // entries
   auto [first, last] = m_codes.equal_range(key);
   for (auto it = first; it != last; ++it) exact.push_back(it->second);
@@ -101,9 +92,11 @@ FoundModules ModuleList::Find(const std::string& text, size_t limit) const {
 
 const ListedType* ModuleList::TypeNamed(const std::string& manufacturer, const std::string& series,
                                         const std::string& type) const {
-  const std::string m = Folded(manufacturer), s = Folded(series), t = Folded(type);
+  using kiv::FoldCaseUtf8;
+  const std::string m = FoldCaseUtf8(manufacturer), s = FoldCaseUtf8(series), t = FoldCaseUtf8(type);
   for (const auto& entry : m_types)
-    if (Folded(entry.manufacturer) == m && Folded(entry.series) == s && Folded(entry.type) == t) return &entry;
+    if (FoldCaseUtf8(entry.manufacturer) == m && FoldCaseUtf8(entry.series) == s && FoldCaseUtf8(entry.type) == t)
+      return &entry;
   return nullptr;
 }
 

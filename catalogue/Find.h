@@ -50,7 +50,7 @@ class ModuleList {
   ModuleList& operator=(const ModuleList&) = delete;
 
   // Modules whose code equals or contains `text`, or whose description
-  // contains it, letter case aside (A to Z, as the engine compares names).
+  // contains it, letter case aside (every cased letter: kiv::FoldCase).
   // Exact code matches come first, then the others, each in the index's and
   // the codes' order; at most `limit` of them (0: all).  An empty text is
   // Invalid: it would list the whole catalogue.

@@ -153,6 +153,8 @@ RowWriter::RowWriter(Catalogue& db, bool allOrNothing) : m_command(std::make_uni
 
 RowWriter::~RowWriter() { Finish(); }
 
+std::string RowWriter::Failure() const { return Utf8(m_command->GetErrorInfo(true)); }
+
 bool RowWriter::Finish() {
   if (m_finished) return m_stood;
   m_finished = true;
@@ -165,8 +167,10 @@ bool RowWriter::Finish() {
   if (send(m_heldOthers))
     for (const auto& table : m_heldInsertions)
       if (!send(table.second)) break;
+  // A batch the engine undid at its end (a failed commit, a lost
+  // connection) took every row with it, whatever each statement said.
   const bool ended = m_command->EndBatch();
-  m_stood = !m_allOrNothing || (ended && !m_refused);
+  m_stood = ended && (!m_allOrNothing || !m_refused);
   return m_stood;
 }
 

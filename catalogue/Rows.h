@@ -87,9 +87,11 @@ class RowWriter {
   std::string Run(const CString& sql);
 
   bool allOrNothing() const { return m_allOrNothing; }
-  // Ends the batch; false when an all-or-nothing batch was refused, and
-  // then nothing of it stays.
+  // Ends the batch; false when an all-or-nothing batch was refused, or
+  // when the engine undid the batch at its end (a failed commit, a lost
+  // connection), and then nothing of it stays.  Failure() then says why.
   bool Finish();
+  std::string Failure() const;
 
  private:
   std::string Execute(const CString& sql);

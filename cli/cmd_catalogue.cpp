@@ -54,11 +54,11 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
   auto db = ctx.Open();
   auto tree = db->Tree(true);
   const CString wantM = Wide(manufacturer), wantS = Wide(series);
-  std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && m.name.CompareNoCase(wantM) != 0; });
-  if (!wantM.IsEmpty() && tree.empty()) throw Refused("no manufacturer " + manufacturer, KivRefusalKind::kNotFound);
+  std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && db->NameKey(m.name) != db->NameKey(wantM); });
+  if (!wantM.IsEmpty() && tree.empty()) db->RefuseUnlisted(wantM);
   if (!wantS.IsEmpty()) {
-    std::erase_if(tree.front().series, [&](const SeriesNode& s) { return s.name.CompareNoCase(wantS) != 0; });
-    if (tree.front().series.empty()) throw Refused("no series " + EntryName(wantM, wantS), KivRefusalKind::kNotFound);
+    std::erase_if(tree.front().series, [&](const SeriesNode& s) { return db->NameKey(s.name) != db->NameKey(wantS); });
+    if (tree.front().series.empty()) db->RefuseUnlisted(wantM, wantS);
   }
 
   Json out = Json::array();

@@ -139,7 +139,11 @@ bool KivPlcDbIO::DoesDataExist(const CString& sql, bool& exists) {
   if (!m_pConnection) return false;
   KivOleDbCommand command;
   if (!kiv::RunCommand(command, m_pConnection, sql)) return false;
-  exists = command.FetchNext() == kDbOk;
+  // A failed read (the engine lost on the way) is no answer; like a
+  // refused query, it records no text.
+  const dbStatus fetched = command.FetchNext();
+  if (fetched == kDbError) return false;
+  exists = fetched == kDbOk;
   command.Close();
   return true;
 }

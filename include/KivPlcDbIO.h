@@ -149,7 +149,9 @@ class KIVPLCDB_API KivPlcDbIO {
   // `sequence` -1: any row of the module.
   bool DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence, bool& exists);
   // Inserts every record; a refused record is skipped and the command's
-  // error text is left in GetLastError().  True once the checks pass.
+  // error text is left in GetLastError().  True once the checks pass,
+  // unless the connection to the engine was lost (or the catalogue file
+  // failed) on the way: then false, and which records went in is unknown.
   bool AddModTermData(const wchar_t* termTableName, ModDB::ModTermData* const records, long count);
   // (-1, any): every row; (first, -1): first and up; (first, last): range.
   bool RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,

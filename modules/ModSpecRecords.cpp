@@ -63,6 +63,7 @@ bool KivPlcDbIO::GetModSpecData(const wchar_t* tableName, const wchar_t* code, M
 
 bool KivPlcDbIO::DoesSpecDataExist(const wchar_t* tableName, const wchar_t* code, bool& exists) {
   ClearSQLError();
+  exists = false;  // a refusal below answers "not there" too
   if (!m_pConnection || kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName))
     return false;
   CString sql;

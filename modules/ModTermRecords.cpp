@@ -51,6 +51,7 @@ constexpr long kNullSequence = -1;
 bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence,
                                    bool& exists) {
   ClearSQLError();
+  exists = false;  // a refusal below answers "not there" too
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   CString quotedCode = kiv::SqlValue(code);
   CString sql;
@@ -75,33 +76,47 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // same outcome.  Only the last refusal is reported, so a refusal may
   // come when the batch ends.
   const bool batch = command.BeginBatch(true);
+  // A lost connection (or a failing file) is no refused row: the rows
+  // after it cannot go in either, and the call must not answer true for
+  // rows that are not there.
+  bool lost = !batch && command.ConnectionLost();
   std::vector<long> inBatch;  // rows that went in, to insert again should the batch not commit
   CString sql;
   auto insert = [&](long i) {
     sql = head;
     AppendTermValues(sql, records[i]);
     command.SetCommandText(sql);
-    if (command.Execute() != kDbOk) return false;
+    if (command.Execute() != kDbOk) {
+      lost = command.ConnectionLost();
+      return false;
+    }
     command.Close();
     return true;
   };
   // A refused row is skipped: no retry, no stop.
-  for (long i = 0; i < count; ++i)
+  for (long i = 0; i < count && !lost; ++i)
     if (insert(i) && batch) inBatch.push_back(i);
+  CString failure = command.GetErrorInfo(true);
+  if (lost) {
+    command.EndBatch();  // what the batch holds is lost with it
+    m_strLastError = failure;
+    return false;
+  }
   if (command.EndBatch()) {
     // Once, after the loop: whatever the command reports last.
     SQLErrorW(&command);
     return true;
   }
-  // The engine undid the whole batch (a failed commit, or an I/O error on
-  // the way).  Rows that went in must stay, as they would have without a
-  // batch: each goes in again on its own, committed one by one.  A row
-  // that is there already (committed after the batch was lost) is refused
-  // as a duplicate, harmlessly.
-  SQLErrorW(&command);
-  for (long i : inBatch)
-    if (!insert(i)) SQLErrorW(&command);
-  return true;
+  // The engine undid the whole batch (a failed commit, a connection lost
+  // at the end, or an I/O error on the way).  Rows that went in must
+  // stay, as they would have without a batch: each goes in again on its
+  // own, committed one by one.  A row that is there already (committed
+  // after the batch was lost) is refused as a duplicate, harmlessly.
+  failure = command.GetErrorInfo(true);
+  for (size_t k = 0; k < inBatch.size() && !lost; ++k)
+    if (!insert(inBatch[k])) failure = command.GetErrorInfo(true);
+  m_strLastError = failure;
+  return !lost;
 }
 
 bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,

@@ -88,6 +88,10 @@ CatalogueProbe ProbeCatalogue(const std::wstring& dataSource) {
   return probe;
 }
 
+bool DriverConnection::Lost() { return false; }
+
+bool DriverConnection::FoldsEveryLetter() const { return false; }
+
 bool IsAccessFile(const std::wstring& path) {
   const CatalogueEngine engine = ProbeCatalogue(path).engine;
   if (engine != CatalogueEngine::kNone && engine != CatalogueEngine::kOther) return engine == CatalogueEngine::kAccess;

@@ -3,6 +3,7 @@
 #include "Driver.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
+#include "Utf16.h"
 
 namespace {
 // The COM codes the library tests with "0 or more is success".
@@ -43,6 +44,14 @@ long KivOleDbConnection::OpenFromInitializationString(const CComBSTR& initString
 void KivOleDbConnection::Close() { m_driver.reset(); }
 
 bool KivOleDbConnection::IsOpen() const { return m_driver != nullptr; }
+
+std::wstring KivOleDbConnection::NameKey(std::wstring_view name) const {
+  if (m_driver && m_driver->FoldsEveryLetter()) return kiv::FoldCase(name);
+  std::wstring key(name);
+  for (wchar_t& ch : key)
+    if (ch >= L'A' && ch <= L'Z') ch += L'a' - L'A';
+  return key;
+}
 
 long KivOleDbConnection::AddRef() { return ++m_refs; }
 

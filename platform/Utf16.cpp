@@ -1,7 +1,10 @@
 #include "Utf16.h"
 
 #include <bit>
+#include <clocale>
 #include <cstring>
+#include <cwctype>
+#include <locale.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -298,6 +301,44 @@ int CompareUtf16Order(std::wstring_view a, std::wstring_view b) {
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
+}
+
+namespace {
+
+// The C library's case mappings for all of Unicode, from a locale of our
+// own: the process's locale (often "C", which maps A to Z only) is the
+// host's and stays untouched.
+locale_t UnicodeCase() {
+  static const locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return l ? l : newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+  }();
+  return locale;
+}
+
+wchar_t FoldOne(wchar_t ch, locale_t locale) {
+  if (ch < 0x80) return (ch >= L'A' && ch <= L'Z') ? ch + (L'a' - L'A') : ch;
+  if (!locale) return ch;
+  return static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(ch), locale), locale));
+}
+
+}  // namespace
+
+std::wstring FoldCase(std::wstring_view text) {
+  const locale_t locale = UnicodeCase();
+  std::wstring out(text);
+  for (wchar_t& ch : out) ch = FoldOne(ch, locale);
+  return out;
+}
+
+std::string FoldCaseUtf8(std::string_view text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (!ascii) return ToUtf8(FoldCase(FromUtf8(text)));
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
 }  // namespace kiv

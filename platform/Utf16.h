@@ -68,6 +68,18 @@ KIV_EXPORT std::filesystem::path Utf8Path(std::wstring_view text);
 // against U+E000..U+FFFF).
 KIV_EXPORT int CompareUtf16Order(std::wstring_view a, std::wstring_view b);
 
+// Names compared without regard to case, as a catalogue server and the
+// Access engine compare them: every cased letter, not A to Z only.  Two
+// texts name one thing when their FoldCase agree.  Each character becomes
+// the lower case of its upper case (Unicode's simple mappings, so one
+// character stays one: "ß" is not "ss", "ſ" is "s"), whatever the
+// process's locale.  The file engine folds A to Z only; the access
+// component says which rule a connection's engine keeps
+// (KivOleDbConnection::NameKey).
+KIV_EXPORT std::wstring FoldCase(std::wstring_view text);
+// The same for UTF-8 text (decoded as FromUtf8 decodes it).
+KIV_EXPORT std::string FoldCaseUtf8(std::string_view text);
+
 }  // namespace kiv
 
 #endif  // KIV_PLATFORM_UTF16_H_

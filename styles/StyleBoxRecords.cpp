@@ -38,7 +38,12 @@ bool KivPlcDbIO::DoesStyleBoxDataExist(int style, bool& exists) {
     SQLErrorW(&command);
     return false;
   }
-  exists = command.FetchNext() == kDbOk;
+  const dbStatus fetched = command.FetchNext();
+  if (fetched == kDbError) {
+    SQLErrorW(&command);
+    return false;
+  }
+  exists = fetched == kDbOk;
   command.Close();
   return true;
 }

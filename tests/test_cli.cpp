@@ -78,6 +78,10 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
       {{"module", "set", M, S, T, "KX-DI16", "--set", "category=LONGER THAN TEN"}, 1,
        "CATEGORY holds at most 10 characters"},
       {{"modules", M, S, "Analog Input"}, 1, "no type " + M + " / " + S + " / Analog Input"},
+      // Letters beyond A to Z keep their case in a file: the listed spelling is named.
+      {{"add", "series", M, "Gerätebau Ü"}, 0, ""},
+      {{"modules", M, "GERÄTEBAU ü", T}, 1, "no series " + M + " / GERÄTEBAU ü; the catalogue lists \"Gerätebau Ü\""},
+      {{"tree", "kessler & o'neil", "gerätebau ü"}, 1, "lists \"Gerätebau Ü\""},
       {{"init", cat.path().string()}, 1, "exists already"},
       {{"import", dir.path().string()}, 2, "is a folder"},
       // Renames keep entries apart; a change of letter case alone is the same entry.
@@ -186,9 +190,10 @@ TEST_F(Commands, NamesAndValuesArriveAsTyped) {
 TEST_F(Commands, FindLooksAtCodesAndDescriptionsEverywhere) {
   Steps({{{"module", "set", M, S, T, "KX-DI16", "--set", "DESCRIPTION=16 inputs, 24 V"}, 0, ""},
          {{"module", "add", M, S, T, "KX-DI16B", "--set", "DESCRIPTION=spare"}, 0, ""},
-         {{"module", "add", M, S, T, "AB-1", "--set", "DESCRIPTION=relay for kx-di16"}, 0, ""}});
+         {{"module", "add", M, S, T, "AB-1", "--set", "DESCRIPTION=relay for kx-di16, Grösse 2"}, 0, ""}});
   const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {"kx-di16", {"KX-DI16", "AB-1", "KX-DI16B"}}, {"24 V", {"KX-DI16"}}, {"none such", {}}};  // exact code first
+      {"kx-di16", {"KX-DI16", "AB-1", "KX-DI16B"}}, {"24 V", {"KX-DI16"}}, {"none such", {}},  // exact code first
+      {"GRÖSSE", {"AB-1"}}};  // every letter's case aside
   for (const auto& [text, expected] : cases) {
     auto r = On({"find", text, "--json"});
     EXPECT_EQ(r.status, expected.empty() ? 1 : 0) << r.err;
@@ -456,6 +461,31 @@ TEST_F(Transfer, RefusedRowsAreReportedWithTheEnginesTextAndTheRestGoesIn) {
     ASSERT_EQ(modules.size(), 1u);
     EXPECT_EQ(modules[0]["CODE"], "KX-B");
     EXPECT_EQ(modules[0]["terminals"].size(), 2u);
+  }
+}
+
+// A file keeps "äpfel" and "Äpfel" apart, a server takes them for one: a
+// copy onto a server that would merge two such names (of manufacturers, or
+// of modules deeper down) is refused before anything is written; onto a
+// file it goes through.
+TEST_F(Transfer, CopyRefusesNamesTheTargetTakesForOne) {
+  json apples = Document(json::array({Module("A-1", "first")}));
+  apples["manufacturers"].push_back(apples["manufacturers"][0]);
+  apples["manufacturers"][0]["name"] = "äpfel";
+  apples["manufacturers"][1]["name"] = "Äpfel";
+  const json codes = Document(json::array({Module("GERÄT-1", "first"), Module("gerät-1", "second")}));
+  for (const auto& [doc, names] : {std::pair{apples, std::vector<std::string>{"manufacturers \"", "\"äpfel\"", "\"Äpfel\""}},
+                                   {codes, {"\"GERÄT-1\"", "\"gerät-1\"", "\" of Kessler & O'Neil / KX200 / Digital Input are one"}}}) {
+    TempCatalogue source, file;
+    ASSERT_EQ(Import(source, doc).status, 0);
+    const kivtest::PgCatalogue server;
+    auto r = clitest::Tool({"copy", source.path().string(), kivtest::Utf8(CString(server.uri().c_str()))});
+    EXPECT_EQ(r.status, 1);
+    for (const auto& name : names) EXPECT_NE(r.err.find(name), std::string::npos) << r.err;
+    EXPECT_TRUE(server.Query("SELECT * FROM plc_manufacturer").empty());
+    fs::remove(file.path());
+    EXPECT_EQ(clitest::Tool({"copy", source.path().string(), file.path().string()}).status, 0);
+    EXPECT_EQ(Export(file)["manufacturers"], Export(source)["manufacturers"]);
   }
 }
 

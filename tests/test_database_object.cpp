@@ -33,6 +33,10 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
   EXPECT_FALSE(db.GetRecordCount(L"SELECT NULL", count) || count != 0 || db.HasErrorInfo());
   EXPECT_FALSE(db.GetSpecRecCount(L"NO_SUCH_TABLE", count) || !db.HasErrorInfo());
 
+  // The statement runner's text is its own call's: a success clears it.
+  EXPECT_FALSE(db.Execute(L"DELETE FROM NO_SUCH_TABLE") || !db.HasErrorInfo());
+  EXPECT_TRUE(db.Execute(L"DELETE FROM PLC_MSG WHERE 1 = 0") && !db.HasErrorInfo());
+
   // DoesDataExist never records a text.
   bool exists = true;
   EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists) || exists || db.HasErrorInfo());

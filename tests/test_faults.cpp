@@ -367,6 +367,19 @@ TEST(Faults, BatchThatCannotCommitKeepsRows) {
   EXPECT_NE(kept, "0") << "every row of the batch was lost";
 }
 
+// Rows for a file deleted under the connection are lost, not refused: the
+// batch answers false, not true with a refusal's text.
+TEST(Faults, TerminalRowsForADeletedFile) {
+  kivtest::TempCatalogue cat;
+  KivPlcDbIO db;
+  ASSERT_TRUE(db.Connect(cat.wpath())) << Text(db);
+  const CString table = Fill(db);
+  ModDB::ModTermData rows[] = {{L"GONE", 1, L"B", L"A"}, {L"GONE", 2, L"B", L"A"}};
+  fs::remove(cat.path());
+  EXPECT_FALSE(db.AddModTermData(table + L"_Data", rows, 2));
+  EXPECT_TRUE(db.HasErrorInfo());
+}
+
 // The connection cache must not hand out a connection to a file that was
 // replaced since it opened it.
 TEST(Faults, CacheAfterTheFileWasReplaced) {

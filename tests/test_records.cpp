@@ -174,12 +174,19 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(db.AddModTermData(L"T_Data", middle, 3) && db.HasErrorInfo());
   EXPECT_EQ(Terminals(L"M"), (Strings{"-2||", "5|orig|orig", "7|B|A"}));
   for (long count : {0L, -1L, LONG_MIN}) EXPECT_FALSE(db.AddModTermData(L"T_Data", middle, count) || db.HasErrorInfo());
+  // A missing table refuses every row: refusals, not a lost connection.
+  EXPECT_TRUE(db.AddModTermData(L"NO_SUCH_Data", middle, 3) && db.HasErrorInfo());
 
   // Existence by marker, re-keying, and a module without rows.
   cat.Exec("INSERT INTO T (CODE) VALUES ('M')");
   bool exists = false;
   EXPECT_TRUE(db.DoesTermDataExist(L"T_Data", L"M", -1, exists) && exists);
   EXPECT_TRUE(db.DoesTermDataExist(L"T_Data", L"M", 3, exists) && !exists);
+  // A refused name answers "not there" too, whatever the flag held before.
+  for (const wchar_t* table : {L"T_Data] --", L""}) {
+    bool term = true, spec = true;
+    EXPECT_FALSE(db.DoesTermDataExist(table, L"M", -1, term) || term || db.DoesSpecDataExist(table, L"M", spec) || spec);
+  }
   EXPECT_TRUE(db.RenameModTermData(L"T_Data", L"M", L"Z"));
   EXPECT_EQ(Terminals(L"Z").size(), 3u);
   EXPECT_EQ(Stored("CODE", "M"), "M");
@@ -243,7 +250,7 @@ TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
     long first, last;
     const char* left;  // positions of M that remain; null: refused
   } cases[] = {
-      {-1, -1, ""},       {-1, 7, ""},        {3, -1, "12"},       {3, 5, "126"},
+      {-1, -1, ""},       {-1, 3, ""},        {3, -1, "12"},       {3, 5, "126"},
       {5, 5, "12346"},    {-3, -2, "123456"}, {LONG_MIN, LONG_MAX, ""}, {LONG_MAX, -1, "123456"},
       {-1, -2, nullptr},  {5, 3, nullptr},    {4, -2, nullptr},    {LONG_MAX, LONG_MIN, nullptr},
   };
@@ -306,6 +313,13 @@ TEST_P(Styles, NumbersOutside1To9AreRefused) {
       EXPECT_FALSE(db.HasErrorInfo());
     }
     EXPECT_EQ(Stored(style).at(0), "BOX_RIGHT");
+  }
+  for (int style : {1, 9}) {  // both ends of the range are styles
+    StyleBoxData data{};
+    bool exists = false;
+    EXPECT_TRUE(db.UpdateStyleBoxData(style, Filled(style, L"end")) && db.DoesStyleBoxDataExist(style, exists) &&
+                exists && db.GetStyleBoxData(style, data) && data.Style == style)
+        << style;
   }
 }
 

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "CatalogueSchema.h"
 #include "KivPlcDbIO.h"
@@ -67,6 +69,39 @@ TEST(ServerRestart, HeldConnectionFailsClearlyThenWorksAgain) {
   KivPlcDbIO fresh;
   ASSERT_TRUE(fresh.Connect(uri)) << Utf8(fresh.GetLastError());
   EXPECT_EQ(Modules(fresh, table), 1);
+}
+
+// A call that loses the connection on the way answers false: a lost
+// connection is no refused record.  First with the server gone before the
+// call (the connection still looks open), then with it stopped while a
+// large batch runs: true must then mean every row is there.
+TEST(ServerRestart, LostConnectionIsNeverTrue) {
+  if (!kivoledb::HavePostgresDriver()) GTEST_SKIP() << "built without the PostgreSQL driver";
+  OwnServer server;
+  const CString uri = kivtest::Wide(server.uri + "&schema=lost");
+  std::wstring error;
+  ASSERT_TRUE(kivoledb::CreatePostgresCatalogue(uri.GetString(), kiv::kCataloguePostgresqlSql, error));
+  KivPlcDbIO db;
+  CString table;
+  ASSERT_TRUE(db.Connect(uri) && db.AddIndexData(L"Lost", L"S", L"T") && db.GetTypeTableName(L"Lost", L"S", L"T", table));
+  const CString terms = table + L"_Data";
+  std::vector<ModDB::ModTermData> rows(20000);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = {L"M", static_cast<long>(i), L"B", L"A"};
+  ASSERT_EQ(server.Run("halt"), 0);
+  EXPECT_FALSE(db.AddModTermData(terms, rows.data(), 200));
+  ASSERT_EQ(server.Run("resume"), 0);
+  long stored = -1;
+  EXPECT_TRUE(db.GetTermRecCount(terms, L"M", stored) && stored == 0) << stored;
+
+  bool added = true;
+  std::thread adding([&] { added = db.AddModTermData(terms, rows.data(), static_cast<long>(rows.size())); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(server.Run("halt"), 0);
+  adding.join();
+  ASSERT_EQ(server.Run("resume"), 0);
+  KivPlcDbIO fresh;  // the held connection may meet the restart only now
+  EXPECT_TRUE(fresh.Connect(uri) && fresh.GetTermRecCount(terms, L"M", stored)) << Utf8(fresh.GetLastError());
+  EXPECT_TRUE(!added || stored == static_cast<long>(rows.size())) << stored << " rows stored";
 }
 
 }  // namespace

@@ -119,6 +119,15 @@ class KIV_EXPORT DriverConnection {
   // opened).  Drivers that cannot tell give an empty mark, which never
   // changes.
   virtual bool ChangeMark(std::string& mark, std::wstring& error);
+  // Whether the engine cannot be reached now: the server's connection is
+  // down (and reconnecting failed), or the catalogue file is gone from
+  // under its name.  Asked right after a failure, it tells a lost
+  // connection, where the engine never judged the statement, from a
+  // refusal.  Drivers that cannot lose their engine return false.
+  virtual bool Lost();
+  // Whether the engine compares names without regard to the case of every
+  // cased letter (kiv::FoldCase), not of A to Z only (the default).
+  virtual bool FoldsEveryLetter() const;
 };
 
 class KIV_EXPORT Driver {

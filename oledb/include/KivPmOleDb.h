@@ -54,6 +54,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "KivComBSTR.h"
@@ -85,11 +86,19 @@ class KIV_EXPORT KivOleDbErrorInfo {
   // The kind of the last failure, and its column where the engine named
   // one; kNone exactly when there is no error information.
   const KivRefusal& GetRefusal() const { return m_refusal; }
+  // Whether the last failure was the loss of the engine (a server's
+  // connection down, a catalogue file gone from under its name) rather than a
+  // refusal: the engine never judged the statement, and a caller that
+  // skips refused statements must not skip this one.  Kept as long as
+  // the text.
+  bool ConnectionLost() const { return m_refusal.kind == KivRefusalKind::kConnectionLost; }
 
  protected:
   // The text with the kind that the driver noted for it on this thread
-  // (kOther when it noted none).
+  // (kOther when it noted none); `lost` (the driver's own judgement that
+  // the engine is gone) makes it kConnectionLost whatever was noted.
   void SetErrorInfo(const CString& text);
+  void SetErrorInfo(const CString& text, bool lost);
   void SetErrorInfo(const CString& text, KivRefusal refusal);
   void ClearErrorInfo();
 
@@ -121,6 +130,14 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
   // and returns how many remain.  A new connection has one.
   long AddRef();
   long Release();
+
+  // The key under which the connection's engine takes two names for one:
+  // letter case aside, A to Z only on the file engine (its NOCASE) and on
+  // an Access file (read through it), every cased letter on a server
+  // (kiv::FoldCase).  Two
+  // names may stand side by side in a catalogue exactly when their keys
+  // differ.  A to Z only while unopened.
+  std::wstring NameKey(std::wstring_view name) const;
 
   // The engine behind the connection; null while unopened.
   kivoledb::DriverConnection* Driver() const { return m_driver.get(); }

@@ -876,6 +876,11 @@ bool PostgresConnection::OpenBatch(bool deferred, bool whole, std::wstring& erro
   return true;
 }
 
+bool PostgresConnection::Lost() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return PQstatus(m_conn) != CONNECTION_OK;
+}
+
 bool PostgresConnection::EndBatch(std::wstring& error) {
   Turn turn(*this);
   if (!turn.Ok(error)) return false;

@@ -70,6 +70,9 @@ class PostgresConnection : public DriverConnection {
   // transaction that wrote anything ends, on any database of the server,
   // so a change elsewhere on the server moves it too.
   bool ChangeMark(std::string& mark, std::wstring& error) override;
+  bool Lost() override;
+  // kiv_nocase: an ICU collation that ignores case differences only.
+  bool FoldsEveryLetter() const override { return true; }
 
   // Row changes sent in a deferred batch before they are settled: this
   // many statements, or statements of kGroupRows rows, whichever comes

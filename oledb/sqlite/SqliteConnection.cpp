@@ -587,4 +587,12 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
   return rc == SQLITE_ROW;
 }
 
+bool SqliteConnection::Lost() {
+  // Only a file gone from under its name: every statement fails from now
+  // on.  An I/O error or a full disk fails the statement that met it, as
+  // a refusal does, and a caller that carries on past refusals keeps the
+  // rows that did go in (the engine's own rollback shows at EndBatch).
+  return Replaced();
+}
+
 }  // namespace kivoledb

@@ -2,6 +2,27 @@
 // rewritten by AccessDdl), keeps a small pool of prepared statements keyed
 // by their text with literals lifted (LiteralLifter), and holds the batch
 // transaction.
+//
+// Letter case.  Text columns are COLLATE NOCASE, the engine's own, which
+// folds A to Z only: "Müller" and "MÜLLER" are two names here, one on a
+// server (every cased letter, kiv::FoldCase).  The file engine keeps that
+// rule, for the stock sqlite3 shell must go on reading a catalogue:
+//  - NOCASE replaced per connection by a Unicode folding (one
+//    sqlite3_create_collation call) orders the indexes by it, and the
+//    stock shell then finds them corrupt: on a table holding "äa", "Äb",
+//    "äc", "Äd", its PRAGMA integrity_check said "row 1 missing from
+//    index" and "non-unique entry in index", while ours said ok.  A
+//    change from the shell (or its REINDEX) would reorder them again.
+//  - A function of our own in the WHERE clause (fold(col) = fold(?))
+//    keeps the indexes as they are, but no index serves such a test: at
+//    100,000 index rows a lookup went from 0.1 ms to 7 ms (a scan with a
+//    function call per row; bench/README.md), on every library read.
+//    An index on fold(col) would serve it, but the stock shell cannot
+//    check or write a table whose index calls a function it lacks.
+// So names that differ only in letters beyond A to Z stay apart in a file;
+// the catalogue layer names the listed spelling when a name is not found
+// (Catalogue::RefuseUnlisted), and a copy onto a server refuses a source
+// holding two such names before writing anything (CopyCatalogue).
 #ifndef KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
 #define KIV_OLEDB_SQLITE_SQLITECONNECTION_H_
 
@@ -60,6 +81,7 @@ class SqliteConnection : public DriverConnection {
   // The engine's data version, which moves with every commit of another
   // connection to the file, its own process's included.
   bool ChangeMark(std::string& mark, std::wstring& error) override;
+  bool Lost() override;
 
  private:
   // Prepare and Run: the caller holds the handle's lock.
