@@ -9,6 +9,7 @@
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
 #include "catalogue/Rows.h"
+#include "index/TypeTableName.h"
 #include "index/TypeTables.h"
 
 namespace kivcat {

@@ -8,16 +8,9 @@ bool RunCommand(KivOleDbCommand& command, KivOleDbConnection* connection, const 
   return command.Execute() == kDbOk;
 }
 
-bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql,
-                   CString& lastError) {
-  if (!RunCommand(command, connection, sql)) {
-    if (command.HasErrorInfo()) lastError = command.GetErrorInfo(true);
-    return false;
-  }
-  const dbStatus fetched = command.FetchNext();
-  if (fetched == kDbOk) return true;
-  // No row leaves the text empty; a failed read says why.
-  if (fetched == kDbError) lastError = command.GetErrorInfo(true);
+bool FetchFirstRow(KivOleDbCommand& command, KivOleDbConnection* connection, const CString& sql) {
+  if (!RunCommand(command, connection, sql)) return false;
+  if (command.FetchNext() == kDbOk) return true;
   command.Close();
   return false;
 }
