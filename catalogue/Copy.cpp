@@ -1,12 +1,8 @@
 #include "catalogue/Copy.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
 #include <filesystem>
 
-#include "CatalogueSchema.h"
-#include "EmbeddedCatalogue.h"
+#include "KivCatalogue.h"
 #include "Password.h"
 #include "PostgresCatalogue.h"
 #include "Utf16.h"
@@ -15,11 +11,7 @@
 namespace kivcat {
 
 bool IsServerCatalogue(const std::string& where) {
-  auto lower = [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); };
-  for (const char* scheme : {"postgresql://", "postgres://"})
-    if (where.size() >= std::strlen(scheme) && std::equal(scheme, scheme + std::strlen(scheme), where.begin(), lower))
-      return true;
-  return false;
+  return kivoledb::IsPostgresUri(kiv::FromUtf8(where));
 }
 
 std::string ShownName(const std::string& where) {
@@ -28,12 +20,8 @@ std::string ShownName(const std::string& where) {
 }
 
 void CreateCatalogue(const std::string& where) {
-  std::wstring error;
-  const std::wstring target = kiv::FromUtf8(where);
-  const bool created = IsServerCatalogue(where)
-                           ? kivoledb::CreatePostgresCatalogue(target, kiv::kCataloguePostgresqlSql, error)
-                           : kivoledb::CreateEmbeddedCatalogue(target, kiv::kCatalogueSchemaSql, error);
-  if (!created) throw Refused(kiv::ToUtf8(error));
+  CString error;
+  if (!KivCreateCatalogue(kiv::FromUtf8(where).c_str(), error)) throw Refused(kiv::ToUtf8(error.view()));
 }
 
 bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().empty(); }

@@ -5,6 +5,7 @@
 #define KIV_OLEDB_POSTGRESCATALOGUE_H_
 
 #include <string>
+#include <string_view>
 
 #include "KivExport.h"
 
@@ -12,6 +13,11 @@ namespace kivoledb {
 
 // True when the component was built with the PostgreSQL driver.
 KIV_EXPORT bool HavePostgresDriver();
+
+// True when `text` is a PostgreSQL URI (postgresql:// or postgres://,
+// the scheme in any letter case): what names a catalogue on a server
+// rather than a file.
+KIV_EXPORT bool IsPostgresUri(std::wstring_view text);
 
 // Runs `ddlUtf8` (several statements; kiv::kCataloguePostgresqlSql) in one
 // transaction on the server that `connection` names: a postgresql:// URI

@@ -14,19 +14,7 @@ namespace {
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
-bool StartsWithNoCase(const std::wstring& s, const wchar_t* prefix) {
-  size_t n = std::wcslen(prefix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    wchar_t c = s[i] >= L'A' && s[i] <= L'Z' ? s[i] + (L'a' - L'A') : s[i];
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-bool IsUri(const std::wstring& source) {
-  return StartsWithNoCase(source, L"postgresql://") || StartsWithNoCase(source, L"postgres://");
-}
+bool IsUri(const std::wstring& source) { return IsPostgresUri(source); }
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
