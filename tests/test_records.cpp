@@ -67,7 +67,9 @@ class Modules : public kivtest::CatalogueTest {
 TEST_P(Modules, TypeTablesTellWhetherTheyHaveCategory) {
   EXPECT_EQ(Utf8(KivTermTableName(L"T")), "T_Data");
   for (bool withRows : {false, true}) {
-    if (withRows) ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), true) && db.AddModSpecData(L"OLD", Numbered(L"A"), true));
+    if (withRows) {
+      ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), true) && db.AddModSpecData(L"OLD", Numbered(L"A"), true));
+    }
     for (auto [table, has] : {std::pair{L"T", true}, {L"OLD", false}}) {
       bool answer = !has;
       EXPECT_TRUE(KivTypeHasCategory(db, table, answer)) << Utf8(db.GetLastError());
