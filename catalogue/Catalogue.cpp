@@ -272,14 +272,10 @@ bool Catalogue::ModuleExists(const CString& table, const CString& code) {
 bool Catalogue::HasCategory(const CString& table) {
   auto known = m_hasCategory.find(table.str());
   if (known != m_hasCategory.end()) return known->second;
-  // A read with CATEGORY fails on a table without the column; the code does
-  // not matter, the statement is refused before any row is looked at.
-  ModDB::ModSpecData probe;
+  // A table that cannot be read at all counts as having it: the next read
+  // then reports the real problem.
   bool has = true;
-  if (!GetModSpecData(table, L"", &probe, false) && HasErrorInfo()) {
-    GetModSpecData(table, L"", &probe, true);
-    has = HasErrorInfo();  // still refused: the table itself is the problem
-  }
+  if (!KivTypeHasCategory(*this, table.GetString(), has)) has = true;
   m_hasCategory[table.str()] = has;
   return has;
 }

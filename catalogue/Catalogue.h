@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "KivPlcDbIO.h"
+#include "KivCatalogue.h"
 #include "catalogue/Fields.h"
 #include "catalogue/IndexTree.h"
 #include "catalogue/Text.h"
@@ -62,7 +62,7 @@ class Catalogue : public KivPlcDbIO {
                                    const CString& type = CString());
   // The type's specification table; refuses an entry that is not listed.
   CString TableOf(const CString& manufacturer, const CString& series, const CString& type);
-  static CString TermTable(const CString& table) { return table + L"_Data"; }
+  static CString TermTable(const CString& table) { return KivTermTableName(table.GetString()); }
 
   // Adding fills the parent's row that lists it without children, when
   // there is one, so that the index holds no leftover partial rows.

@@ -1,8 +1,5 @@
 #include "catalogue/Copy.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
@@ -10,6 +7,7 @@
 #include "CatalogueSchema.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
+#include "KivCatalogue.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
 
@@ -23,12 +21,8 @@ std::string ShownName(const std::string& where) {
 }
 
 void CreateCatalogue(const std::string& where) {
-  std::wstring error;
-  const std::wstring target = kiv::FromUtf8(where);
-  const bool created = IsServerCatalogue(where)
-                           ? kivoledb::CreatePostgresCatalogue(target, kiv::kCataloguePostgresqlSql, error)
-                           : kivoledb::CreateEmbeddedCatalogue(target, kiv::kCatalogueSchemaSql, error);
-  if (!created) throw Refused(kiv::ToUtf8(error));
+  CString error;
+  if (!KivCreateCatalogue(kiv::FromUtf8(where).c_str(), error)) throw Refused(kiv::ToUtf8(error.view()));
 }
 
 bool HoldsAnything(Catalogue& db) { return !db.Index().empty() || !db.Styles().empty(); }

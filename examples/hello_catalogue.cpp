@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "CatalogueSchema.h"
-#include "KivPmOleDbFiles.h"
-#include "KivPlcDbIO.h"
-#include "Utf16.h"
+#include <KivCatalogue.h>
+#include <Utf16.h>
 
 namespace {
 
@@ -22,9 +20,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::wstring path = kiv::FromUtf8(argv[1]);
-  std::wstring error;
-  if (!kivoledb::CreateEmbeddedCatalogue(path, kiv::kCatalogueSchemaSql, error)) {
-    std::fprintf(stderr, "%s\n", kiv::ToUtf8(error).c_str());
+  CString error;
+  if (!KivCreateCatalogue(path.c_str(), error)) {
+    std::fprintf(stderr, "%s\n", Utf8(error).c_str());
     return 1;
   }
   std::printf("created %s\n", argv[1]);
@@ -46,9 +44,18 @@ int main(int argc, char** argv) {
   ModDB::IndexData* data = nullptr;
   __int64 count = 0;
   if (db.GetArrayOfAllIndexData(data, count)) {
-    for (__int64 i = 0; i < count; ++i)
-      std::printf("  %-10s %-10s %-12s %s\n", Utf8(data[i].Manufacturer).c_str(), Utf8(data[i].Series).c_str(),
-                  Utf8(data[i].Type).c_str(), Utf8(data[i].TableName).c_str());
+    for (__int64 i = 0; i < count; ++i) {
+      if (data[i].TableName.IsEmpty()) {
+        std::printf("  %-10s %-10s\n", Utf8(data[i].Manufacturer).c_str(), Utf8(data[i].Series).c_str());
+        continue;
+      }
+      // A type: its two tables, and whether they predate the CATEGORY column.
+      bool category = false;
+      KivTypeHasCategory(db, data[i].TableName.GetString(), category);
+      std::printf("  %-10s %-10s %-12s %s + %s%s\n", Utf8(data[i].Manufacturer).c_str(), Utf8(data[i].Series).c_str(),
+                  Utf8(data[i].Type).c_str(), Utf8(data[i].TableName).c_str(),
+                  Utf8(KivTermTableName(data[i].TableName.GetString())).c_str(), category ? "" : " (no CATEGORY)");
+    }
     delete[] data;
   }
   return 0;

@@ -1,5 +1,7 @@
 #include "TypeTables.h"
 
+#include "KivCatalogue.h"
+
 namespace kiv {
 namespace {
 
@@ -23,3 +25,7 @@ std::array<CString, 2> DropTypeTablesSql(const CString& specTable) {
 }
 
 }  // namespace kiv
+
+CString KivTermTableName(const wchar_t* typeTableName) {
+  return kiv::TermTableName(CString(typeTableName ? typeTableName : L""));
+}

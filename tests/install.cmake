@@ -1,5 +1,6 @@
-# Installs the library into a scratch prefix, then builds and runs a
-# separate host project against it with find_package(KivPlcDb).
+# Installs the library into a scratch prefix, moves it, then builds and runs
+# host projects and the examples against the moved copy with
+# find_package(KivPlcDb) and with pkg-config.
 # Skipped in the sanitizer build: a host built without the sanitizers cannot
 # link the instrumented libraries, and the plain build runs it anyway.
 if(KIV_SANITIZE)
@@ -11,6 +12,6 @@ add_test(NAME install_and_find_package
     -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
     -DBINARY_DIR=${PROJECT_BINARY_DIR}
     -DWORK_DIR=${KIV_INSTALL_TEST_DIR}
-    -DHELLO=$<TARGET_FILE:hello_catalogue>
+    -DCXX=${CMAKE_CXX_COMPILER}
     -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/run.cmake)
 set_tests_properties(install_and_find_package PROPERTIES TIMEOUT 300)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../index/TypeTables.h"
+#include "KivCatalogue.h"
 #include "TestCatalogue.h"
 #include "catalogue/Fields.h"
 
@@ -60,6 +61,25 @@ class Modules : public kivtest::CatalogueTest {
     return out;
   }
 };
+
+// A host's way to tell a table made before CATEGORY existed, with rows and
+// without; a table that is missing is no answer at all.
+TEST_P(Modules, TypeTablesTellWhetherTheyHaveCategory) {
+  EXPECT_EQ(Utf8(KivTermTableName(L"T")), "T_Data");
+  for (bool withRows : {false, true}) {
+    if (withRows) {
+      ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), true) && db.AddModSpecData(L"OLD", Numbered(L"A"), true));
+    }
+    for (auto [table, has] : {std::pair{L"T", true}, {L"OLD", false}}) {
+      bool answer = !has;
+      EXPECT_TRUE(KivTypeHasCategory(db, table, answer)) << Utf8(db.GetLastError());
+      EXPECT_EQ(answer, has) << Utf8(CString(table)) << " with rows " << withRows;
+    }
+  }
+  bool answer = false;
+  EXPECT_FALSE(KivTypeHasCategory(db, L"MISSING", answer));
+  EXPECT_TRUE(db.HasErrorInfo());
+}
 
 TEST_P(Modules, EveryFieldKeepsItsColumnThroughAddReadAndUpdate) {
   for (size_t base : {1, 101}) {  // added, then every field updated

@@ -7,8 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "CatalogueSchema.h"
-#include "KivPmOleDbFiles.h"
+#include "KivCatalogue.h"
 #include "StatementLexer.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
@@ -33,9 +32,9 @@ PgCatalogue::PgCatalogue() {
   std::string uri = ServerUri();
   uri += (uri.find('?') == std::string::npos ? "?" : "&") + std::string("schema=") + m_schema;
   m_uri = kiv::FromUtf8(uri);
-  std::wstring error;
-  if (!kivoledb::CreatePostgresCatalogue(m_uri, kiv::kCataloguePostgresqlSql, error))
-    throw std::runtime_error("cannot create the test catalogue: " + kiv::ToUtf8(error));
+  CString error;  // made as a host makes one
+  if (!KivCreateCatalogue(m_uri.c_str(), error))
+    throw std::runtime_error("cannot create the test catalogue: " + Utf8(error));
   if (m_connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + m_uri).c_str()), false) < 0)
     throw std::runtime_error("cannot connect to the test catalogue: " + Utf8(m_connection.GetErrorInfo(false)));
 }

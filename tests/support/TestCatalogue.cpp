@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "CatalogueSchema.h"
+#include "KivCatalogue.h"
 #include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 
@@ -37,9 +37,9 @@ TempCatalogue::TempCatalogue(Engine engine) : m_engine(engine), m_path(m_dir.pat
     m_server = std::make_unique<PgCatalogue>();
     return;
   }
-  std::wstring error;
-  if (!kivoledb::CreateEmbeddedCatalogue(m_path.wstring(), kiv::kCatalogueSchemaSql, error))
-    throw std::runtime_error("cannot create test catalogue: " + kiv::ToUtf8(error));
+  CString error;  // made as a host makes one
+  if (!KivCreateCatalogue(m_path.wstring().c_str(), error))
+    throw std::runtime_error("cannot create test catalogue: " + kiv::ToUtf8(error.view()));
 }
 
 TempCatalogue::~TempCatalogue() = default;
