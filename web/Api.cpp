@@ -174,7 +174,7 @@ Api::Lists::Lists(Catalogue& db, const Lists* previous, const std::string& chang
 }
 
 const std::string& Api::Lists::TypeText(const ListedType& type) const {
-  std::lock_guard lock(typeTextsLock);
+  kiv::LockGuard lock(typeTextsLock);
   std::string& text = typeTexts[&type];
   if (text.empty()) {
     Json list = Json::array();
@@ -196,7 +196,7 @@ const std::string& Api::Lists::TypeText(const ListedType& type) const {
 class Api::Reader {
  public:
   explicit Reader(Api& api) : m_api(api) {
-    std::unique_lock lock(api.m_readersLock);
+    kiv::UniqueLock lock(api.m_readersLock);
     if (api.m_waiting.empty() && !api.m_idleReaders.empty()) {
       m_db = std::move(api.m_idleReaders.back());
       api.m_idleReaders.pop_back();
@@ -204,11 +204,11 @@ class Api::Reader {
     }
     Waiter me;
     api.m_waiting.push_back(&me);
-    me.handed.wait(lock, [&me] { return me.db != nullptr; });
+    me.handed.wait(lock.Native(), [&me] { return me.db != nullptr; });
     m_db = std::move(me.db);
   }
   ~Reader() {
-    std::lock_guard lock(m_api.m_readersLock);
+    kiv::LockGuard lock(m_api.m_readersLock);
     if (m_api.m_waiting.empty()) {
       m_api.m_idleReaders.push_back(std::move(m_db));
       return;
@@ -237,13 +237,13 @@ Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionTok
 }
 
 std::shared_ptr<const Api::Lists> Api::Snapshot() {
-  std::shared_lock lock(m_listsLock);
+  kiv::SharedLock lock(m_listsLock);
   return m_lists;
 }
 
 void Api::Refresh(const std::string& table, bool everyTable) {
-  auto next = everyTable ? std::make_shared<const Lists>(*m_db) : std::make_shared<const Lists>(*m_db, m_lists.get(), table);
-  std::unique_lock lock(m_listsLock);
+  auto next = everyTable ? std::make_shared<const Lists>(*m_db) : std::make_shared<const Lists>(*m_db, Snapshot().get(), table);
+  kiv::LockGuard lock(m_listsLock);
   m_lists = std::move(next);
 }
 
@@ -298,7 +298,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     CString table = TableFor(db, TypeNames(param));  // 404 when not listed
     if (!lists->modules.TypeNamed(param("m"), param("s"), param("t"))) {
       // Listed by another program since the lists were read: read them anew.
-      std::lock_guard lock(m_dbLock);
+      kiv::LockGuard lock(m_dbLock);
       Refresh("", true);
     }
     const auto now = Snapshot();
@@ -348,7 +348,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
     return {400, {{"error", "the request body is not a JSON document"}}, {}};
   }
   if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
-  std::lock_guard lock(m_dbLock);
+  kiv::LockGuard lock(m_dbLock);
   try {
     std::string changed;
     Reply reply = Change(path, body, changed);
