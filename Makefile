@@ -1,10 +1,11 @@
 # Entry points for people and CI.  The build itself is CMake's.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo asan bench install clean
+.PHONY: all deps build test demo asan tsan tidy bench install clean
 
 all: build
 
@@ -33,8 +34,31 @@ asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) -LE "long|browser|tour"
 
+# The tests in which threads share a catalogue, under ThreadSanitizer:
+# copies of one object on threads (the shared connection's turn gate and
+# statement cache), writers on connections of their own (the connection
+# cache), and the editor's server answering on its worker threads.  Only
+# their executables are built; the rest of the suite shares no memory
+# between threads.  The concurrency test with worker processes runs too:
+# its two threads race each other and the processes only add load; it
+# makes fewer changes here, since every one runs several times slower.
+TSAN_TARGETS = test_crash test_oledb test_records test_web_api
+TSAN_TESTS   = ^Concurrency\.|/Concurrency\.|^OleDbBatch\.Threads|TerminalAddOfManyRowsKeepsEveryRowButTheRefused|^WebApiTest\.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKIV_TSAN=ON -DKIV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	cd $(TSAN_BUILD) && KIV_CONCURRENCY_OPS=300 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
+# clang-tidy (.clang-tidy) over the sources of the library, the component,
+# the catalogue layer, the tool and the editor, with clang's lock analysis
+# (-Wthread-safety): any finding fails.  Uses the build's
+# compile_commands.json and generated headers.
+TIDY_SOURCES = '$(CURDIR)/(platform|oledb|core|prompts|index|modules|styles|startup|catalogue|cli|web)/.*\.cpp$$'
+tidy: build
+	run-clang-tidy-14 -p $(BUILD) -j $(JOBS) -quiet -extra-arg=-Wthread-safety $(TIDY_SOURCES)
+
 bench: build
 	@bash bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

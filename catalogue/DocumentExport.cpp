@@ -13,6 +13,7 @@ namespace {
 // Rows in the order of their text, which no engine's collation changes.
 std::vector<Json> Sorted(std::vector<Json> rows) {
   std::vector<std::pair<std::string, Json>> keyed;
+  keyed.reserve(rows.size());
   for (auto& row : rows) keyed.emplace_back(row.dump(), std::move(row));
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   rows.clear();

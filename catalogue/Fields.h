@@ -48,6 +48,7 @@ std::string DescribeColumns(const std::array<TextColumn<Record>, N>& columns) {
 template <typename Record, size_t N>
 std::vector<std::string> ColumnNames(const std::array<TextColumn<Record>, N>& columns) {
   std::vector<std::string> names;
+  names.reserve(N);
   for (const auto& c : columns) names.emplace_back(c.name);
   return names;
 }

@@ -36,6 +36,7 @@ std::vector<PromptRow> ReadPrompts(Catalogue& db) {
 
 void AddPrompts(Catalogue& db, const std::vector<PromptRow>& rows) {
   std::vector<CString> statements;
+  statements.reserve(rows.size());
   for (const auto& row : rows)
     statements.push_back(InsertSql(L"PLC_MSG", {{"FIND", Value(row.prompt)}, {"WD_MSG_CODE", Value(row.text)}}));
   db.RunStatements(statements, "cannot add a prompt");

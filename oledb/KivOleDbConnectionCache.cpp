@@ -15,7 +15,7 @@ KivOleDbConnectionCache::~KivOleDbConnectionCache() {
   // Holders that release later must not find a cache that is gone: they
   // then close their connections themselves.
   if (m_theCache == this) m_theCache = nullptr;
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard lock(m_mutex);
   for (auto& entry : m_idle) {
     entry.second->Close();
     delete entry.second;
@@ -26,7 +26,7 @@ KivOleDbConnectionCache::~KivOleDbConnectionCache() {
 KivOleDbConnection* KivOleDbConnectionCache::Connect(const CComBSTR& initString, bool promptUser) {
   const std::wstring key = initString.m_str ? std::wstring(initString.m_str) : std::wstring();
   for (;;) {
-    std::unique_lock<std::mutex> lock(m_mutex);
+    kiv::UniqueLock lock(m_mutex);
     auto it = m_idle.find(key);
     if (it == m_idle.end()) break;
     KivOleDbConnection* connection = it->second;
@@ -38,7 +38,7 @@ KivOleDbConnection* KivOleDbConnectionCache::Connect(const CComBSTR& initString,
       m_busy.emplace(connection, key);
       return connection;
     }
-    lock.unlock();
+    lock.Unlock();
     connection->Close();
     delete connection;
   }
@@ -46,12 +46,12 @@ KivOleDbConnection* KivOleDbConnectionCache::Connect(const CComBSTR& initString,
   // and other threads' connections should not wait with it.
   auto* connection = new KivOleDbConnection;
   if (connection->OpenFromInitializationString(initString, promptUser) < 0) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    kiv::LockGuard lock(m_mutex);
     m_lastError = connection->GetErrorInfo(false);
     delete connection;
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard lock(m_mutex);
   m_busy.emplace(connection, key);
   return connection;
 }
@@ -61,12 +61,12 @@ void KivOleDbConnectionCache::Cache(KivOleDbConnection*& connection) {
   KivOleDbConnection* given = connection;
   connection = nullptr;
   if (given->Release() > 0) return;  // other holders still use it
-  std::unique_lock<std::mutex> lock(m_mutex);
+  kiv::UniqueLock lock(m_mutex);
   auto it = m_busy.find(given);
   if (it == m_busy.end() || !given->IsOpen() || m_idle.count(it->second) >= kMaxIdlePerString) {
     // Not ours, or not worth keeping: it ends here.
     if (it != m_busy.end()) m_busy.erase(it);
-    lock.unlock();
+    lock.Unlock();
     given->Close();
     delete given;
     return;
@@ -77,6 +77,11 @@ void KivOleDbConnectionCache::Cache(KivOleDbConnection*& connection) {
 }
 
 size_t KivOleDbConnectionCache::IdleCount() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard lock(m_mutex);
   return m_idle.size();
+}
+
+CString KivOleDbConnectionCache::LastError() const {
+  kiv::LockGuard lock(m_mutex);
+  return m_lastError;
 }

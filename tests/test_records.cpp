@@ -244,8 +244,10 @@ TEST_P(Modules, TerminalAddOfManyRowsKeepsEveryRowButTheRefused) {
     otherExpected.push_back(std::to_string(i) + (i == 512 || i == 513 || i == 700 ? "|orig" : "|B"));
   }
   std::string otherError;
+  // Copied here, not on the thread: a copy reads the source, which the
+  // main thread is about to use.
+  kivtest::OpenPlcDb copy(db);
   std::thread thread([&] {
-    kivtest::OpenPlcDb copy(db);
     EXPECT_TRUE(copy.AddModTermData(L"T_Data", other.data(), 700));
     otherError = Utf8(copy.GetLastError());
   });

@@ -196,7 +196,7 @@ Api::Lists::Lists(Catalogue& db, std::string changeMark, const Lists* previous, 
 }
 
 const std::string& Api::Lists::TypeText(const ListedType& type) const {
-  std::lock_guard lock(typeTextsLock);
+  kiv::LockGuard lock(typeTextsLock);
   std::string& text = typeTexts[&type];
   if (text.empty()) {
     Json list = Json::array();
@@ -218,7 +218,7 @@ const std::string& Api::Lists::TypeText(const ListedType& type) const {
 class Api::Reader {
  public:
   explicit Reader(Api& api) : m_api(api) {
-    std::unique_lock lock(api.m_readersLock);
+    kiv::UniqueLock lock(api.m_readersLock);
     if (api.m_waiting.empty() && !api.m_idleReaders.empty()) {
       m_db = std::move(api.m_idleReaders.back());
       api.m_idleReaders.pop_back();
@@ -226,11 +226,11 @@ class Api::Reader {
     }
     Waiter me;
     api.m_waiting.push_back(&me);
-    me.handed.wait(lock, [&me] { return me.db != nullptr; });
+    me.handed.wait(lock.Native(), [&me] { return me.db != nullptr; });
     m_db = std::move(me.db);
   }
   ~Reader() {
-    std::lock_guard lock(m_api.m_readersLock);
+    kiv::LockGuard lock(m_api.m_readersLock);
     if (m_api.m_waiting.empty()) {
       m_api.m_idleReaders.push_back(std::move(m_db));
       return;
@@ -259,7 +259,7 @@ Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionTok
 }
 
 std::shared_ptr<const Api::Lists> Api::Snapshot() {
-  std::shared_lock lock(m_listsLock);
+  kiv::SharedLock lock(m_listsLock);
   return m_lists;
 }
 
@@ -268,25 +268,26 @@ void Api::Refresh(const std::string& table, bool everyTable) {
   // The mark first: a change committed while the lists are read moves the
   // mark again, so the next read reads them anew rather than miss it.
   std::string mark = m_db->ChangeMark();
+  const auto current = Snapshot();
   // Another program changed the catalogue too: its changes may be in any table.
-  everyTable = everyTable || mark != m_lists->mark;
+  everyTable = everyTable || mark != current->mark;
   auto next = everyTable ? std::make_shared<const Lists>(*m_db, std::move(mark))
-                         : std::make_shared<const Lists>(*m_db, std::move(mark), m_lists.get(), table);
-  std::unique_lock lock(m_listsLock);
+                         : std::make_shared<const Lists>(*m_db, std::move(mark), current.get(), table);
+  kiv::LockGuard lock(m_listsLock);
   m_lists = std::move(next);
   m_stale = false;
 }
 
 std::shared_ptr<const Api::Lists> Api::Current() {
   if (m_changing) return Snapshot();
-  std::lock_guard lock(m_dbLock);
+  kiv::LockGuard lock(m_dbLock);
   RefuseReplaced(*m_db);
   try {
-    if (m_stale || m_db->ChangeMark() != m_lists->mark) Refresh("", true);
+    if (m_stale || m_db->ChangeMark() != Snapshot()->mark) Refresh("", true);
   } catch (const Refused& e) {
     throw ApiError{503, std::string("the catalogue cannot be read: ") + e.what(), "", {}};
   }
-  return m_lists;
+  return Snapshot();
 }
 
 Reply Api::Get(const std::string& path, const Param& param) {
@@ -340,7 +341,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     CString table = TableFor(db, TypeNames(param));  // 404 when not listed
     if (!lists->modules.TypeNamed(param("m"), param("s"), param("t"))) {
       // Listed by another program since the lists were read: read them anew.
-      std::lock_guard lock(m_dbLock);
+      kiv::LockGuard lock(m_dbLock);
       Refresh("", true);
     }
     const auto now = Snapshot();
@@ -390,7 +391,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
     return {400, {{"error", e.what()}}, {}};
   }
   if (!body.is_object()) return {400, {{"error", "the request body must be a JSON object"}}, {}};
-  std::lock_guard lock(m_dbLock);
+  kiv::LockGuard lock(m_dbLock);
   m_changing = true;
   struct Done {
     std::atomic<bool>& changing;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "KivThreadSafety.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Find.h"
 #include "catalogue/Json.h"
@@ -54,8 +55,8 @@ class Api {
     std::string mark;
     kivcat::ModuleList modules;
     std::string tree;  // the reply to /api/tree
-    mutable std::mutex typeTextsLock;
-    mutable std::map<const kivcat::ListedType*, std::string> typeTexts;
+    mutable kiv::Mutex typeTextsLock;
+    mutable std::map<const kivcat::ListedType*, std::string> typeTexts KIV_GUARDED_BY(typeTextsLock);
   };
   // A connection of its own for one request's reads, taken from the idle
   // ones (waiting for one when none is) and given back when the request
@@ -66,13 +67,13 @@ class Api {
   Reply Dispatch(const std::string& path, const std::function<std::string(const char*)>& param);
   // Sets `changed` to the one table whose modules changed, or leaves it
   // empty when the lists must be read anew as a whole.
-  Reply Change(const std::string& path, const Json& body, std::string& changed);
+  Reply Change(const std::string& path, const Json& body, std::string& changed) KIV_REQUIRES(m_dbLock);
   // After a change: the lists anew.  Only `table`'s modules are read
   // again (tables keep their names through renames), or every table's,
-  // as when another connection changed the catalogue too.  The caller
-  // holds m_dbLock.  Refused when the catalogue cannot be read; the lists
-  // are then read anew as a whole by the next request.
-  void Refresh(const std::string& table, bool everyTable = false);
+  // as when another connection changed the catalogue too.  Refused when
+  // the catalogue cannot be read; the lists are then read anew as a whole
+  // by the next request.
+  void Refresh(const std::string& table, bool everyTable = false) KIV_REQUIRES(m_dbLock);
   std::shared_ptr<const Lists> Snapshot();
   // The lists for a read: the kept ones, read anew first when another
   // program changed the catalogue since.  A read during a change of ours
@@ -83,19 +84,19 @@ class Api {
   std::string m_path;
   bool m_readOnly;
   std::string m_session;
-  std::mutex m_dbLock;  // changes one at a time, on m_db
-  std::unique_ptr<kivcat::Catalogue> m_db;
-  std::atomic<bool> m_changing{false};  // a change holds m_dbLock
-  bool m_stale = false;                 // under m_dbLock: a refresh failed, m_lists lag behind
-  std::mutex m_readersLock;
-  std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders;
+  kiv::Mutex m_dbLock;  // changes one at a time, on m_db
+  std::unique_ptr<kivcat::Catalogue> m_db KIV_PT_GUARDED_BY(m_dbLock);
+  std::atomic<bool> m_changing{false};              // a change holds m_dbLock
+  bool m_stale KIV_GUARDED_BY(m_dbLock) = false;  // a refresh failed, m_lists lag behind
+  kiv::Mutex m_readersLock;
+  std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders KIV_GUARDED_BY(m_readersLock);
   struct Waiter {
     std::condition_variable handed;
     std::unique_ptr<kivcat::Catalogue> db;
   };
-  std::deque<Waiter*> m_waiting;  // first come, first served
-  std::shared_mutex m_listsLock;
-  std::shared_ptr<const Lists> m_lists;
+  std::deque<Waiter*> m_waiting KIV_GUARDED_BY(m_readersLock);  // first come, first served
+  kiv::SharedMutex m_listsLock;
+  std::shared_ptr<const Lists> m_lists KIV_GUARDED_BY(m_listsLock);
 };
 
 }  // namespace kivplc::web

@@ -62,6 +62,7 @@
 #include "KivHeapPtr.h"
 #include "KivRefusal.h"
 #include "KivString.h"
+#include "KivThreadSafety.h"
 
 // Status of the command operations.  Only kDbOk (1) means success or "a row
 // is current"; IsNull and IsBlob use 0 for "no" and kDbOk for "yes".
@@ -118,10 +119,14 @@ class KIV_EXPORT KivOleDbConnection : public KivOleDbErrorInfo {
   KivOleDbConnection& operator=(const KivOleDbConnection&) = delete;
 
   // Opens the catalogue that the initialization string names (properties in
-  // docs/connection-string.md).  Returns 0 on success and a negative code on failure, with
-  // the reason in the error information; nothing is ever created.  Opening
-  // an open connection closes it first.  `promptUser` is ignored: there is
-  // no user interface.
+  // docs/connection-string.md).  Returns 0 (S_OK) on success and a negative
+  // code (E_FAIL) on failure, with the reason in the error information;
+  // nothing is ever created.  Opening an open connection closes it first.
+  // `promptUser` is ignored: there is no user interface.
+  // Unlike the commands' dbStatus (kDbOk, 1, is success) and the bool of
+  // the other operations, this is a COM result, which callers written for
+  // the Access engine's component test with ">= 0"; it keeps that form so
+  // they work unchanged.  Test it with >= 0, never as a truth value.
   long OpenFromInitializationString(const CComBSTR& initString, bool promptUser);
   void Close();
   bool IsOpen() const;
@@ -170,16 +175,18 @@ class KIV_EXPORT KivOleDbConnectionCache {
   // not open, not one of this cache's, or enough idle ones are kept.
   void Cache(KivOleDbConnection*& connection);
 
-  const CString& LastError() const { return m_lastError; }
+  // A copy, taken under the lock: another thread's Connect may be
+  // replacing the text.
+  CString LastError() const;
   size_t IdleCount() const;
 
   static KivOleDbConnectionCache* m_theCache;
 
  private:
-  mutable std::mutex m_mutex;
-  std::multimap<std::wstring, KivOleDbConnection*> m_idle;
-  std::map<KivOleDbConnection*, std::wstring> m_busy;
-  CString m_lastError;
+  mutable kiv::Mutex m_mutex;
+  std::multimap<std::wstring, KivOleDbConnection*> m_idle KIV_GUARDED_BY(m_mutex);
+  std::map<KivOleDbConnection*, std::wstring> m_busy KIV_GUARDED_BY(m_mutex);
+  CString m_lastError KIV_GUARDED_BY(m_mutex);
 };
 
 class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {

@@ -212,19 +212,24 @@ class PostgresCursor final : public Cursor {
 // The connection's lock, taken when no other thread's batch or
 // transaction is open on it; on leaving, the connection stays this
 // thread's while its batch or transaction is open.
-class PostgresConnection::Turn {
+// The constructor and destructor hold the lock through m_lock from one to
+// the other, which the analysis cannot follow, so they are not analysed;
+// to the code in between a Turn holds m_mutex.
+class KIV_SCOPED_CAPABILITY PostgresConnection::Turn {
  public:
-  explicit Turn(PostgresConnection& c) : m_c(c), m_lock(c.m_mutex) {
+  explicit Turn(PostgresConnection& c) KIV_ACQUIRE(c.m_mutex) KIV_NO_THREAD_SAFETY_ANALYSIS : m_c(c), m_lock(c.m_mutex) {
     const std::thread::id me = std::this_thread::get_id();
-    m_ok = c.m_turn.wait_for(m_lock, kTurnWait, [&] { return c.m_owner == std::thread::id() || c.m_owner == me; });
+    m_ok = c.m_turn.wait_for(m_lock.Native(), kTurnWait, [&]() KIV_NO_THREAD_SAFETY_ANALYSIS {  // called locked
+      return c.m_owner == std::thread::id() || c.m_owner == me;
+    });
   }
-  ~Turn() {
+  ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
     if (!m_ok) return;
     const bool open = m_c.m_batchDepth > 0 ||
                       (PQstatus(m_c.m_conn) == CONNECTION_OK && PQtransactionStatus(m_c.m_conn) != PQTRANS_IDLE);
     const bool wasOwned = m_c.m_owner != std::thread::id();
     m_c.m_owner = open ? std::this_thread::get_id() : std::thread::id();
-    m_lock.unlock();
+    m_lock.Unlock();
     if (wasOwned && !open) m_c.m_turn.notify_all();
   }
   Turn(const Turn&) = delete;
@@ -239,7 +244,7 @@ class PostgresConnection::Turn {
 
  private:
   PostgresConnection& m_c;
-  std::unique_lock<std::mutex> m_lock;
+  kiv::UniqueLock m_lock;
   bool m_ok = false;
 };
 
@@ -269,7 +274,7 @@ PostgresConnection::PostgresConnection(PGconn* conn, std::string secret, std::st
     : m_conn(conn), m_secret(std::move(secret)), m_schema(std::move(schema)), m_poolSize(poolSize) {}
 
 PostgresConnection::~PostgresConnection() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard lock(m_mutex);
   // An open batch is kept, not lost: statements in it reported success.
   std::string ignored;
   if (m_batchOwnsTransaction && Settle(ignored) && PQstatus(m_conn) == CONNECTION_OK) Simple("COMMIT", ignored);

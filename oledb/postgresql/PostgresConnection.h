@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "KivThreadSafety.h"
 #include "PostgresDialect.h"
 
 namespace kivoledb {
@@ -119,33 +120,33 @@ class PostgresConnection : public DriverConnection {
   };
   class Turn;
   bool OpenBatch(bool deferred, bool whole, std::wstring& error);
-  bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error);
+  bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) KIV_REQUIRES(m_mutex);
   // Sends one query without waiting (pipeline mode); false when libpq
   // cannot send it.  A gathered INSERT's values are those of its `rows`.
   bool Send(const Query& query, const std::vector<Pending>* rows = nullptr);
   // Queues a row change of a deferred batch.
-  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error);
+  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
   // Sends one pending row change (or gathered INSERT) of a deferred batch,
   // opening the group; settles the group when it is full.
-  bool SendPending(Pending pending, std::string& error);
+  bool SendPending(Pending pending, std::string& error) KIV_REQUIRES(m_mutex);
   // Sends the gathered rows as one INSERT (a single row as itself).
-  bool Flush(std::string& error);
+  bool Flush(std::string& error) KIV_REQUIRES(m_mutex);
   // TranslateForPostgres through the cache of translations.
   bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
                  std::wstring& error);
   // Sends the gathered rows and settles the pending group.
-  bool Settle(std::string& error);
+  bool Settle(std::string& error) KIV_REQUIRES(m_mutex);
   // Settles the pending group: waits for its outcome, takes refused
   // statements out (a gathered INSERT refused goes again row by row) and
   // sends the rest again.  False, with the reason, when the connection or
   // the batch is lost.
-  bool SettleGroup(std::string& error);
+  bool SettleGroup(std::string& error) KIV_REQUIRES(m_mutex);
   // The open batch is lost with the connection: forget its state.
-  void LoseBatch();
+  void LoseBatch() KIV_REQUIRES(m_mutex);
   // An all-or-nothing batch after a refusal (`why`): nothing of it stays.
-  void UndoBatch(const std::wstring& why);
+  void UndoBatch(const std::wstring& why) KIV_REQUIRES(m_mutex);
   // The caller holds m_mutex for all below.
-  bool Usable(std::wstring& error);
+  bool Usable(std::wstring& error) KIV_REQUIRES(m_mutex);
   // Runs `queries` in one round trip; the result of the query `keep`
   // (when it has rows) goes to `rows`.  On a failure the transaction state
   // is what the server left.
@@ -156,21 +157,23 @@ class PostgresConnection : public DriverConnection {
   bool Simple(const char* sql, std::string& error);
   // After a refusal inside the batch: the batch's statements so far
   // restored in a fresh transaction, savepoints from now on.
-  void RestoreBatch(std::string& error);
+  void RestoreBatch(std::string& error) KIV_REQUIRES(m_mutex);
   // The name of the prepared statement for `text`, preparing it when new.
-  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error);
+  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
+      KIV_REQUIRES(m_mutex);
   std::wstring Message(const std::string& error) const;
 
   PGconn* m_conn;
   std::string m_secret;
   std::string m_schema;
-  std::mutex m_mutex;
+  kiv::Mutex m_mutex;
   size_t m_poolSize;
-  unsigned long m_nextName = 0;
-  std::list<std::pair<std::string, std::string>> m_lru;  // text, statement name; most recent first
-  std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator> m_prepared;
-  int m_batchDepth = 0;
-  bool m_batchOwnsTransaction = false;
+  unsigned long m_nextName KIV_GUARDED_BY(m_mutex) = 0;
+  std::list<std::pair<std::string, std::string>> m_lru KIV_GUARDED_BY(m_mutex);  // text, statement name; most recent first
+  std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator> m_prepared
+      KIV_GUARDED_BY(m_mutex);
+  int m_batchDepth KIV_GUARDED_BY(m_mutex) = 0;
+  bool m_batchOwnsTransaction KIV_GUARDED_BY(m_mutex) = false;
   bool m_batchLost = false;  // the connection went while the batch was open
   bool m_batchSavepoints = false;
   std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
@@ -179,7 +182,7 @@ class PostgresConnection : public DriverConnection {
   bool m_batchWhole = false;   // all or nothing
   bool m_batchUndone = false;  // ... and undone, by m_undoneBy
   std::wstring m_undoneBy;
-  std::vector<Pending> m_group;  // sent, not settled; the connection is in pipeline mode while not empty
+  std::vector<Pending> m_group KIV_GUARDED_BY(m_mutex);  // sent, not settled; the connection is in pipeline mode while not empty
   size_t m_groupRows = 0;        // rows of the statements in m_group
   Gathered m_gathered;
   unsigned long m_batchSequence = 0;      // statements of the batch so far
@@ -187,7 +190,7 @@ class PostgresConnection : public DriverConnection {
   unsigned long m_lastDeferredRefusal = 0;
   std::string m_deferredRefusal;  // its text
   // The thread whose batch or transaction is open, if any.
-  std::thread::id m_owner;
+  std::thread::id m_owner KIV_GUARDED_BY(m_mutex);
   std::condition_variable m_turn;
 };
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <list>
@@ -13,6 +14,7 @@
 #include <unordered_map>
 
 #include "AccessDdl.h"
+#include "KivThreadSafety.h"
 #include "LiteralLifter.h"
 #include "SqliteRefusal.h"
 #include "Utf16.h"
@@ -33,15 +35,18 @@ namespace kivoledb {
 // costs an exchange to take and a store to give where an uncontended
 // pthread mutex costs several times that.  A thread that finds it taken
 // sleeps on the flag (C++20 atomic wait) until it is given back.
-class HandleLock {
+class KIV_CAPABILITY("mutex") HandleLock {
  public:
-  void lock() {
+  void lock() KIV_ACQUIRE() {
     while (m_taken.test_and_set(std::memory_order_acquire)) m_taken.wait(true, std::memory_order_relaxed);
   }
-  void unlock() {
+  void unlock() KIV_RELEASE() {
     m_taken.clear(std::memory_order_release);
     m_taken.notify_one();
   }
+  // For code that runs only under the lock but cannot say so in its
+  // declaration: tells the analysis so, and checks that the lock is taken.
+  void AssertHeld() const KIV_THREAD_ANNOTATION(assert_capability(this)) { assert(m_taken.test()); }
 
  private:
   std::atomic_flag m_taken;
@@ -78,7 +83,7 @@ struct SqliteHandle {
   }
 
   // Take and Give: the caller holds the lock.
-  sqlite3_stmt* Take(const std::string& sql) {
+  sqlite3_stmt* Take(const std::string& sql) KIV_REQUIRES(mutex) {
     auto it = index.find(sql);
     if (it == index.end()) return nullptr;
     sqlite3_stmt* stmt = it->second->second;
@@ -87,7 +92,7 @@ struct SqliteHandle {
     return stmt;
   }
 
-  void Give(std::string sql, sqlite3_stmt* stmt) {
+  void Give(std::string sql, sqlite3_stmt* stmt) KIV_REQUIRES(mutex) {
     sqlite3_reset(stmt);
     // Bound texts belong to the statement that ran; none may outlive it.
     sqlite3_clear_bindings(stmt);
@@ -114,16 +119,17 @@ struct SqliteHandle {
   // The thread whose transaction (a batch, or one begun by a statement
   // text) is open; no thread while none is.  Statements of other threads
   // wait on `turn`.  Taken before `mutex`, never after.
-  std::mutex gate;
+  kiv::Mutex gate;
   std::condition_variable turn;
-  std::thread::id owner;
-  std::list<std::pair<std::string, sqlite3_stmt*>> lru;  // most recent first
-  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index;
+  std::thread::id owner KIV_GUARDED_BY(gate);
+  std::list<std::pair<std::string, sqlite3_stmt*>> lru KIV_GUARDED_BY(mutex);  // most recent first
+  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index
+      KIV_GUARDED_BY(mutex);
 };
 
 namespace {
 
-using Lock = std::lock_guard<HandleLock>;
+using Lock = kiv::LockGuard<HandleLock>;
 
 constexpr wchar_t kOtherThreadsTransaction[] =
     L"database is locked: another thread sharing this connection kept its transaction open for the whole busy timeout";
@@ -132,22 +138,29 @@ constexpr wchar_t kOtherThreadsTransaction[] =
 // waits while another thread's transaction is open, takes the handle's
 // lock, and on leaving records whether this thread left a transaction
 // open (then the others wait for it) or none (then they may go).
-class Turn {
+// The constructor and destructor are the gate itself: they hold `gate`
+// through m_gate from one to the other, which the analysis cannot follow,
+// so they are not analysed; to the code in between a Turn holds the
+// handle's lock (callers return at once when it is not Ok).
+class KIV_SCOPED_CAPABILITY Turn {
  public:
-  Turn(SqliteHandle& handle, const int& batchDepth)
+  Turn(SqliteHandle& handle, const int& batchDepth) KIV_ACQUIRE(handle.mutex) KIV_NO_THREAD_SAFETY_ANALYSIS
       : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gate) {
     const std::thread::id me = std::this_thread::get_id();
-    m_ok = handle.turn.wait_for(m_gate, std::chrono::milliseconds(handle.busyTimeoutMs),
-                                [&] { return handle.owner == std::thread::id() || handle.owner == me; });
+    m_ok = handle.turn.wait_for(m_gate.Native(), std::chrono::milliseconds(handle.busyTimeoutMs),
+                                // the wait calls it with the gate held
+                                [&]() KIV_NO_THREAD_SAFETY_ANALYSIS {
+                                  return handle.owner == std::thread::id() || handle.owner == me;
+                                });
     if (m_ok) handle.mutex.lock();
   }
-  ~Turn() {
+  ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
     if (!m_ok) return;
     const bool open = m_batchDepth > 0 || !sqlite3_get_autocommit(m_handle.db);
     m_handle.mutex.unlock();
     const bool wasOwned = m_handle.owner != std::thread::id();
     m_handle.owner = open ? std::this_thread::get_id() : std::thread::id();
-    m_gate.unlock();
+    m_gate.Unlock();
     if (wasOwned && !open) m_handle.turn.notify_all();
   }
   Turn(const Turn&) = delete;
@@ -166,7 +179,7 @@ class Turn {
  private:
   SqliteHandle& m_handle;
   const int& m_batchDepth;
-  std::unique_lock<std::mutex> m_gate;
+  kiv::UniqueLock m_gate;
   bool m_ok = false;
 };
 
@@ -221,6 +234,7 @@ class SqliteCursor : public Cursor {
   // Gives the statement back (or finalizes it) now rather than at
   // destruction, which takes the lock.
   void End() {
+    m_handle->mutex.AssertHeld();
     if (m_pooled)
       m_handle->Give(std::move(m_statement.shape), m_stmt);
     else
@@ -471,6 +485,7 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
 
 bool SqliteConnection::Run(sqlite3_stmt* stmt, LiftedStatement statement, bool pool, std::unique_ptr<Cursor>& cursor,
                            std::wstring& error) {
+  m_handle->mutex.AssertHeld();
   sqlite3* db = m_handle->db;
   if (sqlite3_column_count(stmt) > 0) {
     auto rows = std::make_unique<SqliteCursor>(m_handle, stmt, std::move(statement), pool);
