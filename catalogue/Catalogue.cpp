@@ -114,9 +114,10 @@ void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& serie
     for (size_t i = 0; i < missing; ++i) parents = parents && NameKey(stored[i]) == NameKey(given[i]);
     if (parents && !stored[missing].IsEmpty() && kiv::FoldCase(stored[missing].view()) == wanted)
       throw Refused(what + "; the catalogue lists \"" + Utf8(stored[missing]) +
-                    "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z");
+                    "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z",
+                    KivRefusalKind::kNotFound);
   }
-  throw Refused(what);
+  throw Refused(what, KivRefusalKind::kNotFound);
 }
 
 CString Catalogue::TableOf(const CString& manufacturer, const CString& series, const CString& type) {

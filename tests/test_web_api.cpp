@@ -131,14 +131,15 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
 }
 
 // A refusal answers by its kind alone, whether a read or a change met it:
-// here the engine's "no such table" for the styles.
+// here the engine's "no such table" for the styles (the texts name what
+// each was doing).
 TEST_F(WebApiTest, ARefusalGetsOneStatusForReadsAndChanges) {
   Start();
   kivtest::SqliteFile(cat.path()).Exec("DROP TABLE PLC_STYLES");
   const Json read = Get("/api/styles", 404);
   auto [status, changed] = Post("/api/style/save", {{"STYLE", 1}, {"base", Json::object()}, {"style", Json::object()}});
   EXPECT_EQ(status, 404) << changed;
-  EXPECT_EQ(read["error"], changed["error"]);
+  EXPECT_NE(read["error"].get<std::string>().find("no such table: PLC_STYLES"), std::string::npos) << read;
 }
 
 TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {

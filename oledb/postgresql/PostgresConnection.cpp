@@ -882,7 +882,7 @@ bool PostgresConnection::OpenBatch(bool deferred, bool whole, std::wstring& erro
 }
 
 bool PostgresConnection::Lost() {
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard lock(m_mutex);
   return PQstatus(m_conn) != CONNECTION_OK;
 }
 
