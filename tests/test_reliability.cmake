@@ -1,6 +1,6 @@
 # The reliability tests' helpers (tests/tools/): worker processes, small
 # disks, counts printed at the end.
-file(GLOB KIV_RELIABILITY_TOOL_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tools/*.cpp)
+set(KIV_RELIABILITY_TOOL_SOURCES tools/ChildProcess.cpp tools/SmallDisk.cpp)
 add_library(kiv_reliability_tools STATIC ${KIV_RELIABILITY_TOOL_SOURCES})
 target_include_directories(kiv_reliability_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tools)
 target_link_libraries(kiv_reliability_tools PUBLIC kiv_test_support)
