@@ -6,8 +6,6 @@
 // written and read back, and commands on a connection closed under them,
 // are the fuzz targets', whose corpora every test run replays.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -106,29 +104,6 @@ TEST(OleDbOpen, ProbeTellsEngine) {
     EXPECT_EQ(probe.readOnly.empty(), writable) << source << ": " << kiv::ToUtf8(probe.readOnly);
     EXPECT_EQ(kivoledb::IsAccessFile(source.wstring()), access) << source;
   }
-}
-
-// Connecting a second time (which probes the file) while a connection is
-// open keeps that connection's locks: another process that then opens and
-// closes the file leaves its -wal.
-TEST(OleDbOpen, SecondConnectionKeepsTheLocks) {
-  TempCatalogue catalogue;
-  KivOleDbConnection first, second;
-  ASSERT_EQ(Open(first, InitString(catalogue.path())), "");
-  ASSERT_EQ(RunSql(first, Insert(1)), L"");
-  ASSERT_EQ(Open(second, InitString(catalogue.path())), "");
-  // A program of its own: a forked copy would share this process's view
-  // of the engine's locks.
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execlp("sqlite3", "sqlite3", catalogue.path().c_str(), "SELECT COUNT(*) FROM PLC_MSG", nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the sqlite3 shell did not run";
-  EXPECT_TRUE(std::filesystem::exists(catalogue.path().string() + "-wal"))
-      << "another process took itself for the file's last user";
 }
 
 TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {
