@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <stdexcept>
 
 namespace kivtest {
@@ -81,13 +80,6 @@ int ChildProcess::Wait() {
   if (m_pid > 0) waitpid(m_pid, &status, 0);
   m_pid = -1;
   return status;
-}
-
-std::vector<std::string> TabFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
-  return fields;
 }
 
 long EnvNumber(const char* name, long fallback) {

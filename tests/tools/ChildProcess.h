@@ -45,9 +45,6 @@ class ChildProcess {
   std::vector<std::string> m_lines;
 };
 
-// A line split at its tabs.
-std::vector<std::string> TabFields(const std::string& line);
-
 // The number in environment variable `name`, or `fallback`.
 long EnvNumber(const char* name, long fallback);
 
