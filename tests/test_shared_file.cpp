@@ -42,10 +42,7 @@ namespace fs = std::filesystem;
 using kivtest::ChildProcess;
 using Emit = ChildProcess::Emit;
 
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+using Clock = std::chrono::steady_clock;
 
 // Runs a program with its output going to `out`.
 std::unique_ptr<ChildProcess> Program(std::vector<std::string> argv, const std::string& out = "/dev/null") {
@@ -112,7 +109,7 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
   if (std::string(KIVPLC_BIN).empty()) GTEST_SKIP() << "kivplc is not built";
   kivtest::TempCatalogue cat;
   const std::string file = cat.path().string();
-  const long long deadline = NowMs() + 1000 * kivtest::EnvNumber("KIV_SHARED_SECONDS", 60);
+  const auto deadline = Clock::now() + std::chrono::seconds(kivtest::EnvNumber("KIV_SHARED_SECONDS", 60));
   const unsigned seed = static_cast<unsigned>(kivtest::EnvNumber("KIV_SHARED_SEED", static_cast<long>(time(nullptr))));
   std::mt19937 rnd(seed);
 
@@ -120,7 +117,7 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
   std::set<std::string> acknowledged;
   std::map<char, int> started;
   int kills = 0, serial = 0, port = 0;
-  std::map<std::string, long long> deletedSince;  // "pid fd target": first seen
+  std::map<std::string, Clock::time_point> deletedSince;  // "pid fd target": first seen
   std::set<std::string> heldDeleted;
 
   auto start = [&](char kind) {
@@ -164,18 +161,18 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string target = fs::read_symlink(it->path(), ec).string();
-      if (ec || target.size() < 10 || target.compare(target.size() - 10, 10, " (deleted)") != 0) continue;
-      if (target.find("-wal") == std::string::npos && target.find("-shm") == std::string::npos) continue;
+      if (ec || !target.ends_with(" (deleted)") || (target.find("-wal") == target.npos && target.find("-shm") == target.npos))
+        continue;
       // The last user of the file removes -shm just before closing it: a
       // handle counts when it is still there a moment later.
       const std::string key = std::to_string(pid) + " " + it->path().filename().string() + " " + target;
-      auto [seen, fresh] = deletedSince.emplace(key, NowMs());
-      if (!fresh && NowMs() - seen->second >= 100) heldDeleted.insert(key);
+      auto [seen, fresh] = deletedSince.emplace(key, Clock::now());
+      if (!fresh && Clock::now() - seen->second >= std::chrono::milliseconds(100)) heldDeleted.insert(key);
     }
   };
 
   const std::map<char, size_t> wanted = {{'h', 2}, {'t', 1}, {'c', 2}, {'q', 1}};
-  while (NowMs() < deadline && heldDeleted.empty()) {
+  while (Clock::now() < deadline && heldDeleted.empty()) {
     std::map<char, size_t> count;
     for (const auto& r : running) ++count[r.kind];
     if (count['s'] == 0) {
