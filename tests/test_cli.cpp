@@ -17,6 +17,7 @@
 #include "KivPlcDbIO.h"
 #include "catalogue/Document.h"
 #include "KivPmOleDbFiles.h"
+#include "ChildProcess.h"
 #include "PgCatalogue.h"
 #include "cli_run.h"
 #include "test_access_fixtures.h"
@@ -288,12 +289,8 @@ TEST_F(Commands, NothingLost) {
 // Runs `sql` on `file` in a process that ends without closing it, as a
 // host that crashed would, leaving its journal or write-ahead log behind.
 void CrashAfter(const fs::path& file, const std::string& sql) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    (new kivtest::SqliteFile(file))->Exec(sql);  // never closed: the destructor does not run
-    _exit(0);
-  }
-  waitpid(pid, nullptr, 0);
+  // Never closed: the child leaves by _exit, and the object is not destroyed.
+  kivtest::ChildProcess([&](const auto&) { (new kivtest::SqliteFile(file))->Exec(sql); }).Wait();
 }
 
 // backup and restore while a host holds the catalogue open, each over a
@@ -546,18 +543,12 @@ TEST_F(Transfer, AnInterruptedNewCatalogueIsRemoved) {
     const fs::path folder = dir.path() / (command + std::to_string(signal));
     fs::create_directory(folder);
     const std::string target = folder / "plant.db";
-    pid_t pid = fork();
-    if (pid == 0) {
-      freopen("/dev/null", "w", stdout);
-      execl(KIVPLC_BIN, KIVPLC_BIN, command, source.c_str(), target.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const auto tool = kivtest::ChildProcess::Program({KIVPLC_BIN, command, source, target});
     // Stopped once its temporary file is there, long before the copy ends.
     for (int i = 0; i < 500 && fs::is_empty(folder); ++i) usleep(10000);
     ASSERT_FALSE(fs::is_empty(folder)) << "no temporary file appeared";
-    kill(pid, signal);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    tool->Kill(signal);
+    const int status = tool->Wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
   }

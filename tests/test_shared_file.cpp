@@ -27,8 +27,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-
 #include "ChildProcess.h"
 #include "TestCatalogue.h"
 
@@ -43,20 +41,6 @@ using kivtest::ChildProcess;
 using Emit = ChildProcess::Emit;
 
 using Clock = std::chrono::steady_clock;
-
-// Runs a program with its output going to `out`.
-std::unique_ptr<ChildProcess> Program(std::vector<std::string> argv, const std::string& out = "/dev/null") {
-  return std::make_unique<ChildProcess>([argv, out](const Emit&) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  });
-}
 
 // A host with `objects` database objects on the file.  A step connects a
 // closed object, drops a connected one, or adds a manufacturer through one;
@@ -130,14 +114,14 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     else if (kind == 'w')
       r.process = std::make_unique<ChildProcess>([&, tag](const Emit& emit) { HttpWriter(port, tag, emit); });
     else if (kind == 'q')
-      r.process = Program({"sqlite3", file, "SELECT count(*) FROM PLC_MANUFACTURER"});
+      r.process = ChildProcess::Program({"sqlite3", file, "SELECT count(*) FROM PLC_MANUFACTURER"});
     else if (kind == 'c' && rnd() % 2)
-      r.process = Program({KIVPLC_BIN, "-c", file, "tree"});
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "tree"});
     else if (kind == 'c')
-      r.process = Program({KIVPLC_BIN, "-c", file, "add", "manufacturer", r.name = tag});
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "add", "manufacturer", r.name = tag});
     if (kind == 's') {
       const std::string out = (cat.path().parent_path() / ("serve" + tag)).string();
-      r.process = Program({KIVPLC_BIN, "-c", file, "serve", "--listen", "127.0.0.1:0"}, out);
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "serve", "--listen", "127.0.0.1:0"}, out);
       port = 0;
       for (int wait = 0; wait < 500 && port == 0; ++wait) {
         usleep(10000);
