@@ -1,6 +1,6 @@
 // kivplc through the built tool: exit statuses and the texts that say who
-// refused, confirmation of removals, names and values as typed, terminal
-// positions, copies, diffs, imports, backups, broken catalogues checked and
+// refused, confirmation of removals, terminal positions, copies, diffs,
+// imports, backups, broken catalogues checked and
 // repaired; whole catalogues exported and imported; Access catalogues read
 // and imported; catalogues on a database server, with passwords kept out of
 // every text.
@@ -166,28 +166,6 @@ TEST_F(Commands, TerminalPositions) {
   }
 }
 
-TEST_F(Commands, NamesAndValuesArriveAsTyped) {
-  const std::string m = "Ørsted Relæ", s = "R 'Classic'", t = "Relæudgange";
-  const std::string description = "8 relæudgange, 'potentialfri' kontakter", lisp = "(kiv:card 'relay \"ø\")";
-  Steps({{{"add", "manufacturer", m}, 0, ""}, {{"add", "series", m, s}, 0, ""}, {{"add", "type", m, s, t}, 0, ""},
-         {{"module", "add", m, s, t, "ØR-8", "--set", "DESCRIPTION=" + description, "--set", "LISP=" + lisp}, 0, ""},
-         {{"terminal", "add", m, s, t, "ØR-8", "--set", "ATTRIBUTES=DESC1=O'Neil's relæ"}, 0, ""}});
-  auto tree = json::parse(On({"tree", m, "--json"}).out);
-  EXPECT_EQ(tree[0]["name"], m);
-  EXPECT_EQ(tree[0]["series"][0]["name"], s);
-  EXPECT_EQ(tree[0]["series"][0]["types"][0]["name"], t);
-  json module = json::parse(On({"show", m, s, t, "ØR-8", "--json"}).out);
-  EXPECT_EQ(module["DESCRIPTION"], description);
-  EXPECT_EQ(module["LISP"], lisp);
-  EXPECT_EQ(module["terminals"][0]["ATTRIBUTES"], "DESC1=O'Neil's relæ");
-
-  // show --json is what module add --stdin reads: a copy under a new code.
-  ASSERT_EQ(On({"module", "add", m, s, t, "ØR-8B", "--stdin"}, module.dump()).status, 0);
-  json copied = json::parse(On({"show", m, s, t, "ØR-8B", "--json"}).out);
-  copied["CODE"] = module["CODE"];
-  EXPECT_EQ(copied, module);
-}
-
 TEST_F(Commands, FindLooksAtCodesAndDescriptionsEverywhere) {
   Steps({{{"module", "set", M, S, T, "KX-DI16", "--set", "DESCRIPTION=16 inputs, 24 V"}, 0, ""},
          {{"module", "add", M, S, T, "KX-DI16B", "--set", "DESCRIPTION=spare"}, 0, ""},
@@ -239,22 +217,6 @@ TEST_F(Commands, CopiesAndDiffsBetweenCatalogues) {
   EXPECT_NE(said.find("\n2 differences\n"), std::string::npos) << said;
   Steps({{{"module", "copy", M, S, T, "KX-DI16", M, S, "Copy", "--as", "KX-C"}, 0, "1 type"}});
   EXPECT_EQ(json::parse(On({"show", M, S, "Copy", "KX-C", "--json"}).out)["terminals"].size(), 1u);
-}
-
-// A second run of an import meets what the first wrote; it finishes the
-// import without refusing the modules that are there already.
-TEST_F(Commands, ImportRunsAgainAndDryRuns) {
-  Steps({{{"module", "add", M, S, T, "M2"}, 0, ""}, {{"module", "add", M, S, T, "M3"}, 0, ""}});
-  const std::string doc = dir.path() / "doc.json";
-  ASSERT_EQ(On({"export", "-o", doc}).status, 0);
-  kivtest::TempCatalogue fresh;
-  const std::string to = fresh.path().string();
-  Steps({{{"-c", to, "import", "--dry-run", doc}, 0, "would import 1 manufacturer, 1 series, 1 type, 3 modules"}});
-  EXPECT_TRUE(fresh.Query("SELECT * FROM PLC_MANUFACTURER").empty());
-  Steps({{{"-c", to, "import", doc}, 0, ""},
-         {{"-c", to, "module", "remove", M, S, T, "M3", "--yes"}, 0, ""},  // as if interrupted there
-         {{"-c", to, "import", doc}, 0, "1 module with 0 terminal rows"},
-         {{"diff", cat.path().string(), to}, 0, "hold the same"}});
 }
 
 // Refusals that keep a catalogue whole, then a catalogue broken the ways a
@@ -503,21 +465,6 @@ TEST_F(Transfer, AnInvalidDocumentWritesNothing) {
     EXPECT_EQ(Import(into, doc).status, 2) << doc.dump();
     EXPECT_TRUE(into.Query("SELECT * FROM PLC_MANUFACTURER").empty()) << doc.dump();
   }
-}
-
-// A style that exists and differs is refused, saying so, unless --replace
-// (the document's wins) or --skip-existing (the catalogue's stays); for
-// modules the same choice is made by type copy, which imports the same way.
-TEST_F(Transfer, AnExistingStyleThatDiffersIsRefusedUnlessReplacedOrKept) {
-  const std::string older = dir.path() / "older.json", newer = dir.path() / "newer.json";
-  std::ofstream(older) << R"({"format": "kivplc-catalogue", "version": 1, "styles": [{"STYLE": 3, "BOX_RIGHT": "1.0"}]})";
-  std::ofstream(newer) << R"({"format": "kivplc-catalogue", "version": 1, "styles": [{"STYLE": 3, "BOX_RIGHT": "2.0"}]})";
-  Steps({{{"import", older}, 0, "1 style"},
-         {{"import", newer}, 1, "style 3: exists already and differs in BOX_RIGHT"},
-         {{"import", newer, "--skip-existing"}, 0, "0 styles"},
-         {{"styles", "3", "--json"}, 0, R"("BOX_RIGHT": "1.0")"},
-         {{"import", newer, "--replace"}, 0, "1 style"},
-         {{"styles", "3", "--json"}, 0, R"("BOX_RIGHT": "2.0")"}});
 }
 
 // The .accdb holds the same rows, read by the same driver: the Access
