@@ -448,25 +448,6 @@ TEST_F(Transfer, CopyRefusesNamesTheTargetTakesForOne) {
   }
 }
 
-// Each with a valid module ahead of the fault, which must not go in either.
-TEST_F(Transfer, AnInvalidDocumentWritesNothing) {
-  json styleZero = Document(json::array({Module("GOOD", "first")}));
-  styleZero["styles"] = json::parse(R"([{"STYLE": 0, "BOX_TOP": "1"}])");
-  const json bad[] = {
-      styleZero,
-      json::array(),
-      {{"format", "something else"}, {"version", 1}},
-      Document(json::array({Module("GOOD", "first"), Module("", "no code")})),
-      Document(json::array({Module("GOOD", "first"), json{{"CODE", "A"}, {"DESCRIPTON", "misspelt"}}})),
-      Document(json::array({Module("GOOD", "first"), Module("A", "ok", json::array({json{{"SEQUENCE", "one"}}}))})),
-  };
-  for (const auto& doc : bad) {
-    TempCatalogue into;
-    EXPECT_EQ(Import(into, doc).status, 2) << doc.dump();
-    EXPECT_TRUE(into.Query("SELECT * FROM PLC_MANUFACTURER").empty()) << doc.dump();
-  }
-}
-
 // The .accdb holds the same rows, read by the same driver: the Access
 // tests read and import it.
 TEST_F(Transfer, AnAccessFileReadsAsItsImportedCatalogue) {
