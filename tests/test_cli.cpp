@@ -290,15 +290,11 @@ class Transfer : public clitest::CliTest {
     extra.insert(extra.begin(), {"-c", into, "import", file.string()});
     return clitest::Tool(extra);
   }
-  clitest::Result Import(const TempCatalogue& into, const json& doc, std::vector<std::string> extra = {}) {
-    return Import(into.path().string(), doc, std::move(extra));
-  }
   json Export(const std::string& from) {
     auto r = clitest::Tool({"-c", from, "export"});
     EXPECT_EQ(r.status, 0) << r.err;
     return json::parse(r.out);
   }
-  json Export(const TempCatalogue& from) { return Export(from.path().string()); }
   int files = 0;
 };
 
@@ -362,8 +358,8 @@ TEST_F(Transfer, ExportImportExportIsByteIdentical) {
   std::ofstream(file) << nulls.dump();
   for (const auto& source : {clitest::Sample(), file}) RoundTrip(dir.path(), source);
 
-  ASSERT_EQ(Import(cat, nulls).status, 0);
-  const json doc = Export(cat);
+  ASSERT_EQ(Import(cat.path(), nulls).status, 0);
+  const json doc = Export(cat.path());
   EXPECT_EQ(doc["index"], nulls["index"]);
   EXPECT_EQ(doc["prompts"].size(), 4u);
   EXPECT_EQ(doc["styles"][0]["BOX_RIGHT"], nullptr);
@@ -423,7 +419,7 @@ TEST_F(Transfer, CopyRefusesNamesTheTargetTakesForOne) {
   for (const auto& [doc, names] : {std::pair{apples, std::vector<std::string>{"manufacturers \"", "\"äpfel\"", "\"Äpfel\""}},
                                    {codes, {"\"GERÄT-1\"", "\"gerät-1\"", "\" of Kessler & O'Neil / KX200 / Digital Input are one"}}}) {
     TempCatalogue source, file;
-    ASSERT_EQ(Import(source, doc).status, 0);
+    ASSERT_EQ(Import(source.path(), doc).status, 0);
     const kivtest::PgCatalogue server;
     auto r = clitest::Tool({"copy", source.path().string(), kivtest::Utf8(CString(server.uri().c_str()))});
     EXPECT_EQ(r.status, 1);
@@ -431,7 +427,7 @@ TEST_F(Transfer, CopyRefusesNamesTheTargetTakesForOne) {
     EXPECT_TRUE(server.Query("SELECT * FROM plc_manufacturer").empty());
     fs::remove(file.path());
     EXPECT_EQ(clitest::Tool({"copy", source.path().string(), file.path().string()}).status, 0);
-    EXPECT_EQ(Export(file)["manufacturers"], Export(source)["manufacturers"]);
+    EXPECT_EQ(Export(file.path())["manufacturers"], Export(source.path())["manufacturers"]);
   }
 }
 
