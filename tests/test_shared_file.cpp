@@ -155,20 +155,17 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     }
   };
 
-  const std::map<char, size_t> wanted = {{'h', 2}, {'t', 1}, {'c', 2}, {'q', 1}};
+  const std::map<char, size_t> wanted = {{'s', 1}, {'w', 1}, {'h', 2}, {'t', 1}, {'c', 2}, {'q', 1}};
   while (Clock::now() < deadline && heldDeleted.empty()) {
     std::map<char, size_t> count;
     for (const auto& r : running) ++count[r.kind];
-    if (count['s'] == 0) {
+    if (count['s'] == 0) {  // a new server gets a writer of its own
       for (auto& r : running)
         if (r.kind == 'w') r.process->Kill();
-      start('s');
-      start('w');
-    } else if (count['w'] == 0) {
-      start('w');
+      count['w'] = 0;
     }
-    for (char kind : {'h', 't', 'c', 'q'})
-      for (size_t n = count[kind]; n < wanted.at(kind); ++n) start(kind);
+    for (const auto& [kind, n] : wanted)  // in key order: the server before its writer
+      for (size_t k = count[kind]; k < n; ++k) start(kind);
     // One kill about every two seconds, of anything that writes.
     if (rnd() % 200 == 0) {
       std::vector<Running*> victims;
