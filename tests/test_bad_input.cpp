@@ -39,7 +39,6 @@ using kivcat::kSpecColumns;
 using kivcat::kStyleColumns;
 using kivtest::OpenPlcDb;
 using kivtest::Utf8;
-using Strings = std::vector<std::string>;
 
 constexpr wchar_t kSpec[] = L"ACME_S5_DI";
 constexpr wchar_t kTerms[] = L"ACME_S5_DI_Data";
@@ -119,17 +118,11 @@ class Copy {
     if (!db.Connect(CString(m_path.wstring()))) throw std::runtime_error("cannot connect to the copy");
   }
   std::map<std::string, std::string> Dump() const { return kivtest::DumpTables(m_path); }
-  // The first column of a query's rows, NULL as "".
-  Strings Raw(const std::string& sql) const {
-    Strings column;
-    for (auto& row : kivtest::Query(m_path, sql)) column.push_back(row[0].value_or(""));
-    return column;
-  }
   // Tables that the index names, with their "_Data" companions.
   std::set<std::string> IndexedTables() const {
     std::set<std::string> names;
-    for (const auto& table : Raw("SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [TABLE_NAME] <> ''"))
-      names.insert({table, table + "_Data"});
+    for (const auto& row : kivtest::Query(m_path, "SELECT [TABLE_NAME] FROM PLC_MANUFACTURER WHERE [TABLE_NAME] <> ''"))
+      names.insert({*row[0], *row[0] + "_Data"});
     return names;
   }
   // Whether some column of some table holds exactly `value`.
