@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
 
 #include <nlohmann/json.hpp>
