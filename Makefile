@@ -39,15 +39,13 @@ asan: deps
 # statement cache), writers on connections of their own (the connection
 # cache), and the editor's server answering on its worker threads.  Only
 # their executables are built; the rest of the suite shares no memory
-# between threads.  The concurrency test with worker processes runs too:
-# its two threads race each other and the processes only add load; it
-# makes fewer changes here, since every one runs several times slower.
+# between threads.
 TSAN_TARGETS = test_crash test_oledb test_records test_web_api
-TSAN_TESTS   = ^Concurrency\.|/Concurrency\.|^OleDbBatch\.Threads|TerminalAddOfManyRowsKeepsEveryRowButTheRefused|^WebApiTest\.
+TSAN_TESTS   = ^Concurrency\.|^OleDbBatch\.Threads|TerminalAddOfManyRowsKeepsEveryRowButTheRefused|^WebApiTest\.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DKIV_TSAN=ON -DKIV_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
-	cd $(TSAN_BUILD) && KIV_CONCURRENCY_OPS=300 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # clang-tidy (.clang-tidy) over the sources of the library, the component,
 # the catalogue layer, the tool and the editor, with clang's lock analysis

@@ -145,8 +145,7 @@ void ExpectRowsEqualDump(const std::string& name, const std::string& dump) {
 
 TEST(AccessReader, EveryValueIsExact) {
   KIV_REQUIRE_ACCESS_FIXTURES();
-  // One dump serves both catalogue files: the .accdb holds the same rows.
-  ExpectRowsEqualDump("catalogue-small.accdb", "catalogue-small.mdb");
+  // (The .accdb holds the .mdb's rows; its import's row hashes check them.)
   for (const char* name : {"catalogue-small.mdb", "foreign/nwind.mdb", "foreign/ASampleDatabase.accdb"})
     ExpectRowsEqualDump(name, name);
   // Jet 3 text lengths count bytes, which are characters in its code page.

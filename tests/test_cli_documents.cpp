@@ -121,7 +121,8 @@ TEST(TypeTableNames, CountUtf16CodeUnits) {
   EXPECT_EQ(kivtest::Utf8(db.AddType(kivtest::Wide(m), L"S", L"T")), Times(9, kFace) + "_S_T");
 }
 
-// The tool: exit 2 and the place in the document, never the parser's text.
+// The tool: exit 2 and the place in the document, never the parser's text;
+// nothing written.
 TEST(DocumentsTool, MalformedDocumentsNameThePlace) {
   if (!clitest::ToolBuilt()) GTEST_SKIP() << "built without kivplc";
   kivtest::TempCatalogue cat;
@@ -136,6 +137,13 @@ TEST(DocumentsTool, MalformedDocumentsNameThePlace) {
       {"{\n  \"format\": x}", "line 2, column"},
       {module + "{\"CODE\": \"A\", \"terminals\": [{\"SEQUENCE\": 18446744073709551615}]}]}]}]}]}", "is out of range"},
       {module + "{\"CODE\": \"ZZ\\u0000TOP\"}]}]}]}]}", "CODE holds a NUL character"},
+      // Each with a valid module ahead of the fault, which must not go in either.
+      {module + R"({"CODE": "GOOD"}]}]}]}], "styles": [{"STYLE": 0, "BOX_TOP": "1"}]})", ""},
+      {module + R"({"CODE": "GOOD"}, {"CODE": ""}]}]}]}]})", ""},
+      {module + R"({"CODE": "GOOD"}, {"CODE": "A", "DESCRIPTON": "misspelt"}]}]}]}]})", ""},
+      {module + R"({"CODE": "GOOD"}, {"CODE": "A", "terminals": [{"SEQUENCE": "one"}]}]}]}]}]})", ""},
+      {"[]", ""},
+      {R"({"format": "something else", "version": 1})", ""},
   };
   for (const auto& c : cases) {
     const std::string file = (dir.path() / "doc.json").string();

@@ -264,6 +264,9 @@ TEST_P(Modules, TerminalAddOfManyRowsKeepsEveryRowButTheRefused) {
     std::sort(stored.begin(), stored.end());
     std::sort(want->begin(), want->end());
     EXPECT_EQ(stored, *want) << code;
+    long count = 0;  // the library's count of one module's rows, beside the other's
+    EXPECT_TRUE(db.GetTermRecCount(L"T_Data", kivtest::Wide(code), count) && count == static_cast<long>(want->size()))
+        << code << ": " << count;
   }
 }
 

@@ -5,7 +5,7 @@ add_library(kiv_reliability_tools STATIC ${KIV_RELIABILITY_TOOL_SOURCES})
 target_include_directories(kiv_reliability_tools PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/tools)
 target_link_libraries(kiv_reliability_tools PUBLIC kiv_test_support)
 target_compile_options(kiv_reliability_tools PRIVATE ${KIV_WARNINGS})
-foreach(test test_crash test_faults test_bad_input)
+foreach(test test_crash test_faults test_bad_input test_cli)
   target_link_libraries(${test} PRIVATE kiv_reliability_tools)
 endforeach()
 # The bad-input tables walk the record fields through the catalogue layer's column

@@ -27,8 +27,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-
 #include "ChildProcess.h"
 #include "TestCatalogue.h"
 
@@ -42,24 +40,7 @@ namespace fs = std::filesystem;
 using kivtest::ChildProcess;
 using Emit = ChildProcess::Emit;
 
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Runs a program with its output going to `out`.
-std::unique_ptr<ChildProcess> Program(std::vector<std::string> argv, const std::string& out = "/dev/null") {
-  return std::make_unique<ChildProcess>([argv, out](const Emit&) {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 1);
-    dup2(fd, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  });
-}
+using Clock = std::chrono::steady_clock;
 
 // A host with `objects` database objects on the file.  A step connects a
 // closed object, drops a connected one, or adds a manufacturer through one;
@@ -112,7 +93,7 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
   if (std::string(KIVPLC_BIN).empty()) GTEST_SKIP() << "kivplc is not built";
   kivtest::TempCatalogue cat;
   const std::string file = cat.path().string();
-  const long long deadline = NowMs() + 1000 * kivtest::EnvNumber("KIV_SHARED_SECONDS", 60);
+  const auto deadline = Clock::now() + std::chrono::seconds(kivtest::EnvNumber("KIV_SHARED_SECONDS", 60));
   const unsigned seed = static_cast<unsigned>(kivtest::EnvNumber("KIV_SHARED_SEED", static_cast<long>(time(nullptr))));
   std::mt19937 rnd(seed);
 
@@ -120,7 +101,7 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
   std::set<std::string> acknowledged;
   std::map<char, int> started;
   int kills = 0, serial = 0, port = 0;
-  std::map<std::string, long long> deletedSince;  // "pid fd target": first seen
+  std::map<std::string, Clock::time_point> deletedSince;  // "pid fd target": first seen
   std::set<std::string> heldDeleted;
 
   auto start = [&](char kind) {
@@ -133,14 +114,14 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     else if (kind == 'w')
       r.process = std::make_unique<ChildProcess>([&, tag](const Emit& emit) { HttpWriter(port, tag, emit); });
     else if (kind == 'q')
-      r.process = Program({"sqlite3", file, "SELECT count(*) FROM PLC_MANUFACTURER"});
+      r.process = ChildProcess::Program({"sqlite3", file, "SELECT count(*) FROM PLC_MANUFACTURER"});
     else if (kind == 'c' && rnd() % 2)
-      r.process = Program({KIVPLC_BIN, "-c", file, "tree"});
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "tree"});
     else if (kind == 'c')
-      r.process = Program({KIVPLC_BIN, "-c", file, "add", "manufacturer", r.name = tag});
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "add", "manufacturer", r.name = tag});
     if (kind == 's') {
       const std::string out = (cat.path().parent_path() / ("serve" + tag)).string();
-      r.process = Program({KIVPLC_BIN, "-c", file, "serve", "--listen", "127.0.0.1:0"}, out);
+      r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "serve", "--listen", "127.0.0.1:0"}, out);
       port = 0;
       for (int wait = 0; wait < 500 && port == 0; ++wait) {
         usleep(10000);
@@ -164,30 +145,27 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string target = fs::read_symlink(it->path(), ec).string();
-      if (ec || target.size() < 10 || target.compare(target.size() - 10, 10, " (deleted)") != 0) continue;
-      if (target.find("-wal") == std::string::npos && target.find("-shm") == std::string::npos) continue;
+      if (ec || !target.ends_with(" (deleted)") || (target.find("-wal") == target.npos && target.find("-shm") == target.npos))
+        continue;
       // The last user of the file removes -shm just before closing it: a
       // handle counts when it is still there a moment later.
       const std::string key = std::to_string(pid) + " " + it->path().filename().string() + " " + target;
-      auto [seen, fresh] = deletedSince.emplace(key, NowMs());
-      if (!fresh && NowMs() - seen->second >= 100) heldDeleted.insert(key);
+      auto [seen, fresh] = deletedSince.emplace(key, Clock::now());
+      if (!fresh && Clock::now() - seen->second >= std::chrono::milliseconds(100)) heldDeleted.insert(key);
     }
   };
 
-  const std::map<char, size_t> wanted = {{'h', 2}, {'t', 1}, {'c', 2}, {'q', 1}};
-  while (NowMs() < deadline && heldDeleted.empty()) {
+  const std::map<char, size_t> wanted = {{'s', 1}, {'w', 1}, {'h', 2}, {'t', 1}, {'c', 2}, {'q', 1}};
+  while (Clock::now() < deadline && heldDeleted.empty()) {
     std::map<char, size_t> count;
     for (const auto& r : running) ++count[r.kind];
-    if (count['s'] == 0) {
+    if (count['s'] == 0) {  // a new server gets a writer of its own
       for (auto& r : running)
         if (r.kind == 'w') r.process->Kill();
-      start('s');
-      start('w');
-    } else if (count['w'] == 0) {
-      start('w');
+      count['w'] = 0;
     }
-    for (char kind : {'h', 't', 'c', 'q'})
-      for (size_t n = count[kind]; n < wanted.at(kind); ++n) start(kind);
+    for (const auto& [kind, n] : wanted)  // in key order: the server before its writer
+      for (size_t k = count[kind]; k < n; ++k) start(kind);
     // One kill about every two seconds, of anything that writes.
     if (rnd() % 200 == 0) {
       std::vector<Running*> victims;

@@ -63,11 +63,6 @@ class WebApiTest : public ::testing::Test {
     if (server) server->Stop();
     if (thread.joinable()) thread.join();
   }
-  void Start(bool readOnly = false, const std::string& catalogue = "") {
-    auto served = options(readOnly);
-    if (!catalogue.empty()) served.cataloguePath = catalogue;
-    Start(served);
-  }
   void Start(const kivplc::web::ServeOptions& serveOptions) {
     if (server) server->Stop();
     if (thread.joinable()) thread.join();
@@ -76,9 +71,11 @@ class WebApiTest : public ::testing::Test {
     thread = std::thread([this] { server->Run(); });
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
   }
-  kivplc::web::ServeOptions options(bool readOnly = false) const {
-    return {.cataloguePath = cat.path().string(), .listen = "127.0.0.1:0", .readOnly = readOnly, .bodyLimit = 4096};
+  kivplc::web::ServeOptions options(bool readOnly = false, const std::string& catalogue = "") const {
+    return {.cataloguePath = catalogue.empty() ? cat.path().string() : catalogue, .listen = "127.0.0.1:0",
+            .readOnly = readOnly, .bodyLimit = 4096};
   }
+  void Start() { Start(options()); }
   Json Get(const std::string& path, int status = 200) {
     auto res = client->Get(path.c_str());
     EXPECT_TRUE(res) << path;
@@ -151,7 +148,6 @@ TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
   Save(loaded, next, 200);
   EXPECT_EQ(Module("AC-1DI8")["DESCRIPTION"], markup);
   EXPECT_EQ(Get("/api/find?q=onerror")["results"][0]["CODE"], "AC-1DI8");  // the find list follows the change
-
 
   Json current = Module("AC-1DI8"), changed = current;
   changed["DESCRIPTION"] = std::string(151, 'x');
@@ -272,7 +268,7 @@ TEST_F(WebApiTest, RequestsThatMustNotChangeAnythingAreRefused) {
 }
 
 TEST_F(WebApiTest, ReadOnlyServerRefusesChanges) {
-  Start(true);
+  Start(options(true));
   EXPECT_EQ(Get("/api/session")["readOnly"], true);
   Json body = kTypeNames;
   body["code"] = "AC-1DI8";
@@ -305,7 +301,7 @@ TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
     };
     const std::string before = (served.path().parent_path() / "before.db").string();
     if (file) kivcat::BackupCatalogue(where, before, false);
-    Start(false, where);
+    Start(options(false, where));
     EXPECT_EQ(Get("/api/tree")["manufacturers"], Json::array());
     add("BA-RO8");
     EXPECT_EQ(Get("/api/tree")["manufacturers"][0]["series"][0]["types"][0]["modules"], 1);

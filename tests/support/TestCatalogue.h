@@ -117,7 +117,6 @@ class OpenPlcDb : public KivPlcDbIO {
   using KivPlcDbIO::GetRecordCount;
   using KivPlcDbIO::m_bFromCache;
   using KivPlcDbIO::m_pConnection;
-  using KivPlcDbIO::RemoveSpecAndTermTables;
   using KivPlcDbIO::UpdateIndexPartial;
 };
 

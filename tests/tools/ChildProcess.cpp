@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <stdexcept>
 
 namespace kivtest {
@@ -39,6 +38,19 @@ ChildProcess::ChildProcess(const std::function<void(const Emit&)>& work) {
   m_out = fds[0];
 }
 
+std::unique_ptr<ChildProcess> ChildProcess::Program(const std::vector<std::string>& argv, const std::string& out) {
+  return std::make_unique<ChildProcess>([&](const Emit&) {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  });
+}
+
 ChildProcess::~ChildProcess() {
   Kill();
   Wait();
@@ -62,8 +74,8 @@ bool ChildProcess::ReadSome(int timeoutMs) {
   return true;
 }
 
-void ChildProcess::Kill() {
-  if (m_pid > 0) kill(m_pid, SIGKILL);
+void ChildProcess::Kill(int signal) {
+  if (m_pid > 0) kill(m_pid, signal);
 }
 
 bool ChildProcess::Ended(int& status) {
@@ -81,13 +93,6 @@ int ChildProcess::Wait() {
   if (m_pid > 0) waitpid(m_pid, &status, 0);
   m_pid = -1;
   return status;
-}
-
-std::vector<std::string> TabFields(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream in(line);
-  for (std::string field; std::getline(in, field, '\t');) fields.push_back(field);
-  return fields;
 }
 
 long EnvNumber(const char* name, long fallback) {

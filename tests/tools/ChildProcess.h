@@ -7,7 +7,9 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ class ChildProcess {
   // when no child can be made.  Fork before starting threads.
   explicit ChildProcess(const std::function<void(const Emit&)>& work);
   ~ChildProcess();
+  // Runs program argv[0] (found on PATH) with its standard output and
+  // error going to file `out`; it reports no lines.
+  static std::unique_ptr<ChildProcess> Program(const std::vector<std::string>& argv,
+                                               const std::string& out = "/dev/null");
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -34,7 +40,7 @@ class ChildProcess {
   // reads the rest of its output, reaps it and sets its wait `status`.
   bool Ended(int& status);
 
-  void Kill();
+  void Kill(int signal = SIGKILL);
   // Reads the rest of the output and reaps the process; its wait status.
   int Wait();
 
@@ -44,9 +50,6 @@ class ChildProcess {
   std::string m_partial;
   std::vector<std::string> m_lines;
 };
-
-// A line split at its tabs.
-std::vector<std::string> TabFields(const std::string& line);
 
 // The number in environment variable `name`, or `fallback`.
 long EnvNumber(const char* name, long fallback);
