@@ -149,6 +149,10 @@ class Catalogue : public KivPlcDbIO {
 
   // The connection, for a command of the caller's own (see RowWriter).
   KivOleDbConnection* Connection() const { return m_pConnection; }
+  // The library object this catalogue works through, for a library call
+  // that has no catalogue operation.  Callers reach the library only
+  // through here, never by treating a Catalogue as one.
+  KivPlcDbIO& Library() { return *this; }
 
  private:
   // Appends the module's rows to `rows`; false when the engine refused the read.
