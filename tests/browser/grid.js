@@ -76,7 +76,7 @@ async function main() {
     await page.keyboard.press('Insert');
     await page.keyboard.type('GR_SPARE');
     await page.keyboard.press('Enter');
-    assert.equal(await cell(6, 1).evaluate((el) => el === document.activeElement), true);
+    assert.equal(await cell(6, 1).evaluate((el) => el === document.activeElement), true);  // Enter moved down
     await cell(32, 1).click();
     for (let i = 0; i < 32; i++) await page.keyboard.press('Alt+ArrowUp');
     // An edit undone, and a cleared cell.
@@ -118,6 +118,15 @@ async function main() {
     }
     await page.locator('h1', { hasText: 'GR-DI32B' }).waitFor();
     assert.equal(await rows.count(), 33);
+    // Tab at a row's end goes on to the next row's first cell; Enter on the last row adds one.
+    const focused = (row, col) => cell(row, col).evaluate((el) => el === document.activeElement);
+    await cell(0, 4).click();
+    await page.keyboard.press('Tab');
+    assert.ok(await focused(1, 0));
+    await cell(32, 2).click();
+    await page.keyboard.press('Enter');
+    assert.equal(await rows.count(), 34);
+    assert.ok(await focused(33, 2));
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();
