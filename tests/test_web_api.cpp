@@ -122,6 +122,10 @@ TEST_F(WebApiTest, ReadsAnswerFromTheCatalogue) {
   EXPECT_EQ(module["columns"][3], Json({{"name", "DESCRIPTION"}, {"width", 150}}));
   EXPECT_EQ(Get("/api/find?q=di&limit=2")["truncated"], true);
   EXPECT_EQ(Get("/api/find?q=%0A")["results"], Json::array());  // the line ends between the texts are not theirs
+  // A terminal row's block or attributes find the module, each a line of its own.
+  EXPECT_EQ(Get("/api/find?q=ch3%20shield")["results"][0]["CODE"], "AC-1AI4");
+  EXPECT_EQ(Get("/api/find?q=AC_TERM_SHLD")["results"][1]["CODE"], "AC-1AI8");
+  EXPECT_EQ(Get("/api/find?q=side%3Dl%0Aac_term")["results"], Json::array());
   Get(ModuleUrl("NO-SUCH"), 404);
   Get("/api/module?m=Nobody&s=X&t=Y&code=Z", 404);
   EXPECT_EQ(Get("/api/impact?" + kType)["modules"], 3);
