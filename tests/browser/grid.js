@@ -39,12 +39,12 @@ async function main() {
     const pure = await page.evaluate(async () => {
       const g = await import('/grid.js');
       return {
-        series: [['E0.0', 8], ['E0.7', 1], ['%IX1.6', 3], ['1', 2], ['DI0', 1], ['DI09', 1], ['KL', 2]].map(([v, k]) => g.seriesValue(v, k)),
+        series: [['E0.7', 1], ['%IX1.6', 3], ['1', 2], ['DI0', 1], ['DI007', 3], ['KL', 2]].map(([v, k]) => g.seriesValue(v, k)),
         attrs: ['A=1;B=x=y', '', 'A=1;', 'A=1;A=2', ' A=1', 'A'].map((t) => JSON.stringify(g.parseAttributes(t))),
         block: g.parseBlock('"a\tb"\tc\r\n"x""y"\t\n\tz\n'),
       };
     });
-    assert.deepEqual(pure.series, ['E1.0', 'E1.0', '%IX2.1', '3', 'DI1', 'DI10', 'KL']);
+    assert.deepEqual(pure.series, ['E1.0', '%IX2.1', '3', 'DI1', 'DI010', 'KL']);
     assert.deepEqual(pure.attrs, ['[["A","1"],["B","x=y"]]', '[]', 'null', 'null', 'null', 'null']);
     assert.deepEqual(pure.block, [['a\tb', 'c'], ['x"y', ''], ['', 'z']]);
 
