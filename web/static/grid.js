@@ -95,9 +95,14 @@ export function terminalGrid(r, ctx, rows, columns) {
   let typingIn = null;  // the cell whose typing the top snapshot covers
   let sel = null;       // { col, from, to }: selected rows of one column
 
-  // The columns shown, in order; a key column edits one pair of ATTRIBUTES.
-  const cols = () => [{ name: 'SEQUENCE', cls: 'seq' }, { name: 'BLOCK', cls: 'block' },
-    ...(keys ? keys.map((k) => ({ name: 'ATTRIBUTES', key: k, cls: 'attr' })) : [{ name: 'ATTRIBUTES', cls: 'attrs' }])];
+  // The columns shown, in order, set with `keys`; a key column edits one pair of ATTRIBUTES.
+  let shown = [];
+  const cols = () => shown;
+  function setKeys(list) {
+    keys = list;
+    shown = [{ name: 'SEQUENCE', cls: 'seq' }, { name: 'BLOCK', cls: 'block' },
+      ...(keys ? keys.map((k) => ({ name: 'ATTRIBUTES', key: k, cls: 'attr' })) : [{ name: 'ATTRIBUTES', cls: 'attrs' }])];
+  }
   const trs = () => [...tbody.children];
   // A key column's input is named apart from SEQUENCE and BLOCK, whatever the key.
   const fname = (c) => (c.key ? `ATTRIBUTES ${c.key}` : c.name);
@@ -144,14 +149,14 @@ export function terminalGrid(r, ctx, rows, columns) {
 
   function head() {
     const label = (c) => (c.key ? c.key : c.name === 'SEQUENCE' ? 'SEQUENCE' : `${c.name} (≤ ${widths[c.name] ?? '–'})`);
-    thead.replaceChildren(h('tr', {}, cols().map((c) => h('th', { title: c.key ? 'a key of ATTRIBUTES' : null }, label(c))), h('th', {}, '')));
+    thead.replaceChildren(h('tr', {}, cols().map((c) => h('th', { class: c.cls, title: c.key ? 'a key of ATTRIBUTES' : null }, label(c))), h('th', { class: 'tools' }, '')));
   }
 
   // ---- snapshots: undo and redrawing --------------------------------------------
 
   const snapshot = () => trs().map((tr) => ({ row: tr._row, isNew: tr._new, cur: current(tr) }));
   function draw(snap) {
-    keys = byKeys ? keyColumns(snap.map((x) => x.cur.ATTRIBUTES)) : null;
+    setKeys(byKeys ? keyColumns(snap.map((x) => x.cur.ATTRIBUTES)) : null);
     head();
     tbody.replaceChildren(...snap.map((x) => rowEl(x.row, x.cur, x.isNew)));
     select(null);
@@ -341,6 +346,19 @@ export function terminalGrid(r, ctx, rows, columns) {
     typingIn = null;
     draw(list.map((row) => ({ row, cur: row, isNew: false })));
   }
+  // The rows read back after a save: when they are what the grid shows, in
+  // its order, they become the rows it started from, without drawing a
+  // thousand rows again.
+  function settle(saved, sent) {
+    if (stored(saved) !== stored(sent)) return load(saved);
+    base = saved;
+    undo = [];
+    typingIn = null;
+    trs().forEach((tr, i) => {
+      Object.assign(tr, { _row: saved[i], _new: false, _keys: (parseAttributes(saved[i].ATTRIBUTES) || []).map(([k]) => k) });
+      tr._cells.forEach((_, c) => mark(tr, c));
+    });
+  }
   const stored = (list) => JSON.stringify(list.map((x) => [show(x.SEQUENCE), x.BLOCK ?? null, x.ATTRIBUTES ?? null]));
   function collect() {
     let ok = true;
@@ -380,7 +398,7 @@ export function terminalGrid(r, ctx, rows, columns) {
       return;
     }
     const fresh = await api('GET', '/api/module' + query({ m: r.m, s: r.s, t: r.t, code: ctx.code }));
-    load(fresh.terminals);
+    settle(fresh.terminals, list);
     status('Terminal rows saved.');
   }
   function toggleKeys() {
