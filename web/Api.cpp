@@ -46,13 +46,6 @@ void RefuseReplaced(Catalogue& db) {
 
 using Param = std::function<std::string(const char*)>;
 
-// Characters as the engine counts them: code points, not bytes.
-size_t Length(const std::string& utf8) {
-  size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 template <typename Record, size_t N>
 Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCategory = true) {
   Json out = Json::array();
@@ -100,7 +93,7 @@ Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& col
   Assignments values = AssignmentsFromJson(texts, ColumnNames(columns), integers, {"TERMINALS", "CODE"}, what);
   for (const auto& c : columns) {
     auto it = values.find(c.name);
-    if (c.width && it != values.end() && Length(it->second) > static_cast<size_t>(c.width))
+    if (c.width && it != values.end() && CharacterCount(it->second) > static_cast<size_t>(c.width))
       throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
   }
   Record record{};
@@ -115,7 +108,7 @@ ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
     RefuseNul(code->get<std::string>(), "CODE");
     spec.Code = Wide(code->get<std::string>());
   }
-  if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
+  if (CharacterCount(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
   return spec;
 }
 
@@ -123,7 +116,7 @@ std::vector<ModDB::ModTermData> RowsFromJson(const Json& rows, const CString& co
   for (const auto& row : rows.is_array() ? rows : Json::array())
     for (const auto& c : kTermColumns)
       if (const Json* v = FindMember(row, c.name); v && v->is_string() && c.width &&
-                                                   Length(v->get<std::string>()) > static_cast<size_t>(c.width))
+                                                   CharacterCount(v->get<std::string>()) > static_cast<size_t>(c.width))
         throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
   return TerminalsFromJson(rows, code, what);
 }
