@@ -21,7 +21,7 @@ TooLong (with .column), ReadOnly, Busy, ConnectionLost, Invalid and Stale.
 """
 
 from collections.abc import Mapping as _Mapping
-from typing import Iterator, List, NamedTuple, Optional, Sequence
+from typing import Iterator, List, Mapping, NamedTuple, Optional, Sequence, Union
 
 from ._kivplc import (Busy, ConnectionLost, Duplicate, Error, Invalid, NotFound, ReadOnly, SPEC_COLUMNS,
                       Spec, Stale, Terminal, TooLong)
@@ -281,10 +281,14 @@ class Type:
         _raise_refused(refused, code)
         return Module(self, spec)
 
-    def add_terminals(self, code: str, rows: Sequence[Terminal]) -> List[TerminalRefusal]:
-        """Adds terminal rows to module `code` in one batch; returns the
-        rows the engine refused, each with its reason (the others stay)."""
-        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, code, list(rows))]
+    def add_terminals(self, code: Union[str, Mapping[str, Sequence[Terminal]]],
+                      rows: Sequence[Terminal] = ()) -> List[TerminalRefusal]:
+        """Adds terminal rows in one batch: `rows` to module `code`, or, given
+        a mapping of code -> rows, each module's rows.  Returns the rows the
+        engine refused, each with its reason (the others stay)."""
+        modules = [(code, rows)] if isinstance(code, str) else code.items()
+        batch = [(c, list(r)) for c, r in modules]
+        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, batch)]
 
     def _name(self, code: str) -> str:
         return f"{code} of {self.manufacturer} / {self.series} / {self.name}"

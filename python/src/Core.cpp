@@ -357,8 +357,12 @@ void BindCore(py::module_& module) {
              return c.Run([&](Catalogue& db) { return db.TerminalCount(Wide(table), Wide(code)); });
            })
       .def("add_terminals",
-           [](Core& c, S table, S code, const std::vector<Term>& rows) {
-             auto stored = RowsOf(rows, code);
+           [](Core& c, S table, const std::vector<std::pair<std::string, std::vector<Term>>>& modules) {
+             std::vector<Term> stored;
+             for (const auto& [code, rows] : modules) {
+               auto coded = RowsOf(rows, code);
+               stored.insert(stored.end(), coded.begin(), coded.end());
+             }
              return RefusalList(c.Run([&](Catalogue& db) { return db.AddTerminals(Wide(table), stored); }));
            })
       .def("add_module",
