@@ -13,7 +13,7 @@ packages=(
   libssl-dev  # SHA-256 of the Access tests' files and rows
   python3
   python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests
-  python3-venv python3-pip python3-setuptools  # pip install of the package into a virtual environment
+  python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
