@@ -408,15 +408,16 @@ void BindCore(py::module_& module) {
            })
       .def("export",
            [](Core& c, S path) {
-             std::ostringstream text;
              try {
-               c.Run([&](Catalogue& db) { WriteJson(text, ExportCatalogue(db, InterruptibleReporter(nullptr))); });
+               c.Run([&](Catalogue& db) {
+                 std::ostringstream text;
+                 WriteJson(text, ExportCatalogue(db, InterruptibleReporter(nullptr)));
+                 WriteFileWhole(path, text.str(), true);
+               });
              } catch (const Cancelled&) {
                RaiseIfInterrupted();
                throw;
              }
-             py::gil_scoped_release unlocked;
-             WriteFileWhole(path, text.str(), true);
            })
       .def("import_",
            [](Core& c, S path, bool replace, bool skipExisting, bool dryRun, bool keepGoing) {

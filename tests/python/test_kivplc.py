@@ -85,6 +85,9 @@ def test_module_edits_survive_reopening_and_a_stale_copy_is_refused(cat, where):
         assert (m.points, m.description, m.category) == ("8", "16 inputs", "DI")
         assert [(r.sequence, r.block, r.attributes) for r in m.terminals] == [(1, "first", "a"), (3, "B3", "a"),
                                                                               (9, "last", "")]
+        m.terminals[0].attributes = "b"  # a change of ATTRIBUTES alone is a change
+        m.save()
+        assert [r.attributes for r in modules["KX-DI16"].terminals] == ["b", "a", ""]
         del modules["KX-DI16"]
         assert len(again.type(*DI)) == 0
 
@@ -130,9 +133,14 @@ def test_threads_share_a_catalogue(cat):
     assert sum(len(m.terminals) for m in t) == 80
 
 
-def test_closed_catalogue_refuses(cat):
-    t = cat.add_type(*DI)
-    cat.close()
+def test_close_waits_for_a_running_call_and_later_calls_are_refused(tmp_path):
+    cat = kivplc.open(os.path.join(FIXTURES, "catalogue-small.mdb"))
+    t = next(cat.all_types())
+    closer = threading.Timer(0.005, cat.close)
+    closer.start()
+    cat.export(str(tmp_path / "whole.json"))  # still running when the other thread closes
+    closer.join()
+    assert len(json.load(open(tmp_path / "whole.json"))["manufacturers"]) > 0
     with pytest.raises(kivplc.Error, match="closed"):
         len(t)
 
