@@ -34,9 +34,11 @@ def write(path):
             rows.setdefault(f"M{module:05d}", []).append(kivplc.Terminal(
                 terminal + 1, "PLC_TERM_IN_LEFT" if (terminal + 1) % 2 else "PLC_TERM_IN_RIGHT",
                 f"ADDR=I:{module}.{terminal + 1};TAG=X{i};DESC=Input terminal"))
+        built = time.perf_counter()
         refused = t.add_terminals(rows)
         assert not refused, refused[:3]
-        print(f"write: {ROWS} terminal rows, {time.perf_counter() - start:.3f} s")
+        end = time.perf_counter()
+        print(f"write: {ROWS} terminal rows, {end - built:.3f} s ({end - start:.3f} s with making the rows)")
 
 
 if __name__ == "__main__":

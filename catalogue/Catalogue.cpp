@@ -7,6 +7,7 @@
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
+#include "catalogue/Rows.h"
 #include "catalogue/Text.h"
 #include "index/TypeTableName.h"
 
@@ -316,18 +317,32 @@ std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::
   // which names each refusal.  A refused row changes nothing, so running it
   // again only repeats its refusal.  Where the rows cannot be read back
   // (no terminal table, say), every row runs alone.
-  std::set<std::wstring> codes;
+  //
+  // Modules without rows have nothing to read before: one query names the
+  // modules that hold rows, so a bulk load of new modules reads nothing
+  // first.  Where that query fails, every module is read.
+  std::set<std::wstring> codes, held;
   for (const auto& row : rows) codes.insert(row.Code.str());
-  auto readStored = [&](std::vector<ModDB::ModTermData>& out) {
+  bool heldKnown = !rows.empty();
+  if (heldKnown) {
+    try {
+      Query(L"SELECT DISTINCT [CODE] FROM " + QuotedTable(TermTable(table)),
+            [&](KivOleDbCommand& c) { held.insert(NameKey(c.FieldAsStringEx(1))); }, "cannot list terminal rows");
+    } catch (const Refused&) {
+      heldKnown = false;
+    }
+  }
+  auto readStored = [&](std::vector<ModDB::ModTermData>& out, bool onlyHeld) {
     for (const auto& code : codes)
-      if (!ReadTerminals(table, CString(code.c_str()), out)) return false;
+      if ((!onlyHeld || held.count(NameKey(CString(code.c_str())))) && !ReadTerminals(table, CString(code.c_str()), out))
+        return false;
     return true;
   };
   std::vector<ModDB::ModTermData> before, added;
-  bool batched = !rows.empty() && readStored(before);
+  bool batched = !rows.empty() && readStored(before, heldKnown);
   if (batched) {
     if (AddModTermData(TermTable(table), rows.data(), static_cast<long>(rows.size())) && !HasErrorInfo()) return {};
-    batched = readStored(added);
+    batched = readStored(added, false);
     for (const auto& row : before) Take(added, row);
   }
   std::vector<TerminalRefusal> refusals;
