@@ -95,7 +95,7 @@ def test_module_edits_survive_reopening_and_a_stale_copy_is_refused(cat, where):
 def test_export_import_find_and_refused_terminal_rows(cat, tmp_path):
     t = cat.add_type(*DI)
     t.add_module("KX-DI08", [kivplc.Terminal(1, "B")], description="Eingänge")
-    refused = t.add_terminals("KX-DI08", [kivplc.Terminal(1, "again"), kivplc.Terminal(2, "new")])
+    refused = t.add_terminals("KX-DI08", [kivplc.Terminal(1, "B"), kivplc.Terminal(2, "new")])  # 1 is stored as it is
     assert [(r.sequence, r.kind) for r in refused] == [(1, "duplicate")]
     cat.add_type("Other", "O1", "Relay").add_module("R-KX-DI")
     assert [(f.code, f.exact_code) for f in cat.find("kx-di08")] == [("KX-DI08", True)]
