@@ -12,6 +12,8 @@ packages=(
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   libssl-dev  # SHA-256 of the Access tests' files and rows
   python3
+  python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests
+  python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
   chromium chromium-driver           # the editor's browser tests

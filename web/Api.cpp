@@ -47,13 +47,6 @@ void RefuseReplaced(Catalogue& db) {
 
 using Param = std::function<std::string(const char*)>;
 
-// Characters as the engine counts them: code points, not bytes.
-size_t Length(const std::string& utf8) {
-  size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 template <typename Record, size_t N>
 Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCategory = true) {
   Json out = Json::array();
@@ -101,8 +94,7 @@ Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& col
   Assignments values = AssignmentsFromJson(texts, ColumnNames(columns), integers, {"TERMINALS", "CODE"}, what);
   for (const auto& c : columns) {
     auto it = values.find(c.name);
-    if (c.width && it != values.end() && Length(it->second) > static_cast<size_t>(c.width))
-      throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+    if (it != values.end()) CheckWidth(c, it->second);
   }
   Record record{};
   AssignFields(values, columns, record);
@@ -116,16 +108,14 @@ ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
     RefuseNul(code->get<std::string>(), "CODE");
     spec.Code = Wide(code->get<std::string>());
   }
-  if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
+  CheckWidth(kSpecColumns[0], Utf8(spec.Code));
   return spec;
 }
 
 std::vector<ModDB::ModTermData> RowsFromJson(const Json& rows, const CString& code, const std::string& what) {
   for (const auto& row : rows.is_array() ? rows : Json::array())
     for (const auto& c : kTermColumns)
-      if (const Json* v = FindMember(row, c.name); v && v->is_string() && c.width &&
-                                                   Length(v->get<std::string>()) > static_cast<size_t>(c.width))
-        throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+      if (const Json* v = FindMember(row, c.name); v && v->is_string()) CheckWidth(c, v->get<std::string>());
   return TerminalsFromJson(rows, code, what);
 }
 
