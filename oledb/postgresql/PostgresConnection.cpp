@@ -265,7 +265,7 @@ std::string PgError(PGconn* conn, const PGresult* result) {
     const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
     if (primary) return std::string(primary) + (detail ? std::string(" (") + detail + ")" : "");
   }
-  const std::string message = PgConnectionError(conn);
+  std::string message = PgConnectionError(conn);
   if (PQstatus(conn) != CONNECTION_OK) return "the connection to the PostgreSQL server was lost: " + message;
   return message;
 }
@@ -384,6 +384,7 @@ bool PostgresConnection::Prepared(const std::string& text, const std::vector<boo
   // still gathered wait: a prepare changes no rows.)
   if (!SettleGroup(error)) return false;
   std::vector<Oid> types;
+  types.reserve(integers.size());
   for (bool integer : integers) types.push_back(integer ? kInt8Oid : 0);
   std::string fresh = "kiv_" + std::to_string(++m_nextName);
   Result r(PQprepare(m_conn, fresh.c_str(), text.c_str(), static_cast<int>(types.size()), types.data()), &PQclear);
