@@ -11,6 +11,7 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   libssl-dev  # SHA-256 of the Access tests' files and rows
+  libxlsxwriter-dev  # kivplc export --xlsx
   python3
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   chromium chromium-driver           # the editor's browser tests
