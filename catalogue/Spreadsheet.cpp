@@ -280,18 +280,23 @@ ImportPlan PlanSheets(const Catalogue& db, const std::string& modulesCsv, const 
     ++plan.modules;
   }
   const Columns& term = TermColumns();
+  // A module's terminal rows come together: a row naming the same
+  // entry and code as the one before it is not looked up again.
+  PlanModule* planModule = nullptr;
   for (size_t r = 0; r < terminals.rows.size(); ++r) {
     const auto& row = terminals.rows[r];
-    auto type = types.find(typeKey(row));
-    auto module = type == types.end() ? at.end() : at.find({type->second, key(row[kEntryColumns.size()])});
-    if (module == at.end())
-      throw Invalid(terminals.Where(r, "CODE") + ": no module " + row[kEntryColumns.size()].get<std::string>() + " of " +
-                    EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " in " + kModulesSheet);
-    PlanModule& planModule = plan.types[type->second].modules[module->second.first];
+    if (!planModule || r == 0 || !std::equal(row.begin(), row.begin() + keys, terminals.rows[r - 1].begin())) {
+      auto type = types.find(typeKey(row));
+      auto module = type == types.end() ? at.end() : at.find({type->second, key(row[kEntryColumns.size()])});
+      if (module == at.end())
+        throw Invalid(terminals.Where(r, "CODE") + ": no module " + row[kEntryColumns.size()].get<std::string>() +
+                      " of " + EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " in " + kModulesSheet);
+      planModule = &plan.types[type->second].modules[module->second.first];
+    }
     Json terminal = Json::object();
     for (size_t c = 0; c < term.size(); ++c)
-      terminal[term[c].name] = term[c].name == "CODE" ? planModule.spec["CODE"] : row[kEntryColumns.size() + c];
-    planModule.terminals.push_back(std::move(terminal));
+      terminal[term[c].name] = term[c].name == "CODE" ? planModule->spec["CODE"] : row[kEntryColumns.size() + c];
+    planModule->terminals.push_back(std::move(terminal));
   }
   return plan;
 }

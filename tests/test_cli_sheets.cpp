@@ -1,12 +1,13 @@
-// Spreadsheets in and out: export --csv and import --csv, checked as a
-// maintainer meets them: round trips that give the same bytes and keep
-// every row, a sheet written by a spreadsheet program, and the refusals
-// that name file, line and column.
+// A maintainer's daily work on modules: spreadsheets in and out (round
+// trips that give the same bytes and keep every row, a sheet written by a
+// spreadsheet program, refusals that name file, line and column) and
+// terminal rows changed, inserted and moved from the command line.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <map>
 
+#include "PgCatalogue.h"
 #include "cli_run.h"
 
 namespace {
@@ -154,6 +155,46 @@ TEST_F(Sheets, RefusalsNameTheFileTheLineAndTheColumn) {
     EXPECT_TRUE(cat.Query("SELECT * FROM [PLC_MANUFACTURER]").empty()) << c.says;
   }
   Steps({{{"import", "--csv", Folder("forced", kModuleHead + row + "acht\r\n", kTermHead), "--force"}, 0, "1 module"}});
+}
+
+// On a file and on a server: each change is whole, and a refused one
+// leaves every row where it was.
+TEST_F(Sheets, TerminalRowsAreSetInsertedAndMovedAllOrNothing) {
+  const kivtest::PgCatalogue server;
+  const std::string tooLong = "BLOCK=" + std::string(256, 'x');
+  for (const std::string& into : {cat.path().string(), kivtest::Utf8(CString(server.uri().c_str()))}) {
+    SCOPED_TRACE(into);
+    ASSERT_EQ(Tool({"-c", into, "import", clitest::Sample()}).status, 0);
+    auto step = [&](std::vector<std::string> args, int status, const std::string& says) {
+      args.insert(args.begin(), {"-c", into, "terminal"});
+      args.insert(args.begin() + 4, {"Kessler & O'Neil", "KX200", "Digital Input", "KX-DI08"});
+      return clitest::Step{args, status, says};
+    };
+    Steps({step({"insert", "3", "--set", "BLOCK=NEW"}, 0, "the rows after it moved down by one"),
+           step({"move", "10", "1"}, 0, "to position 1"),
+           step({"move", "2", "4"}, 0, "to position 4"),
+           step({"set", "3", "--set", "ATTRIBUTES=changed"}, 0, "changed terminal row 3"),
+           step({"set", "3", "--set", tooLong}, 1, "BLOCK holds at most 255"),
+           step({"insert", "1", "--set", tooLong}, 1, "BLOCK holds at most 255"),
+           step({"move", "13", "1"}, 1, "has no terminal row at position 13"),
+           step({"set", "40"}, 2, "needs --set"),
+           step({"move", "1", "40000"}, 2, "TO: \"40000\" is not a whole number from -32768 to 32767"),
+           step({"add", "--set", "SEQUENCE=4", "--set", "BLOCK=B"}, 1,
+                "position 4 of module KX-DI08 of Kessler & O'Neil / KX200 / Digital Input holds a row already: "
+                "kivplc terminal set changes that row, kivplc terminal insert")});
+    auto r = Tool({"-c", into, "show", "Kessler & O'Neil", "KX200", "Digital Input", "KX-DI08"});
+    std::string order;
+    for (size_t at = r.out.find("\n1 "); at != std::string::npos; at = r.out.find('\n', at + 1)) {
+      const std::string line = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+      if (line.empty()) break;
+      const size_t term = line.find("TERM=");
+      order += line.substr(0, line.find(' ')) + "=" +
+               (term == std::string::npos ? line.substr(line.rfind(' ') + 1) : line.substr(term, line.find(';') - term)) + " ";
+    }
+    EXPECT_EQ(order, "1=TERM=9 2=TERM=2 3=changed 4=TERM=1 5=TERM=3 6=TERM=4 7=TERM=5 8=TERM=6 9=TERM=7 10=TERM=8 "
+                     "11=TERM=10 12=TERM=11 ")
+        << r.out;
+  }
 }
 
 }  // namespace
