@@ -197,4 +197,28 @@ TEST_F(Sheets, TerminalRowsAreSetInsertedAndMovedAllOrNothing) {
   }
 }
 
+// Number fields are checked where they are entered; check warns of the
+// ones stored before; the metric values come from the inch ones on request.
+TEST_F(Sheets, NumberFieldsAreCheckedAndMetricValuesFilledOnRequest) {
+  ASSERT_EQ(On({"import", clitest::Sample()}).status, 0);
+  const std::vector<std::string> m = {"Kessler & O'Neil", "KX200", "Digital Input", "KX-DI08"};
+  auto module = [&](std::vector<std::string> args) {
+    args.insert(args.begin() + (args[0] == "show" ? 1 : 2), m.begin(), m.end());
+    return args;
+  };
+  Steps({{module({"module", "set", "--set", "POINTS=acht"}), 2,
+          "POINTS: \"acht\" is not a whole number; --force keeps it as text"},
+         {module({"module", "set", "--set", "BOX_RIGHT=1,5"}), 2, "BOX_RIGHT: \"1,5\" is not a number with a decimal point"},
+         {{"style", "set", "3", "--set", "METRIC_BOX_LEFT=x"}, 2, "METRIC_BOX_LEFT: \"x\" is not a number"},
+         {{"check"}, 0, "the catalogue is consistent"},
+         {module({"module", "set", "--set", "BOX_RIGHT=1,5", "--force"}), 0, "changed 1 field"},
+         {{"check"}, 0, "warning: module KX-DI08 of Kessler & O'Neil / KX200 / Digital Input, BOX_RIGHT: \"1,5\" is not"},
+         {{"check", "--json"}, 0, "\"column\": \"BOX_RIGHT\""},
+         {module({"module", "set", "--set", "BOX_TOP=+0.625", "--metric-from-inch"}), 0, "changed 6 fields"},
+         {module({"show"}), 0, "METRIC_BOX_TOP           15.875\n"},
+         {module({"show"}), 0, "METRIC_BOX_RIGHT         38.10\n"},  // from "1,5": left as it was
+         {{"style", "set", "3", "--set", "BOX_LEFT=2", "--metric-from-inch"}, 0, "fields of style 3"},
+         {{"styles", "3"}, 0, "50.8"}});
+}
+
 }  // namespace
