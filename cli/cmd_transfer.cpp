@@ -76,16 +76,19 @@ void ExportSheets(const Context& ctx, const ExportArgs& a) {
     ProgressReporter progress("export");
     sheets = kivcat::ExportSheets(*db, names[0], names[1], names[2], progress.reporter);
   }
-  if (!a.xlsx.empty()) return kivcat::WriteWorkbook(a.xlsx, sheets, a.force);
-  std::error_code ec;
-  std::filesystem::create_directories(a.csv, ec);
-  if (ec) throw Refused("cannot make the folder " + a.csv + ": " + ec.message());
-  for (const auto& sheet : sheets)
-    WriteFileWhole((std::filesystem::path(a.csv) / sheet.name).string(), kivcat::CsvText(sheet, delimiter), a.force);
+  std::string written = a.xlsx;
+  if (!a.xlsx.empty()) {
+    kivcat::WriteWorkbook(a.xlsx, sheets, a.force);
+  } else {
+    std::error_code ec;
+    std::filesystem::create_directories(a.csv, ec);
+    if (ec) throw Refused("cannot make the folder " + a.csv + ": " + ec.message());
+    for (const auto& sheet : sheets)
+      WriteFileWhole((std::filesystem::path(a.csv) / sheet.name).string(), kivcat::CsvText(sheet, delimiter), a.force);
+    written = (std::filesystem::path(a.csv) / kivcat::kModulesSheet).string() + " and " + kivcat::kTerminalsSheet;
+  }
   std::cout << "exported " << Count(static_cast<long long>(sheets[0].rows.size()), "module") << " with "
-            << Count(static_cast<long long>(sheets[1].rows.size()), "terminal row") << " to "
-            << (std::filesystem::path(a.csv) / kivcat::kModulesSheet).string() << " and " << kivcat::kTerminalsSheet
-            << '\n';
+            << Count(static_cast<long long>(sheets[1].rows.size()), "terminal row") << " to " << written << '\n';
 }
 
 void RunExport(const Context& ctx, const ExportArgs& a) {

@@ -113,7 +113,9 @@ TEST_F(Sheets, ASpreadsheetProgramsFileImports) {
              "neu gmbh;N1;digital in;n-di8;1;TERM=1\r\n");
   Steps({{{"import", "--csv", folder, "--dry-run"}, 0, "would import 1 manufacturer, 1 series, 1 type, 2 modules with 2"},
          {{"import", "--csv", folder}, 0, "imported 1 manufacturer, 1 series, 1 type, 2 modules with 2 terminal rows"},
-         {{"import", "--csv", folder}, 0, "left as they were: 2 modules that exist already"}});
+         {{"import", "--csv", folder}, 0, "left as they were: 2 modules that exist already"},
+         {{"export", "--xlsx", (dir.path() / "n.xlsx").string()}, 0, "exported 2 modules with 2 terminal rows to"}});
+  EXPECT_EQ(kivtest::ReadFile(dir.path() / "n.xlsx").substr(0, 2), "PK");  // a workbook is a zip archive
   auto r = On({"export"});
   const Json modules = Json::parse(r.out)["manufacturers"][0]["series"][0]["types"][0]["modules"];
   ASSERT_EQ(modules.size(), 2u) << r.out;
