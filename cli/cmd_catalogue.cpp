@@ -95,7 +95,7 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
     PrintTree(lines);
 }
 
-void RunCheck(Context& ctx, bool repair, bool yes) {
+void RunCheck(Context& ctx, bool repair, bool yes, bool json) {
   auto db = ctx.Open();
   if (repair) {
     Repair result = RepairCatalogue(*db, yes);
@@ -106,6 +106,17 @@ void RunCheck(Context& ctx, bool repair, bool yes) {
     return;
   }
   auto problems = CheckCatalogue(*db);
+  const auto warnings = CheckValues(*db);
+  if (problems.size()) ctx.status = 1;
+  if (json) {
+    Json out = {{"problems", Json::array()}, {"warnings", Json::array()}};
+    for (const auto& p : problems) out["problems"].push_back(p.text);
+    for (const auto& w : warnings)
+      out["warnings"].push_back({{"entry", w.entry}, {"column", w.column}, {"value", w.value}, {"text", w.text}});
+    PrintJson(std::cout, out);
+    return;
+  }
+  for (const auto& w : warnings) std::cout << "warning: " << w.text << '\n';
   for (const auto& p : problems) std::cout << p.text << '\n';
   if (problems.empty()) {
     std::cout << "the catalogue is consistent\n";
@@ -113,7 +124,6 @@ void RunCheck(Context& ctx, bool repair, bool yes) {
   }
   std::cout << Count(static_cast<long long>(problems.size()), "problem")
             << " (kivplc check --repair fixes what it can without losing rows)\n";
-  ctx.status = 1;
 }
 
 }  // namespace
@@ -143,17 +153,20 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   tree->callback([&ctx, o] { RunTree(ctx, o->manufacturer, o->series, o->json); });
 
   struct CheckOptions {
-    bool repair = false, yes = false;
+    bool repair = false, yes = false, json = false;
   };
   auto c = std::make_shared<CheckOptions>();
   auto* check = app.add_subcommand("check", "Check that the index and the tables it names agree");
   check->add_flag("--repair", c->repair, "recreate missing tables (empty); list tables that no type names");
   check->add_flag("-y,--yes", c->yes, "with --repair: also remove the tables that no type names");
+  check->add_flag("--json", c->json, "print the problems and warnings as JSON")->excludes("--repair");
   check->footer(Wrap("Lists types whose tables are missing, tables without their \"_Data\" table, tables that "
-                     "no index row names and tables that two rows name; exit status 1 when there is one.",
+                     "no index row names and tables that two rows name; exit status 1 when there is one. "
+                     "Warns of values that POINTS or a box field holds as text that is no number (the "
+                     "exit status stays 0 for those).",
                      80, "") +
                 '\n' + Examples({"kivplc -c plant.db check", "kivplc -c plant.db check --repair"}));
-  check->callback([&ctx, c] { RunCheck(ctx, c->repair, c->yes); });
+  check->callback([&ctx, c] { RunCheck(ctx, c->repair, c->yes, c->json); });
 }
 
 }  // namespace kivplc

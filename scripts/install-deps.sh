@@ -11,6 +11,7 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   libssl-dev  # SHA-256 of the Access tests' files and rows
+  libxlsxwriter-dev  # kivplc export --xlsx
   python3
   python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests
   python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment

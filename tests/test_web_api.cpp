@@ -167,6 +167,16 @@ TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
   EXPECT_EQ(module["module"]["RATING"], "");
   EXPECT_FALSE(module["terminals"].empty());
   Get(ModuleUrl("AC-1DI8"), 404);
+  // A box value that is no number is refused with its field and kind, unless kept as text.
+  Json body = kTypeNames, bad = module["module"];
+  bad["BOX_RIGHT"] = "1,5";
+  body.update({{"code", "AC-1DI8B"}, {"base", module["module"]}, {"module", bad}});
+  for (const bool keep : {false, true}) {
+    body["keepAsText"] = keep;
+    auto [status, answer] = Post("/api/module/save", body);
+    EXPECT_EQ(status, keep ? 200 : 400) << answer;
+    EXPECT_EQ(answer.value("kind", "") + answer.value("field", ""), keep ? "" : "notANumberBOX_RIGHT") << answer;
+  }
 }
 
 // A save from a copy that another writer changed meanwhile, in any one

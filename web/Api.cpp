@@ -11,6 +11,7 @@
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
 #include "catalogue/Text.h"
+#include "catalogue/Values.h"
 
 namespace kivplc::web {
 
@@ -32,6 +33,7 @@ struct ApiError {
   std::string message;
   std::string field;
   Json current;
+  std::string kind = {};  // "notANumber": the page may offer to keep the value as text
 };
 
 // A catalogue file deleted, moved or replaced under the server (renamed
@@ -52,7 +54,9 @@ Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCate
   Json out = Json::array();
   for (const auto& c : columns) {
     if (!withCategory && std::string(c.name) == "CATEGORY") continue;
-    out.push_back({{"name", c.name}, {"width", c.width ? Json(c.width) : Json(nullptr)}});
+    Json column{{"name", c.name}, {"width", c.width ? Json(c.width) : Json(nullptr)}};
+    if (const char* kind = kivcat::NumberKind(c.name); *kind) column["number"] = kind;
+    out.push_back(std::move(column));
   }
   return out;
 }
@@ -110,6 +114,23 @@ ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
   }
   CheckWidth(kSpecColumns[0], Utf8(spec.Code));
   return spec;
+}
+
+// A module's fields that hold numbers are checked as the tool checks them
+// (Values.h), unless the request says "keepAsText": true.  Only values
+// that differ from `base` are checked, so that a stored value that is no
+// number does not stop a save of another field.
+void RefuseNonNumbers(const Json& body, const Json& module, const Json& base = Json::object()) {
+  if (const Json* keep = FindMember(body, "keepAsText"); keep && *keep == true) return;
+  if (!module.is_object()) return;
+  for (const auto& [column, value] : module.items()) {
+    if (!value.is_string()) continue;
+    const Json* was = base.is_object() ? FindMember(base, column) : nullptr;
+    if (was && *was == value) continue;
+    const std::string name = UpperName(column);
+    if (std::string problem = NumberProblem(name, value.get<std::string>()); !problem.empty())
+      throw ApiError{400, name + ": " + problem, name, {}, "notANumber"};
+  }
 }
 
 std::vector<ModDB::ModTermData> RowsFromJson(const Json& rows, const CString& code, const std::string& what) {
@@ -401,6 +422,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   } catch (const ApiError& e) {
     Json out = {{"error", e.message}};
     if (!e.field.empty()) out["field"] = e.field;
+    if (!e.kind.empty()) out["kind"] = e.kind;
     if (!e.current.is_null()) out["current"] = e.current;
     return {e.status, out, {}};
   } catch (const Invalid& e) {
@@ -463,6 +485,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
   if (path == "/api/module/add") {
     const Json& module = Member(body, "module");
     auto spec = SpecFromJson(module, "module");
+    RefuseNonNumbers(body, module);
     std::vector<ModDB::ModTermData> rows;
     if (const Json* terminals = FindMember(module, kTerminalsKey)) rows = RowsFromJson(*terminals, spec.Code, "module");
     if (spec.Code.IsEmpty()) throw ApiError{400, "CODE cannot be empty", "CODE", {}};
@@ -477,6 +500,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
   if (path == "/api/module/save") {
     auto base = SpecFromJson(Member(body, "base"), "base");
     auto spec = SpecFromJson(Member(body, "module"), "module");
+    RefuseNonNumbers(body, Member(body, "module"), Member(body, "base"));
     ModDB::ModSpecData current{};
     if (!SaveModule(db, table, code, base, spec, current)) {
       Json now = FieldsToJson(current, kSpecColumns);

@@ -34,7 +34,7 @@ export async function viewModule(r) {
     if (!(spec.validate() & box.validate())) { spec.focusFirstError(); box.focusFirstError(); status('Not saved: see the marked values.', true); return; }
     const module = { ...spec.values(), ...box.values() };
     try {
-      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module, force: keep.checked() || undefined });
+      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module, keepAsText: keep.checked() || undefined });
     } catch (e) {
       if (e.status !== 409) return refusal(specMsg, e.data && box.inputs.has(e.data.field) ? box : spec, e);
       // The stored row as the server tells it, keyed as this page loaded it.
