@@ -34,12 +34,6 @@ void ForgetRefusal() {
 
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text) { SetErrorInfo(text, kivoledb::TakeRefusal()); }
 
-void KivOleDbErrorInfo::SetErrorInfo(const CString& text, bool lost) {
-  KivRefusal refusal = kivoledb::TakeRefusal();
-  if (lost) refusal = KivRefusal{KivRefusalKind::kConnectionLost, {}};
-  SetErrorInfo(text, std::move(refusal));
-}
-
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text, KivRefusal refusal) {
   m_strError = text;
   // An empty text is no error information, so it has no kind either.
