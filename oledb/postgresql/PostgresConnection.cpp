@@ -153,13 +153,13 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
     return false;
   }
   queries.push_back(std::move(main));
-  const std::string ident = PgIdentifier(statement.table);
+  // A table made or dropped: its name as written is kept beside it.
   const std::string nameTable = kPgNameTable;
   if (statement.kind == PgStatement::kCreateTable)
     queries.push_back({"INSERT INTO " + nameTable + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
-                       {}, {ident, statement.table}, {false, false}});
+                       {}, {PgIdentifier(statement.table), statement.table}, {false, false}});
   if (statement.kind == PgStatement::kDropTable)
-    queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {ident}, {false}});
+    queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {PgIdentifier(statement.table)}, {false}});
   PGresult* rows = nullptr;
   if (statement.kind == PgStatement::kTransaction) {
     if (!RunPipeline(queries, 0, rows, failure)) {

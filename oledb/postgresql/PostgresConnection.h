@@ -121,7 +121,9 @@ class PostgresConnection : public DriverConnection {
   bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) KIV_REQUIRES(m_mutex);
   // Sends one query without waiting (pipeline mode); false when libpq
   // cannot send it.  A gathered INSERT's values are those of its `rows`.
-  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr);
+  // With `result`, runs the query and waits for its result instead
+  // (outside pipeline mode); null there when libpq has none to give.
+  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr, PGresult** result = nullptr);
   // Queues a row change of a deferred batch.
   bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
   // Sends one pending row change (or gathered INSERT) of a deferred batch,

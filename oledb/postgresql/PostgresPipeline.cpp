@@ -83,7 +83,7 @@ Verb VerbOf(const std::string& text) {
 }
 
 
-bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows) {
+bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows, PGresult** result) {
   const char* values[64];
   Oid types[64];
   std::vector<const char*> moreValues;
@@ -111,6 +111,11 @@ bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows) 
   }
   for (size_t i = 0; i < count; ++i) t[i] = i < q.integers.size() && q.integers[i] ? kPgInt8Oid : 0;
   const int n = static_cast<int>(count);
+  if (result) {
+    *result = q.prepared.empty() ? PQexecParams(m_conn, q.text.c_str(), n, t, v, nullptr, nullptr, 0)
+                                 : PQexecPrepared(m_conn, q.prepared.c_str(), n, v, nullptr, nullptr, 0);
+    return *result != nullptr;
+  }
   return (q.prepared.empty() ? PQsendQueryParams(m_conn, q.text.c_str(), n, t, v, nullptr, nullptr, 0)
                              : PQsendQueryPrepared(m_conn, q.prepared.c_str(), n, v, nullptr, nullptr, 0)) != 0;
 }
@@ -291,16 +296,9 @@ bool PostgresConnection::RunPipeline(const std::vector<Query>& queries, size_t k
                                      std::string& error) {
   auto send = [&](const Query& q, bool pipelined) -> PGresult* {
     if (pipelined) return Send(q) ? reinterpret_cast<PGresult*>(1) : nullptr;
-    std::vector<const char*> values;
-    std::vector<Oid> types;
-    for (size_t i = 0; i < q.values.size(); ++i) {
-      values.push_back(q.values[i].c_str());
-      types.push_back(q.integers[i] ? kPgInt8Oid : 0);
-    }
-    int n = static_cast<int>(values.size());
-    return q.prepared.empty()
-               ? PQexecParams(m_conn, q.text.c_str(), n, types.data(), values.data(), nullptr, nullptr, 0)
-               : PQexecPrepared(m_conn, q.prepared.c_str(), n, values.data(), nullptr, nullptr, 0);
+    PGresult* result = nullptr;
+    Send(q, nullptr, &result);
+    return result;
   };
   auto judge = [&](PGresult* r, size_t index) {
     ExecStatusType status = PQresultStatus(r);
