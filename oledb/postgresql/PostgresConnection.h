@@ -117,37 +117,41 @@ class PostgresConnection : public DriverConnection {
     std::shared_ptr<const PgNames> names;
   };
   class Turn;
-  bool OpenBatch(PgBatch::Mode mode, std::wstring& error);
+
+  // PostgresConnection.cpp: one statement, reconnecting, error texts.
+  // The caller holds m_mutex (through a Turn) for all that say so.
   bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) KIV_REQUIRES(m_mutex);
-  // Sends one query without waiting (pipeline mode); false when libpq
-  // cannot send it.  A gathered INSERT's values are those of its `rows`.
-  // With `result`, runs the query and waits for its result instead
-  // (outside pipeline mode); null there when libpq has none to give.
-  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr, PGresult** result = nullptr);
-  // Queues a row change of a deferred batch.
-  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
-  // Sends one pending row change (or gathered INSERT) of a deferred batch,
-  // opening the group; settles the group when it is full.
-  bool SendPending(Pending pending, std::string& error) KIV_REQUIRES(m_mutex);
-  // Sends the gathered rows as one INSERT (a single row as itself).
-  bool Flush(std::string& error) KIV_REQUIRES(m_mutex);
+  // Whether the connection can take a statement, reconnecting when it was
+  // lost (which loses an open batch); false with the reason when it cannot.
+  bool Usable(std::wstring& error) KIV_REQUIRES(m_mutex);
+  bool Simple(const char* sql, std::string& error);
+  std::wstring Message(const std::string& error) const;
+
+  // PostgresStatements.cpp.
   // TranslateForPostgres through the cache of translations.
   bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
                  std::wstring& error);
-  // Sends the gathered rows and settles the pending group.
-  bool Settle(std::string& error) KIV_REQUIRES(m_mutex);
-  // Settles the pending group: waits for its outcome, takes refused
-  // statements out (a gathered INSERT refused goes again row by row) and
-  // sends the rest again.  False, with the reason, when the connection or
-  // the batch is lost.
-  bool SettleGroup(std::string& error) KIV_REQUIRES(m_mutex);
+  // The name of the prepared statement for `text`, preparing it when new.
+  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
+      KIV_REQUIRES(m_mutex);
+
+  // PostgresBatch.cpp: the batch's transitions (PostgresBatch.h).
+  bool OpenBatch(PgBatch::Mode mode, std::wstring& error);
   // The open batch is lost with the connection: forget its state.
   void LoseBatch() KIV_REQUIRES(m_mutex);
   // An all-or-nothing batch right after a refusal (`why`, whose kind this
   // thread has noted): nothing of it stays.  Notes the kind again.
   void UndoBatch(const std::wstring& why) KIV_REQUIRES(m_mutex);
-  // The caller holds m_mutex for all below.
-  bool Usable(std::wstring& error) KIV_REQUIRES(m_mutex);
+  // After a refusal inside the batch: the batch's statements so far
+  // restored in a fresh transaction, savepoints from now on.
+  void RestoreBatch(std::string& error) KIV_REQUIRES(m_mutex);
+
+  // PostgresPipeline.cpp.
+  // Sends one query without waiting (pipeline mode); false when libpq
+  // cannot send it.  A gathered INSERT's values are those of its `rows`.
+  // With `result`, runs the query and waits for its result instead
+  // (outside pipeline mode); null there when libpq has none to give.
+  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr, PGresult** result = nullptr);
   // Runs `queries` in one round trip; the result of the query `keep`
   // (when it has rows) goes to `rows`.  On a failure the transaction state
   // is what the server left.
@@ -155,14 +159,20 @@ class PostgresConnection : public DriverConnection {
   // Runs `queries` all or none: under a savepoint inside a transaction,
   // else in a transaction of their own (or alone, for one query).
   bool RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows, std::string& error);
-  bool Simple(const char* sql, std::string& error);
-  // After a refusal inside the batch: the batch's statements so far
-  // restored in a fresh transaction, savepoints from now on.
-  void RestoreBatch(std::string& error) KIV_REQUIRES(m_mutex);
-  // The name of the prepared statement for `text`, preparing it when new.
-  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
-      KIV_REQUIRES(m_mutex);
-  std::wstring Message(const std::string& error) const;
+  // Queues a row change of a deferred batch.
+  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends the gathered rows as one INSERT (a single row as itself).
+  bool Flush(std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends one pending row change (or gathered INSERT) of a deferred batch,
+  // opening the group; settles the group when it is full.
+  bool SendPending(Pending pending, std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends the gathered rows and settles the pending group.
+  bool Settle(std::string& error) KIV_REQUIRES(m_mutex);
+  // Settles the pending group: waits for its outcome, takes refused
+  // statements out (a gathered INSERT refused goes again row by row) and
+  // sends the rest again.  False, with the reason, when the connection or
+  // the batch is lost.
+  bool SettleGroup(std::string& error) KIV_REQUIRES(m_mutex);
 
   PGconn* m_conn;
   std::string m_secret;
