@@ -158,16 +158,31 @@ bool KivOleDbCommand::BeginAllOrNothingBatch() {
   return true;
 }
 
-bool KivOleDbCommand::EndBatch() {
-  if (!m_batch) return true;
+kivoledb::DriverConnection* KivOleDbCommand::LeaveBatch() {
   m_batch = false;
   Close();
   // The connection may have been closed under the batch; its engine
   // then settled the transaction when it went.
-  if (!m_connection || !m_connection->IsOpen()) return true;
+  if (!m_connection || !m_connection->IsOpen()) return nullptr;
   kivoledb::ForgetRefusal();
+  return m_connection->Driver();
+}
+
+bool KivOleDbCommand::AbandonBatch() {
+  if (!m_batch) return true;
+  kivoledb::DriverConnection* engine = LeaveBatch();
   std::wstring error;
-  if (!m_connection->Driver()->EndBatch(error)) {
+  if (!engine || engine->AbandonBatch(error)) return true;
+  SetErrorInfo(CString(std::move(error)));
+  return false;
+}
+
+bool KivOleDbCommand::EndBatch() {
+  if (!m_batch) return true;
+  kivoledb::DriverConnection* engine = LeaveBatch();
+  if (!engine) return true;
+  std::wstring error;
+  if (!engine->EndBatch(error)) {
     SetErrorInfo(CString(std::move(error)));
     return false;
   }

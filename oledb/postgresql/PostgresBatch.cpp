@@ -84,6 +84,24 @@ bool PostgresConnection::OpenBatch(PgBatch::Mode mode, std::wstring& error) {
   return true;
 }
 
+bool PostgresConnection::AbandonBatch(std::wstring& error) {
+  {
+    Turn turn(*this);
+    if (!turn.Ok(error)) return false;
+    if (m_batch.depth == 0) return true;
+    if (m_batch.depth == 1 && m_batch.OwnsTransaction()) {
+      UndoBatch(L"");  // pending row changes dropped, the transaction rolled back
+      ForgetRefusal();  // nothing failed
+      m_batch = PgBatch{};
+      return true;
+    }
+  }
+  // The transaction is not this batch's to undo.
+  EndBatch(error);
+  error = L"the statements of a batch inside another batch or transaction cannot be undone on their own";
+  return false;
+}
+
 bool PostgresConnection::EndBatch(std::wstring& error) {
   Turn turn(*this);
   if (!turn.Ok(error)) return false;
