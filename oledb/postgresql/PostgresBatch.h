@@ -39,6 +39,7 @@
 //   any (all or nothing) --refused-----------------> kUndone
 //   any --the outermost EndBatch-------------------> kNone (committing
 //         kOptimistic and kSavepoints)
+//   kOptimistic, kSavepoints --AbandonBatch--------> kNone (rolled back)
 //
 //  kNone        no batch; every statement commits on its own (or inside
 //               a transaction that a statement text opened).
