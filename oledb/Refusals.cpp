@@ -18,14 +18,18 @@ void NoteRefusal(KivRefusalKind kind, std::wstring column) {
   t_hasNote = true;
 }
 
+// Both run around every driver call and every row fetched: without a
+// note they touch only the flag, not the note with its string.
 KivRefusal TakeRefusal() {
-  KivRefusal taken = t_hasNote ? std::move(t_noted) : KivRefusal{KivRefusalKind::kOther, {}};
+  if (!t_hasNote) return KivRefusal{KivRefusalKind::kOther, {}};
+  KivRefusal taken = std::move(t_noted);
   t_noted = KivRefusal{};
   t_hasNote = false;
   return taken;
 }
 
 void ForgetRefusal() {
+  if (!t_hasNote) return;
   t_noted = KivRefusal{};
   t_hasNote = false;
 }
@@ -33,12 +37,6 @@ void ForgetRefusal() {
 }  // namespace kivoledb
 
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text) { SetErrorInfo(text, kivoledb::TakeRefusal()); }
-
-void KivOleDbErrorInfo::SetErrorInfo(const CString& text, bool lost) {
-  KivRefusal refusal = kivoledb::TakeRefusal();
-  if (lost) refusal = KivRefusal{KivRefusalKind::kConnectionLost, {}};
-  SetErrorInfo(text, std::move(refusal));
-}
 
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text, KivRefusal refusal) {
   m_strError = text;

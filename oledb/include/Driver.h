@@ -10,7 +10,10 @@
 //
 // Drivers report failures as text, and say what kind of refusal each is
 // with NoteRefusal (KivRefusal.h) where they read the engine's answer; the
-// component turns both into error information.  Nothing here throws for a
+// component turns both into error information.  A failure because the
+// engine cannot be reached (a server's connection down, a catalogue file
+// gone from under its name) is noted kConnectionLost by the driver that
+// finds it so; the component asks nothing more.  Nothing here throws for a
 // database failure.
 #ifndef KIV_OLEDB_DRIVER_H_
 #define KIV_OLEDB_DRIVER_H_
@@ -125,12 +128,6 @@ class KIV_EXPORT DriverConnection {
   // opened).  Drivers that cannot tell give an empty mark, which never
   // changes.
   virtual bool ChangeMark(std::string& mark, std::wstring& error);
-  // Whether the engine cannot be reached now: the server's connection is
-  // down (and reconnecting failed), or the catalogue file is gone from
-  // under its name.  Asked right after a failure, it tells a lost
-  // connection, where the engine never judged the statement, from a
-  // refusal.  Drivers that cannot lose their engine return false.
-  virtual bool Lost();
   // Whether the engine compares names without regard to the case of every
   // cased letter (kiv::FoldCase), not of A to Z only (the default).
   virtual bool FoldsEveryLetter() const;

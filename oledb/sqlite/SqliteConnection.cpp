@@ -17,6 +17,8 @@
 #include "KivThreadSafety.h"
 #include "LiteralLifter.h"
 #include "SqliteRefusal.h"
+#include "StatementPool.h"
+#include "TurnGate.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -53,9 +55,9 @@ class KIV_CAPABILITY("mutex") HandleLock {
 };
 
 struct SqliteHandle {
-  SqliteHandle(sqlite3* database, size_t size) : db(database), poolSize(size) {}
-  ~SqliteHandle() {  // the last owner: nothing else can be using it
-    for (auto& entry : lru) sqlite3_finalize(entry.second);
+  SqliteHandle(sqlite3* database, size_t size) : db(database), pool(size) {}
+  ~SqliteHandle() KIV_NO_THREAD_SAFETY_ANALYSIS {  // the last owner: nothing else can be using it
+    pool.Clear(sqlite3_finalize);
     sqlite3_close_v2(db);
     if (folder >= 0) close(folder);
   }
@@ -84,11 +86,8 @@ struct SqliteHandle {
 
   // Take and Give: the caller holds the lock.
   sqlite3_stmt* Take(const std::string& sql) KIV_REQUIRES(mutex) {
-    auto it = index.find(sql);
-    if (it == index.end()) return nullptr;
-    sqlite3_stmt* stmt = it->second->second;
-    lru.erase(it->second);
-    index.erase(it);
+    sqlite3_stmt* stmt = nullptr;
+    pool.Take(sql, stmt);
     return stmt;
   }
 
@@ -96,43 +95,27 @@ struct SqliteHandle {
     sqlite3_reset(stmt);
     // Bound texts belong to the statement that ran; none may outlive it.
     sqlite3_clear_bindings(stmt);
-    if (poolSize == 0 || index.count(sql)) {
-      sqlite3_finalize(stmt);
-      return;
-    }
-    if (lru.size() >= poolSize) {
-      sqlite3_finalize(lru.back().second);
-      index.erase(lru.back().first);
-      lru.pop_back();
-    }
-    lru.emplace_front(std::move(sql), stmt);
-    index.emplace(lru.front().first, lru.begin());
+    pool.Put(std::move(sql), stmt, sqlite3_finalize);
   }
 
   sqlite3* db;
-  const size_t poolSize;
   int busyTimeoutMs = 10000;
   std::chrono::steady_clock::time_point busySince;  // of the current wait; under the lock
   int folder = -1;
   std::wstring readOnly;
   HandleLock mutex;
-  // The thread whose transaction (a batch, or one begun by a statement
-  // text) is open; no thread while none is.  Statements of other threads
-  // wait on `turn`.  Taken before `mutex`, never after.
-  kiv::Mutex gate;
-  std::condition_variable turn;
-  std::thread::id owner KIV_GUARDED_BY(gate);
-  std::list<std::pair<std::string, sqlite3_stmt*>> lru KIV_GUARDED_BY(mutex);  // most recent first
-  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index
-      KIV_GUARDED_BY(mutex);
+  // Whose turn it is: the thread whose transaction (a batch, or one begun
+  // by a statement text) is open.  `gateLock` guards it, taken before
+  // `mutex`, never after.
+  kiv::Mutex gateLock;
+  TurnGate gate;
+  // A statement in use is out of the pool (Take) until it is given back.
+  StatementPool<sqlite3_stmt*> pool KIV_GUARDED_BY(mutex);
 };
 
 namespace {
 
 using Lock = kiv::LockGuard<HandleLock>;
-
-constexpr wchar_t kOtherThreadsTransaction[] =
-    L"database is locked: another thread sharing this connection kept its transaction open for the whole busy timeout";
 
 // A thread's turn at the handle, for the operations that run statements:
 // waits while another thread's transaction is open, takes the handle's
@@ -145,23 +128,15 @@ constexpr wchar_t kOtherThreadsTransaction[] =
 class KIV_SCOPED_CAPABILITY Turn {
  public:
   Turn(SqliteHandle& handle, const int& batchDepth) KIV_ACQUIRE(handle.mutex) KIV_NO_THREAD_SAFETY_ANALYSIS
-      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gate) {
-    const std::thread::id me = std::this_thread::get_id();
-    m_ok = handle.turn.wait_for(m_gate.Native(), std::chrono::milliseconds(handle.busyTimeoutMs),
-                                // the wait calls it with the gate held
-                                [&]() KIV_NO_THREAD_SAFETY_ANALYSIS {
-                                  return handle.owner == std::thread::id() || handle.owner == me;
-                                });
+      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gateLock) {
+    m_ok = handle.gate.Wait(m_gate, std::chrono::milliseconds(handle.busyTimeoutMs));
     if (m_ok) handle.mutex.lock();
   }
   ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
     if (!m_ok) return;
     const bool open = m_batchDepth > 0 || !sqlite3_get_autocommit(m_handle.db);
     m_handle.mutex.unlock();
-    const bool wasOwned = m_handle.owner != std::thread::id();
-    m_handle.owner = open ? std::this_thread::get_id() : std::thread::id();
-    m_gate.Unlock();
-    if (wasOwned && !open) m_handle.turn.notify_all();
+    m_handle.gate.Leave(m_gate, open);
   }
   Turn(const Turn&) = delete;
   Turn& operator=(const Turn&) = delete;
@@ -169,10 +144,7 @@ class KIV_SCOPED_CAPABILITY Turn {
   // False, with the reason, when the other thread's transaction outlasted
   // the busy timeout.
   bool Ok(std::wstring& error) const {
-    if (!m_ok) {
-      error = kOtherThreadsTransaction;
-      NoteRefusal(KivRefusalKind::kBusy);
-    }
+    if (!m_ok) error = TurnGate::Refusal();
     return m_ok;
   }
 
@@ -192,7 +164,12 @@ std::wstring Failure(const SqliteHandle& handle) {
   return engineText;
 }
 
-constexpr const wchar_t* kMoved = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+// The refusal of a statement on a file gone from under its name, noted as
+// a lost connection: the engine never judged the statement.
+std::wstring Moved() {
+  NoteRefusal(KivRefusalKind::kConnectionLost);
+  return L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+}
 
 bool HasMoved(sqlite3* db) {
   int moved = 0;
@@ -392,9 +369,16 @@ bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
 std::wstring SqliteError(sqlite3* db) {
   const char* message = db ? sqlite3_errmsg(db) : nullptr;
   if (!message) return L"out of memory";
+  std::wstring text = kiv::FromUtf8(message);
   KivRefusal refusal = SqliteRefusal(sqlite3_extended_errcode(db), message);
+  // Only a file gone from under its name loses the catalogue: every
+  // statement fails from now on.  An I/O error or a full disk fails the
+  // statement that met it, as a refusal does, and a caller that carries on
+  // past refusals keeps the rows that did go in (the engine's own rollback
+  // shows at EndBatch).
+  if (HasMoved(db)) refusal = KivRefusal{KivRefusalKind::kConnectionLost, {}};
   NoteRefusal(refusal.kind, std::move(refusal.column));
-  return kiv::FromUtf8(message);
+  return text;
 }
 
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
@@ -448,7 +432,7 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
   // A file deleted or replaced under an open connection still reads and,
   // in WAL mode, even takes writes that vanish with the last handle.
   if (HasMoved(m_handle->db)) {
-    error = kMoved;
+    error = Moved();
     return false;
   }
   std::wstring rewritten;
@@ -464,7 +448,7 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
   }
   LiftedStatement statement;
   std::string utf8 = kiv::ToUtf8(*text);
-  if (m_handle->poolSize > 0 && LiftLiterals(utf8, statement)) {
+  if (m_handle->pool.Capacity() > 0 && LiftLiterals(utf8, statement)) {
     sqlite3_stmt* stmt = m_handle->Take(statement.shape);
     std::wstring ignored;  // a shape the engine refuses runs as written below
     if (!stmt) stmt = Prepare(statement.shape, ignored);
@@ -607,7 +591,7 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
   Lock lock(m_handle->mutex);
   // The version of a file that is no longer the catalogue's would never move.
   if (HasMoved(m_handle->db)) {
-    error = kMoved;
+    error = Moved();
     return false;
   }
   sqlite3_stmt* stmt = nullptr;
@@ -619,14 +603,6 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
     error = SqliteError(m_handle->db);
   sqlite3_finalize(stmt);
   return rc == SQLITE_ROW;
-}
-
-bool SqliteConnection::Lost() {
-  // Only a file gone from under its name: every statement fails from now
-  // on.  An I/O error or a full disk fails the statement that met it, as
-  // a refusal does, and a caller that carries on past refusals keeps the
-  // rows that did go in (the engine's own rollback shows at EndBatch).
-  return Replaced();
 }
 
 }  // namespace kivoledb

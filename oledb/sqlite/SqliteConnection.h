@@ -82,7 +82,6 @@ class SqliteConnection : public DriverConnection {
   // The engine's data version, which moves with every commit of another
   // connection to the file, its own process's included.
   bool ChangeMark(std::string& mark, std::wstring& error) override;
-  bool Lost() override;
 
  private:
   // Prepare and Run: the caller holds the handle's lock.
