@@ -219,9 +219,9 @@ class KIVPLCDB_API KivPlcDbIO {
 
   // --- Module terminals ----------------------------------------------
   /// Whether the module has a row at `sequence` (-1: any row).  True when
-  /// the test ran, the answer in `exists`; false for an empty argument or
-  /// when the query is refused (no text; the engine reports it without a
-  /// connection).
+  /// the test ran, the answer in `exists` (false on every false); false for
+  /// an empty argument or when the query is refused, never with an error
+  /// text.  Needs a connection.
   bool DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence, bool& exists);
   /// Inserts every record, in one batch of the component.  A refused record
   /// is skipped and the others still go in; the text of the last refusal,
