@@ -98,10 +98,16 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // A refused row is skipped: no retry, no stop.
   for (long i = 0; i < count && !lost; ++i)
     if (insert(i) && batch) inBatch.push_back(i);
+  // The failure to report, its text and kind kept together.
   CString failure = command.GetErrorInfo(true);
+  KivRefusal refusal = command.GetRefusal();
+  auto report = [&] {
+    m_strLastError = failure;
+    m_lastRefusal = refusal;
+  };
   if (lost) {
     command.EndBatch();  // what the batch holds is lost with it
-    m_strLastError = failure;
+    report();
     return false;
   }
   if (command.EndBatch()) {
@@ -115,9 +121,13 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // own, committed one by one.  A row that is there already (committed
   // after the batch was lost) is refused as a duplicate, harmlessly.
   failure = command.GetErrorInfo(true);
+  refusal = command.GetRefusal();
   for (size_t k = 0; k < inBatch.size() && !lost; ++k)
-    if (!insert(inBatch[k])) failure = command.GetErrorInfo(true);
-  m_strLastError = failure;
+    if (!insert(inBatch[k])) {
+      failure = command.GetErrorInfo(true);
+      refusal = command.GetRefusal();
+    }
+  report();
   return !lost;
 }
 

@@ -19,6 +19,7 @@ packages=(
   clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
+  doxygen                            # make docs: the API reference
 )
 # The browser tests need Node.js and npm; a machine that has them from
 # elsewhere keeps its own (Debian's npm would conflict with a bundled one).

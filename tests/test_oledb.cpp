@@ -278,49 +278,6 @@ TEST_P(Statements, RefusesWhatAccessWouldNotStoreAndTellsTheKind) {
   for (const std::string& table : m_catalogue.Tables()) EXPECT_NE(table.back(), 'z');
 }
 
-// The refusals that come from the catalogue's state rather than the
-// statement: opened read-only, another connection holding the lock, and
-// (on the server) the connection gone.
-TEST_P(Statements, ReadOnlyBusyAndLostConnectionsTellTheirKind) {
-  const bool server = GetParam() == kivtest::Engine::Postgresql;
-  // A second connection to the same catalogue, with the engine's own way
-  // of asking for a read-only session or a short wait for locks.
-  auto open = [&](KivOleDbConnection& c, const wchar_t* serverOption, const wchar_t* fileProperty) {
-    const std::wstring where = m_catalogue.wpath().str();
-    const CComBSTR init = server ? CComBSTR((L"Data Source=" + where + L"&options=" + serverOption).c_str())
-                                 : kivtest::InitString(where, fileProperty);
-    ASSERT_EQ(Open(c, init), "");
-  };
-  const std::wstring write = L"UPDATE PLC_STYLES SET [BOX_RIGHT]='x' WHERE [STYLE]=1";
-  ASSERT_EQ(RunSql(L"INSERT INTO PLC_STYLES ([STYLE]) VALUES (1)"), L"");
-  KivOleDbConnection reader, waiter;
-  open(reader, L"-c%20default_transaction_read_only%3Don", L";Mode=Read");
-  open(waiter, L"-c%20lock_timeout%3D200", L";Busy Timeout=200");
-
-  KivOleDbCommand command;
-  command.SetConnection(&reader);
-  command.SetCommandText(CString(write));
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kReadOnly) << Utf8(command.GetErrorInfo(true));
-
-  KivOleDbCommand holder;
-  holder.SetConnection(&m_connection);
-  ASSERT_TRUE(holder.BeginBatch());
-  holder.SetCommandText(CString(write));
-  ASSERT_EQ(holder.Execute(), kDbOk) << Utf8(holder.GetErrorInfo(true));
-  command.SetConnection(&waiter);
-  command.SetCommandText(CString(write));
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kBusy) << Utf8(command.GetErrorInfo(true));
-  EXPECT_TRUE(holder.EndBatch());
-  if (!server) return;
-
-  // The server ends the session under the statement.
-  command.SetCommandText(L"SELECT pg_terminate_backend(pg_backend_pid())");
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kConnectionLost) << Utf8(command.GetErrorInfo(true));
-}
-
 TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
   const std::wstring value = L"O'Brien \"quoted\"; -- not a comment \U0010FFFF\u00e9 \u4e2d";
   std::wstring escaped = value;

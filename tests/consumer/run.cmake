@@ -86,5 +86,7 @@ endif()
 # consumer both ways on it.
 set(ENV{LD_LIBRARY_PATH} ${lib_dir})
 run("the example hello_catalogue" ${WORK_DIR}/cmake-examples/hello_catalogue ${WORK_DIR}/fresh.db)
+run("the example owned_rows" ${WORK_DIR}/cmake-examples/owned_rows ${WORK_DIR}/fresh.db)
+run("the example owned_rows built with pkg-config" ${WORK_DIR}/pkg-config/owned_rows ${WORK_DIR}/fresh.db)
 run("the consumer built with find_package" ${WORK_DIR}/cmake-consumer/consumer ${WORK_DIR}/fresh.db)
 run("the consumer built with pkg-config" ${WORK_DIR}/pkg-config/consumer ${WORK_DIR}/fresh.db)
