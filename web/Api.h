@@ -82,6 +82,9 @@ class Api {
   std::shared_ptr<const Lists> Current();
 
   std::string m_path;
+  // Why the catalogue takes no changes from this editor's account (a
+  // file's reason, or the server's "read-only for PERSON"); empty when it does.
+  std::string m_readOnlyReason;
   bool m_readOnly;
   std::string m_session;
   kiv::Mutex m_dbLock;  // changes one at a time, on m_db

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "PostgresRefusal.h"
+#include "PostgresRoles.h"
+#include "KivPmOleDbFiles.h"
 #include "StatementLexer.h"
 #include "Utf16.h"
 
@@ -260,6 +262,9 @@ std::string PgError(PGconn* conn, const PGresult* result) {
                                        result ? PQresultErrorField(result, PG_DIAG_COLUMN_NAME) : nullptr,
                                        PQstatus(conn) != CONNECTION_OK);
   NoteRefusal(refusal.kind, std::move(refusal.column));
+  // A write the account's grants do not allow: said in the catalogue's
+  // terms, not the server's ("permission denied for table ...").
+  if (state && std::strcmp(state, "42501") == 0) return kiv::ToUtf8(ReadOnlyFor(PQuser(conn)));
   if (result) {
     const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
     const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
@@ -312,14 +317,16 @@ bool PostgresConnection::Usable(std::wstring& error) {
   PQreset(m_conn);
   std::string failure;
   if (PQstatus(m_conn) == CONNECTION_OK) {
-    if (m_schema.empty()) return true;
-    const std::string path = PgQuoted(m_schema);
-    const char* values[] = {path.c_str()};
-    Result r(PQexecParams(m_conn, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
-                          nullptr, nullptr, 0),
-             &PQclear);
-    if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) return true;
-    failure = PgError(m_conn, r.get());
+    if (!m_schema.empty()) {
+      const std::string path = PgQuoted(m_schema);
+      const char* values[] = {path.c_str()};
+      Result r(PQexecParams(m_conn, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
+                            nullptr, nullptr, 0),
+               &PQclear);
+      if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) failure = PgError(m_conn, r.get());
+    }
+    // The role, as on the first connection, after the schema it is named by.
+    if (failure.empty() && ActAsMaintainers(m_conn, failure)) return true;
   } else {
     failure = PgError(m_conn, nullptr);
   }
