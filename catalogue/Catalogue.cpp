@@ -7,6 +7,7 @@
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
 #include "index/TypeTableName.h"
 
@@ -52,7 +53,7 @@ const char* LevelName(const CString& series, const CString& type) {
   return series.IsEmpty() ? "manufacturer" : type.IsEmpty() ? "series" : "type";
 }
 
-Catalogue::Catalogue(const std::string& path) {
+Catalogue::Catalogue(const std::string& path) : m_where(path) {
   if (!Connect(Wide(path))) {
     // The component's text names the catalogue.
     if (HasErrorInfo()) throw Refused(Utf8(GetLastError()), GetLastRefusal().kind);
@@ -238,7 +239,14 @@ void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, 
   const std::string name = EntryName(manufacturer, series, type);
   if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
-  if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
+  if (Listed(manufacturer, series, type)) {
+    // The library reports a removal done whose steps were refused, and
+    // its checks after them clear the refusal: an account that may only
+    // read is the likely cause, and the server can tell.
+    const std::string readOnly = ReadOnlyReason(m_where);
+    if (!readOnly.empty()) throw Refused(readOnly, KivRefusalKind::kReadOnly);
+    RefuseWithLastError(*this, name + " is still listed after removing it");
+  }
 }
 
 long Catalogue::ModuleCount(const CString& table) {

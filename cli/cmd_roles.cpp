@@ -9,15 +9,9 @@
 
 namespace kivplc {
 
-namespace {
-
-void PrintRoles(const CatalogueRoles& roles) {
+void PrintCatalogueRoles(const CatalogueRoles& roles) {
   std::cout << "readers:     " << roles.readers << "\nmaintainers: " << roles.maintainers << '\n';
 }
-
-}  // namespace
-
-void PrintCatalogueRoles(const CatalogueRoles& roles) { PrintRoles(roles); }
 
 void RegisterRoles(CLI::App& app, Context& ctx) {
   struct GrantOptions {
@@ -49,8 +43,8 @@ void RegisterRoles(CLI::App& app, Context& ctx) {
   grants->callback([&ctx] {
     CatalogueRoles roles;
     const auto list = Grants(ctx.Named(), roles);
-    PrintRoles(roles);
-    for (const CatalogueGrant& grant : list) std::cout << RoleName(grant.role) << '\t' << grant.person << '\n';
+    PrintCatalogueRoles(roles);
+    for (const CatalogueGrant& member : list) std::cout << RoleName(member.role) << '\t' << member.person << '\n';
   });
 }
 

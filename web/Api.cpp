@@ -250,11 +250,12 @@ class Api::Reader {
   std::unique_ptr<Catalogue> m_db;
 };
 
-Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken)
+Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken, std::string person)
     : m_path(cataloguePath),
       m_readOnlyReason(ReadOnlyReason(cataloguePath)),
       m_readOnly(readOnly || !m_readOnlyReason.empty()),
       m_session(std::move(sessionToken)),
+      m_person(std::move(person)),
       m_db(std::make_unique<Catalogue>(cataloguePath)) {
   m_lists = std::make_shared<const Lists>(*m_db, m_db->ChangeMark());
   for (size_t i = 0; i < kReaders; ++i) m_idleReaders.push_back(std::make_unique<Catalogue>(cataloguePath));
@@ -311,6 +312,7 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
             {{"session", m_session},
              {"readOnly", m_readOnly},
              {"readOnlyReason", m_readOnlyReason},
+             {"person", m_person},
              {"catalogue", kivcat::ShownName(m_path)},
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};

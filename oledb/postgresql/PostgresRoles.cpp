@@ -35,7 +35,10 @@ bool Exec(PGconn* conn, const std::string& sql, const std::vector<std::string>& 
   out.reset(PQexecParams(conn, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   const ExecStatusType status = PQresultStatus(out.get());
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return true;
-  error = PgError(conn, out.get());
+  // The server's own words: an administrator's refusal ("permission
+  // denied to create role") is no catalogue that is read-only.
+  const char* primary = out ? PQresultErrorField(out.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  error = primary ? primary : PgConnectionError(conn);
   return false;
 }
 
@@ -47,11 +50,17 @@ class Admin {
     m_conn = OpenNamed(connection, false, m_secret, m_shown, m_error);
     if (!m_conn) return;
     Result r(nullptr, &PQclear);
+    // The account's own rights, not those of the maintainers role that a
+    // member's connection takes on.
+    std::string failure;
+    if (!Exec(m_conn, "RESET ROLE", {}, r, failure)) {
+      Fail(failure);
+      return;
+    }
     const std::string sql = std::string("SELECT ") + kRoleBase + " || '" + kReaders + "', " + kRoleBase + " || '" +
                             kMaintainers + "', pg_catalog.current_schema(), "
                             "(SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN (" + kRoleBase + " || '" +
                             kReaders + "', " + kRoleBase + " || '" + kMaintainers + "'))";
-    std::string failure;
     if (!Exec(m_conn, sql, {}, r, failure)) {
       Fail(failure);
       return;
@@ -75,10 +84,14 @@ class Admin {
               kiv::FromUtf8(Scrubbed(reason, m_secret));
     return false;
   }
+  // A statement's rows; false, with the failure recorded, when it fails.
+  bool Query(const std::string& sql, const std::vector<std::string>& params, Result& rows) {
+    std::string failure;
+    return Exec(m_conn, sql, params, rows, failure) || Fail(failure);
+  }
   bool Run(const std::string& sql, const std::vector<std::string>& params = {}) {
     Result r(nullptr, &PQclear);
-    std::string failure;
-    return Exec(m_conn, sql, params, r, failure) || Fail(failure);
+    return Query(sql, params, r);
   }
   bool NeedRoles() {
     return haveRoles || Fail("it has no roles yet (kivplc init --roles sets them up)");
@@ -117,9 +130,11 @@ bool Finish(Admin& admin, bool ok, std::wstring& error) {
 bool ActAsMaintainers(PGconn* conn, std::string& error) {
   // pg_has_role is true for a superuser too: one makes the role's tables
   // as any maintainer does.
-  const std::string sql = std::string("SELECT pg_catalog.set_config('role', r, false) FROM (SELECT ") + kRoleBase +
-                          " || '" + kMaintainers + "' AS r) n WHERE EXISTS (SELECT 1 FROM pg_catalog.pg_roles "
-                          "WHERE rolname = n.r) AND pg_catalog.pg_has_role(session_user, n.r, 'MEMBER')";
+  // By the role's oid, which pg_has_role takes for any role there is; its
+  // name would fail on a catalogue without roles.
+  const std::string sql = std::string("SELECT pg_catalog.set_config('role', g.rolname, false) FROM pg_catalog.pg_roles g "
+                                      "WHERE g.rolname = ") + kRoleBase + " || '" + kMaintainers +
+                          "' AND pg_catalog.pg_has_role(session_user, g.oid, 'MEMBER')";
   Result r(nullptr, &PQclear);
   return Exec(conn, sql, {}, r, error);
 }
@@ -135,9 +150,7 @@ bool SetUpCatalogueRoles(const std::wstring& connection, CatalogueRoles& roles, 
     const std::string schema = PgQuoted(a.schema);
     for (const std::string* role : {&a.roles.readers, &a.roles.maintainers}) {
       Result r(nullptr, &PQclear);
-      std::string failure;
-      if (!Exec(a.conn(), "SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = $1", {*role}, r, failure))
-        return a.Fail(failure);
+      if (!a.Query("SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = $1", {*role}, r)) return false;
       if (PQntuples(r.get()) == 0 && !a.Run("CREATE ROLE " + PgQuoted(*role) + " NOLOGIN")) return false;
     }
     if (!a.Run("GRANT " + maintainers + " TO CURRENT_USER") ||
@@ -146,13 +159,11 @@ bool SetUpCatalogueRoles(const std::wstring& connection, CatalogueRoles& roles, 
       return false;
     // Whoever made the tables so far, the role owns them now.
     Result tables(nullptr, &PQclear);
-    std::string failure;
-    if (!Exec(a.conn(),
-              "SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relnamespace = "
-              "(SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = pg_catalog.current_schema()) "
-              "AND c.relkind IN ('r', 'p', 'v', 'S')",
-              {}, tables, failure))
-      return a.Fail(failure);
+    if (!a.Query("SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relnamespace = "
+                 "(SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = pg_catalog.current_schema()) "
+                 "AND c.relkind IN ('r', 'p', 'v', 'S')",
+                 {}, tables))
+      return false;
     for (int i = 0; i < PQntuples(tables.get()); ++i)
       if (!a.Run("ALTER TABLE " + schema + "." + PgQuoted(PQgetvalue(tables.get(), i, 0)) + " OWNER TO " +
                  maintainers))
@@ -171,9 +182,8 @@ bool GrantCatalogueRole(const std::wstring& connection, const std::string& perso
   bool ok = a.Ok() && a.NeedRoles();
   if (ok) {
     Result r(nullptr, &PQclear);
-    std::string failure;
-    if (!Exec(a.conn(), "SELECT rolname FROM pg_catalog.pg_roles WHERE rolname = $1", {person}, r, failure))
-      ok = a.Fail(failure);
+    if (!a.Query("SELECT rolname FROM pg_catalog.pg_roles WHERE rolname = $1", {person}, r))
+      ok = false;
     else if (PQntuples(r.get()) == 0)
       ok = a.Fail("the server has no account " + person + " (an administrator creates it: createuser " + person + ")");
     else if (person == a.roles.readers || person == a.roles.maintainers)
@@ -190,13 +200,12 @@ bool GrantCatalogueRole(const std::wstring& connection, const std::string& perso
 
 bool RevokeCatalogueRoles(const std::wstring& connection, const std::string& person, std::wstring& error) {
   Admin a(connection, L"cannot revoke the roles");
-  bool ok = a.Ok() && a.NeedRoles();
-  std::vector<CatalogueGrant> grants;
-  CatalogueRoles ignored;
-  if (ok && !ListCatalogueGrants(connection, ignored, grants, error)) return false;
-  bool had = false;
-  for (const CatalogueGrant& g : grants) had = had || g.person == person;
-  if (ok && !had) ok = a.Fail(person + " has no role in it");
+  Result r(nullptr, &PQclear);
+  bool ok = a.Ok() && a.NeedRoles() &&
+            a.Query("SELECT 1 FROM pg_catalog.pg_auth_members am JOIN pg_catalog.pg_roles g ON g.oid = am.roleid "
+                    "JOIN pg_catalog.pg_roles m ON m.oid = am.member WHERE g.rolname IN ($1, $2) AND m.rolname = $3",
+                    {a.roles.readers, a.roles.maintainers, person}, r);
+  if (ok && PQntuples(r.get()) == 0) ok = a.Fail(person + " has no role in it");
   ok = ok && a.Run("REVOKE " + PgQuoted(a.roles.readers) + ", " + PgQuoted(a.roles.maintainers) + " FROM " +
                    PgQuoted(person));
   return Finish(a, ok, error);
@@ -207,19 +216,14 @@ bool ListCatalogueGrants(const std::wstring& connection, CatalogueRoles& roles, 
   Admin a(connection, L"cannot list the roles");
   bool ok = a.Ok() && a.NeedRoles();
   grants.clear();
-  if (ok) {
-    Result r(nullptr, &PQclear);
-    std::string failure;
-    if (!Exec(a.conn(),
-              "SELECT m.rolname, g.rolname = $2 FROM pg_catalog.pg_auth_members am "
-              "JOIN pg_catalog.pg_roles g ON g.oid = am.roleid JOIN pg_catalog.pg_roles m ON m.oid = am.member "
-              "WHERE g.rolname IN ($1, $2) ORDER BY 1, 2",
-              {a.roles.readers, a.roles.maintainers}, r, failure))
-      ok = a.Fail(failure);
-    for (int i = 0; ok && i < PQntuples(r.get()); ++i)
-      grants.push_back({PQgetvalue(r.get(), i, 0),
-                        PQgetvalue(r.get(), i, 1)[0] == 't' ? CatalogueRole::kMaintainer : CatalogueRole::kReader});
-  }
+  Result r(nullptr, &PQclear);
+  ok = ok && a.Query("SELECT m.rolname, g.rolname = $2 FROM pg_catalog.pg_auth_members am "
+                     "JOIN pg_catalog.pg_roles g ON g.oid = am.roleid JOIN pg_catalog.pg_roles m ON m.oid = am.member "
+                     "WHERE g.rolname IN ($1, $2) ORDER BY 1, 2",
+                     {a.roles.readers, a.roles.maintainers}, r);
+  for (int i = 0; ok && i < PQntuples(r.get()); ++i)
+    grants.push_back({PQgetvalue(r.get(), i, 0),
+                      PQgetvalue(r.get(), i, 1)[0] == 't' ? CatalogueRole::kMaintainer : CatalogueRole::kReader});
   roles = a.roles;
   return Finish(a, ok, error);
 }
@@ -227,11 +231,8 @@ bool ListCatalogueGrants(const std::wstring& connection, CatalogueRoles& roles, 
 bool ProbeServerAccess(const std::wstring& connection, ServerAccess& access, std::wstring& error) {
   Admin a(connection, L"cannot ask the server");
   Result r(nullptr, &PQclear);
-  std::string failure;
-  bool ok = a.Ok();
-  if (ok && !Exec(a.conn(), "SELECT session_user, pg_catalog.has_table_privilege('plc_manufacturer', 'INSERT')", {},
-                  r, failure))
-    ok = a.Fail(failure);
+  const bool ok =
+      a.Ok() && a.Query("SELECT session_user, pg_catalog.has_table_privilege('plc_manufacturer', 'INSERT')", {}, r);
   if (ok) {
     access.person = PQgetvalue(r.get(), 0, 0);
     access.readOnly = PQgetvalue(r.get(), 0, 1)[0] == 't' ? std::wstring() : ReadOnlyFor(access.person);
