@@ -36,6 +36,14 @@ const char kContentSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// The page's scripts and style sheet are the same for everyone and hold no
+// catalogue data; a module script imports its siblings by path, which cannot
+// carry the access token, so they are served without it.  The page itself
+// (it names the catalogue) is not.
+bool IsPageAsset(const std::string& path) {
+  return path != "/index.html" && StaticFiles().count(path) != 0;
+}
+
 // Compares in time independent of where the texts differ.
 bool SameSecret(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -229,7 +237,7 @@ EditorServer::EditorServer(const ServeOptions& options)
       SendJson(res, 403, {{"error", "requests from another site are refused"}});
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!m_accessToken.empty() && req.path != "/app.js" && req.path != "/app.css" && req.path != "/signin.js") {
+    if (!m_accessToken.empty() && !IsPageAsset(req.path)) {
       const std::string bearer = "Bearer " + m_accessToken;
       if (!SameSecret(req.get_header_value("Authorization"), bearer) &&
           !SameSecret(req.get_param_value("token"), m_accessToken)) {
@@ -287,13 +295,13 @@ EditorServer::EditorServer(const ServeOptions& options)
     if (path == "/index.html" && !ApiFor(req)) path = "/signin.html";
     auto file = StaticFiles().find(path);
     if (file == StaticFiles().end()) return SendJson(res, 404, {{"error", "no such page: " + req.path}});
-    res.set_content(file->second.data(), file->second.size(), MimeType(path).c_str());
+    res.set_content(file->second.data(), file->second.size(), MimeType(path));
   });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (res.body.empty())
       SendJson(res, res.status, {{"error", res.status == 413 ? "the request body is too large" : "request refused"}});
   });
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr& error) {
     std::string what = "unexpected failure";
     try {
       std::rethrow_exception(error);
@@ -378,8 +386,9 @@ void Serve(const ServeOptions& options) {
     server.Stop();
   });
   server.Run();
-  // Run() also ends on its own (a failed accept): wake the waiter then.
-  pthread_kill(waiter.native_handle(), SIGTERM);
+  // Run() also ends on its own (a failed accept): wake the waiter then,
+  // as a Ctrl-C would (the signal is one it waits for, blocked elsewhere).
+  pthread_kill(waiter.native_handle(), SIGINT);
   waiter.join();
   std::cout << "Stopped." << std::endl;
 }
