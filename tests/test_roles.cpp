@@ -12,6 +12,7 @@
 #include "Server.h"
 #include "PgCatalogue.h"
 #include "catalogue/Errors.h"
+#include "catalogue/Json.h"
 #include "cli_run.h"
 
 namespace {
