@@ -373,9 +373,9 @@ TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
   o.listen = "0.0.0.0:0";
   Start(o);
   ASSERT_FALSE(server->AccessToken().empty());
-  for (const char* path : {"/", "/index.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
+  for (const char* path : {"/", "/index.html", "/signin.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
   for (const auto& [path, bytes] : kivplc::web::StaticFiles()) {
-    if (path == "/index.html") continue;
+    if (path.ends_with(".html")) continue;
     auto res = client->Get(path);
     ASSERT_TRUE(res) << path;
     EXPECT_EQ(res->status, 200) << path;

@@ -41,7 +41,8 @@ const char kContentSecurityPolicy[] =
 // carry the access token, so they are served without it.  The page itself
 // (it names the catalogue) is not.
 bool IsPageAsset(const std::string& path) {
-  return path != "/index.html" && StaticFiles().count(path) != 0;
+  const bool page = path.size() >= 5 && path.compare(path.size() - 5, 5, ".html") == 0;  // the pages need it
+  return !page && StaticFiles().count(path) != 0;
 }
 
 // Compares in time independent of where the texts differ.
