@@ -7,6 +7,7 @@
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
 #include "index/TypeTableName.h"
 
@@ -61,7 +62,7 @@ const char* LevelName(const CString& series, const CString& type) {
   return series.IsEmpty() ? "manufacturer" : type.IsEmpty() ? "series" : "type";
 }
 
-Catalogue::Catalogue(const std::string& path) {
+Catalogue::Catalogue(const std::string& path) : m_where(path) {
   if (!m_db.Connect(Wide(path))) {
     // The component's text names the catalogue.
     if (m_db.HasErrorInfo()) throw Refused(Utf8(m_db.GetLastError()), m_db.GetLastRefusal().kind);
@@ -251,7 +252,13 @@ void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, 
   if (!m_db.RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(m_db, "cannot remove " + name);
   // The call answers true whatever its DELETE did, and for a series or type
   // its text is that of keeping the level above listed: only a read tells.
-  if (Listed(manufacturer, series, type)) RefuseWithLastError(m_db, name + " is still listed after removing it");
+  if (Listed(manufacturer, series, type)) {
+    // An account that may only read is the likely cause, and the server
+    // can tell.
+    const std::string readOnly = ReadOnlyReason(m_where);
+    if (!readOnly.empty()) throw Refused(readOnly, KivRefusalKind::kReadOnly);
+    RefuseWithLastError(m_db, name + " is still listed after removing it");
+  }
 }
 
 long Catalogue::ModuleCount(const CString& table) {

@@ -183,6 +183,7 @@ class Catalogue {
   bool ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows);
   void RefuseCategory(const CString& table, bool given);
   std::map<std::wstring, bool> m_hasCategory;
+  std::string m_where;  // the path or URI connected to
 };
 
 }  // namespace kivcat

@@ -9,17 +9,34 @@
 #include "KivPmOleDbFiles.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
+#include "KivPmOleDb.h"
+#include "Utf16.h"
 
 namespace kivplc {
 
 namespace {
 
-void RunInit(const Context& ctx, std::string path) {
+// A catalogue on a server gets its readers' and maintainers' roles with
+// it; `rolesOnly` gives them to one made before (or by hand).
+void RunInit(const Context& ctx, std::string path, bool rolesOnly) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
-  kivcat::CreateCatalogue(path);
-  std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
+  const bool server = kivoledb::IsServerUri(kiv::FromUtf8(path));
+  if (rolesOnly && !server) throw UsageError("init --roles needs a postgresql:// URI: a file has no roles");
+  if (!rolesOnly) {
+    kivcat::CreateCatalogue(path);
+    std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
+  }
+  if (!server) return;
+  try {
+    PrintCatalogueRoles(kivcat::SetUpRoles(path));
+  } catch (const Refused& e) {
+    if (rolesOnly) throw;
+    throw Refused(std::string(e.what()) + "\nthe catalogue was created without roles; an administrator gives it "
+                  "them with: kivplc init --roles URI", e.kind);
+  }
 }
 
 std::string Modules(const TypeNode& t) {
@@ -134,10 +151,14 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   init->add_option("PATH", *initPath,
                    "the new catalogue file, or a postgresql:// URI of an empty database or schema (default: the -c "
                    "catalogue)");
+  auto rolesOnly = std::make_shared<bool>(false);
+  init->add_flag("--roles", *rolesOnly,
+                 "only set up the readers' and maintainers' roles of an existing catalogue on a server");
   init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
                          "kivplc init 'postgresql://cad@cad-server/plant'",
-                         "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'"}));
-  init->callback([&ctx, initPath] { RunInit(ctx, *initPath); });
+                         "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'",
+                         "kivplc init --roles 'postgresql://admin@cad-server/plant'"}));
+  init->callback([&ctx, initPath, rolesOnly] { RunInit(ctx, *initPath, *rolesOnly); });
 
   struct TreeOptions {
     std::string manufacturer, series;

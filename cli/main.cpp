@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
   kivplc::RegisterPrompts(app, ctx);
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
+  kivplc::RegisterRoles(app, ctx);
   kivplc::RegisterServe(app, ctx);
   kivplc::RegisterMaintenance(app, ctx);
   app.set_version_flag("--version", kivplc::VersionText(), "print the tool's and the library's version and exit");

@@ -4,7 +4,9 @@
 // the thread that made the call, which is the thread that takes it: a
 // driver's call and the component's reading of its outcome never part.
 #include "KivPmOleDb.h"
+#include "KivPmOleDbFiles.h"
 #include "KivRefusal.h"
+#include "Utf16.h"
 
 namespace kivoledb {
 
@@ -50,3 +52,13 @@ void KivOleDbErrorInfo::ClearErrorInfo() {
   m_strError.Empty();
   m_refusal = KivRefusal{};
 }
+
+namespace kivoledb {
+
+// The one text of a write refused for want of rights, whichever engine's
+// grants refused it.
+std::wstring ReadOnlyFor(const std::string& person) {
+  return L"the catalogue is read-only for " + kiv::FromUtf8(person);
+}
+
+}  // namespace kivoledb

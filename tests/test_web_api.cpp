@@ -387,9 +387,10 @@ TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
   kivplc::web::ServeOptions o = options();
   o.listen = "0.0.0.0:0";
   Start(o);
-  for (const char* path : {"/", "/index.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
+  ASSERT_FALSE(server->AccessToken().empty());
+  for (const char* path : {"/", "/index.html", "/signin.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
   for (const auto& [path, bytes] : kivplc::web::StaticFiles()) {
-    if (path == "/index.html") continue;
+    if (path.ends_with(".html")) continue;
     auto res = client->Get(path);
     ASSERT_TRUE(res) << path;
     const std::string type = path.ends_with(".js") ? "text/javascript" : "text/css";

@@ -10,6 +10,7 @@
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
 #include "catalogue/Values.h"
 
@@ -261,10 +262,12 @@ class Api::Reader {
   std::unique_ptr<Catalogue> m_db;
 };
 
-Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken)
+Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken, std::string person)
     : m_path(cataloguePath),
-      m_readOnly(readOnly || CatalogueIsReadOnly(cataloguePath)),
+      m_readOnlyReason(ReadOnlyReason(cataloguePath)),
+      m_readOnly(readOnly || !m_readOnlyReason.empty()),
       m_session(std::move(sessionToken)),
+      m_person(std::move(person)),
       m_db(std::make_unique<Catalogue>(cataloguePath)) {
   m_lists = std::make_shared<const Lists>(*m_db, m_db->ChangeMark());
   for (size_t i = 0; i < kReaders; ++i) m_idleReaders.push_back(std::make_unique<Catalogue>(cataloguePath));
@@ -320,6 +323,8 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     return {200,
             {{"session", m_session},
              {"readOnly", m_readOnly},
+             {"readOnlyReason", m_readOnlyReason},
+             {"person", m_person},
              {"catalogue", kivcat::ShownName(m_path)},
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
@@ -395,7 +400,11 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
 }
 
 Reply Api::Post(const std::string& path, const std::string& text) {
-  if (m_readOnly) return {403, {{"error", "the catalogue is open read-only; nothing was changed"}}, {}};
+  if (m_readOnly)
+    return {403,
+            {{"error", m_readOnlyReason.empty() ? "the catalogue is open read-only; nothing was changed"
+                                                : m_readOnlyReason + "; nothing was changed"}},
+            {}};
   Json body;
   try {
     body = ParseJson(text, "the request body");

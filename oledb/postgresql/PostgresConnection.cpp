@@ -1,10 +1,14 @@
 #include "PostgresConnection.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "PostgresCursor.h"
 #include "PostgresPipeline.h"
 #include "PostgresRefusal.h"
+#include "PostgresRoles.h"
+#include "KivPmOleDbFiles.h"
+#include "StatementLexer.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -38,6 +42,9 @@ std::string PgError(PGconn* conn, const PGresult* result, KivRefusal* kind) {
                                        PQstatus(conn) != CONNECTION_OK);
   if (kind) *kind = refusal;
   NoteRefusal(refusal.kind, std::move(refusal.column));
+  // A write the account's grants do not allow: said in the catalogue's
+  // terms, not the server's ("permission denied for table ...").
+  if (state && std::strcmp(state, "42501") == 0) return kiv::ToUtf8(ReadOnlyFor(PQuser(conn)));
   if (result) {
     const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
     const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
@@ -89,14 +96,16 @@ bool PostgresConnection::Usable(std::wstring& error) {
   PQreset(m_conn);
   std::string failure;
   if (PQstatus(m_conn) == CONNECTION_OK) {
-    if (m_schema.empty()) return true;
-    const std::string path = PgQuoted(m_schema);
-    const char* values[] = {path.c_str()};
-    Result r(PQexecParams(m_conn, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
-                          nullptr, nullptr, 0),
-             &PQclear);
-    if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) return true;
-    failure = PgError(m_conn, r.get());
+    if (!m_schema.empty()) {
+      const std::string path = PgQuoted(m_schema);
+      const char* values[] = {path.c_str()};
+      Result r(PQexecParams(m_conn, "SELECT pg_catalog.set_config('search_path', $1, false)", 1, nullptr, values,
+                            nullptr, nullptr, 0),
+               &PQclear);
+      if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) failure = PgError(m_conn, r.get());
+    }
+    // The role, as on the first connection, after the schema it is named by.
+    if (failure.empty() && ActAsMaintainers(m_conn, failure)) return true;
   } else {
     failure = PgError(m_conn, nullptr);
   }
