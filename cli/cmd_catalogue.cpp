@@ -9,16 +9,19 @@
 #include "KivPmOleDbFiles.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
+#include "catalogue/History.h"
 #include "catalogue/Text.h"
 
 namespace kivplc {
 
 namespace {
 
-void RunInit(const Context& ctx, std::string path) {
+void RunInit(const Context& ctx, std::string path, bool history) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
   kivcat::CreateCatalogue(path);
+  // A server's engine keeps no history yet; a file's does from the start.
+  if (history && !kivcat::IsServerCatalogue(path)) kivcat::TurnHistoryOn(*OpenCatalogue(path));
   std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
 }
 
@@ -124,10 +127,13 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   init->add_option("PATH", *initPath,
                    "the new catalogue file, or a postgresql:// URI of an empty database or schema (default: the -c "
                    "catalogue)");
-  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
+  auto noHistory = std::make_shared<bool>(false);
+  init->add_flag("--no-history", *noHistory,
+                 "keep no history of changes (turn it on later with `kivplc history --turn-on`)");
+  init->footer(Examples({"kivplc init plant.db", "kivplc init --no-history scratch.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
                          "kivplc init 'postgresql://cad@cad-server/plant'",
                          "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'"}));
-  init->callback([&ctx, initPath] { RunInit(ctx, *initPath); });
+  init->callback([&ctx, initPath, noHistory] { RunInit(ctx, *initPath, !*noHistory); });
 
   struct TreeOptions {
     std::string manufacturer, series;

@@ -14,8 +14,10 @@
 #include <unordered_map>
 
 #include "AccessDdl.h"
+#include "HistoryScope.h"
 #include "KivThreadSafety.h"
 #include "LiteralLifter.h"
+#include "SqliteHistory.h"
 #include "SqliteRefusal.h"
 #include "Utf16.h"
 
@@ -115,6 +117,9 @@ struct SqliteHandle {
   std::chrono::steady_clock::time_point busySince;  // of the current wait; under the lock
   int folder = -1;
   std::wstring readOnly;
+  // The history's action of this connection (SqliteHistory.h); the
+  // functions registered on `db` point at it.
+  sqlitehistory::ConnectionState history;
   HandleLock mutex;
   // The thread whose transaction (a batch, or one begun by a statement
   // text) is open; no thread while none is.  Statements of other threads
@@ -398,12 +403,15 @@ std::wstring SqliteError(sqlite3* db) {
 }
 
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
-    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
+    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
+}
 
 SqliteConnection::SqliteConnection(sqlite3* db, Setup setup)
     : m_handle(std::make_shared<SqliteHandle>(db, setup.poolSize)) {
   m_handle->folder = setup.folder;
   m_handle->readOnly = std::move(setup.readOnly);
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
   if (setup.busyTimeoutMs >= 0) {
     m_handle->busyTimeoutMs = setup.busyTimeoutMs;
     sqlite3_busy_handler(db, &SqliteHandle::BusyWait, m_handle.get());
@@ -462,8 +470,29 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
     case DdlOutcome::kUnchanged:
       break;
   }
-  LiftedStatement statement;
   std::string utf8 = kiv::ToUtf8(*text);
+  const sqlitehistory::Ddl ddl = sqlitehistory::ClassifyDdl(utf8);
+  bool ok;
+  if (ddl.kind != sqlitehistory::Ddl::kNone && sqlitehistory::IsOn(m_handle->db)) {
+    // The table's history and the statement stand or fall together.
+    sqlite3* db = m_handle->db;
+    if (!Exec(*m_handle, "SAVEPOINT kiv_ddl", error)) return false;
+    ok = sqlitehistory::BeforeDdl(db, ddl, error) && ExecuteText(std::move(utf8), cursor, error) &&
+         sqlitehistory::AfterDdl(db, ddl, error);
+    std::wstring ignored;
+    if (!ok) Exec(*m_handle, "ROLLBACK TO kiv_ddl", ignored);
+    if (!Exec(*m_handle, "RELEASE kiv_ddl", ok ? error : ignored)) ok = false;
+  } else {
+    ok = ExecuteText(std::move(utf8), cursor, error);
+  }
+  // Outside a batch or a transaction, a statement is an action of its own.
+  if (m_batchDepth == 0 && sqlite3_get_autocommit(m_handle->db)) m_handle->history.action = 0;
+  return ok;
+}
+
+bool SqliteConnection::ExecuteText(std::string utf8, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
+  m_handle->mutex.AssertHeld();
+  LiftedStatement statement;
   if (m_handle->poolSize > 0 && LiftLiterals(utf8, statement)) {
     sqlite3_stmt* stmt = m_handle->Take(statement.shape);
     std::wstring ignored;  // a shape the engine refuses runs as written below
@@ -521,10 +550,13 @@ bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstr
   if (!turn.Ok(error)) return false;
   names.clear();
   if (!tables && !views) return true;
+  // The history's own tables are the engine's, not the catalogue's.
   const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                     : tables        ? "SELECT name FROM sqlite_master WHERE type = 'table' "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                                     : "SELECT name FROM sqlite_master WHERE type = 'view' ORDER BY name";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(m_handle->db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
@@ -563,6 +595,7 @@ bool SqliteConnection::EndBatch(std::wstring& error) {
   Turn turn(*m_handle, m_batchDepth);
   if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  m_handle->history.action = 0;  // a batch is one action
   if (!m_batchLost.empty()) {
     error = std::move(m_batchLost);
     m_batchLost.clear();
@@ -600,6 +633,61 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
     error = SqliteError(m_handle->db);
   sqlite3_finalize(stmt);
   return rc == SQLITE_ROW;
+}
+
+bool SqliteConnection::HistoryIsOn(bool& on, std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  on = sqlitehistory::IsOn(m_handle->db);
+  return true;
+}
+
+bool SqliteConnection::TurnHistoryOn(std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  return turn.Ok(error) && sqlitehistory::TurnOn(m_handle->db, error);
+}
+
+bool SqliteConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
+                                   std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(m_handle->db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return sqlitehistory::List(m_handle->db, filter, entries, error);
+}
+
+bool SqliteConnection::HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(m_handle->db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return sqlitehistory::RowsOf(m_handle->db, table, rows, error);
+}
+
+bool SqliteConnection::RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                                     std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(m_handle->db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return sqlitehistory::Revert(m_handle->db, ids, force, outcome, error);
+}
+
+bool SqliteConnection::PruneHistory(const std::wstring& before, long long& actions, long long& rows,
+                                    std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(m_handle->db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return sqlitehistory::Prune(m_handle->db, before, actions, rows, error);
 }
 
 bool SqliteConnection::Lost() {
