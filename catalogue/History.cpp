@@ -96,10 +96,10 @@ kivoledb::RevertOutcome RevertChanges(Catalogue& db, const std::vector<long long
     if (kivoledb::ListHistory(db.Connection(), one, later, ignored))
       for (const auto& e : later)
         if (e.id == outcome.conflict) who = " (" + kiv::ToUtf8(e.by) + ", " + kiv::ToUtf8(e.at) + ")";
-    throw Refused("cannot revert change " + std::to_string(outcome.reverted) + ": the later change " +
-                      std::to_string(outcome.conflict) + who +
-                      " touched the same rows; revert that one first, or use --force",
-                  KivRefusalKind::kOther);
+    throw RevertConflict("cannot revert change " + std::to_string(outcome.reverted) + ": the later change " +
+                             std::to_string(outcome.conflict) + who +
+                             " touched the same rows; revert that one first, or force it",
+                         outcome.conflict, outcome.reverted);
   }
   throw Refused("cannot revert: " + kiv::ToUtf8(error),
                 outcome.reverted && !outcome.rows && error.find(L"no change") != std::wstring::npos

@@ -11,6 +11,7 @@
 
 #include "KivPmOleDbHistory.h"
 #include "catalogue/Catalogue.h"
+#include "catalogue/Errors.h"
 #include "catalogue/Json.h"
 
 namespace kivcat {
@@ -33,9 +34,17 @@ void TurnHistoryOn(Catalogue& db);
 // Newest first.  Refused when the catalogue keeps no history.
 std::vector<kivoledb::HistoryEntry> ListHistory(Catalogue& db, const HistoryQuery& query);
 
-// Undoes the changes `ids` as one new change.  Refused, naming the later
-// change, when one touched the same rows (unless `force`); refused for an
-// id not in the history.
+// A revert stopped by a later change to the same rows.
+struct RevertConflict : Refused {
+  RevertConflict(const std::string& what, long long laterChange, long long revertedChange)
+      : Refused(what), later(laterChange), reverted(revertedChange) {}
+  long long later, reverted;
+};
+
+// Undoes the changes `ids` as one new change.  RevertConflict, naming the
+// later change, when one touched the same rows (unless `force`); Refused
+// (kNotFound) for an id not in the history, Refused for a row no longer
+// as the change left it.
 kivoledb::RevertOutcome RevertChanges(Catalogue& db, const std::vector<long long>& ids, bool force);
 
 struct PruneResult {

@@ -210,7 +210,7 @@ EditorServer::EditorServer(const ServeOptions& options)
       SendJson(res, 403, {{"error", "requests from another site are refused"}});
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!m_accessToken.empty() && req.path != "/app.js" && req.path != "/app.css") {
+    if (!m_accessToken.empty() && req.path != "/app.js" && req.path != "/history.js" && req.path != "/app.css") {
       const std::string bearer = "Bearer " + m_accessToken;
       if (!SameSecret(req.get_header_value("Authorization"), bearer) &&
           !SameSecret(req.get_param_value("token"), m_accessToken)) {

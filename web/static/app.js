@@ -75,6 +75,7 @@ function parseRoute(hash) {
   let p;
   try { p = hash.replace(/^#\/?/, '').split('/').map(decodeURIComponent); } catch { return { view: 'home' }; }
   if (p[0] === 'styles') return { view: 'styles' };
+  if (p[0] === 'history') return { view: 'history' };
   if (p[0] !== 'm' || p.length < 2) return { view: 'home' };
   const r = { view: 'manufacturer', m: p[1] };
   if (p[2] === 's' && p.length >= 4) Object.assign(r, { view: 'series', s: p[3] });
@@ -331,7 +332,7 @@ async function confirmRemove(what, r, extra) {
   goes.push(plural(impact.terminals || 0, 'terminal row'));
   return openDialog({
     title: `Remove ${what}?`, danger: true, confirm: 'Remove',
-    text: `This also removes ${goes.join(', ')}. It cannot be undone.`,
+    text: `This also removes ${goes.join(', ')}. The removal can be undone from the history (Recent changes).`,
     action: () => api('POST', r.code != null ? '/api/module/remove' : '/api/index/remove', r),
   });
 }
@@ -600,7 +601,8 @@ async function viewModule(r) {
     h('h2', {}, 'Specification'), specSection,
     h('h2', {}, 'Terminal rows', h('span', { class: 'badge' }, terms.countText),
       h('div', { class: 'actions' }, terms.actions)),
-    terms.el];
+    terms.el,
+    h('h2', {}, 'History'), moduleHistory({ m: r.m, s: r.s, t: r.t, code: ctx.code })];
 }
 
 // The terminal rows as an editable grid; saved as a whole.
@@ -770,7 +772,7 @@ async function render() {
   const r = parseRoute(location.hash);
   const main = $('#main');
   renderTree();
-  const views = { home: viewHome, manufacturer: viewManufacturer, series: viewSeries, type: viewType, module: viewModule, styles: viewStyles };
+  const views = { home: viewHome, manufacturer: viewManufacturer, series: viewSeries, type: viewType, module: viewModule, styles: viewStyles, history: (rr) => viewRecent(rr) };
   let content;
   try {
     content = await views[r.view](r);
