@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include "KivPlcDbIO.h"
+#include "KivPmOleDb.h"
 #include "KivPmOleDbHistory.h"
 #include "Utf16.h"
 #include "catalogue/Json.h"
@@ -93,12 +94,28 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   EXPECT_TRUE(Changes({M, "AC-300"}).empty());
   ASSERT_EQ(Revert(all[0]["id"]).status, 0);
   EXPECT_EQ(Export(), before);
+
+  // A statement of its own, outside a call, batch or transaction, is one change.
+  KivOleDbConnection connection;
+  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false), 0);
+  KivOleDbCommand command;
+  command.SetConnection(&connection);
+  for (const wchar_t* sql : {L"UPDATE PLC_STYLES SET BOX_RIGHT = '1' WHERE STYLE = 1",
+                             L"UPDATE PLC_STYLES SET BOX_LEFT = '2' WHERE STYLE = 1"}) {
+    command.SetCommandText(sql);
+    EXPECT_EQ(command.Execute(), kDbOk);
+    command.Close();
+  }
+  const Json two = Changes({"-n", "2"});
+  EXPECT_EQ(two[0]["rows"].size(), 1u);
+  EXPECT_EQ(two[1]["rows"].size(), 1u);
 }
 
 TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
   const std::string before = Export();
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
   const long long first = Changes({"-n", "1"})[0]["id"];
+  EXPECT_TRUE(Changes({M, S, T, "AC-1AI8"}).empty());  // another module of the type
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=second"}).status, 0);
   const long long second = Changes({"-n", "1"})[0]["id"];
   Result r = Revert(first);
