@@ -15,6 +15,7 @@
 #include "Progress.h"
 #include "StopSignals.h"
 #include "catalogue/Files.h"
+#include "catalogue/History.h"
 
 namespace kivplc {
 
@@ -22,7 +23,7 @@ namespace {
 
 struct ExportArgs {
   std::string output;
-  bool force = false;
+  bool force = false, withHistory = false;
 };
 
 struct ImportArgs {
@@ -60,6 +61,8 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
     ProgressReporter progress("export");
     document = ExportCatalogue(*db, progress.reporter);
   }
+  // Beside the catalogue, for reading: an import takes only the catalogue.
+  if (a.withHistory) document["history"] = kivcat::HistoryJson(kivcat::ListHistory(*db, {}));
   if (a.output.empty() || a.output == "-") {
     PrintJson(std::cout, document);
     return;
@@ -149,6 +152,8 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
   exportCmd->add_flag("--force", e->force, "write over an existing file (never over a catalogue)");
+  exportCmd->add_flag("--with-history", e->withHistory,
+                      "add the catalogue's history of changes (\"history\", as `kivplc history --json` gives it)");
   exportCmd->footer(Wrap("The document is a full copy: every index row as stored, every type's modules with "
                          "their terminal rows, the styles and every prompt row, with NULL written as null "
                          "and kept apart from an empty text. Its order is stable, so it diffs well in version "

@@ -84,6 +84,7 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   }
   const Json all = Changes(), type = Changes({M, S, T}), module = Changes({M, S, T, CODE});
   ASSERT_FALSE(type.empty());
+  ASSERT_FALSE(module.empty());
   EXPECT_EQ(type[0]["id"], all[0]["id"]);  // a removed type's changes are still found by its names
   EXPECT_EQ(module[0]["id"], all[0]["id"]);
   EXPECT_EQ(all[0]["by"], kiv::ToUtf8(kivoledb::HistoryAccount()));
@@ -107,6 +108,7 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
     command.Close();
   }
   const Json two = Changes({"-n", "2"});
+  ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[0]["rows"].size(), 1u);
   EXPECT_EQ(two[1]["rows"].size(), 1u);
 }
