@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Server.h"
+#include "StaticFiles.h"
 #include "TestCatalogue.h"
 #include "cli_run.h"
 #include "catalogue/Backup.h"
@@ -362,6 +363,26 @@ TEST_F(WebApiTest, AddressRulesAreExact) {
     kivplc::web::ServeOptions o = options();
     o.listen = c.listen;
     EXPECT_EQ(kivplc::web::EditorServer(o).AccessToken().empty(), !c.token) << c.listen;
+  }
+}
+
+// With an access token, the page (it names the catalogue) and the API need
+// it; the scripts the page imports by path cannot carry it, and are served
+// without it under a type the browser runs as a module.
+TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
+  kivplc::web::ServeOptions o = options();
+  o.listen = "0.0.0.0:0";
+  Start(o);
+  ASSERT_FALSE(server->AccessToken().empty());
+  for (const char* path : {"/", "/index.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
+  for (const auto& [path, bytes] : kivplc::web::StaticFiles()) {
+    if (path == "/index.html") continue;
+    auto res = client->Get(path);
+    ASSERT_TRUE(res) << path;
+    EXPECT_EQ(res->status, 200) << path;
+    EXPECT_EQ(res->body, bytes) << path;
+    const bool script = path.ends_with(".js");
+    EXPECT_EQ(res->get_header_value("Content-Type").rfind(script ? "text/javascript" : "text/css", 0), 0u) << path;
   }
 }
 

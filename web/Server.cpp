@@ -32,6 +32,14 @@ const char kContentSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// The page's scripts and style sheet are the same for everyone and hold no
+// catalogue data; a module script imports its siblings by path, which cannot
+// carry the access token, so they are served without it.  The page itself
+// (it names the catalogue) is not.
+bool IsPageAsset(const std::string& path) {
+  return path != "/index.html" && StaticFiles().count(path) != 0;
+}
+
 std::string RandomToken() {
   std::random_device random;  // the kernel's generator
   static const char kHex[] = "0123456789abcdef";
@@ -210,7 +218,7 @@ EditorServer::EditorServer(const ServeOptions& options)
       SendJson(res, 403, {{"error", "requests from another site are refused"}});
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!m_accessToken.empty() && req.path != "/app.js" && req.path != "/history.js" && req.path != "/app.css") {
+    if (!m_accessToken.empty() && !IsPageAsset(req.path)) {
       const std::string bearer = "Bearer " + m_accessToken;
       if (!SameSecret(req.get_header_value("Authorization"), bearer) &&
           !SameSecret(req.get_param_value("token"), m_accessToken)) {
