@@ -58,6 +58,7 @@ struct SqliteHandle {
   SqliteHandle(sqlite3* database, size_t size) : db(database), poolSize(size) {}
   ~SqliteHandle() {  // the last owner: nothing else can be using it
     for (auto& entry : lru) sqlite3_finalize(entry.second);
+    history.Finalize();
     sqlite3_close_v2(db);
     if (folder >= 0) close(folder);
   }
@@ -386,6 +387,19 @@ class SqliteCursor : public Cursor {
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
+// Runs `body` on the handle, in this thread's turn, when the file keeps
+// a history; refuses one that keeps none.
+template <typename Body>
+bool WithHistory(SqliteHandle& handle, const int& batchDepth, std::wstring& error, Body body) {
+  Turn turn(handle, batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(handle.db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return body(handle.db);
+}
+
 bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
   if (sqlite3_exec(handle.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   error = Failure(handle);
@@ -649,45 +663,25 @@ bool SqliteConnection::TurnHistoryOn(std::wstring& error) {
 
 bool SqliteConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
                                    std::wstring& error) {
-  Turn turn(*m_handle, m_batchDepth);
-  if (!turn.Ok(error)) return false;
-  if (!sqlitehistory::IsOn(m_handle->db)) {
-    error = kHistoryOff;
-    return false;
-  }
-  return sqlitehistory::List(m_handle->db, filter, entries, error);
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::List(db, filter, entries, error); });
 }
 
 bool SqliteConnection::HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) {
-  Turn turn(*m_handle, m_batchDepth);
-  if (!turn.Ok(error)) return false;
-  if (!sqlitehistory::IsOn(m_handle->db)) {
-    error = kHistoryOff;
-    return false;
-  }
-  return sqlitehistory::RowsOf(m_handle->db, table, rows, error);
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::RowsOf(db, table, rows, error); });
 }
 
 bool SqliteConnection::RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
                                      std::wstring& error) {
-  Turn turn(*m_handle, m_batchDepth);
-  if (!turn.Ok(error)) return false;
-  if (!sqlitehistory::IsOn(m_handle->db)) {
-    error = kHistoryOff;
-    return false;
-  }
-  return sqlitehistory::Revert(m_handle->db, ids, force, outcome, error);
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Revert(db, ids, force, outcome, error); });
 }
 
 bool SqliteConnection::PruneHistory(const std::wstring& before, long long& actions, long long& rows,
                                     std::wstring& error) {
-  Turn turn(*m_handle, m_batchDepth);
-  if (!turn.Ok(error)) return false;
-  if (!sqlitehistory::IsOn(m_handle->db)) {
-    error = kHistoryOff;
-    return false;
-  }
-  return sqlitehistory::Prune(m_handle->db, before, actions, rows, error);
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Prune(db, before, actions, rows, error); });
 }
 
 bool SqliteConnection::Lost() {

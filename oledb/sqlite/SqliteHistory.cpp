@@ -107,13 +107,21 @@ void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
   }
   if (*id == 0) {
     // Runs inside the write that calls it, so no other connection can take
-    // the same number before this one's action row is in.
-    Statement next(db, "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'KivHistory'), 0) + 1");
-    if (next.Step() != SQLITE_ROW) {
+    // the same number before this one's action row is in.  Prepared once
+    // per connection: an action's first row pays for no parsing.
+    if (!state->next &&
+        sqlite3_prepare_v3(db, "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'KivHistory'), 0) + 1",
+                           -1, SQLITE_PREPARE_PERSISTENT, &state->next, nullptr) != SQLITE_OK) {
       sqlite3_result_error(context, sqlite3_errmsg(db), -1);
       return;
     }
-    *id = next.Integer(0);
+    const bool ok = sqlite3_step(state->next) == SQLITE_ROW;
+    if (ok) *id = sqlite3_column_int64(state->next, 0);
+    sqlite3_reset(state->next);
+    if (!ok) {
+      sqlite3_result_error(context, sqlite3_errmsg(db), -1);
+      return;
+    }
   }
   sqlite3_result_int64(context, *id);
 }

@@ -28,6 +28,13 @@ namespace kivoledb::sqlitehistory {
 // with the statement, or the batch or transaction, that began it.
 struct ConnectionState {
   long long action = 0;
+  // The next id's query, prepared on first use; the connection finalizes
+  // it (Finalize) before closing the handle.
+  sqlite3_stmt* next = nullptr;
+  void Finalize() {
+    sqlite3_finalize(next);
+    next = nullptr;
+  }
 };
 
 // Registers the trigger's functions on `db`; `state` lives as long as `db`.
