@@ -111,6 +111,12 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   ASSERT_EQ(two.size(), 2u);
   EXPECT_EQ(two[0]["rows"].size(), 1u);
   EXPECT_EQ(two[1]["rows"].size(), 1u);
+
+  // A column dropped, as in a table made before it: the triggers follow.
+  command.SetCommandText(L"ALTER TABLE [Aldermoor_Controls_AC-100_Analog_Output] DROP COLUMN [CATEGORY]");
+  EXPECT_EQ(command.Execute(), kDbOk) << kiv::ToUtf8(command.GetErrorInfo(true).str());
+  EXPECT_EQ(On({"module", "set", M, S, "Analog Output", "AC-1AO2", "--set", "RATING=x"}).status, 0);
+  EXPECT_EQ(Changes({M, S, "Analog Output", "AC-1AO2"}).size(), 1u);
 }
 
 TEST_F(History, ALaterChangeStopsARevertUnlessForced) {

@@ -473,6 +473,9 @@ Ddl ClassifyDdl(std::string_view sql) {
 }
 
 bool BeforeDdl(sqlite3* db, const Ddl& ddl, std::wstring& error) {
+  // The engine refuses to drop or rename a column that a trigger names;
+  // AfterDdl makes them again for the table's new columns.
+  if (ddl.kind == Ddl::kAlter) return DropTriggers(db, ddl.table, error);
   if (ddl.kind != Ddl::kDrop) return true;
   Statement exists(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
   exists.Bind(1, ddl.table);

@@ -56,8 +56,8 @@ Ddl ClassifyDdl(std::string_view sql);
 // Around running a Ddl on a file whose history is on, inside one
 // savepoint: before a DROP, the table's rows are recorded as deleted and
 // its definition as dropped; after a CREATE, the table gets its triggers
-// and its creation is recorded; after an ALTER, the table's triggers are
-// made again for its new columns or name.  False with the reason.
+// and its creation is recorded; around an ALTER, the table's triggers go
+// and are made again for its new columns or name.  False with the reason.
 bool BeforeDdl(sqlite3* db, const Ddl& ddl, std::wstring& error);
 bool AfterDdl(sqlite3* db, const Ddl& ddl, std::wstring& error);
 
