@@ -499,6 +499,9 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
   } else {
     ok = ExecuteText(std::move(utf8), cursor, error);
   }
+  // A failed statement took back what its triggers wrote, an action's row
+  // among them: the next change writes it again.
+  if (!ok) m_handle->history.written.clear();
   // Outside a batch or a transaction, a statement is an action of its own.
   if (m_batchDepth == 0 && sqlite3_get_autocommit(m_handle->db)) m_handle->history.action = 0;
   return ok;

@@ -25,10 +25,13 @@ constexpr const char* kCreateTables[] = {
     "CREATE INDEX IF NOT EXISTS KivHistoryRowsCode ON KivHistoryRows (TBL, CODE)",
 };
 
-// The action's row, once per action: every trigger and record begins with it.
+// The action's row: every trigger and record begins with it, and only the
+// first of an action's changes on a connection (kiv_first) writes it, so
+// that the others pay for neither the look-up nor who and when.
 constexpr const char kActionRow[] =
-    "INSERT OR IGNORE INTO KivHistory (ID, AT, BY, ACCOUNT, LABEL, REVERTS) VALUES (kiv_action(), "
-    "strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), kiv_person(), kiv_account(), kiv_label(), kiv_reverts())";
+    "INSERT OR IGNORE INTO KivHistory (ID, AT, BY, ACCOUNT, LABEL, REVERTS) SELECT kiv_action(), "
+    "strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), kiv_person(), kiv_account(), kiv_label(), kiv_reverts() "
+    "WHERE kiv_first()";
 
 bool IsHistoryTable(std::string_view name) {
   auto folded = [](std::string_view a, std::string_view b) {
@@ -97,7 +100,9 @@ bool Run(sqlite3* db, Statement& stmt, std::wstring& error) {
 
 // --- the functions the triggers call ------------------------------------
 
-void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
+// The action's id (taking one when the action has none yet), or 0 with
+// the engine's error set on `context`.
+long long CurrentAction(sqlite3_context* context) {
   auto* state = static_cast<ConnectionState*>(sqlite3_user_data(context));
   sqlite3* db = sqlite3_context_db_handle(context);
   long long* id = &state->action;
@@ -113,18 +118,33 @@ void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
         sqlite3_prepare_v3(db, "SELECT coalesce((SELECT seq FROM sqlite_sequence WHERE name = 'KivHistory'), 0) + 1",
                            -1, SQLITE_PREPARE_PERSISTENT, &state->next, nullptr) != SQLITE_OK) {
       sqlite3_result_error(context, sqlite3_errmsg(db), -1);
-      return;
+      return 0;
     }
     const bool ok = sqlite3_step(state->next) == SQLITE_ROW;
     if (ok) *id = sqlite3_column_int64(state->next, 0);
     sqlite3_reset(state->next);
     if (!ok) {
       sqlite3_result_error(context, sqlite3_errmsg(db), -1);
-      return;
+      return 0;
     }
   }
-  sqlite3_result_int64(context, *id);
+  return *id;
 }
+
+void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
+  if (const long long id = CurrentAction(context)) sqlite3_result_int64(context, id);
+}
+
+// 1 for the first change of the action on this connection since its row
+// was last lost to a rollback; 0 after.
+void FirstFunction(sqlite3_context* context, int, sqlite3_value**) {
+  const long long id = CurrentAction(context);
+  if (!id) return;
+  auto* state = static_cast<ConnectionState*>(sqlite3_user_data(context));
+  sqlite3_result_int(context, state->written.insert(id).second ? 1 : 0);
+}
+
+void ForgetWritten(void* state) { static_cast<ConnectionState*>(state)->written.clear(); }
 
 void ResultText(sqlite3_context* context, const std::wstring& text) {
   if (text.empty()) return sqlite3_result_null(context);
@@ -424,6 +444,8 @@ constexpr const char kRowColumns[] = "SEQ, TBL, OP, CODE, POS, BEFORE, AFTER";
 void RegisterFunctions(sqlite3* db, ConnectionState* state) {
   const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
   sqlite3_create_function(db, "kiv_action", 0, flags, state, ActionFunction, nullptr, nullptr);
+  sqlite3_create_function(db, "kiv_first", 0, flags, state, FirstFunction, nullptr, nullptr);
+  sqlite3_rollback_hook(db, ForgetWritten, state);
   sqlite3_create_function(db, "kiv_person", 0, flags, nullptr, PersonFunction, nullptr, nullptr);
   sqlite3_create_function(db, "kiv_account", 0, flags, nullptr, AccountFunction, nullptr, nullptr);
   sqlite3_create_function(db, "kiv_label", 0, flags, nullptr, LabelFunction, nullptr, nullptr);

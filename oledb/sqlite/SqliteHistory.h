@@ -16,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,10 @@ namespace kivoledb::sqlitehistory {
 // with the statement, or the batch or transaction, that began it.
 struct ConnectionState {
   long long action = 0;
+  // The actions whose row this connection wrote in the open transaction or
+  // a committed one; a rollback forgets them, so that the next change of
+  // such an action writes its row again.
+  std::set<long long> written;
   // The next id's query, prepared on first use; the connection finalizes
   // it (Finalize) before closing the handle.
   sqlite3_stmt* next = nullptr;
