@@ -118,16 +118,18 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   EXPECT_EQ(On({"module", "set", M, S, "Analog Output", "AC-1AO2", "--set", "RATING=x"}).status, 0);
   EXPECT_EQ(Changes({M, S, "Analog Output", "AC-1AO2"}).size(), 1u);
 
-  // One action whose first statement fails part way (the second row's new
+  // One batch whose first statement fails part way (the second row's new
   // key is taken), taking back the action's row: the next change writes it.
   {
     kivoledb::HistoryAction action(L"two statements");
+    command.BeginBatch();
     for (const wchar_t* sql : {L"UPDATE [Aldermoor_Controls_AC-100_Analog_Input] SET [CODE] = 'SAME'",
                                L"UPDATE PLC_STYLES SET BOX_RIGHT = '3' WHERE STYLE = 1"}) {
       command.SetCommandText(sql);
       command.Execute();
       command.Close();
     }
+    command.EndBatch();
   }
   EXPECT_EQ(Changes({"-n", "1"})[0]["what"], "two statements");
 }
