@@ -33,6 +33,7 @@ class CapturingConnection : public kivoledb::DriverConnection {
   bool BeginBatch(std::wstring& error) override { return m_inner->BeginBatch(error); }
   bool EndBatch(std::wstring& error) override { return m_inner->EndBatch(error); }
   bool BeginDeferredBatch(std::wstring& error) override { return m_inner->BeginDeferredBatch(error); }
+  bool AbandonBatch(std::wstring& error) override { return m_inner->AbandonBatch(error); }
 
  private:
   std::unique_ptr<kivoledb::DriverConnection> m_inner;

@@ -47,10 +47,10 @@ echo "server answering after $(awk -v a="$begin" -v b="$(date +%s.%N)" 'BEGIN {p
 ms() { curl -s -o /dev/null -w '%{time_total}' "$@" | awk '{printf "%.1f", $1 * 1000}'; }
 json() { curl -s "$base$1" | python3 -c "import json, sys; d = json.load(sys.stdin); print($2)"; }
 
-# What the page fetches before it can be used: the page, its script and
-# style sheet, the session and the tree.
+# What the page fetches before it can be used: the page, its scripts (app.js
+# and the modules it imports) and style sheet, the session and the tree.
 total=0
-for path in / /app.js /app.css /api/session /api/tree; do
+for path in / $(cd "$here/../web/static" && ls *.js | sed 's|^|/|') /app.css /api/session /api/tree; do
   t=$(ms "$base$path"); total=$(awk -v a="$total" -v b="$t" 'BEGIN {print a + b}')
   printf '  %-14s %7s ms\n' "$path" "$t"
 done

@@ -14,20 +14,6 @@ namespace kivcat {
 
 namespace {
 
-bool SameRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b) {
-  return a.Sequence == b.Sequence && a.Code == b.Code && a.Block == b.Block && a.Attributes == b.Attributes;
-}
-
-// Removes one row equal to `row` from `rows`; false when there is none.
-bool Take(std::vector<ModDB::ModTermData>& rows, const ModDB::ModTermData& row) {
-  for (auto it = rows.begin(); it != rows.end(); ++it)
-    if (SameRow(*it, row)) {
-      rows.erase(it);
-      return true;
-    }
-  return false;
-}
-
 // The error that an operation left, kept before a check empties it.
 struct SavedError {
   CString text;
@@ -41,6 +27,8 @@ SavedError SaveError(const KivPlcDbIO& db) { return {db.GetLastError(), db.GetLa
 
 }  // namespace
 
+KivOleDbConnection* Catalogue::Connection() const { return m_db.m_pConnection; }
+
 std::string EntryName(const CString& manufacturer, const CString& series, const CString& type) {
   std::string name = Utf8(manufacturer);
   if (!series.IsEmpty()) name += " / " + Utf8(series);
@@ -53,9 +41,9 @@ const char* LevelName(const CString& series, const CString& type) {
 }
 
 Catalogue::Catalogue(const std::string& path) {
-  if (!Connect(Wide(path))) {
+  if (!m_db.Connect(Wide(path))) {
     // The component's text names the catalogue.
-    if (HasErrorInfo()) throw Refused(Utf8(GetLastError()), GetLastRefusal().kind);
+    if (m_db.HasErrorInfo()) throw Refused(Utf8(m_db.GetLastError()), m_db.GetLastRefusal().kind);
     throw Refused("cannot open the catalogue " + path);
   }
 }
@@ -63,8 +51,8 @@ Catalogue::Catalogue(const std::string& path) {
 std::vector<ModDB::IndexData> Catalogue::Index() {
   ModDB::IndexData* data = nullptr;
   __int64 count = 0;
-  if (!GetArrayOfAllIndexData(data, count)) {
-    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
+  if (!m_db.GetArrayOfAllIndexData(data, count)) {
+    if (m_db.HasErrorInfo()) RefuseWithLastError(m_db, "cannot read the index");
     return {};
   }
   std::vector<ModDB::IndexData> rows(data, data + count);
@@ -87,13 +75,13 @@ std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
 
 bool Catalogue::Listed(const CString& manufacturer, const CString& series, const CString& type) {
   bool exists = false;
-  if (!DoesIndexDataExist(manufacturer, series, type, exists))
-    RefuseWithLastError(*this, "cannot read the index");
+  if (!m_db.DoesIndexDataExist(manufacturer, series, type, exists))
+    RefuseWithLastError(m_db, "cannot read the index");
   return exists;
 }
 
 std::wstring Catalogue::NameKey(const CString& name) const {
-  if (m_pConnection) return m_pConnection->NameKey(name.view());
+  if (Connection()) return Connection()->NameKey(name.view());
   return KivOleDbConnection().NameKey(name.view());  // the unopened rule
 }
 
@@ -122,8 +110,8 @@ void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& serie
 
 CString Catalogue::TableOf(const CString& manufacturer, const CString& series, const CString& type) {
   CString table;
-  if (GetTypeTableName(manufacturer, series, type, table)) return table;
-  if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read the index");
+  if (m_db.GetTypeTableName(manufacturer, series, type, table)) return table;
+  if (m_db.HasErrorInfo()) RefuseWithLastError(m_db, "cannot read the index");
   if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
   throw Refused("type " + EntryName(manufacturer, series, type) + " has no table", KivRefusalKind::kNotFound);
 }
@@ -131,9 +119,10 @@ CString Catalogue::TableOf(const CString& manufacturer, const CString& series, c
 void Catalogue::AddManufacturer(const CString& manufacturer) {
   if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already",
                                           KivRefusalKind::kDuplicateKey);
-  AddIndexData(manufacturer, nullptr, nullptr);
-  const SavedError engineText = SaveError(*this);
-  if (!Listed(manufacturer)) RefuseWithText(engineText, "cannot add manufacturer " + EntryName(manufacturer));
+  // A manufacturer's row is one INSERT, whose refusal the call leaves as
+  // its text.
+  if (!m_db.AddIndexData(manufacturer, nullptr, nullptr) || m_db.HasErrorInfo())
+    RefuseWithLastError(m_db, "cannot add manufacturer " + EntryName(manufacturer));
 }
 
 void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
@@ -142,13 +131,11 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
   bool hasBareRow = false;
   for (const auto& row : Index())
     if (NameKey(row.Manufacturer) == NameKey(manufacturer) && row.Series.IsEmpty()) hasBareRow = true;
-  if (hasBareRow)
-    UpdateIndexPartial(manufacturer, series, nullptr);
-  else
-    AddIndexData(manufacturer, series, nullptr);
-  const SavedError engineText = SaveError(*this);
-  if (!Listed(manufacturer, series))
-    RefuseWithText(engineText, "cannot add series " + EntryName(manufacturer, series));
+  // Filling the bare row answers whether the series is listed afterwards;
+  // a new row is one INSERT, whose refusal the call leaves as its text.
+  const bool added = hasBareRow ? m_db.UpdateIndexPartial(manufacturer, series, nullptr)
+                                : m_db.AddIndexData(manufacturer, series, nullptr) && !m_db.HasErrorInfo();
+  if (!added) RefuseWithLastError(m_db, "cannot add series " + EntryName(manufacturer, series));
 }
 
 CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
@@ -181,15 +168,18 @@ CString Catalogue::AddType(const CString& manufacturer, const CString& series, c
   // The library fills a series' row by series alone, so only a series whose
   // one row has no type yet may be filled in; others get a row of their own.
   if ((seriesRows == 1 && typelessSeriesRows == 1) || (seriesRows == 0 && hasBareRow))
-    UpdateIndexPartial(manufacturer, series, type);
+    m_db.UpdateIndexPartial(manufacturer, series, type);
   else
-    AddIndexData(manufacturer, series, type);
-  const SavedError engineText = SaveError(*this);
+    m_db.AddIndexData(manufacturer, series, type);
+  // Adding a type runs an INSERT and two CREATEs and reports only the last
+  // one's outcome, so the row and the specification table are read back:
+  // reading the table name is needed for the answer anyway.
+  const SavedError engineText = SaveError(m_db);
   CString table;
-  if (!GetTypeTableName(manufacturer, series, type, table)) RefuseWithText(engineText, "cannot add type " + name);
+  if (!m_db.GetTypeTableName(manufacturer, series, type, table)) RefuseWithText(engineText, "cannot add type " + name);
   long count = 0;
-  if (!GetSpecRecCount(table, count))
-    RefuseWithText(engineText.text.IsEmpty() ? SaveError(*this) : engineText,
+  if (!m_db.GetSpecRecCount(table, count))
+    RefuseWithText(engineText.text.IsEmpty() ? SaveError(m_db) : engineText,
                    "type " + name + " is listed but its table " + Utf8(table) + " was not created");
   return table;
 }
@@ -210,7 +200,7 @@ void Catalogue::RenameEntry(const CString& manufacturer, const CString& series, 
       throw Refused(level + ' ' + Utf8(newName) + " is listed already; renaming " + old + " to it would merge the two",
                     KivRefusalKind::kDuplicateKey);
   }
-  if (!RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(*this, "cannot rename " + old);
+  if (!m_db.RenameIndexData(manufacturer, series, type, newName)) RefuseWithLastError(m_db, "cannot rename " + old);
 }
 
 Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& series, const CString& type,
@@ -237,21 +227,23 @@ Impact Catalogue::RemovalImpact(const CString& manufacturer, const CString& seri
 void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
   if (!Listed(manufacturer, series, type)) RefuseUnlisted(manufacturer, series, type);
-  if (!RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(*this, "cannot remove " + name);
-  if (Listed(manufacturer, series, type)) RefuseWithLastError(*this, name + " is still listed after removing it");
+  if (!m_db.RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(m_db, "cannot remove " + name);
+  // The call answers true whatever its DELETE did, and for a series or type
+  // its text is that of keeping the level above listed: only a read tells.
+  if (Listed(manufacturer, series, type)) RefuseWithLastError(m_db, name + " is still listed after removing it");
 }
 
 long Catalogue::ModuleCount(const CString& table) {
   long count = 0;
-  if (!GetSpecRecCount(table, count)) RefuseWithLastError(*this, "cannot count the modules of " + Utf8(table));
+  if (!m_db.GetSpecRecCount(table, count)) RefuseWithLastError(m_db, "cannot count the modules of " + Utf8(table));
   return count;
 }
 
 std::vector<CString> Catalogue::Codes(const CString& table) {
   wchar_t** codes = nullptr;
   __int64 count = 0;
-  if (!GetArrayOfModSpecCodes(table, codes, count)) {
-    if (HasErrorInfo()) RefuseWithLastError(*this, "cannot list the modules of " + Utf8(table));
+  if (!m_db.GetArrayOfModSpecCodes(table, codes, count)) {
+    if (m_db.HasErrorInfo()) RefuseWithLastError(m_db, "cannot list the modules of " + Utf8(table));
     return {};
   }
   std::vector<CString> result;
@@ -266,7 +258,7 @@ std::vector<CString> Catalogue::Codes(const CString& table) {
 
 bool Catalogue::ModuleExists(const CString& table, const CString& code) {
   bool exists = false;
-  if (!DoesSpecDataExist(table, code, exists)) RefuseWithLastError(*this, "cannot read table " + Utf8(table));
+  if (!m_db.DoesSpecDataExist(table, code, exists)) RefuseWithLastError(m_db, "cannot read table " + Utf8(table));
   return exists;
 }
 
@@ -276,21 +268,21 @@ bool Catalogue::HasCategory(const CString& table) {
   // A table that cannot be read at all counts as having it: the next read
   // then reports the real problem.
   bool has = true;
-  if (!KivTypeHasCategory(*this, table.GetString(), has)) has = true;
+  if (!KivTypeHasCategory(m_db, table.GetString(), has)) has = true;
   m_hasCategory[table.str()] = has;
   return has;
 }
 
 bool Catalogue::ReadModule(const CString& table, const CString& code, ModDB::ModSpecData& data) {
-  if (GetModSpecData(table, code, &data, !HasCategory(table))) return true;
-  if (HasErrorInfo()) RefuseWithLastError(*this, "cannot read module " + Utf8(code));
+  if (m_db.GetModSpecData(table, code, &data, !HasCategory(table))) return true;
+  if (m_db.HasErrorInfo()) RefuseWithLastError(m_db, "cannot read module " + Utf8(code));
   return false;
 }
 
 bool Catalogue::ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows) {
   ModDB::ModTermData* records = nullptr;
   __int64 count = 0;
-  if (!GetModTermData(TermTable(table), code, records, count)) return !HasErrorInfo();  // false: no rows
+  if (!m_db.GetModTermData(TermTable(table), code, records, count)) return !m_db.HasErrorInfo();  // false: no rows
   rows.insert(rows.end(), records, records + count);
   delete[] records;
   return true;
@@ -298,45 +290,34 @@ bool Catalogue::ReadTerminals(const CString& table, const CString& code, std::ve
 
 std::vector<ModDB::ModTermData> Catalogue::Terminals(const CString& table, const CString& code) {
   std::vector<ModDB::ModTermData> rows;
-  if (!ReadTerminals(table, code, rows)) RefuseWithLastError(*this, "cannot read the terminals of " + Utf8(code));
+  if (!ReadTerminals(table, code, rows)) RefuseWithLastError(m_db, "cannot read the terminals of " + Utf8(code));
   return rows;
 }
 
 long Catalogue::TerminalCount(const CString& table, const CString& code) {
   long count = 0;
-  if (!GetTermRecCount(TermTable(table), code, count))
-    RefuseWithLastError(*this, "cannot count the terminals of " + Utf8(code));
+  if (!m_db.GetTermRecCount(TermTable(table), code, count))
+    RefuseWithLastError(m_db, "cannot count the terminals of " + Utf8(code));
   return count;
 }
 
 std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
-  // The call skips a refused row and reports only the last refusal, so the
-  // rows already stored are read first: what the batch added is then the
-  // difference, and only the rows missing from it run again one by one,
-  // which names each refusal.  A refused row changes nothing, so running it
-  // again only repeats its refusal.  Where the rows cannot be read back
-  // (no terminal table, say), every row runs alone.
-  std::set<std::wstring> codes;
-  for (const auto& row : rows) codes.insert(row.Code.str());
-  auto readStored = [&](std::vector<ModDB::ModTermData>& out) {
-    for (const auto& code : codes)
-      if (!ReadTerminals(table, CString(code.c_str()), out)) return false;
-    return true;
-  };
-  std::vector<ModDB::ModTermData> before, added;
-  bool batched = !rows.empty() && readStored(before);
-  if (batched) {
-    if (AddModTermData(TermTable(table), rows.data(), static_cast<long>(rows.size())) && !HasErrorInfo()) return {};
-    batched = readStored(added);
-    for (const auto& row : before) Take(added, row);
-  }
+  if (rows.empty()) return {};
+  // One row per library call, so that each call's outcome is its row's (a
+  // call of many reports only its last refusal); the batch around them
+  // makes the rows one commit rather than one each, and the library's own
+  // batch of each call joins it.
+  KivOleDbCommand batch;
+  batch.SetConnection(Connection());
+  const std::string what = "cannot add the terminal rows to " + Utf8(TermTable(table));
+  if (!batch.BeginBatch()) RefuseWithErrorInfo(batch, what);
   std::vector<TerminalRefusal> refusals;
-  for (auto& row : rows) {
-    if (batched && Take(added, row)) continue;
-    bool ran = AddModTermData(TermTable(table), &row, 1);
-    if (!ran || HasErrorInfo())
-      refusals.push_back({row.Sequence, HasErrorInfo() ? Utf8(GetLastError()) : "not added", GetLastRefusal()});
-  }
+  for (auto& row : rows)
+    if (!m_db.AddModTermData(TermTable(table), &row, 1) || m_db.HasErrorInfo())
+      refusals.push_back(
+          {row.Sequence, m_db.HasErrorInfo() ? Utf8(m_db.GetLastError()) : "not added", m_db.GetLastRefusal()});
+  // A batch the engine did not commit kept none of the rows.
+  if (!batch.EndBatch()) RefuseWithErrorInfo(batch, what);
   return refusals;
 }
 
@@ -350,7 +331,7 @@ std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const Mo
   if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already",
                                                     KivRefusalKind::kDuplicateKey);
   RefuseCategory(table, !spec.Category.IsEmpty());
-  if (!AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(*this, "cannot add module " + name);
+  if (!m_db.AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(m_db, "cannot add module " + name);
   return AddTerminals(table, terminals);
 }
 
@@ -360,8 +341,8 @@ void Catalogue::UpdateModule(const CString& table, const CString& code, const As
   RefuseCategory(table, values.count("CATEGORY") > 0);
   ModDB::ModSpecData spec{};
   AssignFields(values, kSpecColumns, spec);
-  if (!UpdateModSpecData(table, code, spec, !HasCategory(table)))
-    RefuseWithLastError(*this, "cannot change module " + name);
+  if (!m_db.UpdateModSpecData(table, code, spec, !HasCategory(table)))
+    RefuseWithLastError(m_db, "cannot change module " + name);
 }
 
 void Catalogue::RenameModule(const CString& table, const CString& code, const CString& newCode,
@@ -369,48 +350,48 @@ void Catalogue::RenameModule(const CString& table, const CString& code, const CS
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
   if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already",
                                                                      KivRefusalKind::kDuplicateKey);
-  if (!RenameModSpecData(table, code, newCode)) RefuseWithLastError(*this, "cannot rename module " + name);
-  if (!RenameModTermData(TermTable(table), code, newCode))
-    RefuseWithLastError(*this, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +
+  if (!m_db.RenameModSpecData(table, code, newCode)) RefuseWithLastError(m_db, "cannot rename module " + name);
+  if (!m_db.RenameModTermData(TermTable(table), code, newCode))
+    RefuseWithLastError(m_db, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +
                                    Utf8(code));
 }
 
 void Catalogue::RemoveModule(const CString& table, const CString& code, const std::string& name) {
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
-  if (!RemoveModTermData(TermTable(table), code, -1, -1))
-    RefuseWithLastError(*this, "cannot remove the terminals of " + name);
-  if (!RemoveModSpecData(table, code)) RefuseWithLastError(*this, "cannot remove module " + name);
+  if (!m_db.RemoveModTermData(TermTable(table), code, -1, -1))
+    RefuseWithLastError(m_db, "cannot remove the terminals of " + name);
+  if (!m_db.RemoveModSpecData(table, code)) RefuseWithLastError(m_db, "cannot remove module " + name);
 }
 
 std::vector<ModDB::StyleBoxData> Catalogue::Styles(int first, int last) {
   std::vector<ModDB::StyleBoxData> styles;
   for (int n = first; n <= last; ++n) {
     ModDB::StyleBoxData data{};
-    if (GetStyleBoxData(n, data))
+    if (m_db.GetStyleBoxData(n, data))
       styles.push_back(data);
-    else if (HasErrorInfo())
-      RefuseWithLastError(*this, "cannot read style " + std::to_string(n));
+    else if (m_db.HasErrorInfo())
+      RefuseWithLastError(m_db, "cannot read style " + std::to_string(n));
   }
   return styles;
 }
 
 bool Catalogue::WriteStyle(int n, const Assignments& values) {
   bool exists = false;
-  if (!DoesStyleBoxDataExist(n, exists)) RefuseWithLastError(*this, "cannot read the styles");
+  if (!m_db.DoesStyleBoxDataExist(n, exists)) RefuseWithLastError(m_db, "cannot read the styles");
   if (exists)
     for (const auto& [k, v] : values)
       if (v.empty()) throw Invalid("cannot clear " + k + " of an existing style: an update writes only non-empty values");
   ModDB::StyleBoxData data{};
   data.Style = n;
   AssignFields(values, kStyleColumns, data);
-  if (!UpdateStyleBoxData(n, data)) RefuseWithLastError(*this, "cannot write style " + std::to_string(n));
+  if (!m_db.UpdateStyleBoxData(n, data)) RefuseWithLastError(m_db, "cannot write style " + std::to_string(n));
   return exists;
 }
 
 std::vector<CString> Catalogue::TableNames() {
   KivOleDbTables list;
   std::vector<CString> names;
-  if (!list.Open(m_pConnection, nullptr, nullptr, nullptr, L"TABLE") || !list.GetTableList(names))
+  if (!list.Open(Connection(), nullptr, nullptr, nullptr, L"TABLE") || !list.GetTableList(names))
     RefuseWithErrorInfo(list, "cannot list the tables");
   return names;
 }
@@ -418,17 +399,17 @@ std::vector<CString> Catalogue::TableNames() {
 std::string Catalogue::ChangeMark() {
   std::string mark;
   std::wstring error;
-  kivoledb::DriverConnection* driver = m_pConnection ? m_pConnection->Driver() : nullptr;
+  kivoledb::DriverConnection* driver = Connection() ? Connection()->Driver() : nullptr;
   if (!driver) throw Refused("cannot tell whether the catalogue changed: it is not connected");
   if (!driver->ChangeMark(mark, error)) throw Refused("cannot tell whether the catalogue changed: " + kiv::ToUtf8(error));
   return mark;
 }
 
-bool Catalogue::Replaced() { return m_pConnection && m_pConnection->Driver() && m_pConnection->Driver()->Replaced(); }
+bool Catalogue::Replaced() { return Connection() && Connection()->Driver() && Connection()->Driver()->Replaced(); }
 
 void Catalogue::RunStatement(const CString& sql, const std::string& what) {
   KivOleDbCommand command;
-  command.SetConnection(m_pConnection);
+  command.SetConnection(Connection());
   command.SetCommandText(sql);
   if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
   command.Close();
@@ -436,20 +417,32 @@ void Catalogue::RunStatement(const CString& sql, const std::string& what) {
 
 void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string& what) {
   KivOleDbCommand command;
-  command.SetConnection(m_pConnection);
-  command.BeginBatch();
+  command.SetConnection(Connection());
+  // Where the engine offers it, the batch undoes itself at the first
+  // refusal, one given at its end included; elsewhere each statement's
+  // outcome comes at once and a refusal abandons the batch.
+  const bool whole = command.BeginAllOrNothingBatch();
+  if (!whole && !command.BeginBatch()) RefuseWithErrorInfo(command, what);
   for (const auto& statement : sql) {
     command.SetCommandText(statement);
-    if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
-    command.Close();
+    if (command.Execute() == kDbOk) {
+      command.Close();
+      continue;
+    }
+    Refused refused(what, Utf8(command.GetErrorInfo(true)), command.GetRefusal());
+    // An all-or-nothing batch is undone already; ending it says so.
+    if (whole ? command.EndBatch() : !command.AbandonBatch())
+      throw Refused(std::string(refused.what()) + "; the statements before it were kept", refused.kind,
+                    refused.column);
+    throw refused;
   }
   // Each statement went in, but a batch that did not commit holds none.
-  if (!command.EndBatch()) throw Refused(what + ": " + Utf8(command.GetErrorInfo(true)));
+  if (!command.EndBatch()) RefuseWithErrorInfo(command, what);
 }
 
 void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what) {
   KivOleDbCommand command;
-  command.SetConnection(m_pConnection);
+  command.SetConnection(Connection());
   command.SetCommandText(sql);
   if (command.Execute() != kDbOk) RefuseWithErrorInfo(command, what);
   dbStatus status;

@@ -1,7 +1,10 @@
-// A catalogue as its maintainers use it: the library's operations, plus
-// the compositions that the tool and the editor share.  No operation
-// prints.  Anything the library refuses becomes Refused carrying its
-// last-error text; names in messages are "M / S / T" (see EntryName).
+// A catalogue as its maintainers use it: the compositions of the library's
+// operations that the tool and the editor share.  It holds the library
+// object it works through (Library()) rather than being one, so that each
+// domain rule keeps its one home in the library and this layer only
+// composes.  No operation prints.  Anything the library refuses becomes
+// Refused carrying its last-error text and kind; names in messages are
+// "M / S / T" (see EntryName).
 #ifndef KIV_CATALOGUE_CATALOGUE_H_
 #define KIV_CATALOGUE_CATALOGUE_H_
 
@@ -36,7 +39,7 @@ struct Impact {
 // "manufacturer", "series" or "type": the deepest level named.
 const char* LevelName(const CString& series, const CString& type);
 
-class Catalogue : public KivPlcDbIO {
+class Catalogue {
  public:
   // Connects to an existing catalogue file, or throws Refused.
   explicit Catalogue(const std::string& path);
@@ -99,7 +102,9 @@ class Catalogue : public KivPlcDbIO {
   // The module's terminal rows in SEQUENCE order.
   std::vector<ModDB::ModTermData> Terminals(const CString& table, const CString& code);
   long TerminalCount(const CString& table, const CString& code);
-  // Adds the rows in one batch; the refused ones, each with its reason.
+  // Adds the rows in one batch: the refused ones, each with its reason,
+  // while the others stay.  Refused, none of the rows kept, when the
+  // batch cannot begin or the engine does not commit it.
   std::vector<TerminalRefusal> AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows);
 
   // `name` names the module in messages ("CODE of M / S / T").
@@ -133,7 +138,10 @@ class Catalogue : public KivPlcDbIO {
   // Runs one statement through the access component; Refused with `what`
   // and the engine's text when it fails.
   void RunStatement(const CString& sql, const std::string& what);
-  // The statements in one engine transaction; stops at the first refused.
+  // The statements in one engine transaction, all or nothing: the first
+  // refused one undoes those before it and throws Refused with its text
+  // and kind (saying so in the text when the engine could not undo them:
+  // inside a batch or transaction of another command).
   void RunStatements(const std::vector<CString>& sql, const std::string& what);
   // Runs a query and calls `row` with the command on each row in turn.
   void Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what);
@@ -147,14 +155,30 @@ class Catalogue : public KivPlcDbIO {
   // needed to reach the catalogue under its name.
   bool Replaced();
 
-  // The connection, for a command of the caller's own (see RowWriter).
-  KivOleDbConnection* Connection() const { return m_pConnection; }
+  // The library object's connection, for a command of the caller's own
+  // (see RowWriter); it lives as long as this object.
+  KivOleDbConnection* Connection() const;
   // The library object this catalogue works through, for a library call
-  // that has no catalogue operation.  Callers reach the library only
-  // through here, never by treating a Catalogue as one.
-  KivPlcDbIO& Library() { return *this; }
+  // that has no catalogue operation.
+  KivPlcDbIO& Library() { return m_db; }
+  const KivPlcDbIO& Library() const { return m_db; }
 
  private:
+  // The library object, with the two pieces of its protected state this
+  // layer needs made public here and nowhere else: the connection, for
+  // statements of its own over tables the library has no operation for,
+  // and UpdateIndexPartial, to fill a partial index row as the library's
+  // own operations do.  A subclass held by value rather than a friend or
+  // a public accessor in KivPlcDbIO.h: the host's installed interface
+  // gains no call whose contract a host would have to learn (a connection
+  // handed out would outlive the reference counting of copies), and what
+  // this layer reaches past the public interface is listed in one place.
+  class LibraryObject : public KivPlcDbIO {
+   public:
+    using KivPlcDbIO::m_pConnection;
+    using KivPlcDbIO::UpdateIndexPartial;
+  };
+  LibraryObject m_db;
   // Appends the module's rows to `rows`; false when the engine refused the read.
   bool ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows);
   void RefuseCategory(const CString& table, bool given);

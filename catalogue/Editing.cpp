@@ -56,8 +56,10 @@ namespace {
 // engine whose transactions already exclude other writers (the file
 // engine's) loses nothing by it, and on a server a second writer of the
 // record waits there and then reads what the first one stored.
-// The transaction ends with the object; Commit ends it and says whether
-// the engine kept the writes.
+// Commit ends the transaction and says whether the engine kept the
+// writes; a transaction not committed (a refusal thrown on the way) is
+// undone with the object, so that a refused save leaves the record as it
+// was.
 class SaveTransaction {
  public:
   SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
@@ -70,7 +72,7 @@ class SaveTransaction {
         Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
     if (!refused.empty()) throw Refused(what, refused, m_last);
   }
-  ~SaveTransaction() = default;  // the command ends the batch
+  ~SaveTransaction() { m_command.AbandonBatch(); }  // after Commit, no batch is open
   SaveTransaction(const SaveTransaction&) = delete;
   SaveTransaction& operator=(const SaveTransaction&) = delete;
 
@@ -122,22 +124,18 @@ bool SaveModule(Catalogue& db, const CString& table, const CString& code, const 
   if (omitCategory && !spec.Category.IsEmpty()) throw Invalid("table " + Utf8(table) + " has no CATEGORY column");
   if (spec.Code != code) db.RenameModule(table, code, spec.Code, Utf8(code));
   if (!ClearsAField(current, spec, kSpecColumns)) {
-    if (!db.UpdateModSpecData(table, spec.Code, spec, omitCategory))
-      RefuseWithLastError(db, "cannot change module " + Utf8(spec.Code));
+    if (!db.Library().UpdateModSpecData(table, spec.Code, spec, omitCategory))
+      RefuseWithLastError(db.Library(), "cannot change module " + Utf8(spec.Code));
     hold.Commit();
     return true;
   }
   // An update writes only non-empty values: clearing one means writing the
-  // row anew.  Terminal rows are keyed by code and stay.
-  ModDB::ModSpecData stored = current;
-  stored.Code = spec.Code;
-  if (!db.RemoveModSpecData(table, spec.Code)) RefuseWithLastError(db, "cannot change module " + Utf8(spec.Code));
-  if (!db.AddModSpecData(table, spec, omitCategory)) {
-    const CString engineText = db.GetLastError();
-    const KivRefusal refusal = db.GetLastRefusal();
-    db.AddModSpecData(table, stored, omitCategory);
-    throw Refused("cannot change module " + Utf8(spec.Code), Utf8(engineText), refusal);
-  }
+  // row anew.  Terminal rows are keyed by code and stay; a refused row
+  // undoes the removal with the transaction.
+  if (!db.Library().RemoveModSpecData(table, spec.Code))
+    RefuseWithLastError(db.Library(), "cannot change module " + Utf8(spec.Code));
+  if (!db.Library().AddModSpecData(table, spec, omitCategory))
+    RefuseWithLastError(db.Library(), "cannot change module " + Utf8(spec.Code));
   hold.Commit();
   return true;
 }
@@ -206,12 +204,8 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
     hold.Commit();
     return true;
   }
-  // Put the stored rows back as they were, NULLs included.
-  const KivRefusal kind = hold.LastRefusal();
-  hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", Utf8(code)));
-  for (const auto& row : stored) hold.Run(InsertSql(termTable, row));
-  hold.Commit();
-  throw Refused(message, refusal, kind);
+  // Leaving, the transaction is undone: the stored rows stay as they were.
+  throw Refused(message, refusal, hold.LastRefusal());
 }
 
 bool SaveStyle(Catalogue& db, const ModDB::StyleBoxData& base, const ModDB::StyleBoxData& style,

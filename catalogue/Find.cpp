@@ -25,8 +25,11 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
           for (const auto& code : db.Codes(t.table)) {
             ModDB::ModSpecData spec{};
             db.ReadModule(t.table, code, spec);
+            std::string rows;
+            for (const auto& row : db.Terminals(t.table, code))
+              rows += Utf8(row.Block) + '\n' + Utf8(row.Attributes) + '\n';
             type.modules.push_back({Utf8(code), Utf8(spec.Points), Utf8(spec.Type), Utf8(spec.Description),
-                                    Utf8(spec.Rating)});
+                                    Utf8(spec.Rating), std::move(rows)});
           }
         }
         t.tablesMissing = type.tablesMissing;
@@ -39,9 +42,11 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
       // Folding may change a text's length in bytes: the entry's ends are
       // those of the folded text.
       const std::string code = kiv::FoldCaseUtf8(module.code);
-      Entry entry{t, i, m_text.size(), m_text.size() + code.size(), 0};
+      Entry entry{t, i, m_text.size(), m_text.size() + code.size(), 0, 0};
       m_text += code + '\n' + kiv::FoldCaseUtf8(module.description);
       entry.end = m_text.size();
+      m_text += '\n' + kiv::FoldCaseUtf8(module.terminals);
+      entry.rowsEnd = m_text.size();
       m_text += '\n';
       m_entries.push_back(entry);
     }
@@ -68,12 +73,15 @@ FoundModules ModuleList::Find(const std::string& text, size_t limit) const {
         m_entries.begin() - 1);
     const Entry& entry = m_entries[e];
     const size_t stop = at + key.size();
-    if (stop > entry.codeEnd && (at <= entry.codeEnd || stop > entry.end)) {
-      from = at + 1;  // not within the code nor within the description
+    // The terminal texts are lines of their own: a hit across a line end is
+    // not within one of them.
+    const bool inRows = at > entry.end && stop <= entry.rowsEnd && key.find('\n') == std::string::npos;
+    if (stop > entry.codeEnd && (at <= entry.codeEnd || stop > entry.end) && !inRows) {
+      from = at + 1;  // not within the code, the description or a terminal text
       continue;
     }
     if (std::string_view(m_text).substr(entry.start, entry.codeEnd - entry.start) != key) partial.push_back(e);
-    from = entry.end + 1;  // the entry is found: on to the next
+    from = entry.rowsEnd + 1;  // the entry is found: on to the next
   }
   const size_t exactCount = exact.size();
   exact.insert(exact.end(), partial.begin(), partial.end());

@@ -1,5 +1,6 @@
 // Finding modules across every type of a catalogue.  The list fields of
-// every module (code, points, type, description, rating) are read once
+// every module (code, points, type, description, rating) and the blocks and
+// attributes of its terminal rows are read once
 // into a ModuleList; a search is then a scan of that copy in memory, with
 // no query.  `kivplc find` reads one list for its one search; the editor's
 // server keeps one and builds the next after each change.
@@ -19,6 +20,7 @@ namespace kivcat {
 // Texts are UTF-8, as the tool prints them and the editor sends them.
 struct ListedModule {
   std::string code, points, type, description, rating;
+  std::string terminals;  // each terminal row's BLOCK and ATTRIBUTES, a line each
 };
 
 struct ListedType {
@@ -49,8 +51,8 @@ class ModuleList {
   ModuleList(const ModuleList&) = delete;
   ModuleList& operator=(const ModuleList&) = delete;
 
-  // Modules whose code equals or contains `text`, or whose description
-  // contains it, letter case aside (every cased letter: kiv::FoldCase).
+  // Modules whose code equals or contains `text`, or whose description or a
+  // terminal row's BLOCK or ATTRIBUTES contains it, letter case aside (every cased letter: kiv::FoldCase).
   // Exact code matches come first, then the others, each in the index's and
   // the codes' order; at most `limit` of them (0: all).  An empty text is
   // Invalid: it would list the whole catalogue.
@@ -68,12 +70,14 @@ class ModuleList {
  private:
   struct Entry {
     size_t type, module;  // in m_types, and in its modules
-    size_t start, codeEnd, end;  // the folded code and description in m_text
+    // The folded code, description and terminal texts in m_text: a hit
+    // counts within one of [start, codeEnd), (codeEnd, end), (end, rowsEnd).
+    size_t start, codeEnd, end, rowsEnd;
   };
   std::vector<ManufacturerNode> m_tree;
   std::vector<ListedType> m_types;
-  // Every module's code and description folded, one after the other with a
-  // line end after each: a search is one scan of one text, not two per module.
+  // Every module's code, description and terminal texts folded, one after
+  // the other with a line end after each: a search is one scan of one text.
   std::string m_text;
   std::vector<Entry> m_entries;  // in the index's and the codes' order
   std::unordered_multimap<std::string_view, size_t> m_codes;  // folded code -> entry

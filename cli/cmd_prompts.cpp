@@ -51,12 +51,12 @@ void RunChange(const Context& ctx, const PromptArgs& a, const std::string& how) 
 void Run(const Context& ctx, const PromptArgs& a) {
   auto db = ctx.Open();
   // The load records no error text of its own; say what is likely instead.
-  if (!db->CreateHashtableofPrompts()) throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
+  if (!db->Library().CreateHashtableofPrompts()) throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
   if (a.texts.empty()) return RunList(ctx, a);
   Table out({"PROMPT", "FOUND", "TEXT"});
   Json json = Json::array();
   for (const auto& text : a.texts) {
-    std::string found = Utf8(db->ReturnLocalizedPrompt(Wide(text)));
+    std::string found = Utf8(db->Library().ReturnLocalizedPrompt(Wide(text)));
     // A prompt without an entry comes back as itself.
     bool known = found != text;
     out.AddRow({text, known ? "yes" : "no", found});

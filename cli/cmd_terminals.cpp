@@ -101,8 +101,8 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
                 a.yes);
   const long from = all ? -1 : LibraryBound(first, first - 1, rows);
   const long to = all || openEnd ? -1 : LibraryBound(last, last + 1, rows);
-  if (!db->RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), from, to))
-    RefuseWithLastError(*db, "cannot remove terminal rows of " + a.Name());
+  if (!db->Library().RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), from, to))
+    RefuseWithLastError(db->Library(), "cannot remove terminal rows of " + a.Name());
   std::cout << "removed " << Count(count, "terminal row") << " (" << range << ") of module " << a.Name() << '\n';
 }
 

@@ -44,6 +44,11 @@ bool DriverConnection::BeginBatch(std::wstring&) { return true; }
 bool DriverConnection::EndBatch(std::wstring&) { return true; }
 bool DriverConnection::BeginDeferredBatch(std::wstring& error) { return BeginBatch(error); }
 bool DriverConnection::BeginAllOrNothingBatch(std::wstring&) { return false; }
+bool DriverConnection::AbandonBatch(std::wstring& error) {
+  EndBatch(error);
+  error = L"the engine cannot undo the statements of a batch";
+  return false;
+}
 bool DriverConnection::Replaced() { return false; }
 bool DriverConnection::ChangeMark(std::string& mark, std::wstring&) {
   mark.clear();

@@ -158,17 +158,32 @@ bool KivOleDbCommand::BeginAllOrNothingBatch() {
   return true;
 }
 
-bool KivOleDbCommand::EndBatch() {
-  if (!m_batch) return true;
+kivoledb::DriverConnection* KivOleDbCommand::LeaveBatch() {
   m_batch = false;
   Close();
   // The connection may have been closed under the batch; its engine
   // then settled the transaction when it went.
-  if (!m_connection || !m_connection->IsOpen()) return true;
+  if (!m_connection || !m_connection->IsOpen()) return nullptr;
   kivoledb::ForgetRefusal();
+  return m_connection->Driver();
+}
+
+bool KivOleDbCommand::AbandonBatch() {
+  if (!m_batch) return true;
+  kivoledb::DriverConnection* engine = LeaveBatch();
   std::wstring error;
-  if (!m_connection->Driver()->EndBatch(error)) {
-    SetErrorInfo(CString(std::move(error)), m_connection->Driver()->Lost());
+  if (!engine || engine->AbandonBatch(error)) return true;
+  SetErrorInfo(CString(std::move(error)), engine->Lost());
+  return false;
+}
+
+bool KivOleDbCommand::EndBatch() {
+  if (!m_batch) return true;
+  kivoledb::DriverConnection* engine = LeaveBatch();
+  if (!engine) return true;
+  std::wstring error;
+  if (!engine->EndBatch(error)) {
+    SetErrorInfo(CString(std::move(error)), engine->Lost());
     return false;
   }
   // A refusal the engine could only give at the end.

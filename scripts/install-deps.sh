@@ -13,6 +13,7 @@ packages=(
   libssl-dev  # SHA-256 of the Access tests' files and rows
   python3
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
+  clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
 )

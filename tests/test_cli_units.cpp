@@ -103,7 +103,7 @@ TEST(CliCatalogue, AddingFillsTheRowThatListedTheParentAlone) {
 
   // A series listed both alone and with a type (as another program may
   // leave it): filling in would rewrite the typed row too, so a new row.
-  ASSERT_TRUE(db.AddIndexData(L"M", L"R", L"V"));
+  ASSERT_TRUE(db.Library().AddIndexData(L"M", L"R", L"V"));
   db.AddType(L"M", L"R", L"W");
   EXPECT_EQ(IndexRows(cat), (std::vector<std::string>{"M|R||", "M|R|V|table", "M|R|W|table", "M|S|T|table",
                                                       "M|S|U|table", "N|Q|T|table"}));

@@ -5,6 +5,7 @@
 
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
+#include "catalogue/Errors.h"
 
 namespace {
 
@@ -44,6 +45,23 @@ TEST_P(Saves, OfOneCopyOnlyOneWrites) {
     ASSERT_TRUE(kivcat::SameSpec(base, spec[wroteSpec - 1]) && kivcat::SameTerminals(a.Terminals(table, code), rows[wroteRows - 1]))
         << "round " << round;
   }
+}
+
+// Statements that stand or fall together leave nothing behind when one of
+// them is refused, and the connection then takes the next batch.
+TEST_P(Saves, OfStatementsTogetherARefusalKeepsNone) {
+  kivtest::TempCatalogue cat(GetParam());
+  kivcat::Catalogue db(kivtest::Utf8(cat.wpath()));
+  const CString add = L"INSERT INTO [PLC_STYLES] ([STYLE]) VALUES (7)";
+  try {
+    db.RunStatements({add, add}, "adding style 7");
+    ADD_FAILURE() << "a duplicate key went in";
+  } catch (const kivcat::Refused& e) {
+    EXPECT_EQ(e.kind, KivRefusalKind::kDuplicateKey) << e.what();
+  }
+  EXPECT_TRUE(db.Styles(7, 7).empty());
+  db.RunStatements({add}, "adding style 7");
+  EXPECT_EQ(db.Styles(7, 7).size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Saves, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);

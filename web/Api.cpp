@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "catalogue/Copy.h"
+#include "catalogue/CopyEntries.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
@@ -519,6 +520,24 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
       throw ApiError{409, "module " + Utf8(code) + " was changed meanwhile; nothing was written", "", now};
     }
     return {200, {{"ok", true}, {"code", Utf8(spec.Code)}}, {}};
+  }
+  if (path == "/api/module/copy") {
+    // The command line's module copy within the type: every value and
+    // terminal row under a new code; an existing module of that code is refused.
+    const CString as = Wide(Text(body, "as"));
+    if (as.IsEmpty()) throw ApiError{400, "the copy needs a new CODE", "CODE", {}};
+    std::string refusedBy;
+    Reporter reporter;
+    reporter.message = [&refusedBy](const std::string& line) { if (refusedBy.empty()) refusedBy = line; };
+    const TypeName type{n.m, n.s, n.t};
+    const ImportResult result = CopyModule(db, type, code, db, type, as, ImportOptions{}, reporter);
+    if (result.counts.modules == 0) {
+      const std::string why = !result.stoppedBy.empty() ? result.stoppedBy
+                              : !refusedBy.empty()      ? refusedBy
+                                                        : "a module " + Utf8(as) + " exists already";
+      throw ApiError{409, why + "; nothing was copied", "CODE", {}};
+    }
+    return {200, {{"ok", true}, {"code", Utf8(as)}}, {}};
   }
   if (path == "/api/module/remove") {
     long terminals = db.TerminalCount(table, code);

@@ -66,7 +66,7 @@ class ConnectionServer::RequestStream : public httplib::Stream {
     std::string& pending = m_connection.pending;
     if (!pending.empty()) {
       size_t n = std::min(size, pending.size());
-      memcpy(ptr, pending.data(), n);
+      std::copy_n(pending.data(), n, ptr);  // bytes, not a C string
       pending.erase(0, n);
       return static_cast<ssize_t>(n);
     }
@@ -181,7 +181,7 @@ void ConnectionServer::Serve() {
         waiting.push_back(std::move(connection));
     }
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      kiv::LockGuard<kiv::Mutex> lock(m_mutex);
       for (auto& connection : m_returned) waiting.push_back(std::move(connection));
       m_returned.clear();
     }
@@ -200,14 +200,14 @@ void ConnectionServer::Serve() {
   for (auto& connection : m_waiting) Close(std::move(connection));
   m_waiting.clear();
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    kiv::LockGuard<kiv::Mutex> lock(m_mutex);
     m_workersEnd = true;
   }
   m_ready.notify_all();
   for (auto& worker : workers) worker.join();
   std::vector<std::unique_ptr<Connection>> returned;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    kiv::LockGuard<kiv::Mutex> lock(m_mutex);
     returned.swap(m_returned);
   }
   for (auto& connection : returned) Close(std::move(connection));
@@ -229,7 +229,7 @@ bool ConnectionServer::Accept() {
   connection->peer = AddressText(address);
   connection->deadline = Clock::now() + m_limits.head;
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    kiv::LockGuard<kiv::Mutex> lock(m_mutex);
     size_t& mine = m_perClient[connection->peer];
     if (mine >= m_limits.perClient || m_open >= m_limits.total) {
       if (mine == 0) m_perClient.erase(connection->peer);
@@ -262,7 +262,7 @@ bool ConnectionServer::Receive(Connection& connection) {
 
 void ConnectionServer::Dispatch(std::unique_ptr<Connection> connection) {
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    kiv::LockGuard<kiv::Mutex> lock(m_mutex);
     m_heads.push_back(std::move(connection));
   }
   m_ready.notify_one();
@@ -272,8 +272,9 @@ void ConnectionServer::Work() {
   for (;;) {
     std::unique_ptr<Connection> connection;
     {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      m_ready.wait(lock, [this] { return !m_heads.empty() || m_workersEnd; });
+      kiv::UniqueLock lock(m_mutex);
+      // The lock is held whenever the predicate runs.
+      m_ready.wait(lock.Native(), [this]() KIV_REQUIRES(m_mutex) { return !m_heads.empty() || m_workersEnd; });
       if (m_heads.empty()) return;
       connection = std::move(m_heads.front());
       m_heads.pop_front();
@@ -295,7 +296,7 @@ void ConnectionServer::Work() {
     connection->started = !connection->pending.empty();
     connection->deadline = Clock::now() + (connection->started ? m_limits.head : m_limits.idle);
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      kiv::LockGuard<kiv::Mutex> lock(m_mutex);
       m_returned.push_back(std::move(connection));
     }
     Wake();
@@ -305,7 +306,7 @@ void ConnectionServer::Work() {
 void ConnectionServer::Close(std::unique_ptr<Connection> connection) {
   shutdown(connection->fd, SHUT_RDWR);
   close(connection->fd);
-  std::lock_guard<std::mutex> lock(m_mutex);
+  kiv::LockGuard<kiv::Mutex> lock(m_mutex);
   if (--m_perClient[connection->peer] == 0) m_perClient.erase(connection->peer);
   --m_open;
 }

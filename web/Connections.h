@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "KivThreadSafety.h"
+
 namespace kivplc::web {
 
 struct ConnectionLimits {
@@ -73,13 +75,15 @@ class ConnectionServer : public httplib::Server {
 
   std::vector<std::unique_ptr<Connection>> m_waiting;  // the waiting thread's own
 
-  std::mutex m_mutex;  // guards what follows
-  std::condition_variable m_ready;
-  std::deque<std::unique_ptr<Connection>> m_heads;       // a whole head arrived: for a worker
-  std::vector<std::unique_ptr<Connection>> m_returned;   // answered and kept alive: for the waiting thread
-  std::map<std::string, size_t> m_perClient;
-  size_t m_open = 0;
-  bool m_workersEnd = false;
+  // The waiting thread and the workers hand connections over through the
+  // members below, and each of them counts open connections.
+  kiv::Mutex m_mutex;
+  std::condition_variable m_ready;  // m_heads got one, or m_workersEnd
+  std::deque<std::unique_ptr<Connection>> m_heads KIV_GUARDED_BY(m_mutex);      // a whole head arrived: for a worker
+  std::vector<std::unique_ptr<Connection>> m_returned KIV_GUARDED_BY(m_mutex);  // answered and kept alive
+  std::map<std::string, size_t> m_perClient KIV_GUARDED_BY(m_mutex);
+  size_t m_open KIV_GUARDED_BY(m_mutex) = 0;
+  bool m_workersEnd KIV_GUARDED_BY(m_mutex) = false;
 };
 
 }  // namespace kivplc::web

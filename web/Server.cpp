@@ -255,13 +255,13 @@ EditorServer::EditorServer(const ServeOptions& options)
     const std::string path = req.path == "/" ? "/index.html" : req.path;
     auto file = StaticFiles().find(path);
     if (file == StaticFiles().end()) return SendJson(res, 404, {{"error", "no such page: " + req.path}});
-    res.set_content(file->second.data(), file->second.size(), MimeType(path).c_str());
+    res.set_content(file->second.data(), file->second.size(), MimeType(path));
   });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (res.body.empty())
       SendJson(res, res.status, {{"error", res.status == 413 ? "the request body is too large" : "request refused"}});
   });
-  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res, const std::exception_ptr& error) {
     std::string what = "unexpected failure";
     try {
       std::rethrow_exception(error);
@@ -311,8 +311,9 @@ void Serve(const ServeOptions& options) {
     server.Stop();
   });
   server.Run();
-  // Run() also ends on its own (a failed accept): wake the waiter then.
-  pthread_kill(waiter.native_handle(), SIGTERM);
+  // Run() also ends on its own (a failed accept): wake the waiter then,
+  // as a Ctrl-C would (the signal is one it waits for, blocked elsewhere).
+  pthread_kill(waiter.native_handle(), SIGINT);
   waiter.join();
   std::cout << "Stopped." << std::endl;
 }

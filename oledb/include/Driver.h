@@ -106,6 +106,12 @@ class KIV_EXPORT DriverConnection {
   // it, and a batch inside another batch or inside a transaction opened by
   // a statement text cannot undo what it does not own.
   virtual bool BeginAllOrNothingBatch(std::wstring& error);
+  // Ends a batch (of any kind above) undoing every statement of it: true
+  // when nothing of it stays.  False, with the reason in `error`, when it
+  // cannot be undone (a nested batch, one inside a transaction opened by a
+  // statement text, an engine without transactions); the batch is then
+  // ended as EndBatch ends it.  The default undoes nothing.
+  virtual bool AbandonBatch(std::wstring& error);
   // Whether the catalogue file was deleted, moved or replaced since the
   // connection opened it, so that it no longer reaches the file under its
   // name.  Drivers that cannot tell return false.

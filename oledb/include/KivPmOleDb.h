@@ -257,10 +257,21 @@ class KIV_EXPORT KivOleDbCommand : public KivOleDbErrorInfo {
   // refusal.
   bool BeginAllOrNothingBatch();
   bool EndBatch();
+  // Extension: ends the open batch undoing every statement of it, for a
+  // caller whose statements stand or fall together.  True when nothing of
+  // the batch stays (also when none is open).  False, with error
+  // information, when the engine could not undo it: a batch inside another
+  // batch or inside a transaction opened by a statement text does not own
+  // what it did, and an engine without transactions undoes nothing; the
+  // batch is then ended as EndBatch would.
+  bool AbandonBatch();
 
  private:
   // The connection's engine, or null with "not connected" error information.
   kivoledb::DriverConnection* Engine();
+  // Marks the batch ended here; the engine that is to end it, or null when
+  // the connection went under it (and settled it as it went).
+  kivoledb::DriverConnection* LeaveBatch();
   bool HasColumn(size_t column) const;
 
   KivOleDbConnection* m_connection = nullptr;

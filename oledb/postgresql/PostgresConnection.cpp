@@ -886,6 +886,24 @@ bool PostgresConnection::Lost() {
   return PQstatus(m_conn) != CONNECTION_OK;
 }
 
+bool PostgresConnection::AbandonBatch(std::wstring& error) {
+  {
+    Turn turn(*this);
+    if (!turn.Ok(error)) return false;
+    if (m_batchDepth == 0) return true;
+    if (m_batchDepth == 1 && m_batchOwnsTransaction) {
+      m_batchDepth = 0;
+      UndoBatch(L"");  // pending row changes dropped, the transaction rolled back
+      m_batchUndone = m_batchLost = m_batchDeferred = m_batchWhole = false;
+      return true;
+    }
+  }
+  // The transaction is not this batch's to undo.
+  EndBatch(error);
+  error = L"the statements of a batch inside another batch or transaction cannot be undone on their own";
+  return false;
+}
+
 bool PostgresConnection::EndBatch(std::wstring& error) {
   Turn turn(*this);
   if (!turn.Ok(error)) return false;

@@ -67,6 +67,7 @@ class PostgresConnection : public DriverConnection {
   bool BeginDeferredBatch(std::wstring& error) override;
   bool BeginAllOrNothingBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
+  bool AbandonBatch(std::wstring& error) override;
   // The server's transaction snapshot as text: it moves whenever a
   // transaction that wrote anything ends, on any database of the server,
   // so a change elsewhere on the server moves it too.

@@ -629,6 +629,25 @@ bool SqliteConnection::EndBatch(std::wstring& error) {
   return false;
 }
 
+bool SqliteConnection::AbandonBatch(std::wstring& error) {
+  {
+    Turn turn(*m_handle, m_batchDepth);
+    if (!turn.Ok(error)) return false;
+    if (m_batchDepth == 0) return true;
+    if (m_batchDepth == 1 && m_batchOwnsTransaction) {
+      m_batchDepth = 0;
+      m_batchOwnsTransaction = false;
+      m_batchLost.clear();  // the engine undid it already, or does so now
+      if (sqlite3_get_autocommit(m_handle->db)) return true;
+      return Exec(*m_handle, "ROLLBACK", error);
+    }
+  }
+  // The transaction is not this batch's to undo.
+  EndBatch(error);
+  error = L"the statements of a batch inside another batch or transaction cannot be undone on their own";
+  return false;
+}
+
 bool SqliteConnection::Replaced() {
   Lock lock(m_handle->mutex);
   return HasMoved(m_handle->db);

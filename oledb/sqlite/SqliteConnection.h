@@ -77,6 +77,7 @@ class SqliteConnection : public DriverConnection {
   // I/O error rolls the whole transaction back).
   bool BeginBatch(std::wstring& error) override;
   bool EndBatch(std::wstring& error) override;
+  bool AbandonBatch(std::wstring& error) override;
   bool Replaced() override;
   // The engine's data version, which moves with every commit of another
   // connection to the file, its own process's included.

@@ -37,6 +37,9 @@ async function render() {
 
 window.addEventListener('hashchange', () => {
   if (location.hash === shownHash()) return;
+  // Before the tree has come there is no page yet: start() draws the one the
+  // address names once it has.
+  if (!state.tree) return acceptHash();
   if (isDirty() && !window.confirm('This page has changes that are not saved. Leave it and lose them?')) {
     history.replaceState(null, '', shownHash());
     return;

@@ -2,7 +2,6 @@
 // text), the status line and the small pieces every view uses.
 
 import { state } from './api.js';
-import { refusal } from './dialogs.js';
 
 export const $ = (sel, root = document) => root.querySelector(sel);
 

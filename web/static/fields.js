@@ -1,15 +1,22 @@
 // Inputs that know their column's width, and the box editor built on them.
 
 import { state } from './api.js';
-import { h, svg, chars, show } from './dom.js';
-import { refusal } from './dialogs.js';
+import { h, svg, chars, show, status } from './dom.js';
 
 export const tooLongText = (col) => `${col.name} holds at most ${col.width} characters`;
+
+// Columns whose values mean numbers, though the catalogue stores them as
+// text: 'whole' or 'decimal' from the column table the page is served, and
+// until that says so, POINTS and the box values by name.
+const numberKind = (col) => col.number ?? (col.name === 'POINTS' ? 'whole' : isBoxColumn(col.name) ? 'decimal' : null);
+const NUMBER = { whole: /^\s*[+-]?\d+\s*$/, decimal: /^\s*[+-]?(\d+(\.\d*)?|\.\d+)\s*$/ };
+export const isNumber = (v, kind) => NUMBER[kind].test(v);
 
 // Inputs for a set of columns: width limits, refusals next to the field, what changed.
 export class Fields {
   constructor(columns, onChange) {
-    this.cols = new Map(columns.map((c) => [c.name, c]));
+    this.cols = new Map(columns.map((c) => [c.name, { ...c, number: numberKind(c) }]));
+    this.keepText = false;  // the user's "keep as text": values that are not numbers go as typed
     this.inputs = new Map();
     this.errs = new Map();
     this.base = {};
@@ -89,6 +96,8 @@ export class Fields {
     const v = this.inputs.get(name).value;
     const el = this.inputs.get(name);
     if (col && col.width && chars(v) > col.width) return !this.error(name, `${tooLongText(col)}; this is ${chars(v)}.`);
+    if (col && col.number && !this.keepText && v.trim() !== '' && !isNumber(v, col.number))
+      return !this.error(name, `${name}: “${v}” is not a ${col.number === 'whole' ? 'whole number' : 'number (with a point for decimals)'}.`);
     if (el.getAttribute('aria-invalid')) { el.removeAttribute('aria-invalid'); this.errs.get(name).textContent = ''; }
     return true;
   }
@@ -111,6 +120,15 @@ export class Fields {
     const el = [...this.inputs.values()].find((i) => i.getAttribute('aria-invalid'));
     if (el) el.focus();
   }
+}
+
+// A check box that lets values that are not numbers go as text in every one of `fieldSets`.
+export function keepTextBox(...fieldSets) {
+  const box = h('input', { type: 'checkbox' });
+  box.addEventListener('change', () => fieldSets.forEach((f) => { f.keepText = box.checked; f.validate(); }));
+  const el = h('label', { class: 'keep', title: 'The catalogue stores these values as text; keep ones that are not numbers' }, box, ' keep as text');
+  el.checked = () => box.checked;
+  return el;
 }
 
 // ---- box values and their sketch -------------------------------------------------
@@ -158,5 +176,20 @@ export function boxEditor(fields, prefix = '') {
     BOX_SIDES.map(([k, text]) => h('tr', {}, h('th', {}, text),
       ['BOX_', 'METRIC_BOX_'].map((p) => h('td', {}, fields.input(p + k, { errEl: err, label: `${prefix}${p}${k}` }))))));
   const redraw = () => pic.replaceChildren(boxSketch(Object.fromEntries([...fields.inputs].map(([n, el]) => [n, el.value]))));
-  return { el: h('div', { class: 'box-editor' }, h('div', {}, table, err), pic), redraw };
+  // Each metric value from its inch twin, only when asked and only where
+  // the inch value is a number; the others are named and left alone.
+  const metricFromInch = () => {
+    const filled = [], skipped = [];
+    for (const [k] of BOX_SIDES) {
+      const inch = fields.inputs.get('BOX_' + k).value, metric = fields.inputs.get('METRIC_BOX_' + k);
+      if (inch.trim() === '') continue;
+      if (!isNumber(inch, 'decimal')) { skipped.push('BOX_' + k); continue; }
+      metric.value = String(Number((Number(inch) * 25.4).toFixed(4)));
+      metric.dispatchEvent(new Event('input'));
+      filled.push('METRIC_BOX_' + k);
+    }
+    status(`${filled.length} metric values filled from inch (× 25.4)` + (skipped.length ? `; not a number: ${skipped.join(', ')}` : '') + '.', skipped.length > 0);
+  };
+  const button = state.readOnly ? null : h('button', { type: 'button', class: 'small', title: 'METRIC_BOX_… = BOX_… × 25.4 for each side', onclick: metricFromInch }, 'Metric from inch');
+  return { el: h('div', { class: 'box-editor' }, h('div', {}, table, err, button), pic), redraw };
 }

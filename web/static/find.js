@@ -42,7 +42,7 @@ export function setupFind() {
       li.addEventListener('mousedown', (e) => { e.preventDefault(); go(li); });
       return li;
     }));
-    if (!data.results.length) list.append(h('li', { class: 'note' }, `No module code or description holds “${q}”.`));
+    if (!data.results.length) list.append(h('li', { class: 'note' }, `No module code, description, terminal block or attribute holds “${q}”.`));
     if (data.truncated) list.append(h('li', { class: 'note' }, `The first ${data.results.length} matches; type more to narrow them.`));
     list.hidden = false;
     input.setAttribute('aria-expanded', 'true');

@@ -3,8 +3,8 @@
 import { state, api, query } from './api.js';
 import { h, show, status, editButton, guarded } from './dom.js';
 import { href, crumbs, replaceHash } from './routes.js';
-import { Fields, isBoxColumn, boxEditor } from './fields.js';
-import { confirmRemove, conflict, refusal } from './dialogs.js';
+import { Fields, isBoxColumn, boxEditor, keepTextBox } from './fields.js';
+import { openDialog, confirmRemove, conflict, refusal } from './dialogs.js';
 import { loadTree } from './tree.js';
 import { terminalGrid } from './grid.js';
 import { moduleHistory } from './history.js';
@@ -25,16 +25,17 @@ export async function viewModule(r) {
   const others = names.filter((n) => !grouped.has(n) && !isBoxColumn(n));
   const sets = [...GROUPS, ['Other', others]].map(([title, ns]) => [title, ns.filter((n) => names.includes(n))]).filter(([, ns]) => ns.length);
   const specMsg = h('div', {});
+  const keep = keepTextBox(spec, box);
   const setModule = (mod) => { spec.set(mod); box.set(mod); boxEd.redraw(); subtitle.textContent = show(mod.DESCRIPTION); };
   const title = h('h1', {}, ctx.code);
   const subtitle = h('span', { class: 'sub' });
 
   async function saveModule(base) {
     specMsg.replaceChildren();
-    if (!(spec.validate() & box.validate())) { spec.focusFirstError(); box.focusFirstError(); status('Not saved: a value is too long for its column.', true); return; }
+    if (!(spec.validate() & box.validate())) { spec.focusFirstError(); box.focusFirstError(); status('Not saved: see the marked values.', true); return; }
     const module = { ...spec.values(), ...box.values() };
     try {
-      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module });
+      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module, force: keep.checked() || undefined });
     } catch (e) {
       if (e.status !== 409) return refusal(specMsg, e.data && box.inputs.has(e.data.field) ? box : spec, e);
       // The stored row as the server tells it, keyed as this page loaded it.
@@ -65,7 +66,7 @@ export async function viewModule(r) {
       h('div', { class: 'form' }, ns.map((n) => spec.field(n, { wide: n === 'DESCRIPTION' || n === 'LISP', multiline: n === 'LISP' }))))),
     h('fieldset', { class: 'box' }, h('legend', {}, 'Box'), boxEd.el),
     state.readOnly ? null : h('div', { class: 'savebar' },
-      h('button', { type: 'button', class: 'primary', onclick: () => saveModule() }, 'Save module'),
+      h('button', { type: 'button', class: 'primary', onclick: () => saveModule() }, 'Save module'), keep,
       h('button', { type: 'button', onclick: () => { specMsg.replaceChildren(); setModule({ ...spec.base, ...box.base }); } }, 'Revert'),
       h('span', { class: 'hint' }, 'Ctrl+S saves. A changed CODE re-keys the module and its terminal rows.')));
   specSection._save = () => saveModule();
@@ -79,10 +80,22 @@ export async function viewModule(r) {
     location.hash = href(r.m, r.s, r.t);
     status('Removed.');
   });
+  // The module and its terminal rows again under a new code, in this type.
+  const duplicateModule = guarded(async () => {
+    const done = await openDialog({
+      title: `Duplicate module “${ctx.code}”`, text: 'The copy takes every value and terminal row; only its CODE differs.',
+      confirm: 'Duplicate', columns: data.columns, fields: [['CODE', 'New CODE', ctx.code]],
+      action: async (v) => (await api('POST', '/api/module/copy', { m: r.m, s: r.s, t: r.t, code: ctx.code, as: v.CODE })).code,
+    });
+    if (!done) return;
+    await loadTree();
+    location.hash = href(r.m, r.s, r.t, done);
+    status(`Duplicated as ${done}.`);
+  });
   const terms = terminalGrid(r, ctx, data.terminals, data.terminalColumns);
   return [crumbs({ m: r.m, s: r.s, t: r.t, code: ctx.code }),
     h('div', { class: 'head' }, title, subtitle,
-      h('div', { class: 'actions' }, editButton('Remove module', removeModule, 'danger'))),
+      h('div', { class: 'actions' }, editButton('Duplicate…', duplicateModule), editButton('Remove module', removeModule, 'danger'))),
     h('h2', {}, 'Specification'), specSection,
     h('h2', {}, 'Terminal rows', h('span', { class: 'badge' }, terms.countText),
       h('div', { class: 'actions' }, terms.actions)),

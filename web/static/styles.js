@@ -1,8 +1,8 @@
 // The styles page: box geometry 1 to 9.
 
-import { api } from './api.js';
+import { state, api } from './api.js';
 import { h, status, heading, editButton, rowsTable } from './dom.js';
-import { Fields, BOX_SIDES, isBoxColumn, boxEditor } from './fields.js';
+import { Fields, BOX_SIDES, isBoxColumn, boxEditor, keepTextBox } from './fields.js';
 import { conflict, refusal } from './dialogs.js';
 
 export async function viewStyles() {
@@ -13,6 +13,7 @@ export async function viewStyles() {
     const fields = new Fields(data.columns.filter((c) => isBoxColumn(c.name)), () => ed.redraw());
     const ed = boxEditor(fields, `style ${n} `);
     const msg = h('div', {});
+    const keep = keepTextBox(fields);
     fields.set(loaded || {});
     ed.redraw();
     async function save(over) {
@@ -20,7 +21,7 @@ export async function viewStyles() {
       if (!fields.validate()) return fields.focusFirstError();
       const style = fields.values();
       try {
-        await api('POST', '/api/style/save', { STYLE: n, base: over || loaded || {}, style });
+        await api('POST', '/api/style/save', { STYLE: n, base: over || loaded || {}, style, force: keep.checked() || undefined });
       } catch (e) {
         if (e.status !== 409) return refusal(msg, fields, e);
         const cur = e.data.current || {};
@@ -38,7 +39,7 @@ export async function viewStyles() {
     }
     const card = h('section', { class: 'style', 'aria-label': `Style ${n}` },
       h('header', {}, h('h3', {}, `Style ${n}`), loaded ? null : h('span', { class: 'badge' }, 'not defined'),
-        h('div', { class: 'actions' }, editButton('Save', () => save(), 'small primary'))),
+        h('div', { class: 'actions' }, state.readOnly ? null : keep, editButton('Save', () => save(), 'small primary'))),
       msg, ed.el);
     card._save = () => save();
     card._dirty = () => fields.dirty();
