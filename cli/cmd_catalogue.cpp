@@ -10,6 +10,7 @@
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
 #include "catalogue/Roles.h"
+#include "catalogue/History.h"
 #include "catalogue/Text.h"
 #include "KivPmOleDb.h"
 #include "Utf16.h"
@@ -20,13 +21,15 @@ namespace {
 
 // A catalogue on a server gets its readers' and maintainers' roles with
 // it; `rolesOnly` gives them to one made before (or by hand).
-void RunInit(const Context& ctx, std::string path, bool rolesOnly) {
+void RunInit(const Context& ctx, std::string path, bool rolesOnly, bool history) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
   const bool server = kivoledb::IsServerUri(kiv::FromUtf8(path));
   if (rolesOnly && !server) throw UsageError("init --roles needs a postgresql:// URI: a file has no roles");
   if (!rolesOnly) {
     kivcat::CreateCatalogue(path);
+    // A server's engine keeps no history yet; a file's does from the start.
+    if (history && !server) kivcat::TurnHistoryOn(*OpenCatalogue(path));
     std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
   }
   if (!server) return;
@@ -154,11 +157,14 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   auto rolesOnly = std::make_shared<bool>(false);
   init->add_flag("--roles", *rolesOnly,
                  "only set up the readers' and maintainers' roles of an existing catalogue on a server");
-  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
+  auto noHistory = std::make_shared<bool>(false);
+  init->add_flag("--no-history", *noHistory,
+                 "keep no history of changes (turn it on later with `kivplc history --turn-on`)");
+  init->footer(Examples({"kivplc init plant.db", "kivplc init --no-history scratch.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
                          "kivplc init 'postgresql://cad@cad-server/plant'",
                          "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'",
                          "kivplc init --roles 'postgresql://admin@cad-server/plant'"}));
-  init->callback([&ctx, initPath, rolesOnly] { RunInit(ctx, *initPath, *rolesOnly); });
+  init->callback([&ctx, initPath, rolesOnly, noHistory] { RunInit(ctx, *initPath, *rolesOnly, !*noHistory); });
 
   struct TreeOptions {
     std::string manufacturer, series;

@@ -17,6 +17,7 @@
 #include "catalogue/Files.h"
 #include "catalogue/ImportPlan.h"
 #include "catalogue/Spreadsheet.h"
+#include "catalogue/History.h"
 
 namespace kivplc {
 
@@ -25,7 +26,7 @@ namespace {
 struct ExportArgs {
   std::string output, csv, xlsx, delimiter = ",";
   std::vector<std::string> names;  // MANUFACTURER [SERIES [TYPE]] for the sheets
-  bool force = false;
+  bool force = false, withHistory = false;
 };
 
 struct ImportArgs {
@@ -100,6 +101,8 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
     ProgressReporter progress("export");
     document = ExportCatalogue(*db, progress.reporter);
   }
+  // Beside the catalogue, for reading: an import takes only the catalogue.
+  if (a.withHistory) document["history"] = kivcat::HistoryJson(kivcat::ListHistory(*db, {}));
   if (a.output.empty() || a.output == "-") {
     PrintJson(std::cout, document);
     return;
@@ -215,6 +218,8 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   exportCmd->add_option("--delimiter", e->delimiter, "the cells' separator of --csv: ',' (default), ';' or tab");
   exportCmd->add_option("NAMES", e->names, "MANUFACTURER [SERIES [TYPE]]: with --csv or --xlsx, only that part")
       ->expected(0, 3);
+  exportCmd->add_flag("--with-history", e->withHistory,
+                      "add the catalogue's history of changes (\"history\", as `kivplc history --json` gives it)");
   exportCmd->footer(Wrap("The document is a full copy: every index row as stored, every type's modules with "
                          "their terminal rows, the styles and every prompt row, with NULL written as null "
                          "and kept apart from an empty text. Its order is stable, so it diffs well in version "

@@ -8,6 +8,7 @@
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
 #include "SqlText.h"
 
 namespace {
@@ -66,6 +67,7 @@ bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* 
 }
 
 bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData* const records, long count) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1 || RefuseTableName(termTableName)) return false;
   CString head;
@@ -133,6 +135,7 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
 
 bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,
                                    long lastSequence) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   if (lastSequence != kAnySequence && firstSequence > lastSequence) return false;
@@ -150,6 +153,7 @@ bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* 
 }
 
 bool KivPlcDbIO::RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode) ||
       RefuseTableName(termTableName))

@@ -1,7 +1,7 @@
 # The test_cli* tests run the built kivplc tool, so they build it first, and
 # may use its pieces in-process.
 if(TARGET kivplc)
-  foreach(name test_cli test_cli_documents test_cli_sheets test_cli_units)
+  foreach(name test_cli test_cli_documents test_cli_sheets test_cli_units test_history)
     add_dependencies(${name} kivplc)
     target_compile_definitions(${name} PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
     target_link_libraries(${name} PRIVATE kivplc_commands)

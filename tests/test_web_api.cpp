@@ -20,6 +20,7 @@
 #include "catalogue/Errors.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
+#include "catalogue/History.h"
 
 namespace {
 
@@ -479,6 +480,41 @@ TEST_F(WebApiTest, StopBeforeRunStillEndsTheServer) {
   auto run = std::async(std::launch::async, [this] { server->Run(); });
   EXPECT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   if (run.wait_for(std::chrono::seconds(0)) != std::future_status::ready) server->Stop();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WebApiTest, ASaveIsOneChangeByTheEditorsPersonAndUndoPutsItBack) {
+  {
+    kivcat::Catalogue db(cat.path().string());
+    kivcat::TurnHistoryOn(db);
+  }
+  Start();
+  kivoledb::SetHistoryPerson(L"erika");
+  const std::string history = "/api/history?" + kType + "&code=AC-1DI16";
+  const std::string before = client->Get("/api/export")->body;
+  Json base = Module("AC-1DI16"), changed = base;
+  changed["RATING"] = "48 V";
+  changed["DESCRIPTION"] = "changed";
+  Save(base, changed, 200);
+  const Json saved = Get(history)["history"];
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0]["by"], "erika");
+  EXPECT_EQ(saved[0]["what"], "editor: module/save");
+  Json removal = kTypeNames;
+  removal["code"] = "AC-1DI16";
+  EXPECT_EQ(Post("/api/module/remove", removal).first, 200);
+  const Json removed = Get("/api/history?limit=1")["history"];
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_EQ(Post("/api/history/revert", {{"ids", {removed[0]["id"]}}}).first, 200);
+  const auto [status, answer] = Post("/api/history/revert", {{"ids", {saved[0]["id"]}}});
+  EXPECT_EQ(status, 409) << answer;  // undone, the removal still came later
+  EXPECT_EQ(answer["current"]["later"], removed[0]["id"]);
+  EXPECT_EQ(Post("/api/history/revert", {{"ids", {saved[0]["id"]}}, {"force", true}}).first, 200);
+  EXPECT_EQ(client->Get("/api/export")->body, before);
+  kivoledb::SetHistoryPerson(L"");
 }
 
 }  // namespace

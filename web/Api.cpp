@@ -9,6 +9,7 @@
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
+#include "catalogue/History.h"
 #include "catalogue/ModuleJson.h"
 #include "catalogue/Roles.h"
 #include "catalogue/Text.h"
@@ -396,6 +397,12 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
   if (path == "/api/export") {
     return {200, {}, ExportCatalogue(db, {}).dump(2) + "\n", true};
   }
+  if (path == "/api/history") {
+    if (!kivcat::HistoryIsOn(db)) return {200, {{"on", false}, {"history", Json::array()}}, {}};
+    kivcat::HistoryQuery q{param("m"), param("s"), param("t"), param("code"), param("since"), param("by"), 0};
+    q.limit = param("limit").empty() ? 100 : static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit")));
+    return {200, {{"on", true}, {"history", kivcat::HistoryJson(kivcat::ListHistory(db, q))}}, {}};
+  }
   throw ApiError{404, "no such request: " + path, "", {}};
 }
 
@@ -421,9 +428,12 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   try {
     RefuseReplaced(*m_db);
     std::string changed;
+    // A save is one change in the catalogue's history, whatever it writes.
+    kivoledb::HistoryAction action(kiv::FromUtf8("editor: " + path.substr(std::string("/api/").size())));
     Reply reply = Change(path, body, changed);
     try {
-      if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
+      if (path != "/api/terminals/save" && path != "/api/import" && path != "/api/history/revert")
+        Refresh(changed);  // the import and the revert refreshed
     } catch (const Refused&) {
       // Written all the same; the next read reads the lists anew (m_stale).
     }
@@ -475,6 +485,22 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
       throw ApiError{409, "style " + std::to_string(style.Style) + " was changed meanwhile; nothing was written", "",
                      StyleJson(current)};
     return ok;
+  }
+  if (path == "/api/history/revert") {
+    const Json& ids = Member(body, "ids");
+    std::vector<long long> list;
+    if (ids.is_array())
+      for (const Json& id : ids)
+        if (id.is_number_integer()) list.push_back(id.get<long long>());
+    if (list.empty() || list.size() != ids.size()) throw ApiError{400, "ids must be a list of change ids", "ids", {}};
+    const Json* force = FindMember(body, "force");
+    try {
+      const auto outcome = kivcat::RevertChanges(db, list, force && force->is_boolean() && force->get<bool>());
+      Refresh("", true);
+      return {200, {{"ok", true}, {"change", outcome.action}, {"rows", outcome.rows}}, {}};
+    } catch (const kivcat::RevertConflict& e) {
+      throw ApiError{409, e.what(), "", {{"later", e.later}}};
+    }
   }
   if (path == "/api/import") {
     Json messages = Json::array();

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "KivExport.h"
+#include "KivPmOleDbHistory.h"
 
 namespace kivoledb {
 
@@ -131,6 +132,16 @@ class KIV_EXPORT DriverConnection {
   // Whether the engine compares names without regard to the case of every
   // cased letter (kiv::FoldCase), not of A to Z only (the default).
   virtual bool FoldsEveryLetter() const;
+
+  // The catalogue's history (KivPmOleDbHistory.h, which states what each
+  // does).  Engines that keep none fail each with a text that says so.
+  virtual bool HistoryIsOn(bool& on, std::wstring& error);
+  virtual bool TurnHistoryOn(std::wstring& error);
+  virtual bool ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries, std::wstring& error);
+  virtual bool HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error);
+  virtual bool RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                             std::wstring& error);
+  virtual bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error);
 };
 
 class KIV_EXPORT Driver {

@@ -14,8 +14,10 @@
 #include <unordered_map>
 
 #include "AccessDdl.h"
+#include "HistoryScope.h"
 #include "KivThreadSafety.h"
 #include "LiteralLifter.h"
+#include "SqliteHistory.h"
 #include "SqliteRefusal.h"
 #include "StatementPool.h"
 #include "TurnGate.h"
@@ -58,6 +60,7 @@ struct SqliteHandle {
   SqliteHandle(sqlite3* database, size_t size) : db(database), pool(size) {}
   ~SqliteHandle() KIV_NO_THREAD_SAFETY_ANALYSIS {  // the last owner: nothing else can be using it
     pool.Clear(sqlite3_finalize);
+    history.Finalize();
     sqlite3_close_v2(db);
     if (folder >= 0) close(folder);
   }
@@ -103,6 +106,9 @@ struct SqliteHandle {
   std::chrono::steady_clock::time_point busySince;  // of the current wait; under the lock
   int folder = -1;
   std::wstring readOnly;
+  // The history's action of this connection (SqliteHistory.h); the
+  // functions registered on `db` point at it.
+  sqlitehistory::ConnectionState history;
   HandleLock mutex;
   // Whose turn it is: the thread whose transaction (a batch, or one begun
   // by a statement text) is open.  `gateLock` guards it, taken before
@@ -358,6 +364,19 @@ class SqliteCursor : public Cursor {
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
+// Runs `body` on the handle, in this thread's turn, when the file keeps
+// a history; refuses one that keeps none.
+template <typename Body>
+bool WithHistory(SqliteHandle& handle, const int& batchDepth, std::wstring& error, Body body) {
+  Turn turn(handle, batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(handle.db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return body(handle.db);
+}
+
 bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
   if (sqlite3_exec(handle.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   error = Failure(handle);
@@ -382,12 +401,15 @@ std::wstring SqliteError(sqlite3* db) {
 }
 
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
-    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
+    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
+}
 
 SqliteConnection::SqliteConnection(sqlite3* db, Setup setup)
     : m_handle(std::make_shared<SqliteHandle>(db, setup.poolSize)) {
   m_handle->folder = setup.folder;
   m_handle->readOnly = std::move(setup.readOnly);
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
   if (setup.busyTimeoutMs >= 0) {
     m_handle->busyTimeoutMs = setup.busyTimeoutMs;
     sqlite3_busy_handler(db, &SqliteHandle::BusyWait, m_handle.get());
@@ -446,8 +468,32 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
     case DdlOutcome::kUnchanged:
       break;
   }
-  LiftedStatement statement;
   std::string utf8 = kiv::ToUtf8(*text);
+  const sqlitehistory::Ddl ddl = sqlitehistory::ClassifyDdl(utf8);
+  bool ok;
+  if (ddl.kind != sqlitehistory::Ddl::kNone && sqlitehistory::IsOn(m_handle->db)) {
+    // The table's history and the statement stand or fall together.
+    sqlite3* db = m_handle->db;
+    if (!Exec(*m_handle, "SAVEPOINT kiv_ddl", error)) return false;
+    ok = sqlitehistory::BeforeDdl(db, ddl, error) && ExecuteText(std::move(utf8), cursor, error) &&
+         sqlitehistory::AfterDdl(db, ddl, error);
+    std::wstring ignored;
+    if (!ok) Exec(*m_handle, "ROLLBACK TO kiv_ddl", ignored);
+    if (!Exec(*m_handle, "RELEASE kiv_ddl", ok ? error : ignored)) ok = false;
+  } else {
+    ok = ExecuteText(std::move(utf8), cursor, error);
+  }
+  // A failed statement took back what its triggers wrote, an action's row
+  // among them: the next change writes it again.
+  if (!ok) m_handle->history.written.clear();
+  // Outside a batch or a transaction, a statement is an action of its own.
+  if (m_batchDepth == 0 && sqlite3_get_autocommit(m_handle->db)) m_handle->history.action = 0;
+  return ok;
+}
+
+bool SqliteConnection::ExecuteText(std::string utf8, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
+  m_handle->mutex.AssertHeld();
+  LiftedStatement statement;
   if (m_handle->pool.Capacity() > 0 && LiftLiterals(utf8, statement)) {
     sqlite3_stmt* stmt = m_handle->Take(statement.shape);
     std::wstring ignored;  // a shape the engine refuses runs as written below
@@ -505,10 +551,13 @@ bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstr
   if (!turn.Ok(error)) return false;
   names.clear();
   if (!tables && !views) return true;
+  // The history's own tables are the engine's, not the catalogue's.
   const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                     : tables        ? "SELECT name FROM sqlite_master WHERE type = 'table' "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                                     : "SELECT name FROM sqlite_master WHERE type = 'view' ORDER BY name";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(m_handle->db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
@@ -547,6 +596,7 @@ bool SqliteConnection::EndBatch(std::wstring& error) {
   Turn turn(*m_handle, m_batchDepth);
   if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  m_handle->history.action = 0;  // a batch is one action
   if (!m_batchLost.empty()) {
     error = std::move(m_batchLost);
     m_batchLost.clear();
@@ -603,6 +653,41 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
     error = SqliteError(m_handle->db);
   sqlite3_finalize(stmt);
   return rc == SQLITE_ROW;
+}
+
+bool SqliteConnection::HistoryIsOn(bool& on, std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  on = sqlitehistory::IsOn(m_handle->db);
+  return true;
+}
+
+bool SqliteConnection::TurnHistoryOn(std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  return turn.Ok(error) && sqlitehistory::TurnOn(m_handle->db, error);
+}
+
+bool SqliteConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
+                                   std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::List(db, filter, entries, error); });
+}
+
+bool SqliteConnection::HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::RowsOf(db, table, rows, error); });
+}
+
+bool SqliteConnection::RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                                     std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Revert(db, ids, force, outcome, error); });
+}
+
+bool SqliteConnection::PruneHistory(const std::wstring& before, long long& actions, long long& rows,
+                                    std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Prune(db, before, actions, rows, error); });
 }
 
 }  // namespace kivoledb

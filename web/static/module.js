@@ -7,6 +7,7 @@ import { Fields, isBoxColumn, boxEditor, keepTextBox } from './fields.js';
 import { openDialog, confirmRemove, conflict, refusal } from './dialogs.js';
 import { loadTree } from './tree.js';
 import { terminalGrid } from './grid.js';
+import { moduleHistory } from './history.js';
 
 export const GROUPS = [
   ['Module', ['CODE', 'POINTS', 'TYPE', 'RATING', 'CATEGORY', 'DESCRIPTION']],
@@ -98,5 +99,6 @@ export async function viewModule(r) {
     h('h2', {}, 'Specification'), specSection,
     h('h2', {}, 'Terminal rows', h('span', { class: 'badge' }, terms.countText),
       h('div', { class: 'actions' }, terms.actions)),
-    terms.el];
+    terms.el,
+    h('h2', {}, 'History'), moduleHistory({ m: r.m, s: r.s, t: r.t, code: ctx.code })];
 }
