@@ -30,8 +30,9 @@ def test_walk_of_an_access_catalogue_reads_every_row_and_refuses_changes(name):
         module.description = "changed"
         with pytest.raises(kivplc.ReadOnly):
             module.save()
-        with pytest.raises(kivplc.ReadOnly):
-            cat.add_type("New", "S", "T")
+        for manufacturer in ("New", types[0].manufacturer):  # a new manufacturer, a new series
+            with pytest.raises(kivplc.ReadOnly):
+                cat.add_type(manufacturer, "New", "T")
 
 
 def test_error_kinds(cat, tmp_path):
