@@ -75,6 +75,9 @@ TEST_P(Saves, OfARenameTheModuleAndItsRowsGoTogether) {
   db.AddModule(table, spec, rows, "X");
   db.RunStatement(L"DROP TABLE [" + kivcat::Catalogue::TermTable(table) + L"]", "dropping the terminal table");
   EXPECT_THROW(db.RenameModule(table, L"X", L"Y", "X"), kivcat::Refused);
+  ModDB::ModSpecData renamed = spec, current;  // nor does an editor's save that renames it
+  renamed.Code = L"Y";
+  EXPECT_THROW(kivcat::SaveModule(db, table, L"X", spec, renamed, current), kivcat::Refused);
   EXPECT_EQ(db.Codes(table), std::vector<CString>{L"X"});
 }
 
