@@ -22,7 +22,9 @@
 
 namespace kiv {
 
-/// The glibc form of a Windows format text; false when it holds %n.
+/// The glibc form of the Windows format text `format`, into `out`.  False
+/// (with `out` partial) when `format` is null or bad: it holds %n, a
+/// conversion outside the set both run-times share, or a lone % at the end.
 KIV_EXPORT bool TranslateWindowsFormat(const wchar_t* format, std::wstring& out);
 
 /// Bounded formatting, like _vsnwprintf_s(buffer, size, size - 1, ...):
