@@ -83,7 +83,9 @@ class Cursor;
 /// Error information of the last failed operation of a connection or command.
 class KIV_EXPORT KivOleDbErrorInfo {
  public:
-  /// True when the last operation that records errors failed.
+  /// True when error information is recorded.  A failure's text stays
+  /// until the object's next Execute outside a batch, Open (of a table
+  /// list) or OpenFromInitializationString starts afresh.
   bool HasErrorInfo() const { return !m_strError.IsEmpty(); }
   /// The text of the last failure.  `fromCommand` tells which kind of object
   /// asks; both kinds keep one text, so it selects nothing.
