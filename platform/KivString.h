@@ -45,11 +45,11 @@ class KIV_EXPORT CString {
   CString(CString&&) noexcept = default;
   CString& operator=(const CString&) = default;
   CString& operator=(CString&&) noexcept = default;
-  ~CString() = default;
   /// \endcond
   /// Replaces the text with a copy of `text` ("" when null); `text` may
   /// be this string's own buffer.
   CString& operator=(const wchar_t* text);
+  ~CString() = default;
 
   /// Characters in the string (wchar_t elements, not UTF-16 units).
   int GetLength() const { return static_cast<int>(m_str.size()); }

@@ -44,19 +44,25 @@ KIV_EXPORT bool CreateEmbeddedCatalogue(const std::wstring& path, const std::str
 /// a later opener to apply.  The source must be a catalogue (the fixed
 /// tables); a copy waits up to 10 s for a host's transaction on either file.
 struct CatalogueFileCopy {
-  std::string from;      ///< The source file's path, UTF-8.
-  std::string to;        ///< The target file's path, UTF-8.
-  std::string fromName;  ///< What the source is called in a failure's text ("catalogue").
-  std::string toName;    ///< What the target is called in a failure's text ("backup file").
+  /// The source file's path, UTF-8.
+  std::string from, to;
+  /// What the source is called in a failure's text ("catalogue").
+  std::string fromName, toName;
   /// True: `to` is created when missing and left one whole file, without a
   /// -wal beside it (a backup).  False: `to` must be a catalogue (a restore).
   bool createTarget = false;
   std::string failure;  ///< Put before the engine's reason when the copy itself fails.
 };
+/// \var CatalogueFileCopy::to
+/// The target file's path, UTF-8.
+/// \var CatalogueFileCopy::toName
+/// What the target is called in a failure's text ("backup file").
+
 /// Makes `copy.to` a copy of `copy.from`; true on success.
-/// False with the reason in `error` (UTF-8): "cannot open <name> <path>: ...",
-// "<path> is not an SQLite catalogue: ...", "<path> is not a catalogue: it
-// lacks the tables ...", or "<failure>: <the engine's reason>".
+/// False with the reason in `error` (UTF-8): "cannot open NAME PATH: ...",
+/// "PATH is not an SQLite catalogue: ...", "PATH is not a catalogue: it
+/// lacks the tables ...", or "FAILURE: the engine's reason", where NAME is
+/// fromName or toName and FAILURE is `copy.failure`.
 KIV_EXPORT bool CopyCatalogueFile(const CatalogueFileCopy& copy, std::string& error);
 
 // --- A catalogue on a PostgreSQL server --------------------------------
@@ -81,19 +87,22 @@ KIV_EXPORT bool CreatePostgresCatalogue(const std::wstring& connection, const st
 /// The names of a catalogue's two group roles.
 ///
 /// Two group roles per catalogue, named after its database and schema
-// ("plant_readers", "plant_maintainers"; "plant_line2_readers" for the
-// schema line2): readers may read every table of the catalogue, and
-// maintainers change it.  The maintainers role owns every table, and a
-// connection of one of its members acts as it (the driver sets the role as
-// it connects), so a type that any maintainer adds is the role's, and
+/// ("plant_readers", "plant_maintainers"; "plant_line2_readers" for the
+/// schema line2): readers may read every table of the catalogue, and
+/// maintainers change it.  The maintainers role owns every table, and a
+/// connection of one of its members acts as it (the driver sets the role as
+/// it connects), so a type that any maintainer adds is the role's, and
 /// every other maintainer may change or remove it; default privileges of
 /// the role give the readers each new table.  In the calls below
 /// `connection`, as for CreatePostgresCatalogue, names the catalogue and
 /// the account that acts.
 struct CatalogueRoles {
-  std::string readers;      ///< The readers role's name, UTF-8.
-  std::string maintainers;  ///< The maintainers role's name, UTF-8.
+  /// The readers role's name, UTF-8.
+  std::string readers, maintainers;
 };
+/// \var CatalogueRoles::maintainers
+/// The maintainers role's name, UTF-8.
+
 /// Which of a catalogue's two roles an account belongs to.
 enum class CatalogueRole {
   kReader,     ///< May read every table of the catalogue.
