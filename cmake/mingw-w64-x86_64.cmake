@@ -1,0 +1,24 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (the POSIX-threads
+# flavour: std::thread and std::mutex need it).  The tests run under Wine.
+#
+#   cmake -S . -B build-windows -G Ninja \
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+#     -DKIV_SQLITE_SOURCE_DIR=<folder holding sqlite3.c>
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KIV_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KIV_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KIV_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${KIV_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KIV_MINGW_TRIPLET})
+# Programs are the build machine's; libraries and packages only Windows
+# ones.  Header-only packages (CLI11, nlohmann-json) are searched on the
+# build machine too, since they serve both.
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+find_program(KIV_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(KIV_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KIV_WINE})
+endif()
