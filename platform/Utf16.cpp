@@ -359,8 +359,8 @@ void FoldInPlace(std::wstring& text) {
   const int n = static_cast<int>(text.size());
   if (n == 0) return;
   std::wstring upper(text.size(), L'\0');
-  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), n, upper.data(), n, nullptr, nullptr, 0) != n ||
-      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, upper.data(), n, text.data(), n, nullptr, nullptr, 0) != n)
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, text.data(), n, upper.data(), n, nullptr, nullptr, 0) != n ||
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper.data(), n, text.data(), n, nullptr, nullptr, 0) != n)
     for (wchar_t& ch : text)
       if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch + (L'a' - L'A'));
 }
