@@ -11,13 +11,12 @@ set(CMAKE_C_COMPILER ${KIV_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KIV_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${KIV_MINGW_TRIPLET}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${KIV_MINGW_TRIPLET})
-# Programs are the build machine's; libraries and packages only Windows
-# ones.  Header-only packages (CLI11, nlohmann-json) are searched on the
-# build machine too, since they serve both.
+# Programs are the build machine's; libraries, headers and packages only
+# Windows ones (header-only packages: cmake/HostHeaderPackages.cmake).
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Tests and the build's own helper runs go through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 # Programs beside the DLLs, as Windows finds them.
