@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo asan tsan tidy bench install clean windows windows-test
+.PHONY: all deps build test demo asan tsan tidy bench docs install clean windows windows-test
 
 all: build
 
@@ -54,6 +54,14 @@ tsan: deps
 TIDY_SOURCES = '$(CURDIR)/(platform|oledb|core|prompts|index|modules|styles|startup|catalogue|cli|web)/.*\.cpp$$'
 tidy: build
 	run-clang-tidy-14 -p $(BUILD) -j $(JOBS) -quiet -extra-arg=-Wthread-safety $(TIDY_SOURCES)
+
+# The API reference of the interface headers, in $(BUILD)/api/html; any
+# doxygen warning (an undocumented member among them) fails it.  Needs
+# only a configured tree, not a build; configuring again finds a doxygen
+# installed since.
+docs: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD) --target docs
 
 bench: build
 	@bash bench/run.sh $(BUILD)

@@ -7,6 +7,7 @@
 #include "KivPmOleDb.h"
 
 #include "catalogue/Errors.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
 #include "index/TypeTableName.h"
 
@@ -25,6 +26,27 @@ SavedError SaveError(const KivPlcDbIO& db) { return {db.GetLastError(), db.GetLa
   throw Refused(what, Utf8(engine.text), engine.refusal);
 }
 
+// Library calls in one batch on the library's connection, which the
+// library's own statements join: undone when the object goes before Keep,
+// and Keep refuses when the engine did not commit them.
+class Together {
+ public:
+  Together(KivOleDbConnection* connection, std::string what) : m_what(std::move(what)) {
+    m_command.SetConnection(connection);
+    if (!m_command.BeginBatch()) RefuseWithErrorInfo(m_command, m_what);
+  }
+  ~Together() { m_command.AbandonBatch(); }  // after Keep, no batch is open
+  Together(const Together&) = delete;
+  Together& operator=(const Together&) = delete;
+  void Keep() {
+    if (!m_command.EndBatch()) RefuseWithErrorInfo(m_command, m_what);
+  }
+
+ private:
+  KivOleDbCommand m_command;
+  std::string m_what;
+};
+
 }  // namespace
 
 KivOleDbConnection* Catalogue::Connection() const { return m_db.m_pConnection; }
@@ -40,7 +62,7 @@ const char* LevelName(const CString& series, const CString& type) {
   return series.IsEmpty() ? "manufacturer" : type.IsEmpty() ? "series" : "type";
 }
 
-Catalogue::Catalogue(const std::string& path) {
+Catalogue::Catalogue(const std::string& path) : m_where(path) {
   if (!m_db.Connect(Wide(path))) {
     // The component's text names the catalogue.
     if (m_db.HasErrorInfo()) throw Refused(Utf8(m_db.GetLastError()), m_db.GetLastRefusal().kind);
@@ -230,7 +252,13 @@ void Catalogue::RemoveEntry(const CString& manufacturer, const CString& series, 
   if (!m_db.RemoveIndexData(manufacturer, series, type)) RefuseWithLastError(m_db, "cannot remove " + name);
   // The call answers true whatever its DELETE did, and for a series or type
   // its text is that of keeping the level above listed: only a read tells.
-  if (Listed(manufacturer, series, type)) RefuseWithLastError(m_db, name + " is still listed after removing it");
+  if (Listed(manufacturer, series, type)) {
+    // An account that may only read is the likely cause, and the server
+    // can tell.
+    const std::string readOnly = ReadOnlyReason(m_where);
+    if (!readOnly.empty()) throw Refused(readOnly, KivRefusalKind::kReadOnly);
+    RefuseWithLastError(m_db, name + " is still listed after removing it");
+  }
 }
 
 long Catalogue::ModuleCount(const CString& table) {
@@ -307,17 +335,13 @@ std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::
   // call of many reports only its last refusal); the batch around them
   // makes the rows one commit rather than one each, and the library's own
   // batch of each call joins it.
-  KivOleDbCommand batch;
-  batch.SetConnection(Connection());
-  const std::string what = "cannot add the terminal rows to " + Utf8(TermTable(table));
-  if (!batch.BeginBatch()) RefuseWithErrorInfo(batch, what);
+  Together batch(Connection(), "cannot add the terminal rows to " + Utf8(TermTable(table)));
   std::vector<TerminalRefusal> refusals;
   for (auto& row : rows)
     if (!m_db.AddModTermData(TermTable(table), &row, 1) || m_db.HasErrorInfo())
       refusals.push_back(
           {row.Sequence, m_db.HasErrorInfo() ? Utf8(m_db.GetLastError()) : "not added", m_db.GetLastRefusal()});
-  // A batch the engine did not commit kept none of the rows.
-  if (!batch.EndBatch()) RefuseWithErrorInfo(batch, what);
+  batch.Keep();
   return refusals;
 }
 
@@ -350,17 +374,20 @@ void Catalogue::RenameModule(const CString& table, const CString& code, const CS
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
   if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already",
                                                                      KivRefusalKind::kDuplicateKey);
+  Together both(Connection(), "cannot rename module " + name);
   if (!m_db.RenameModSpecData(table, code, newCode)) RefuseWithLastError(m_db, "cannot rename module " + name);
   if (!m_db.RenameModTermData(TermTable(table), code, newCode))
-    RefuseWithLastError(m_db, "module renamed to " + Utf8(newCode) + ", but its terminal rows still carry " +
-                                   Utf8(code));
+    RefuseWithLastError(m_db, "cannot rename the terminal rows of module " + name);
+  both.Keep();
 }
 
 void Catalogue::RemoveModule(const CString& table, const CString& code, const std::string& name) {
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
+  Together both(Connection(), "cannot remove module " + name);
   if (!m_db.RemoveModTermData(TermTable(table), code, -1, -1))
     RefuseWithLastError(m_db, "cannot remove the terminals of " + name);
   if (!m_db.RemoveModSpecData(table, code)) RefuseWithLastError(m_db, "cannot remove module " + name);
+  both.Keep();
 }
 
 std::vector<ModDB::StyleBoxData> Catalogue::Styles(int first, int last) {

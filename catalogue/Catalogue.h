@@ -116,10 +116,10 @@ class Catalogue {
   // cannot clear a value); refuses a module that does not exist and a
   // CATEGORY for a table without that column.
   void UpdateModule(const CString& table, const CString& code, const Assignments& values, const std::string& name);
-  // The module and its terminal rows get `newCode`; refuses a code in use.
+  // The module and its terminal rows get `newCode`, both or neither;
+  // refuses a code in use.
   void RenameModule(const CString& table, const CString& code, const CString& newCode, const std::string& name);
-  // The module and its terminal rows.  Terminals go first: a failure then
-  // leaves a module without terminals, never terminal rows without module.
+  // The module and its terminal rows, both or neither.
   void RemoveModule(const CString& table, const CString& code, const std::string& name);
 
   // --- styles 1 to 9 ----------------------------------------------------
@@ -183,6 +183,7 @@ class Catalogue {
   bool ReadTerminals(const CString& table, const CString& code, std::vector<ModDB::ModTermData>& rows);
   void RefuseCategory(const CString& table, bool given);
   std::map<std::wstring, bool> m_hasCategory;
+  std::string m_where;  // the path or URI connected to
 };
 
 }  // namespace kivcat

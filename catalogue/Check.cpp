@@ -1,11 +1,13 @@
 #include "catalogue/Check.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Rows.h"
+#include "catalogue/Values.h"
 #include "index/TypeTableName.h"
 #include "index/TypeTables.h"
 
@@ -116,6 +118,31 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
     }
   }
   return repair;
+}
+
+std::vector<ValueWarning> CheckValues(Catalogue& db) {
+  std::vector<ValueWarning> warnings;
+  auto check = [&](const std::string& entry, const Json& row) {
+    for (const auto& [column, value] : row.items())
+      if (value.is_string())
+        if (std::string problem = NumberProblem(column, value.get<std::string>()); !problem.empty())
+          warnings.push_back({entry, column, value.get<std::string>(), entry + ", " + column + ": " + problem});
+  };
+  for (const auto& m : db.Tree(false))
+    for (const auto& s : m.series)
+      for (const auto& t : s.types) {
+        if (t.table.IsEmpty() || t.tablesMissing) continue;
+        std::vector<Json> rows = ReadRows(db, t.table, SpecColumns(db.HasCategory(t.table)));
+        std::sort(rows.begin(), rows.end(), [](const Json& a, const Json& b) { return a["CODE"].dump() < b["CODE"].dump(); });
+        for (const Json& row : rows)
+          check("module " + (row["CODE"].is_string() ? row["CODE"].get<std::string>() : "") + " of " +
+                    EntryName(m.name, s.name, t.name),
+                row);
+      }
+  std::vector<Json> styles = ReadRows(db, L"PLC_STYLES", StyleColumns());
+  std::sort(styles.begin(), styles.end(), [](const Json& a, const Json& b) { return a[kStyle] < b[kStyle]; });
+  for (const Json& row : styles) check("style " + row[kStyle].dump(), row);
+  return warnings;
 }
 
 }  // namespace kivcat

@@ -28,6 +28,19 @@ struct Problem {
 // consistent catalogue.
 std::vector<Problem> CheckCatalogue(Catalogue& db);
 
+// A value that a number column holds as a text that is no number
+// (Values.h): the catalogue stores it, so it is a warning, not a problem.
+struct ValueWarning {
+  std::string entry;   // "module CODE of M / S / T" or "style N"
+  std::string column;
+  std::string value;
+  std::string text;    // one line for people
+};
+
+// Every such value of every module and style, modules in the index's
+// order and by code.
+std::vector<ValueWarning> CheckValues(Catalogue& db);
+
 struct Repair {
   std::vector<std::string> done;  // what was fixed
   std::vector<std::string> left;  // what is still wrong, with what to do

@@ -7,6 +7,7 @@
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Rows.h"
 #include "catalogue/Text.h"
 
@@ -42,7 +43,7 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
 }
 
 bool CatalogueIsReadOnly(const std::string& path) {
-  return !kivoledb::ProbeCatalogue(kiv::FromUtf8(path)).readOnly.empty();
+  return !ReadOnlyReason(path).empty();
 }
 
 namespace {

@@ -16,10 +16,9 @@
 
 namespace kivcat {
 
-// Whether the catalogue takes no changes, as the component's probe tells
-// it (kivoledb::ProbeCatalogue): an Access file, or a file that a
-// connection would open read-only.  A catalogue on a server is never
-// judged read-only here: the server refuses what its grants do not allow.
+// Whether the catalogue takes no changes (ReadOnlyReason, Roles.h): an
+// Access file, a file that a connection would open read-only, or a
+// catalogue on a server whose account may only read it.
 bool CatalogueIsReadOnly(const std::string& path);
 
 bool SameSpec(const ModDB::ModSpecData& a, const ModDB::ModSpecData& b);

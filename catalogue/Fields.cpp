@@ -103,6 +103,18 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
   return values;
 }
 
+size_t CharacterCount(const std::string& utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;  // continuation bytes are not characters
+  return n;
+}
+
+void CheckWidth(const char* column, int width, const std::string& value) {
+  if (width > 0 && CharacterCount(value) > static_cast<size_t>(width))
+    throw Refused(std::string(column) + " holds at most " + std::to_string(width) + " characters",
+                  KivRefusalKind::kTooLong, column);
+}
+
 void RefuseNul(const std::string& value, const std::string& what) {
   if (value.find('\0') != std::string::npos)
     throw Invalid(what + " holds a NUL character (\\u0000), which a catalogue text cannot");

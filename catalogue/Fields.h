@@ -67,6 +67,20 @@ Assignments AssignmentsFromJson(const Json& object, const std::vector<std::strin
 // files given to the tool) passes here.
 void RefuseNul(const std::string& value, const std::string& what);
 
+// Characters as the engine counts them in a text column: code points, not
+// bytes and not UTF-16 units.
+size_t CharacterCount(const std::string& utf8);
+
+// Refused (kTooLong, naming the column) when `value` (UTF-8) holds more
+// characters than `column` does; a long-text column (width 0) takes any.
+// The one check of a value against its column's width before it is
+// written, for callers that say so before the engine would.
+void CheckWidth(const char* column, int width, const std::string& value);
+template <typename Record>
+void CheckWidth(const TextColumn<Record>& column, const std::string& value) {
+  CheckWidth(column.name, column.width, value);
+}
+
 // A whole decimal integer, or Invalid naming `what`.
 long ParseInteger(const std::string& text, const std::string& what);
 

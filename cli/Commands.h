@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "Context.h"
+#include "KivPmOleDbFiles.h"
 
 namespace kivplc {
 
@@ -19,9 +20,14 @@ void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
 void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
 void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import, copy, backup, restore
 void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
+void RegisterRoles(CLI::App& app, Context& ctx);       // grant, revoke, grants
+void RegisterHistory(CLI::App& app, Context& ctx);     // history, revert
 void RegisterServe(CLI::App& app, Context& ctx);       // serve (in the tool only: it needs the web server)
 // find, diff, module copy, type copy; after RegisterModules, whose group it joins.
 void RegisterMaintenance(CLI::App& app, Context& ctx);
+
+// The names of a catalogue's two roles, as init and grants print them.
+void PrintCatalogueRoles(const kivoledb::CatalogueRoles& roles);
 
 // "Example:\n  kivplc ..." lines for a command's --help.
 inline std::string Examples(std::initializer_list<const char*> lines) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "Errors.h"
+#include "catalogue/Values.h"
 
 namespace kivplc {
 
@@ -35,6 +36,23 @@ void AddFieldOptions(CLI::App& command, FieldInput& input, const std::string& fi
       ->allow_extra_args(false);
   command.add_flag("--stdin", input.fromStdin, "read the fields as a JSON object from standard input");
   command.footer("Fields (any letter case; widths in characters):\n" + Wrap(fields, 76, "  ", ", ") + '\n');
+}
+
+Assignments FieldInput::Checked(Assignments values, const Assignments& held) const {
+  if (metricFromInch) {
+    Assignments inch = held;
+    for (const auto& [k, v] : values) inch[k] = v;
+    for (auto& [k, v] : kivcat::MetricFromInch(inch)) values.insert({k, v});
+  }
+  if (!force) kivcat::RefuseNonNumbers(values);
+  return values;
+}
+
+void AddNumberOptions(CLI::App& command, FieldInput& input) {
+  command.add_flag("--force", input.force,
+                   "keep a value that is no number in POINTS or a box field, as text (refused without it)");
+  command.add_flag("--metric-from-inch", input.metricFromInch,
+                   "fill each METRIC_BOX_ value not given from its inch value (BOX_...) times 25.4");
 }
 
 }  // namespace kivplc

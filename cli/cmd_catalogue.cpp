@@ -9,17 +9,37 @@
 #include "KivPmOleDbFiles.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Check.h"
+#include "catalogue/Roles.h"
+#include "catalogue/History.h"
 #include "catalogue/Text.h"
+#include "KivPmOleDb.h"
+#include "Utf16.h"
 
 namespace kivplc {
 
 namespace {
 
-void RunInit(const Context& ctx, std::string path) {
+// A catalogue on a server gets its readers' and maintainers' roles with
+// it; `rolesOnly` gives them to one made before (or by hand).
+void RunInit(const Context& ctx, std::string path, bool rolesOnly, bool history) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
-  kivcat::CreateCatalogue(path);
-  std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
+  const bool server = kivoledb::IsServerUri(kiv::FromUtf8(path));
+  if (rolesOnly && !server) throw UsageError("init --roles needs a postgresql:// URI: a file has no roles");
+  if (!rolesOnly) {
+    kivcat::CreateCatalogue(path);
+    // A server's engine keeps no history yet; a file's does from the start.
+    if (history && !server) kivcat::TurnHistoryOn(*OpenCatalogue(path));
+    std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
+  }
+  if (!server) return;
+  try {
+    PrintCatalogueRoles(kivcat::SetUpRoles(path));
+  } catch (const Refused& e) {
+    if (rolesOnly) throw;
+    throw Refused(std::string(e.what()) + "\nthe catalogue was created without roles; an administrator gives it "
+                  "them with: kivplc init --roles URI", e.kind);
+  }
 }
 
 std::string Modules(const TypeNode& t) {
@@ -95,7 +115,7 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
     PrintTree(lines);
 }
 
-void RunCheck(Context& ctx, bool repair, bool yes) {
+void RunCheck(Context& ctx, bool repair, bool yes, bool json) {
   auto db = ctx.Open();
   if (repair) {
     Repair result = RepairCatalogue(*db, yes);
@@ -106,6 +126,17 @@ void RunCheck(Context& ctx, bool repair, bool yes) {
     return;
   }
   auto problems = CheckCatalogue(*db);
+  const auto warnings = CheckValues(*db);
+  if (problems.size()) ctx.status = 1;
+  if (json) {
+    Json out = {{"problems", Json::array()}, {"warnings", Json::array()}};
+    for (const auto& p : problems) out["problems"].push_back(p.text);
+    for (const auto& w : warnings)
+      out["warnings"].push_back({{"entry", w.entry}, {"column", w.column}, {"value", w.value}, {"text", w.text}});
+    PrintJson(std::cout, out);
+    return;
+  }
+  for (const auto& w : warnings) std::cout << "warning: " << w.text << '\n';
   for (const auto& p : problems) std::cout << p.text << '\n';
   if (problems.empty()) {
     std::cout << "the catalogue is consistent\n";
@@ -113,7 +144,6 @@ void RunCheck(Context& ctx, bool repair, bool yes) {
   }
   std::cout << Count(static_cast<long long>(problems.size()), "problem")
             << " (kivplc check --repair fixes what it can without losing rows)\n";
-  ctx.status = 1;
 }
 
 }  // namespace
@@ -124,10 +154,17 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   init->add_option("PATH", *initPath,
                    "the new catalogue file, or a postgresql:// URI of an empty database or schema (default: the -c "
                    "catalogue)");
-  init->footer(Examples({"kivplc init plant.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
+  auto rolesOnly = std::make_shared<bool>(false);
+  init->add_flag("--roles", *rolesOnly,
+                 "only set up the readers' and maintainers' roles of an existing catalogue on a server");
+  auto noHistory = std::make_shared<bool>(false);
+  init->add_flag("--no-history", *noHistory,
+                 "keep no history of changes (turn it on later with `kivplc history --turn-on`)");
+  init->footer(Examples({"kivplc init plant.db", "kivplc init --no-history scratch.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
                          "kivplc init 'postgresql://cad@cad-server/plant'",
-                         "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'"}));
-  init->callback([&ctx, initPath] { RunInit(ctx, *initPath); });
+                         "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'",
+                         "kivplc init --roles 'postgresql://admin@cad-server/plant'"}));
+  init->callback([&ctx, initPath, rolesOnly, noHistory] { RunInit(ctx, *initPath, *rolesOnly, !*noHistory); });
 
   struct TreeOptions {
     std::string manufacturer, series;
@@ -143,17 +180,20 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   tree->callback([&ctx, o] { RunTree(ctx, o->manufacturer, o->series, o->json); });
 
   struct CheckOptions {
-    bool repair = false, yes = false;
+    bool repair = false, yes = false, json = false;
   };
   auto c = std::make_shared<CheckOptions>();
   auto* check = app.add_subcommand("check", "Check that the index and the tables it names agree");
   check->add_flag("--repair", c->repair, "recreate missing tables (empty); list tables that no type names");
   check->add_flag("-y,--yes", c->yes, "with --repair: also remove the tables that no type names");
+  check->add_flag("--json", c->json, "print the problems and warnings as JSON")->excludes("--repair");
   check->footer(Wrap("Lists types whose tables are missing, tables without their \"_Data\" table, tables that "
-                     "no index row names and tables that two rows name; exit status 1 when there is one.",
+                     "no index row names and tables that two rows name; exit status 1 when there is one. "
+                     "Warns of values that POINTS or a box field holds as text that is no number (the "
+                     "exit status stays 0 for those).",
                      80, "") +
                 '\n' + Examples({"kivplc -c plant.db check", "kivplc -c plant.db check --repair"}));
-  check->callback([&ctx, c] { RunCheck(ctx, c->repair, c->yes); });
+  check->callback([&ctx, c] { RunCheck(ctx, c->repair, c->yes, c->json); });
 }
 
 }  // namespace kivplc

@@ -79,6 +79,7 @@ void RunAdd(Context& ctx, const ModuleArgs& a) {
   Assignments values = stdinDoc.is_null() ? Assignments() : ModuleAssignments(stdinDoc, "standard input");
   for (auto& [k, v] : ParseSetOptions(a.input.sets, ColumnNames(kSpecColumns))) values[k] = v;
   values["CODE"] = a.code;
+  values = a.input.Checked(std::move(values));
   std::vector<ModDB::ModTermData> terminals;
   if (const Json* rows = FindMember(stdinDoc, kTerminalsKey))
     terminals = TerminalsFromJson(*rows, Wide(a.code), "standard input");
@@ -113,6 +114,11 @@ void RunSet(const Context& ctx, const ModuleArgs& a) {
 
   auto db = ctx.Open();
   CString table = a.Table(*db);
+  Assignments held;
+  ModDB::ModSpecData spec{};
+  if (a.input.metricFromInch && db->ReadModule(table, Wide(a.code), spec))
+    for (const auto& c : kSpecColumns) held[c.name] = Utf8(spec.*c.member);
+  values = a.input.Checked(std::move(values), held);
   db->UpdateModule(table, Wide(a.code), values, a.Name());
   std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of module "
             << a.Name() << '\n';
@@ -168,6 +174,7 @@ void RegisterModules(CLI::App& app, Context& ctx) {
   AddTypeArgs(*addCmd, *add);
   addCmd->add_option("CODE", add->code, "the new module's code")->required();
   AddFieldOptions(*addCmd, add->input, fields);
+  AddNumberOptions(*addCmd, add->input);
   addCmd->footer(addCmd->get_footer() + Examples(
       {"kivplc -c plant.db module add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI08 --set POINTS=8 "
        "--set \"DESCRIPTION=8 inputs, 24 V DC\"",
@@ -179,6 +186,7 @@ void RegisterModules(CLI::App& app, Context& ctx) {
   AddTypeArgs(*setCmd, *set);
   setCmd->add_option("CODE", set->code, "module code")->required();
   AddFieldOptions(*setCmd, set->input, fields);
+  AddNumberOptions(*setCmd, set->input);
   setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db module set \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 "
                            "--set RATING=\"24 V DC, 7 mA\""}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });

@@ -17,11 +17,25 @@ void RegisterServe(CLI::App& app, Context& ctx) {
       ->type_name("NAME");
   serve->add_flag("--read-only", options->readOnly, "refuse every change");
   serve->add_option("--token-file", options->tokenFile, "read the access token from this file")->type_name("PATH");
+  serve->add_flag("--sign-in", options->signIn,
+                  "each person signs in with their own account on the catalogue's server, whose roles decide "
+                  "what they may do");
+  auto minutes = std::make_shared<long>(8 * 60);
+  serve->add_option("--session-minutes", *minutes, "how long a signed-in session lasts")
+      ->check(CLI::Range(1L, 7L * 24 * 60))
+      ->capture_default_str();
+  serve->add_flag("--insecure-http", options->insecureHttp,
+                  "allow signing in over an address other than loopback without encryption (the page warns)");
+  serve->add_option("--as", options->person, "the person working on a file catalogue (default: the system user)")
+      ->type_name("NAME");
   serve->footer(Examples({"kivplc -c plant.db serve", "kivplc -c plant.db serve --listen 0.0.0.0:8080 --read-only",
-                          "kivplc -c plant.db serve --listen 0.0.0.0:8080 --host plc-db.example.lan"}));
-  serve->callback([&ctx, options] {
-    ctx.Open();  // refuses a missing catalogue as every command does
-    options->cataloguePath = ctx.cataloguePath;
+                          "kivplc -c plant.db serve --listen 0.0.0.0:8080 --host plc-db.example.lan",
+                          "kivplc -c postgresql://cad-server/plant serve --sign-in"}));
+  serve->callback([&ctx, options, minutes] {
+    // With --sign-in the people connect; the one who starts the server may have no account.
+    if (!options->signIn) ctx.Open();  // refuses a missing catalogue as every command does
+    options->cataloguePath = ctx.Named();
+    options->sessionLifetime = std::chrono::minutes(*minutes);
     web::Serve(*options);
   });
 }

@@ -78,6 +78,10 @@ void RunSet(const Context& ctx, const StyleArgs& a) {
   if (values.empty()) throw UsageError("nothing to set: give --set FIELD=VALUE or --stdin");
 
   auto db = ctx.Open();
+  Assignments held;
+  for (const auto& style : db->Styles(a.style, a.style))
+    for (const auto& c : kStyleColumns) held[c.name] = Utf8(style.*c.member);
+  values = a.input.Checked(std::move(values), held);
   const bool exists = db->WriteStyle(a.style, values);
   if (exists)
     std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of style " << a.style
@@ -104,6 +108,7 @@ void RegisterStyles(CLI::App& app, Context& ctx) {
       "set", "Create style N (fields not given stay empty) or change its non-empty fields");
   setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(kStyleNumber);
   AddFieldOptions(*setCmd, set->input, DescribeColumns(kStyleColumns));
+  AddNumberOptions(*setCmd, set->input);
   setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
 }

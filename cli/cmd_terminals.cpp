@@ -1,4 +1,4 @@
-// terminal add/remove: a module's terminal rows.
+// terminal add/remove/set/insert/move: a module's terminal rows.
 #include <algorithm>
 #include <iostream>
 #include <memory>
@@ -8,6 +8,8 @@
 #include "FieldOptions.h"
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
+#include "catalogue/TerminalRows.h"
+#include "catalogue/Values.h"
 #include "Output.h"
 
 namespace kivplc {
@@ -15,7 +17,7 @@ namespace kivplc {
 namespace {
 
 struct TerminalArgs {
-  std::string manufacturer, series, type, code, first, last;
+  std::string manufacturer, series, type, code, first, last;  // first, last: positions as given
   FieldInput input;
   bool yes = false;
   std::string Name() const { return code + " of " + EntryName(Wide(manufacturer), Wide(series), Wide(type)); }
@@ -61,6 +63,7 @@ void RunAdd(Context& ctx, const TerminalArgs& a) {
   // Rows without a SEQUENCE go after the module's last one.
   auto existing = db->Terminals(table, Wide(a.code));
   auto rows = TerminalsFromJson(doc, Wide(a.code), "standard input", existing.empty() ? 1 : existing.back().Sequence + 1);
+  RefuseTakenPositions(existing, rows, a.Name());
   auto refusals = db->AddTerminals(table, rows);
   ReportRefusedTerminals(refusals, a.Name());
   std::cout << "added " << Count(static_cast<long long>(rows.size() - refusals.size()), "terminal row") << " to module " << a.Name() << '\n';
@@ -106,10 +109,45 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
   std::cout << "removed " << Count(count, "terminal row") << " (" << range << ") of module " << a.Name() << '\n';
 }
 
+// BLOCK and ATTRIBUTES from --stdin (one object) and --set.
+Assignments RowValues(const TerminalArgs& a) {
+  const Json doc = a.input.ReadStdin();
+  Assignments values = doc.is_null() ? Assignments()
+                                     : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {}, {"CODE"}, "standard input");
+  for (auto& [k, v] : ParseSetOptions(a.input.sets, ColumnNames(kTermColumns))) values[k] = v;
+  return values;
+}
+
+enum class RowChange { kSet, kInsert, kMove };
+
+void RunChange(const Context& ctx, const TerminalArgs& a, RowChange change) {
+  const long first = ParseSequence(a.first, change == RowChange::kMove ? "FROM" : kSequence);
+  const long to = change == RowChange::kMove ? ParseSequence(a.last, "TO") : 0;
+  const Assignments values = change == RowChange::kMove ? Assignments() : RowValues(a);
+  if (change == RowChange::kSet && values.empty()) throw UsageError("terminal set needs --set FIELD=VALUE or --stdin");
+  auto db = ctx.Open();
+  const CString table = ModuleTable(*db, a);
+  switch (change) {
+    case RowChange::kSet:
+      SetTerminal(*db, table, Wide(a.code), first, values, a.Name());
+      std::cout << "changed terminal row " << first << " of module " << a.Name() << '\n';
+      break;
+    case RowChange::kInsert:
+      InsertTerminal(*db, table, Wide(a.code), first, values, a.Name());
+      std::cout << "inserted a terminal row at position " << first << " of module " << a.Name()
+                << "; the rows after it moved down by one\n";
+      break;
+    case RowChange::kMove:
+      MoveTerminal(*db, table, Wide(a.code), first, to, a.Name());
+      std::cout << "moved terminal row " << first << " of module " << a.Name() << " to position " << to << '\n';
+      break;
+  }
+}
+
 }  // namespace
 
 void RegisterTerminals(CLI::App& app, Context& ctx) {
-  auto* terminal = app.add_subcommand("terminal", "Add or remove terminal rows of a module");
+  auto* terminal = app.add_subcommand("terminal", "Add, change, insert, move or remove terminal rows of a module");
   terminal->require_subcommand(1);
   terminal->footer(Examples({"kivplc -c plant.db terminal add ACME S1 DI DI16 --set BLOCK=TERM_IN",
                              "kivplc -c plant.db terminal remove ACME S1 DI DI16 17 end --yes"}));
@@ -139,6 +177,36 @@ void RegisterTerminals(CLI::App& app, Context& ctx) {
       {"kivplc -c plant.db terminal remove \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 18 --yes",
        "kivplc -c plant.db terminal remove \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 17 end --yes"}));
   removeCmd->callback([&ctx, remove] { RunRemove(ctx, *remove); });
+
+  // set and insert: one row's values at a position; move: two positions.
+  const struct {
+    const char* name;
+    const char* help;
+    RowChange change;
+    const char* example;
+  } changes[] = {
+      {"set", "Change the terminal row at SEQUENCE", RowChange::kSet,
+       "kivplc -c plant.db terminal set ACME S1 DI DI16 5 --set \"ATTRIBUTES=TERM=5;ADDR=E0.4\""},
+      {"insert", "Insert a terminal row at SEQUENCE; that row and the later ones move down by one",
+       RowChange::kInsert, "kivplc -c plant.db terminal insert ACME S1 DI DI16 6 --set BLOCK=TERM_IN"},
+      {"move", "Move the terminal row at FROM to TO; the rows between make room", RowChange::kMove,
+       "kivplc -c plant.db terminal move ACME S1 DI DI16 32 1"},
+  };
+  for (const auto& c : changes) {
+    auto args = std::make_shared<TerminalArgs>();
+    auto* command = terminal->add_subcommand(c.name, std::string(c.help) + ", in one transaction");
+    AddModuleArgs(*command, *args);
+    if (c.change == RowChange::kMove) {
+      command->add_option("FROM", args->first, "the row's position")->required();
+      command->add_option("TO", args->last, "its new position")->required();
+    } else {
+      command->add_option("SEQUENCE", args->first, "the row's position")->required();
+      AddFieldOptions(*command, args->input, DescribeColumns(kTermColumns));
+    }
+    command->footer(command->get_footer() + Examples({c.example}));
+    const RowChange change = c.change;
+    command->callback([&ctx, args, change] { RunChange(ctx, *args, change); });
+  }
 }
 
 }  // namespace kivplc

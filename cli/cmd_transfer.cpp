@@ -15,20 +15,32 @@
 #include "Progress.h"
 #include "StopSignals.h"
 #include "catalogue/Files.h"
+#include "catalogue/ImportPlan.h"
+#include "catalogue/Spreadsheet.h"
+#include "catalogue/History.h"
 
 namespace kivplc {
 
 namespace {
 
 struct ExportArgs {
-  std::string output;
-  bool force = false;
+  std::string output, csv, xlsx, delimiter = ",";
+  std::vector<std::string> names;  // MANUFACTURER [SERIES [TYPE]] for the sheets
+  bool force = false, withHistory = false;
 };
 
 struct ImportArgs {
-  std::string file;
+  std::string file, csv;
+  bool force = false;  // keep values that number columns cannot hold
   ImportOptions options;
 };
+
+// --delimiter's cell separator: ',' or ';' (or "tab").
+char Delimiter(const std::string& given) {
+  if (given == "," || given == ";") return given[0];
+  if (given == "tab" || given == "\t") return '\t';
+  throw UsageError("--delimiter takes ',', ';' or tab, not \"" + given + "\"");
+}
 
 // The layer's reports as a progress bar and lines on standard error.
 struct ProgressReporter {
@@ -53,13 +65,44 @@ struct ProgressReporter {
   size_t shown = 0;
 };
 
+// The part of the catalogue named, as two CSV files in a folder or as
+// one workbook.
+void ExportSheets(const Context& ctx, const ExportArgs& a) {
+  const char delimiter = Delimiter(a.delimiter);
+  auto db = ctx.Open();
+  CString names[3];
+  for (size_t i = 0; i < a.names.size(); ++i) names[i] = Wide(a.names[i]);
+  std::vector<kivcat::Sheet> sheets;
+  {
+    ProgressReporter progress("export");
+    sheets = kivcat::ExportSheets(*db, names[0], names[1], names[2], progress.reporter);
+  }
+  std::string written = a.xlsx;
+  if (!a.xlsx.empty()) {
+    kivcat::WriteWorkbook(a.xlsx, sheets, a.force);
+  } else {
+    std::error_code ec;
+    std::filesystem::create_directories(a.csv, ec);
+    if (ec) throw Refused("cannot make the folder " + a.csv + ": " + ec.message());
+    for (const auto& sheet : sheets)
+      WriteFileWhole((std::filesystem::path(a.csv) / sheet.name).string(), kivcat::CsvText(sheet, delimiter), a.force);
+    written = (std::filesystem::path(a.csv) / kivcat::kModulesSheet).string() + " and " + kivcat::kTerminalsSheet;
+  }
+  std::cout << "exported " << Count(static_cast<long long>(sheets[0].rows.size()), "module") << " with "
+            << Count(static_cast<long long>(sheets[1].rows.size()), "terminal row") << " to " << written << '\n';
+}
+
 void RunExport(const Context& ctx, const ExportArgs& a) {
+  if (!a.csv.empty() || !a.xlsx.empty()) return ExportSheets(ctx, a);
+  if (!a.names.empty()) throw UsageError("MANUFACTURER, SERIES and TYPE go with --csv or --xlsx");
   auto db = ctx.Open();
   Json document;
   {
     ProgressReporter progress("export");
     document = ExportCatalogue(*db, progress.reporter);
   }
+  // Beside the catalogue, for reading: an import takes only the catalogue.
+  if (a.withHistory) document["history"] = kivcat::HistoryJson(kivcat::ListHistory(*db, {}));
   if (a.output.empty() || a.output == "-") {
     PrintJson(std::cout, document);
     return;
@@ -96,14 +139,32 @@ void RemoveCatalogueFile(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
 }
 
+std::string ReadSheetFile(const std::string& folder, const char* name) {
+  const auto path = std::filesystem::path(folder) / name;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw UsageError("cannot read " + path.string() + " (import --csv reads the folder that export --csv wrote)");
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 void RunImport(Context& ctx, const ImportArgs& a) {
-  Json document = ReadDocument(a.file);  // a bad file is refused before the catalogue is opened
+  if (a.file.empty() == a.csv.empty()) throw UsageError("import takes a FILE or --csv FOLDER");
+  // A bad file is refused before the catalogue is written to.
+  Json document;
+  std::string modules, terminals;
+  if (a.csv.empty()) {
+    document = ReadDocument(a.file);
+  } else {
+    modules = ReadSheetFile(a.csv, kivcat::kModulesSheet);
+    terminals = ReadSheetFile(a.csv, kivcat::kTerminalsSheet);
+  }
   auto db = ctx.Open();
+  const kivcat::ImportPlan plan = a.csv.empty() ? kivcat::PlanDocument(*db, document)
+                                                : kivcat::PlanSheets(*db, modules, terminals, !a.force);
   ImportResult result;
   {
     const StopSignals stop;
     ProgressReporter progress("import");
-    result = ImportCatalogue(*db, document, a.options, progress.reporter);
+    result = kivcat::CarryOut(*db, plan, a.options, progress.reporter);
   }
   Report(ctx, result, "the same import again finishes it", a.options.dryRun);
 }
@@ -149,6 +210,16 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   auto* exportCmd = app.add_subcommand("export", "Write the whole catalogue as one JSON document");
   exportCmd->add_option("-o,--output", e->output, "write to this file instead of standard output");
   exportCmd->add_flag("--force", e->force, "write over an existing file (never over a catalogue)");
+  exportCmd->add_option("--csv", e->csv, "write modules.csv and terminals.csv into this folder instead")
+      ->excludes("--output");
+  exportCmd->add_option("--xlsx", e->xlsx, "write the same two sheets as one workbook instead")
+      ->excludes("--output")
+      ->excludes("--csv");
+  exportCmd->add_option("--delimiter", e->delimiter, "the cells' separator of --csv: ',' (default), ';' or tab");
+  exportCmd->add_option("NAMES", e->names, "MANUFACTURER [SERIES [TYPE]]: with --csv or --xlsx, only that part")
+      ->expected(0, 3);
+  exportCmd->add_flag("--with-history", e->withHistory,
+                      "add the catalogue's history of changes (\"history\", as `kivplc history --json` gives it)");
   exportCmd->footer(Wrap("The document is a full copy: every index row as stored, every type's modules with "
                          "their terminal rows, the styles and every prompt row, with NULL written as null "
                          "and kept apart from an empty text. Its order is stable, so it diffs well in version "
@@ -156,12 +227,25 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                          "bytes.",
                          80, "") +
                     '\n' +
-                    Examples({"kivplc -c plant.db export -o plant.json", "kivplc -c plant.db export > plant.json"}));
+                    Wrap("With --csv, the modules and terminal rows of the catalogue (or of the manufacturer, "
+                         "series or type named) go into modules.csv and terminals.csv, which spreadsheet programs "
+                         "open as they are: UTF-8 with a byte-order mark, CRLF, RFC 4180 quoting. A blank cell "
+                         "is NULL, a quoted empty cell (\"\") the empty text. --xlsx writes the same two sheets "
+                         "as one workbook.",
+                         80, "") +
+                    '\n' +
+                    Examples({"kivplc -c plant.db export -o plant.json", "kivplc -c plant.db export > plant.json",
+                              "kivplc -c plant.db export --csv sheets \"Kessler & O'Neil\" KX200",
+                              "kivplc -c plant.db export --csv sheets --delimiter ';'",
+                              "kivplc -c plant.db export --xlsx plant.xlsx"}));
   exportCmd->callback([&ctx, e] { RunExport(ctx, *e); });
 
   auto i = std::make_shared<ImportArgs>();
   auto* importCmd = app.add_subcommand("import", "Add a catalogue document (from export) to a catalogue, new or not");
-  importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input")->required();
+  importCmd->add_option("FILE", i->file, "the JSON document, or - for standard input");
+  importCmd->add_option("--csv", i->csv, "read modules.csv and terminals.csv (from export --csv) in this folder")
+      ->excludes("FILE");
+  importCmd->add_flag("--force", i->force, "with --csv: keep a number column's value that is not a number, as text");
   importCmd->add_flag("--replace", i->options.replaceModules, "replace modules and styles that exist already and differ");
   importCmd->add_flag("--skip-existing", i->options.skipExisting,
                       "keep modules and styles that exist already, even when they differ")
@@ -180,7 +264,14 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
                          "would refuse. Documents of the earlier version 1 are read too.",
                          80, "") +
                     '\n' +
+                    Wrap("With --csv, the two sheets of export --csv (or made by hand with the same first "
+                         "lines) go in by the same rules; the delimiter is read from the first line, a missing "
+                         "type is added, and a value that POINTS or a box column cannot hold as a number is "
+                         "refused with its file, line and column unless --force.",
+                         80, "") +
+                    '\n' +
                     Examples({"kivplc init plant.db && kivplc -c plant.db import examples/sample-catalogue.json",
+                              "kivplc -c plant.db import --csv sheets --dry-run",
                               "kivplc -c old.db export | kivplc -c new.db import -"}));
   importCmd->callback([&ctx, i] { RunImport(ctx, *i); });
 

@@ -9,6 +9,8 @@
 #include "Manual.h"
 #include "Output.h"
 #include "KivPmOleDbFiles.h"
+#include "KivPmOleDbHistory.h"
+#include "Utf16.h"
 
 namespace {
 
@@ -95,6 +97,12 @@ int main(int argc, char** argv) {
                  "the catalogue: a file, or a postgresql:// URI (any command may take it)")
       ->envname(kivplc::kCatalogueVariable)
       ->type_name("CATALOGUE");
+  // Who the catalogue's history names for this command's changes.
+  app.add_option_function<std::string>(
+         "--as", [](const std::string& person) { kivoledb::SetHistoryPerson(kiv::FromUtf8(person)); },
+         "the person the history records for this command's changes (default: user@machine)")
+      ->envname("KIVPLC_AS")
+      ->type_name("PERSON");
   kivplc::RegisterCatalogue(app, ctx);
   kivplc::RegisterIndex(app, ctx);
   kivplc::RegisterModules(app, ctx);
@@ -103,6 +111,8 @@ int main(int argc, char** argv) {
   kivplc::RegisterPrompts(app, ctx);
   kivplc::RegisterTransfer(app, ctx);
   kivplc::RegisterImportAccess(app, ctx);
+  kivplc::RegisterRoles(app, ctx);
+  kivplc::RegisterHistory(app, ctx);
   kivplc::RegisterServe(app, ctx);
   kivplc::RegisterMaintenance(app, ctx);
   app.set_version_flag("--version", kivplc::VersionText(), "print the tool's and the library's version and exit");
@@ -120,6 +130,18 @@ int main(int argc, char** argv) {
 
   try {
     std::vector<std::string> args = TakeArguments(argc, argv);
+    // A command is one change in the catalogue's history, labelled with
+    // its words (passwords already blanked).
+    std::string label = "kivplc";
+    for (int i = 1; i < argc; ++i) {
+      const std::string word = argv[i];
+      if (word == "-c" || word == "--catalogue" || word == "--as") {
+        ++i;
+        continue;
+      }
+      label += word.find(' ') == std::string::npos ? " " + word : " '" + word + "'";
+    }
+    kivoledb::HistoryAction action(kiv::FromUtf8(label));
     app.parse(args);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);

@@ -38,6 +38,7 @@
 #include "IndexLevel.h"
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
 #include "SqlText.h"
 #include "TypeTableName.h"
 #include "TypeTables.h"
@@ -58,6 +59,7 @@ CString InsertIndexRowSql(const wchar_t* manufacturer, const wchar_t* series, co
 }  // namespace
 
 bool KivPlcDbIO::AddIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(manufacturer)) return false;
   switch (kiv::LevelOf(series, type)) {
@@ -132,6 +134,7 @@ bool KivPlcDbIO::UpdateIndexPartial(const wchar_t* manufacturer, const wchar_t* 
 }
 
 bool KivPlcDbIO::RemoveIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(manufacturer)) return false;
   bool exists = false;
@@ -204,6 +207,7 @@ bool KivPlcDbIO::RemoveSpecAndTermTables(const wchar_t* manufacturer, const wcha
 
 bool KivPlcDbIO::RenameIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
                                  const wchar_t* newName) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(manufacturer) || kiv::IsEmptyText(newName)) return false;
   // TABLE_NAME stays: tables keep the names they were created under.

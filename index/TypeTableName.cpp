@@ -44,7 +44,7 @@ TableNameFault CheckTypeTableName(std::wstring_view name) {
   if (Utf16Length(name) > kLongestWholeName) return TableNameFault::kTooLong;
   for (const wchar_t* fixed : {L"PLC_MANUFACTURER", L"PLC_STYLES", L"PLC_MSG"})
     if (CString(name).CompareNoCase(fixed) == 0) return TableNameFault::kFixedTable;
-  for (const wchar_t* kept : {L"sqlite_", L"pg_", L"MSys"})
+  for (const wchar_t* kept : {L"sqlite_", L"pg_", L"MSys", L"KivHistory"})
     if (StartsFolded(name, kept)) return TableNameFault::kEngineTable;
   return TableNameFault::kNone;
 }

@@ -48,7 +48,7 @@ enum class TableNameFault {
   kNul,         // the engine would keep only what comes before it
   kTooLong,     // more than 59 UTF-16 code units: "_Data" must still fit
   kFixedTable,  // PLC_MANUFACTURER, PLC_STYLES or PLC_MSG
-  kEngineTable  // begins as the engines' own tables do: sqlite_, pg_, MSys
+  kEngineTable  // begins as the engines' own tables do: sqlite_, pg_, MSys, KivHistory
                 // (letters compared as the engine compares names, A-Z folded)
 };
 KIVPLCDB_API TableNameFault CheckTypeTableName(std::wstring_view name);

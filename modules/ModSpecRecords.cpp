@@ -4,6 +4,7 @@
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
 #include "SpecColumns.h"
 #include "SqlText.h"
 #include "UpdateStatement.h"
@@ -17,6 +18,7 @@ const wchar_t* OrEmpty(const wchar_t* text) { return text ? text : L""; }
 }  // namespace
 
 bool KivPlcDbIO::AddModSpecData(const wchar_t* tableName, const ModDB::ModSpecData& data, bool omitCategory) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   // Execute refuses without a connection, and the engine judges the table
   // name, the key and every value; only a name that would end its brackets
   // early is refused here.
@@ -72,6 +74,7 @@ bool KivPlcDbIO::DoesSpecDataExist(const wchar_t* tableName, const wchar_t* code
 }
 
 bool KivPlcDbIO::RemoveModSpecData(const wchar_t* tableName, const wchar_t* code) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName)) return false;
   // The module's terminal rows are the caller's to remove (RemoveModTermData).
@@ -82,6 +85,7 @@ bool KivPlcDbIO::RemoveModSpecData(const wchar_t* tableName, const wchar_t* code
 
 bool KivPlcDbIO::UpdateModSpecData(const wchar_t* tableName, const wchar_t* code, const ModDB::ModSpecData& data,
                                    bool omitCategory) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(code) || RefuseTableName(tableName)) return false;
   CString head;
@@ -101,6 +105,7 @@ bool KivPlcDbIO::UpdateModSpecData(const wchar_t* tableName, const wchar_t* code
 }
 
 bool KivPlcDbIO::RenameModSpecData(const wchar_t* tableName, const wchar_t* oldCode, const wchar_t* newCode) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(tableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode) ||
       RefuseTableName(tableName))

@@ -8,6 +8,7 @@
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
 #include "SqlText.h"
 
 namespace {
@@ -66,6 +67,7 @@ bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* 
 }
 
 bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData* const records, long count) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (!m_pConnection || kiv::IsEmptyText(termTableName) || count < 1 || RefuseTableName(termTableName)) return false;
   CString head;
@@ -98,10 +100,16 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // A refused row is skipped: no retry, no stop.
   for (long i = 0; i < count && !lost; ++i)
     if (insert(i) && batch) inBatch.push_back(i);
+  // The failure to report, its text and kind kept together.
   CString failure = command.GetErrorInfo(true);
+  KivRefusal refusal = command.GetRefusal();
+  auto report = [&] {
+    m_strLastError = failure;
+    m_lastRefusal = refusal;
+  };
   if (lost) {
     command.EndBatch();  // what the batch holds is lost with it
-    m_strLastError = failure;
+    report();
     return false;
   }
   if (command.EndBatch()) {
@@ -115,14 +123,19 @@ bool KivPlcDbIO::AddModTermData(const wchar_t* termTableName, ModDB::ModTermData
   // own, committed one by one.  A row that is there already (committed
   // after the batch was lost) is refused as a duplicate, harmlessly.
   failure = command.GetErrorInfo(true);
+  refusal = command.GetRefusal();
   for (size_t k = 0; k < inBatch.size() && !lost; ++k)
-    if (!insert(inBatch[k])) failure = command.GetErrorInfo(true);
-  m_strLastError = failure;
+    if (!insert(inBatch[k])) {
+      failure = command.GetErrorInfo(true);
+      refusal = command.GetRefusal();
+    }
+  report();
   return !lost;
 }
 
 bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,
                                    long lastSequence) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   if (lastSequence != kAnySequence && firstSequence > lastSequence) return false;
@@ -140,6 +153,7 @@ bool KivPlcDbIO::RemoveModTermData(const wchar_t* termTableName, const wchar_t* 
 }
 
 bool KivPlcDbIO::RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(oldCode) || kiv::IsEmptyText(newCode) ||
       RefuseTableName(termTableName))

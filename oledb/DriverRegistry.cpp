@@ -94,7 +94,6 @@ CatalogueProbe ProbeCatalogue(const std::wstring& dataSource) {
   return probe;
 }
 
-bool DriverConnection::Lost() { return false; }
 
 bool DriverConnection::FoldsEveryLetter() const { return false; }
 

@@ -45,7 +45,7 @@ dbStatus KivOleDbCommand::Execute() {
   if (!engine) return kDbError;
   std::wstring error;
   if (!engine->Execute(m_text.str(), m_cursor, error)) {
-    SetErrorInfo(CString(std::move(error)), engine->Lost());
+    SetErrorInfo(CString(std::move(error)));
     return kDbError;
   }
   m_executed = true;
@@ -67,7 +67,7 @@ dbStatus KivOleDbCommand::FetchNext() {
     return kDbOk;
   }
   if (rc < 0) {
-    SetErrorInfo(CString(std::move(error)), m_connection && m_connection->IsOpen() && m_connection->Driver()->Lost());
+    SetErrorInfo(CString(std::move(error)));
     return kDbError;
   }
   return kDbEndOfRows;
@@ -138,7 +138,7 @@ bool KivOleDbCommand::BeginBatch(bool refusalsAtEnd) {
   if (!engine) return false;
   std::wstring error;
   if (!(refusalsAtEnd ? engine->BeginDeferredBatch(error) : engine->BeginBatch(error))) {
-    SetErrorInfo(CString(std::move(error)), engine->Lost());
+    SetErrorInfo(CString(std::move(error)));
     return false;
   }
   m_batch = true;
@@ -173,7 +173,7 @@ bool KivOleDbCommand::AbandonBatch() {
   kivoledb::DriverConnection* engine = LeaveBatch();
   std::wstring error;
   if (!engine || engine->AbandonBatch(error)) return true;
-  SetErrorInfo(CString(std::move(error)), engine->Lost());
+  SetErrorInfo(CString(std::move(error)));
   return false;
 }
 
@@ -183,7 +183,7 @@ bool KivOleDbCommand::EndBatch() {
   if (!engine) return true;
   std::wstring error;
   if (!engine->EndBatch(error)) {
-    SetErrorInfo(CString(std::move(error)), engine->Lost());
+    SetErrorInfo(CString(std::move(error)));
     return false;
   }
   // A refusal the engine could only give at the end.

@@ -4,7 +4,9 @@
 // the thread that made the call, which is the thread that takes it: a
 // driver's call and the component's reading of its outcome never part.
 #include "KivPmOleDb.h"
+#include "KivPmOleDbFiles.h"
 #include "KivRefusal.h"
+#include "Utf16.h"
 
 namespace kivoledb {
 
@@ -18,14 +20,18 @@ void NoteRefusal(KivRefusalKind kind, std::wstring column) {
   t_hasNote = true;
 }
 
+// Both run around every driver call and every row fetched: without a
+// note they touch only the flag, not the note with its string.
 KivRefusal TakeRefusal() {
-  KivRefusal taken = t_hasNote ? std::move(t_noted) : KivRefusal{KivRefusalKind::kOther, {}};
+  if (!t_hasNote) return KivRefusal{KivRefusalKind::kOther, {}};
+  KivRefusal taken = std::move(t_noted);
   t_noted = KivRefusal{};
   t_hasNote = false;
   return taken;
 }
 
 void ForgetRefusal() {
+  if (!t_hasNote) return;
   t_noted = KivRefusal{};
   t_hasNote = false;
 }
@@ -33,12 +39,6 @@ void ForgetRefusal() {
 }  // namespace kivoledb
 
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text) { SetErrorInfo(text, kivoledb::TakeRefusal()); }
-
-void KivOleDbErrorInfo::SetErrorInfo(const CString& text, bool lost) {
-  KivRefusal refusal = kivoledb::TakeRefusal();
-  if (lost) refusal = KivRefusal{KivRefusalKind::kConnectionLost, {}};
-  SetErrorInfo(text, std::move(refusal));
-}
 
 void KivOleDbErrorInfo::SetErrorInfo(const CString& text, KivRefusal refusal) {
   m_strError = text;
@@ -52,3 +52,13 @@ void KivOleDbErrorInfo::ClearErrorInfo() {
   m_strError.Empty();
   m_refusal = KivRefusal{};
 }
+
+namespace kivoledb {
+
+// The one text of a write refused for want of rights, whichever engine's
+// grants refused it.
+std::wstring ReadOnlyFor(const std::string& person) {
+  return L"the catalogue is read-only for " + kiv::FromUtf8(person);
+}
+
+}  // namespace kivoledb

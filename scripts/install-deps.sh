@@ -11,11 +11,15 @@ packages=(
   mdbtools-dev
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
   libssl-dev  # SHA-256 of the Access tests' files and rows
+  libxlsxwriter-dev  # kivplc export --xlsx
   python3
+  python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests
+  python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
+  doxygen                            # make docs: the API reference
 )
 # The browser tests need Node.js and npm; a machine that has them from
 # elsewhere keeps its own (Debian's npm would conflict with a bundled one).

@@ -2,6 +2,7 @@
 #include "CommandRows.h"
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
 #include "SqlText.h"
 #include "StyleColumns.h"
 #include "UpdateStatement.h"
@@ -49,6 +50,7 @@ bool KivPlcDbIO::DoesStyleBoxDataExist(int style, bool& exists) {
 }
 
 bool KivPlcDbIO::UpdateStyleBoxData(int style, const ModDB::StyleBoxData& data) {
+  kivoledb::HistoryAction action;  // one change in the catalogue's history, whatever it runs
   ClearSQLError();
   if (!kiv::IsStyleNumber(style)) return false;
   bool exists = false;

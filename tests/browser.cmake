@@ -18,6 +18,14 @@ if(TARGET kivplc AND EXISTS ${PROJECT_SOURCE_DIR}/web/CMakeLists.txt AND KIV_NPM
     COMMAND ${KIV_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/browser/grid.js $<TARGET_FILE:kivplc> ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
   set_tests_properties(browser_grid PROPERTIES LABELS browser FIXTURES_REQUIRED browser_node_modules TIMEOUT 180
     ENVIRONMENT "NODE_PATH=${KIV_BROWSER_DIR}/node_modules;KIV_CHROMIUM=${KIV_CHROMIUM}")
+  # Signing in as a maintainer and as a reader, on the test run's server.
+  if(KIV_WITH_POSTGRESQL)
+    add_test(NAME browser_sign_in
+      COMMAND ${KIV_NODE} ${CMAKE_CURRENT_SOURCE_DIR}/browser/signin.js $<TARGET_FILE:kivplc> ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    set_tests_properties(browser_sign_in PROPERTIES LABELS browser TIMEOUT 180
+      FIXTURES_REQUIRED "browser_node_modules;pg_server"
+      ENVIRONMENT "NODE_PATH=${KIV_BROWSER_DIR}/node_modules;KIV_CHROMIUM=${KIV_CHROMIUM}")
+  endif()
 elseif(TARGET kivplc AND EXISTS ${PROJECT_SOURCE_DIR}/web/CMakeLists.txt)
   # A missing tool must fail the run, not quietly leave the editor untested.
   add_test(NAME browser_session

@@ -1,7 +1,7 @@
 # The test_cli* tests run the built kivplc tool, so they build it first, and
 # may use its pieces in-process.
 if(TARGET kivplc)
-  foreach(name test_cli test_cli_documents test_cli_units)
+  foreach(name test_cli test_cli_documents test_cli_sheets test_cli_units test_history)
     add_dependencies(${name} kivplc)
     target_compile_definitions(${name} PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
     target_link_libraries(${name} PRIVATE kivplc_commands)
@@ -30,4 +30,12 @@ if(TARGET kivplc)
   add_test(NAME kivplc_large_access_round_trip
     COMMAND test_cli --gtest_also_run_disabled_tests --gtest_filter=Transfer.DISABLED_Large*)
   set_tests_properties(kivplc_large_access_round_trip PROPERTIES LABELS long TIMEOUT 900)
+endif()
+
+# The large Access fixture through a pair of spreadsheets and back, its
+# module tables' row hashes checked: minutes, so labelled long.
+if(TARGET kivplc)
+  add_test(NAME kivplc_large_access_sheets_round_trip
+    COMMAND test_cli_sheets --gtest_also_run_disabled_tests --gtest_filter=Sheets.DISABLED_Large*)
+  set_tests_properties(kivplc_large_access_sheets_round_trip PROPERTIES LABELS long TIMEOUT 900)
 endif()

@@ -13,5 +13,6 @@ add_test(NAME install_and_find_package
     -DBINARY_DIR=${PROJECT_BINARY_DIR}
     -DWORK_DIR=${KIV_INSTALL_TEST_DIR}
     -DCXX=${CMAKE_CXX_COMPILER}
+    -DPYTHON=$<$<BOOL:${KIV_BUILD_PYTHON}>:${Python3_EXECUTABLE}>
     -P ${CMAKE_CURRENT_SOURCE_DIR}/consumer/run.cmake)
 set_tests_properties(install_and_find_package PROPERTIES TIMEOUT 300)

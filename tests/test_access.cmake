@@ -4,7 +4,7 @@
 # OpenSSL's SHA-256.
 find_package(nlohmann_json 3 REQUIRED)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
-foreach(name test_access test_cli test_web_api test_cli_documents)
+foreach(name test_access test_cli test_web_api test_cli_documents test_cli_sheets test_roles test_history)
   if(TARGET ${name})
     target_link_libraries(${name} PRIVATE nlohmann_json::nlohmann_json OpenSSL::Crypto)
     target_compile_definitions(${name} PRIVATE

@@ -133,6 +133,18 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
   EXPECT_FALSE(fs::exists(into));
 }
 
+// A change held up by another connection for longer than the catalogue
+// waits exits 3, so that a script may try it again.
+TEST(ExitStatus, AChangeHeldUpByAnotherConnectionMayBeTriedAgain) {
+  if (!clitest::ToolBuilt()) GTEST_SKIP() << "built without kivplc";
+  const kivtest::PgCatalogue server;
+  const std::string uri = kivtest::Utf8(CString(server.uri().c_str()));
+  server.Exec("INSERT INTO PLC_STYLES ([STYLE]) VALUES (1); BEGIN; UPDATE PLC_STYLES SET [BOX_TOP]='1'");
+  const auto r = Tool({"-c", uri + "&options=-c%20lock_timeout%3D200", "style", "set", "1", "--set", "BOX_TOP=2"});
+  server.Exec("COMMIT");
+  EXPECT_EQ(r.status, 3) << r.err;
+}
+
 // Rows without SEQUENCE follow the last one; ranges run to "end"; negative
 // positions, as Access catalogues hold them, where -1 is also the library's
 // "no bound", so it is removed through a neighbouring free position.

@@ -5,11 +5,14 @@
 // table and looking prompts up.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "KivPmOleDb.h"
 #include "KivPromptTable.h"
 #include "TestCatalogue.h"
+#include "Utf16.h"
 
 namespace {
 
@@ -100,6 +103,69 @@ TEST_P(DatabaseObject, CachedConnectionsAreReused) {
   EXPECT_FALSE(busy.Connect(absent));
   EXPECT_NE(cache.LastError().Find(absent), -1);
   EXPECT_EQ(cache.IdleCount(), 3u);
+}
+
+// Every failure leaves its kind beside its text, told from the engine's
+// answer (or the library's own refusal), and the next success clears both.
+// The last case loses the catalogue under the object: a file renamed away,
+// a server session ended.
+TEST_P(DatabaseObject, EveryFailureTellsItsKindAndASuccessClearsIt) {
+  using K = KivRefusalKind;
+  const bool server = GetParam() == kivtest::Engine::Postgresql;
+  auto with = [&](const wchar_t* serverOption, const wchar_t* fileProperty) {
+    return server ? CComBSTR((L"Data Source=" + cat.wpath().str() + L"&options=" + serverOption).c_str())
+                  : kivtest::InitString(cat.path(), fileProperty);
+  };
+  OpenPlcDb reader, waiter;
+  CString table;
+  ASSERT_TRUE(db.AddIndexData(L"M", L"S", L"T") && db.GetTypeTableName(L"M", L"S", L"T", table) &&
+              db.Execute(L"INSERT INTO [" + table + L"] ([CODE]) VALUES ('A')") &&
+              reader.PutConnectionString(with(L"-c%20default_transaction_read_only%3Don", L";Mode=Read")) &&
+              waiter.PutConnectionString(with(L"-c%20lock_timeout%3D200", L";Busy Timeout=200")));
+  ModDB::ModSpecData spec{}, huge{};
+  spec.Code = L"A";
+  spec.Category = L"12345678901";
+  huge.Rating = CString(std::wstring(10240, L'r').c_str());
+  ModDB::ModTermData rows[] = {{L"A", 1, L"", L""}, {L"A", 1, L"", L""}};
+  const CString insert = L"INSERT INTO [" + table + L"] ([CODE]) VALUES ('C')";
+  const struct {
+    OpenPlcDb& on;
+    std::function<bool()> call;
+    K kind;
+    const char* column = "";
+  } cases[] = {
+      {db, [&] { return db.GetModSpecData(L"NoSuch", L"A", &spec, false); }, K::kNotFound},
+      {db, [&] { return db.AddModSpecData(table, spec, true); }, K::kDuplicateKey},
+      {db, [&] { return !db.AddModTermData(table + L"_Data", rows, 2); }, K::kDuplicateKey},  // true: one went in
+      {db, [&] { return db.UpdateModSpecData(table, L"A", spec, false); }, K::kTooLong, "CATEGORY"},
+      {db, [&] { return db.UpdateModSpecData(table, L"A", huge, false); }, K::kTooLong},
+      {db, [&] { return db.RemoveModSpecData(L"a]b", L"A"); }, K::kOther},
+      {reader, [&] { return reader.RemoveModSpecData(table, L"A"); }, K::kReadOnly},
+      {waiter,
+       [&] {
+         // db holds the write lock (on the server: the new key) while waiter writes the same.
+         const bool held = db.Execute(L"BEGIN") && db.Execute(insert), added = waiter.Execute(insert);
+         return !(db.Execute(L"COMMIT") && held) || added;
+       },
+       K::kBusy},
+      {db,
+       [&] {
+         if (server) return db.Execute(L"SELECT pg_terminate_backend(pg_backend_pid())");
+         std::filesystem::rename(cat.path(), cat.path().string() + "~");
+         return db.AddModTermData(table + L"_Data", rows, 1);
+       },
+       K::kConnectionLost},
+  };
+  long count = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(c.on.GetLastRefusal().kind, c.kind) << Utf8(c.on.GetLastError());
+    const std::string column = kiv::ToUtf8(c.on.GetLastRefusal().column);  // named where a width was broken
+    EXPECT_EQ(column, c.kind == K::kTooLong ? c.column : column);
+    if (c.kind == K::kConnectionLost) break;
+    EXPECT_TRUE(c.on.GetIndexRecCount(count) && c.on.GetLastRefusal().kind == K::kNone);
+  }
 }
 
 // A query whose prepared form is pooled must still fail once its table is

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "KivOwned.h"
 #include "TestCatalogue.h"
 
 namespace {
@@ -55,11 +56,9 @@ TEST_P(Index, ReadingRowsExistenceAndStoredTableNames) {
       "INSERT INTO PLC_MANUFACTURER VALUES ('Zeta','S2','T1','z2'), ('Zeta','S1','T9','z1'), ('acme',NULL,NULL,NULL),"
       "('Beta','S','A','b'), ('Beta','S','',''), ('Gamma',NULL,'','g-null'), ('Gamma','','','g-empty');");
   // Every row, sorted, NULL read as empty (where a NULL sorts is the engine's own).
-  ASSERT_TRUE(db.GetArrayOfAllIndexData(data, count));
   Strings got;
-  for (__int64 i = 0; i < count; ++i)
-    got.push_back(Utf8(data[i].Manufacturer + L"|" + data[i].Series + L"|" + data[i].Type + L"|" + data[i].TableName));
-  delete[] data;
+  for (const ModDB::IndexData& row : kiv::IndexRows(db))
+    got.push_back(Utf8(row.Manufacturer + L"|" + row.Series + L"|" + row.Type + L"|" + row.TableName));
   if (got.size() == 7) std::sort(got.begin() + 3, got.begin() + 5);  // the two Gamma rows
   EXPECT_EQ(got, (Strings{"acme|||", "Beta|S||", "Beta|S|A|b", "Gamma|||g-empty", "Gamma|||g-null", "Zeta|S1|T9|z1",
                           "Zeta|S2|T1|z2"}));

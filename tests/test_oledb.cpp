@@ -20,6 +20,7 @@
 #include "../index/TypeTables.h"
 #include "Driver.h"
 #include "KivPmOleDb.h"
+#include "StatementPool.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
 
@@ -112,6 +113,30 @@ TEST(OleDbOpen, ProbeTellsEngine) {
     EXPECT_EQ(probe.readOnly.empty(), writable) << source << ": " << kiv::ToUtf8(probe.readOnly);
     EXPECT_EQ(kivoledb::IsAccessFile(source.wstring()), access) << source;
   }
+}
+
+// The pool both drivers keep their prepared statements in: the least
+// recently used goes first, and every statement it does not keep is let
+// go exactly once.
+TEST(StatementPool, KeepsTheRecentOnesAndLetsEveryOtherGoOnce) {
+  std::vector<int> released;
+  auto release = [&](int handle) { released.push_back(handle); };
+  kivoledb::StatementPool<int> pool(2), none(0);
+  pool.Put("a", 1, release);
+  pool.Put("b", 2, release);
+  ASSERT_NE(pool.Find("a"), nullptr);  // now the most recent: b goes next
+  pool.Put("c", 3, release);
+  pool.Put("a", 4, release);  // kept already
+  int taken = 0;
+  EXPECT_TRUE(pool.Take("c", taken));
+  EXPECT_FALSE(pool.Take("c", taken));
+  EXPECT_EQ(pool.Peek("b"), nullptr);
+  ASSERT_NE(pool.Peek("a"), nullptr);
+  EXPECT_EQ(*pool.Peek("a"), 1);
+  none.Put("x", 5, release);
+  pool.Clear(release);
+  EXPECT_EQ(taken, 3);
+  EXPECT_EQ(released, (std::vector<int>{2, 4, 5, 1}));
 }
 
 TEST(OleDbBatch, ThreadsShareOneCacheAndTakeTurnsWriting) {
@@ -260,49 +285,6 @@ TEST_P(Statements, RefusesWhatAccessWouldNotStoreAndTellsTheKind) {
   for (const std::string& table : m_catalogue.Tables()) EXPECT_NE(table.back(), 'z');
 }
 
-// The refusals that come from the catalogue's state rather than the
-// statement: opened read-only, another connection holding the lock, and
-// (on the server) the connection gone.
-TEST_P(Statements, ReadOnlyBusyAndLostConnectionsTellTheirKind) {
-  const bool server = GetParam() == kivtest::Engine::Postgresql;
-  // A second connection to the same catalogue, with the engine's own way
-  // of asking for a read-only session or a short wait for locks.
-  auto open = [&](KivOleDbConnection& c, const wchar_t* serverOption, const wchar_t* fileProperty) {
-    const std::wstring where = m_catalogue.wpath().str();
-    const CComBSTR init = server ? CComBSTR((L"Data Source=" + where + L"&options=" + serverOption).c_str())
-                                 : kivtest::InitString(where, fileProperty);
-    ASSERT_EQ(Open(c, init), "");
-  };
-  const std::wstring write = L"UPDATE PLC_STYLES SET [BOX_RIGHT]='x' WHERE [STYLE]=1";
-  ASSERT_EQ(RunSql(L"INSERT INTO PLC_STYLES ([STYLE]) VALUES (1)"), L"");
-  KivOleDbConnection reader, waiter;
-  open(reader, L"-c%20default_transaction_read_only%3Don", L";Mode=Read");
-  open(waiter, L"-c%20lock_timeout%3D200", L";Busy Timeout=200");
-
-  KivOleDbCommand command;
-  command.SetConnection(&reader);
-  command.SetCommandText(CString(write));
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kReadOnly) << Utf8(command.GetErrorInfo(true));
-
-  KivOleDbCommand holder;
-  holder.SetConnection(&m_connection);
-  ASSERT_TRUE(holder.BeginBatch());
-  holder.SetCommandText(CString(write));
-  ASSERT_EQ(holder.Execute(), kDbOk) << Utf8(holder.GetErrorInfo(true));
-  command.SetConnection(&waiter);
-  command.SetCommandText(CString(write));
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kBusy) << Utf8(command.GetErrorInfo(true));
-  EXPECT_TRUE(holder.EndBatch());
-  if (!server) return;
-
-  // The server ends the session under the statement.
-  command.SetCommandText(L"SELECT pg_terminate_backend(pg_backend_pid())");
-  EXPECT_NE(command.Execute(), kDbOk);
-  EXPECT_EQ(command.GetRefusal().kind, KivRefusalKind::kConnectionLost) << Utf8(command.GetErrorInfo(true));
-}
-
 TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
   const std::wstring value = L"O'Brien \"quoted\"; -- not a comment \U0010FFFF\u00e9 \u4e2d";
   std::wstring escaped = value;
@@ -399,34 +381,55 @@ TEST_P(SqliteStatements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
 // case, and be listed as given.
 // Offered by the server, whose refusals may come only when the rows are
 // settled: after a refusal, at once or later, nothing of the batch stays.
-TEST_P(Statements, AllOrNothingBatchLeavesNothingAfterARefusal) {
+// A deferred batch keeps the other rows and reports the refusal at its end.
+// Either way the refusal keeps the kind the server gave it, also when a
+// later statement settled the rows before the batch ended.
+TEST_P(Statements, BatchRefusalsKeepTheirKindUntilTheEnd) {
   KivOleDbCommand command;
   command.SetConnection(&m_connection);
-  auto run = [&command](const std::wstring& code, size_t width = 1) {
-    command.SetCommandText(CString(L"INSERT INTO [Spec] ([CODE], [DESCRIPTION]) VALUES ('" + code + L"', '" +
-                                   std::wstring(width, L'd') + L"')"));
+  auto run = [&command](const std::wstring& sql) {
+    command.SetCommandText(CString(sql));
     const bool ok = command.Execute() == kDbOk;
     command.Close();
     return ok;
+  };
+  auto insert = [&run](const std::wstring& code, size_t width = 1) {
+    return run(L"INSERT INTO [Spec] ([CODE], [DESCRIPTION]) VALUES ('" + code + L"', '" + std::wstring(width, L'd') +
+               L"')");
   };
   if (GetParam() == kivtest::Engine::Sqlite) {
     EXPECT_FALSE(command.BeginAllOrNothingBatch());
     EXPECT_FALSE(command.HasErrorInfo());
     return;
   }
-  for (bool tooWide : {true, false}) {  // else a duplicate
-    ASSERT_TRUE(command.BeginAllOrNothingBatch());
-    EXPECT_TRUE(run(L"A"));
-    run(tooWide ? L"W" : L"a", tooWide ? 151 : 1);
-    run(L"B");
-    EXPECT_FALSE(command.EndBatch());
-    EXPECT_NE(Utf8(command.GetErrorInfo(true)).find("rolled back"), std::string::npos) << tooWide;
-    EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec]"), Strings{"0"}) << tooWide;
+  using K = KivRefusalKind;
+  const struct {
+    bool whole, tooWide, selectAfter;
+    K kind;
+  } cases[] = {
+      {true, true, false, K::kTooLong},       {true, false, false, K::kDuplicateKey},
+      {true, false, true, K::kDuplicateKey},  {false, true, true, K::kTooLong},
+      {false, false, true, K::kDuplicateKey}, {false, false, false, K::kDuplicateKey},
+  };
+  for (const auto& c : cases) {
+    const std::string label = std::to_string(c.whole) + std::to_string(c.tooWide) + std::to_string(c.selectAfter);
+    ASSERT_TRUE(run(L"DELETE FROM [Spec]"));
+    ASSERT_TRUE(c.whole ? command.BeginAllOrNothingBatch() : command.BeginBatch(true)) << label;
+    EXPECT_TRUE(insert(L"A"));
+    insert(c.tooWide ? L"W" : L"a", c.tooWide ? 151 : 1);
+    if (c.selectAfter) run(L"SELECT [CODE] FROM [Spec]");
+    insert(L"B");
+    EXPECT_EQ(command.EndBatch(), !c.whole) << label;
+    EXPECT_EQ(command.GetRefusal().kind, c.kind) << label << " " << Utf8(command.GetErrorInfo(true));
+    if (c.whole) {
+      EXPECT_NE(Utf8(command.GetErrorInfo(true)).find("rolled back"), std::string::npos) << label;
+    }
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec]"), Strings{c.whole ? "0" : "2"}) << label;
   }
   ASSERT_TRUE(command.BeginAllOrNothingBatch());
-  EXPECT_TRUE(run(L"A") && run(L"B"));
+  EXPECT_TRUE(insert(L"C") && insert(L"D"));
   EXPECT_TRUE(command.EndBatch());
-  EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec]"), Strings{"2"});
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM [Spec] WHERE [CODE] IN ('C', 'D')"), Strings{"2"});
 }
 
 TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {

@@ -13,6 +13,7 @@
 
 #include "../index/TypeTables.h"
 #include "KivCatalogue.h"
+#include "KivOwned.h"
 #include "TestCatalogue.h"
 #include "catalogue/Fields.h"
 
@@ -50,14 +51,9 @@ class Modules : public kivtest::CatalogueTest {
   }
   // A module's terminal rows read through the library, "sequence|block|attributes".
   Strings Terminals(const wchar_t* code, const wchar_t* table = L"T_Data") {
-    ModTermData* records = nullptr;
-    __int64 count = 0;
     Strings out;
-    if (!db.GetModTermData(table, code, records, count)) return out;
-    for (__int64 i = 0; i < count; ++i)
-      out.push_back(std::to_string(records[i].Sequence) + "|" + Utf8(records[i].Block) + "|" +
-                    Utf8(records[i].Attributes));
-    delete[] records;
+    for (const ModTermData& row : kiv::TerminalRows(db, table, code))
+      out.push_back(std::to_string(row.Sequence) + "|" + Utf8(row.Block) + "|" + Utf8(row.Attributes));
     return out;
   }
 };
@@ -176,13 +172,11 @@ TEST_P(Modules, CodeListIsAscendingCallerOwnedAndUntouchedOnFalse) {
   for (const wchar_t* code : {L"B20", L"A10", L"C5", longCode.c_str()})
     ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(code), false)) << Utf8(db.GetLastError());
   EXPECT_FALSE(db.AddModSpecData(L"T", Numbered((longCode + L"x").c_str()), false));  // 61 is too wide
-  ASSERT_TRUE(db.GetArrayOfModSpecCodes(L"T", codes, count));
+  const kiv::OwnedCodes owned = kiv::ModuleCodes(db, L"T");
   // An accented letter sorts after Z on SQLite, with its base letter on the server (ICU), as in Access.
-  EXPECT_EQ(Codes(codes, codes + count), GetParam() == kivtest::Engine::Sqlite
-                                                  ? (Codes{L"A10", L"B20", L"C5", longCode})
-                                                  : (Codes{L"A10", longCode, L"B20", L"C5"}));
-  while (count > 0) delete[] codes[--count];
-  delete[] codes;
+  EXPECT_EQ(Codes(owned.begin(), owned.end()), GetParam() == kivtest::Engine::Sqlite
+                                                   ? (Codes{L"A10", L"B20", L"C5", longCode})
+                                                   : (Codes{L"A10", longCode, L"B20", L"C5"}));
 }
 
 TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {

@@ -64,6 +64,20 @@ TEST_P(Saves, OfStatementsTogetherARefusalKeepsNone) {
   EXPECT_EQ(db.Styles(7, 7).size(), 1u);
 }
 
+// A module whose terminal rows cannot follow it keeps its code.
+TEST_P(Saves, OfARenameTheModuleAndItsRowsGoTogether) {
+  kivtest::TempCatalogue cat(GetParam());
+  kivcat::Catalogue db(kivtest::Utf8(cat.wpath()));
+  const CString table = db.AddType(L"M", L"S", L"T");
+  ModDB::ModSpecData spec{};
+  spec.Code = L"X";
+  std::vector<ModDB::ModTermData> rows;
+  db.AddModule(table, spec, rows, "X");
+  db.RunStatement(L"DROP TABLE [" + kivcat::Catalogue::TermTable(table) + L"]", "dropping the terminal table");
+  EXPECT_THROW(db.RenameModule(table, L"X", L"Y", "X"), kivcat::Refused);
+  EXPECT_EQ(db.Codes(table), std::vector<CString>{L"X"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Saves, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "catalogue/Errors.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
+#include "catalogue/History.h"
 
 namespace {
 
@@ -167,6 +168,16 @@ TEST_F(WebApiTest, SavesRefuseOverlongAndStaleAndKeepMarkupAsText) {
   EXPECT_EQ(module["module"]["RATING"], "");
   EXPECT_FALSE(module["terminals"].empty());
   Get(ModuleUrl("AC-1DI8"), 404);
+  // A box value that is no number is refused with its field and kind, unless kept as text.
+  Json body = kTypeNames, bad = module["module"];
+  bad["BOX_RIGHT"] = "1,5";
+  body.update({{"code", "AC-1DI8B"}, {"base", module["module"]}, {"module", bad}});
+  for (const bool keep : {false, true}) {
+    body["keepAsText"] = keep;
+    auto [status, answer] = Post("/api/module/save", body);
+    EXPECT_EQ(status, keep ? 200 : 400) << answer;
+    EXPECT_EQ(answer.value("kind", "") + answer.value("field", ""), keep ? "" : "notANumberBOX_RIGHT") << answer;
+  }
 }
 
 // A save from a copy that another writer changed meanwhile, in any one
@@ -377,9 +388,10 @@ TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
   kivplc::web::ServeOptions o = options();
   o.listen = "0.0.0.0:0";
   Start(o);
-  for (const char* path : {"/", "/index.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
+  ASSERT_FALSE(server->AccessToken().empty());
+  for (const char* path : {"/", "/index.html", "/signin.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
   for (const auto& [path, bytes] : kivplc::web::StaticFiles()) {
-    if (path == "/index.html") continue;
+    if (path.ends_with(".html")) continue;
     auto res = client->Get(path);
     ASSERT_TRUE(res) << path;
     const std::string type = path.ends_with(".js") ? "text/javascript" : "text/css";
@@ -468,6 +480,41 @@ TEST_F(WebApiTest, StopBeforeRunStillEndsTheServer) {
   auto run = std::async(std::launch::async, [this] { server->Run(); });
   EXPECT_EQ(run.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   if (run.wait_for(std::chrono::seconds(0)) != std::future_status::ready) server->Stop();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WebApiTest, ASaveIsOneChangeByTheEditorsPersonAndUndoPutsItBack) {
+  {
+    kivcat::Catalogue db(cat.path().string());
+    kivcat::TurnHistoryOn(db);
+  }
+  Start();
+  kivoledb::SetHistoryPerson(L"erika");
+  const std::string history = "/api/history?" + kType + "&code=AC-1DI16";
+  const std::string before = client->Get("/api/export")->body;
+  Json base = Module("AC-1DI16"), changed = base;
+  changed["RATING"] = "48 V";
+  changed["DESCRIPTION"] = "changed";
+  Save(base, changed, 200);
+  const Json saved = Get(history)["history"];
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0]["by"], "erika");
+  EXPECT_EQ(saved[0]["what"], "editor: module/save");
+  Json removal = kTypeNames;
+  removal["code"] = "AC-1DI16";
+  EXPECT_EQ(Post("/api/module/remove", removal).first, 200);
+  const Json removed = Get("/api/history?limit=1")["history"];
+  ASSERT_EQ(removed.size(), 1u);
+  EXPECT_EQ(Post("/api/history/revert", {{"ids", {removed[0]["id"]}}}).first, 200);
+  const auto [status, answer] = Post("/api/history/revert", {{"ids", {saved[0]["id"]}}});
+  EXPECT_EQ(status, 409) << answer;  // undone, the removal still came later
+  EXPECT_EQ(answer["current"]["later"], removed[0]["id"]);
+  EXPECT_EQ(Post("/api/history/revert", {{"ids", {saved[0]["id"]}}, {"force", true}}).first, 200);
+  EXPECT_EQ(client->Get("/api/export")->body, before);
+  kivoledb::SetHistoryPerson(L"");
 }
 
 }  // namespace

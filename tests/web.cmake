@@ -8,3 +8,10 @@ if(TARGET kivplc_web AND TARGET kivplc)
   add_dependencies(test_web_api kivplc)
   target_compile_definitions(test_web_api PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
 endif()
+# The roles' tests run the tool, ask the editor's API in-process, and make
+# the people's server accounts through libpq.
+if(TARGET test_roles)
+  add_dependencies(test_roles kivplc)
+  target_compile_definitions(test_roles PRIVATE KIVPLC_BIN="$<TARGET_FILE:kivplc>")
+  target_link_libraries(test_roles PRIVATE kivplc_web PkgConfig::LIBPQ)
+endif()

@@ -9,8 +9,11 @@
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
+#include "catalogue/History.h"
 #include "catalogue/ModuleJson.h"
+#include "catalogue/Roles.h"
 #include "catalogue/Text.h"
+#include "catalogue/Values.h"
 
 namespace kivplc::web {
 
@@ -32,6 +35,7 @@ struct ApiError {
   std::string message;
   std::string field;
   Json current;
+  std::string kind = {};  // "notANumber": the page may offer to keep the value as text
 };
 
 // A catalogue file deleted, moved or replaced under the server (renamed
@@ -47,19 +51,14 @@ void RefuseReplaced(Catalogue& db) {
 
 using Param = std::function<std::string(const char*)>;
 
-// Characters as the engine counts them: code points, not bytes.
-size_t Length(const std::string& utf8) {
-  size_t n = 0;
-  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 template <typename Record, size_t N>
 Json ColumnsJson(const std::array<TextColumn<Record>, N>& columns, bool withCategory = true) {
   Json out = Json::array();
   for (const auto& c : columns) {
     if (!withCategory && std::string(c.name) == "CATEGORY") continue;
-    out.push_back({{"name", c.name}, {"width", c.width ? Json(c.width) : Json(nullptr)}});
+    Json column{{"name", c.name}, {"width", c.width ? Json(c.width) : Json(nullptr)}};
+    if (const char* kind = kivcat::NumberKind(c.name); *kind) column["number"] = kind;
+    out.push_back(std::move(column));
   }
   return out;
 }
@@ -101,8 +100,7 @@ Record FromJson(const Json& object, const std::array<TextColumn<Record>, N>& col
   Assignments values = AssignmentsFromJson(texts, ColumnNames(columns), integers, {"TERMINALS", "CODE"}, what);
   for (const auto& c : columns) {
     auto it = values.find(c.name);
-    if (c.width && it != values.end() && Length(it->second) > static_cast<size_t>(c.width))
-      throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+    if (it != values.end()) CheckWidth(c, it->second);
   }
   Record record{};
   AssignFields(values, columns, record);
@@ -116,16 +114,31 @@ ModDB::ModSpecData SpecFromJson(const Json& object, const std::string& what) {
     RefuseNul(code->get<std::string>(), "CODE");
     spec.Code = Wide(code->get<std::string>());
   }
-  if (Length(Utf8(spec.Code)) > 60) throw ApiError{400, "CODE holds at most 60 characters", "CODE", {}};
+  CheckWidth(kSpecColumns[0], Utf8(spec.Code));
   return spec;
+}
+
+// A module's fields that hold numbers are checked as the tool checks them
+// (Values.h), unless the request says "keepAsText": true.  Only values
+// that differ from `base` are checked, so that a stored value that is no
+// number does not stop a save of another field.
+void RefuseNonNumbers(const Json& body, const Json& module, const Json& base = Json::object()) {
+  if (const Json* keep = FindMember(body, "keepAsText"); keep && *keep == true) return;
+  if (!module.is_object()) return;
+  for (const auto& [column, value] : module.items()) {
+    if (!value.is_string()) continue;
+    const Json* was = base.is_object() ? FindMember(base, column) : nullptr;
+    if (was && *was == value) continue;
+    const std::string name = UpperName(column);
+    if (std::string problem = NumberProblem(name, value.get<std::string>()); !problem.empty())
+      throw ApiError{400, name + ": " + problem, name, {}, "notANumber"};
+  }
 }
 
 std::vector<ModDB::ModTermData> RowsFromJson(const Json& rows, const CString& code, const std::string& what) {
   for (const auto& row : rows.is_array() ? rows : Json::array())
     for (const auto& c : kTermColumns)
-      if (const Json* v = FindMember(row, c.name); v && v->is_string() && c.width &&
-                                                   Length(v->get<std::string>()) > static_cast<size_t>(c.width))
-        throw ApiError{400, std::string(c.name) + " holds at most " + std::to_string(c.width) + " characters", c.name, {}};
+      if (const Json* v = FindMember(row, c.name); v && v->is_string()) CheckWidth(c, v->get<std::string>());
   return TerminalsFromJson(rows, code, what);
 }
 
@@ -250,10 +263,12 @@ class Api::Reader {
   std::unique_ptr<Catalogue> m_db;
 };
 
-Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken)
+Api::Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken, std::string person)
     : m_path(cataloguePath),
-      m_readOnly(readOnly || CatalogueIsReadOnly(cataloguePath)),
+      m_readOnlyReason(ReadOnlyReason(cataloguePath)),
+      m_readOnly(readOnly || !m_readOnlyReason.empty()),
       m_session(std::move(sessionToken)),
+      m_person(std::move(person)),
       m_db(std::make_unique<Catalogue>(cataloguePath)) {
   m_lists = std::make_shared<const Lists>(*m_db, m_db->ChangeMark());
   for (size_t i = 0; i < kReaders; ++i) m_idleReaders.push_back(std::make_unique<Catalogue>(cataloguePath));
@@ -309,6 +324,8 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     return {200,
             {{"session", m_session},
              {"readOnly", m_readOnly},
+             {"readOnlyReason", m_readOnlyReason},
+             {"person", m_person},
              {"catalogue", kivcat::ShownName(m_path)},
              {"version", Utf8(CString(KivPlcDbGetVersion()->text))}},
             {}};
@@ -380,11 +397,21 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
   if (path == "/api/export") {
     return {200, {}, ExportCatalogue(db, {}).dump(2) + "\n", true};
   }
+  if (path == "/api/history") {
+    if (!kivcat::HistoryIsOn(db)) return {200, {{"on", false}, {"history", Json::array()}}, {}};
+    kivcat::HistoryQuery q{param("m"), param("s"), param("t"), param("code"), param("since"), param("by"), 0};
+    q.limit = param("limit").empty() ? 100 : static_cast<size_t>(std::max(1L, ParseInteger(param("limit"), "limit")));
+    return {200, {{"on", true}, {"history", kivcat::HistoryJson(kivcat::ListHistory(db, q))}}, {}};
+  }
   throw ApiError{404, "no such request: " + path, "", {}};
 }
 
 Reply Api::Post(const std::string& path, const std::string& text) {
-  if (m_readOnly) return {403, {{"error", "the catalogue is open read-only; nothing was changed"}}, {}};
+  if (m_readOnly)
+    return {403,
+            {{"error", m_readOnlyReason.empty() ? "the catalogue is open read-only; nothing was changed"
+                                                : m_readOnlyReason + "; nothing was changed"}},
+            {}};
   Json body;
   try {
     body = ParseJson(text, "the request body");
@@ -401,9 +428,12 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   try {
     RefuseReplaced(*m_db);
     std::string changed;
+    // A save is one change in the catalogue's history, whatever it writes.
+    kivoledb::HistoryAction action(kiv::FromUtf8("editor: " + path.substr(std::string("/api/").size())));
     Reply reply = Change(path, body, changed);
     try {
-      if (path != "/api/terminals/save" && path != "/api/import") Refresh(changed);  // the import refreshed
+      if (path != "/api/terminals/save" && path != "/api/import" && path != "/api/history/revert")
+        Refresh(changed);  // the import and the revert refreshed
     } catch (const Refused&) {
       // Written all the same; the next read reads the lists anew (m_stale).
     }
@@ -411,6 +441,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
   } catch (const ApiError& e) {
     Json out = {{"error", e.message}};
     if (!e.field.empty()) out["field"] = e.field;
+    if (!e.kind.empty()) out["kind"] = e.kind;
     if (!e.current.is_null()) out["current"] = e.current;
     return {e.status, out, {}};
   } catch (const Invalid& e) {
@@ -455,6 +486,22 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
                      StyleJson(current)};
     return ok;
   }
+  if (path == "/api/history/revert") {
+    const Json& ids = Member(body, "ids");
+    std::vector<long long> list;
+    if (ids.is_array())
+      for (const Json& id : ids)
+        if (id.is_number_integer()) list.push_back(id.get<long long>());
+    if (list.empty() || list.size() != ids.size()) throw ApiError{400, "ids must be a list of change ids", "ids", {}};
+    const Json* force = FindMember(body, "force");
+    try {
+      const auto outcome = kivcat::RevertChanges(db, list, force && force->is_boolean() && force->get<bool>());
+      Refresh("", true);
+      return {200, {{"ok", true}, {"change", outcome.action}, {"rows", outcome.rows}}, {}};
+    } catch (const kivcat::RevertConflict& e) {
+      throw ApiError{409, e.what(), "", {{"later", e.later}}};
+    }
+  }
   if (path == "/api/import") {
     Json messages = Json::array();
     Reporter reporter;
@@ -473,6 +520,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
   if (path == "/api/module/add") {
     const Json& module = Member(body, "module");
     auto spec = SpecFromJson(module, "module");
+    RefuseNonNumbers(body, module);
     std::vector<ModDB::ModTermData> rows;
     if (const Json* terminals = FindMember(module, kTerminalsKey)) rows = RowsFromJson(*terminals, spec.Code, "module");
     if (spec.Code.IsEmpty()) throw ApiError{400, "CODE cannot be empty", "CODE", {}};
@@ -487,6 +535,7 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
   if (path == "/api/module/save") {
     auto base = SpecFromJson(Member(body, "base"), "base");
     auto spec = SpecFromJson(Member(body, "module"), "module");
+    RefuseNonNumbers(body, Member(body, "module"), Member(body, "base"));
     ModDB::ModSpecData current{};
     if (!SaveModule(db, table, code, base, spec, current)) {
       Json now = FieldsToJson(current, kSpecColumns);

@@ -33,8 +33,9 @@ struct Reply {
 
 class Api {
  public:
-  // Opens the catalogue; throws Refused.
-  Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken);
+  // Opens the catalogue; throws Refused.  `person`: who works through this
+  // Api, as the page shows it.
+  Api(const std::string& cataloguePath, bool readOnly, std::string sessionToken, std::string person = {});
 
   // `param` gives a query parameter's value, empty when absent.
   Reply Get(const std::string& path, const std::function<std::string(const char*)>& param);
@@ -82,8 +83,12 @@ class Api {
   std::shared_ptr<const Lists> Current();
 
   std::string m_path;
+  // Why the catalogue takes no changes from this editor's account (a
+  // file's reason, or the server's "read-only for PERSON"); empty when it does.
+  std::string m_readOnlyReason;
   bool m_readOnly;
   std::string m_session;
+  std::string m_person;
   kiv::Mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db KIV_PT_GUARDED_BY(m_dbLock);
   std::atomic<bool> m_changing{false};              // a change holds m_dbLock

@@ -19,7 +19,11 @@
 #include "Connections.h"
 #include "KivPmOleDbFiles.h"
 #include "catalogue/Errors.h"
+#include "catalogue/Copy.h"
 #include "catalogue/Fields.h"
+#include "catalogue/Json.h"
+#include "catalogue/Person.h"
+#include "SignIn.h"
 #include "StaticFiles.h"
 
 namespace kivplc::web {
@@ -37,18 +41,8 @@ const char kContentSecurityPolicy[] =
 // carry the access token, so they are served without it.  The page itself
 // (it names the catalogue) is not.
 bool IsPageAsset(const std::string& path) {
-  return path != "/index.html" && StaticFiles().count(path) != 0;
-}
-
-std::string RandomToken() {
-  std::random_device random;  // the kernel's generator
-  static const char kHex[] = "0123456789abcdef";
-  std::string token;
-  for (int i = 0; i < 8; ++i) {
-    unsigned int word = random();
-    for (int j = 0; j < 8; ++j, word >>= 4) token += kHex[word & 0xF];
-  }
-  return token;
+  const bool page = path.size() >= 5 && path.compare(path.size() - 5, 5, ".html") == 0;  // the pages need it
+  return !page && StaticFiles().count(path) != 0;
 }
 
 // Compares in time independent of where the texts differ.
@@ -94,6 +88,21 @@ std::string MimeType(const std::string& path) {
 void SendJson(httplib::Response& res, int status, const Json& body) {
   res.status = status;
   res.set_content(body.dump(), "application/json; charset=utf-8");
+}
+
+// The cookie that carries a signed-in person's session id.
+constexpr char kSessionCookie[] = "kiv_session";
+
+std::string SessionCookie(const httplib::Request& req) {
+  const std::string cookies = req.get_header_value("Cookie");
+  const std::string name = std::string(kSessionCookie) + "=";
+  for (size_t at = 0; at < cookies.size();) {
+    while (at < cookies.size() && (cookies[at] == ' ' || cookies[at] == ';')) ++at;
+    const size_t end = std::min(cookies.find(';', at), cookies.size());
+    if (cookies.compare(at, name.size(), name) == 0) return cookies.substr(at + name.size(), end - at - name.size());
+    at = end;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -181,10 +190,21 @@ EditorServer::EditorServer(const ServeOptions& options)
     while (!m_accessToken.empty() && isspace(static_cast<unsigned char>(m_accessToken.back()))) m_accessToken.pop_back();
     if (m_accessToken.size() < 16) throw Invalid("the access token in " + options.tokenFile + " is shorter than 16 characters");
   } else if (!m_loopback) {
-    m_accessToken = RandomToken();
+    m_accessToken = RandomId();
   }
-  m_sessionToken = RandomToken();
-  m_api = std::make_unique<Api>(options.cataloguePath, options.readOnly, m_sessionToken);
+  m_sessionToken = RandomId();
+  if (options.signIn) {
+    if (!IsServerCatalogue(options.cataloguePath))
+      throw Invalid("--sign-in is for a catalogue on a server, where each person has an account of their own");
+    if (!m_loopback && !options.insecureHttp)
+      throw Invalid("signing in on an address other than loopback sends passwords unencrypted over the network; "
+                    "give --insecure-http to accept that");
+    m_sessions =
+        std::make_unique<Sessions>(options.cataloguePath, options.sessionLifetime, m_sessionToken, options.readOnly);
+  } else {
+    m_api = std::make_shared<Api>(options.cataloguePath, options.readOnly, m_sessionToken,
+                                  Person(options.cataloguePath, options.person));
+  }
 
   auto& server = m_http->server;
   server.set_payload_max_length(options.bodyLimit);
@@ -245,14 +265,35 @@ EditorServer::EditorServer(const ServeOptions& options)
     res.status = r.status;
     res.set_content(r.text, "application/json; charset=utf-8");
   };
+  server.Post("/api/signin", [this](const httplib::Request& req, httplib::Response& res) { SignIn(req, res); });
+  server.Post("/api/signout", [this](const httplib::Request& req, httplib::Response& res) {
+    if (m_sessions) m_sessions->SignOut(SessionCookie(req));
+    res.set_header("Set-Cookie", std::string(kSessionCookie) + "=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict");
+    SendJson(res, 200, {{"signedIn", false}});
+  });
   server.Get("/api/.*", [this, reply](const httplib::Request& req, httplib::Response& res) {
-    reply(res, m_api->Get(req.path, [&req](const char* name) { return req.get_param_value(name); }));
+    auto api = ApiFor(req);
+    if (!api && req.path == "/api/session")
+      return SendJson(res, 200, {{"session", m_sessionToken}, {"signIn", true}, {"signedIn", false},
+                                 {"insecure", m_options.insecureHttp && !m_loopback},
+                                 {"catalogue", ShownName(m_options.cataloguePath)}});
+    if (!api) return SendJson(res, 401, {{"error", "sign in first"}, {"signIn", true}});
+    Reply r = api->Get(req.path, [&req](const char* name) { return req.get_param_value(name); });
+    if (m_sessions && req.path == "/api/session") {
+      r.json["signIn"] = true, r.json["signedIn"] = true, r.json["insecure"] = m_options.insecureHttp && !m_loopback;
+      r.json["catalogue"] = ShownName(m_options.cataloguePath);  // not the session's URI, which names the person
+    }
+    reply(res, r);
   });
   server.Post("/api/.*", [this, reply](const httplib::Request& req, httplib::Response& res) {
-    reply(res, m_api->Post(req.path, req.body));
+    auto api = ApiFor(req);
+    if (!api) return SendJson(res, 401, {{"error", "sign in first"}, {"signIn", true}});
+    reply(res, api->Post(req.path, req.body));
   });
-  server.Get("/.*", [](const httplib::Request& req, httplib::Response& res) {
-    const std::string path = req.path == "/" ? "/index.html" : req.path;
+  server.Get("/.*", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string path = req.path == "/" ? "/index.html" : req.path;
+    // Without a session the editor's page would only fail: the sign-in page instead.
+    if (path == "/index.html" && !ApiFor(req)) path = "/signin.html";
     auto file = StaticFiles().find(path);
     if (file == StaticFiles().end()) return SendJson(res, 404, {{"error", "no such page: " + req.path}});
     res.set_content(file->second.data(), file->second.size(), MimeType(path));
@@ -274,6 +315,37 @@ EditorServer::EditorServer(const ServeOptions& options)
 }
 
 EditorServer::~EditorServer() = default;
+
+std::shared_ptr<Api> EditorServer::ApiFor(const httplib::Request& req) const {
+  if (m_api) return m_api;
+  return m_sessions->Find(SessionCookie(req));
+}
+
+void EditorServer::SignIn(const httplib::Request& req, httplib::Response& res) {
+  if (!m_sessions) return SendJson(res, 404, {{"error", "this editor serves without signing in (--sign-in)"}});
+  Json body;
+  try {
+    body = ParseJson(req.body, "the request body");
+  } catch (const Invalid& e) {
+    return SendJson(res, 400, {{"error", e.what()}});
+  }
+  const Json* person = body.is_object() ? FindMember(body, "person") : nullptr;
+  const Json* password = body.is_object() ? FindMember(body, "password") : nullptr;
+  if (!person || !person->is_string() || !password || !password->is_string())
+    return SendJson(res, 400, {{"error", "sign in with a person and a password"}});
+  try {
+    const std::string id = m_sessions->SignIn(person->get<std::string>(), password->get<std::string>());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_sessions->Lifetime()).count();
+    res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + id + "; Max-Age=" + std::to_string(seconds) +
+                                     "; Path=/; HttpOnly; SameSite=Strict");
+    SendJson(res, 200, {{"signedIn", true}, {"person", person->get<std::string>()}});
+  } catch (const Invalid& e) {
+    SendJson(res, 400, {{"error", e.what()}});
+  } catch (const Refused& e) {
+    // The server's reason: a wrong password, an unknown account, no role.
+    SendJson(res, 401, {{"error", kivoledb::WithoutPassword(std::string(e.what()))}});
+  }
+}
 
 int EditorServer::Bind() {
   auto& server = m_http->server;
@@ -304,7 +376,11 @@ void Serve(const ServeOptions& options) {
   EditorServer server(options);
   server.Bind();
   std::cout << "Serving " << kivoledb::WithoutPassword(options.cataloguePath) << (server.AccessToken().empty() ? "" : " (with an access token)")
-            << "\nOpen " << server.Url() << "\nStop with Ctrl-C." << std::endl;
+            << "\nOpen " << server.Url() << "\n";
+  if (options.signIn)
+    std::cout << "People sign in with their own server accounts; a session lasts "
+              << std::chrono::duration_cast<std::chrono::minutes>(options.sessionLifetime).count() << " minutes.\n";
+  std::cout << "Stop with Ctrl-C." << std::endl;
   std::thread waiter([&server, stopSignals] {
     int signal = 0;
     sigwait(&stopSignals, &signal);

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+namespace httplib {
+struct Request;
+struct Response;
+}  // namespace httplib
+
 namespace kivplc::web {
 
 struct ServeOptions {
@@ -27,6 +32,15 @@ struct ServeOptions {
   // its body within bodyTimeout of the head; a kept-alive connection that
   // sends nothing for idleTimeout is closed.
   std::chrono::milliseconds headTimeout{10000}, bodyTimeout{120000}, idleTimeout{60000};
+  // Each person signs in with their own server account (a catalogue on a
+  // server only); a session ends sessionLifetime after it began.
+  bool signIn = false;
+  std::chrono::seconds sessionLifetime{8 * 3600};
+  // Signing in over an address other than loopback sends passwords in
+  // the clear: refused unless this is set, and the page then warns.
+  bool insecureHttp = false;
+  // Who works through an editor without sign-in, as the page shows it.
+  std::string person{};
 };
 
 // Whether `host` (a --listen address without its port and brackets) can be
@@ -36,6 +50,7 @@ struct ServeOptions {
 bool IsLoopbackAddress(const std::string& host);
 
 class Api;
+class Sessions;
 
 class EditorServer {
  public:
@@ -72,6 +87,11 @@ class EditorServer {
 
  private:
   struct Http;
+  // The Api of the request's person: the one of an editor without sign-in,
+  // else that of the session its cookie names; null when none.
+  std::shared_ptr<Api> ApiFor(const httplib::Request& req) const;
+  // POST /api/signin: {"person", "password"} opens a session and sets its cookie.
+  void SignIn(const httplib::Request& req, httplib::Response& res);
   ServeOptions m_options;
   std::string m_host;
   std::string m_publicName;  // the name in Url(): the machine's, for a wildcard address
@@ -81,7 +101,8 @@ class EditorServer {
   bool m_loopback = true;
   std::string m_accessToken;
   std::string m_sessionToken;
-  std::unique_ptr<Api> m_api;
+  std::shared_ptr<Api> m_api;            // without sign-in
+  std::unique_ptr<Sessions> m_sessions;  // with sign-in
   std::unique_ptr<Http> m_http;
 };
 

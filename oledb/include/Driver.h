@@ -10,7 +10,10 @@
 //
 // Drivers report failures as text, and say what kind of refusal each is
 // with NoteRefusal (KivRefusal.h) where they read the engine's answer; the
-// component turns both into error information.  Nothing here throws for a
+// component turns both into error information.  A failure because the
+// engine cannot be reached (a server's connection down, a catalogue file
+// gone from under its name) is noted kConnectionLost by the driver that
+// finds it so; the component asks nothing more.  Nothing here throws for a
 // database failure.
 #ifndef KIV_OLEDB_DRIVER_H_
 #define KIV_OLEDB_DRIVER_H_
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "KivExport.h"
+#include "KivPmOleDbHistory.h"
 
 namespace kivoledb {
 
@@ -125,15 +129,19 @@ class KIV_EXPORT DriverConnection {
   // opened).  Drivers that cannot tell give an empty mark, which never
   // changes.
   virtual bool ChangeMark(std::string& mark, std::wstring& error);
-  // Whether the engine cannot be reached now: the server's connection is
-  // down (and reconnecting failed), or the catalogue file is gone from
-  // under its name.  Asked right after a failure, it tells a lost
-  // connection, where the engine never judged the statement, from a
-  // refusal.  Drivers that cannot lose their engine return false.
-  virtual bool Lost();
   // Whether the engine compares names without regard to the case of every
   // cased letter (kiv::FoldCase), not of A to Z only (the default).
   virtual bool FoldsEveryLetter() const;
+
+  // The catalogue's history (KivPmOleDbHistory.h, which states what each
+  // does).  Engines that keep none fail each with a text that says so.
+  virtual bool HistoryIsOn(bool& on, std::wstring& error);
+  virtual bool TurnHistoryOn(std::wstring& error);
+  virtual bool ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries, std::wstring& error);
+  virtual bool HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error);
+  virtual bool RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                             std::wstring& error);
+  virtual bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error);
 };
 
 class KIV_EXPORT Driver {

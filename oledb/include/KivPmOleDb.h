@@ -96,10 +96,8 @@ class KIV_EXPORT KivOleDbErrorInfo {
 
  protected:
   // The text with the kind that the driver noted for it on this thread
-  // (kOther when it noted none); `lost` (the driver's own judgement that
-  // the engine is gone) makes it kConnectionLost whatever was noted.
+  // (kOther when it noted none).
   void SetErrorInfo(const CString& text);
-  void SetErrorInfo(const CString& text, bool lost);
   void SetErrorInfo(const CString& text, KivRefusal refusal);
   void ClearErrorInfo();
 

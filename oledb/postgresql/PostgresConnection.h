@@ -1,15 +1,18 @@
 // One connection to a PostgreSQL catalogue: translates each statement
 // (PostgresDialect), runs it with its values as parameters through a
-// small pool of prepared statements, and holds the batch transaction.
+// small pool of prepared statements (StatementPool), and holds the batch
+// transaction.  Its parts, one file each:
+//  - PostgresConnection.cpp: running one statement, listing tables, the
+//    change mark, reconnecting, the turn of the thread that holds the
+//    connection (TurnGate);
+//  - PostgresStatements.cpp: the translations and prepared statements kept;
+//  - PostgresBatch.cpp: the batch, a state machine drawn in PostgresBatch.h;
+//  - PostgresPipeline.cpp: queries sent in one round trip, and a deferred
+//    batch's row changes sent in groups without waiting (below);
+//  - PostgresCursor.cpp: the rows of a result.
 //
-// A refused statement undoes nothing else, as on the other engines, though
-// on the server an error aborts the whole transaction.  Inside a batch the
-// statements first run bare, one round trip each, and are remembered; the
-// first refusal rolls back, replays the remembered statements in one round
-// trip, and from then on each statement of the batch runs under a
-// savepoint sent with it.  Inside a transaction opened by a statement
-// text, savepoints from the start.  A lost connection fails the statement
-// that finds it; the next one reconnects.
+// A lost connection fails the statement that finds it; the next one
+// reconnects.
 //
 // A deferred batch (BeginDeferredBatch) pipelines its row changes: each
 // INSERT, UPDATE or DELETE is sent without waiting, in groups under one
@@ -17,16 +20,13 @@
 // before any other statement, and at the end.  A statement the server
 // refuses in a group is taken out: the group rolls back to its savepoint
 // and the rest is sent again, so the other rows stand as if each had run
-// alone.  The last such refusal comes with EndBatch.  Consecutive rows of
-// one INSERT ... VALUES ($1, ...) text are gathered and sent as one
-// INSERT of up to kRowsPerInsert rows, their values still parameters, so
-// the server plans and runs one statement instead of many; when the server
-// refuses such a statement, its rows go again one statement each, so the
-// refused row, its text and every other row come out as if sent alone.
-//
-// An all-or-nothing batch (BeginAllOrNothingBatch) is a deferred batch
-// that, at its first refusal, rolls its transaction back instead of
-// sending the rest again; its later statements fail at once.
+// alone.  The last such refusal comes with EndBatch, with the kind the
+// server gave it.  Consecutive rows of one INSERT ... VALUES ($1, ...)
+// text are gathered and sent as one INSERT of up to kRowsPerInsert rows,
+// their values still parameters, so the server plans and runs one
+// statement instead of many; when the server refuses such a statement,
+// its rows go again one statement each, so the refused row, its text and
+// every other row come out as if sent alone.
 //
 // A batch or a transaction belongs to the thread that opened it: other
 // threads sharing the connection wait until it ends.
@@ -36,18 +36,17 @@
 #include <libpq-fe.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "Driver.h"
 #include "KivThreadSafety.h"
+#include "PostgresBatch.h"
 #include "PostgresDialect.h"
+#include "StatementPool.h"
+#include "TurnGate.h"
 
 namespace kivoledb {
 
@@ -72,7 +71,6 @@ class PostgresConnection : public DriverConnection {
   // transaction that wrote anything ends, on any database of the server,
   // so a change elsewhere on the server moves it too.
   bool ChangeMark(std::string& mark, std::wstring& error) override;
-  bool Lost() override;
   // kiv_nocase: an ICU collation that ignores case differences only.
   bool FoldsEveryLetter() const override { return true; }
 
@@ -120,34 +118,41 @@ class PostgresConnection : public DriverConnection {
     std::shared_ptr<const PgNames> names;
   };
   class Turn;
-  bool OpenBatch(bool deferred, bool whole, std::wstring& error);
+
+  // PostgresConnection.cpp: one statement, reconnecting, error texts.
+  // The caller holds m_mutex (through a Turn) for all that say so.
   bool Run(const std::wstring& sql, std::unique_ptr<Cursor>& cursor, std::wstring& error) KIV_REQUIRES(m_mutex);
-  // Sends one query without waiting (pipeline mode); false when libpq
-  // cannot send it.  A gathered INSERT's values are those of its `rows`.
-  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr);
-  // Queues a row change of a deferred batch.
-  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
-  // Sends one pending row change (or gathered INSERT) of a deferred batch,
-  // opening the group; settles the group when it is full.
-  bool SendPending(Pending pending, std::string& error) KIV_REQUIRES(m_mutex);
-  // Sends the gathered rows as one INSERT (a single row as itself).
-  bool Flush(std::string& error) KIV_REQUIRES(m_mutex);
+  // Whether the connection can take a statement, reconnecting when it was
+  // lost (which loses an open batch); false with the reason when it cannot.
+  bool Usable(std::wstring& error) KIV_REQUIRES(m_mutex);
+  bool Simple(const char* sql, std::string& error);
+  std::wstring Message(const std::string& error) const;
+
+  // PostgresStatements.cpp.
   // TranslateForPostgres through the cache of translations.
   bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
                  std::wstring& error);
-  // Sends the gathered rows and settles the pending group.
-  bool Settle(std::string& error) KIV_REQUIRES(m_mutex);
-  // Settles the pending group: waits for its outcome, takes refused
-  // statements out (a gathered INSERT refused goes again row by row) and
-  // sends the rest again.  False, with the reason, when the connection or
-  // the batch is lost.
-  bool SettleGroup(std::string& error) KIV_REQUIRES(m_mutex);
+  // The name of the prepared statement for `text`, preparing it when new.
+  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
+      KIV_REQUIRES(m_mutex);
+
+  // PostgresBatch.cpp: the batch's transitions (PostgresBatch.h).
+  bool OpenBatch(PgBatch::Mode mode, std::wstring& error);
   // The open batch is lost with the connection: forget its state.
   void LoseBatch() KIV_REQUIRES(m_mutex);
-  // An all-or-nothing batch after a refusal (`why`): nothing of it stays.
+  // An all-or-nothing batch right after a refusal (`why`, whose kind this
+  // thread has noted): nothing of it stays.  Notes the kind again.
   void UndoBatch(const std::wstring& why) KIV_REQUIRES(m_mutex);
-  // The caller holds m_mutex for all below.
-  bool Usable(std::wstring& error) KIV_REQUIRES(m_mutex);
+  // After a refusal inside the batch: the batch's statements so far
+  // restored in a fresh transaction, savepoints from now on.
+  void RestoreBatch(std::string& error) KIV_REQUIRES(m_mutex);
+
+  // PostgresPipeline.cpp.
+  // Sends one query without waiting (pipeline mode); false when libpq
+  // cannot send it.  A gathered INSERT's values are those of its `rows`.
+  // With `result`, runs the query and waits for its result instead
+  // (outside pipeline mode); null there when libpq has none to give.
+  bool Send(const Query& query, const std::vector<Pending>* rows = nullptr, PGresult** result = nullptr);
   // Runs `queries` in one round trip; the result of the query `keep`
   // (when it has rows) goes to `rows`.  On a failure the transaction state
   // is what the server left.
@@ -155,48 +160,76 @@ class PostgresConnection : public DriverConnection {
   // Runs `queries` all or none: under a savepoint inside a transaction,
   // else in a transaction of their own (or alone, for one query).
   bool RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows, std::string& error);
-  bool Simple(const char* sql, std::string& error);
-  // After a refusal inside the batch: the batch's statements so far
-  // restored in a fresh transaction, savepoints from now on.
-  void RestoreBatch(std::string& error) KIV_REQUIRES(m_mutex);
-  // The name of the prepared statement for `text`, preparing it when new.
-  bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
-      KIV_REQUIRES(m_mutex);
-  std::wstring Message(const std::string& error) const;
+  // Queues a row change of a deferred batch.
+  bool Defer(Query query, std::shared_ptr<const PgNames> names, std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends the gathered rows as one INSERT (a single row as itself).
+  bool Flush(std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends one pending row change (or gathered INSERT) of a deferred batch,
+  // opening the group; settles the group when it is full.
+  bool SendPending(Pending pending, std::string& error) KIV_REQUIRES(m_mutex);
+  // Sends the gathered rows and settles the pending group.
+  bool Settle(std::string& error) KIV_REQUIRES(m_mutex);
+  // Settles the pending group: waits for its outcome, takes refused
+  // statements out (a gathered INSERT refused goes again row by row) and
+  // sends the rest again.  False, with the reason, when the connection or
+  // the batch is lost.
+  bool SettleGroup(std::string& error) KIV_REQUIRES(m_mutex);
 
   PGconn* m_conn;
   std::string m_secret;
   std::string m_schema;
   kiv::Mutex m_mutex;
-  size_t m_poolSize;
+  // Whose turn it is: the thread whose batch or transaction is open.
+  TurnGate m_gate;
+  // Prepared statements' names by their text.
+  StatementPool<std::string> m_pool KIV_GUARDED_BY(m_mutex);
   unsigned long m_nextName KIV_GUARDED_BY(m_mutex) = 0;
-  std::list<std::pair<std::string, std::string>> m_lru KIV_GUARDED_BY(m_mutex);  // text, statement name; most recent first
-  std::unordered_map<std::string, std::list<std::pair<std::string, std::string>>::iterator> m_prepared
-      KIV_GUARDED_BY(m_mutex);
-  int m_batchDepth KIV_GUARDED_BY(m_mutex) = 0;
-  bool m_batchOwnsTransaction KIV_GUARDED_BY(m_mutex) = false;
-  bool m_batchLost = false;  // the connection went while the batch was open
-  bool m_batchSavepoints = false;
-  std::vector<Query> m_batchLog;  // the batch's changes so far, while it runs without savepoints
   std::unordered_map<std::string, Translation> m_translations;
-  bool m_batchDeferred = false;
-  bool m_batchWhole = false;   // all or nothing
-  bool m_batchUndone = false;  // ... and undone, by m_undoneBy
-  std::wstring m_undoneBy;
+  PgBatch m_batch KIV_GUARDED_BY(m_mutex);
+  std::vector<Query> m_batchLog;  // kOptimistic: the batch's changes so far
+  std::wstring m_undoneBy;        // kUndone: the refusal, as reported
+  KivRefusal m_undoneKind;        // ... and its kind
   std::vector<Pending> m_group KIV_GUARDED_BY(m_mutex);  // sent, not settled; the connection is in pipeline mode while not empty
   size_t m_groupRows = 0;        // rows of the statements in m_group
   Gathered m_gathered;
   unsigned long m_batchSequence = 0;      // statements of the batch so far
   unsigned long m_lastRefusedAtOnce = 0;  // the latest refused at once, by sequence
   unsigned long m_lastDeferredRefusal = 0;
-  std::string m_deferredRefusal;  // its text
-  // The thread whose batch or transaction is open, if any.
-  std::thread::id m_owner KIV_GUARDED_BY(m_mutex);
-  std::condition_variable m_turn;
+  KeptRefusal m_deferredRefusal;  // its text and kind
 };
 
-// The server's or libpq's text for the last failure.
-std::string PgError(PGconn* conn, const PGresult* result);
+// The connection's lock, taken when no other thread's batch or
+// transaction is open on it; on leaving, the connection stays this
+// thread's while its batch or transaction is open.
+// The constructor and destructor hold the lock through m_lock from one to
+// the other, which the analysis cannot follow, so they are not analysed;
+// to the code in between a Turn holds m_mutex.
+class KIV_SCOPED_CAPABILITY PostgresConnection::Turn {
+ public:
+  explicit Turn(PostgresConnection& c) KIV_ACQUIRE(c.m_mutex) KIV_NO_THREAD_SAFETY_ANALYSIS : m_c(c), m_lock(c.m_mutex) {
+    m_ok = c.m_gate.Wait(m_lock, kTurnWait);
+  }
+  ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
+    if (!m_ok) return;
+    m_c.m_gate.Leave(m_lock, m_c.m_batch.depth > 0 || (PQstatus(m_c.m_conn) == CONNECTION_OK &&
+                                                        PQtransactionStatus(m_c.m_conn) != PQTRANS_IDLE));
+  }
+  Turn(const Turn&) = delete;
+  Turn& operator=(const Turn&) = delete;
+  bool Ok(std::wstring& error) const {
+    if (!m_ok) error = TurnGate::Refusal();
+    return m_ok;
+  }
+
+ private:
+  PostgresConnection& m_c;
+  kiv::UniqueLock m_lock;
+  bool m_ok = false;
+};
+
+// The server's or libpq's text for the last failure; notes its kind
+// (NoteRefusal), which also goes to `kind` when given.
+std::string PgError(PGconn* conn, const PGresult* result, KivRefusal* kind = nullptr);
 
 // libpq's text for a connection that failed or was lost, on one line.
 std::string PgConnectionError(PGconn* conn);

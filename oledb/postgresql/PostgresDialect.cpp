@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "StatementLexer.h"
+#include "AccessDdlRules.h"
+#include "LiteralLifting.h"
 #include "Utf16.h"
 
 namespace kivoledb {

@@ -1,6 +1,7 @@
 #include "PostgresDriver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cwchar>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "KivPmOleDbFiles.h"
 #include "PostgresConnection.h"
 #include "PostgresDialect.h"
+#include "PostgresRoles.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -172,6 +174,7 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
       return fail(failure);
     if (PQgetisnull(r.get(), 0, 1)) return fail("the schema \"" + schema + "\" does not exist");
   }
+  if (std::string failure; !ActAsMaintainers(conn, failure)) return fail(failure);
   return conn;
 }
 
@@ -179,17 +182,81 @@ std::shared_ptr<Driver> MakePostgresDriver() { return std::make_shared<PostgresD
 
 bool HavePostgresDriver() { return true; }
 
-bool CreatePostgresCatalogue(const std::wstring& connection, const std::string& ddlUtf8, std::wstring& error) {
+PGconn* OpenNamed(const std::wstring& connection, bool createSchema, std::string& secret, std::wstring& shown,
+                  std::wstring& error) {
   Properties properties;
   if (IsUri(connection)) {
     properties.Set(L"Data Source", connection);
   } else if (!Properties::Parse(connection.c_str(), properties, error)) {
-    error = L"cannot create a catalogue: " + error;
+    return nullptr;
+  }
+  PGconn* conn = OpenPostgres(properties, createSchema, secret, error);
+  shown = Shown(properties.Get(L"Data Source"), secret);
+  return conn;
+}
+
+std::string ServerAccount(const std::wstring& connection) {
+  Properties properties;
+  std::wstring ignored;
+  if (IsUri(connection))
+    properties.Set(L"Data Source", connection);
+  else if (!Properties::Parse(connection.c_str(), properties, ignored))
+    return std::string();
+  std::string user = kiv::ToUtf8(properties.Get(L"User ID"));
+  std::string target = kiv::ToUtf8(properties.Get(L"Data Source"));
+  TakeSchema(target);
+  if (user.empty())
+    if (PQconninfoOption* options = PQconninfoParse(target.c_str(), nullptr)) {
+      for (PQconninfoOption* o = options; o->keyword; ++o)
+        if (std::string(o->keyword) == "user" && o->val) user = o->val;
+      PQconninfoFree(options);
+    }
+  if (user.empty())
+    if (PQconninfoOption* defaults = PQconndefaults()) {
+      for (PQconninfoOption* o = defaults; o->keyword; ++o)
+        if (std::string(o->keyword) == "user" && o->val) user = o->val;
+      PQconninfoFree(defaults);
+    }
+  return user;
+}
+
+std::wstring WithAccount(const std::wstring& uri, const std::string& user, const std::string& password) {
+  auto encoded = [](const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text)
+      if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
+        out += static_cast<char>(c);
+      else
+        out += {'%', kHex[c >> 4], kHex[c & 15]};
+    return out;
+  };
+  std::string text = kiv::ToUtf8(uri);
+  const size_t start = text.find("://") + 3;
+  const size_t end = std::min(text.find_first_of("/?", start), text.size());
+  const size_t at = text.rfind('@', end);
+  if (at != std::string::npos && at >= start) text.erase(start, at + 1 - start);  // user and password
+  std::string query;
+  if (size_t q = text.find('?'); q != std::string::npos) {
+    for (size_t from = q + 1; from <= text.size();) {
+      const size_t amp = std::min(text.find('&', from), text.size());
+      const std::string part = text.substr(from, amp - from);
+      if (!part.empty() && part.rfind("user=", 0) != 0 && part.rfind("password=", 0) != 0) query += part + "&";
+      from = amp + 1;
+    }
+    text.erase(q);
+  }
+  return kiv::FromUtf8(text + "?" + query + "user=" + encoded(user) + "&password=" + encoded(password));
+}
+
+bool CreatePostgresCatalogue(const std::wstring& connection, const std::string& ddlUtf8, std::wstring& error) {
+  std::string secret;
+  std::wstring shown;
+  PGconn* conn = OpenNamed(connection, true, secret, shown, error);
+  if (!conn) {
+    if (shown.empty()) error = L"cannot create a catalogue: " + error;
     return false;
   }
-  std::string secret;
-  PGconn* conn = OpenPostgres(properties, true, secret, error);
-  if (!conn) return false;
   std::string failure;
   int fixed = FixedTables(conn, failure);
   if (fixed > 0) failure = "its schema holds a catalogue already";
@@ -200,8 +267,7 @@ bool CreatePostgresCatalogue(const std::wstring& connection, const std::string& 
   }
   PQfinish(conn);
   if (failure.empty()) return true;
-  error = L"cannot create the catalogue \"" + Shown(properties.Get(L"Data Source"), secret) + L"\": " +
-          kiv::FromUtf8(failure);
+  error = L"cannot create the catalogue \"" + shown + L"\": " + kiv::FromUtf8(failure);
   return false;
 }
 

@@ -28,6 +28,12 @@ std::shared_ptr<Driver> MakePostgresDriver();
 // reason in `error`; `secret` receives the password to scrub from texts.
 PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::string& secret, std::wstring& error);
 
+// OpenPostgres for a URI or an initialization string.  `shown` gets the
+// Data Source as an error text may show it (left empty when the string
+// cannot be parsed).
+PGconn* OpenNamed(const std::wstring& connection, bool createSchema, std::string& secret, std::wstring& shown,
+                  std::wstring& error);
+
 }  // namespace kivoledb
 
 #endif  // KIV_OLEDB_POSTGRESQL_POSTGRESDRIVER_H_

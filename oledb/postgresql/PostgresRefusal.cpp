@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "StatementLexer.h"
+#include "AccessDdlRules.h"
 #include "Utf16.h"
 
 namespace kivoledb {

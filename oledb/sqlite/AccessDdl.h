@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "StatementLexer.h"
+#include "AccessDdlRules.h"
 
 namespace kivoledb {
 

@@ -5,7 +5,7 @@
 
 #include <sqlite3.h>
 
-#include "StatementLexer.h"
+#include "LiteralLifting.h"
 
 namespace kivoledb {
 

@@ -14,9 +14,13 @@
 #include <unordered_map>
 
 #include "AccessDdl.h"
+#include "HistoryScope.h"
 #include "KivThreadSafety.h"
 #include "LiteralLifter.h"
+#include "SqliteHistory.h"
 #include "SqliteRefusal.h"
+#include "StatementPool.h"
+#include "TurnGate.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -53,9 +57,10 @@ class KIV_CAPABILITY("mutex") HandleLock {
 };
 
 struct SqliteHandle {
-  SqliteHandle(sqlite3* database, size_t size) : db(database), poolSize(size) {}
-  ~SqliteHandle() {  // the last owner: nothing else can be using it
-    for (auto& entry : lru) sqlite3_finalize(entry.second);
+  SqliteHandle(sqlite3* database, size_t size) : db(database), pool(size) {}
+  ~SqliteHandle() KIV_NO_THREAD_SAFETY_ANALYSIS {  // the last owner: nothing else can be using it
+    pool.Clear(sqlite3_finalize);
+    history.Finalize();
     sqlite3_close_v2(db);
     if (folder >= 0) close(folder);
   }
@@ -84,11 +89,8 @@ struct SqliteHandle {
 
   // Take and Give: the caller holds the lock.
   sqlite3_stmt* Take(const std::string& sql) KIV_REQUIRES(mutex) {
-    auto it = index.find(sql);
-    if (it == index.end()) return nullptr;
-    sqlite3_stmt* stmt = it->second->second;
-    lru.erase(it->second);
-    index.erase(it);
+    sqlite3_stmt* stmt = nullptr;
+    pool.Take(sql, stmt);
     return stmt;
   }
 
@@ -96,43 +98,30 @@ struct SqliteHandle {
     sqlite3_reset(stmt);
     // Bound texts belong to the statement that ran; none may outlive it.
     sqlite3_clear_bindings(stmt);
-    if (poolSize == 0 || index.count(sql)) {
-      sqlite3_finalize(stmt);
-      return;
-    }
-    if (lru.size() >= poolSize) {
-      sqlite3_finalize(lru.back().second);
-      index.erase(lru.back().first);
-      lru.pop_back();
-    }
-    lru.emplace_front(std::move(sql), stmt);
-    index.emplace(lru.front().first, lru.begin());
+    pool.Put(std::move(sql), stmt, sqlite3_finalize);
   }
 
   sqlite3* db;
-  const size_t poolSize;
   int busyTimeoutMs = 10000;
   std::chrono::steady_clock::time_point busySince;  // of the current wait; under the lock
   int folder = -1;
   std::wstring readOnly;
+  // The history's action of this connection (SqliteHistory.h); the
+  // functions registered on `db` point at it.
+  sqlitehistory::ConnectionState history;
   HandleLock mutex;
-  // The thread whose transaction (a batch, or one begun by a statement
-  // text) is open; no thread while none is.  Statements of other threads
-  // wait on `turn`.  Taken before `mutex`, never after.
-  kiv::Mutex gate;
-  std::condition_variable turn;
-  std::thread::id owner KIV_GUARDED_BY(gate);
-  std::list<std::pair<std::string, sqlite3_stmt*>> lru KIV_GUARDED_BY(mutex);  // most recent first
-  std::unordered_map<std::string, std::list<std::pair<std::string, sqlite3_stmt*>>::iterator> index
-      KIV_GUARDED_BY(mutex);
+  // Whose turn it is: the thread whose transaction (a batch, or one begun
+  // by a statement text) is open.  `gateLock` guards it, taken before
+  // `mutex`, never after.
+  kiv::Mutex gateLock;
+  TurnGate gate;
+  // A statement in use is out of the pool (Take) until it is given back.
+  StatementPool<sqlite3_stmt*> pool KIV_GUARDED_BY(mutex);
 };
 
 namespace {
 
 using Lock = kiv::LockGuard<HandleLock>;
-
-constexpr wchar_t kOtherThreadsTransaction[] =
-    L"database is locked: another thread sharing this connection kept its transaction open for the whole busy timeout";
 
 // A thread's turn at the handle, for the operations that run statements:
 // waits while another thread's transaction is open, takes the handle's
@@ -145,23 +134,15 @@ constexpr wchar_t kOtherThreadsTransaction[] =
 class KIV_SCOPED_CAPABILITY Turn {
  public:
   Turn(SqliteHandle& handle, const int& batchDepth) KIV_ACQUIRE(handle.mutex) KIV_NO_THREAD_SAFETY_ANALYSIS
-      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gate) {
-    const std::thread::id me = std::this_thread::get_id();
-    m_ok = handle.turn.wait_for(m_gate.Native(), std::chrono::milliseconds(handle.busyTimeoutMs),
-                                // the wait calls it with the gate held
-                                [&]() KIV_NO_THREAD_SAFETY_ANALYSIS {
-                                  return handle.owner == std::thread::id() || handle.owner == me;
-                                });
+      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gateLock) {
+    m_ok = handle.gate.Wait(m_gate, std::chrono::milliseconds(handle.busyTimeoutMs));
     if (m_ok) handle.mutex.lock();
   }
   ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
     if (!m_ok) return;
     const bool open = m_batchDepth > 0 || !sqlite3_get_autocommit(m_handle.db);
     m_handle.mutex.unlock();
-    const bool wasOwned = m_handle.owner != std::thread::id();
-    m_handle.owner = open ? std::this_thread::get_id() : std::thread::id();
-    m_gate.Unlock();
-    if (wasOwned && !open) m_handle.turn.notify_all();
+    m_handle.gate.Leave(m_gate, open);
   }
   Turn(const Turn&) = delete;
   Turn& operator=(const Turn&) = delete;
@@ -169,10 +150,7 @@ class KIV_SCOPED_CAPABILITY Turn {
   // False, with the reason, when the other thread's transaction outlasted
   // the busy timeout.
   bool Ok(std::wstring& error) const {
-    if (!m_ok) {
-      error = kOtherThreadsTransaction;
-      NoteRefusal(KivRefusalKind::kBusy);
-    }
+    if (!m_ok) error = TurnGate::Refusal();
     return m_ok;
   }
 
@@ -192,7 +170,12 @@ std::wstring Failure(const SqliteHandle& handle) {
   return engineText;
 }
 
-constexpr const wchar_t* kMoved = L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+// The refusal of a statement on a file gone from under its name, noted as
+// a lost connection: the engine never judged the statement.
+std::wstring Moved() {
+  NoteRefusal(KivRefusalKind::kConnectionLost);
+  return L"the catalogue file was deleted, moved or replaced since it was opened; connect again";
+}
 
 bool HasMoved(sqlite3* db) {
   int moved = 0;
@@ -381,6 +364,19 @@ class SqliteCursor : public Cursor {
   mutable std::string m_long;  // per column: kShort, kLong or kByValue; filled on first use
 };
 
+// Runs `body` on the handle, in this thread's turn, when the file keeps
+// a history; refuses one that keeps none.
+template <typename Body>
+bool WithHistory(SqliteHandle& handle, const int& batchDepth, std::wstring& error, Body body) {
+  Turn turn(handle, batchDepth);
+  if (!turn.Ok(error)) return false;
+  if (!sqlitehistory::IsOn(handle.db)) {
+    error = kHistoryOff;
+    return false;
+  }
+  return body(handle.db);
+}
+
 bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
   if (sqlite3_exec(handle.db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
   error = Failure(handle);
@@ -392,18 +388,28 @@ bool Exec(const SqliteHandle& handle, const char* sql, std::wstring& error) {
 std::wstring SqliteError(sqlite3* db) {
   const char* message = db ? sqlite3_errmsg(db) : nullptr;
   if (!message) return L"out of memory";
+  std::wstring text = kiv::FromUtf8(message);
   KivRefusal refusal = SqliteRefusal(sqlite3_extended_errcode(db), message);
+  // Only a file gone from under its name loses the catalogue: every
+  // statement fails from now on.  An I/O error or a full disk fails the
+  // statement that met it, as a refusal does, and a caller that carries on
+  // past refusals keeps the rows that did go in (the engine's own rollback
+  // shows at EndBatch).
+  if (HasMoved(db)) refusal = KivRefusal{KivRefusalKind::kConnectionLost, {}};
   NoteRefusal(refusal.kind, std::move(refusal.column));
-  return kiv::FromUtf8(message);
+  return text;
 }
 
 SqliteConnection::SqliteConnection(sqlite3* db, size_t poolSize)
-    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {}
+    : m_handle(std::make_shared<SqliteHandle>(db, poolSize)) {
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
+}
 
 SqliteConnection::SqliteConnection(sqlite3* db, Setup setup)
     : m_handle(std::make_shared<SqliteHandle>(db, setup.poolSize)) {
   m_handle->folder = setup.folder;
   m_handle->readOnly = std::move(setup.readOnly);
+  sqlitehistory::RegisterFunctions(db, &m_handle->history);
   if (setup.busyTimeoutMs >= 0) {
     m_handle->busyTimeoutMs = setup.busyTimeoutMs;
     sqlite3_busy_handler(db, &SqliteHandle::BusyWait, m_handle.get());
@@ -448,7 +454,7 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
   // A file deleted or replaced under an open connection still reads and,
   // in WAL mode, even takes writes that vanish with the last handle.
   if (HasMoved(m_handle->db)) {
-    error = kMoved;
+    error = Moved();
     return false;
   }
   std::wstring rewritten;
@@ -462,9 +468,33 @@ bool SqliteConnection::Execute(const std::wstring& sql, std::unique_ptr<Cursor>&
     case DdlOutcome::kUnchanged:
       break;
   }
-  LiftedStatement statement;
   std::string utf8 = kiv::ToUtf8(*text);
-  if (m_handle->poolSize > 0 && LiftLiterals(utf8, statement)) {
+  const sqlitehistory::Ddl ddl = sqlitehistory::ClassifyDdl(utf8);
+  bool ok;
+  if (ddl.kind != sqlitehistory::Ddl::kNone && sqlitehistory::IsOn(m_handle->db)) {
+    // The table's history and the statement stand or fall together.
+    sqlite3* db = m_handle->db;
+    if (!Exec(*m_handle, "SAVEPOINT kiv_ddl", error)) return false;
+    ok = sqlitehistory::BeforeDdl(db, ddl, error) && ExecuteText(std::move(utf8), cursor, error) &&
+         sqlitehistory::AfterDdl(db, ddl, error);
+    std::wstring ignored;
+    if (!ok) Exec(*m_handle, "ROLLBACK TO kiv_ddl", ignored);
+    if (!Exec(*m_handle, "RELEASE kiv_ddl", ok ? error : ignored)) ok = false;
+  } else {
+    ok = ExecuteText(std::move(utf8), cursor, error);
+  }
+  // A failed statement took back what its triggers wrote, an action's row
+  // among them: the next change writes it again.
+  if (!ok) m_handle->history.written.clear();
+  // Outside a batch or a transaction, a statement is an action of its own.
+  if (m_batchDepth == 0 && sqlite3_get_autocommit(m_handle->db)) m_handle->history.action = 0;
+  return ok;
+}
+
+bool SqliteConnection::ExecuteText(std::string utf8, std::unique_ptr<Cursor>& cursor, std::wstring& error) {
+  m_handle->mutex.AssertHeld();
+  LiftedStatement statement;
+  if (m_handle->pool.Capacity() > 0 && LiftLiterals(utf8, statement)) {
     sqlite3_stmt* stmt = m_handle->Take(statement.shape);
     std::wstring ignored;  // a shape the engine refuses runs as written below
     if (!stmt) stmt = Prepare(statement.shape, ignored);
@@ -521,10 +551,13 @@ bool SqliteConnection::ListTables(bool tables, bool views, std::vector<std::wstr
   if (!turn.Ok(error)) return false;
   names.clear();
   if (!tables && !views) return true;
+  // The history's own tables are the engine's, not the catalogue's.
   const char* sql = tables && views ? "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                     : tables        ? "SELECT name FROM sqlite_master WHERE type = 'table' "
-                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name"
+                                      "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' "
+                                      "AND name NOT IN ('KivHistory', 'KivHistoryRows') COLLATE NOCASE ORDER BY name"
                                     : "SELECT name FROM sqlite_master WHERE type = 'view' ORDER BY name";
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(m_handle->db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
@@ -563,6 +596,7 @@ bool SqliteConnection::EndBatch(std::wstring& error) {
   Turn turn(*m_handle, m_batchDepth);
   if (!turn.Ok(error)) return false;
   if (m_batchDepth == 0 || --m_batchDepth > 0) return true;
+  m_handle->history.action = 0;  // a batch is one action
   if (!m_batchLost.empty()) {
     error = std::move(m_batchLost);
     m_batchLost.clear();
@@ -607,7 +641,7 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
   Lock lock(m_handle->mutex);
   // The version of a file that is no longer the catalogue's would never move.
   if (HasMoved(m_handle->db)) {
-    error = kMoved;
+    error = Moved();
     return false;
   }
   sqlite3_stmt* stmt = nullptr;
@@ -621,12 +655,39 @@ bool SqliteConnection::ChangeMark(std::string& mark, std::wstring& error) {
   return rc == SQLITE_ROW;
 }
 
-bool SqliteConnection::Lost() {
-  // Only a file gone from under its name: every statement fails from now
-  // on.  An I/O error or a full disk fails the statement that met it, as
-  // a refusal does, and a caller that carries on past refusals keeps the
-  // rows that did go in (the engine's own rollback shows at EndBatch).
-  return Replaced();
+bool SqliteConnection::HistoryIsOn(bool& on, std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  if (!turn.Ok(error)) return false;
+  on = sqlitehistory::IsOn(m_handle->db);
+  return true;
+}
+
+bool SqliteConnection::TurnHistoryOn(std::wstring& error) {
+  Turn turn(*m_handle, m_batchDepth);
+  return turn.Ok(error) && sqlitehistory::TurnOn(m_handle->db, error);
+}
+
+bool SqliteConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
+                                   std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::List(db, filter, entries, error); });
+}
+
+bool SqliteConnection::HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::RowsOf(db, table, rows, error); });
+}
+
+bool SqliteConnection::RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                                     std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Revert(db, ids, force, outcome, error); });
+}
+
+bool SqliteConnection::PruneHistory(const std::wstring& before, long long& actions, long long& rows,
+                                    std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Prune(db, before, actions, rows, error); });
 }
 
 }  // namespace kivoledb

@@ -82,9 +82,17 @@ class SqliteConnection : public DriverConnection {
   // The engine's data version, which moves with every commit of another
   // connection to the file, its own process's included.
   bool ChangeMark(std::string& mark, std::wstring& error) override;
-  bool Lost() override;
+  bool HistoryIsOn(bool& on, std::wstring& error) override;
+  bool TurnHistoryOn(std::wstring& error) override;
+  bool ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries, std::wstring& error) override;
+  bool HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) override;
+  bool RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                     std::wstring& error) override;
+  bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error) override;
 
  private:
+  // Execute's work on the rewritten text; the caller holds the handle's lock.
+  bool ExecuteText(std::string utf8, std::unique_ptr<Cursor>& cursor, std::wstring& error);
   // Prepare and Run: the caller holds the handle's lock.
   // Prepares the one statement of `sql`; null with the reason when it
   // cannot, or when a second statement follows.

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "StatementLexer.h"
+#include "AccessDdlRules.h"
 #include "Utf16.h"
 
 namespace kivoledb {

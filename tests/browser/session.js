@@ -1,7 +1,8 @@
 // A maintainer's session in the catalogue editor, in Debian's headless Chromium:
 // find a module, change its description, meet a terminal row's column
 // width and the stale-save refusal; add, rename and remove index entries,
-// import a document and download the export.
+// import a document and download the export; undo a removal from Recent
+// changes and a save from the module's history.
 //   node session.js KIVPLC SOURCE-DIR OUT-DIR
 'use strict';
 const { chromium } = require('playwright-core');
@@ -137,6 +138,23 @@ async function main() {
     await dialog.getByRole('button', { name: 'Remove' }).click();
     await status(page, 'Removed');
     assert.equal(await page.locator('#tree a', { hasText: 'Brandt Automation' }).count(), 0);
+
+    // Recent changes: the removal, newest first, undone with its manufacturer, type and module.
+    await page.locator('.tools a', { hasText: 'Recent changes' }).click();
+    const newest = page.locator('ol.history > li').first();
+    await newest.getByText('editor: index/remove').waitFor();
+    await newest.getByRole('button', { name: 'Undo' }).click();
+    await status(page, 'Undone');
+    await page.locator('#tree a', { hasText: 'Brandt Automation' }).waitFor();
+
+    // A module's history beside it: the description saved earlier, undone there.
+    await page.locator('#find').fill('KX-DI16');
+    await page.locator('#find-results li[aria-selected=true] .code', { hasText: /^KX-DI16$/ }).waitFor();
+    await page.keyboard.press('Enter');
+    await opened();
+    const saved = page.locator('.module-history ol.history > li', { hasText: 'DESCRIPTION' }).first();
+    await saved.getByRole('button', { name: 'Undo' }).click();
+    await status(page, 'Undone');
 
     assert.deepEqual(errors, []);
     assert.equal(await page.evaluate(() => window.pwned), undefined);

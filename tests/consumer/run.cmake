@@ -69,9 +69,24 @@ foreach(source ${SOURCE_DIR}/tests/consumer/consumer.cpp ${examples})
     -o ${WORK_DIR}/pkg-config/${name})
 endforeach()
 
+# The Python package from the moved copy, found as docs/python.md says and
+# finding the library relative to its own place (no LD_LIBRARY_PATH yet).
+if(PYTHON)
+  set(ENV{PYTHONPATH} ${prefix}/lib/python3/dist-packages)
+  execute_process(COMMAND ${PYTHON} -c "import kivplc; help(kivplc)"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  foreach(expected "class Catalogue" "class TooLong" "Opens the catalogue file")
+    if(rc OR NOT out MATCHES "${expected}")
+      message(FATAL_ERROR "help(kivplc) from the moved install lacks '${expected}' (${rc}):\n${out}")
+    endif()
+  endforeach()
+endif()
+
 # A fresh catalogue from the example built against the moved copy, then the
 # consumer both ways on it.
 set(ENV{LD_LIBRARY_PATH} ${lib_dir})
 run("the example hello_catalogue" ${WORK_DIR}/cmake-examples/hello_catalogue ${WORK_DIR}/fresh.db)
+run("the example owned_rows" ${WORK_DIR}/cmake-examples/owned_rows ${WORK_DIR}/fresh.db)
+run("the example owned_rows built with pkg-config" ${WORK_DIR}/pkg-config/owned_rows ${WORK_DIR}/fresh.db)
 run("the consumer built with find_package" ${WORK_DIR}/cmake-consumer/consumer ${WORK_DIR}/fresh.db)
 run("the consumer built with pkg-config" ${WORK_DIR}/pkg-config/consumer ${WORK_DIR}/fresh.db)

@@ -9,6 +9,7 @@ import { viewModule } from './module.js';
 import { viewStyles } from './styles.js';
 import { setupFind } from './find.js';
 import { setupTransfer } from './transfer.js';
+import { viewRecent, setHistoryReload } from './history.js';
 
 let renderSeq = 0;
 
@@ -19,7 +20,7 @@ async function render() {
   const r = parseRoute(location.hash);
   const main = $('#main');
   renderTree();
-  const views = { home: viewHome, manufacturer: viewManufacturer, series: viewSeries, type: viewType, module: viewModule, styles: viewStyles };
+  const views = { home: viewHome, manufacturer: viewManufacturer, series: viewSeries, type: viewType, module: viewModule, styles: viewStyles, history: viewRecent };
   let content;
   try {
     content = await views[r.view](r);
@@ -60,6 +61,8 @@ document.addEventListener('keydown', (e) => {
     if (sec && sec._save && !state.readOnly) sec._save();
   }
 });
+
+setHistoryReload(render);
 
 async function start() {
   const params = new URLSearchParams(location.search);

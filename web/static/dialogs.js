@@ -46,7 +46,7 @@ export async function confirmRemove(what, r, extra) {
   goes.push(plural(impact.terminals || 0, 'terminal row'));
   return openDialog({
     title: `Remove ${what}?`, danger: true, confirm: 'Remove',
-    text: `This also removes ${goes.join(', ')}. It cannot be undone.`,
+    text: `This also removes ${goes.join(', ')}. The removal can be undone from the history (Recent changes).`,
     action: () => api('POST', r.code != null ? '/api/module/remove' : '/api/index/remove', r),
   });
 }

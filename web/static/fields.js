@@ -6,10 +6,11 @@ import { h, svg, chars, show, status } from './dom.js';
 export const tooLongText = (col) => `${col.name} holds at most ${col.width} characters`;
 
 // Columns whose values mean numbers, though the catalogue stores them as
-// text: 'whole' or 'decimal' from the column table the page is served, and
-// until that says so, POINTS and the box values by name.
-const numberKind = (col) => col.number ?? (col.name === 'POINTS' ? 'whole' : isBoxColumn(col.name) ? 'decimal' : null);
-const NUMBER = { whole: /^\s*[+-]?\d+\s*$/, decimal: /^\s*[+-]?(\d+(\.\d*)?|\.\d+)\s*$/ };
+// text: 'whole' or 'decimal' as the column table the page is served says.
+// The patterns follow the server's rule (a sign, digits, for decimals one
+// point), so that what the page lets through the server takes.
+const numberKind = (col) => col.number ?? null;
+const NUMBER = { whole: /^[+-]?\d+$/, decimal: /^[+-]?(\d+(\.\d*)?|\.\d+)$/ };
 export const isNumber = (v, kind) => NUMBER[kind].test(v);
 
 // Inputs for a set of columns: width limits, refusals next to the field, what changed.

@@ -7,6 +7,7 @@ import { Fields, isBoxColumn, boxEditor, keepTextBox } from './fields.js';
 import { openDialog, confirmRemove, conflict, refusal } from './dialogs.js';
 import { loadTree } from './tree.js';
 import { terminalGrid } from './grid.js';
+import { moduleHistory } from './history.js';
 
 export const GROUPS = [
   ['Module', ['CODE', 'POINTS', 'TYPE', 'RATING', 'CATEGORY', 'DESCRIPTION']],
@@ -34,7 +35,7 @@ export async function viewModule(r) {
     if (!(spec.validate() & box.validate())) { spec.focusFirstError(); box.focusFirstError(); status('Not saved: see the marked values.', true); return; }
     const module = { ...spec.values(), ...box.values() };
     try {
-      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module, force: keep.checked() || undefined });
+      await api('POST', '/api/module/save', { m: r.m, s: r.s, t: r.t, code: ctx.code, base: base || { ...spec.base, ...box.base }, module, keepAsText: keep.checked() || undefined });
     } catch (e) {
       if (e.status !== 409) return refusal(specMsg, e.data && box.inputs.has(e.data.field) ? box : spec, e);
       // The stored row as the server tells it, keyed as this page loaded it.
@@ -98,5 +99,6 @@ export async function viewModule(r) {
     h('h2', {}, 'Specification'), specSection,
     h('h2', {}, 'Terminal rows', h('span', { class: 'badge' }, terms.countText),
       h('div', { class: 'actions' }, terms.actions)),
-    terms.el];
+    terms.el,
+    h('h2', {}, 'History'), moduleHistory({ m: r.m, s: r.s, t: r.t, code: ctx.code })];
 }

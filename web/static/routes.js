@@ -22,6 +22,7 @@ export function parseRoute(hash) {
   let p;
   try { p = hash.replace(/^#\/?/, '').split('/').map(decodeURIComponent); } catch { return { view: 'home' }; }
   if (p[0] === 'styles') return { view: 'styles' };
+  if (p[0] === 'history') return { view: 'history' };
   if (p[0] !== 'm' || p.length < 2) return { view: 'home' };
   const r = { view: 'manufacturer', m: p[1] };
   if (p[2] === 's' && p.length >= 4) Object.assign(r, { view: 'series', s: p[3] });

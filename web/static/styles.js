@@ -21,7 +21,7 @@ export async function viewStyles() {
       if (!fields.validate()) return fields.focusFirstError();
       const style = fields.values();
       try {
-        await api('POST', '/api/style/save', { STYLE: n, base: over || loaded || {}, style, force: keep.checked() || undefined });
+        await api('POST', '/api/style/save', { STYLE: n, base: over || loaded || {}, style, keepAsText: keep.checked() || undefined });
       } catch (e) {
         if (e.status !== 409) return refusal(msg, fields, e);
         const cur = e.data.current || {};

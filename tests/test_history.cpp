@@ -1,0 +1,181 @@
+// The catalogue's history: what each way of changing it records, and
+// that reverting puts the catalogue back exactly as it was.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "KivPlcDbIO.h"
+#include "KivPmOleDb.h"
+#include "KivPmOleDbHistory.h"
+#include "Utf16.h"
+#include "catalogue/Json.h"
+#include "cli_run.h"
+
+namespace {
+
+using clitest::Result;
+using kivcat::Json;
+const std::string M = "Aldermoor Controls", S = "AC-100", T = "Analog Input", CODE = "AC-1AI4";
+
+class History : public clitest::CliTest {
+ protected:
+  void SetUp() override {
+    CliTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(On({"import", clitest::Sample()}).status, 0);
+    ASSERT_EQ(On({"history", "--turn-on"}).status, 0);
+  }
+  std::string Export() {
+    const Result r = On({"export"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  }
+  // The newest changes, filtered by `words` (names, --by, ...).
+  Json Changes(std::vector<std::string> words = {}) {
+    words.insert(words.begin(), "history");
+    words.push_back("--json");
+    const Result r = On(words);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Json::parse(r.out, nullptr, false);
+  }
+  Result Revert(long long id, bool force = false) {
+    std::vector<std::string> args{"revert", std::to_string(id)};
+    if (force) args.push_back("--force");
+    return On(args);
+  }
+};
+
+TEST_F(History, EachCommandIsOneChangeThatRevertsToTheSameExport) {
+  const std::vector<std::vector<std::string>> changes = {
+      {"module", "set", M, S, T, CODE, "--set", "RATING=4-20 mA", "--set", "DESCRIPTION=changed"},
+      {"module", "rename", M, S, T, CODE, "AC-1AI4X"},
+      {"module", "remove", M, S, T, CODE, "--yes"},
+      {"terminal", "remove", M, S, T, CODE, "1", "--yes"},
+      {"remove", "type", M, S, T, "--yes"},
+      {"remove", "manufacturer", M, "--yes"},
+      {"add", "type", M, S, "Brand New"},
+      {"style", "set", "3", "--set", "BOX_RIGHT=9.9"},
+      {"prompts", "add", "Select a rack", "Baugruppenträger wählen"},
+  };
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change[0] + " " + change[1]);
+    const std::string before = Export();
+    std::vector<std::string> args{"--as", "alice"};
+    args.insert(args.end(), change.begin(), change.end());
+    const Result r = On(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Json newest = Changes({"-n", "1"});
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(newest[0]["by"], "alice");
+    EXPECT_NE(newest[0]["what"].get<std::string>().find(change[1]), std::string::npos);
+    EXPECT_FALSE(newest[0]["rows"].empty());
+    const long long id = newest[0]["id"];
+    ASSERT_EQ(Revert(id).status, 0);
+    EXPECT_EQ(Export(), before);
+    EXPECT_EQ(Changes({"-n", "1"})[0]["reverts"], Json::array({id}));
+  }
+}
+
+TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
+  const std::string before = Export();
+  {
+    KivPlcDbIO host;
+    ASSERT_TRUE(host.Connect(CString(cat.path().wstring())));
+    ASSERT_TRUE(host.RemoveIndexData(kiv::FromUtf8(M).c_str(), kiv::FromUtf8(S).c_str(), kiv::FromUtf8(T).c_str()));
+  }
+  const Json all = Changes(), type = Changes({M, S, T}), module = Changes({M, S, T, CODE});
+  ASSERT_FALSE(type.empty());
+  ASSERT_FALSE(module.empty());
+  EXPECT_EQ(type[0]["id"], all[0]["id"]);  // a removed type's changes are still found by its names
+  EXPECT_EQ(module[0]["id"], all[0]["id"]);
+  EXPECT_EQ(all[0]["by"], kiv::ToUtf8(kivoledb::HistoryAccount()));
+  EXPECT_EQ(all[0]["what"], "");
+  int drops = 0;
+  for (const auto& row : all[0]["rows"]) drops += row["op"] == "drop";
+  EXPECT_EQ(drops, 2);
+  EXPECT_TRUE(Changes({M, "AC-300"}).empty());
+  ASSERT_EQ(Revert(all[0]["id"]).status, 0);
+  EXPECT_EQ(Export(), before);
+
+  // A statement of its own, outside a call, batch or transaction, is one change.
+  KivOleDbConnection connection;
+  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false), 0);
+  KivOleDbCommand command;
+  command.SetConnection(&connection);
+  for (const wchar_t* sql : {L"UPDATE PLC_STYLES SET BOX_RIGHT = '1' WHERE STYLE = 1",
+                             L"UPDATE PLC_STYLES SET BOX_LEFT = '2' WHERE STYLE = 1"}) {
+    command.SetCommandText(sql);
+    EXPECT_EQ(command.Execute(), kDbOk);
+    command.Close();
+  }
+  const Json two = Changes({"-n", "2"});
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0]["rows"].size(), 1u);
+  EXPECT_EQ(two[1]["rows"].size(), 1u);
+
+  // A column dropped, as in a table made before it: the triggers follow.
+  command.SetCommandText(L"ALTER TABLE [Aldermoor_Controls_AC-100_Analog_Output] DROP COLUMN [CATEGORY]");
+  EXPECT_EQ(command.Execute(), kDbOk) << kiv::ToUtf8(command.GetErrorInfo(true).str());
+  EXPECT_EQ(On({"module", "set", M, S, "Analog Output", "AC-1AO2", "--set", "RATING=x"}).status, 0);
+  EXPECT_EQ(Changes({M, S, "Analog Output", "AC-1AO2"}).size(), 1u);
+
+  // One batch whose first statement fails part way (the second row's new
+  // key is taken), taking back the action's row: the next change writes it.
+  {
+    kivoledb::HistoryAction action(L"two statements");
+    command.BeginBatch();
+    for (const wchar_t* sql : {L"UPDATE [Aldermoor_Controls_AC-100_Analog_Input] SET [CODE] = 'SAME'",
+                               L"UPDATE PLC_STYLES SET BOX_RIGHT = '3' WHERE STYLE = 1"}) {
+      command.SetCommandText(sql);
+      command.Execute();
+      command.Close();
+    }
+    command.EndBatch();
+  }
+  EXPECT_EQ(Changes({"-n", "1"})[0]["what"], "two statements");
+}
+
+TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
+  const std::string before = Export();
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
+  const long long first = Changes({"-n", "1"})[0]["id"];
+  EXPECT_TRUE(Changes({M, S, T, "AC-1AI8"}).empty());  // another module of the type
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=second"}).status, 0);
+  const long long second = Changes({"-n", "1"})[0]["id"];
+  Result r = Revert(first);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("later change " + std::to_string(second)), std::string::npos) << r.err;
+  EXPECT_EQ(On({"revert", "999999"}).status, 1);
+  ASSERT_EQ(On({"revert", std::to_string(first), std::to_string(second)}).status, 0);
+  EXPECT_EQ(Export(), before);
+
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=third"}).status, 0);
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=fourth"}).status, 0);
+  const long long third = Changes({"-n", "2"})[1]["id"];
+  ASSERT_EQ(Revert(third, true).status, 0);
+  EXPECT_NE(On({"show", M, S, T, CODE}).out.find("RATING"), std::string::npos);
+
+  const size_t count = Changes().size();
+  r = On({"history", "--prune", "--before", "9999"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("removed " + std::to_string(count) + " changes"), std::string::npos) << r.out;
+  EXPECT_TRUE(Changes().empty());
+}
+
+TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  EXPECT_NE(sqlite3_exec(raw, "DELETE FROM PLC_STYLES", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_NE(std::string(sqlite3_errmsg(raw)).find("kiv_action"), std::string::npos);
+  sqlite3_close(raw);
+
+  const std::string none = (dir.path() / "none.db").string();
+  Steps({{{"init", "--no-history", none}, 0, ""},
+         {{"-c", none, "history"}, 1, "keeps no history"},
+         {{"-c", none, "add", "manufacturer", "Before"}, 0, ""},
+         {{"-c", none, "history", "--turn-on"}, 0, "from now on"},
+         {{"-c", none, "add", "manufacturer", "After"}, 0, ""},
+         {{"-c", none, "history"}, 0, "add manufacturer After"}});
+  EXPECT_EQ(clitest::Tool({"-c", none, "history", "Before"}).out, "(no changes recorded)\n");
+}
+
+}  // namespace
