@@ -112,7 +112,7 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
       {{"style", "set", "5", "--stdin"}, 2, "", R"({"STYLE": 4, "BOX_TOP": "1"})"},
       // Removals without a terminal ask for --yes and change nothing.
       {{"terminal", "add", M, S, T, "KX-DI16", "--set", "BLOCK=IN"}, 0, ""},
-      {{"terminal", "add", M, S, T, "KX-DI16", "--stdin"}, 1, "refused", R"([{"SEQUENCE": 1, "BLOCK": "TWICE"}])"},
+      {{"terminal", "add", M, S, T, "KX-DI16", "--stdin"}, 1, "holds a row already", R"([{"SEQUENCE": 1, "BLOCK": "TWICE"}])"},
       {{"module", "remove", M, S, T, "KX-DI16"}, 2, "pass --yes"},
       {{"terminal", "remove", M, S, T, "KX-DI16"}, 2, "pass --yes"},
       {{"remove", "type", M, S, T}, 2, "pass --yes"},
