@@ -4,9 +4,11 @@
 /// columns) and UTF-8 (the embedded engine, files, the terminal).
 ///
 /// On Linux wchar_t holds whole code points, so a character above U+FFFF is
-/// one wchar_t here and two UTF-16 code units there.  Decoding never fails: a
-/// lone surrogate is kept as the code unit's value, so text that came in as
-/// UTF-16 goes back out unchanged.
+/// one wchar_t here and two UTF-16 code units there.  On Windows wchar_t is a
+/// UTF-16 code unit, so such a character is a surrogate pair inside the wide
+/// string too (kWideIsUtf16).  Decoding never fails: a lone surrogate is kept
+/// as the code unit's value, so text that came in as UTF-16 goes back out
+/// unchanged.
 #ifndef KIV_PLATFORM_UTF16_H_
 #define KIV_PLATFORM_UTF16_H_
 
@@ -20,12 +22,20 @@
 
 namespace kiv {
 
+/// True where wchar_t is one UTF-16 code unit (Windows), false where it is
+/// one code point (Linux).
+inline constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
+
 /// Number of UTF-16 code units that `text` needs.
 KIV_EXPORT size_t Utf16Length(std::wstring_view text);
 
 /// Calls `unit` with each UTF-16 code unit of `text`, in order.
 template <typename F>
 void ForEachUtf16Unit(std::wstring_view text, F&& unit) {
+  if constexpr (kWideIsUtf16) {
+    for (wchar_t ch : text) unit(static_cast<uint16_t>(ch));
+    return;
+  }
   for (wchar_t ch : text) {
     auto cp = static_cast<uint32_t>(ch);
     if (cp >= 0x10000 && cp <= 0x10FFFF) {
