@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo asan tsan tidy bench docs install clean
+.PHONY: all deps build test demo asan tsan tidy bench docs install clean windows windows-test
 
 all: build
 
@@ -66,5 +66,23 @@ docs: deps
 bench: build
 	@bash bench/run.sh $(BUILD)
 
+# The Windows cross build (MinGW-w64), its install tree, and its tests under
+# Wine.  scripts/install-windows-deps.sh installs the cross compiler and
+# Wine and fetches Debian's SQLite sources into the build folder.
+WIN_BUILD   ?= build-windows
+WIN_INSTALL ?= $(WIN_BUILD)/install
+WIN_SQLITE   = $(WIN_BUILD)/_deps-src
+windows: deps
+	@bash scripts/install-windows-deps.sh $(CURDIR)/$(WIN_SQLITE) > $(WIN_BUILD).sqlite-dir
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DKIV_SQLITE_SOURCE_DIR="$$(tail -n1 $(WIN_BUILD).sqlite-dir)" -DKIV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	rm -f $(WIN_BUILD).sqlite-dir
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cmake --install $(WIN_BUILD) --prefix $(CURDIR)/$(WIN_INSTALL)
+
+# Tests labelled "posix" need what Wine cannot give (docs/windows.md).
+windows-test: windows
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) -LE "posix|long"
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(WIN_BUILD)

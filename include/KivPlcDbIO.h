@@ -19,7 +19,10 @@
 /// false and a last-error text, since it could reach another table.  Arrays
 /// that an operation returns are allocated with new[] and belong to the
 /// caller, who releases them with delete[] (for the module codes: each
-/// string, then the array).
+/// string, then the array).  On Windows the host's delete[] frees memory
+/// that the library's DLL allocated, so the host must be built with the same
+/// C++ run-time as the library (MinGW-w64's libstdc++ and the C run-time
+/// under it; see docs/windows.md).
 ///
 /// Copies share the connection: copying adds a reference to it and each
 /// holder drops its own on Close or destruction, so the connection is closed

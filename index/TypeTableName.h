@@ -55,7 +55,7 @@ KIVPLCDB_API TableNameFault CheckTypeTableName(std::wstring_view name);
 
 // `name` folded as the engine folds table names, for comparing two names.
 // Exported: the catalogue layer compares table names by this rule too.
-KIV_EXPORT std::wstring TableNameKey(const CString& name);
+KIVPLCDB_API std::wstring TableNameKey(const CString& name);
 
 // `base` when no name in `tables` equals it without regard to A-Z case;
 // else `base` followed by the first number of 0..999 that gives a free

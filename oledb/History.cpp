@@ -1,5 +1,9 @@
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
 #include <mutex>
 
@@ -48,12 +52,23 @@ void SetHistoryPerson(const std::wstring& person) {
 
 std::wstring HistoryAccount() {
   static const std::wstring account = [] {
+#if defined(_WIN32)
+    // The system's own UTF-16 names: no code page in between.
+    wchar_t user[257] = {};
+    DWORD userLength = 257;
+    if (!GetUserNameW(user, &userLength)) user[0] = L'\0';
+    wchar_t host[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD hostLength = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(host, &hostLength)) host[0] = L'\0';
+    return std::wstring(user[0] ? user : L"unknown") + L"@" + (host[0] ? host : L"localhost");
+#else
     std::string user;
     if (const passwd* pw = getpwuid(geteuid())) user = pw->pw_name;
     if (user.empty()) user = std::to_string(geteuid());
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
     return kiv::FromUtf8(user + "@" + (host[0] ? host : "localhost"));
+#endif
   }();
   return account;
 }

@@ -3,8 +3,13 @@
 #include <bit>
 #include <clocale>
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <locale.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,6 +21,17 @@ namespace {
 bool IsHigh(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLow(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+// Whether a wchar_t is a whole character above U+FFFF (never where wchar_t
+// is a UTF-16 code unit).
+constexpr bool IsAstral(wchar_t ch) {
+#if WCHAR_MAX > 0xFFFF
+  return static_cast<uint32_t>(ch) >= 0x10000;
+#else
+  (void)ch;
+  return false;
+#endif
+}
+
 // The first UTF-16 code unit of a character, which decides its UTF-16 order.
 uint32_t Utf16Key(wchar_t ch) {
   auto cp = static_cast<uint32_t>(ch);
@@ -25,16 +41,25 @@ uint32_t Utf16Key(wchar_t ch) {
 }  // namespace
 
 size_t Utf16Length(std::wstring_view text) {
+  if constexpr (kWideIsUtf16) return text.size();
   size_t n = 0;
-  for (wchar_t ch : text) n += (static_cast<uint32_t>(ch) >= 0x10000) ? 2 : 1;
+  for (wchar_t ch : text) n += IsAstral(ch) ? 2 : 1;
   return n;
 }
 
 std::wstring_view Utf16Prefix(std::wstring_view text, size_t units) {
+  if constexpr (kWideIsUtf16) {
+    size_t n = units < text.size() ? units : text.size();
+    // Never the high half of a pair without its low half.
+    if (n > 0 && n < text.size() && IsHigh(static_cast<uint16_t>(text[n - 1])) &&
+        IsLow(static_cast<uint16_t>(text[n])))
+      --n;
+    return text.substr(0, n);
+  }
   size_t used = 0;
   size_t i = 0;
   for (; i < text.size(); ++i) {
-    size_t need = (static_cast<uint32_t>(text[i]) >= 0x10000) ? 2 : 1;
+    size_t need = IsAstral(text[i]) ? 2 : 1;
     if (used + need > units) break;
     used += need;
   }
@@ -68,6 +93,7 @@ std::u16string ToUtf16(std::wstring_view text) {
 }
 
 std::wstring FromUtf16(const char16_t* units, size_t count) {
+  if constexpr (kWideIsUtf16) return std::wstring(units, units + count);
   std::wstring out(count, L'\0');
   wchar_t* o = out.data();
   for (size_t i = 0; i < count; ++i) {
@@ -105,11 +131,11 @@ void AssignFromUtf16LE(const unsigned char* bytes, size_t byteCount, std::wstrin
       surrogates |= (u & 0xF800) == 0xD800;
       o[i] = static_cast<wchar_t>(u);
     }
-    if (!surrogates) return;
+    if (kWideIsUtf16 || !surrogates) return;
   }
   for (size_t i = 0; i < count; ++i) {
     uint32_t u = unit(i);
-    if (IsHigh(u) && i + 1 < count && IsLow(unit(i + 1))) {
+    if (!kWideIsUtf16 && IsHigh(u) && i + 1 < count && IsLow(unit(i + 1))) {
       uint32_t lo = unit(++i);
       *o++ = static_cast<wchar_t>(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
     } else {
@@ -143,14 +169,28 @@ std::string ToUtf16LE(std::wstring_view text) {
 
 namespace {
 
-uint32_t Utf8Scalar(wchar_t ch) {
-  auto cp = static_cast<uint32_t>(ch);
+// The code point that starts at text[i], moving i past it: a surrogate
+// pair of a UTF-16 wchar_t is one code point, a lone surrogate stays itself.
+uint32_t NextScalar(std::wstring_view text, size_t& i) {
+  auto cp = static_cast<uint32_t>(text[i++]);
+  if constexpr (kWideIsUtf16) {
+    cp &= 0xFFFF;
+    if (IsHigh(cp) && i < text.size() && IsLow(static_cast<uint16_t>(text[i])))
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint16_t>(text[i++]) - 0xDC00);
+  }
   return cp > 0x10FFFF ? 0xFFFD : cp;
 }
 
 }  // namespace
 
-std::filesystem::path Utf8Path(std::wstring_view text) { return std::filesystem::path(ToUtf8(text)); }
+std::filesystem::path Utf8Path(std::wstring_view text) {
+#if defined(_WIN32)
+  // The system's own names are UTF-16: no conversion at all.
+  return std::filesystem::path(std::wstring(text));
+#else
+  return std::filesystem::path(ToUtf8(text));
+#endif
+}
 
 std::string ToUtf8(std::wstring_view text) {
   {
@@ -165,14 +205,14 @@ std::string ToUtf8(std::wstring_view text) {
     if (all < 0x80) return out;
   }
   size_t length = 0;
-  for (wchar_t ch : text) {
-    uint32_t cp = Utf8Scalar(ch);
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = NextScalar(text, i);
     length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
   }
   std::string out(length, '\0');
   char* o = out.data();
-  for (wchar_t ch : text) {
-    uint32_t cp = Utf8Scalar(ch);
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = NextScalar(text, i);
     if (cp < 0x80) {
       *o++ = static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -283,7 +323,13 @@ void AssignFromUtf8(std::string_view text, std::wstring& out) {
       ++i;
       continue;
     }
-    *o++ = static_cast<wchar_t>(cp);
+    if (kWideIsUtf16 && cp >= 0x10000 && cp <= 0x10FFFF) {
+      // A pair; never longer than the four bytes it came from.
+      *o++ = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+      *o++ = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      *o++ = static_cast<wchar_t>(kWideIsUtf16 && cp > 0xFFFF ? 0xFFFD : cp);
+    }
     i += extra + 1;
   }
   out.resize(static_cast<size_t>(o - out.data()));
@@ -305,6 +351,22 @@ int CompareUtf16Order(std::wstring_view a, std::wstring_view b) {
 
 namespace {
 
+#if defined(_WIN32)
+
+// The system's invariant case tables (not the user's locale): each unit
+// upper-cased, then lower-cased, one unit for one as the mappings promise.
+void FoldInPlace(std::wstring& text) {
+  const int n = static_cast<int>(text.size());
+  if (n == 0) return;
+  std::wstring upper(text.size(), L'\0');
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, text.data(), n, upper.data(), n, nullptr, nullptr, 0) != n ||
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper.data(), n, text.data(), n, nullptr, nullptr, 0) != n)
+    for (wchar_t& ch : text)
+      if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch + (L'a' - L'A'));
+}
+
+#else
+
 // The C library's case mappings for all of Unicode, from a locale of our
 // own: the process's locale (often "C", which maps A to Z only) is the
 // host's and stays untouched.
@@ -322,12 +384,18 @@ wchar_t FoldOne(wchar_t ch, locale_t locale) {
   return static_cast<wchar_t>(towlower_l(towupper_l(static_cast<wint_t>(ch), locale), locale));
 }
 
+void FoldInPlace(std::wstring& text) {
+  const locale_t locale = UnicodeCase();
+  for (wchar_t& ch : text) ch = FoldOne(ch, locale);
+}
+
+#endif
+
 }  // namespace
 
 std::wstring FoldCase(std::wstring_view text) {
-  const locale_t locale = UnicodeCase();
   std::wstring out(text);
-  for (wchar_t& ch : out) ch = FoldOne(ch, locale);
+  FoldInPlace(out);
   return out;
 }
 

@@ -104,6 +104,22 @@ bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
     out.append(small, static_cast<size_t>(n));
     return true;
   }
+#if defined(_WIN32)
+  // No memory streams: a buffer doubled until the text fits (vswprintf
+  // says -1 while it does not), up to a bound against formats that fail
+  // for another reason.
+  for (size_t room = 2 * (sizeof small / sizeof small[0]); room <= (size_t{1} << 28); room *= 2) {
+    std::wstring grown(room, L'\0');
+    va_copy(again, args);
+    n = std::vswprintf(grown.data(), room, fmt.c_str(), again);
+    va_end(again);
+    if (n >= 0) {
+      out.append(grown.data(), static_cast<size_t>(n));
+      return true;
+    }
+  }
+  return false;
+#else
   wchar_t* grown = nullptr;
   size_t grownLength = 0;
   FILE* stream = open_wmemstream(&grown, &grownLength);
@@ -115,6 +131,7 @@ bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
   if (n >= 0) out.append(grown, grownLength);
   std::free(grown);
   return n >= 0;
+#endif
 }
 
 }  // namespace kiv

@@ -92,10 +92,17 @@ TEST(OleDbOpen, ProbeTellsEngine) {
   std::ofstream(dir / "text.db") << "not a catalogue, though longer than a header";
   std::ofstream(dir / "empty.mdb");
   std::ofstream(dir / "jet.db") << std::string(4, '\0') << "Standard Jet DB" << std::string(20, '\0');
+  // A folder reached through a symbolic link (not on Windows, where making
+  // one needs a privilege and Wine cannot).
+#if !defined(_WIN32)
   std::filesystem::create_directory_symlink(dir, dir / "link");
+  const auto linked = dir / "link" / catalogue.path().filename();
+#else
+  const auto linked = catalogue.path();
+#endif
   const std::tuple<std::filesystem::path, E, bool, bool> cases[] = {
       // source, engine, writable, IsAccessFile
-      {catalogue.path(), E::kSqlite, true, false}, {dir / "link" / catalogue.path().filename(), E::kSqlite, true, false},
+      {catalogue.path(), E::kSqlite, true, false}, {linked, E::kSqlite, true, false},
       {dir / "text.db", E::kOther, false, false},
       {dir / "empty.mdb", E::kOther, false, true}, {dir / "jet.db", E::kAccess, false, true},
       {dir / "none.mdb", E::kNone, false, true},   {dir, E::kNone, false, false},

@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "KivCatalogue.h"
 #include "KivPlcDbIO.h"
+#include "TestCatalogue.h"
 #include "Utf16.h"
 #include "WinFormat.h"
 
@@ -61,7 +63,7 @@ TEST(CString, OrderingAndCase) {
   // point order; only A-Z fold.
   EXPECT_TRUE(CString(L"\U0001F600").Compare(L"\uFFFD") < 0 && CString(L"ABC").Compare(L"abc") < 0);
   EXPECT_LT(CString(L"ab").Compare(L"abc"), 0);  // a prefix sorts first
-  EXPECT_TRUE(CString(L"AbZ").CompareNoCase(L"aBz") == 0 && CString(L"Ä").CompareNoCase(L"ä") != 0);
+  EXPECT_TRUE(CString(L"AbZ").CompareNoCase(L"aBz") == 0 && CString(L"\u00C4").CompareNoCase(L"ä") != 0);
 }
 
 // Windows spellings of each conversion as glibc must read them; null: a bad
@@ -82,12 +84,48 @@ TEST(WinFormat, EachConversionTranslated) {
 // A server's rule: every cased letter, one character for one, in any locale.
 TEST(FoldCase, EveryCasedLetterOneForOne) {
   // Long s, Kelvin sign, final sigma; then pairs that stay apart.
-  const std::wstring pairs[][2] = {{L"Müller Gerätebau", L"MÜLLER GERÄTEBAU"}, {L"\u017F", L"S"}, {L"\u212A", L"k"},
+  const std::wstring pairs[][2] = {{L"Müller Gerätebau", L"MÜLLER GER\u00C4TEBAU"}, {L"\u017F", L"S"}, {L"\u212A", L"k"},
                                   {L"\u03C2", L"\u03A3"}, {L"Größe", L"GRÖSSE"}, {L"a", L"\u00E1"}};
   for (size_t i = 0; i < std::size(pairs); ++i) {
     const auto& [a, b] = pairs[i];
     EXPECT_EQ(kiv::FoldCase(a) == kiv::FoldCase(b), i < 4) << kiv::ToUtf8(a);
     EXPECT_EQ(kiv::FoldCaseUtf8(kiv::ToUtf8(a)) == kiv::FoldCaseUtf8(kiv::ToUtf8(b)), i < 4) << kiv::ToUtf8(a);
+  }
+}
+
+// A host names a catalogue by any spelling its system takes (on Windows a
+// drive letter, backslashes or slashes) with any characters in it, and its
+// text holds characters beyond the Basic Multilingual Plane: what it
+// writes comes back equal, the same on every platform.
+TEST(Paths, NonAsciiCatalogueInEverySpellingKeepsTextBeyondTheBmp) {
+  kivtest::TempDir dir;
+  const std::wstring base = dir.path().wstring();
+  std::vector<std::wstring> spellings = {base + L"/Übung Gerätebau/plant.db", base + L"/\U0001F3ED/\u65E5\u672C.db"};
+#if defined(_WIN32)
+  ASSERT_EQ(base.size() > 2 && base[1] == L':', true) << "temporary folder without a drive letter";
+  std::wstring back = base + L"\\Müller\\plant.db";
+  spellings.push_back(back);
+  std::wstring forward = back;
+  for (wchar_t& ch : forward) ch = ch == L'\\' ? L'/' : ch;
+  spellings.push_back(forward + L".2");
+#endif
+  const std::wstring maker = L"Fabrik \U0001F3ED \u00C4";  // a pair, then a BMP letter
+  for (const auto& path : spellings) {
+    std::filesystem::create_directories(kiv::Utf8Path(path).parent_path());
+    CString error;
+    ASSERT_TRUE(KivCreateCatalogue(path.c_str(), error)) << kiv::ToUtf8(path) << ": " << kiv::ToUtf8(error.view());
+    KivPlcDbIO db;
+    ASSERT_TRUE(db.Connect(CString(path))) << kiv::ToUtf8(db.GetLastError().view());
+    db.AddIndexData(maker.c_str(), nullptr, nullptr);
+    db.AddIndexData(maker.c_str(), L"S\U0001F600", nullptr);
+    ModDB::IndexData* data = nullptr;
+    __int64 count = 0;
+    ASSERT_TRUE(db.GetArrayOfAllIndexData(data, count));
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(data[0].Manufacturer.str(), maker) << kiv::ToUtf8(path);
+    EXPECT_EQ(data[1].Series.str(), L"S\U0001F600") << kiv::ToUtf8(path);
+    delete[] data;
+    EXPECT_TRUE(std::filesystem::exists(kiv::Utf8Path(path))) << kiv::ToUtf8(path);
   }
 }
 

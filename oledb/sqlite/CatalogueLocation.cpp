@@ -1,9 +1,16 @@
 #include "CatalogueLocation.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <filesystem>
+#else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -16,6 +23,8 @@
 
 namespace kivoledb {
 namespace {
+
+#if !defined(_WIN32)
 
 // The engine's unix VFS takes absolute names of up to 512 bytes; its
 // journal names add a few more.
@@ -92,6 +101,8 @@ std::string UriPath(const std::string& name) {
   return out;
 }
 
+#endif  // !_WIN32
+
 }  // namespace
 
 bool ReadFileStart(const CatalogueLocation& location, unsigned char* out, int size) {
@@ -122,6 +133,57 @@ bool ReadFileStart(const CatalogueLocation& location, unsigned char* out, int si
   sqlite3_free_filename(name);
   return rc == SQLITE_OK;
 }
+
+#if defined(_WIN32)
+
+// Windows: the engine's win32 VFS takes UTF-8 names of any form the system
+// does (drive letters, backslashes or slashes, UNC), so the file is named
+// as given; no folder handle is kept.
+CatalogueLocation::~CatalogueLocation() = default;
+
+namespace {
+
+// Whether a file can be created in `folder`: the read-only attribute of a
+// folder means nothing to the system, its access rules do, and only trying
+// tells.  The probe file is deleted when its handle closes.
+bool FolderWritable(const std::filesystem::path& folder) {
+  const std::filesystem::path probe =
+      folder / (L".kiv-write-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(GetCurrentThreadId()));
+  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+}  // namespace
+
+std::wstring LocateCatalogue(const std::wstring& path, bool modeRead, CatalogueLocation& location) {
+  const std::filesystem::path file = kiv::Utf8Path(path);
+  if (!file.has_filename()) return L"it is a directory, not a file";
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME
+               ? L"the file does not exist"
+               : L"it cannot be opened (system error " + std::to_wstring(error) + L")";
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return L"it is a directory, not a file";
+  std::filesystem::path folder = file.parent_path();
+  if (folder.empty()) folder = L".";
+  if (modeRead)
+    location.readOnly = L"it was opened with Mode=Read";
+  else if (attributes & FILE_ATTRIBUTE_READONLY)
+    location.readOnly = L"the file is not writable";
+  else if (!FolderWritable(folder))
+    location.readOnly = L"its folder is not writable, and the engine keeps its journal there";
+  location.flags = location.readOnly.empty() ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  location.name = kiv::ToUtf8(path);
+  return std::wstring();
+}
+
+#else
 
 CatalogueLocation::~CatalogueLocation() {
   if (folder >= 0) close(folder);
@@ -175,5 +237,7 @@ std::wstring LocateCatalogue(const std::wstring& path, bool modeRead, CatalogueL
   }
   return std::wstring();
 }
+
+#endif  // _WIN32
 
 }  // namespace kivoledb

@@ -1,9 +1,8 @@
 #include "TestCatalogue.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <random>
 #include <stdexcept>
 
 #include "KivCatalogue.h"
@@ -13,9 +12,18 @@
 namespace kivtest {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kivplc-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+  // A new folder of a random name (create_directory is false when it
+  // exists, so two runs never share one).
+  std::random_device random;
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto candidate = base / ("kivplc-test-" + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      m_path = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {
