@@ -83,7 +83,7 @@ ImportPlan ReadPlan(const Json& doc, const NameKeys& key) {
   std::map<std::wstring, size_t> tables;  // folded name -> first row naming it
   for (size_t i = 0; i < plan.index.size(); ++i) {
     const Json& table = plan.index[i].row["TABLE_NAME"];
-    if (table.is_null() || table == "") continue;
+    if (table.is_null() || (table.is_string() && table.get_ref<const std::string&>().empty())) continue;
     const CString name = PlanText(table);
     if (std::string problem = TypeTableNameProblem(name); !problem.empty())
       throw Invalid("index row " + std::to_string(i + 1) + " (" + IndexRowName(plan.index[i].row) + "): TABLE_NAME '" +

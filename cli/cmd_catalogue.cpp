@@ -127,7 +127,7 @@ void RunCheck(Context& ctx, bool repair, bool yes, bool json) {
   }
   auto problems = CheckCatalogue(*db);
   const auto warnings = CheckValues(*db);
-  if (problems.size()) ctx.status = 1;
+  if (!problems.empty()) ctx.status = 1;
   if (json) {
     Json out = {{"problems", Json::array()}, {"warnings", Json::array()}};
     for (const auto& p : problems) out["problems"].push_back(p.text);

@@ -459,7 +459,7 @@ Reply Api::Post(const std::string& path, const std::string& text) {
 
 Reply Api::Change(const std::string& path, const Json& body, std::string& changed) {
   Catalogue& db = *m_db;
-  const Reply ok{200, {{"ok", true}}, {}};
+  Reply ok{200, {{"ok", true}}, {}};  // not const: each return moves it
   if (path.rfind("/api/index/", 0) == 0) {
     CString m = Wide(Text(body, "m")), s = Wide(Text(body, "s", false)), t = Wide(Text(body, "t", false));
     if (!t.IsEmpty() && s.IsEmpty()) throw ApiError{400, "a type needs its series", "", {}};

@@ -75,6 +75,7 @@ std::wstring Shown(const std::wstring& source, const std::string& secret) {
 
 bool Run(PGconn* conn, const char* sql, const std::vector<std::string>& values, Result& out, std::string& error) {
   std::vector<const char*> v;
+  v.reserve(values.size());
   for (const std::string& s : values) v.push_back(s.c_str());
   out.reset(PQexecParams(conn, sql, static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   ExecStatusType status = PQresultStatus(out.get());

@@ -31,6 +31,7 @@ constexpr size_t kLongestName = 63;
 bool Exec(PGconn* conn, const std::string& sql, const std::vector<std::string>& params, Result& out,
           std::string& error) {
   std::vector<const char*> v;
+  v.reserve(params.size());
   for (const std::string& s : params) v.push_back(s.c_str());
   out.reset(PQexecParams(conn, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0));
   const ExecStatusType status = PQresultStatus(out.get());
