@@ -117,6 +117,7 @@ TEST_F(Roles, GrantAndRevokeRefuseWhatTheyCannotDo) {
       {{"revoke", rita}, 1, rita + " has no role"},
       {{"grant", rita, "maintainer"}, 0, ""},
       {{"grant", rita, "reader"}, 0, ""},  // takes the other role away
+      {{"grants"}, 0, ""},
       {{"revoke", rita}, 0, ""},
       {{"revoke", rita}, 1, "has no role"},
   };
@@ -124,6 +125,9 @@ TEST_F(Roles, GrantAndRevokeRefuseWhatTheyCannotDo) {
     const auto r = Tool(owner, c.args);
     EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.args.back() << ": " << r.err;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    if (c.args[0] == "grants") {
+      EXPECT_EQ(r.out.find("maintainer\t" + rita), std::string::npos) << r.out;
+    }
   }
   EXPECT_EQ(Tool(owner, {"grants"}).out.find(rita), std::string::npos);
   EXPECT_NE(Tool(rita, {"tree"}).status, 0);  // no role, no reading
