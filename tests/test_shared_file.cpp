@@ -122,14 +122,20 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     if (kind == 's') {
       const std::string out = (cat.path().parent_path() / ("serve" + tag)).string();
       r.process = ChildProcess::Program({KIVPLC_BIN, "-c", file, "serve", "--listen", "127.0.0.1:0"}, out);
+      // A server opening a catalogue that writers keep busy may wait on
+      // its lock; under the sanitizers that takes seconds, so wait for the
+      // address as long as the server lives (a minute at most).
       port = 0;
-      for (int wait = 0; wait < 500 && port == 0; ++wait) {
+      int status = 0;
+      bool ended = false;
+      for (int wait = 0; wait < 6000 && port == 0 && !ended; ++wait) {
         usleep(10000);
         const std::string text = kivtest::ReadFile(out);
         const size_t at = text.find("http://127.0.0.1:");
         if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(text.c_str() + at + 17);
+        else ended = r.process->Ended(status);
       }
-      ASSERT_NE(port, 0) << kivtest::ReadFile(out);
+      ASSERT_NE(port, 0) << (ended ? "the server ended: " + std::to_string(status) + "\n" : "") << kivtest::ReadFile(out);
     }
     ++started[kind];
     running.push_back(std::move(r));
