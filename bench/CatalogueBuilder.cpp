@@ -12,8 +12,8 @@
 
 #include "../index/TypeTables.h"
 #include "CatalogueSchema.h"
-#include "KivPmOleDbFiles.h"
 #include "KivPlcDbIO.h"
+#include "KivPmOleDbFiles.h"
 #include "RawReference.h"
 #include "Utf16.h"
 
@@ -112,8 +112,8 @@ void FillRows(const std::filesystem::path& path, const CatalogueShape& shape) {
                            "[METRIC_BOX_RIGHT], [METRIC_BOX_LEFT], [METRIC_BOX_TOP], [METRIC_BOX_BOTTOM], "
                            "[METRIC_BOX_SPLIT_TOP], [METRIC_BOX_SPLIT_BOTTOM], [OPTIONAL_BLOCK], [LISP], [CATEGORY]) "
                            "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    Statement term(db, "INSERT INTO [" + Utf8(kTermTable) +
-                           "] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES (?,?,?,?)");
+    Statement term(
+        db, "INSERT INTO [" + Utf8(kTermTable) + "] ([CODE], [SEQUENCE], [BLOCK], [ATTRIBUTES]) VALUES (?,?,?,?)");
     std::wstring values[kSpecColumns];
     for (int i = 0; i < shape.modules; ++i) {
       FillSpecRow(i, values);
@@ -178,8 +178,7 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 void RemoveCatalogue(const std::filesystem::path& path) {
   std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-    std::filesystem::remove(path.string() + suffix, ignored);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path.string() + suffix, ignored);
 }
 
 void NewEmptyCatalogue(const std::filesystem::path& path) {
@@ -224,8 +223,7 @@ void CreateTypeTables(const std::filesystem::path& catalogue, const std::wstring
   const std::wstring termTable = specTable + kiv::kTermTableSuffix;
   if (!db.Execute(FormatSql(kiv::kCreateSpecTableSql, specTable.c_str())) ||
       !db.Execute(FormatSql(kiv::kCreateTermTableSql, termTable.c_str())))
-    throw std::runtime_error("cannot create the tables of " + Utf8(specTable) + ": " +
-                             Utf8(db.GetLastError().str()));
+    throw std::runtime_error("cannot create the tables of " + Utf8(specTable) + ": " + Utf8(db.GetLastError().str()));
 }
 
 std::string EngineTableDdl(const std::filesystem::path& catalogue, const std::wstring& table) {

@@ -52,8 +52,7 @@ void RawPostgres::RunPipelined(const std::vector<ServerStatement>& statements, s
     for (size_t i = start; i < end; ++i) {
       values.clear();
       for (const auto& value : statements[i].values) values.push_back(value.c_str());
-      if (!PQsendQueryPrepared(m_conn, names[i], static_cast<int>(values.size()),
-                               values.data(), nullptr, nullptr, 0))
+      if (!PQsendQueryPrepared(m_conn, names[i], static_cast<int>(values.size()), values.data(), nullptr, nullptr, 0))
         Throw(m_conn, statements[i].text);
     }
     if (!PQpipelineSync(m_conn)) Throw(m_conn, "sync");
@@ -145,8 +144,8 @@ size_t RawPostgres::Run(const ServerStatement& statement, const std::function<vo
   std::vector<const char*> values;
   values.reserve(statement.values.size());
   for (const auto& value : statement.values) values.push_back(value.c_str());
-  PGresult* result = PQexecPrepared(m_conn, name.c_str(), static_cast<int>(values.size()), values.data(),
-                                    nullptr, nullptr, 0);
+  PGresult* result =
+      PQexecPrepared(m_conn, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr, nullptr, 0);
   const ExecStatusType status = PQresultStatus(result);
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
     PQclear(result);

@@ -96,8 +96,8 @@ std::vector<std::string> CaptureStatements(const std::wstring& dataSource, const
     KivPlcDbIO db;
     bool connected = db.PutConnectionString(connectString);
     KivOleDbConnectionCache::m_theCache = cache;
-    if (!connected) throw std::runtime_error("cannot connect to " + source + ": " +
-                                             kiv::ToUtf8(db.GetLastError().view()));
+    if (!connected)
+      throw std::runtime_error("cannot connect to " + source + ": " + kiv::ToUtf8(db.GetLastError().view()));
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       g_texts.clear();

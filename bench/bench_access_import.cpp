@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "Utf16.h"
 #include "KivPmOleDbFiles.h"
+#include "Utf16.h"
 #include "access/AccessReader.h"
 
 namespace {
@@ -39,8 +39,8 @@ using Clock = std::chrono::steady_clock;
 // KIV_ACCESS_FIXTURES, else the shared folder beside the clone.
 fs::path LargeCatalogue() {
   const char* dir = std::getenv("KIV_ACCESS_FIXTURES");
-  fs::path base = dir ? fs::path(dir) : fs::path(__FILE__).parent_path().parent_path().parent_path() / "shared" /
-                                            "fixtures" / "access";
+  fs::path base = dir ? fs::path(dir)
+                      : fs::path(__FILE__).parent_path().parent_path().parent_path() / "shared" / "fixtures" / "access";
   return base / "catalogue-large.mdb";
 }
 

@@ -69,7 +69,8 @@ void AddTerminals(benchmark::State& state, bool history) {
   for (auto _ : state) {
     state.PauseTiming();
     KivPlcDbIO db;
-    if (!db.Connect(CString(Fresh("history-terminals", {}, history).wstring()))) return state.SkipWithError("cannot connect");
+    if (!db.Connect(CString(Fresh("history-terminals", {}, history).wstring())))
+      return state.SkipWithError("cannot connect");
     state.ResumeTiming();
     if (!db.AddModTermData(kTermTable, rows.data(), kTerminalRows) || db.HasErrorInfo())
       return state.SkipWithError("refused rows");

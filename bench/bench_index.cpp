@@ -16,8 +16,8 @@
 #include <string>
 
 #include "CatalogueSchema.h"
-#include "KivPmOleDbFiles.h"
 #include "KivPlcDbIO.h"
+#include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 
 namespace {

@@ -89,11 +89,11 @@ class Server {
 };
 
 std::unique_ptr<Server> g_server;
-std::string g_catalogue;  // the reads' catalogue
+std::string g_catalogue;     // the reads' catalogue
 std::string g_rawCatalogue;  // the same for libpq
-CString g_spec, g_term;   // its type's tables
+CString g_spec, g_term;      // its type's tables
 std::unique_ptr<KivPlcDbIO> g_db;
-std::wstring g_code;      // a module in the middle of the type
+std::wstring g_code;  // a module in the middle of the type
 
 // The library's statement runner, for rows it has no operation for.
 class Filler : public KivPlcDbIO {
@@ -218,10 +218,13 @@ void Guarded(benchmark::State& state, Body body) {
 // it, as the call's caller does).
 void RegisterPair(const std::string& operation, const std::function<bool(KivPlcDbIO&)>& call, size_t rows,
                   const std::function<void(const PGresult*)>& records = nullptr) {
-  benchmark::RegisterBenchmark(("Pg" + operation + "/library").c_str(), [call](benchmark::State& state) {
-    for (auto _ : state)
-      if (!call(*g_db)) return state.SkipWithError("the library call failed");
-  })->UseRealTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark(("Pg" + operation + "/library").c_str(),
+                               [call](benchmark::State& state) {
+                                 for (auto _ : state)
+                                   if (!call(*g_db)) return state.SkipWithError("the library call failed");
+                               })
+      ->UseRealTime()
+      ->Unit(benchmark::kMicrosecond);
   auto statements = Capture(g_catalogue, [call](KivPlcDbIO& db) { call(db); });
   auto raw = [statements, rows](benchmark::State& state, const std::function<void(const PGresult*)>& read) {
     Guarded(state, [&] {
@@ -273,44 +276,65 @@ void CodeArray(const PGresult* result) {
 
 void RegisterReads() {
   const std::wstring code = g_code;
-  RegisterPair("GetModSpecData", [code](KivPlcDbIO& db) {
-    ModDB::ModSpecData data;
-    return db.GetModSpecData(g_spec, code.c_str(), &data, false);
-  }, 1);
-  RegisterPair("GetModTermData", [code](KivPlcDbIO& db) {
-    ModDB::ModTermData* records = nullptr;
-    __int64 count = 0;
-    const bool ok = db.GetModTermData(g_term, code.c_str(), records, count) && count == kTerminals;
-    delete[] records;
-    return ok;
-  }, kTerminals);
-  RegisterPair("GetArrayOfModSpecCodes", [](KivPlcDbIO& db) {
-    wchar_t** codes = nullptr;
-    __int64 count = 0;
-    const bool ok = db.GetArrayOfModSpecCodes(g_spec, codes, count) && count == kModules;
-    for (__int64 i = 0; i < count; ++i) delete[] codes[i];
-    delete[] codes;
-    return ok;
-  }, kModules, CodeArray);
-  RegisterPair("GetArrayOfAllIndexData", [](KivPlcDbIO& db) {
-    ModDB::IndexData* data = nullptr;
-    __int64 count = 0;
-    const bool ok = db.GetArrayOfAllIndexData(data, count) && count == kIndexRows;
-    delete[] data;
-    return ok;
-  }, kIndexRows, IndexRecords);
-  RegisterPair("DoesSpecDataExist", [code](KivPlcDbIO& db) {
-    bool exists = false;
-    return db.DoesSpecDataExist(g_spec, code.c_str(), exists) && exists;
-  }, 1);
-  RegisterPair("GetStyleBoxData", [](KivPlcDbIO& db) {
-    ModDB::StyleBoxData data;
-    return db.GetStyleBoxData(kStyle, data);
-  }, 1);
-  RegisterPair("GetSpecRecCount", [](KivPlcDbIO& db) {
-    long count = 0;
-    return db.GetSpecRecCount(g_spec, count) && count == kModules;
-  }, 1);
+  RegisterPair(
+      "GetModSpecData",
+      [code](KivPlcDbIO& db) {
+        ModDB::ModSpecData data;
+        return db.GetModSpecData(g_spec, code.c_str(), &data, false);
+      },
+      1);
+  RegisterPair(
+      "GetModTermData",
+      [code](KivPlcDbIO& db) {
+        ModDB::ModTermData* records = nullptr;
+        __int64 count = 0;
+        const bool ok = db.GetModTermData(g_term, code.c_str(), records, count) && count == kTerminals;
+        delete[] records;
+        return ok;
+      },
+      kTerminals);
+  RegisterPair(
+      "GetArrayOfModSpecCodes",
+      [](KivPlcDbIO& db) {
+        wchar_t** codes = nullptr;
+        __int64 count = 0;
+        const bool ok = db.GetArrayOfModSpecCodes(g_spec, codes, count) && count == kModules;
+        for (__int64 i = 0; i < count; ++i) delete[] codes[i];
+        delete[] codes;
+        return ok;
+      },
+      kModules, CodeArray);
+  RegisterPair(
+      "GetArrayOfAllIndexData",
+      [](KivPlcDbIO& db) {
+        ModDB::IndexData* data = nullptr;
+        __int64 count = 0;
+        const bool ok = db.GetArrayOfAllIndexData(data, count) && count == kIndexRows;
+        delete[] data;
+        return ok;
+      },
+      kIndexRows, IndexRecords);
+  RegisterPair(
+      "DoesSpecDataExist",
+      [code](KivPlcDbIO& db) {
+        bool exists = false;
+        return db.DoesSpecDataExist(g_spec, code.c_str(), exists) && exists;
+      },
+      1);
+  RegisterPair(
+      "GetStyleBoxData",
+      [](KivPlcDbIO& db) {
+        ModDB::StyleBoxData data;
+        return db.GetStyleBoxData(kStyle, data);
+      },
+      1);
+  RegisterPair(
+      "GetSpecRecCount",
+      [](KivPlcDbIO& db) {
+        long count = 0;
+        return db.GetSpecRecCount(g_spec, count) && count == kModules;
+      },
+      1);
 }
 
 // Bulk terminal rows into an emptied terminal table, each iteration; the
@@ -369,55 +393,74 @@ struct Bulk {
 };
 
 void RegisterBulk() {
-  benchmark::RegisterBenchmark("PgAddModTermData/library", [](benchmark::State& state) {
-    Guarded(state, [&] {
-      Bulk& bulk = Bulk::Get();
-      auto rows = Bulk::Rows();
-      KivPlcDbIO db;
-      if (!db.Connect(CString(kiv::FromUtf8(bulk.uri)))) return state.SkipWithError("cannot connect");
-      bulk.Time(state, [&] {
-        return db.AddModTermData(bulk.term, rows.data(), static_cast<long>(rows.size())) && !db.HasErrorInfo();
-      });
-    });
-  })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PgAddModTermData/library",
+                               [](benchmark::State& state) {
+                                 Guarded(state, [&] {
+                                   Bulk& bulk = Bulk::Get();
+                                   auto rows = Bulk::Rows();
+                                   KivPlcDbIO db;
+                                   if (!db.Connect(CString(kiv::FromUtf8(bulk.uri))))
+                                     return state.SkipWithError("cannot connect");
+                                   bulk.Time(state, [&] {
+                                     return db.AddModTermData(bulk.term, rows.data(), static_cast<long>(rows.size())) &&
+                                            !db.HasErrorInfo();
+                                   });
+                                 });
+                               })
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
   // The reference: the rows as the driver sends them, multi-row INSERTs
   // of their values as parameters, pipelined, in one transaction.
-  benchmark::RegisterBenchmark("PgAddModTermData/raw", [](benchmark::State& state) {
-    Guarded(state, [&] {
-      Bulk& bulk = Bulk::Get();
-      bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
-        bulk.raw->RunMultiRow(statements, kivoledb::PostgresConnection::kRowsPerInsert,
-                              kivoledb::PostgresConnection::kGroupRows);
-      });
-    });
-  })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PgAddModTermData/raw",
+                               [](benchmark::State& state) {
+                                 Guarded(state, [&] {
+                                   Bulk& bulk = Bulk::Get();
+                                   bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
+                                     bulk.raw->RunMultiRow(statements, kivoledb::PostgresConnection::kRowsPerInsert,
+                                                           kivoledb::PostgresConnection::kGroupRows);
+                                   });
+                                 });
+                               })
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
   // For information: one statement a row, pipelined, one transaction.
-  benchmark::RegisterBenchmark("PgAddModTermData/raw-per-row", [](benchmark::State& state) {
-    Guarded(state, [&] {
-      Bulk& bulk = Bulk::Get();
-      bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
-        bulk.raw->RunPipelined(statements, kivoledb::PostgresConnection::kGroupSize);
-      });
-    });
-  })->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PgAddModTermData/raw-per-row",
+                               [](benchmark::State& state) {
+                                 Guarded(state, [&] {
+                                   Bulk& bulk = Bulk::Get();
+                                   bulk.TimeRaw(state, [&](const std::vector<kivbench::ServerStatement>& statements) {
+                                     bulk.raw->RunPipelined(statements, kivoledb::PostgresConnection::kGroupSize);
+                                   });
+                                 });
+                               })
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
 }
 
 // kivplc init and copy of the large Access fixture, as a maintainer runs them.
 void RegisterCopy() {
   const fs::path source = fs::path(KIV_SOURCE_DIR).parent_path() / "shared/fixtures/access/catalogue-large.mdb";
   if (!fs::exists(source)) return;
-  benchmark::RegisterBenchmark("PgCopyLargeAccess", [source](benchmark::State& state) {
-    static int round = 0;  // a new schema for every repetition
-    for (auto _ : state) {
-      const std::string uri = g_server->Catalogue("copy" + std::to_string(round++));
-      const std::string tool = std::string("'") + KIVPLC_BIN + "' ";
-      const auto start = std::chrono::steady_clock::now();
-      if (Shell(tool + "init '" + uri + "' >/dev/null") != 0 ||
-          Shell(tool + "copy '" + source.string() + "' '" + uri + "' >/dev/null") != 0)
-        return state.SkipWithError("kivplc init or copy failed");
-      state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-  })->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+  benchmark::RegisterBenchmark(
+      "PgCopyLargeAccess",
+      [source](benchmark::State& state) {
+        static int round = 0;  // a new schema for every repetition
+        for (auto _ : state) {
+          const std::string uri = g_server->Catalogue("copy" + std::to_string(round++));
+          const std::string tool = std::string("'") + KIVPLC_BIN + "' ";
+          const auto start = std::chrono::steady_clock::now();
+          if (Shell(tool + "init '" + uri + "' >/dev/null") != 0 ||
+              Shell(tool + "copy '" + source.string() + "' '" + uri + "' >/dev/null") != 0)
+            return state.SkipWithError("kivplc init or copy failed");
+          state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+      })
+      ->UseManualTime()
+      ->Iterations(1)
+      ->Unit(benchmark::kSecond);
 }
 
 }  // namespace

@@ -30,8 +30,8 @@ constexpr int kPrompts = 5000;
 constexpr int kStyle = 5;
 
 std::unique_ptr<KivPlcDbIO> g_db;
-std::wstring g_code;     // a module in the middle of the table
-CString g_prompt;        // a prompt key in the middle of PLC_MSG
+std::wstring g_code;  // a module in the middle of the table
+CString g_prompt;     // a prompt key in the middle of PLC_MSG
 
 void Fail(benchmark::State& state, const char* what) { state.SkipWithError(what); }
 
@@ -108,8 +108,7 @@ void ReturnLocalizedPrompt(benchmark::State& state) {
 // of the library's work that the reference leaves out.
 void RegisterPair(const char* operation, void (*library)(benchmark::State&), const std::filesystem::path& catalogue,
                   const std::function<void(KivPlcDbIO&)>& call, size_t rows) {
-  benchmark::RegisterBenchmark((std::string(operation) + "/library").c_str(), library)
-      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark((std::string(operation) + "/library").c_str(), library)->Unit(benchmark::kMicrosecond);
   const std::vector<std::string> texts = kivbench::CaptureStatements(catalogue, call);
   kivbench::RegisterRaw(operation, catalogue, texts, rows)->Unit(benchmark::kMicrosecond);
   if (rows > 1) kivbench::RegisterRaw(operation, catalogue, texts, rows, true)->Unit(benchmark::kMicrosecond);
@@ -139,53 +138,60 @@ int main(int argc, char** argv) {
   }
 
   const wchar_t* code = g_code.c_str();
-  RegisterPair("GetModSpecData", GetModSpecData, catalogue,
-               [code](KivPlcDbIO& db) {
-                 ModDB::ModSpecData data;
-                 db.GetModSpecData(kSpecTable, code, &data, false);
-               },
-               1);
-  RegisterPair("GetModTermData", GetModTermData, catalogue,
-               [code](KivPlcDbIO& db) {
-                 ModDB::ModTermData* records = nullptr;
-                 __int64 count = 0;
-                 if (db.GetModTermData(kTermTable, code, records, count)) delete[] records;
-               },
-               kTerminals);
-  RegisterPair("GetArrayOfModSpecCodes", GetArrayOfModSpecCodes, catalogue,
-               [](KivPlcDbIO& db) {
-                 wchar_t** codes = nullptr;
-                 __int64 count = 0;
-                 if (!db.GetArrayOfModSpecCodes(kSpecTable, codes, count)) return;
-                 for (__int64 i = 0; i < count; ++i) delete[] codes[i];
-                 delete[] codes;
-               },
-               kModules);
-  RegisterPair("GetArrayOfAllIndexData", GetArrayOfAllIndexData, catalogue,
-               [](KivPlcDbIO& db) {
-                 ModDB::IndexData* data = nullptr;
-                 __int64 count = 0;
-                 if (db.GetArrayOfAllIndexData(data, count)) delete[] data;
-               },
-               kIndexRows);
-  RegisterPair("DoesSpecDataExist", DoesSpecDataExist, catalogue,
-               [code](KivPlcDbIO& db) {
-                 bool exists = false;
-                 db.DoesSpecDataExist(kSpecTable, code, exists);
-               },
-               1);
-  RegisterPair("GetStyleBoxData", GetStyleBoxData, catalogue,
-               [](KivPlcDbIO& db) {
-                 ModDB::StyleBoxData data;
-                 db.GetStyleBoxData(kStyle, data);
-               },
-               1);
-  RegisterPair("GetSpecRecCount", GetSpecRecCount, catalogue,
-               [](KivPlcDbIO& db) {
-                 long count = 0;
-                 db.GetSpecRecCount(kSpecTable, count);
-               },
-               1);
+  RegisterPair(
+      "GetModSpecData", GetModSpecData, catalogue,
+      [code](KivPlcDbIO& db) {
+        ModDB::ModSpecData data;
+        db.GetModSpecData(kSpecTable, code, &data, false);
+      },
+      1);
+  RegisterPair(
+      "GetModTermData", GetModTermData, catalogue,
+      [code](KivPlcDbIO& db) {
+        ModDB::ModTermData* records = nullptr;
+        __int64 count = 0;
+        if (db.GetModTermData(kTermTable, code, records, count)) delete[] records;
+      },
+      kTerminals);
+  RegisterPair(
+      "GetArrayOfModSpecCodes", GetArrayOfModSpecCodes, catalogue,
+      [](KivPlcDbIO& db) {
+        wchar_t** codes = nullptr;
+        __int64 count = 0;
+        if (!db.GetArrayOfModSpecCodes(kSpecTable, codes, count)) return;
+        for (__int64 i = 0; i < count; ++i) delete[] codes[i];
+        delete[] codes;
+      },
+      kModules);
+  RegisterPair(
+      "GetArrayOfAllIndexData", GetArrayOfAllIndexData, catalogue,
+      [](KivPlcDbIO& db) {
+        ModDB::IndexData* data = nullptr;
+        __int64 count = 0;
+        if (db.GetArrayOfAllIndexData(data, count)) delete[] data;
+      },
+      kIndexRows);
+  RegisterPair(
+      "DoesSpecDataExist", DoesSpecDataExist, catalogue,
+      [code](KivPlcDbIO& db) {
+        bool exists = false;
+        db.DoesSpecDataExist(kSpecTable, code, exists);
+      },
+      1);
+  RegisterPair(
+      "GetStyleBoxData", GetStyleBoxData, catalogue,
+      [](KivPlcDbIO& db) {
+        ModDB::StyleBoxData data;
+        db.GetStyleBoxData(kStyle, data);
+      },
+      1);
+  RegisterPair(
+      "GetSpecRecCount", GetSpecRecCount, catalogue,
+      [](KivPlcDbIO& db) {
+        long count = 0;
+        db.GetSpecRecCount(kSpecTable, count);
+      },
+      1);
   // The library answers from the prompt table it loaded; the raw reference
   // has no such table and asks the engine for the prompt's row each time.
   benchmark::RegisterBenchmark("ReturnLocalizedPrompt/library", ReturnLocalizedPrompt)->Unit(benchmark::kMicrosecond);

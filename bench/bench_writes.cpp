@@ -224,8 +224,8 @@ TypeTexts CaptureTypeTexts() {
     if (text.rfind("INSERT", 0) == 0) insert = text;
   TypeTexts out;
   out.insert = Replace(insert, "'" + name + "'", "'" + kTemplateTable + "'");
-  out.createSpec = Replace(kivbench::EngineTableDdl(g_catalogue, table.str()), "[" + name + "]",
-                           "[" + kTemplateTable + "]");
+  out.createSpec =
+      Replace(kivbench::EngineTableDdl(g_catalogue, table.str()), "[" + name + "]", "[" + kTemplateTable + "]");
   out.createTerm = Replace(kivbench::EngineTableDdl(g_catalogue, table.str() + L"_Data"), "[" + name + "_Data]",
                            "[" + kTemplateTable + "_Data]");
   if (!db.Execute(FormatSql(L"DROP TABLE [%s]", table.GetString())) ||

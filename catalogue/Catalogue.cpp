@@ -89,7 +89,8 @@ std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
   for (auto& m : tree)
     for (auto& s : m.series)
       for (auto& t : s.types) {
-        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(kiv::TableNameKey(t.table)) || !tables.count(kiv::TableNameKey(TermTable(t.table))));
+        t.tablesMissing = !t.table.IsEmpty() && (!tables.count(kiv::TableNameKey(t.table)) ||
+                                                 !tables.count(kiv::TableNameKey(TermTable(t.table))));
         if (countModules && !t.table.IsEmpty() && !t.tablesMissing) t.modules = ModuleCount(t.table);
       }
   return tree;
@@ -97,8 +98,7 @@ std::vector<ManufacturerNode> Catalogue::Tree(bool countModules) {
 
 bool Catalogue::Listed(const CString& manufacturer, const CString& series, const CString& type) {
   bool exists = false;
-  if (!m_db.DoesIndexDataExist(manufacturer, series, type, exists))
-    RefuseWithLastError(m_db, "cannot read the index");
+  if (!m_db.DoesIndexDataExist(manufacturer, series, type, exists)) RefuseWithLastError(m_db, "cannot read the index");
   return exists;
 }
 
@@ -114,7 +114,10 @@ void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& serie
   while (missing + 1 < levels &&
          Listed(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString()))
     ++missing;
-  const std::string what = std::string("no ") + (missing == 0 ? "manufacturer " : missing == 1 ? "series " : "type ") +
+  const std::string what = std::string("no ") +
+                           (missing == 0   ? "manufacturer "
+                            : missing == 1 ? "series "
+                                           : "type ") +
                            EntryName(manufacturer, missing >= 1 ? series : CString(), missing >= 2 ? type : CString());
   // A spelling that the stricter rule of a server takes for the one given.
   const std::wstring wanted = kiv::FoldCase(given[missing].view());
@@ -124,7 +127,7 @@ void Catalogue::RefuseUnlisted(const CString& manufacturer, const CString& serie
     for (size_t i = 0; i < missing; ++i) parents = parents && NameKey(stored[i]) == NameKey(given[i]);
     if (parents && !stored[missing].IsEmpty() && kiv::FoldCase(stored[missing].view()) == wanted)
       throw Refused(what + "; the catalogue lists \"" + Utf8(stored[missing]) +
-                    "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z",
+                        "\", which this catalogue's engine tells apart by the case of its letters beyond A to Z",
                     KivRefusalKind::kNotFound);
   }
   throw Refused(what, KivRefusalKind::kNotFound);
@@ -139,8 +142,8 @@ CString Catalogue::TableOf(const CString& manufacturer, const CString& series, c
 }
 
 void Catalogue::AddManufacturer(const CString& manufacturer) {
-  if (Listed(manufacturer)) throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already",
-                                          KivRefusalKind::kDuplicateKey);
+  if (Listed(manufacturer))
+    throw Refused("manufacturer " + EntryName(manufacturer) + " is listed already", KivRefusalKind::kDuplicateKey);
   // A manufacturer's row is one INSERT, whose refusal the call leaves as
   // its text.
   if (!m_db.AddIndexData(manufacturer, nullptr, nullptr) || m_db.HasErrorInfo())
@@ -162,8 +165,8 @@ void Catalogue::AddSeries(const CString& manufacturer, const CString& series) {
 
 CString Catalogue::AddType(const CString& manufacturer, const CString& series, const CString& type) {
   const std::string name = EntryName(manufacturer, series, type);
-  if (Listed(manufacturer, series, type)) throw Refused("type " + name + " is listed already",
-                                                        KivRefusalKind::kDuplicateKey);
+  if (Listed(manufacturer, series, type))
+    throw Refused("type " + name + " is listed already", KivRefusalKind::kDuplicateKey);
   // The library joins the names with blanks made underscores; only a name
   // too long for the engine is shortened, and then made unique by it.
   const CString wanted = kiv::JoinTypeTableName(manufacturer, series, type);
@@ -350,10 +353,9 @@ void Catalogue::RefuseCategory(const CString& table, bool given) {
 }
 
 std::vector<TerminalRefusal> Catalogue::AddModule(const CString& table, const ModDB::ModSpecData& spec,
-                                                  std::vector<ModDB::ModTermData>& terminals,
-                                                  const std::string& name) {
-  if (ModuleExists(table, spec.Code)) throw Refused("module " + name + " exists already",
-                                                    KivRefusalKind::kDuplicateKey);
+                                                  std::vector<ModDB::ModTermData>& terminals, const std::string& name) {
+  if (ModuleExists(table, spec.Code))
+    throw Refused("module " + name + " exists already", KivRefusalKind::kDuplicateKey);
   RefuseCategory(table, !spec.Category.IsEmpty());
   if (!m_db.AddModSpecData(table, spec, !HasCategory(table))) RefuseWithLastError(m_db, "cannot add module " + name);
   return AddTerminals(table, terminals);
@@ -372,8 +374,8 @@ void Catalogue::UpdateModule(const CString& table, const CString& code, const As
 void Catalogue::RenameModule(const CString& table, const CString& code, const CString& newCode,
                              const std::string& name) {
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
-  if (newCode != code && ModuleExists(table, newCode)) throw Refused("module " + Utf8(newCode) + " exists already",
-                                                                     KivRefusalKind::kDuplicateKey);
+  if (newCode != code && ModuleExists(table, newCode))
+    throw Refused("module " + Utf8(newCode) + " exists already", KivRefusalKind::kDuplicateKey);
   Together both(Connection(), "cannot rename module " + name);
   if (!m_db.RenameModSpecData(table, code, newCode)) RefuseWithLastError(m_db, "cannot rename module " + name);
   if (!m_db.RenameModTermData(TermTable(table), code, newCode))
@@ -407,7 +409,8 @@ bool Catalogue::WriteStyle(int n, const Assignments& values) {
   if (!m_db.DoesStyleBoxDataExist(n, exists)) RefuseWithLastError(m_db, "cannot read the styles");
   if (exists)
     for (const auto& [k, v] : values)
-      if (v.empty()) throw Invalid("cannot clear " + k + " of an existing style: an update writes only non-empty values");
+      if (v.empty())
+        throw Invalid("cannot clear " + k + " of an existing style: an update writes only non-empty values");
   ModDB::StyleBoxData data{};
   data.Style = n;
   AssignFields(values, kStyleColumns, data);
@@ -428,7 +431,8 @@ std::string Catalogue::ChangeMark() {
   std::wstring error;
   kivoledb::DriverConnection* driver = Connection() ? Connection()->Driver() : nullptr;
   if (!driver) throw Refused("cannot tell whether the catalogue changed: it is not connected");
-  if (!driver->ChangeMark(mark, error)) throw Refused("cannot tell whether the catalogue changed: " + kiv::ToUtf8(error));
+  if (!driver->ChangeMark(mark, error))
+    throw Refused("cannot tell whether the catalogue changed: " + kiv::ToUtf8(error));
   return mark;
 }
 
@@ -459,8 +463,7 @@ void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string
     Refused refused(what, Utf8(command.GetErrorInfo(true)), command.GetRefusal());
     // An all-or-nothing batch is undone already; ending it says so.
     if (whole ? command.EndBatch() : !command.AbandonBatch())
-      throw Refused(std::string(refused.what()) + "; the statements before it were kept", refused.kind,
-                    refused.column);
+      throw Refused(std::string(refused.what()) + "; the statements before it were kept", refused.kind, refused.column);
     throw refused;
   }
   // Each statement went in, but a batch that did not commit holds none.

@@ -30,7 +30,7 @@ struct TerminalRefusal {
 
 // What removing an entry drops.
 struct Impact {
-  long types = 0;    // types with tables
+  long types = 0;  // types with tables
   long tables = 0;
   long modules = 0;
   long terminals = 0;  // counted only when asked: a query per module
@@ -81,8 +81,7 @@ class Catalogue {
   // refuses an entry that is not listed and a new name that is, since the
   // engine's names ignore case and the two would merge.  Tables keep
   // their names.
-  void RenameEntry(const CString& manufacturer, const CString& series, const CString& type,
-                   const CString& newName);
+  void RenameEntry(const CString& manufacturer, const CString& series, const CString& type, const CString& newName);
   // What RemoveEntry of the same names would drop.
   Impact RemovalImpact(const CString& manufacturer, const CString& series, const CString& type,
                        bool countTerminals = false);

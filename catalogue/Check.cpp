@@ -36,11 +36,13 @@ std::vector<Problem> CheckCatalogue(Catalogue& db) {
     const bool term = tables.count(kiv::TableNameKey(Catalogue::TermTable(row.TableName))) > 0;
     const std::string table = Utf8(row.TableName), termTable = Utf8(Catalogue::TermTable(row.TableName));
     if (!spec && !term)
-      problems.push_back({Problem::kTablesMissing, row.TableName, type + ": tables missing (" + table + ", " + termTable + ")"});
+      problems.push_back(
+          {Problem::kTablesMissing, row.TableName, type + ": tables missing (" + table + ", " + termTable + ")"});
     else if (!spec)
       problems.push_back({Problem::kTablesMissing, row.TableName, type + ": table " + table + " missing"});
     else if (!term)
-      problems.push_back({Problem::kTermTableMissing, row.TableName, type + ": table " + table + " has no " + termTable});
+      problems.push_back(
+          {Problem::kTermTableMissing, row.TableName, type + ": table " + table + " has no " + termTable});
   }
   for (const auto& table : order) {
     const auto& names = namers[kiv::TableNameKey(table)];
@@ -103,8 +105,9 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
         }
         {
           long rows = 0;
-          db.Query(L"SELECT COUNT(*) FROM " + QuotedTable(p.table), [&](KivOleDbCommand& c) { rows = c.FieldAsLong(1); },
-                   "cannot read table " + Utf8(p.table));
+          db.Query(
+              L"SELECT COUNT(*) FROM " + QuotedTable(p.table), [&](KivOleDbCommand& c) { rows = c.FieldAsLong(1); },
+              "cannot read table " + Utf8(p.table));
           CString statement;
           statement.Format(kiv::kDropTableSql, p.table.GetString());
           db.RunStatement(statement, "cannot remove table " + Utf8(p.table));
@@ -112,8 +115,9 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
         }
         break;
       case Problem::kSharedTable:
-        repair.left.push_back(p.text + "; not repaired: which modules belong to which type is unknown "
-                                       "(rename one type's modules apart by hand)");
+        repair.left.push_back(p.text +
+                              "; not repaired: which modules belong to which type is unknown "
+                              "(rename one type's modules apart by hand)");
         break;
     }
   }
@@ -133,7 +137,8 @@ std::vector<ValueWarning> CheckValues(Catalogue& db) {
       for (const auto& t : s.types) {
         if (t.table.IsEmpty() || t.tablesMissing) continue;
         std::vector<Json> rows = ReadRows(db, t.table, SpecColumns(db.HasCategory(t.table)));
-        std::sort(rows.begin(), rows.end(), [](const Json& a, const Json& b) { return a["CODE"].dump() < b["CODE"].dump(); });
+        std::sort(rows.begin(), rows.end(),
+                  [](const Json& a, const Json& b) { return a["CODE"].dump() < b["CODE"].dump(); });
         for (const Json& row : rows)
           check("module " + (row["CODE"].is_string() ? row["CODE"].get<std::string>() : "") + " of " +
                     EntryName(m.name, s.name, t.name),

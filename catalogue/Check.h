@@ -14,10 +14,10 @@ namespace kivcat {
 
 struct Problem {
   enum Kind {
-    kTablesMissing,    // an index row names a table that is not there
-    kTermTableMissing, // a type's table is there but its "_Data" table is not
-    kUnlistedTable,    // a table that no index row names
-    kSharedTable,      // two or more index rows name one table
+    kTablesMissing,     // an index row names a table that is not there
+    kTermTableMissing,  // a type's table is there but its "_Data" table is not
+    kUnlistedTable,     // a table that no index row names
+    kSharedTable,       // two or more index rows name one table
   };
   Kind kind;
   CString table;     // the type's table (for kUnlistedTable the table itself)
@@ -31,10 +31,10 @@ std::vector<Problem> CheckCatalogue(Catalogue& db);
 // A value that a number column holds as a text that is no number
 // (Values.h): the catalogue stores it, so it is a warning, not a problem.
 struct ValueWarning {
-  std::string entry;   // "module CODE of M / S / T" or "style N"
+  std::string entry;  // "module CODE of M / S / T" or "style N"
   std::string column;
   std::string value;
-  std::string text;    // one line for people
+  std::string text;  // one line for people
 };
 
 // Every such value of every module and style, modules in the index's

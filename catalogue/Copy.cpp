@@ -5,9 +5,9 @@
 #include <map>
 
 #include "CatalogueSchema.h"
+#include "KivCatalogue.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
-#include "KivCatalogue.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
 
@@ -34,9 +34,10 @@ struct NameLevel {
   const char* key;   // the entry's name
   const char* what;
 };
-constexpr NameLevel kNameLevels[] = {
-    {"manufacturers", "name", "manufacturers"}, {"series", "name", "series"}, {"types", "name", "types"},
-    {"modules", "CODE", "modules"}};
+constexpr NameLevel kNameLevels[] = {{"manufacturers", "name", "manufacturers"},
+                                     {"series", "name", "series"},
+                                     {"types", "name", "types"},
+                                     {"modules", "CODE", "modules"}};
 
 // Refuses two names under one parent that the target's engine takes for
 // one (a server compares every letter without regard to case, a file A to
@@ -53,10 +54,12 @@ void RefuseNamesTakenForOne(const Json& parent, const NameLevel& level, const Na
     const auto [first, fresh] = seen.emplace(target.NameKey(Wide(spelling)), spelling);
     if (!fresh && first->second != spelling)
       throw Refused(std::string(level.what) + " \"" + first->second + "\" and \"" + spelling + "\"" +
-                    (where.empty() ? "" : " of " + where) + " are one name to the target's engine, which compares every letter without regard to case; "
+                    (where.empty() ? "" : " of " + where) +
+                    " are one name to the target's engine, which compares every letter without regard to case; "
                     "rename one of them in the source before copying");
     if (depth > 0)
-      RefuseNamesTakenForOne(entry, *below, below + 1, depth - 1, target, where.empty() ? spelling : where + " / " + spelling);
+      RefuseNamesTakenForOne(entry, *below, below + 1, depth - 1, target,
+                             where.empty() ? spelling : where + " / " + spelling);
   }
 }
 

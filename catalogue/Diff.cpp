@@ -17,8 +17,11 @@ struct Level {
   const char* key;
   const char* label;  // "" for index names, joined with " / "
 };
-constexpr Level kIndexLevels[] = {{"manufacturers", "name", ""}, {"series", "name", ""}, {"types", "name", ""},
-                                  {"modules", "CODE", "module "}, {"terminals", "SEQUENCE", "terminal "}};
+constexpr Level kIndexLevels[] = {{"manufacturers", "name", ""},
+                                  {"series", "name", ""},
+                                  {"types", "name", ""},
+                                  {"modules", "CODE", "module "},
+                                  {"terminals", "SEQUENCE", "terminal "}};
 constexpr Level kStyles[] = {{"styles", "STYLE", "style "}};
 
 // Entries match as a server compares names: letter case aside, every
@@ -50,9 +53,8 @@ class Differ {
     for (const auto& x : entriesA) {
       const Json* keyA = FindMember(x, level.key);
       size_t j = 0;
-      while (j < entriesB.size() &&
-             (matched[j] || !keyA || !FindMember(entriesB[j], level.key) ||
-              MatchKey(*keyA) != MatchKey(*FindMember(entriesB[j], level.key))))
+      while (j < entriesB.size() && (matched[j] || !keyA || !FindMember(entriesB[j], level.key) ||
+                                     MatchKey(*keyA) != MatchKey(*FindMember(entriesB[j], level.key))))
         ++j;
       const std::string name = Label(level, x, where);
       if (j == entriesB.size()) {
@@ -99,14 +101,16 @@ class Differ {
         std::string place;
         bool shown = false;
         for (const char* level : {"MANUFACTURER", "SERIES", "TYPE"})
-          if (const Json* name = FindMember(row, level); name && name->is_string() && !name->get<std::string>().empty()) {
+          if (const Json* name = FindMember(row, level);
+              name && name->is_string() && !name->get<std::string>().empty()) {
             place += (place.empty() ? "" : " / ") + name->get<std::string>();
             shown = shown || named.count(MatchKey(place)) > 0;
           }
         if (shown) continue;
         const Json* table = FindMember(row, "TABLE_NAME");
-        out.push_back({kind, "index row " + (place.empty() ? std::string("without a name") : place) +
-                                 (table && table->is_string() ? " (table " + table->get<std::string>() + ")" : ""),
+        out.push_back({kind,
+                       "index row " + (place.empty() ? std::string("without a name") : place) +
+                           (table && table->is_string() ? " (table " + table->get<std::string>() + ")" : ""),
                        "", Json(), Json()});
       }
     };
@@ -129,7 +133,8 @@ std::vector<Difference> DiffCatalogues(Catalogue& a, Catalogue& b) {
   const Json* promptsA = FindMember(docA, "prompts");
   const Json* promptsB = FindMember(docB, "prompts");
   if ((promptsA ? *promptsA : none) != (promptsB ? *promptsB : none))
-    differ.out.push_back({Difference::Changed, "prompts", "", promptsA ? *promptsA : none, promptsB ? *promptsB : none});
+    differ.out.push_back(
+        {Difference::Changed, "prompts", "", promptsA ? *promptsA : none, promptsB ? *promptsB : none});
   return differ.out;
 }
 

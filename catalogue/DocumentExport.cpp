@@ -46,11 +46,13 @@ Json ExportModule(Catalogue& db, const CString& table, const CString& code) {
 
 std::vector<Json> ExportModules(Catalogue& db, const CString& table) {
   std::map<std::string, std::vector<Json>> terminals;
-  for (auto& row : ReadRows(db, Catalogue::TermTable(table), TermColumns())) terminals[CodeOf(row)].push_back(std::move(row));
+  for (auto& row : ReadRows(db, Catalogue::TermTable(table), TermColumns()))
+    terminals[CodeOf(row)].push_back(std::move(row));
   std::vector<Json> modules;
   for (auto& spec : ReadRows(db, table, SpecColumns(db.HasCategory(table)))) {
     auto rows = terminals.find(CodeOf(spec));
-    modules.push_back(ModuleDocument(std::move(spec), rows == terminals.end() ? std::vector<Json>() : std::move(rows->second)));
+    modules.push_back(
+        ModuleDocument(std::move(spec), rows == terminals.end() ? std::vector<Json>() : std::move(rows->second)));
   }
   std::sort(modules.begin(), modules.end(), [](const Json& a, const Json& b) { return CodeOf(a) < CodeOf(b); });
   return modules;

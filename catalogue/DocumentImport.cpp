@@ -41,7 +41,8 @@ Json Name(const Json& object, const std::string& what, bool mayBeEmpty) {
 
 PlanModule ReadModule(const Json& module, const Json& missing, const std::string& what) {
   PlanModule plan{RowFromJson(module, SpecColumns(true), missing, {kTerminalsKey}, what), {}};
-  if (!plan.spec["CODE"].is_string() || plan.spec["CODE"].get<std::string>().empty()) throw Invalid(what + " has no CODE");
+  if (!plan.spec["CODE"].is_string() || plan.spec["CODE"].get<std::string>().empty())
+    throw Invalid(what + " has no CODE");
   const std::string name = "module " + plan.spec["CODE"].get<std::string>() + what.substr(what.find(" of "));
   const Json& rows = Array(module, kTerminalsKey, name);
   Json next = 1;  // a row without SEQUENCE follows the one before it
@@ -75,7 +76,8 @@ ImportPlan ReadPlan(const Json& doc, const NameKeys& key) {
   const auto& index = Array(doc, "index", "the document");
   if (!exact && !index.empty()) throw Invalid("a version 1 document has no \"index\"");
   for (size_t i = 0; i < index.size(); ++i)
-    plan.index.push_back({RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
+    plan.index.push_back(
+        {RowFromJson(index[i], IndexColumns(), nullptr, {}, "index row " + std::to_string(i + 1)), true});
   // A table name goes into CREATE TABLE and every later statement of the
   // type, so each must pass the library's rule before anything is written.
   // Rows naming one table share it, as the document says; but no table may
@@ -93,8 +95,9 @@ ImportPlan ReadPlan(const Json& doc, const NameKeys& key) {
   for (const auto& [folded, row] : tables)
     if (auto other = tables.find(kiv::TableNameKey(Catalogue::TermTable(PlanText(plan.index[row].row["TABLE_NAME"]))));
         other != tables.end())
-      throw Invalid("index row " + std::to_string(other->second + 1) + " (" + IndexRowName(plan.index[other->second].row) +
-                    "): TABLE_NAME is the terminal table of index row " + std::to_string(row + 1));
+      throw Invalid("index row " + std::to_string(other->second + 1) + " (" +
+                    IndexRowName(plan.index[other->second].row) + "): TABLE_NAME is the terminal table of index row " +
+                    std::to_string(row + 1));
 
   std::set<std::tuple<std::wstring, std::wstring, std::wstring>> indexed;
   std::set<std::wstring> indexedManufacturers;
@@ -127,8 +130,7 @@ ImportPlan ReadPlan(const Json& doc, const NameKeys& key) {
           if (!category->is_boolean()) throw Invalid("type " + typeName + ": \"category\" must be true or false");
           t.withCategory = category->get<bool>();
         }
-        if (!indexed.count({key(m), key(s), key(t.type)}))
-          plan.index.push_back(LibraryIndexRow(m, s, t.type));
+        if (!indexed.count({key(m), key(s), key(t.type)})) plan.index.push_back(LibraryIndexRow(m, s, t.type));
         const auto& modules = Array(types[k], "modules", "type " + typeName);
         for (size_t n = 0; n < modules.size(); ++n)
           t.modules.push_back(ReadModule(modules[n], missing, "module " + std::to_string(n + 1) + " of " + typeName));
@@ -153,12 +155,13 @@ ImportPlan ReadPlan(const Json& doc, const NameKeys& key) {
     if (exact) {
       if (!prompts->is_array()) throw Invalid("\"prompts\" must be an array of PLC_MSG rows");
       for (size_t i = 0; i < prompts->size(); ++i)
-        plan.prompts.push_back(RowFromJson((*prompts)[i], PromptColumns(), nullptr, {}, "prompt row " + std::to_string(i + 1)));
+        plan.prompts.push_back(
+            RowFromJson((*prompts)[i], PromptColumns(), nullptr, {}, "prompt row " + std::to_string(i + 1)));
     } else {
       if (!prompts->is_object()) throw Invalid("\"prompts\" must be an object of prompt to text");
       for (const auto& [prompt, text] : prompts->items())
-        plan.prompts.push_back(RowFromJson({{"FIND", prompt}, {"WD_MSG_CODE", text}}, PromptColumns(), nullptr, {},
-                                           "prompt " + prompt));
+        plan.prompts.push_back(
+            RowFromJson({{"FIND", prompt}, {"WD_MSG_CODE", text}}, PromptColumns(), nullptr, {}, "prompt " + prompt));
     }
   }
   return plan;

@@ -42,9 +42,7 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
   return true;
 }
 
-bool CatalogueIsReadOnly(const std::string& path) {
-  return !ReadOnlyReason(path).empty();
-}
+bool CatalogueIsReadOnly(const std::string& path) { return !ReadOnlyReason(path).empty(); }
 
 namespace {
 
@@ -157,8 +155,10 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
   std::vector<Json> found = ReadRows(db, termTable, TermColumns(), SqlEquals("CODE", Utf8(code)));
   std::vector<Json> stored;
   for (const auto& row : current) {
-    auto it = std::find_if(found.begin(), found.end(), [&](const Json& r) { return StoredSequence(r) == row.Sequence; });
-    if (it == found.end()) throw Refused(what + ": terminal row " + std::to_string(row.Sequence) + " cannot be read back");
+    auto it =
+        std::find_if(found.begin(), found.end(), [&](const Json& r) { return StoredSequence(r) == row.Sequence; });
+    if (it == found.end())
+      throw Refused(what + ": terminal row " + std::to_string(row.Sequence) + " cannot be read back");
     stored.push_back(std::move(*it));
     found.erase(it);
   }
@@ -188,8 +188,8 @@ bool SaveTerminals(Catalogue& db, const CString& table, const CString& code,
   std::string refusal, message;
   for (size_t j = 0; j < current.size() && refusal.empty(); ++j)
     if (!kept[j])
-      refusal = hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", stored[j]["CODE"]) +
-                         L" AND " + SqlEquals(kSequence, stored[j][kSequence]));
+      refusal = hold.Run(L"DELETE FROM [" + termTable + L"] WHERE " + SqlEquals("CODE", stored[j]["CODE"]) + L" AND " +
+                         SqlEquals(kSequence, stored[j][kSequence]));
   if (!refusal.empty()) message = what;
   for (size_t i = 0; i < rows.size() && refusal.empty(); ++i) {
     if (source[i] != kNone && kept[source[i]]) continue;
@@ -231,8 +231,8 @@ namespace kivcat {
 
 void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type) {
   if (manufacturer.IsEmpty() || (!type.IsEmpty() && series.IsEmpty())) throw Invalid("names cannot be empty");
-  if (!series.IsEmpty() && !db.Listed(manufacturer)) throw Refused("no manufacturer " + EntryName(manufacturer),
-                                                                   KivRefusalKind::kNotFound);
+  if (!series.IsEmpty() && !db.Listed(manufacturer))
+    throw Refused("no manufacturer " + EntryName(manufacturer), KivRefusalKind::kNotFound);
   if (!type.IsEmpty() && !db.Listed(manufacturer, series))
     throw Refused("no series " + EntryName(manufacturer, series), KivRefusalKind::kNotFound);
   if (series.IsEmpty())
@@ -242,6 +242,5 @@ void AddEntry(Catalogue& db, const CString& manufacturer, const CString& series,
   else
     db.AddType(manufacturer, series, type);
 }
-
 
 }  // namespace kivcat

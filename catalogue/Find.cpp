@@ -15,8 +15,8 @@ ModuleList::ModuleList(Catalogue& db, const ModuleList* previous, const std::str
   for (auto& m : m_tree)
     for (auto& s : m.series)
       for (auto& t : s.types) {
-        ListedType type{Utf8(m.name), Utf8(s.name), Utf8(t.name), Utf8(t.table), t.table.IsEmpty() || t.tablesMissing,
-                        true, {}};
+        ListedType type{
+            Utf8(m.name), Utf8(s.name), Utf8(t.name), Utf8(t.table), t.table.IsEmpty() || t.tablesMissing, true, {}};
         if (auto same = known.find(type.table); same != known.end() && !type.tablesMissing) {
           type.hasCategory = same->second->hasCategory;
           type.modules = same->second->modules;

@@ -79,7 +79,7 @@ class ModuleList {
   // Every module's code, description and terminal texts folded, one after
   // the other with a line end after each: a search is one scan of one text.
   std::string m_text;
-  std::vector<Entry> m_entries;  // in the index's and the codes' order
+  std::vector<Entry> m_entries;                               // in the index's and the codes' order
   std::unordered_multimap<std::string_view, size_t> m_codes;  // folded code -> entry
 };
 

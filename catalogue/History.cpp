@@ -34,7 +34,8 @@ bool Under(Catalogue& db, const Json& row, const HistoryQuery& query) {
 bool HistoryIsOn(Catalogue& db) {
   bool on = false;
   std::wstring error;
-  if (!kivoledb::HistoryIsOn(Connection(db), on, error)) Refuse("cannot tell whether the catalogue keeps its history", error);
+  if (!kivoledb::HistoryIsOn(Connection(db), on, error))
+    Refuse("cannot tell whether the catalogue keeps its history", error);
   return on;
 }
 
@@ -67,7 +68,8 @@ std::vector<kivoledb::HistoryEntry> ListHistory(Catalogue& db, const HistoryQuer
         Json values = Json::parse(*side, nullptr, false);
         if (!values.is_object() || !Under(db, values, query)) continue;
         matched = true;
-        if (const Json* table = FindMember(values, "TABLE_NAME"); table && table->is_string() && !table->get<std::string>().empty())
+        if (const Json* table = FindMember(values, "TABLE_NAME");
+            table && table->is_string() && !table->get<std::string>().empty())
           tables.push_back(table->get<std::string>());
       }
       if (matched && query.code.empty()) filter.seqs.push_back(row.seq);
@@ -128,7 +130,10 @@ Json HistoryJson(const std::vector<kivoledb::HistoryEntry>& entries) {
       row["after"] = side(r.after);
       rows.push_back(std::move(row));
     }
-    Json j = {{"id", e.id}, {"at", kiv::ToUtf8(e.at)}, {"by", kiv::ToUtf8(e.by)}, {"account", kiv::ToUtf8(e.account)},
+    Json j = {{"id", e.id},
+              {"at", kiv::ToUtf8(e.at)},
+              {"by", kiv::ToUtf8(e.by)},
+              {"account", kiv::ToUtf8(e.account)},
               {"what", kiv::ToUtf8(e.label)}};
     j["reverts"] = Json::array();
     size_t from = 0;

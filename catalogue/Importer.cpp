@@ -104,8 +104,10 @@ class Importer {
   using Key = std::tuple<std::wstring, std::wstring, std::wstring>;
 
   void Message(const std::string& line) {
-    if (m_held) m_held->push_back(line);
-    else if (m_reporter.message) m_reporter.message(line);
+    if (m_held)
+      m_held->push_back(line);
+    else if (m_reporter.message)
+      m_reporter.message(line);
   }
   void Step(size_t n = 1) {
     m_done += n;
@@ -197,7 +199,8 @@ class Importer {
           // A type whose tables the engine refused leaves no index row:
           // check --repair could not tell what the tables should be.
           const bool first = added && created.insert(table).second;
-          if (first && !CreateTables(PlanText(row["TABLE_NAME"]), category == withCategory.end() || category->second, name)) {
+          if (first &&
+              !CreateTables(PlanText(row["TABLE_NAME"]), category == withCategory.end() || category->second, name)) {
             created.erase(table);
             CString where;
             for (const auto& column : IndexColumns())
@@ -210,7 +213,8 @@ class Importer {
         } else {
           m_written.index = true;
           added = Write([&] {
-            const CString given = m_db.AddType(PlanText(row["MANUFACTURER"]), PlanText(row["SERIES"]), PlanText(row["TYPE"]));
+            const CString given =
+                m_db.AddType(PlanText(row["MANUFACTURER"]), PlanText(row["SERIES"]), PlanText(row["TYPE"]));
             m_written.tables.push_back(given);
             if (!table.empty())
               Message("type " + name + " gets table " + Utf8(given) + ": " + row["TABLE_NAME"].get<std::string>() +
@@ -331,15 +335,21 @@ class Importer {
       switch (Settle(writer, found->second == ModuleDocument(module.spec, module.terminals), name, "",
                      {L"DELETE FROM " + QuotedTable(Catalogue::TermTable(table)) + where,
                       L"DELETE FROM " + QuotedTable(table) + where})) {
-        case Existing::kSame: return void(++m_counts.unchanged);
-        case Existing::kKept: return void(++m_counts.kept);
-        case Existing::kRefused: return;
-        case Existing::kReplace: m_written.removed.insert({{table, code}, found->second}); break;
+        case Existing::kSame:
+          return void(++m_counts.unchanged);
+        case Existing::kKept:
+          return void(++m_counts.kept);
+        case Existing::kRefused:
+          return;
+        case Existing::kReplace:
+          m_written.removed.insert({{table, code}, found->second});
+          break;
       }
     }
     if (!writer) return CountModule(module.terminals.size());
     if (std::string reason = writer->Insert(table, module.spec); !reason.empty())
-      return Refuse(name + ": " + reason + " (its " + std::to_string(module.terminals.size()) + " terminal rows skipped)");
+      return Refuse(name + ": " + reason + " (its " + std::to_string(module.terminals.size()) +
+                    " terminal rows skipped)");
     ++m_counts.modules;
     m_written.added.push_back({table, code});
     for (const auto& row : module.terminals) {
@@ -420,9 +430,9 @@ class Importer {
   } m_before;
   // What the import wrote, for TakeBack.
   struct {
-    bool index = false, styles = false, prompts = false;  // a fixed table was written to
-    std::vector<CString> tables;                           // type tables made
-    std::vector<std::pair<CString, std::string>> added;    // (table, code) of modules added
+    bool index = false, styles = false, prompts = false;      // a fixed table was written to
+    std::vector<CString> tables;                              // type tables made
+    std::vector<std::pair<CString, std::string>> added;       // (table, code) of modules added
     std::map<std::pair<CString, std::string>, Json> removed;  // module documents --replace removed
   } m_written;
 };
@@ -435,16 +445,14 @@ std::string DescribeImport(const ImportCounts& c, bool dryRun) {
                      std::to_string(c.series) + " series, " + n(c.types, "type") + ", " + n(c.modules, "module") +
                      " with " + n(c.terminals, "terminal row") + ", " + n(c.styles, "style") + ", " +
                      n(c.prompts, "prompt row") + "; refused " + n(c.refused, "row") + "\n";
-  if (c.takenBack)
-    text += "nothing of it stays: every change was taken back (import --keep-going imports the rest)\n";
+  if (c.takenBack) text += "nothing of it stays: every change was taken back (import --keep-going imports the rest)\n";
   if (c.unchanged || c.kept)
     text += "left as they were: " + n(c.unchanged + c.kept, "module") + " that exist already (" +
             std::to_string(c.unchanged) + " as in the document)\n";
   return text;
 }
 
-ImportResult CarryOut(Catalogue& db, const ImportPlan& plan, const ImportOptions& options,
-                      const Reporter& reporter) {
+ImportResult CarryOut(Catalogue& db, const ImportPlan& plan, const ImportOptions& options, const Reporter& reporter) {
   Importer importer(db, options, reporter, plan.modules);
   ImportResult result;
   try {

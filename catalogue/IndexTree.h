@@ -13,7 +13,7 @@ namespace kivcat {
 struct TypeNode {
   CString name;
   CString table;
-  long modules = -1;  // counted by Catalogue::Tree; -1 without a table
+  long modules = -1;           // counted by Catalogue::Tree; -1 without a table
   bool tablesMissing = false;  // listed, but its tables are not there (Catalogue::Tree)
 };
 

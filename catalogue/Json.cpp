@@ -45,8 +45,10 @@ class PathTracker {
     std::string path = "$";
     for (size_t i = 0; i < m_frames.size(); ++i) {
       const Frame& f = m_frames[i];
-      if (!f.array) path += "." + f.key;
-      else path += "[" + std::to_string(i + 1 == m_frames.size() ? f.index + 1 : f.index) + "]";
+      if (!f.array)
+        path += "." + f.key;
+      else
+        path += "[" + std::to_string(i + 1 == m_frames.size() ? f.index + 1 : f.index) + "]";
     }
     return path;
   }
@@ -68,9 +70,8 @@ class PathTracker {
 Json ParseJson(const std::string& text, const std::string& what) {
   PathTracker tracker;
   try {
-    return Json::parse(text, [&tracker](int, Json::parse_event_t event, Json& parsed) {
-      return tracker.Event(event, parsed);
-    });
+    return Json::parse(
+        text, [&tracker](int, Json::parse_event_t event, Json& parsed) { return tracker.Event(event, parsed); });
   } catch (const nlohmann::json::parse_error& e) {
     // e.byte counts from 1 and points just past what was read.
     const size_t end = std::min<size_t>(e.byte ? e.byte - 1 : 0, text.size());

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/Fields.h"
 #include "ModDB.h"
+#include "catalogue/Fields.h"
 #include "catalogue/Json.h"
 
 namespace kivcat {

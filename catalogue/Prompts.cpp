@@ -20,8 +20,9 @@ CString RowsOf(const std::optional<std::string>& prompt) { return SqlEquals("FIN
 
 long CountRows(Catalogue& db, const CString& condition) {
   long count = 0;
-  db.Query(CString(L"SELECT COUNT(*) FROM [PLC_MSG] WHERE ") + condition,
-           [&](KivOleDbCommand& c) { count = c.FieldAsLong(1); }, "cannot read the prompts");
+  db.Query(
+      CString(L"SELECT COUNT(*) FROM [PLC_MSG] WHERE ") + condition,
+      [&](KivOleDbCommand& c) { count = c.FieldAsLong(1); }, "cannot read the prompts");
   return count;
 }
 

@@ -6,8 +6,8 @@
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
-#include "index/TypeTableName.h"
 #include "core/SqlText.h"
+#include "index/TypeTableName.h"
 
 namespace kivcat {
 
@@ -71,26 +71,34 @@ std::vector<Json> ReadRows(Catalogue& db, const CString& table, const Columns& c
   sql += L" FROM " + QuotedTable(table).str();
   if (!where.IsEmpty()) sql += L" WHERE " + where.str();
   std::vector<Json> rows;
-  db.Query(CString(sql.c_str()),
-           [&](KivOleDbCommand& command) {
-             Json row = Json::object();
-             for (size_t i = 0; i < columns.size(); ++i) row[columns[i].name] = Cell(command, i + 1, columns[i].integer);
-             rows.push_back(std::move(row));
-           },
-           "cannot read table " + Utf8(table));
+  db.Query(
+      CString(sql.c_str()),
+      [&](KivOleDbCommand& command) {
+        Json row = Json::object();
+        for (size_t i = 0; i < columns.size(); ++i) row[columns[i].name] = Cell(command, i + 1, columns[i].integer);
+        rows.push_back(std::move(row));
+      },
+      "cannot read table " + Utf8(table));
   return rows;
 }
 
 std::string TypeTableNameProblem(const CString& name) {
   using kiv::TableNameFault;
   switch (kiv::CheckTypeTableName(name.view())) {
-    case TableNameFault::kNone: return "";
-    case TableNameFault::kEmpty: return "is empty";
-    case TableNameFault::kBracket: return "holds a ']', which cannot be in a table name";
-    case TableNameFault::kNul: return "holds a NUL character (\\u0000)";
-    case TableNameFault::kTooLong: return "is longer than 59 characters (the engine's 64 with \"_Data\")";
-    case TableNameFault::kFixedTable: return "is one of the catalogue's fixed tables";
-    case TableNameFault::kEngineTable: return "is a name the database engine keeps for its own tables";
+    case TableNameFault::kNone:
+      return "";
+    case TableNameFault::kEmpty:
+      return "is empty";
+    case TableNameFault::kBracket:
+      return "holds a ']', which cannot be in a table name";
+    case TableNameFault::kNul:
+      return "holds a NUL character (\\u0000)";
+    case TableNameFault::kTooLong:
+      return "is longer than 59 characters (the engine's 64 with \"_Data\")";
+    case TableNameFault::kFixedTable:
+      return "is one of the catalogue's fixed tables";
+    case TableNameFault::kEngineTable:
+      return "is a name the database engine keeps for its own tables";
   }
   return "is not a table name";
 }
@@ -133,8 +141,8 @@ Json RowFromJson(const Json& object, const Columns& columns, const Json& missing
       throw Invalid(what + ": " + key + (column->integer ? " must be an integer" : " must be a text or null"));
     // The library's records hold a long; above it a number would wrap.
     if (value.is_number_unsigned() && value.get<unsigned long long>() > std::numeric_limits<long>::max())
-      throw Invalid(what + ": " + key + " is out of range (at most " + std::to_string(std::numeric_limits<long>::max()) +
-                    ")");
+      throw Invalid(what + ": " + key + " is out of range (at most " +
+                    std::to_string(std::numeric_limits<long>::max()) + ")");
     if (value.is_string()) RefuseNul(value.get<std::string>(), what + ": " + key);
   }
   Json row = Json::object();
@@ -185,8 +193,8 @@ CString InsertSql(const CString& table, const Json& row) {
 
 std::string RowWriter::Insert(const CString& table, const Json& row) {
   if (!m_allOrNothing) return Execute(InsertSql(table, row));
-  auto held = std::find_if(m_heldInsertions.begin(), m_heldInsertions.end(),
-                           [&](const auto& t) { return t.first == table; });
+  auto held =
+      std::find_if(m_heldInsertions.begin(), m_heldInsertions.end(), [&](const auto& t) { return t.first == table; });
   if (held == m_heldInsertions.end()) held = m_heldInsertions.insert(held, {table, {}});
   held->second.push_back(InsertSql(table, row));
   return "";

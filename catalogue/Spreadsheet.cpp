@@ -62,9 +62,12 @@ struct Record {
 char DetectDelimiter(const std::string& text) {
   bool quoted = false;
   for (char c : text) {
-    if (c == '"') quoted = !quoted;
-    else if (!quoted && (c == ',' || c == ';' || c == '\t')) return c;
-    else if (!quoted && (c == '\r' || c == '\n')) break;
+    if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && (c == ',' || c == ';' || c == '\t'))
+      return c;
+    else if (!quoted && (c == '\r' || c == '\n'))
+      break;
   }
   return ',';
 }
@@ -92,8 +95,10 @@ std::vector<Record> ParseCsv(std::string_view text, const std::string& file) {
           if (i >= text.size())
             throw Invalid(file + " line " + std::to_string(opened) + ": a quoted cell is not closed");
           if (text[i] == '"') {
-            if (i + 1 < text.size() && text[i + 1] == '"') ++i;
-            else break;
+            if (i + 1 < text.size() && text[i + 1] == '"')
+              ++i;
+            else
+              break;
           }
           if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) ++line;
           cell.text += text[i];
@@ -188,12 +193,14 @@ ReadSheet Read(const std::string& text, const std::string& file, const std::vect
 
 }  // namespace
 
-std::vector<Sheet> ExportSheets(Catalogue& db, const CString& manufacturer, const CString& series,
-                                const CString& type, const Reporter& reporter) {
+std::vector<Sheet> ExportSheets(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type,
+                                const Reporter& reporter) {
   if (!manufacturer.IsEmpty() && !db.Listed(manufacturer, series, type)) db.RefuseUnlisted(manufacturer, series, type);
   Sheet modules{kModulesSheet, ModuleHeader(), {}}, terminals{kTerminalsSheet, TerminalHeader(), {}};
   const Columns spec = SpecColumns(true);
-  auto named = [&](const CString& given, const CString& name) { return given.IsEmpty() || db.NameKey(given) == db.NameKey(name); };
+  auto named = [&](const CString& given, const CString& name) {
+    return given.IsEmpty() || db.NameKey(given) == db.NameKey(name);
+  };
   const auto tree = db.Tree(false);
   size_t total = 0, done = 0;
   for (const auto& m : tree)
@@ -256,7 +263,7 @@ ImportPlan PlanSheets(const Catalogue& db, const std::string& modulesCsv, const 
   const NameKeys key{db};
   using TypeKey = std::tuple<std::wstring, std::wstring, std::wstring>;
   auto typeKey = [&](const std::vector<Json>& row) { return TypeKey{key(row[0]), key(row[1]), key(row[2])}; };
-  std::map<TypeKey, size_t> types;                                        // -> plan.types
+  std::map<TypeKey, size_t> types;                                          // -> plan.types
   std::map<std::pair<size_t, std::wstring>, std::pair<size_t, size_t>> at;  // (type, code) -> (module, its row)
   ImportPlan plan;
   const Columns spec = SpecColumns(true);
@@ -271,8 +278,8 @@ ImportPlan PlanSheets(const Catalogue& db, const std::string& modulesCsv, const 
     const std::wstring code = key(row[kEntryColumns.size()]);
     auto [module, fresh] = at.insert({{type->second, code}, {planType.modules.size(), r}});
     if (!fresh)
-      throw Invalid(modules.Where(r, "CODE") + ": module " + row[kEntryColumns.size()].get<std::string>() +
-                    " of " + EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " is on line " +
+      throw Invalid(modules.Where(r, "CODE") + ": module " + row[kEntryColumns.size()].get<std::string>() + " of " +
+                    EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " is on line " +
                     std::to_string(modules.lines[module->second.second]) + " too");
     PlanModule planModule{Json::object(), {}};
     for (size_t c = 0; c < spec.size(); ++c) planModule.spec[spec[c].name] = row[kEntryColumns.size() + c];
@@ -290,7 +297,8 @@ ImportPlan PlanSheets(const Catalogue& db, const std::string& modulesCsv, const 
       auto module = type == types.end() ? at.end() : at.find({type->second, key(row[kEntryColumns.size()])});
       if (module == at.end())
         throw Invalid(terminals.Where(r, "CODE") + ": no module " + row[kEntryColumns.size()].get<std::string>() +
-                      " of " + EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " in " + kModulesSheet);
+                      " of " + EntryName(PlanText(row[0]), PlanText(row[1]), PlanText(row[2])) + " in " +
+                      kModulesSheet);
       planModule = &plan.types[type->second].modules[module->second.first];
     }
     Json terminal = Json::object();

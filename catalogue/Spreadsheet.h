@@ -40,8 +40,8 @@ struct Sheet {
 // [series [type]] (all of them when `manufacturer` is empty), types in the
 // index's order, modules by code, terminal rows by position.  Refuses a
 // name that is not listed.  Throws Cancelled.
-std::vector<Sheet> ExportSheets(Catalogue& db, const CString& manufacturer, const CString& series,
-                                const CString& type, const Reporter& reporter = {});
+std::vector<Sheet> ExportSheets(Catalogue& db, const CString& manufacturer, const CString& series, const CString& type,
+                                const Reporter& reporter = {});
 
 // The sheet as CSV: byte-order mark, CRLF, `delimiter` between cells.
 std::string CsvText(const Sheet& sheet, char delimiter);

@@ -63,8 +63,8 @@ void SetTerminal(Catalogue& db, const CString& table, const CString& code, long 
   Rewrite(db, table, code, before, after, "cannot change terminal row " + std::to_string(sequence) + " of " + name);
 }
 
-void InsertTerminal(Catalogue& db, const CString& table, const CString& code, long sequence,
-                    const Assignments& values, const std::string& name) {
+void InsertTerminal(Catalogue& db, const CString& table, const CString& code, long sequence, const Assignments& values,
+                    const std::string& name) {
   CheckPosition(sequence, kSequence);
   const auto before = ReadTerminalRows(db, table, code);
   auto after = before;
@@ -72,8 +72,8 @@ void InsertTerminal(Catalogue& db, const CString& table, const CString& code, lo
     if (row[kSequence].is_number_integer() && row[kSequence] >= sequence) {
       const long moved = row[kSequence].get<long>() + 1;
       if (moved > kLastSequence)
-        throw Invalid("module " + name + " has a row at " + Position(kLastSequence) + ", the last there is: " +
-                      "no room to move the rows after " + Position(sequence) + " down");
+        throw Invalid("module " + name + " has a row at " + Position(kLastSequence) +
+                      ", the last there is: " + "no room to move the rows after " + Position(sequence) + " down");
       row[kSequence] = moved;
     }
   Json row = {{"CODE", Utf8(code)}, {kSequence, sequence}, {"BLOCK", nullptr}, {"ATTRIBUTES", nullptr}};
@@ -100,8 +100,8 @@ void MoveTerminal(Catalogue& db, const CString& table, const CString& code, long
           "cannot move terminal row " + std::to_string(from) + " of " + name + " to " + Position(to));
 }
 
-void RefuseTakenPositions(const std::vector<ModDB::ModTermData>& existing, const std::vector<ModDB::ModTermData>& adding,
-                          const std::string& name) {
+void RefuseTakenPositions(const std::vector<ModDB::ModTermData>& existing,
+                          const std::vector<ModDB::ModTermData>& adding, const std::string& name) {
   std::set<long> taken;
   for (const auto& row : existing) taken.insert(row.Sequence);
   for (const auto& row : adding)

@@ -23,8 +23,8 @@ void SetTerminal(Catalogue& db, const CString& table, const CString& code, long 
                  const std::string& name);
 // A new row at `sequence`; the rows at that position and after it move
 // down by one.  Invalid when the last would leave SEQUENCE's range.
-void InsertTerminal(Catalogue& db, const CString& table, const CString& code, long sequence,
-                    const Assignments& values, const std::string& name);
+void InsertTerminal(Catalogue& db, const CString& table, const CString& code, long sequence, const Assignments& values,
+                    const std::string& name);
 // The row at `from` goes to `to`; the rows between close the gap and make
 // room.  Refused (not found) when there is no row at `from`.
 void MoveTerminal(Catalogue& db, const CString& table, const CString& code, long from, long to,
@@ -33,8 +33,8 @@ void MoveTerminal(Catalogue& db, const CString& table, const CString& code, long
 // Refused (duplicate key) when a row of `adding` would take a position a
 // row of `existing` or an earlier row of `adding` holds, saying so and
 // naming the commands that change a row or insert one there.
-void RefuseTakenPositions(const std::vector<ModDB::ModTermData>& existing, const std::vector<ModDB::ModTermData>& adding,
-                          const std::string& name);
+void RefuseTakenPositions(const std::vector<ModDB::ModTermData>& existing,
+                          const std::vector<ModDB::ModTermData>& adding, const std::string& name);
 
 }  // namespace kivcat
 

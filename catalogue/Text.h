@@ -18,8 +18,7 @@ inline std::string Count(long long n, const std::string& noun) {
 }
 
 // "M / S / T", as far as given, for messages.
-std::string EntryName(const CString& manufacturer, const CString& series = CString(),
-                      const CString& type = CString());
+std::string EntryName(const CString& manufacturer, const CString& series = CString(), const CString& type = CString());
 
 }  // namespace kivcat
 

@@ -10,7 +10,8 @@ namespace kivcat {
 
 namespace {
 
-constexpr const char* kBoxes[] = {"BOX_RIGHT", "BOX_LEFT", "BOX_TOP", "BOX_BOTTOM", "BOX_SPLIT_TOP", "BOX_SPLIT_BOTTOM"};
+constexpr const char* kBoxes[] = {"BOX_RIGHT",  "BOX_LEFT",      "BOX_TOP",
+                                  "BOX_BOTTOM", "BOX_SPLIT_TOP", "BOX_SPLIT_BOTTOM"};
 constexpr const char* kMetric = "METRIC_";
 constexpr double kMillimetresPerInch = 25.4;
 
@@ -27,9 +28,12 @@ bool IsNumber(const std::string& text, bool decimal) {
   size_t i = text[0] == '-' || text[0] == '+' ? 1 : 0;
   bool digits = false, point = false;
   for (; i < text.size(); ++i) {
-    if (text[i] >= '0' && text[i] <= '9') digits = true;
-    else if (text[i] == '.' && decimal && !point) point = true;
-    else return false;
+    if (text[i] >= '0' && text[i] <= '9')
+      digits = true;
+    else if (text[i] == '.' && decimal && !point)
+      point = true;
+    else
+      return false;
   }
   return digits;
 }
@@ -53,7 +57,8 @@ std::string NumberProblem(const std::string& column, const std::string& value) {
 std::vector<std::string> NonNumbers(const Assignments& values) {
   std::vector<std::string> problems;
   for (const auto& [column, value] : values)
-    if (std::string problem = NumberProblem(column, value); !problem.empty()) problems.push_back(column + ": " + problem);
+    if (std::string problem = NumberProblem(column, value); !problem.empty())
+      problems.push_back(column + ": " + problem);
   return problems;
 }
 

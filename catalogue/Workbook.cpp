@@ -47,8 +47,10 @@ void WriteWorkbook(const std::string& path, const std::vector<Sheet>& sheets, bo
         const Json& value = sheet.rows[r][c];
         const auto row = static_cast<lxw_row_t>(r + 1);
         const auto col = static_cast<lxw_col_t>(c);
-        if (value.is_number_integer()) worksheet_write_number(worksheet, row, col, value.get<double>(), nullptr);
-        else if (value.is_string()) worksheet_write_string(worksheet, row, col, value.get_ref<const std::string&>().c_str(), nullptr);
+        if (value.is_number_integer())
+          worksheet_write_number(worksheet, row, col, value.get<double>(), nullptr);
+        else if (value.is_string())
+          worksheet_write_string(worksheet, row, col, value.get_ref<const std::string&>().c_str(), nullptr);
       }
     worksheet_freeze_panes(worksheet, 1, 0);
   }
@@ -59,7 +61,8 @@ void WriteWorkbook(const std::string& path, const std::vector<Sheet>& sheets, bo
 }
 #else
 void WriteWorkbook(const std::string& path, const std::vector<Sheet>&, bool) {
-  throw Refused("cannot write " + path + ": this kivplc was built without libxlsxwriter (export --csv writes the sheets)");
+  throw Refused("cannot write " + path +
+                ": this kivplc was built without libxlsxwriter (export --csv writes the sheets)");
 }
 #endif
 

@@ -12,17 +12,17 @@
 
 namespace kivplc {
 
-void RegisterCatalogue(CLI::App& app, Context& ctx);   // init, tree
-void RegisterIndex(CLI::App& app, Context& ctx);       // add, rename, remove
-void RegisterModules(CLI::App& app, Context& ctx);     // modules, show, module ...
-void RegisterTerminals(CLI::App& app, Context& ctx);   // terminal ...
-void RegisterStyles(CLI::App& app, Context& ctx);      // styles, style set
-void RegisterPrompts(CLI::App& app, Context& ctx);     // prompts
-void RegisterTransfer(CLI::App& app, Context& ctx);    // export, import, copy, backup, restore
+void RegisterCatalogue(CLI::App& app, Context& ctx);     // init, tree
+void RegisterIndex(CLI::App& app, Context& ctx);         // add, rename, remove
+void RegisterModules(CLI::App& app, Context& ctx);       // modules, show, module ...
+void RegisterTerminals(CLI::App& app, Context& ctx);     // terminal ...
+void RegisterStyles(CLI::App& app, Context& ctx);        // styles, style set
+void RegisterPrompts(CLI::App& app, Context& ctx);       // prompts
+void RegisterTransfer(CLI::App& app, Context& ctx);      // export, import, copy, backup, restore
 void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
-void RegisterRoles(CLI::App& app, Context& ctx);       // grant, revoke, grants
-void RegisterHistory(CLI::App& app, Context& ctx);     // history, revert
-void RegisterServe(CLI::App& app, Context& ctx);       // serve (in the tool only: it needs the web server)
+void RegisterRoles(CLI::App& app, Context& ctx);         // grant, revoke, grants
+void RegisterHistory(CLI::App& app, Context& ctx);       // history, revert
+void RegisterServe(CLI::App& app, Context& ctx);         // serve (in the tool only: it needs the web server)
 // find, diff, module copy, type copy; after RegisterModules, whose group it joins.
 void RegisterMaintenance(CLI::App& app, Context& ctx);
 

@@ -11,9 +11,9 @@ int ExitStatusOf(KivRefusalKind kind) {
   };
   // Scripts retry on kExitTryAgain; every other refusal stands.
   static constexpr KindExit kExits[] = {
-      {KivRefusalKind::kNotFound, kExitRefused},      {KivRefusalKind::kDuplicateKey, kExitRefused},
-      {KivRefusalKind::kTooLong, kExitRefused},       {KivRefusalKind::kReadOnly, kExitRefused},
-      {KivRefusalKind::kBusy, kExitTryAgain},         {KivRefusalKind::kConnectionLost, kExitTryAgain},
+      {KivRefusalKind::kNotFound, kExitRefused}, {KivRefusalKind::kDuplicateKey, kExitRefused},
+      {KivRefusalKind::kTooLong, kExitRefused},  {KivRefusalKind::kReadOnly, kExitRefused},
+      {KivRefusalKind::kBusy, kExitTryAgain},    {KivRefusalKind::kConnectionLost, kExitTryAgain},
       {KivRefusalKind::kOther, kExitRefused},
   };
   for (const KindExit& k : kExits)

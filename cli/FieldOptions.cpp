@@ -13,8 +13,7 @@ Assignments ParseSetOptions(const std::vector<std::string>& items, const std::ve
   Assignments values;
   for (const auto& item : items) {
     auto eq = item.find('=');
-    if (eq == std::string::npos)
-      throw UsageError("--set needs FIELD=VALUE, got '" + item + "'");
+    if (eq == std::string::npos) throw UsageError("--set needs FIELD=VALUE, got '" + item + "'");
     std::string name = UpperName(item.substr(0, eq));
     if (std::find(names.begin(), names.end(), name) == names.end())
       throw UsageError("unknown field '" + item.substr(0, eq) + "'; fields are " + JoinNames(names));

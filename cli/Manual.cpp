@@ -56,7 +56,8 @@ std::string ManualPage(const CLI::App& app) {
   page << ".TH KIVPLC 1 \"\" \"kivplc " << KIV_VERSION << "\" \"User Commands\"\n"
        << ".SH NAME\nkivplc \\- read and maintain a PLC module catalogue\n"
        << ".SH SYNOPSIS\n.B kivplc\n[\\fB\\-c\\fR \\fIPATH\\fR] \\fICOMMAND\\fR [\\fIARGUMENTS\\fR]\n"
-       << ".SH DESCRIPTION\n.nf\n" << Roff(app.help()) << ".fi\n.SH COMMANDS\n";
+       << ".SH DESCRIPTION\n.nf\n"
+       << Roff(app.help()) << ".fi\n.SH COMMANDS\n";
   Walk(app, "", [&](const CLI::App& command, const std::string& path) {
     if (path.empty()) return;
     const std::string parent = "kivplc" + path.substr(0, path.rfind(' '));
@@ -117,15 +118,17 @@ std::string BashCompletion(const CLI::App& app) {
 
 void AddManualFlags(CLI::App& app) {
   // Group "" keeps them out of the help: they serve the build, not people.
-  app.add_flag_callback("--manual-page", [&app] {
-       std::cout << ManualPage(app);
-       throw CLI::Success();
-     })
+  app.add_flag_callback("--manual-page",
+                        [&app] {
+                          std::cout << ManualPage(app);
+                          throw CLI::Success();
+                        })
       ->group("");
-  app.add_flag_callback("--bash-completion", [&app] {
-       std::cout << BashCompletion(app);
-       throw CLI::Success();
-     })
+  app.add_flag_callback("--bash-completion",
+                        [&app] {
+                          std::cout << BashCompletion(app);
+                          throw CLI::Success();
+                        })
       ->group("");
 }
 

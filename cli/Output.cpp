@@ -6,8 +6,8 @@ namespace kivplc {
 
 size_t DisplayWidth(const std::string& utf8) {
   // Every byte that does not continue a sequence starts a character.
-  return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(),
-                                           [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+  return static_cast<size_t>(
+      std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
 void Table::Print(std::ostream& out) const {

@@ -35,8 +35,7 @@ class Table {
 // `text` broken at each `separator` into lines of at most `width`
 // characters, each after `indent`, for help texts that CLI11 prints
 // unwrapped.  A line broken after a ", " keeps its comma.
-std::string Wrap(const std::string& text, size_t width, const std::string& indent,
-                 const std::string& separator = " ");
+std::string Wrap(const std::string& text, size_t width, const std::string& indent, const std::string& separator = " ");
 
 // Two-space indentation, UTF-8 as it stands, newline at the end.
 inline void PrintJson(std::ostream& out, const Json& json) { kivcat::WriteJson(out, json); }

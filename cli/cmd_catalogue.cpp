@@ -4,16 +4,16 @@
 
 #include "Commands.h"
 #include "Errors.h"
-#include "catalogue/IndexTree.h"
-#include "Output.h"
-#include "KivPmOleDbFiles.h"
-#include "catalogue/Copy.h"
-#include "catalogue/Check.h"
-#include "catalogue/Roles.h"
-#include "catalogue/History.h"
-#include "catalogue/Text.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbFiles.h"
+#include "Output.h"
 #include "Utf16.h"
+#include "catalogue/Check.h"
+#include "catalogue/Copy.h"
+#include "catalogue/History.h"
+#include "catalogue/IndexTree.h"
+#include "catalogue/Roles.h"
+#include "catalogue/Text.h"
 
 namespace kivplc {
 
@@ -37,8 +37,10 @@ void RunInit(const Context& ctx, std::string path, bool rolesOnly, bool history)
     PrintCatalogueRoles(kivcat::SetUpRoles(path));
   } catch (const Refused& e) {
     if (rolesOnly) throw;
-    throw Refused(std::string(e.what()) + "\nthe catalogue was created without roles; an administrator gives it "
-                  "them with: kivplc init --roles URI", e.kind);
+    throw Refused(std::string(e.what()) +
+                      "\nthe catalogue was created without roles; an administrator gives it "
+                      "them with: kivplc init --roles URI",
+                  e.kind);
   }
 }
 
@@ -74,7 +76,8 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
   auto db = ctx.Open();
   auto tree = db->Tree(true);
   const CString wantM = Wide(manufacturer), wantS = Wide(series);
-  std::erase_if(tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && db->NameKey(m.name) != db->NameKey(wantM); });
+  std::erase_if(
+      tree, [&](const ManufacturerNode& m) { return !wantM.IsEmpty() && db->NameKey(m.name) != db->NameKey(wantM); });
   if (!wantM.IsEmpty() && tree.empty()) db->RefuseUnlisted(wantM);
   if (!wantS.IsEmpty()) {
     std::erase_if(tree.front().series, [&](const SeriesNode& s) { return db->NameKey(s.name) != db->NameKey(wantS); });
@@ -96,8 +99,7 @@ void RunTree(const Context& ctx, const std::string& manufacturer, const std::str
       if (s.types.empty()) lines.push_back({pad + "└── (no types)", "", ""});
       for (size_t j = 0; j < s.types.size(); ++j) {
         const auto& t = s.types[j];
-        lines.push_back({pad + (j + 1 == s.types.size() ? "└── " : "├── ") + Utf8(t.name), Utf8(t.table),
-                         Modules(t)});
+        lines.push_back({pad + (j + 1 == s.types.size() ? "└── " : "├── ") + Utf8(t.name), Utf8(t.table), Modules(t)});
         Json jt = {{"name", Utf8(t.name)}, {"table", Utf8(t.table)}};
         jt["modules"] = t.modules < 0 ? Json(nullptr) : Json(t.modules);
         jt["tablesMissing"] = t.tablesMissing;
@@ -160,8 +162,8 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   auto noHistory = std::make_shared<bool>(false);
   init->add_flag("--no-history", *noHistory,
                  "keep no history of changes (turn it on later with `kivplc history --turn-on`)");
-  init->footer(Examples({"kivplc init plant.db", "kivplc init --no-history scratch.db", "KIVPLC_CATALOGUE=plant.db kivplc init",
-                         "kivplc init 'postgresql://cad@cad-server/plant'",
+  init->footer(Examples({"kivplc init plant.db", "kivplc init --no-history scratch.db",
+                         "KIVPLC_CATALOGUE=plant.db kivplc init", "kivplc init 'postgresql://cad@cad-server/plant'",
                          "kivplc init 'postgresql://cad@cad-server/cad?schema=plant'",
                          "kivplc init --roles 'postgresql://admin@cad-server/plant'"}));
   init->callback([&ctx, initPath, rolesOnly, noHistory] { RunInit(ctx, *initPath, *rolesOnly, !*noHistory); });

@@ -72,7 +72,9 @@ void RegisterHistory(CLI::App& app, Context& ctx) {
   history->add_option("SERIES", o->query.series, "... to this series of it");
   history->add_option("TYPE", o->query.type, "... to this type of it");
   history->add_option("CODE", o->query.code, "... to this module of the type");
-  history->add_option("--since", o->query.since, "only changes made at or after WHEN (UTC: 2026-12-07 or 2026-12-07T19:30)")
+  history
+      ->add_option("--since", o->query.since,
+                   "only changes made at or after WHEN (UTC: 2026-12-07 or 2026-12-07T19:30)")
       ->type_name("WHEN");
   history->add_option("--by", o->query.by, "only changes made by PERSON (or user@machine)")->type_name("PERSON");
   history->add_option("-n,--limit", o->query.limit, "at most N changes")->type_name("N");
@@ -80,9 +82,10 @@ void RegisterHistory(CLI::App& app, Context& ctx) {
   history->add_flag("--prune", o->prune, "remove the changes made before --before WHEN from the history");
   history->add_option("--before", o->before, "with --prune: the time before which changes go")->type_name("WHEN");
   history->add_flag("--turn-on", o->turnOn, "start keeping the history of a catalogue made without one");
-  history->footer(Examples({"kivplc -c plant.db history", "kivplc -c plant.db history Kessler KX200 \"Digital Input\" KX-DI08",
-                            "kivplc -c plant.db history --since 2026-12-01 --by alice --json",
-                            "kivplc -c plant.db history --prune --before 2026-01-01"}));
+  history->footer(
+      Examples({"kivplc -c plant.db history", "kivplc -c plant.db history Kessler KX200 \"Digital Input\" KX-DI08",
+                "kivplc -c plant.db history --since 2026-12-01 --by alice --json",
+                "kivplc -c plant.db history --prune --before 2026-01-01"}));
   history->callback([&ctx, o] { RunHistory(ctx, *o); });
 
   struct RevertOptions {

@@ -5,11 +5,11 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "KivPmOleDbFiles.h"
 #include "Output.h"
 #include "Progress.h"
 #include "StopSignals.h"
 #include "catalogue/Text.h"
-#include "KivPmOleDbFiles.h"
 
 namespace kivplc {
 
@@ -53,13 +53,14 @@ void RunImportAccess(const ImportAccessArgs& a) {
     // The copy is faithful to any Access file; only a catalogue is wanted here.
     std::error_code ignored;
     std::filesystem::remove(a.target, ignored);
-    throw Refused(a.source + " holds no catalogue tables (none of PLC_MANUFACTURER, PLC_STYLES and PLC_MSG); "
+    throw Refused(a.source +
+                  " holds no catalogue tables (none of PLC_MANUFACTURER, PLC_STYLES and PLC_MSG); "
                   "nothing imported");
   }
 
   std::cout << "imported " << a.source << " (Access, " << summary.format << ") into " << a.target << ": "
-            << summary.tables.size() << (summary.tables.size() == 1 ? " table, " : " tables, ")
-            << summary.totalRows << (summary.totalRows == 1 ? " row" : " rows") << '\n';
+            << summary.tables.size() << (summary.tables.size() == 1 ? " table, " : " tables, ") << summary.totalRows
+            << (summary.totalRows == 1 ? " row" : " rows") << '\n';
   if (summary.tables.size() > kListedTables && !a.list) {
     std::cout << "(--list shows the rows of each table)\n";
     return;

@@ -23,9 +23,12 @@ struct Names {
 
 const char* LevelName(Level level) {
   switch (level) {
-    case Level::kManufacturer: return "manufacturer";
-    case Level::kSeries: return "series";
-    case Level::kType: return "type";
+    case Level::kManufacturer:
+      return "manufacturer";
+    case Level::kSeries:
+      return "series";
+    case Level::kType:
+      return "type";
   }
   return "";
 }
@@ -44,8 +47,12 @@ void RunAdd(const Context& ctx, Level level, const Names& n) {
     throw Refused("no series " + EntryName(n.M(), n.S()) + " (add it first: kivplc add series MANUFACTURER SERIES)",
                   KivRefusalKind::kNotFound);
   switch (level) {
-    case Level::kManufacturer: db->AddManufacturer(n.M()); break;
-    case Level::kSeries: db->AddSeries(n.M(), n.S()); break;
+    case Level::kManufacturer:
+      db->AddManufacturer(n.M());
+      break;
+    case Level::kSeries:
+      db->AddSeries(n.M(), n.S());
+      break;
     case Level::kType: {
       CString table = db->AddType(n.M(), n.S(), n.T());
       std::cout << "added type " << EntryName(n.M(), n.S(), n.T()) << " with tables " << Utf8(table) << " and "
@@ -69,8 +76,8 @@ void RunRemove(const Context& ctx, Level level, const Names& n) {
   CString s = level == Level::kManufacturer ? CString() : n.S();
   CString t = level == Level::kType ? n.T() : CString();
   const std::string name = EntryName(n.M(), s, t);
-  if (!db->Listed(n.M(), s, t)) throw Refused(std::string("no ") + LevelName(level) + ' ' + name,
-                                              KivRefusalKind::kNotFound);
+  if (!db->Listed(n.M(), s, t))
+    throw Refused(std::string("no ") + LevelName(level) + ' ' + name, KivRefusalKind::kNotFound);
   const Impact impact = db->RemovalImpact(n.M(), s, t);
   const std::string drops =
       impact.tables == 0 ? "no tables" : Count(impact.tables, "table") + " with " + Count(impact.modules, "module");
@@ -129,10 +136,9 @@ void RegisterIndex(CLI::App& app, Context& ctx) {
   AddLevels(*rename, ctx, RunRename, true, false, renameExamples);
   rename->description("Rename a manufacturer, a series or a type (its tables keep their names)");
 
-  const char* removeExamples[3] = {
-      "kivplc -c plant.db remove manufacturer \"Kessler & O'Neil\" --yes",
-      "kivplc -c plant.db remove series \"Kessler & O'Neil\" KX300",
-      "kivplc -c plant.db remove type \"Kessler & O'Neil\" KX300 \"Digital Input\""};
+  const char* removeExamples[3] = {"kivplc -c plant.db remove manufacturer \"Kessler & O'Neil\" --yes",
+                                   "kivplc -c plant.db remove series \"Kessler & O'Neil\" KX300",
+                                   "kivplc -c plant.db remove type \"Kessler & O'Neil\" KX300 \"Digital Input\""};
   auto* remove = app.add_subcommand("remove", "Remove");
   AddLevels(*remove, ctx, RunRemove, false, true, removeExamples);
   remove->description("Remove a manufacturer, a series or a type, with the tables of every type under it");

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "Commands.h"
-#include "Output.h"
 #include "KivPmOleDbFiles.h"
+#include "Output.h"
 #include "catalogue/CopyEntries.h"
 #include "catalogue/Diff.h"
 #include "catalogue/Find.h"
@@ -29,7 +29,8 @@ void RunFind(Context& ctx, const FindArgs& a) {
   Json rows = Json::array();
   for (const auto& f : found.modules) {
     out.AddRow({f.manufacturer, f.series, f.type, f.code, f.description});
-    rows.push_back({{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code}, {"DESCRIPTION", f.description}});
+    rows.push_back(
+        {{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code}, {"DESCRIPTION", f.description}});
   }
   if (a.json) return PrintJson(std::cout, {{"results", rows}, {"truncated", found.truncated}});
   if (!out.Empty()) out.Print(std::cout);
@@ -61,7 +62,8 @@ void RunDiff(Context& ctx, const DiffArgs& args) {
                 << d.where << '\n';
   }
   if (args.json) return PrintJson(std::cout, json);
-  std::cout << (differences.empty() ? "the catalogues hold the same\n" : Count(static_cast<long long>(differences.size()), "difference") + "\n");
+  std::cout << (differences.empty() ? "the catalogues hold the same\n"
+                                    : Count(static_cast<long long>(differences.size()), "difference") + "\n");
 }
 
 struct CopyArgs {
@@ -120,15 +122,16 @@ void RegisterMaintenance(CLI::App& app, Context& ctx) {
   diff->footer(Wrap("Both are read as export reads them, so an Access catalogue and an SQLite one compare alike. "
                     "Entries match by name, modules by code, terminal rows by position, styles by number. A "
                     "changed value shows as FIELD: A | B. An index row that only one side holds (a second row "
-                    "for a type, say) shows as \"index row\" when the tree does not show it already. Exit status 1 when they differ, as diff(1).",
+                    "for a type, say) shows as \"index row\" when the tree does not show it already. Exit status 1 "
+                    "when they differ, as diff(1).",
                     80, "") +
                '\n' + Examples({"kivplc diff plant.mdb plant.db", "kivplc diff before.db after.db --json"}));
   diff->callback([&ctx, d] { RunDiff(ctx, *d); });
 
   CLI::App* module = app.get_subcommand("module");
   auto mc = std::make_shared<CopyArgs>();
-  auto* moduleCopy = module->add_subcommand(
-      "copy", "Copy a module with its terminal rows to a type of this or another catalogue");
+  auto* moduleCopy =
+      module->add_subcommand("copy", "Copy a module with its terminal rows to a type of this or another catalogue");
   moduleCopy->add_option("MANUFACTURER", mc->m, "manufacturer name")->required();
   moduleCopy->add_option("SERIES", mc->s, "series name")->required();
   moduleCopy->add_option("TYPE", mc->t, "type name")->required();
@@ -139,8 +142,9 @@ void RegisterMaintenance(CLI::App& app, Context& ctx) {
                           "target is left alone when it is the same, and refused when it differs unless "
                           "--replace or --skip-existing.",
                           80, "") +
-                     '\n' + Examples({"kivplc -c plant.db module copy ACME S1 DI DI16 ACME S2 DI --as DI16-S2",
-                                      "kivplc -c plant.db module copy ACME S1 DI DI16 ACME S1 DI --to other.db"}));
+                     '\n' +
+                     Examples({"kivplc -c plant.db module copy ACME S1 DI DI16 ACME S2 DI --as DI16-S2",
+                               "kivplc -c plant.db module copy ACME S1 DI DI16 ACME S1 DI --to other.db"}));
   moduleCopy->callback([&ctx, mc] { RunCopy(ctx, *mc); });
 
   auto tc = std::make_shared<CopyArgs>();

@@ -5,9 +5,9 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
+#include "Output.h"
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
-#include "Output.h"
 
 namespace kivplc {
 
@@ -42,7 +42,9 @@ void RunList(const Context& ctx, const ModuleArgs& a) {
     db->ReadModule(table, code, spec);
     const long terminals = db->TerminalCount(table, code);
     out.AddRow({Utf8(code), Utf8(spec.Points), std::to_string(terminals), Utf8(spec.Description)});
-    json.push_back({{"CODE", Utf8(code)}, {"POINTS", Utf8(spec.Points)}, {"TERMINALS", terminals},
+    json.push_back({{"CODE", Utf8(code)},
+                    {"POINTS", Utf8(spec.Points)},
+                    {"TERMINALS", terminals},
                     {"DESCRIPTION", Utf8(spec.Description)}});
   }
   if (a.json)
@@ -92,7 +94,8 @@ void RunAdd(Context& ctx, const ModuleArgs& a) {
   AssignFields(values, kSpecColumns, spec);
   auto refusals = db->AddModule(table, spec, terminals, a.Name());
   ReportRefusedTerminals(refusals, a.Name());
-  std::cout << "added module " << a.Name() << " with " << Count(static_cast<long long>(terminals.size() - refusals.size()), "terminal row") << '\n';
+  std::cout << "added module " << a.Name() << " with "
+            << Count(static_cast<long long>(terminals.size() - refusals.size()), "terminal row") << '\n';
   if (!refusals.empty()) ctx.status = 1;
 }
 
@@ -109,7 +112,8 @@ void RunSet(const Context& ctx, const ModuleArgs& a) {
   if (values.empty()) throw UsageError("nothing to set: give --set FIELD=VALUE or --stdin");
   for (const auto& [k, v] : values)
     if (v.empty())
-      throw UsageError("cannot clear " + k + ": an update writes only non-empty values "
+      throw UsageError("cannot clear " + k +
+                       ": an update writes only non-empty values "
                        "(remove the module and add it again to clear one)");
 
   auto db = ctx.Open();
@@ -120,8 +124,8 @@ void RunSet(const Context& ctx, const ModuleArgs& a) {
     for (const auto& c : kSpecColumns) held[c.name] = Utf8(spec.*c.member);
   values = a.input.Checked(std::move(values), held);
   db->UpdateModule(table, Wide(a.code), values, a.Name());
-  std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of module "
-            << a.Name() << '\n';
+  std::cout << "changed " << values.size() << (values.size() == 1 ? " field" : " fields") << " of module " << a.Name()
+            << '\n';
 }
 
 void RunRename(const Context& ctx, const ModuleArgs& a) {
@@ -175,10 +179,12 @@ void RegisterModules(CLI::App& app, Context& ctx) {
   addCmd->add_option("CODE", add->code, "the new module's code")->required();
   AddFieldOptions(*addCmd, add->input, fields);
   AddNumberOptions(*addCmd, add->input);
-  addCmd->footer(addCmd->get_footer() + Examples(
-      {"kivplc -c plant.db module add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI08 --set POINTS=8 "
-       "--set \"DESCRIPTION=8 inputs, 24 V DC\"",
-       "kivplc -c plant.db show ACME S1 DI DI16 --json | kivplc -c plant.db module add ACME S1 DI DI16B --stdin"}));
+  addCmd->footer(
+      addCmd->get_footer() +
+      Examples(
+          {"kivplc -c plant.db module add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI08 --set POINTS=8 "
+           "--set \"DESCRIPTION=8 inputs, 24 V DC\"",
+           "kivplc -c plant.db show ACME S1 DI DI16 --json | kivplc -c plant.db module add ACME S1 DI DI16B --stdin"}));
   addCmd->callback([&ctx, add] { RunAdd(ctx, *add); });
 
   auto set = std::make_shared<ModuleArgs>();
@@ -187,7 +193,8 @@ void RegisterModules(CLI::App& app, Context& ctx) {
   setCmd->add_option("CODE", set->code, "module code")->required();
   AddFieldOptions(*setCmd, set->input, fields);
   AddNumberOptions(*setCmd, set->input);
-  setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db module set \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 "
+  setCmd->footer(setCmd->get_footer() +
+                 Examples({"kivplc -c plant.db module set \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 "
                            "--set RATING=\"24 V DC, 7 mA\""}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
 

@@ -26,11 +26,14 @@ void RunList(const Context& ctx, const PromptArgs& a) {
   auto shown = [](const std::optional<std::string>& v) { return v ? *v : "(NULL)"; };
   for (const auto& row : ReadPrompts(*db)) {
     out.AddRow({shown(row.prompt), shown(row.text)});
-    json.push_back({{"prompt", row.prompt ? Json(*row.prompt) : Json()}, {"text", row.text ? Json(*row.text) : Json()}});
+    json.push_back(
+        {{"prompt", row.prompt ? Json(*row.prompt) : Json()}, {"text", row.text ? Json(*row.text) : Json()}});
   }
   if (a.json) return PrintJson(std::cout, json);
-  if (out.Empty()) std::cout << "(no prompts: add one with `kivplc prompts add PROMPT TEXT`)\n";
-  else out.Print(std::cout);
+  if (out.Empty())
+    std::cout << "(no prompts: add one with `kivplc prompts add PROMPT TEXT`)\n";
+  else
+    out.Print(std::cout);
 }
 
 // add, set and remove: texts[0] is the prompt, texts[1] its text.
@@ -51,7 +54,8 @@ void RunChange(const Context& ctx, const PromptArgs& a, const std::string& how) 
 void Run(const Context& ctx, const PromptArgs& a) {
   auto db = ctx.Open();
   // The load records no error text of its own; say what is likely instead.
-  if (!db->Library().CreateHashtableofPrompts()) throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
+  if (!db->Library().CreateHashtableofPrompts())
+    throw Refused("cannot read the prompts: the catalogue has no readable PLC_MSG");
   if (a.texts.empty()) return RunList(ctx, a);
   Table out({"PROMPT", "FOUND", "TEXT"});
   Json json = Json::array();
@@ -72,13 +76,11 @@ void Run(const Context& ctx, const PromptArgs& a) {
 
 void RegisterPrompts(CLI::App& app, Context& ctx) {
   auto a = std::make_shared<PromptArgs>();
-  auto* prompts = app.add_subcommand(
-      "prompts", "Look prompts up in the catalogue's prompt texts (PLC_MSG)");
+  auto* prompts = app.add_subcommand("prompts", "Look prompts up in the catalogue's prompt texts (PLC_MSG)");
   prompts->footer(Wrap("Without TEXT, every row of PLC_MSG (NULL shown as (NULL)). With TEXT, the prompt texts "
                        "are loaded as a host loads them; a prompt without a text comes back as itself.",
                        80, "") +
-                  '\n' +
-      Examples({"kivplc -c plant.db prompts \"Select a PLC module\" Terminal"}));
+                  '\n' + Examples({"kivplc -c plant.db prompts \"Select a PLC module\" Terminal"}));
   prompts->add_option("TEXT", a->texts, "prompts to look up");
   prompts->add_flag("--json", a->json, "print JSON");
   prompts->callback([&ctx, a, prompts] {

@@ -66,9 +66,9 @@ void RunList(const Context& ctx, const StyleArgs& a) {
 
 void RunSet(const Context& ctx, const StyleArgs& a) {
   Json doc = a.input.ReadStdin();
-  Assignments values = doc.is_null() ? Assignments()
-                                     : AssignmentsFromJson(doc, ColumnNames(kStyleColumns), {kStyle}, {},
-                                                           "standard input");
+  Assignments values = doc.is_null()
+                           ? Assignments()
+                           : AssignmentsFromJson(doc, ColumnNames(kStyleColumns), {kStyle}, {}, "standard input");
   if (auto given = values.find(kStyle); given != values.end()) {
     if (given->second != std::to_string(a.style))
       throw UsageError("standard input is style " + given->second + ", not " + std::to_string(a.style));
@@ -104,12 +104,13 @@ void RegisterStyles(CLI::App& app, Context& ctx) {
   style->require_subcommand(1);
   style->footer(Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25"}));
   auto set = std::make_shared<StyleArgs>();
-  auto* setCmd = style->add_subcommand(
-      "set", "Create style N (fields not given stay empty) or change its non-empty fields");
+  auto* setCmd =
+      style->add_subcommand("set", "Create style N (fields not given stay empty) or change its non-empty fields");
   setCmd->add_option("N", set->style, "style number, 1 to 9")->required()->check(kStyleNumber);
   AddFieldOptions(*setCmd, set->input, DescribeColumns(kStyleColumns));
   AddNumberOptions(*setCmd, set->input);
-  setCmd->footer(setCmd->get_footer() + Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
+  setCmd->footer(setCmd->get_footer() +
+                 Examples({"kivplc -c plant.db style set 3 --set BOX_RIGHT=1.25 --set METRIC_BOX_RIGHT=31.75"}));
   setCmd->callback([&ctx, set] { RunSet(ctx, *set); });
 }
 

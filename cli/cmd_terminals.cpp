@@ -6,11 +6,11 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
+#include "Output.h"
 #include "catalogue/Fields.h"
 #include "catalogue/ModuleJson.h"
 #include "catalogue/TerminalRows.h"
 #include "catalogue/Values.h"
-#include "Output.h"
 
 namespace kivplc {
 
@@ -46,9 +46,9 @@ Json RowsToAdd(const TerminalArgs& a) {
     if (!sets.empty()) throw UsageError("--set goes with one row; --stdin gave an array");
     return doc;
   }
-  Assignments values = doc.is_null() ? Assignments()
-                                     : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {kSequence}, {"CODE"},
-                                                           "standard input");
+  Assignments values =
+      doc.is_null() ? Assignments()
+                    : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {kSequence}, {"CODE"}, "standard input");
   for (auto& [k, v] : sets) values[k] = v;
   Json row = Json::object();
   for (auto& [k, v] : values) row[k] = k == kSequence ? Json(ParseInteger(v, kSequence)) : Json(v);
@@ -62,11 +62,13 @@ void RunAdd(Context& ctx, const TerminalArgs& a) {
   CString table = ModuleTable(*db, a);
   // Rows without a SEQUENCE go after the module's last one.
   auto existing = db->Terminals(table, Wide(a.code));
-  auto rows = TerminalsFromJson(doc, Wide(a.code), "standard input", existing.empty() ? 1 : existing.back().Sequence + 1);
+  auto rows =
+      TerminalsFromJson(doc, Wide(a.code), "standard input", existing.empty() ? 1 : existing.back().Sequence + 1);
   RefuseTakenPositions(existing, rows, a.Name());
   auto refusals = db->AddTerminals(table, rows);
   ReportRefusedTerminals(refusals, a.Name());
-  std::cout << "added " << Count(static_cast<long long>(rows.size() - refusals.size()), "terminal row") << " to module " << a.Name() << '\n';
+  std::cout << "added " << Count(static_cast<long long>(rows.size() - refusals.size()), "terminal row") << " to module "
+            << a.Name() << '\n';
   if (!refusals.empty()) ctx.status = 1;
 }
 
@@ -77,8 +79,9 @@ long LibraryBound(long bound, long instead, const std::vector<ModDB::ModTermData
   if (bound != -1) return bound;
   for (const auto& r : rows)
     if (r.Sequence == instead)
-      throw Refused("position -1 cannot start or end the range here (the library reads -1 as \"no bound\", and position " +
-                    std::to_string(instead) + " holds a row); give a wider range");
+      throw Refused(
+          "position -1 cannot start or end the range here (the library reads -1 as \"no bound\", and position " +
+          std::to_string(instead) + " holds a row); give a wider range");
   return instead;
 }
 
@@ -96,12 +99,12 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
     return all || (r.Sequence >= first && (openEnd || r.Sequence <= last));
   };
   long count = std::count_if(rows.begin(), rows.end(), inRange);
-  std::string range = all ? "all" : openEnd ? "positions " + a.first + " and up"
-                              : last == first ? "position " + a.first
-                                              : "positions " + a.first + " to " + a.last;
+  std::string range = all             ? "all"
+                      : openEnd       ? "positions " + a.first + " and up"
+                      : last == first ? "position " + a.first
+                                      : "positions " + a.first + " to " + a.last;
   if (count == 0) throw Refused("module " + a.Name() + " has no terminal rows at " + range);
-  ConfirmOrStop("Remove " + Count(count, "terminal row") + " (" + range + ") of module " + a.Name() + "?",
-                a.yes);
+  ConfirmOrStop("Remove " + Count(count, "terminal row") + " (" + range + ") of module " + a.Name() + "?", a.yes);
   const long from = all ? -1 : LibraryBound(first, first - 1, rows);
   const long to = all || openEnd ? -1 : LibraryBound(last, last + 1, rows);
   if (!db->Library().RemoveModTermData(Catalogue::TermTable(table), Wide(a.code), from, to))
@@ -112,8 +115,9 @@ void RunRemove(const Context& ctx, const TerminalArgs& a) {
 // BLOCK and ATTRIBUTES from --stdin (one object) and --set.
 Assignments RowValues(const TerminalArgs& a) {
   const Json doc = a.input.ReadStdin();
-  Assignments values = doc.is_null() ? Assignments()
-                                     : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {}, {"CODE"}, "standard input");
+  Assignments values = doc.is_null()
+                           ? Assignments()
+                           : AssignmentsFromJson(doc, ColumnNames(kTermColumns), {}, {"CODE"}, "standard input");
   for (auto& [k, v] : ParseSetOptions(a.input.sets, ColumnNames(kTermColumns))) values[k] = v;
   return values;
 }
@@ -156,19 +160,22 @@ void RegisterTerminals(CLI::App& app, Context& ctx) {
   auto* addCmd = terminal->add_subcommand(
       "add", "Add terminal rows to a module: one row from --set, or an object or array from --stdin");
   AddModuleArgs(*addCmd, *add);
-  AddFieldOptions(*addCmd, add->input,
-                  std::string(kSequence) + " (whole number; default: after the last row), " +
-                      DescribeColumns(kTermColumns));
-  addCmd->footer(addCmd->get_footer() + Examples(
-      {"kivplc -c plant.db terminal add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 --set BLOCK=KX_TERM_IN "
-       "--set \"ATTRIBUTES=TAG=I1.0;DESC=Spare\"",
-       "echo '[{\"SEQUENCE\": 20, \"BLOCK\": \"KX_TERM_0V\"}]' | kivplc -c plant.db terminal add ACME S1 DI DI16 "
-       "--stdin"}));
+  AddFieldOptions(
+      *addCmd, add->input,
+      std::string(kSequence) + " (whole number; default: after the last row), " + DescribeColumns(kTermColumns));
+  addCmd->footer(
+      addCmd->get_footer() +
+      Examples(
+          {"kivplc -c plant.db terminal add \"Kessler & O'Neil\" KX200 \"Digital Input\" KX-DI16 --set "
+           "BLOCK=KX_TERM_IN "
+           "--set \"ATTRIBUTES=TAG=I1.0;DESC=Spare\"",
+           "echo '[{\"SEQUENCE\": 20, \"BLOCK\": \"KX_TERM_0V\"}]' | kivplc -c plant.db terminal add ACME S1 DI DI16 "
+           "--stdin"}));
   addCmd->callback([&ctx, add] { RunAdd(ctx, *add); });
 
   auto remove = std::make_shared<TerminalArgs>();
-  auto* removeCmd = terminal->add_subcommand(
-      "remove", "Remove a module's terminal rows: all, one position, or a range (asks first)");
+  auto* removeCmd =
+      terminal->add_subcommand("remove", "Remove a module's terminal rows: all, one position, or a range (asks first)");
   AddModuleArgs(*removeCmd, *remove);
   removeCmd->add_option("FIRST", remove->first, "first position to remove (default: every row)");
   removeCmd->add_option("LAST", remove->last, "last position, or 'end' (default: FIRST alone)");
@@ -187,8 +194,8 @@ void RegisterTerminals(CLI::App& app, Context& ctx) {
   } changes[] = {
       {"set", "Change the terminal row at SEQUENCE", RowChange::kSet,
        "kivplc -c plant.db terminal set ACME S1 DI DI16 5 --set \"ATTRIBUTES=TERM=5;ADDR=E0.4\""},
-      {"insert", "Insert a terminal row at SEQUENCE; that row and the later ones move down by one",
-       RowChange::kInsert, "kivplc -c plant.db terminal insert ACME S1 DI DI16 6 --set BLOCK=TERM_IN"},
+      {"insert", "Insert a terminal row at SEQUENCE; that row and the later ones move down by one", RowChange::kInsert,
+       "kivplc -c plant.db terminal insert ACME S1 DI DI16 6 --set BLOCK=TERM_IN"},
       {"move", "Move the terminal row at FROM to TO; the rows between make room", RowChange::kMove,
        "kivplc -c plant.db terminal move ACME S1 DI DI16 32 1"},
   };

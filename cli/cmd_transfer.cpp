@@ -6,18 +6,18 @@
 #include <sstream>
 
 #include "Commands.h"
-#include "catalogue/Backup.h"
-#include "catalogue/Copy.h"
-#include "catalogue/Document.h"
 #include "Errors.h"
 #include "FieldOptions.h"
 #include "Output.h"
 #include "Progress.h"
 #include "StopSignals.h"
+#include "catalogue/Backup.h"
+#include "catalogue/Copy.h"
+#include "catalogue/Document.h"
 #include "catalogue/Files.h"
+#include "catalogue/History.h"
 #include "catalogue/ImportPlan.h"
 #include "catalogue/Spreadsheet.h"
-#include "catalogue/History.h"
 
 namespace kivplc {
 
@@ -142,7 +142,8 @@ void RemoveCatalogueFile(const std::string& path) {
 std::string ReadSheetFile(const std::string& folder, const char* name) {
   const auto path = std::filesystem::path(folder) / name;
   std::ifstream file(path, std::ios::binary);
-  if (!file) throw UsageError("cannot read " + path.string() + " (import --csv reads the folder that export --csv wrote)");
+  if (!file)
+    throw UsageError("cannot read " + path.string() + " (import --csv reads the folder that export --csv wrote)");
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -158,8 +159,8 @@ void RunImport(Context& ctx, const ImportArgs& a) {
     terminals = ReadSheetFile(a.csv, kivcat::kTerminalsSheet);
   }
   auto db = ctx.Open();
-  const kivcat::ImportPlan plan = a.csv.empty() ? kivcat::PlanDocument(*db, document)
-                                                : kivcat::PlanSheets(*db, modules, terminals, !a.force);
+  const kivcat::ImportPlan plan =
+      a.csv.empty() ? kivcat::PlanDocument(*db, document) : kivcat::PlanSheets(*db, modules, terminals, !a.force);
   ImportResult result;
   {
     const StopSignals stop;
@@ -246,9 +247,11 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   importCmd->add_option("--csv", i->csv, "read modules.csv and terminals.csv (from export --csv) in this folder")
       ->excludes("FILE");
   importCmd->add_flag("--force", i->force, "with --csv: keep a number column's value that is not a number, as text");
-  importCmd->add_flag("--replace", i->options.replaceModules, "replace modules and styles that exist already and differ");
-  importCmd->add_flag("--skip-existing", i->options.skipExisting,
-                      "keep modules and styles that exist already, even when they differ")
+  importCmd->add_flag("--replace", i->options.replaceModules,
+                      "replace modules and styles that exist already and differ");
+  importCmd
+      ->add_flag("--skip-existing", i->options.skipExisting,
+                 "keep modules and styles that exist already, even when they differ")
       ->excludes("--replace");
   importCmd->add_flag("-n,--dry-run", i->options.dryRun, "write nothing; say what would go in");
   importCmd->add_flag("--keep-going", i->options.keepGoing,
@@ -282,18 +285,18 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
   copyCmd->add_option("TARGET", c->target, "a new or empty catalogue file, or the postgresql:// URI of one")
       ->required();
   copyCmd->add_flag("--force", c->force, "copy into a target that holds a catalogue already (adding to it)");
-  copyCmd->footer(Wrap("Everything export writes goes over: every index row, every type's modules with their "
-                       "terminal rows, the styles and the prompt rows, NULLs kept, so that export of both sides "
-                       "gives the same document. A file target is created when missing; a server's catalogue "
-                       "is made first with kivplc init. A target that holds anything is refused without "
-                       "--force. Ctrl-C stops after the current module: a file made by the copy is removed "
-                       "again; an existing target keeps what went in, and the same copy with --force adds "
-                       "the rest.",
-                       80, "") +
-                  '\n' +
-                  Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'",
-                            "kivplc copy old-catalogue.mdb plant.db",
-                            "kivplc copy 'postgresql://cad@cad-server/plant' plant-backup.db"}));
+  copyCmd->footer(
+      Wrap("Everything export writes goes over: every index row, every type's modules with their "
+           "terminal rows, the styles and the prompt rows, NULLs kept, so that export of both sides "
+           "gives the same document. A file target is created when missing; a server's catalogue "
+           "is made first with kivplc init. A target that holds anything is refused without "
+           "--force. Ctrl-C stops after the current module: a file made by the copy is removed "
+           "again; an existing target keeps what went in, and the same copy with --force adds "
+           "the rest.",
+           80, "") +
+      '\n' +
+      Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'", "kivplc copy old-catalogue.mdb plant.db",
+                "kivplc copy 'postgresql://cad@cad-server/plant' plant-backup.db"}));
   copyCmd->callback([&ctx, c] { RunCopy(ctx, *c); });
 
   auto b = std::make_shared<BackupArgs>();

@@ -6,10 +6,10 @@
 
 #include "Commands.h"
 #include "Errors.h"
-#include "Manual.h"
-#include "Output.h"
 #include "KivPmOleDbFiles.h"
 #include "KivPmOleDbHistory.h"
+#include "Manual.h"
+#include "Output.h"
 #include "Utf16.h"
 
 namespace {
@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
 
   // After the commands, which would otherwise inherit it.
   app.footer(kivplc::Wrap("A catalogue holds an index of manufacturers, their series and the types of each "
-                           "series; each type has its modules, and each module its terminal rows. Beside them: "
-                           "box styles 1 to 9 and prompt texts.",
-                           80, "") +
+                          "series; each type has its modules, and each module its terminal rows. Beside them: "
+                          "box styles 1 to 9 and prompt texts.",
+                          80, "") +
              "\nExit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error),\n"
              "2 usage error, 3 the catalogue was busy or the server's connection was lost (try again).\n\n" +
              kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
@@ -157,8 +157,7 @@ int main(int argc, char** argv) {
       return kUsage;
     }
     Position at = Locate(app, argc, argv);
-    Say(at.unknown.empty() ? e.what() : at.unknown) << '\n'
-              << "Run '" << at.path << " --help' for usage.\n";
+    Say(at.unknown.empty() ? e.what() : at.unknown) << '\n' << "Run '" << at.path << " --help' for usage.\n";
     return kUsage;
   } catch (const kivplc::UsageError& e) {
     Say(e.what()) << '\n';

@@ -7,8 +7,7 @@ bool KivPlcDbIO::GetTermRecCount(const wchar_t* termTableName, const wchar_t* co
   ClearSQLError();
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
   return GetRecordCount(
-      FormatSql(L"SELECT COUNT(*) FROM [%s] WHERE [CODE]='%s'", termTableName, kiv::SqlValue(code).GetString()),
-      count);
+      FormatSql(L"SELECT COUNT(*) FROM [%s] WHERE [CODE]='%s'", termTableName, kiv::SqlValue(code).GetString()), count);
 }
 
 bool KivPlcDbIO::GetSpecRecCount(const wchar_t* tableName, long& count) {

@@ -33,9 +33,7 @@ void UpdateStatement::AddField(const wchar_t* fragmentFormat, const CString& val
   }
 }
 
-bool UpdateStatement::HasFields() const {
-  return !m_sql.IsEmpty() && m_sql.GetAt(m_sql.GetLength() - 1) == L',';
-}
+bool UpdateStatement::HasFields() const { return !m_sql.IsEmpty() && m_sql.GetAt(m_sql.GetLength() - 1) == L','; }
 
 bool UpdateStatement::DropComma() {
   if (!HasFields()) return false;

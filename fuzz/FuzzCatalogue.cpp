@@ -46,7 +46,8 @@ void ResetCatalogue(const std::string& path) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }();
   for (const char* suffix : {"-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::wstring ConnectionString(const std::string& path, const std::wstring& extra) {

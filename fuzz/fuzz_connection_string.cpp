@@ -38,17 +38,20 @@ void RoundTrip(kivfuzz::Reader& in) {
   const std::wstring extended = in.Text(24);
 
   CComBSTR out;
-  if (!KivOleDbHelper::FormatConnectString(out, dataSource.c_str(), userId.c_str(), password.c_str(),
-                                           provider.c_str(), L"Jet OLEDB:Engine Type=5", extended.c_str()))
+  if (!KivOleDbHelper::FormatConnectString(out, dataSource.c_str(), userId.c_str(), password.c_str(), provider.c_str(),
+                                           L"Jet OLEDB:Engine Type=5", extended.c_str()))
     Fail("FormatConnectString refused", dataSource);
   const std::wstring text(out.m_str ? out.m_str : L"");
   kivoledb::Properties p;
   std::wstring error;
   if (!kivoledb::Properties::Parse(text.c_str(), p, error)) Fail("its own string did not parse", text);
   // An empty value is left out, and an absent one reads as empty.
-  const std::pair<const wchar_t*, std::wstring> given[] = {
-      {L"Data Source", dataSource}, {L"Provider", provider}, {L"User ID", userId},
-      {L"Password", password},      {L"Extended Properties", extended}, {L"Jet OLEDB:Engine Type", L"5"}};
+  const std::pair<const wchar_t*, std::wstring> given[] = {{L"Data Source", dataSource},
+                                                           {L"Provider", provider},
+                                                           {L"User ID", userId},
+                                                           {L"Password", password},
+                                                           {L"Extended Properties", extended},
+                                                           {L"Jet OLEDB:Engine Type", L"5"}};
   for (const auto& [name, value] : given)
     if (p.Get(name) != value) Fail("a value changed on its way through the string", text);
 }
@@ -88,9 +91,15 @@ void Open(kivfuzz::Reader& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kivfuzz::Reader in(data, size);
   switch (in.Byte() % 3) {
-    case 0: ParseAnything(in); break;
-    case 1: RoundTrip(in); break;
-    default: Open(in); break;
+    case 0:
+      ParseAnything(in);
+      break;
+    case 1:
+      RoundTrip(in);
+      break;
+    default:
+      Open(in);
+      break;
   }
   return 0;
 }

@@ -102,16 +102,28 @@ Built Build(kivfuzz::Reader& in, Args& a) {
   for (size_t k = 0; k < used; ++k) {
     AddLiteral(in, b);
     switch (k) {
-      case 0: case 2: case 7: AddWide(in, b); break;
+      case 0:
+      case 2:
+      case 7:
+        AddWide(in, b);
+        break;
       case 1: {
         const wchar_t* windows = kInts[in.Below(6)];
         Add(b, windows, windows == kInts[1] ? L"%d" : windows);
         break;
       }
-      case 3: Add(b, in.Byte() % 2 ? L"%I64d" : L"%lld", L"%lld"); break;
-      case 4: Add(b, in.Byte() % 2 ? L"%S" : L"%hs", L"%s"); break;
-      case 5: Add(b, L"%ld", L"%ld"); break;
-      case 6: Add(b, in.Byte() % 2 ? L"%c" : L"%lc", L"%lc"); break;
+      case 3:
+        Add(b, in.Byte() % 2 ? L"%I64d" : L"%lld", L"%lld");
+        break;
+      case 4:
+        Add(b, in.Byte() % 2 ? L"%S" : L"%hs", L"%s");
+        break;
+      case 5:
+        Add(b, L"%ld", L"%ld");
+        break;
+      case 6:
+        Add(b, in.Byte() % 2 ? L"%c" : L"%lc", L"%lc");
+        break;
       default: {
         const wchar_t* conversion = kUnsigned[in.Below(3)];
         Add(b, conversion, conversion);
@@ -122,9 +134,16 @@ Built Build(kivfuzz::Reader& in, Args& a) {
   AddLiteral(in, b);
   // Now and then a conversion that the Windows rules refuse.
   switch (in.Below(16)) {
-    case 0: b.format += L"%n"; b.bad = true; break;
-    case 1: b.format += L"%"; b.bad = true; break;
-    default: break;
+    case 0:
+      b.format += L"%n";
+      b.bad = true;
+      break;
+    case 1:
+      b.format += L"%";
+      b.bad = true;
+      break;
+    default:
+      break;
   }
   return b;
 }
@@ -136,7 +155,6 @@ int Bounded(wchar_t* buffer, size_t size, const wchar_t* format, ...) {
   va_end(args);
   return n;
 }
-
 
 // Runs `format` through every formatter with the arguments that `pass`
 // hands over, and compares with what glibc gives for its own spelling.
@@ -175,8 +193,8 @@ void CheckFormatters(kivfuzz::Reader& in, Built& b, Pass pass) {
   pass([&](auto... args) { n = Bounded(buffer.data(), size, f, args...); });
   if (buffer[size] != L'#') Fail("WinVsnwprintf wrote past its buffer", b.format);
   if (!b.bad && b.expected.size() <= size - 1) {
-    if (n != static_cast<int>(b.expected.size()) || buffer.compare(0, b.expected.size() + 1, b.expected.c_str(),
-                                                                    b.expected.size() + 1) != 0)
+    if (n != static_cast<int>(b.expected.size()) ||
+        buffer.compare(0, b.expected.size() + 1, b.expected.c_str(), b.expected.size() + 1) != 0)
       Fail("WinVsnwprintf output", b.format, b.expected, buffer.substr(0, size));
   } else if (n != -1 || buffer[0] != L'\0') {
     Fail("WinVsnwprintf refusal", b.format, b.expected, buffer.substr(0, size));

@@ -49,7 +49,9 @@ CString Name(const Json& object) { return kivcat::Wide(Member(object, "name")->g
 // and code (in the catalogue's letter-case rule) replaces an earlier one.
 void CheckModules(kivcat::Catalogue& db, const Json& doc) {
   static const Json kNone = Json::array();
-  auto list = [](const Json& object, const char* key) -> const Json& { return Member(object, key) ? *Member(object, key) : kNone; };
+  auto list = [](const Json& object, const char* key) -> const Json& {
+    return Member(object, key) ? *Member(object, key) : kNone;
+  };
   std::map<std::pair<std::string, std::string>, std::pair<CString, const Json*>> last;
   for (const Json& m : list(doc, "manufacturers")) {
     for (const Json& s : list(m, "series")) {
@@ -85,8 +87,8 @@ void CheckModules(kivcat::Catalogue& db, const Json& doc) {
       const Json* sequence = UniqueKeys(row) ? Member(row, "SEQUENCE") : nullptr;
       if (!sequence) continue;
       bool kept = sequence->is_number_unsigned()
-                        ? sequence->get<unsigned long long>() <= 32767 && positions.count(sequence->get<long long>())
-                        : positions.count(sequence->get<long long>()) != 0;
+                      ? sequence->get<unsigned long long>() <= 32767 && positions.count(sequence->get<long long>())
+                      : positions.count(sequence->get<long long>()) != 0;
       if (!kept) Fail("module " + code + ": SEQUENCE " + sequence->dump() + " stored elsewhere", doc);
     }
   }

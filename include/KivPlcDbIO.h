@@ -149,15 +149,13 @@ class KIVPLCDB_API KivPlcDbIO {
   /// answer in `exists`.  False for an empty manufacturer, without a
   /// connection or when the query is refused, never with an error text
   /// (`exists` is then false, except for an empty manufacturer: untouched).
-  bool DoesIndexDataExist(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
-                          bool& exists);
+  bool DoesIndexDataExist(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type, bool& exists);
   /// The stored specification table name of a type.  It is not emptied
   /// first: when no row matches it keeps what the caller held, and the
   /// result is whether `tableName` is non-empty afterwards.  False with the
   /// engine's text when the query is refused; false, untouched, when all
   /// three are empty.  Needs a connection.
-  bool GetTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
-                        CString& tableName);
+  bool GetTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type, CString& tableName);
   /// Adds a manufacturer, series or type row (by which arguments are given);
   /// a type also gets its two tables, unless no free table name was found.
   /// False only for an empty manufacturer, or (with a text) for a type whose
@@ -179,8 +177,7 @@ class KIVPLCDB_API KivPlcDbIO {
   /// Renames the manufacturer, series or type named by the first three (the
   /// type's TABLE_NAME and tables stay).  The UPDATE's result: true also
   /// when no row matched; false for an empty manufacturer or new name.
-  bool RenameIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type,
-                       const wchar_t* newName);
+  bool RenameIndexData(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type, const wchar_t* newName);
 
   // --- Module specifications -----------------------------------------
   /// In this family and the next, a table name holding ']' gives false with
@@ -196,8 +193,7 @@ class KIVPLCDB_API KivPlcDbIO {
   /// True when the row was found; false with an empty text when there is
   /// none, with the engine's text when the query is refused; false for an
   /// empty table name or a null `data`.  Needs a connection.
-  bool GetModSpecData(const wchar_t* tableName, const wchar_t* code, ModDB::ModSpecData* data,
-                      bool omitCategory);
+  bool GetModSpecData(const wchar_t* tableName, const wchar_t* code, ModDB::ModSpecData* data, bool omitCategory);
   /// True when the test ran, the answer in `exists`; false for an empty
   /// argument, and when the query is refused, never with an error text.
   /// Needs a connection.
@@ -236,16 +232,14 @@ class KIVPLCDB_API KivPlcDbIO {
   /// (-1, any): every row; (first, -1): first and up; (first, last): range.
   /// The DELETE's result; false, nothing run, for an empty argument or
   /// first > last.
-  bool RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence,
-                         long lastSequence);
+  bool RemoveModTermData(const wchar_t* termTableName, const wchar_t* code, long firstSequence, long lastSequence);
   /// Gives every row of `oldCode` the code `newCode`.  The UPDATE's result.
   bool RenameModTermData(const wchar_t* termTableName, const wchar_t* oldCode, const wchar_t* newCode);
   /// The module's rows by ascending Sequence in a new array; records null,
   /// count 0 on false: with an empty text when it has no row, with the
   /// engine's text when the query is refused.  Needs a connection.
   /// A row whose SEQUENCE is NULL comes first, with Sequence -1.
-  bool GetModTermData(const wchar_t* termTableName, const wchar_t* code, ModDB::ModTermData*& records,
-                      __int64& count);
+  bool GetModTermData(const wchar_t* termTableName, const wchar_t* code, ModDB::ModTermData*& records, __int64& count);
 
   // --- Styles (PLC_STYLES, 1..9) ---------------------------------------
   /// A style number outside 1..9 gives false, no text, nothing run.
@@ -286,8 +280,7 @@ class KIVPLCDB_API KivPlcDbIO {
   bool RefuseTableName(const wchar_t* name);
 
   CString GenerateTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
-  CString GenerateTruncatedTypeTableName(const wchar_t* manufacturer, const wchar_t* series,
-                                         const wchar_t* type);
+  CString GenerateTruncatedTypeTableName(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
   bool UpdateIndexPartial(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
   bool RemoveSpecAndTermTables(const wchar_t* manufacturer, const wchar_t* series, const wchar_t* type);
 

@@ -172,9 +172,9 @@ bool KivPlcDbIO::RemoveSpecAndTermTables(const wchar_t* manufacturer, const wcha
     return true;
   };
   std::vector<CString> names, all;
-  if (!readNames(CString(kiv::kSelectTableNameSql) +
-                     kiv::IndexWhere(kiv::LevelOf(series, type), manufacturer, series, type),
-                 names) ||
+  if (!readNames(
+          CString(kiv::kSelectTableNameSql) + kiv::IndexWhere(kiv::LevelOf(series, type), manufacturer, series, type),
+          names) ||
       !readNames(kiv::kSelectTableNameSql, all))
     return false;
 

@@ -51,8 +51,7 @@ constexpr long kNullSequence = -1;
 
 }  // namespace
 
-bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence,
-                                   bool& exists) {
+bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* code, long sequence, bool& exists) {
   ClearSQLError();
   exists = false;  // a refusal below answers "not there" too
   if (kiv::IsEmptyText(termTableName) || kiv::IsEmptyText(code) || RefuseTableName(termTableName)) return false;
@@ -61,8 +60,8 @@ bool KivPlcDbIO::DoesTermDataExist(const wchar_t* termTableName, const wchar_t* 
   if (sequence == kAnySequence)
     sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s'", termTableName, quotedCode.GetString());
   else
-    sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s' AND [SEQUENCE]=%ld", termTableName,
-               quotedCode.GetString(), sequence);
+    sql.Format(L"SELECT [CODE] FROM [%s] WHERE [CODE]='%s' AND [SEQUENCE]=%ld", termTableName, quotedCode.GetString(),
+               sequence);
   return DoesDataExist(sql, exists);
 }
 

@@ -17,8 +17,8 @@ std::wstring NameTooLong(const wchar_t* what, const std::string& name) {
 }
 
 bool IsConstraintWord(const std::string& upper) {
-  static const std::set<std::string> kWords = {"CONSTRAINT", "PRIMARY",    "NOT",       "NULL", "UNIQUE", "CHECK",
-                                               "DEFAULT",    "COLLATE",    "REFERENCES", "GENERATED", "AS"};
+  static const std::set<std::string> kWords = {"CONSTRAINT", "PRIMARY", "NOT",        "NULL",      "UNIQUE", "CHECK",
+                                               "DEFAULT",    "COLLATE", "REFERENCES", "GENERATED", "AS"};
   return kWords.count(upper) != 0;
 }
 
@@ -76,14 +76,15 @@ DdlOutcome ParseCreateTable(std::string_view sql, CreateTable& out, std::wstring
 
   std::set<std::string> keyNames;  // upper case
   for (auto [first, last] : definitions) {
-    if (isWord(first, "CONSTRAINT") || isWord(first, "PRIMARY") || isWord(first, "UNIQUE") ||
-        isWord(first, "CHECK") || isWord(first, "FOREIGN")) {
+    if (isWord(first, "CONSTRAINT") || isWord(first, "PRIMARY") || isWord(first, "UNIQUE") || isWord(first, "CHECK") ||
+        isWord(first, "FOREIGN")) {
       out.constraints.push_back({first, last});
       // Remember the columns of a primary key.
       for (size_t k = first; k < last; ++k) {
         if (!isWord(k, "PRIMARY") || !isWord(k + 1, "KEY") || !isPunct(k + 2, '(')) continue;
         for (size_t m = k + 3; m <= last && !isPunct(m, ')'); ++m)
-          if (isName(m) && (isPunct(m - 1, '(') || isPunct(m - 1, ','))) keyNames.insert(Upper(NameValue(sql, tokens[m])));
+          if (isName(m) && (isPunct(m - 1, '(') || isPunct(m - 1, ',')))
+            keyNames.insert(Upper(NameValue(sql, tokens[m])));
         break;
       }
       continue;
@@ -170,7 +171,7 @@ std::string RefusedColumn(std::string_view refusal) {
 bool IsLongDeclaredType(const char* declType) {
   if (!declType) return false;
   std::string u = Upper(declType);
-  static const char* const kLong[] = {"LONGTEXT", "MEMO", "NOTE", "LONGCHAR", "CLOB",
+  static const char* const kLong[] = {"LONGTEXT", "MEMO",       "NOTE",  "LONGCHAR",  "CLOB",
                                       "BLOB",     "LONGBINARY", "IMAGE", "OLEOBJECT", "GENERAL"};
   for (const char* name : kLong)
     if (u.find(name) != std::string::npos) return true;

@@ -24,19 +24,19 @@ struct CreateTable {
   struct Column {
     size_t first = 0, last = 0;  // token range of the definition, inclusive
     std::string name;
-    std::string type;            // upper case, words joined by one blank
-    size_t typeEnd = 0;          // the token after the type and its width
+    std::string type;    // upper case, words joined by one blank
+    size_t typeEnd = 0;  // the token after the type and its width
     long long width = -1;
     bool hasCollate = false;
     bool hasNotNull = false;
-    bool inPrimaryKey = false;   // inline or in the table's key
+    bool inPrimaryKey = false;  // inline or in the table's key
   };
   struct Range {
     size_t first, last;  // a table constraint's tokens, inclusive
   };
   std::vector<Token> tokens;
-  size_t nameToken = 0;      // the table's name
-  size_t close = 0;          // the token ')' that ends the column list
+  size_t nameToken = 0;  // the table's name
+  size_t close = 0;      // the token ')' that ends the column list
   std::string table;
   std::vector<Column> columns;
   std::vector<Range> constraints;

@@ -94,7 +94,6 @@ CatalogueProbe ProbeCatalogue(const std::wstring& dataSource) {
   return probe;
 }
 
-
 bool DriverConnection::FoldsEveryLetter() const { return false; }
 
 bool IsAccessFile(const std::wstring& path) {
@@ -124,7 +123,7 @@ struct Registry {
 // cannot run before the built-in drivers are in place.
 Registry& TheRegistry() {
   static Registry* registry = [] {
-    auto* r = new Registry;  // never destroyed: drivers may be used at exit
+    auto* r = new Registry;         // never destroyed: drivers may be used at exit
     kiv::LockGuard lock(r->mutex);  // not yet shared; taken so the analysis sees every use locked
     r->drivers.push_back(MakeSqliteDriver());
 #ifdef KIV_HAVE_POSTGRESQL

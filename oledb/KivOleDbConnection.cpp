@@ -28,8 +28,8 @@ long KivOleDbConnection::OpenFromInitializationString(const CComBSTR& initString
   }
   std::shared_ptr<kivoledb::Driver> driver = kivoledb::FindDriver(properties, error);
   if (!driver) {
-    SetErrorInfo(CString(kivoledb::WithoutPassword(L"cannot open the catalogue \"" + properties.Get(L"Data Source") +
-                                                   L"\": " + error)));
+    SetErrorInfo(CString(
+        kivoledb::WithoutPassword(L"cannot open the catalogue \"" + properties.Get(L"Data Source") + L"\": " + error)));
     return kEFail;
   }
   m_driver = driver->Open(properties, error);

@@ -12,8 +12,9 @@ constexpr size_t kMaxIntegerDigits = 18;
 
 // Words after which a value, and so a parameter, is what the grammar wants.
 bool TakesValueAfter(std::string_view word) {
-  return IsAnyOf(word, {"SELECT", "WHERE", "AND", "OR", "NOT", "LIKE", "GLOB", "BETWEEN", "IS", "THEN", "ELSE",
-                        "WHEN", "CASE", "ON", "LIMIT", "OFFSET", "ESCAPE", "DISTINCT", "ALL", "HAVING", "IN"});
+  return IsAnyOf(
+      word, {"SELECT", "WHERE", "AND", "OR",    "NOT",    "LIKE",   "GLOB",     "BETWEEN", "IS",     "THEN", "ELSE",
+             "WHEN",   "CASE",  "ON",  "LIMIT", "OFFSET", "ESCAPE", "DISTINCT", "ALL",     "HAVING", "IN"});
 }
 
 }  // namespace
@@ -58,7 +59,8 @@ bool LiftLiterals(std::string_view s, LiftedStatement& out, bool numbered) {
       }
     } else if (t.kind == Token::kWord) {
       word = text;
-      if (IsKeyword(word, "BY") && (IsKeyword(prevWord, "ORDER") || IsKeyword(prevWord, "GROUP"))) orderingDepth = depth;
+      if (IsKeyword(word, "BY") && (IsKeyword(prevWord, "ORDER") || IsKeyword(prevWord, "GROUP")))
+        orderingDepth = depth;
       if (orderingDepth == depth && IsAnyOf(word, {"LIMIT", "HAVING", "UNION", "INTERSECT", "EXCEPT", "WINDOW"}))
         orderingDepth = -1;
       nextValueNext = TakesValueAfter(word);

@@ -53,8 +53,7 @@ size_t ValueEnd(std::string_view text, size_t at) {
     return text.size();
   }
   size_t i = at;
-  while (i < text.size() && !IsSpace(text[i]) && text[i] != ';' && text[i] != '&' && text[i] != '#' &&
-         text[i] != '"')
+  while (i < text.size() && !IsSpace(text[i]) && text[i] != ';' && text[i] != '&' && text[i] != '#' && text[i] != '"')
     i += text[i] == '\\' && i + 1 < text.size() ? 2 : 1;
   return i;
 }

@@ -66,9 +66,7 @@ void CString::FormatV(const wchar_t* format, va_list args) {
   m_str = std::move(out);
 }
 
-void CString::AppendFormatV(const wchar_t* format, va_list args) {
-  kiv::WinAppendFormatV(m_str, format, args);
-}
+void CString::AppendFormatV(const wchar_t* format, va_list args) { kiv::WinAppendFormatV(m_str, format, args); }
 
 int CString::Compare(const wchar_t* text) const {
   return kiv::CompareUtf16Order(m_str, text ? std::wstring_view(text) : std::wstring_view());

@@ -76,11 +76,17 @@ class KIV_EXPORT CString {
   std::wstring_view view() const { return m_str; }
 
   /// Appends `text`; returns *this.
-  CString& operator+=(const CString& text) { m_str += text.m_str; return *this; }
+  CString& operator+=(const CString& text) {
+    m_str += text.m_str;
+    return *this;
+  }
   /// Appends the NUL-terminated `text` (nothing when null); returns *this.
   CString& operator+=(const wchar_t* text);
   /// Appends `ch`; returns *this.
-  CString& operator+=(wchar_t ch) { m_str += ch; return *this; }
+  CString& operator+=(wchar_t ch) {
+    m_str += ch;
+    return *this;
+  }
   /// Appends the first `length` characters of `text`, which must hold
   /// that many; nothing when `text` is null or `length` is not positive.
   void Append(const wchar_t* text, int length);

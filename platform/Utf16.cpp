@@ -1,11 +1,11 @@
 #include "Utf16.h"
 
+#include <locale.h>
 #include <bit>
 #include <clocale>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <locale.h>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -51,8 +51,7 @@ std::wstring_view Utf16Prefix(std::wstring_view text, size_t units) {
   if constexpr (kWideIsUtf16) {
     size_t n = units < text.size() ? units : text.size();
     // Never the high half of a pair without its low half.
-    if (n > 0 && n < text.size() && IsHigh(static_cast<uint16_t>(text[n - 1])) &&
-        IsLow(static_cast<uint16_t>(text[n])))
+    if (n > 0 && n < text.size() && IsHigh(static_cast<uint16_t>(text[n - 1])) && IsLow(static_cast<uint16_t>(text[n])))
       --n;
     return text.substr(0, n);
   }
@@ -359,8 +358,10 @@ void FoldInPlace(std::wstring& text) {
   const int n = static_cast<int>(text.size());
   if (n == 0) return;
   std::wstring upper(text.size(), L'\0');
-  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, text.data(), n, upper.data(), n, nullptr, nullptr, 0) != n ||
-      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper.data(), n, text.data(), n, nullptr, nullptr, 0) != n)
+  if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, text.data(), n, upper.data(), n,
+                    nullptr, nullptr, 0) != n ||
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper.data(), n, text.data(), n,
+                    nullptr, nullptr, 0) != n)
     for (wchar_t& ch : text)
       if (ch >= L'A' && ch <= L'Z') ch = static_cast<wchar_t>(ch + (L'a' - L'A'));
 }

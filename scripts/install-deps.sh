@@ -17,6 +17,7 @@ packages=(
   python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
   clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
+  clang-format-14                    # make format, make format-check
   chromium chromium-driver           # the editor's browser tests
   wrk                                # bench/web-load.sh: the read API under 50 clients
   doxygen                            # make docs: the API reference

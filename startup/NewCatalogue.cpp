@@ -4,9 +4,9 @@
 #include <string>
 
 #include "CatalogueSchema.h"
+#include "KivCatalogue.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
-#include "KivCatalogue.h"
 
 bool KivCreateCatalogue(const wchar_t* where, CString& error) {
   error.Empty();

@@ -11,7 +11,7 @@
 namespace kiv {
 
 struct StyleColumn {
-  const wchar_t* name;                     // column name, without brackets
+  const wchar_t* name;  // column name, without brackets
   CString ModDB::StyleBoxData::*field;
 };
 

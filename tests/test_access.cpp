@@ -13,9 +13,9 @@
 #include <string>
 
 #include "KivPlcDbIO.h"
+#include "KivPmOleDbFiles.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
-#include "KivPmOleDbFiles.h"
 #include "access/AccessReader.h"
 #include "access/AccessText.h"
 #include "test_access_fixtures.h"
@@ -49,17 +49,20 @@ TEST(AccessText, Jet4FormsDecodeToTheStoredCharacters) {
   const std::pair<std::string, std::string> cases[] = {
       {"", ""},
       {Bytes({'A', 0, 0xE9, 0, 0xAC, 0x20}), "A\xC3\xA9\xE2\x82\xAC"},
-      {Bytes({0x3D, 0xD8, 0x0C, 0xDD}), "\xF0\x9F\x94\x8C"},             // surrogate pair: U+1F50C
-      {Bytes({0x3D, 0xD8, 'x', 0}), "\xED\xA0\xBD" "x"},                 // lone high surrogate kept
-      {Bytes({0x0C, 0xDD}), "\xED\xB4\x8C"},                             // lone low surrogate kept
-      {Bytes({'a', 0, 'b'}), "a"},                                       // odd last byte dropped
-      {Bytes({0xFF, 0xFE, 'a', 'b', 0xE4}), "ab\xC3\xA4"},               // compressed
-      {Bytes({0xFF, 0xFE, 'a', 0, 0xAC, 0x20, 0x64, 0x22, 0, 'b'}),      // switched to two-byte units and back
-       "a\xE2\x82\xAC\xE2\x89\xA4" "b"},
+      {Bytes({0x3D, 0xD8, 0x0C, 0xDD}), "\xF0\x9F\x94\x8C"},  // surrogate pair: U+1F50C
+      {Bytes({0x3D, 0xD8, 'x', 0}),
+       "\xED\xA0\xBD"
+       "x"},                                                         // lone high surrogate kept
+      {Bytes({0x0C, 0xDD}), "\xED\xB4\x8C"},                         // lone low surrogate kept
+      {Bytes({'a', 0, 'b'}), "a"},                                   // odd last byte dropped
+      {Bytes({0xFF, 0xFE, 'a', 'b', 0xE4}), "ab\xC3\xA4"},           // compressed
+      {Bytes({0xFF, 0xFE, 'a', 0, 0xAC, 0x20, 0x64, 0x22, 0, 'b'}),  // switched to two-byte units and back
+       "a\xE2\x82\xAC\xE2\x89\xA4"
+       "b"},
       {Bytes({0xFF, 0xFE, 'x', 0, 0x3D, 0xD8, 0x0C, 0xDD}), "x\xF0\x9F\x94\x8C"},
-      {Bytes({0xFF, 0xFE, 'a', 0, 0x41}), "a"},                          // cut inside a unit
+      {Bytes({0xFF, 0xFE, 'a', 0, 0x41}), "a"},  // cut inside a unit
       {Bytes({0xFF, 0xFE}), ""},
-      {Bytes({0xFE, 0xFF}), "\xEF\xBF\xBE"},                             // no prefix: U+FFFE
+      {Bytes({0xFE, 0xFF}), "\xEF\xBF\xBE"},  // no prefix: U+FFFE
   };
   for (const auto& [bytes, utf8] : cases) {
     std::string out = ">";
@@ -97,10 +100,14 @@ std::unique_ptr<AccessFile> OpenFixture(const std::string& name) {
 Json Render(const Value& v, ColumnType type) {
   char text[64];
   switch (v.kind) {
-    case Value::Kind::kNull: return nullptr;
-    case Value::Kind::kInteger: return v.integer;
-    case Value::Kind::kText: return v.bytes;
-    case Value::Kind::kBlob: return kivtest::Hex(v.bytes, "0123456789ABCDEF");
+    case Value::Kind::kNull:
+      return nullptr;
+    case Value::Kind::kInteger:
+      return v.integer;
+    case Value::Kind::kText:
+      return v.bytes;
+    case Value::Kind::kBlob:
+      return kivtest::Hex(v.bytes, "0123456789ABCDEF");
     case Value::Kind::kReal:
       if (type == ColumnType::kCurrency)
         std::snprintf(text, sizeof text, "%.4f", v.real);
@@ -236,7 +243,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AccessImportCatalogue,
                          testing::Values("catalogue-small.mdb", "catalogue-small.accdb", "catalogue-large.mdb"),
                          [](const testing::TestParamInfo<const char*>& param) {
                            std::string n = param.param;
-                           std::replace_if(n.begin(), n.end(), [](char c) { return !std::isalnum(c); }, '_');
+                           std::replace_if(
+                               n.begin(), n.end(), [](char c) { return !std::isalnum(c); }, '_');
                            return n;
                          });
 

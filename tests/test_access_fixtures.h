@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <openssl/evp.h>
+#include <nlohmann/json.hpp>
 
 #include "TestCatalogue.h"
 
@@ -26,9 +26,9 @@ inline std::filesystem::path AccessFixtures() {
   return std::filesystem::is_directory(dir) ? dir : std::filesystem::path();
 }
 
-#define KIV_REQUIRE_ACCESS_FIXTURES()                                                                   \
-  do {                                                                                                  \
-    if (kivtest::AccessFixtures().empty())                                                              \
+#define KIV_REQUIRE_ACCESS_FIXTURES()                                                                       \
+  do {                                                                                                      \
+    if (kivtest::AccessFixtures().empty())                                                                  \
       GTEST_SKIP() << "no Access fixtures at " KIV_ACCESS_FIXTURES " (the shared folder beside the clone)"; \
   } while (0)
 

@@ -25,12 +25,12 @@
 #include <vector>
 
 #include "CatalogueSchema.h"
-#include "KivPmOleDbFiles.h"
-#include "catalogue/Fields.h"
 #include "KivPmOleDb.h"
+#include "KivPmOleDbFiles.h"
 #include "PrintAtEnd.h"
 #include "TestCatalogue.h"
 #include "Utf16.h"
+#include "catalogue/Fields.h"
 
 namespace {
 
@@ -62,14 +62,19 @@ struct BadText {
 constexpr size_t kFirstBracketText = 14;
 const std::vector<BadText>& BadTexts() {
   static const std::vector<BadText> texts = {
-      {"null", L"", true}, {"empty", L""}, {"single quote", L"it's", false, false, true},
+      {"null", L"", true},
+      {"empty", L""},
+      {"single quote", L"it's", false, false, true},
       {"quote injection", L"x'); DROP TABLE PLC_MANUFACTURER; --", false, true, true},
       {"bracket injection", L"x]; DROP TABLE [PLC_MANUFACTURER", false, true, true},
-      {"brackets", L"[PLC_STYLES]"}, {"percent signs", L"%s%d%ls%n%%%", false, false, true},
+      {"brackets", L"[PLC_STYLES]"},
+      {"percent signs", L"%s%d%ls%n%%%", false, false, true},
       {"control characters", L"line 1\nline 2\r\n\tend\x01\x02\x1b\x7f"},
       {"lone surrogate", std::wstring(L"a") + static_cast<wchar_t>(0xD800) + L"z"},
-      {"character beyond the BMP", L"\U0001F600 plc"}, {"blanks at the ends", L"  padded  "},
-      {"61 characters", std::wstring(61, L'L')}, {"256 characters", std::wstring(256, L'W')},
+      {"character beyond the BMP", L"\U0001F600 plc"},
+      {"blanks at the ends", L"  padded  "},
+      {"61 characters", std::wstring(61, L'L')},
+      {"256 characters", std::wstring(256, L'W')},
       {"70 000 characters", std::wstring(70000, L'M')},
       {"closing bracket and comment", L"PLC_MSG] --", false, true},
       {"closing bracket and comment without a blank", L"PLC_MSG]--", false, true},
@@ -84,9 +89,9 @@ struct Counts {
   void Add(bool injection, bool ok) { ++tried, injections += injection, ++(ok ? accepted : refused); }
 } counts;
 [[maybe_unused]] const bool kCountsPrinted = kivtest::PrintAtEnd([] {
-  return "bad inputs tried: " + std::to_string(counts.tried) + " (injection attempts: " +
-         std::to_string(counts.injections) + "), refused: " + std::to_string(counts.refused) +
-         ", accepted: " + std::to_string(counts.accepted);
+  return "bad inputs tried: " + std::to_string(counts.tried) +
+         " (injection attempts: " + std::to_string(counts.injections) +
+         "), refused: " + std::to_string(counts.refused) + ", accepted: " + std::to_string(counts.accepted);
 });
 
 // The catalogue every case starts from: two types with a module each, a
@@ -99,12 +104,13 @@ const fs::path& Template() {
     if (!db.Connect(c->wpath()) || !db.AddIndexData(L"ACME", L"S5", L"DI") || !db.AddIndexData(L"Other", L"X", L"Y") ||
         !db.AddIndexData(L"Lonely", nullptr, nullptr))
       throw std::runtime_error("template: " + Utf8(db.GetLastError()));
-    c->Exec("INSERT INTO [ACME_S5_DI] ([CODE], [DESCRIPTION]) VALUES ('M1', 'first module');"
-            "INSERT INTO [Other_X_Y] ([CODE], [DESCRIPTION]) VALUES ('O1', 'first module');"
-            "INSERT INTO [ACME_S5_DI_Data] VALUES ('M1', 1, 'B1', 'a=1'), ('M1', 2, 'B2', 'a=2');"
-            "INSERT INTO [Other_X_Y_Data] VALUES ('O1', 1, 'B', 'o');"
-            "INSERT INTO PLC_STYLES ([STYLE], [BOX_TOP]) VALUES (3, '1.5');"
-            "INSERT INTO PLC_MSG VALUES ('Prompt', 'Text')");
+    c->Exec(
+        "INSERT INTO [ACME_S5_DI] ([CODE], [DESCRIPTION]) VALUES ('M1', 'first module');"
+        "INSERT INTO [Other_X_Y] ([CODE], [DESCRIPTION]) VALUES ('O1', 'first module');"
+        "INSERT INTO [ACME_S5_DI_Data] VALUES ('M1', 1, 'B1', 'a=1'), ('M1', 2, 'B2', 'a=2');"
+        "INSERT INTO [Other_X_Y_Data] VALUES ('O1', 1, 'B', 'o');"
+        "INSERT INTO PLC_STYLES ([STYLE], [BOX_TOP]) VALUES (3, '1.5');"
+        "INSERT INTO PLC_MSG VALUES ('Prompt', 'Text')");
     return c;
   }();
   return cat->path();
@@ -149,8 +155,8 @@ using Call = std::function<bool(OpenPlcDb&, const Args&)>;
 
 struct Slot {
   const char* name;
-  const wchar_t* value;  // the valid value used while another slot is tested
-  bool pointer = true;   // a wchar_t pointer (may be null); else a record's CString field
+  const wchar_t* value;    // the valid value used while another slot is tested
+  bool pointer = true;     // a wchar_t pointer (may be null); else a record's CString field
   bool stored = !pointer;  // an accepted value is stored as given (record fields always are)
 };
 
@@ -195,14 +201,61 @@ const std::vector<Operation>& Operations() {
   const std::vector<Slot> index = {{"manufacturer", L"ACME"}, {"series", L"S5"}, {"type", L"DI"}};
   static const std::vector<Operation> ops = {
       // Reads.
-      {"GetTermRecCount", false, {terms, code}, "", [](OpenPlcDb& db, const Args& a) { long n; return db.GetTermRecCount(a[0], a[1], n); }},
-      {"GetSpecRecCount", false, {spec}, "", [](OpenPlcDb& db, const Args& a) { long n; return db.GetSpecRecCount(a[0], n); }},
-      {"DoesIndexDataExist", false, index, "", [](OpenPlcDb& db, const Args& a) { bool e; return db.DoesIndexDataExist(a[0], a[1], a[2], e); }},
-      {"GetTypeTableName", false, index, "", [](OpenPlcDb& db, const Args& a) { CString t; return db.GetTypeTableName(a[0], a[1], a[2], t); }},
-      {"GetModSpecData", false, {spec, code}, "", [](OpenPlcDb& db, const Args& a) { ModDB::ModSpecData d; return db.GetModSpecData(a[0], a[1] ? a[1] : L"", &d, false); }},
-      {"DoesSpecDataExist", false, {spec, code}, "", [](OpenPlcDb& db, const Args& a) { bool e; return db.DoesSpecDataExist(a[0], a[1], e); }},
-      {"DoesTermDataExist", false, {terms, code}, "", [](OpenPlcDb& db, const Args& a) { bool e; return db.DoesTermDataExist(a[0], a[1], -1, e); }},
-      {"GetArrayOfModSpecCodes", false, {spec}, "", [](OpenPlcDb& db, const Args& a) {
+      {"GetTermRecCount",
+       false,
+       {terms, code},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
+         long n;
+         return db.GetTermRecCount(a[0], a[1], n);
+       }},
+      {"GetSpecRecCount",
+       false,
+       {spec},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
+         long n;
+         return db.GetSpecRecCount(a[0], n);
+       }},
+      {"DoesIndexDataExist", false, index, "",
+       [](OpenPlcDb& db, const Args& a) {
+         bool e;
+         return db.DoesIndexDataExist(a[0], a[1], a[2], e);
+       }},
+      {"GetTypeTableName", false, index, "",
+       [](OpenPlcDb& db, const Args& a) {
+         CString t;
+         return db.GetTypeTableName(a[0], a[1], a[2], t);
+       }},
+      {"GetModSpecData",
+       false,
+       {spec, code},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
+         ModDB::ModSpecData d;
+         return db.GetModSpecData(a[0], a[1] ? a[1] : L"", &d, false);
+       }},
+      {"DoesSpecDataExist",
+       false,
+       {spec, code},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
+         bool e;
+         return db.DoesSpecDataExist(a[0], a[1], e);
+       }},
+      {"DoesTermDataExist",
+       false,
+       {terms, code},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
+         bool e;
+         return db.DoesTermDataExist(a[0], a[1], -1, e);
+       }},
+      {"GetArrayOfModSpecCodes",
+       false,
+       {spec},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
          wchar_t** codes = nullptr;
          __int64 count = 0;
          const bool ok = db.GetArrayOfModSpecCodes(a[0], codes, count);
@@ -210,7 +263,11 @@ const std::vector<Operation>& Operations() {
          delete[] codes;
          return ok;
        }},
-      {"GetModTermData", false, {terms, code}, "", [](OpenPlcDb& db, const Args& a) {
+      {"GetModTermData",
+       false,
+       {terms, code},
+       "",
+       [](OpenPlcDb& db, const Args& a) {
          ModDB::ModTermData* rows = nullptr;
          __int64 count = 0;
          const bool ok = db.GetModTermData(a[0], a[1], rows, count);
@@ -218,21 +275,57 @@ const std::vector<Operation>& Operations() {
          return ok;
        }},
       // Writes.
-      {"AddIndexData", true, {{"manufacturer", L"ACME"}, {"series", L"S6"}, {"type", L"DO"}}, kIndex, [](OpenPlcDb& db, const Args& a) { return db.AddIndexData(a[0], a[1], a[2]); }, true},
-      {"RemoveIndexData", true, index, kIndex, [](OpenPlcDb& db, const Args& a) { return db.RemoveIndexData(a[0], a[1], a[2]); }},
-      {"RenameIndexData", true, {index[0], index[1], index[2], {"newName", L"DX", true, true}}, kIndex, [](OpenPlcDb& db, const Args& a) { return db.RenameIndexData(a[0], a[1], a[2], a[3]); }},
-      {"AddModSpecData", true, FieldSlots({spec}, kSpecColumns, {{"CODE", L"M2"}}), kSpecTable, [](OpenPlcDb& db, const Args& a) { return db.AddModSpecData(a[0], FieldsFrom(kSpecColumns, a, 1), false); }},
-      {"UpdateModSpecData", true, FieldSlots({spec, code}, kSpecColumns, {{"DESCRIPTION", L"changed"}}), kSpecTable, [](OpenPlcDb& db, const Args& a) { return db.UpdateModSpecData(a[0], a[1], FieldsFrom(kSpecColumns, a, 2), false); }},
-      {"RenameModSpecData", true, {spec, {"oldCode", L"M1"}, {"newCode", L"M9", true, true}}, kSpecTable, [](OpenPlcDb& db, const Args& a) { return db.RenameModSpecData(a[0], a[1], a[2]); }},
-      {"RemoveModSpecData", true, {spec, code}, kSpecTable, [](OpenPlcDb& db, const Args& a) { return db.RemoveModSpecData(a[0], a[1]); }},
-      {"AddModTermData", true, {terms, {"Code", L"M1", false}, {"Block", L"B3", false}, {"Attributes", L"a=3", false}}, kTermTable, [](OpenPlcDb& db, const Args& a) {
+      {"AddIndexData",
+       true,
+       {{"manufacturer", L"ACME"}, {"series", L"S6"}, {"type", L"DO"}},
+       kIndex,
+       [](OpenPlcDb& db, const Args& a) { return db.AddIndexData(a[0], a[1], a[2]); },
+       true},
+      {"RemoveIndexData", true, index, kIndex,
+       [](OpenPlcDb& db, const Args& a) { return db.RemoveIndexData(a[0], a[1], a[2]); }},
+      {"RenameIndexData",
+       true,
+       {index[0], index[1], index[2], {"newName", L"DX", true, true}},
+       kIndex,
+       [](OpenPlcDb& db, const Args& a) { return db.RenameIndexData(a[0], a[1], a[2], a[3]); }},
+      {"AddModSpecData", true, FieldSlots({spec}, kSpecColumns, {{"CODE", L"M2"}}), kSpecTable,
+       [](OpenPlcDb& db, const Args& a) { return db.AddModSpecData(a[0], FieldsFrom(kSpecColumns, a, 1), false); }},
+      {"UpdateModSpecData", true, FieldSlots({spec, code}, kSpecColumns, {{"DESCRIPTION", L"changed"}}), kSpecTable,
+       [](OpenPlcDb& db, const Args& a) {
+         return db.UpdateModSpecData(a[0], a[1], FieldsFrom(kSpecColumns, a, 2), false);
+       }},
+      {"RenameModSpecData",
+       true,
+       {spec, {"oldCode", L"M1"}, {"newCode", L"M9", true, true}},
+       kSpecTable,
+       [](OpenPlcDb& db, const Args& a) { return db.RenameModSpecData(a[0], a[1], a[2]); }},
+      {"RemoveModSpecData",
+       true,
+       {spec, code},
+       kSpecTable,
+       [](OpenPlcDb& db, const Args& a) { return db.RemoveModSpecData(a[0], a[1]); }},
+      {"AddModTermData",
+       true,
+       {terms, {"Code", L"M1", false}, {"Block", L"B3", false}, {"Attributes", L"a=3", false}},
+       kTermTable,
+       [](OpenPlcDb& db, const Args& a) {
          ModDB::ModTermData row{CString(a[1]), 3, CString(a[2]), CString(a[3])};
          return db.AddModTermData(a[0], &row, 1) && !db.HasErrorInfo();  // a refused row shows in the text
        }},
-      {"RemoveModTermData", true, {terms, code}, kTermTable, [](OpenPlcDb& db, const Args& a) { return db.RemoveModTermData(a[0], a[1], -1, -1); }},
-      {"RenameModTermData", true, {terms, {"oldCode", L"M1"}, {"newCode", L"M9", true, true}}, kTermTable, [](OpenPlcDb& db, const Args& a) { return db.RenameModTermData(a[0], a[1], a[2]); }},
-      {"UpdateStyleBoxData (update)", true, FieldSlots({}, kStyleColumns, {{"BOX_TOP", L"2.5"}}), "PLC_STYLES", StyleWrite(3)},
-      {"UpdateStyleBoxData (insert)", true, FieldSlots({}, kStyleColumns, {{"BOX_TOP", L"2.5"}}), "PLC_STYLES", StyleWrite(5)},
+      {"RemoveModTermData",
+       true,
+       {terms, code},
+       kTermTable,
+       [](OpenPlcDb& db, const Args& a) { return db.RemoveModTermData(a[0], a[1], -1, -1); }},
+      {"RenameModTermData",
+       true,
+       {terms, {"oldCode", L"M1"}, {"newCode", L"M9", true, true}},
+       kTermTable,
+       [](OpenPlcDb& db, const Args& a) { return db.RenameModTermData(a[0], a[1], a[2]); }},
+      {"UpdateStyleBoxData (update)", true, FieldSlots({}, kStyleColumns, {{"BOX_TOP", L"2.5"}}), "PLC_STYLES",
+       StyleWrite(3)},
+      {"UpdateStyleBoxData (insert)", true, FieldSlots({}, kStyleColumns, {{"BOX_TOP", L"2.5"}}), "PLC_STYLES",
+       StyleWrite(5)},
   };
   return ops;
 }
@@ -279,7 +372,8 @@ void CheckEveryTextArgument(size_t first, size_t last) {
           for (const auto* dump : {&before, &after})
             for (const auto& [t, rows] : *dump) {
               if (t.empty() || mayChange.count(t)) continue;
-              EXPECT_TRUE(before.count(t) && after.count(t) && before.at(t) == after.at(t)) << "table " << t << " touched";
+              EXPECT_TRUE(before.count(t) && after.count(t) && before.at(t) == after.at(t))
+                  << "table " << t << " touched";
             }
         }
         if (after != before) copy.reset();

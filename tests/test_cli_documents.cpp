@@ -85,7 +85,8 @@ TEST_P(Documents, TableNamesFromADocumentPassTheLibrarysRule) {
   EXPECT_EQ(cat.Query("SELECT * FROM [PLC_MANUFACTURER]").size(), 1u);
   // One whose terminal table is in use gets a name of the catalogue's own.
   cat.Exec("CREATE TABLE [W_Data] ([x] INTEGER)");
-  EXPECT_EQ(kivcat::ImportCatalogue(db, Document({IndexRow("X", "W")}, Tree({{{"name", "X"}}})), {}).counts.refused, 0u);
+  EXPECT_EQ(kivcat::ImportCatalogue(db, Document({IndexRow("X", "W")}, Tree({{{"name", "X"}}})), {}).counts.refused,
+            0u);
   EXPECT_EQ(cat.Query("SELECT [TABLE_NAME] FROM [PLC_MANUFACTURER] WHERE [TYPE] = 'X'").at(0).at(0), "M_S_X");
 }
 
@@ -93,8 +94,12 @@ TEST_P(Documents, TableNamesFromADocumentPassTheLibrarysRule) {
 // columns match without regard to case, and a value left out is NULL in a
 // version 2 document, "" in a version 1 one.
 TEST_P(Documents, EveryEntryOfEitherVersionGoesIn) {
-  Json doc = Document(Json::array(), {{{"name", "Lone"}}, {{"name", "M"}, {"series", {{{"name", "Bare"}}, {{"name", "S"},
-      {"types", {{{"name", "T"}, {"modules", {{{"code", "m1"}}}}}}}}}}}});
+  Json doc = Document(
+      Json::array(),
+      {{{"name", "Lone"}},
+       {{"name", "M"},
+        {"series",
+         {{{"name", "Bare"}}, {{"name", "S"}, {"types", {{{"name", "T"}, {"modules", {{{"code", "m1"}}}}}}}}}}}});
   for (int version : {2, 1}) {
     kivtest::TempCatalogue into(GetParam());
     kivcat::Catalogue target(kivtest::Utf8(into.wpath()));
@@ -128,8 +133,9 @@ TEST(DocumentsTool, MalformedDocumentsNameThePlace) {
   kivtest::TempCatalogue cat;
   kivtest::TempDir dir;
   const std::string head = "{\"format\": \"kivplc-catalogue\", \"version\": 1, ";
-  const std::string module = head + "\"manufacturers\": [{\"name\": \"M\", \"series\": [{\"name\": \"S\", \"types\": "
-                                    "[{\"name\": \"T\", \"modules\": [";
+  const std::string module = head +
+                             "\"manufacturers\": [{\"name\": \"M\", \"series\": [{\"name\": \"S\", \"types\": "
+                             "[{\"name\": \"T\", \"modules\": [";
   const struct {
     std::string text, says;
   } cases[] = {
@@ -175,7 +181,8 @@ TEST(CheckRepair, LeavesNamesThatCannotBeTables) {
 TEST(CatalogueCommands, MeetWhatACatalogueHolds) {
   kivtest::TempCatalogue a, b;
   kivcat::Catalogue dbA(a.path().string()), dbB(b.path().string());
-  Json doc = Document({IndexRow("T", "M_S_T")}, Tree({{{"name", "T"}, {"category", false}, {"modules", {{{"CODE", "m1"}}}}}}));
+  Json doc =
+      Document({IndexRow("T", "M_S_T")}, Tree({{{"name", "T"}, {"category", false}, {"modules", {{{"CODE", "m1"}}}}}}));
   kivcat::ImportCatalogue(dbA, doc, {});
   const std::string saved = kivcat::ExportCatalogue(dbA).dump();
   // A refused row takes back a --replace too.

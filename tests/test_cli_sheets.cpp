@@ -41,10 +41,10 @@ fs::path RoundTrip(const fs::path& dir, const std::string& source, const std::st
                                  : std::vector<std::vector<std::string>>{{"init", a}, {"-c", a, "import", source}})
     EXPECT_EQ(Tool(args).status, 0);
   EXPECT_EQ(Tool({"init", b}).status, 0);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"-c", a, "export", "--csv", dir / "one", "--delimiter", delimiter},
-           {"-c", b, "import", "--csv", dir / "one"},
-           {"-c", b, "export", "--csv", dir / "two", "--delimiter", delimiter}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"-c", a, "export", "--csv", dir / "one", "--delimiter", delimiter},
+                                             {"-c", b, "import", "--csv", dir / "one"},
+                                             {"-c", b, "export", "--csv", dir / "two", "--delimiter", delimiter}}) {
     auto r = Tool(args);
     EXPECT_EQ(r.status, 0) << r.err;
   }
@@ -61,8 +61,9 @@ TEST_F(Sheets, ExportImportExportIsByteIdentical) {
   for (const char* delimiter : {",", ";"}) {
     kivtest::TempDir trip;
     RoundTrip(trip.path(), clitest::Sample(), delimiter);
-    EXPECT_NE(kivtest::ReadFile(trip.path() / "one" / "modules.csv").find(std::string("INDEX_TYPE") + delimiter + "CODE"),
-              std::string::npos);
+    EXPECT_NE(
+        kivtest::ReadFile(trip.path() / "one" / "modules.csv").find(std::string("INDEX_TYPE") + delimiter + "CODE"),
+        std::string::npos);
   }
 }
 
@@ -103,18 +104,20 @@ TEST_F(Sheets, DISABLED_LargeFixturesRowsHoldAfterATrip) { ExpectFixtureRowsHold
 // CRLF, lower-case names in another order, quoted cells holding line
 // breaks, semicolons and quotes, a blank cell (NULL) and "" (empty).
 TEST_F(Sheets, ASpreadsheetProgramsFileImports) {
-  const std::string folder = Folder(
-      "by-hand",
-      kBom + "code;manufacturer;Series;INDEX_TYPE;DESCRIPTION;TYPE;POINTS\r\n"
-             "N-DI8;Neu GmbH;N1;Digital In;\"8 inputs; 24 V\r\nsecond line\";;8\r\n"
-             "N-DI16;Neu GmbH;N1;Digital In;\"\";\"\";16\r\n",
-      kBom + "MANUFACTURER;SERIES;INDEX_TYPE;CODE;SEQUENCE;ATTRIBUTES\r\n"
-             "Neu GmbH;N1;Digital In;N-DI8;2;\"TERM=2;ADDR=\"\"E0.1\"\"\"\r\n"
-             "neu gmbh;N1;digital in;n-di8;1;TERM=1\r\n");
-  Steps({{{"import", "--csv", folder, "--dry-run"}, 0, "would import 1 manufacturer, 1 series, 1 type, 2 modules with 2"},
-         {{"import", "--csv", folder}, 0, "imported 1 manufacturer, 1 series, 1 type, 2 modules with 2 terminal rows"},
-         {{"import", "--csv", folder}, 0, "left as they were: 2 modules that exist already"},
-         {{"export", "--xlsx", (dir.path() / "n.xlsx").string()}, 0, "exported 2 modules with 2 terminal rows to"}});
+  const std::string folder = Folder("by-hand",
+                                    kBom +
+                                        "code;manufacturer;Series;INDEX_TYPE;DESCRIPTION;TYPE;POINTS\r\n"
+                                        "N-DI8;Neu GmbH;N1;Digital In;\"8 inputs; 24 V\r\nsecond line\";;8\r\n"
+                                        "N-DI16;Neu GmbH;N1;Digital In;\"\";\"\";16\r\n",
+                                    kBom +
+                                        "MANUFACTURER;SERIES;INDEX_TYPE;CODE;SEQUENCE;ATTRIBUTES\r\n"
+                                        "Neu GmbH;N1;Digital In;N-DI8;2;\"TERM=2;ADDR=\"\"E0.1\"\"\"\r\n"
+                                        "neu gmbh;N1;digital in;n-di8;1;TERM=1\r\n");
+  Steps(
+      {{{"import", "--csv", folder, "--dry-run"}, 0, "would import 1 manufacturer, 1 series, 1 type, 2 modules with 2"},
+       {{"import", "--csv", folder}, 0, "imported 1 manufacturer, 1 series, 1 type, 2 modules with 2 terminal rows"},
+       {{"import", "--csv", folder}, 0, "left as they were: 2 modules that exist already"},
+       {{"export", "--xlsx", (dir.path() / "n.xlsx").string()}, 0, "exported 2 modules with 2 terminal rows to"}});
   EXPECT_EQ(kivtest::ReadFile(dir.path() / "n.xlsx").substr(0, 2), "PK");  // a workbook is a zip archive
   auto r = On({"export"});
   const Json modules = Json::parse(r.out)["manufacturers"][0]["series"][0]["types"][0]["modules"];
@@ -126,9 +129,13 @@ TEST_F(Sheets, ASpreadsheetProgramsFileImports) {
                                                     {"SEQUENCE": 2, "BLOCK": null, "ATTRIBUTES": "TERM=2;ADDR=\"E0.1\""}])"));
   // A changed cell meets the import's rules for modules that exist.
   const std::string changed = Folder("changed", kModuleHead + "Neu GmbH,N1,Digital In,N-DI16,32\r\n", kTermHead);
-  Steps({{{"import", "--csv", changed}, 1, "refused module N-DI16 of Neu GmbH / N1 / Digital In: exists already and differs"},
+  Steps({{{"import", "--csv", changed},
+          1,
+          "refused module N-DI16 of Neu GmbH / N1 / Digital In: exists already and differs"},
          {{"import", "--csv", changed, "--replace"}, 0, "1 module with 0 terminal rows"},
-         {{"export", "--csv", (dir.path() / "part").string(), "Neu GmbH", "N1", "Nothing"}, 1, "no type Neu GmbH / N1 / Nothing"}});
+         {{"export", "--csv", (dir.path() / "part").string(), "Neu GmbH", "N1", "Nothing"},
+          1,
+          "no type Neu GmbH / N1 / Nothing"}});
 }
 
 // Each refused before the catalogue is written to, naming where.
@@ -144,7 +151,8 @@ TEST_F(Sheets, RefusalsNameTheFileTheLineAndTheColumn) {
        "modules.csv line 4, POINTS: \"acht\" is not a whole number; import --force keeps it as text"},
       {kModuleHead + row + "8\r\n", kTermHead + "Neu GmbH,N1,DI,N-2,1,B\r\n",
        "terminals.csv line 2, CODE: no module N-2 of Neu GmbH / N1 / DI in modules.csv"},
-      {kModuleHead + row + "8\r\n" + row + "9\r\n", kTermHead, "modules.csv line 3, CODE: module N-1 of Neu GmbH / N1 / DI is on line 2 too"},
+      {kModuleHead + row + "8\r\n" + row + "9\r\n", kTermHead,
+       "modules.csv line 3, CODE: module N-1 of Neu GmbH / N1 / DI is on line 2 too"},
       {"MANUFACTURER,SERIES,INDEX_TYPE,CODE,PIONTS\r\n", kTermHead, "modules.csv line 1: unknown column \"PIONTS\""},
       {"MANUFACTURER,SERIES,CODE\r\n", kTermHead, "modules.csv line 1: no column INDEX_TYPE"},
       {kModuleHead + ",N1,DI,N-1,8\r\n", kTermHead, "modules.csv line 2, MANUFACTURER: empty"},
@@ -173,13 +181,11 @@ TEST_F(Sheets, TerminalRowsAreSetInsertedAndMovedAllOrNothing) {
       return clitest::Step{args, status, says};
     };
     Steps({step({"insert", "3", "--set", "BLOCK=NEW"}, 0, "the rows after it moved down by one"),
-           step({"move", "10", "1"}, 0, "to position 1"),
-           step({"move", "2", "4"}, 0, "to position 4"),
+           step({"move", "10", "1"}, 0, "to position 1"), step({"move", "2", "4"}, 0, "to position 4"),
            step({"set", "3", "--set", "ATTRIBUTES=changed"}, 0, "changed terminal row 3"),
            step({"set", "3", "--set", tooLong}, 1, "BLOCK holds at most 255"),
            step({"insert", "1", "--set", tooLong}, 1, "BLOCK holds at most 255"),
-           step({"move", "13", "1"}, 1, "has no terminal row at position 13"),
-           step({"set", "40"}, 2, "needs --set"),
+           step({"move", "13", "1"}, 1, "has no terminal row at position 13"), step({"set", "40"}, 2, "needs --set"),
            step({"move", "1", "40000"}, 2, "TO: \"40000\" is not a whole number from -32768 to 32767"),
            step({"add", "--set", "SEQUENCE=4", "--set", "BLOCK=B"}, 1,
                 "position 4 of module KX-DI08 of Kessler & O'Neil / KX200 / Digital Input holds a row already: "
@@ -190,11 +196,14 @@ TEST_F(Sheets, TerminalRowsAreSetInsertedAndMovedAllOrNothing) {
       const std::string line = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
       if (line.empty()) break;
       const size_t term = line.find("TERM=");
-      order += line.substr(0, line.find(' ')) + "=" +
-               (term == std::string::npos ? line.substr(line.rfind(' ') + 1) : line.substr(term, line.find(';') - term)) + " ";
+      order +=
+          line.substr(0, line.find(' ')) + "=" +
+          (term == std::string::npos ? line.substr(line.rfind(' ') + 1) : line.substr(term, line.find(';') - term)) +
+          " ";
     }
-    EXPECT_EQ(order, "1=TERM=9 2=TERM=2 3=changed 4=TERM=1 5=TERM=3 6=TERM=4 7=TERM=5 8=TERM=6 9=TERM=7 10=TERM=8 "
-                     "11=TERM=10 12=TERM=11 ")
+    EXPECT_EQ(order,
+              "1=TERM=9 2=TERM=2 3=changed 4=TERM=1 5=TERM=3 6=TERM=4 7=TERM=5 8=TERM=6 9=TERM=7 10=TERM=8 "
+              "11=TERM=10 12=TERM=11 ")
         << r.out;
   }
 }
@@ -208,19 +217,21 @@ TEST_F(Sheets, NumberFieldsAreCheckedAndMetricValuesFilledOnRequest) {
     args.insert(args.begin() + (args[0] == "show" ? 1 : 2), m.begin(), m.end());
     return args;
   };
-  Steps({{module({"module", "set", "--set", "POINTS=acht"}), 2,
-          "POINTS: \"acht\" is not a whole number; --force keeps it as text"},
-         {module({"module", "set", "--set", "BOX_RIGHT=1,5"}), 2, "BOX_RIGHT: \"1,5\" is not a number with a decimal point"},
-         {{"style", "set", "3", "--set", "METRIC_BOX_LEFT=x"}, 2, "METRIC_BOX_LEFT: \"x\" is not a number"},
-         {{"check"}, 0, "the catalogue is consistent"},
-         {module({"module", "set", "--set", "BOX_RIGHT=1,5", "--force"}), 0, "changed 1 field"},
-         {{"check"}, 0, "warning: module KX-DI08 of Kessler & O'Neil / KX200 / Digital Input, BOX_RIGHT: \"1,5\" is not"},
-         {{"check", "--json"}, 0, "\"column\": \"BOX_RIGHT\""},
-         {module({"module", "set", "--set", "BOX_TOP=+0.625", "--metric-from-inch"}), 0, "changed 6 fields"},
-         {module({"show"}), 0, "METRIC_BOX_TOP           15.875\n"},
-         {module({"show"}), 0, "METRIC_BOX_RIGHT         38.10\n"},  // from "1,5": left as it was
-         {{"style", "set", "3", "--set", "BOX_LEFT=2", "--metric-from-inch"}, 0, "fields of style 3"},
-         {{"styles", "3"}, 0, "50.8"}});
+  Steps(
+      {{module({"module", "set", "--set", "POINTS=acht"}), 2,
+        "POINTS: \"acht\" is not a whole number; --force keeps it as text"},
+       {module({"module", "set", "--set", "BOX_RIGHT=1,5"}), 2,
+        "BOX_RIGHT: \"1,5\" is not a number with a decimal point"},
+       {{"style", "set", "3", "--set", "METRIC_BOX_LEFT=x"}, 2, "METRIC_BOX_LEFT: \"x\" is not a number"},
+       {{"check"}, 0, "the catalogue is consistent"},
+       {module({"module", "set", "--set", "BOX_RIGHT=1,5", "--force"}), 0, "changed 1 field"},
+       {{"check"}, 0, "warning: module KX-DI08 of Kessler & O'Neil / KX200 / Digital Input, BOX_RIGHT: \"1,5\" is not"},
+       {{"check", "--json"}, 0, "\"column\": \"BOX_RIGHT\""},
+       {module({"module", "set", "--set", "BOX_TOP=+0.625", "--metric-from-inch"}), 0, "changed 6 fields"},
+       {module({"show"}), 0, "METRIC_BOX_TOP           15.875\n"},
+       {module({"show"}), 0, "METRIC_BOX_RIGHT         38.10\n"},  // from "1,5": left as it was
+       {{"style", "set", "3", "--set", "BOX_LEFT=2", "--metric-from-inch"}, 0, "fields of style 3"},
+       {{"styles", "3"}, 0, "50.8"}});
 }
 
 }  // namespace

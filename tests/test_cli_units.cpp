@@ -5,12 +5,12 @@
 #if __has_include("catalogue/IndexTree.h")
 
 #include "FieldOptions.h"
+#include "TestCatalogue.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/IndexTree.h"
-#include "TestCatalogue.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ TEST(CliFields, SetOptionsJsonObjectsAndIntegers) {
   };
   EXPECT_EQ(read(Json{{"block", "IN"}, {"Sequence", -3}, {"CODE", 7}}),
             (Assignments{{"BLOCK", "IN"}, {"SEQUENCE", "-3"}}));
-  for (const Json& bad : {Json{{"BLOCK", 5}}, Json{{"SEQUENCE", "3"}}, Json{{"SEQUENCE", 1.5}},
-                          Json{{"BLOK", "IN"}}, Json::array(), Json("IN")})
+  for (const Json& bad : {Json{{"BLOCK", 5}}, Json{{"SEQUENCE", "3"}}, Json{{"SEQUENCE", 1.5}}, Json{{"BLOK", "IN"}},
+                          Json::array(), Json("IN")})
     EXPECT_THROW(read(bad), UsageError) << bad.dump();
 
   EXPECT_EQ(kivcat::ParseInteger("-12", "N"), -12);

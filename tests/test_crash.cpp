@@ -89,7 +89,8 @@ TEST(Concurrency, NoWriterWaitsOutTheTimeout) {
   for (size_t w = 0; w < 4; ++w) writers.emplace_back(writer, w);
   for (auto& t : writers) t.join();
   const long passed = *std::max_element(mostPassed.begin(), mostPassed.end()), total = done.load();
-  EXPECT_LT(passed * 4, total) << "a call waited while the other writers made " << passed << " of " << total << " calls";
+  EXPECT_LT(passed * 4, total) << "a call waited while the other writers made " << passed << " of " << total
+                               << " calls";
   std::printf("steady writers: 4 connections, %ld calls, most calls of others during one wait: %ld\n", total, passed);
 }
 

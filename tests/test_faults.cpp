@@ -50,13 +50,15 @@ struct Counts {
   }
 } counts;
 [[maybe_unused]] const bool kCountsPrinted = kivtest::PrintAtEnd([] {
-  return "fault calls tried: " + std::to_string(counts.refused + counts.right) + ", refused with a text: " +
-         std::to_string(counts.refused) + ", answered right: " + std::to_string(counts.right);
+  return "fault calls tried: " + std::to_string(counts.refused + counts.right) +
+         ", refused with a text: " + std::to_string(counts.refused) +
+         ", answered right: " + std::to_string(counts.right);
 });
 
 void CreateCatalogue(const fs::path& path) {
   std::wstring error;
-  ASSERT_TRUE(kivoledb::CreateEmbeddedCatalogue(path.wstring(), kiv::kCatalogueSchemaSql, error)) << Utf8(CString(error));
+  ASSERT_TRUE(kivoledb::CreateEmbeddedCatalogue(path.wstring(), kiv::kCatalogueSchemaSql, error))
+      << Utf8(CString(error));
 }
 
 ModDB::ModSpecData Module(const std::string& code, size_t lispLength = 10) {
@@ -124,9 +126,14 @@ void ExpectReadsRightOrRefused(KivPlcDbIO& db, const CString& table, bool served
     else
       EXPECT_TRUE(db.HasErrorInfo() && !served) << name << " refused: " << Text(db);
   };
-  read("GetModSpecData", db.GetModSpecData(table, L"M1", &spec, false), [&] { return Utf8(spec.Description); }, "a module");
-  read("GetModTermData", db.GetModTermData(table + L"_Data", L"M1", rows, count), [&] { return std::to_string(count); }, "2");
-  read("GetStyleBoxData", db.GetStyleBoxData(3, style), [&] { return Utf8(style.BoxTop); }, "1.5");
+  read(
+      "GetModSpecData", db.GetModSpecData(table, L"M1", &spec, false), [&] { return Utf8(spec.Description); },
+      "a module");
+  read(
+      "GetModTermData", db.GetModTermData(table + L"_Data", L"M1", rows, count), [&] { return std::to_string(count); },
+      "2");
+  read(
+      "GetStyleBoxData", db.GetStyleBoxData(3, style), [&] { return Utf8(style.BoxTop); }, "1.5");
   delete[] rows;
 }
 

@@ -98,7 +98,8 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
 
   // A statement of its own, outside a call, batch or transaction, is one change.
   KivOleDbConnection connection;
-  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false), 0);
+  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false),
+            0);
   KivOleDbCommand command;
   command.SetConnection(&connection);
   for (const wchar_t* sql : {L"UPDATE PLC_STYLES SET BOX_RIGHT = '1' WHERE STYLE = 1",

@@ -97,7 +97,8 @@ TEST_P(Index, LifeOfAnEntry) {
   EXPECT_EQ(TypeTables(), (Strings{t2, t2 + "_Data", t1, t1 + "_Data"}));
   // The series has no typeless row left; its types' rows stay as they are.
   EXPECT_FALSE(db.UpdateIndexPartial(kKessler, L"Series 1", L"Relay"));
-  ASSERT_TRUE(db.AddIndexData(kKessler, L"Series 2", nullptr) && db.UpdateIndexPartial(kKessler, L"Series 2", L"Relay"));
+  ASSERT_TRUE(db.AddIndexData(kKessler, L"Series 2", nullptr) &&
+              db.UpdateIndexPartial(kKessler, L"Series 2", L"Relay"));
   EXPECT_TRUE(db.UpdateIndexPartial(kKessler, L"Series 2", L"Relay"));  // already listed
   EXPECT_EQ(Rows(),
             (Strings{k + "|Series 1|Analog Out|" + t2, k + "|Series 1|Digital In|" + t1, k + "|Series 2|Relay|" + t3}));
@@ -108,7 +109,8 @@ TEST_P(Index, LifeOfAnEntry) {
               db.GetTypeTableName(kKessler, L"Series 1", L"DI", name));
   EXPECT_EQ(Utf8(name), t1);
 
-  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", L"DI") && db.RemoveIndexData(kKessler, L"Series 1", L"Analog Out"));
+  ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", L"DI") &&
+              db.RemoveIndexData(kKessler, L"Series 1", L"Analog Out"));
   EXPECT_EQ(Rows(), (Strings{k + "|Series 1||", k + "|Series 2|Relay|" + t3}));
   EXPECT_EQ(TypeTables(), (Strings{t3, t3 + "_Data"}));
   ASSERT_TRUE(db.RemoveIndexData(kKessler, L"Series 1", nullptr) && db.RemoveIndexData(kKessler, L"Series 2", nullptr));
@@ -146,8 +148,9 @@ TEST_P(IndexOnSqlite, ARefusedStatementUndoesNothing) {
   EXPECT_TRUE(db.AddIndexData(L"M", L"S", L"T"));
   EXPECT_EQ(TypeTables(), (Strings{"M_S_T", "M_S_T_Data"}));
   EXPECT_EQ(Rows(), Strings{});
-  cat.Exec("DROP TRIGGER no_add; INSERT INTO PLC_MANUFACTURER VALUES ('M','S','T','M_S_T');"
-           "CREATE TRIGGER no_remove BEFORE DELETE ON PLC_MANUFACTURER BEGIN SELECT RAISE(FAIL, 'refused'); END");
+  cat.Exec(
+      "DROP TRIGGER no_add; INSERT INTO PLC_MANUFACTURER VALUES ('M','S','T','M_S_T');"
+      "CREATE TRIGGER no_remove BEFORE DELETE ON PLC_MANUFACTURER BEGIN SELECT RAISE(FAIL, 'refused'); END");
   EXPECT_TRUE(db.RemoveIndexData(L"M", L"S", L"T"));
   EXPECT_EQ(TypeTables(), Strings{});
   EXPECT_EQ(Rows(), (Strings{"M|S|T|M_S_T"}));

@@ -11,8 +11,8 @@
 #include <atomic>
 #include <cwctype>
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,8 +50,10 @@ TEST(OleDbOpen, ConnectionStringProperties) {
   // Refused values and forms, each named in the error: a value added to the
   // file's string, or a whole string of its own.
   const std::pair<std::wstring, const char*> refused[] = {
-      {L";Synchronous=sometimes", "Synchronous"}, {L";Journal Mode=MEMORY", "Journal Mode"},
-      {L";Busy Timeout=soon", "Busy Timeout"},    {L";Mode=Sideways", "Mode"},
+      {L";Synchronous=sometimes", "Synchronous"},
+      {L";Journal Mode=MEMORY", "Journal Mode"},
+      {L";Busy Timeout=soon", "Busy Timeout"},
+      {L";Mode=Sideways", "Mode"},
       {L";Driver=nonesuch", "no driver is named \"nonesuch\""},
       {L"Provider=P;Jet OLEDB:Engine Type=5", "no Data Source"},
       {L"Provider=P;Data Source=\"unterminated", "no closing quote"},
@@ -65,8 +67,10 @@ TEST(OleDbOpen, ConnectionStringProperties) {
 
   // Durable by default; accepted values apply.
   const std::tuple<const wchar_t*, const char*, const char*> pragmas[] = {
-      {L"", "journal_mode", "wal"}, {L"", "synchronous", "2"},  // FULL
-      {L";Synchronous=Normal", "synchronous", "1"}, {L";Journal Mode=delete", "journal_mode", "delete"}};
+      {L"", "journal_mode", "wal"},
+      {L"", "synchronous", "2"},  // FULL
+      {L";Synchronous=Normal", "synchronous", "1"},
+      {L";Journal Mode=delete", "journal_mode", "delete"}};
   for (const auto& [extra, name, value] : pragmas) {
     KivOleDbConnection connection;
     EXPECT_TRUE(Open(connection, InitString(catalogue.path(), extra)) == "" &&
@@ -75,7 +79,8 @@ TEST(OleDbOpen, ConnectionStringProperties) {
   }
 
   // Only a mode that reads without writing opens read-only.
-  for (const auto& [mode, writes] : {std::pair{L"Read|Share Deny None", false}, {L"ReadWrite", true}, {L" read | write ", true}}) {
+  for (const auto& [mode, writes] :
+       {std::pair{L"Read|Share Deny None", false}, {L"ReadWrite", true}, {L" read | write ", true}}) {
     KivOleDbConnection connection;
     ASSERT_EQ(Open(connection, InitString(catalogue.path(), std::wstring(L";Mode=") + mode)), "");
     std::wstring error = RunSql(connection, L"INSERT INTO PLC_MSG ([FIND]) VALUES ('x')");
@@ -100,13 +105,15 @@ TEST(OleDbOpen, ProbeTellsEngine) {
 #else
   const auto linked = catalogue.path();
 #endif
-  const std::tuple<std::filesystem::path, E, bool, bool> cases[] = {
-      // source, engine, writable, IsAccessFile
-      {catalogue.path(), E::kSqlite, true, false}, {linked, E::kSqlite, true, false},
-      {dir / "text.db", E::kOther, false, false},
-      {dir / "empty.mdb", E::kOther, false, true}, {dir / "jet.db", E::kAccess, false, true},
-      {dir / "none.mdb", E::kNone, false, true},   {dir, E::kNone, false, false},
-      {"PostgreSQL://host/db", E::kServer, true, false}};
+  const std::tuple<std::filesystem::path, E, bool, bool> cases[] = {// source, engine, writable, IsAccessFile
+                                                                    {catalogue.path(), E::kSqlite, true, false},
+                                                                    {linked, E::kSqlite, true, false},
+                                                                    {dir / "text.db", E::kOther, false, false},
+                                                                    {dir / "empty.mdb", E::kOther, false, true},
+                                                                    {dir / "jet.db", E::kAccess, false, true},
+                                                                    {dir / "none.mdb", E::kNone, false, true},
+                                                                    {dir, E::kNone, false, false},
+                                                                    {"PostgreSQL://host/db", E::kServer, true, false}};
   for (const auto& [source, engine, writable, access] : cases) {
     const auto probe = kivoledb::ProbeCatalogue(source.wstring());
     EXPECT_EQ(probe.engine, engine) << source;
@@ -251,10 +258,14 @@ TEST_P(Statements, RefusesWhatAccessWouldNotStoreAndTellsTheKind) {
       {L"INSERT INTO [Spec] ([CODE], [BOX_RIGHT]) VALUES ('c', '" + std::wstring(61, L'x') + L"')", L"", K::kTooLong,
        "BOX_RIGHT"},
       {L"INSERT INTO [Spec] ([CODE]) VALUES (NULL)", L"null", K::kOther},
-      {term + L"-32768)", nullptr}, {term + L"'32767')", nullptr},
-      {term + L"32768)", L"SEQUENCE takes whole numbers from -32768"}, {term + L"-32769)", L"to 32767 (SHORT)"},
+      {term + L"-32768)", nullptr},
+      {term + L"'32767')", nullptr},
+      {term + L"32768)", L"SEQUENCE takes whole numbers from -32768"},
+      {term + L"-32769)", L"to 32767 (SHORT)"},
       {term + L"40000)", L"", K::kTooLong, "SEQUENCE"},
-      {term + L"1.5)", L""}, {term + L"'one')", L""}, {term + L"NULL)", L"null"},
+      {term + L"1.5)", L""},
+      {term + L"'one')", L""},
+      {term + L"NULL)", L"null"},
       {L"INSERT INTO PLC_MSG ([FIND]) VALUES ('" + std::wstring(256, L'f') + L"')", L"FIND holds at most 255"},
       {Table(kiv::kCreateTermTableSql, name64 + L"z"), L"has 65 characters; at most 64", K::kTooLong},
       // A character above U+FFFF is two UTF-16 code units, as Access counts them.
@@ -320,7 +331,9 @@ TEST_P(Statements, TextRoundTripsExactlyAndBlobsGiveTheirBytes) {
   EXPECT_EQ(command.FieldAsLong(1), 7);
   CHeapPtr<unsigned char> bytes;
   ASSERT_EQ(command.GetBlobData(2, bytes), 3u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.m_pData), 3), std::string("\0\xff" "A", 3));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.m_pData), 3), std::string("\0\xff"
+                                                                                "A",
+                                                                                3));
   EXPECT_EQ(command.IsNull(3), kDbError);
   // Stays at the end, does not start over.
   EXPECT_TRUE(command.FetchNext() == kDbEndOfRows && command.FetchNext() == kDbEndOfRows);
@@ -335,7 +348,8 @@ TEST_P(Statements, OneStatementPerText) {
       {L"INSERT INTO [Spec] ([CODE]) VALUES ('x'); DELETE FROM [Spec]", false},
       // A value that was meant to end the statement early.
       {L"INSERT INTO [Spec] ([CODE]) VALUES ('y'); DROP TABLE [Spec]; --')", false},
-      {L"", false}, {L"  -- nothing but a comment", false},
+      {L"", false},
+      {L"  -- nothing but a comment", false},
   };
   for (const auto& [sql, runs] : cases) {
     std::wstring error = RunSql(sql);
@@ -370,8 +384,10 @@ TEST_P(SqliteStatements, ValuesLiftedOutOfTextsGiveTheEngineOwnResults) {
   // The same shape with other values, and a column list in quotes, which
   // only the text as written can name.
   for (const char* code : {"a", "B", "c", "it''s"}) {
-    EXPECT_EQ(RunSql(L"INSERT INTO [Spec_Data] ('CODE', 'SEQUENCE') VALUES ('" + kiv::FromUtf8(code) + L"', 100)"), L"");
-    std::string sql = std::string("SELECT [CODE], [SEQUENCE] FROM [Spec_Data] WHERE [CODE]='") + code + "' AND [SEQUENCE]>=100";
+    EXPECT_EQ(RunSql(L"INSERT INTO [Spec_Data] ('CODE', 'SEQUENCE') VALUES ('" + kiv::FromUtf8(code) + L"', 100)"),
+              L"");
+    std::string sql =
+        std::string("SELECT [CODE], [SEQUENCE] FROM [Spec_Data] WHERE [CODE]='") + code + "' AND [SEQUENCE]>=100";
     EXPECT_EQ(Rows(sql), m_catalogue.Query(sql)) << sql;
   }
 }
@@ -407,9 +423,8 @@ TEST_P(Statements, BatchRefusalsKeepTheirKindUntilTheEnd) {
     bool whole, tooWide, selectAfter;
     K kind;
   } cases[] = {
-      {true, true, false, K::kTooLong},       {true, false, false, K::kDuplicateKey},
-      {true, false, true, K::kDuplicateKey},  {false, true, true, K::kTooLong},
-      {false, false, true, K::kDuplicateKey}, {false, false, false, K::kDuplicateKey},
+      {true, true, false, K::kTooLong}, {true, false, false, K::kDuplicateKey}, {true, false, true, K::kDuplicateKey},
+      {false, true, true, K::kTooLong}, {false, false, true, K::kDuplicateKey}, {false, false, false, K::kDuplicateKey},
   };
   for (const auto& c : cases) {
     const std::string label = std::to_string(c.whole) + std::to_string(c.tooWide) + std::to_string(c.selectAfter);
@@ -434,8 +449,8 @@ TEST_P(Statements, BatchRefusalsKeepTheirKindUntilTheEnd) {
 
 TEST_P(Statements, NamesOfAnyScriptKeepTheirOwnTables) {
   const std::wstring names[] = {
-      std::wstring(64, L'L'), std::wstring(63, L'L') + L"M",  // alike but for the last character
-      std::wstring(40, L'\u00c4'), std::wstring(40, L'\u8868'), L"Mixed\U0001F600Case",
+      std::wstring(64, L'L'),      std::wstring(63, L'L') + L"M",  // alike but for the last character
+      std::wstring(40, L'\u00c4'), std::wstring(40, L'\u8868'),   L"Mixed\U0001F600Case",
   };
   const std::vector<std::string> before = m_catalogue.Tables();
   for (const std::wstring& name : names) {

@@ -70,9 +70,18 @@ TEST(CString, OrderingAndCase) {
 // format (%n and what only one run-time knows).
 TEST(WinFormat, EachConversionTranslated) {
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"%s %ls %ws", L"%ls %ls %ls"}, {L"%hs %S %lS", L"%s %s %ls"}, {L"%c %wc %hc %C", L"%lc %lc %c %c"},
-      {L"%I64d %I32d %Iu", L"%lld %d %zu"}, {L"%hhd %hd %lld", L"%hhd %hd %lld"}, {L"%-08.3ld|%%|%*d", L"%-08.3ld|%%|%*d"},
-      {L"%n", nullptr}, {L"%hn", nullptr}, {L"%I64n", nullptr}, {L"%y", nullptr}, {L"50%", nullptr}, {L"%hhh", nullptr},
+      {L"%s %ls %ws", L"%ls %ls %ls"},
+      {L"%hs %S %lS", L"%s %s %ls"},
+      {L"%c %wc %hc %C", L"%lc %lc %c %c"},
+      {L"%I64d %I32d %Iu", L"%lld %d %zu"},
+      {L"%hhd %hd %lld", L"%hhd %hd %lld"},
+      {L"%-08.3ld|%%|%*d", L"%-08.3ld|%%|%*d"},
+      {L"%n", nullptr},
+      {L"%hn", nullptr},
+      {L"%I64n", nullptr},
+      {L"%y", nullptr},
+      {L"50%", nullptr},
+      {L"%hhh", nullptr},
   };
   for (const auto& [windows, glibc] : cases) {
     std::wstring out;
@@ -84,8 +93,12 @@ TEST(WinFormat, EachConversionTranslated) {
 // A server's rule: every cased letter, one character for one, in any locale.
 TEST(FoldCase, EveryCasedLetterOneForOne) {
   // Long s, Kelvin sign, final sigma; then pairs that stay apart.
-  const std::wstring pairs[][2] = {{L"Müller Gerätebau", L"MÜLLER GER\u00C4TEBAU"}, {L"\u017F", L"S"}, {L"\u212A", L"k"},
-                                  {L"\u03C2", L"\u03A3"}, {L"Größe", L"GRÖSSE"}, {L"a", L"\u00E1"}};
+  const std::wstring pairs[][2] = {{L"Müller Gerätebau", L"MÜLLER GER\u00C4TEBAU"},
+                                   {L"\u017F", L"S"},
+                                   {L"\u212A", L"k"},
+                                   {L"\u03C2", L"\u03A3"},
+                                   {L"Größe", L"GRÖSSE"},
+                                   {L"a", L"\u00E1"}};
   for (size_t i = 0; i < std::size(pairs); ++i) {
     const auto& [a, b] = pairs[i];
     EXPECT_EQ(kiv::FoldCase(a) == kiv::FoldCase(b), i < 4) << kiv::ToUtf8(a);

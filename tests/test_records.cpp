@@ -19,12 +19,12 @@
 
 namespace {
 
+using kivcat::kSpecColumns;
+using kivcat::kStyleColumns;
 using kivtest::Utf8;
 using ModDB::ModSpecData;
 using ModDB::ModTermData;
 using ModDB::StyleBoxData;
-using kivcat::kSpecColumns;
-using kivcat::kStyleColumns;
 using Strings = std::vector<std::string>;
 using Codes = std::vector<std::wstring>;
 
@@ -119,8 +119,9 @@ TEST_P(Modules, BlobBytesBecomeUtf16UnitsAndNullSequencesMinusOne) {
     EXPECT_TRUE(db.GetModSpecData(L"T", code, &read, false) && read.Lisp == CString(expected)) << Utf8(CString(code));
   }
   // Library tables keep SEQUENCE out of NULL by their key; others may not.
-  cat.Exec("CREATE TABLE LOOSE (CODE VARCHAR(60), SEQUENCE SHORT, BLOCK VARCHAR(255), ATTRIBUTES LONGTEXT);"
-           "INSERT INTO LOOSE VALUES ('Z', 4, 'b', X''), ('Z', NULL, NULL, NULL), ('Z', 3, 'b', X'41004200430044')");
+  cat.Exec(
+      "CREATE TABLE LOOSE (CODE VARCHAR(60), SEQUENCE SHORT, BLOCK VARCHAR(255), ATTRIBUTES LONGTEXT);"
+      "INSERT INTO LOOSE VALUES ('Z', 4, 'b', X''), ('Z', NULL, NULL, NULL), ('Z', 3, 'b', X'41004200430044')");
   EXPECT_EQ(Terminals(L"Z", L"LOOSE"), (Strings{"-1||", "3|b|ABC", "4|b|"}));
 }
 
@@ -147,8 +148,10 @@ TEST_P(Modules, SpecUpdateWritesOnlyNonEmptyFieldsAndReKeys) {
 TEST_P(Modules, OverLongUpdateFragmentIsRefusedWithNothingStored) {
   // "[LISP]='" + value + "'," may hold 10239 characters, measured on the
   // value as given: quotes count once, so what can be added can be updated.
-  for (const auto& [lisp, fits] : {std::pair{std::wstring(10229, L'x'), true}, {std::wstring(10230, L'x'), false},
-                                   {std::wstring(10229, L'\''), true}, {std::wstring(10230, L'\''), false}}) {
+  for (const auto& [lisp, fits] : {std::pair{std::wstring(10229, L'x'), true},
+                                   {std::wstring(10230, L'x'), false},
+                                   {std::wstring(10229, L'\''), true},
+                                   {std::wstring(10230, L'\''), false}}) {
     ASSERT_TRUE(db.AddModSpecData(L"T", Numbered(L"A"), false));
     ModSpecData change;
     change.Description = L"changed";
@@ -199,7 +202,8 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   // A refused name answers "not there" too, whatever the flag held before.
   for (const wchar_t* table : {L"T_Data] --", L""}) {
     bool term = true, spec = true;
-    EXPECT_FALSE(db.DoesTermDataExist(table, L"M", -1, term) || term || db.DoesSpecDataExist(table, L"M", spec) || spec);
+    EXPECT_FALSE(db.DoesTermDataExist(table, L"M", -1, term) || term || db.DoesSpecDataExist(table, L"M", spec) ||
+                 spec);
   }
   EXPECT_TRUE(db.RenameModTermData(L"T_Data", L"M", L"Z"));
   EXPECT_EQ(Terminals(L"Z").size(), 3u);
@@ -210,7 +214,6 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
   EXPECT_TRUE(records == nullptr && count == 0 && !db.HasErrorInfo());
 }
 
-
 // Hundreds of rows in one call, with refusals among them: keys already
 // stored, on both sides of an edge of the groups in which the server
 // settles pipelined rows (256), a key repeated within the call, two refused
@@ -220,8 +223,9 @@ TEST_P(Modules, TerminalAddSkipsRefusedRowsAndReadsInPositionOrder) {
 // whose last row finds its key taken.
 TEST_P(Modules, TerminalAddOfManyRowsKeepsEveryRowButTheRefused) {
   // Array positions 255 and 256 of each call are the first edge, 511 and 512 the second.
-  cat.Exec("INSERT INTO T_Data VALUES ('M', 3, 'orig', ''), ('M', 256, 'orig', ''), ('M', 257, 'orig', ''),"
-           "('C', 512, 'orig', ''), ('C', 513, 'orig', ''), ('C', 700, 'orig', '')");
+  cat.Exec(
+      "INSERT INTO T_Data VALUES ('M', 3, 'orig', ''), ('M', 256, 'orig', ''), ('M', 257, 'orig', ''),"
+      "('C', 512, 'orig', ''), ('C', 513, 'orig', ''), ('C', 700, 'orig', '')");
   const std::wstring wide(256, L'w');
   std::vector<ModTermData> rows, other;
   Strings expected = {"3|orig", "256|orig", "257|orig"}, otherExpected;
@@ -269,14 +273,24 @@ TEST_P(Modules, TerminalRemovalChoosesByTheMinusOneMarkers) {
     long first, last;
     const char* left;  // positions of M that remain; null: refused
   } cases[] = {
-      {-1, -1, ""},       {-1, 3, ""},        {3, -1, "12"},       {3, 5, "126"},
-      {5, 5, "12346"},    {-3, -2, "123456"}, {LONG_MIN, LONG_MAX, ""}, {LONG_MAX, -1, "123456"},
-      {-1, -2, nullptr},  {5, 3, nullptr},    {4, -2, nullptr},    {LONG_MAX, LONG_MIN, nullptr},
+      {-1, -1, ""},
+      {-1, 3, ""},
+      {3, -1, "12"},
+      {3, 5, "126"},
+      {5, 5, "12346"},
+      {-3, -2, "123456"},
+      {LONG_MIN, LONG_MAX, ""},
+      {LONG_MAX, -1, "123456"},
+      {-1, -2, nullptr},
+      {5, 3, nullptr},
+      {4, -2, nullptr},
+      {LONG_MAX, LONG_MIN, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.first) + "," + std::to_string(c.last));
-    cat.Exec("DELETE FROM T_Data; INSERT INTO T_Data (CODE, SEQUENCE) VALUES "
-             "('M', 1), ('M', 2), ('M', 3), ('M', 4), ('M', 5), ('M', 6), ('N', 3), ('N', 4)");
+    cat.Exec(
+        "DELETE FROM T_Data; INSERT INTO T_Data (CODE, SEQUENCE) VALUES "
+        "('M', 1), ('M', 2), ('M', 3), ('M', 4), ('M', 5), ('M', 6), ('N', 3), ('N', 4)");
     EXPECT_EQ(db.RemoveModTermData(L"T_Data", L"M", c.first, c.last), c.left != nullptr);
     std::string left;  // M's positions, then N's, which no case touches
     for (const auto& row : cat.Query("SELECT SEQUENCE FROM T_Data ORDER BY CODE, SEQUENCE")) left += *row[0];

@@ -9,8 +9,8 @@
 #include <regex>
 #include <thread>
 
-#include "Server.h"
 #include "PgCatalogue.h"
+#include "Server.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Json.h"
 #include "cli_run.h"
@@ -76,7 +76,8 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
     EXPECT_NE(grants.out.find(line + "\n"), std::string::npos) << grants.out;
 
   for (const auto& add : {std::vector<std::string>{"add", "manufacturer", kType[0]},
-                          {"add", "series", kType[0], kType[1]}, {"add", "type", kType[0], kType[1], kType[2]}}) {
+                          {"add", "series", kType[0], kType[1]},
+                          {"add", "type", kType[0], kType[1], kType[2]}}) {
     const auto added = Tool(anna, add);
     ASSERT_EQ(added.status, 0) << added.err;
   }
@@ -167,8 +168,8 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   for (const std::string& p : {anna, rita}) Admin("ALTER ROLE " + p + " PASSWORD '" + password + "'");
   Admin("SELECT pg_reload_conf()");
 
-  kivplc::web::EditorServer editor({.cataloguePath = Uri(), .listen = "127.0.0.1:0", .signIn = true,
-                                    .sessionLifetime = std::chrono::seconds(3)});
+  kivplc::web::EditorServer editor(
+      {.cataloguePath = Uri(), .listen = "127.0.0.1:0", .signIn = true, .sessionLifetime = std::chrono::seconds(3)});
   const int port = editor.Bind();
   std::thread running([&] { editor.Run(); });
   httplib::Client client("127.0.0.1", port);
@@ -182,9 +183,7 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
     const kivcat::Json body = {{"person", person}, {"password", secret}};
     return client.Post("/api/signin", headers, body.dump(), "application/json");
   };
-  auto as = [&](const std::string& cookie, const std::string& path) {
-    return client.Get(path, {{"Cookie", cookie}});
-  };
+  auto as = [&](const std::string& cookie, const std::string& path) { return client.Get(path, {{"Cookie", cookie}}); };
 
   const auto wrong = signIn(anna, "not " + password);
   EXPECT_EQ(wrong->status, 401);

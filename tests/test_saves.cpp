@@ -42,7 +42,8 @@ TEST_P(Saves, OfOneCopyOnlyOneWrites) {
     other.join();
     ASSERT_TRUE(wroteSpec % 3 && wroteRows % 3) << "round " << round << ": " << wroteSpec << ", " << wroteRows;
     ASSERT_TRUE(a.ReadModule(table, code, base));
-    ASSERT_TRUE(kivcat::SameSpec(base, spec[wroteSpec - 1]) && kivcat::SameTerminals(a.Terminals(table, code), rows[wroteRows - 1]))
+    ASSERT_TRUE(kivcat::SameSpec(base, spec[wroteSpec - 1]) &&
+                kivcat::SameTerminals(a.Terminals(table, code), rows[wroteRows - 1]))
         << "round " << round;
   }
 }

@@ -132,10 +132,13 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
         usleep(10000);
         const std::string text = kivtest::ReadFile(out);
         const size_t at = text.find("http://127.0.0.1:");
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos) port = std::atoi(text.c_str() + at + 17);
-        else ended = r.process->Ended(status);
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
+          port = std::atoi(text.c_str() + at + 17);
+        else
+          ended = r.process->Ended(status);
       }
-      ASSERT_NE(port, 0) << (ended ? "the server ended: " + std::to_string(status) + "\n" : "") << kivtest::ReadFile(out);
+      ASSERT_NE(port, 0) << (ended ? "the server ended: " + std::to_string(status) + "\n" : "")
+                         << kivtest::ReadFile(out);
     }
     ++started[kind];
     running.push_back(std::move(r));
@@ -151,7 +154,8 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
     const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string target = fs::read_symlink(it->path(), ec).string();
-      if (ec || !target.ends_with(" (deleted)") || (target.find("-wal") == target.npos && target.find("-shm") == target.npos))
+      if (ec || !target.ends_with(" (deleted)") ||
+          (target.find("-wal") == target.npos && target.find("-shm") == target.npos))
         continue;
       // The last user of the file removes -shm just before closing it: a
       // handle counts when it is still there a moment later.
@@ -210,8 +214,9 @@ TEST(Concurrency, SharedFileLosesNothingAcknowledged) {
   for (const auto& name : acknowledged) lost += stored.count(name) == 0;
   EXPECT_EQ(lost, 0u) << "of " << acknowledged.size() << " acknowledged writes";
   EXPECT_GT(acknowledged.size(), 100u);
-  std::printf("processes: %d hosts with one object, %d with three, %d servers, %d HTTP writers, %d kivplc, %d sqlite3; "
-              "acknowledged writes: %zu, lost: %zu, kills: %d, held deleted -wal/-shm: %zu, seed %u\n",
-              started['h'], started['t'], started['s'], started['w'], started['c'], started['q'], acknowledged.size(),
-              lost, kills, heldDeleted.size(), seed);
+  std::printf(
+      "processes: %d hosts with one object, %d with three, %d servers, %d HTTP writers, %d kivplc, %d sqlite3; "
+      "acknowledged writes: %zu, lost: %zu, kills: %d, held deleted -wal/-shm: %zu, seed %u\n",
+      started['h'], started['t'], started['s'], started['w'], started['c'], started['q'], acknowledged.size(), lost,
+      kills, heldDeleted.size(), seed);
 }

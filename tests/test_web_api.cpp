@@ -15,12 +15,12 @@
 #include "Server.h"
 #include "StaticFiles.h"
 #include "TestCatalogue.h"
-#include "cli_run.h"
 #include "catalogue/Backup.h"
-#include "catalogue/Errors.h"
 #include "catalogue/Document.h"
 #include "catalogue/Editing.h"
+#include "catalogue/Errors.h"
 #include "catalogue/History.h"
+#include "cli_run.h"
 
 namespace {
 
@@ -75,8 +75,10 @@ class WebApiTest : public ::testing::Test {
     client = std::make_unique<httplib::Client>("127.0.0.1", port);
   }
   kivplc::web::ServeOptions options(bool readOnly = false, const std::string& catalogue = "") const {
-    return {.cataloguePath = catalogue.empty() ? cat.path().string() : catalogue, .listen = "127.0.0.1:0",
-            .readOnly = readOnly, .bodyLimit = 4096};
+    return {.cataloguePath = catalogue.empty() ? cat.path().string() : catalogue,
+            .listen = "127.0.0.1:0",
+            .readOnly = readOnly,
+            .bodyLimit = 4096};
   }
   void Start() { Start(options()); }
   Json Get(const std::string& path, int status = 200) {
@@ -189,10 +191,13 @@ TEST_F(WebApiTest, ASaveFromACopyChangedInAnyOneFieldIsStale) {
   kivtest::SqliteFile file(cat.path());
   const std::string table = Get("/api/type?" + kType)["table"].get<std::string>(), rows = "[" + table + "_Data]";
   std::vector<std::string> changes(kivcat::kSpecColumns.size() - 1);  // the columns but CODE; then statements
-  std::transform(kivcat::kSpecColumns.begin() + 1, kivcat::kSpecColumns.end(), changes.begin(), [](auto& c) { return c.name; });
-  for (std::string set : {"[BLOCK] = 'Zq'", "[ATTRIBUTES] = 'Zq'", "[SEQUENCE] = 99"})  // the last row, keeping its place
-    changes.push_back("UPDATE " + rows + " SET " + set + " WHERE [CODE] = 'AC-1DI8' AND [SEQUENCE] = (SELECT MAX([SEQUENCE]) FROM " +
-                      rows + " WHERE [CODE] = 'AC-1DI8')");
+  std::transform(kivcat::kSpecColumns.begin() + 1, kivcat::kSpecColumns.end(), changes.begin(),
+                 [](auto& c) { return c.name; });
+  for (std::string set :
+       {"[BLOCK] = 'Zq'", "[ATTRIBUTES] = 'Zq'", "[SEQUENCE] = 99"})  // the last row, keeping its place
+    changes.push_back("UPDATE " + rows + " SET " + set +
+                      " WHERE [CODE] = 'AC-1DI8' AND [SEQUENCE] = (SELECT MAX([SEQUENCE]) FROM " + rows +
+                      " WHERE [CODE] = 'AC-1DI8')");
   changes.push_back("INSERT INTO " + rows + " VALUES ('AC-1DI8', 98, 'Zq', 'Zq')");
   for (const std::string& change : changes) {
     const Json loaded = Get(ModuleUrl("AC-1DI8"));
@@ -202,9 +207,11 @@ TEST_F(WebApiTest, ASaveFromACopyChangedInAnyOneFieldIsStale) {
     Json body = kTypeNames, edited = loaded["module"];
     edited["DESCRIPTION"] = "mine";
     body.update({{"code", "AC-1DI8"}, {"base", loaded["terminals"]}, {"rows", Json::array()}});
-    auto [status, answer] = column ? std::pair(409, Save(loaded["module"], edited, 409)) : Post("/api/terminals/save", body);
+    auto [status, answer] =
+        column ? std::pair(409, Save(loaded["module"], edited, 409)) : Post("/api/terminals/save", body);
     EXPECT_EQ(status, 409) << change;
-    EXPECT_EQ(column ? answer["current"][change] : answer["current"], column ? Json("Zq") : stored["terminals"]) << change;
+    EXPECT_EQ(column ? answer["current"][change] : answer["current"], column ? Json("Zq") : stored["terminals"])
+        << change;
     EXPECT_EQ(Get(ModuleUrl("AC-1DI8")), stored) << change;
   }
 }
@@ -216,14 +223,17 @@ TEST_F(WebApiTest, TerminalSaveKeepsTheNullsNobodyTouched) {
   kivtest::SqliteFile file(cat.path());
   const std::string rows = "[" + Get("/api/type?" + kType)["table"].get<std::string>() + "_Data]";
   file.Exec("DELETE FROM " + rows + " WHERE [CODE] = 'AC-1DI8'; INSERT INTO " + rows +
-            " VALUES ('AC-1DI8', 1, NULL, 'a'), ('AC-1DI8', 2, 'B2', 'b'), ('AC-1DI8', 3, NULL, 'c'), ('AC-1DI8', 4, NULL, 'd')");
+            " VALUES ('AC-1DI8', 1, NULL, 'a'), ('AC-1DI8', 2, 'B2', 'b'), ('AC-1DI8', 3, NULL, 'c'), ('AC-1DI8', 4, "
+            "NULL, 'd')");
   Json body = kTypeNames;
   body.update({{"code", "AC-1DI8"}, {"base", Get(ModuleUrl("AC-1DI8"))["terminals"]}});
-  body["rows"] = Json::parse(R"([{"SEQUENCE": 1, "BLOCK": "", "ATTRIBUTES": "a"}, {"SEQUENCE": 2, "BLOCK": "", "ATTRIBUTES": "c"},
+  body["rows"] =
+      Json::parse(R"([{"SEQUENCE": 1, "BLOCK": "", "ATTRIBUTES": "a"}, {"SEQUENCE": 2, "BLOCK": "", "ATTRIBUTES": "c"},
       {"SEQUENCE": 3, "BLOCK": "B2", "ATTRIBUTES": "b"}, {"SEQUENCE": 4, "BLOCK": "", "ATTRIBUTES": "d2"}])");
   EXPECT_EQ(Post("/api/terminals/save", body).first, 200);
-  EXPECT_EQ(file.Query("SELECT [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM " + rows + " WHERE [CODE] = 'AC-1DI8' ORDER BY 1"),
-            (kivtest::QueryRows{{"1", {}, "a"}, {"2", {}, "c"}, {"3", "B2", "b"}, {"4", {}, "d2"}}));
+  EXPECT_EQ(
+      file.Query("SELECT [SEQUENCE], [BLOCK], [ATTRIBUTES] FROM " + rows + " WHERE [CODE] = 'AC-1DI8' ORDER BY 1"),
+      (kivtest::QueryRows{{"1", {}, "a"}, {"2", {}, "c"}, {"3", "B2", "b"}, {"4", {}, "d2"}}));
 }
 
 // A NUL would cut a name short; a number no value holds is not the
@@ -307,8 +317,11 @@ TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
     const std::string where = file ? served.path().string() : kivtest::Utf8(served.wpath());
     SCOPED_TRACE(where);
     const auto add = [&](const std::string& code) {
-      const Json doc = {{"format", "kivplc-catalogue"}, {"version", 1}, {"manufacturers", Json::parse(R"([{"name": "Brandt",
-          "series": [{"name": "BA-1", "types": [{"name": "Relay Output", "modules": [{"CODE": ")" + code + R"("}]}]}]}])")}};
+      const Json doc = {{"format", "kivplc-catalogue"},
+                        {"version", 1},
+                        {"manufacturers", Json::parse(R"([{"name": "Brandt",
+          "series": [{"name": "BA-1", "types": [{"name": "Relay Output", "modules": [{"CODE": ")" +
+                                                      code + R"("}]}]}]}])")}};
       if (file) {
         kivcat::Catalogue other(where);
         EXPECT_EQ(kivcat::ImportCatalogue(other, doc, {}).counts.modules, 1u);
@@ -336,7 +349,6 @@ TEST_F(WebApiTest, ReadsShowWhatAnotherProgramChanged) {
   }
 }
 
-
 // Which names the server answers to, and which listen addresses need the
 // access token: exact, never by prefix or substring.
 TEST_F(WebApiTest, AddressRulesAreExact) {
@@ -345,20 +357,34 @@ TEST_F(WebApiTest, AddressRulesAreExact) {
     const char* authority;
     bool answered;
   } names[] = {
-      {"127.0.0.1:8080", "127.0.0.1:8080", true},     {"127.0.0.1:8080", "localhost:8080", true},
-      {"127.0.0.1:8080", "LOCALHOST:8080", true},     {"127.0.0.1:8080", "[::1]:8080", true},
-      {"127.0.0.1:8080", "127.9.8.7:8080", true},     {"127.0.0.1:8080", "Plc-Db.Example.lan:8080", true},
-      {"127.0.0.1:8080", "127.0.0.1", false},         {"127.0.0.1:8080", "127.0.0.1:80800", false},
-      {"127.0.0.1:8080", "127.0.0.1:", false},        {"127.0.0.1:8080", "localhost.:8080", false},
-      {"127.0.0.1:8080", "localhost.evil:8080", false}, {"127.0.0.1:8080", "127.0.0.1.evil:8080", false},
-      {"127.0.0.1:8080", "evil127.0.0.1:8080", false}, {"127.0.0.1:8080", "127.attacker.example:8080", false},
-      {"127.0.0.1:8080", "[::1]x:8080", false},       {"127.0.0.1:8080", "0177.0.0.1:8080", false},
-      {"127.0.0.1:8080", "127.1:8080", false},        {"127.0.0.1:8080", "192.168.1.5:8080", false},
-      {"127.0.0.1:8080", "", false},                  {"127.0.0.1:8080", "evil.plc-db.example.lan:8080", false},
-      {"127.0.0.1:80", "127.0.0.1", true},            {"127.0.0.1:80", "localhost:80", true},
-      {"0.0.0.0:8080", "192.168.1.5:8080", true},     {"0.0.0.0:8080", "[fe80::1]:8080", true},
-      {"0.0.0.0:8080", "lan-name.example:8080", false}, {"192.168.1.5:8080", "192.168.1.5:8080", true},
-      {"192.168.1.5:8080", "192.168.1.6:8080", false}, {"[::1]:8080", "[0:0::1]:8080", true},
+      {"127.0.0.1:8080", "127.0.0.1:8080", true},
+      {"127.0.0.1:8080", "localhost:8080", true},
+      {"127.0.0.1:8080", "LOCALHOST:8080", true},
+      {"127.0.0.1:8080", "[::1]:8080", true},
+      {"127.0.0.1:8080", "127.9.8.7:8080", true},
+      {"127.0.0.1:8080", "Plc-Db.Example.lan:8080", true},
+      {"127.0.0.1:8080", "127.0.0.1", false},
+      {"127.0.0.1:8080", "127.0.0.1:80800", false},
+      {"127.0.0.1:8080", "127.0.0.1:", false},
+      {"127.0.0.1:8080", "localhost.:8080", false},
+      {"127.0.0.1:8080", "localhost.evil:8080", false},
+      {"127.0.0.1:8080", "127.0.0.1.evil:8080", false},
+      {"127.0.0.1:8080", "evil127.0.0.1:8080", false},
+      {"127.0.0.1:8080", "127.attacker.example:8080", false},
+      {"127.0.0.1:8080", "[::1]x:8080", false},
+      {"127.0.0.1:8080", "0177.0.0.1:8080", false},
+      {"127.0.0.1:8080", "127.1:8080", false},
+      {"127.0.0.1:8080", "192.168.1.5:8080", false},
+      {"127.0.0.1:8080", "", false},
+      {"127.0.0.1:8080", "evil.plc-db.example.lan:8080", false},
+      {"127.0.0.1:80", "127.0.0.1", true},
+      {"127.0.0.1:80", "localhost:80", true},
+      {"0.0.0.0:8080", "192.168.1.5:8080", true},
+      {"0.0.0.0:8080", "[fe80::1]:8080", true},
+      {"0.0.0.0:8080", "lan-name.example:8080", false},
+      {"192.168.1.5:8080", "192.168.1.5:8080", true},
+      {"192.168.1.5:8080", "192.168.1.6:8080", false},
+      {"[::1]:8080", "[0:0::1]:8080", true},
   };
   for (const auto& c : names) {
     kivplc::web::ServeOptions o = options();
@@ -370,10 +396,10 @@ TEST_F(WebApiTest, AddressRulesAreExact) {
   const struct {
     const char* listen;
     bool token;
-  } tokens[] = {{"127.0.0.1:0", false},   {"127.200.0.1:0", false}, {"localhost:0", false},
-                {"[::1]:0", false},       {"0.0.0.0:0", true},      {"[::]:0", true},
-                {"0177.0.0.1:0", true},   {"127.1:0", true},        {"[::ffff:127.0.0.1]:0", true},
-                {"192.168.1.5:0", true},  {"localhost.evil:0", true}, {"1.0.0.127:0", true}};
+  } tokens[] = {{"127.0.0.1:0", false},  {"127.200.0.1:0", false},   {"localhost:0", false},
+                {"[::1]:0", false},      {"0.0.0.0:0", true},        {"[::]:0", true},
+                {"0177.0.0.1:0", true},  {"127.1:0", true},          {"[::ffff:127.0.0.1]:0", true},
+                {"192.168.1.5:0", true}, {"localhost.evil:0", true}, {"1.0.0.127:0", true}};
   for (const auto& c : tokens) {
     kivplc::web::ServeOptions o = options();
     o.listen = c.listen;
@@ -389,14 +415,16 @@ TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
   o.listen = "0.0.0.0:0";
   Start(o);
   ASSERT_FALSE(server->AccessToken().empty());
-  for (const char* path : {"/", "/index.html", "/signin.html", "/api/tree"}) EXPECT_EQ(client->Get(path)->status, 401) << path;
+  for (const char* path : {"/", "/index.html", "/signin.html", "/api/tree"})
+    EXPECT_EQ(client->Get(path)->status, 401) << path;
   for (const auto& [path, bytes] : kivplc::web::StaticFiles()) {
     if (path.ends_with(".html")) continue;
     auto res = client->Get(path);
     ASSERT_TRUE(res) << path;
     const std::string type = path.ends_with(".js") ? "text/javascript" : "text/css";
     EXPECT_EQ(std::tuple(res->status, res->body, res->get_header_value("Content-Type").substr(0, type.size())),
-              std::tuple(200, std::string(bytes), type)) << path;
+              std::tuple(200, std::string(bytes), type))
+        << path;
   }
 }
 
@@ -455,7 +483,8 @@ TEST_F(WebApiTest, SlowClientsAreCutOff) {
 
 TEST_F(WebApiTest, ASecondServerOnTheSamePortIsRefused) {
   Start();
-  kivplc::web::EditorServer other({.cataloguePath = cat.path().string(), .listen = "127.0.0.1:" + std::to_string(port)});
+  kivplc::web::EditorServer other(
+      {.cataloguePath = cat.path().string(), .listen = "127.0.0.1:" + std::to_string(port)});
   EXPECT_THROW(other.Bind(), kivcat::Refused);
 }
 

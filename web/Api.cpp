@@ -44,9 +44,11 @@ struct ApiError {
 // file.  Every request says so until the server is started again.
 void RefuseReplaced(Catalogue& db) {
   if (db.Replaced())
-    throw ApiError{503, "the catalogue file was deleted, moved or replaced since the editor opened it; "
-                        "nothing was read or changed: start kivplc serve again to edit the file now under that name",
-                   "", {}};
+    throw ApiError{503,
+                   "the catalogue file was deleted, moved or replaced since the editor opened it; "
+                   "nothing was read or changed: start kivplc serve again to edit the file now under that name",
+                   "",
+                   {}};
 }
 
 using Param = std::function<std::string(const char*)>;
@@ -72,9 +74,8 @@ struct KindStatus {
   int status;
 };
 constexpr KindStatus kRefusalStatuses[] = {
-    {KivRefusalKind::kNotFound, 404},       {KivRefusalKind::kDuplicateKey, 400},
-    {KivRefusalKind::kTooLong, 400},        {KivRefusalKind::kReadOnly, 403},
-    {KivRefusalKind::kBusy, 503},           {KivRefusalKind::kConnectionLost, 503},
+    {KivRefusalKind::kNotFound, 404}, {KivRefusalKind::kDuplicateKey, 400}, {KivRefusalKind::kTooLong, 400},
+    {KivRefusalKind::kReadOnly, 403}, {KivRefusalKind::kBusy, 503},         {KivRefusalKind::kConnectionLost, 503},
     {KivRefusalKind::kOther, 400},
 };
 
@@ -198,7 +199,9 @@ Api::Lists::Lists(Catalogue& db, std::string changeMark, const Lists* previous, 
     for (const auto& s : m.series) {
       Json types = Json::array();
       for (const auto& t : s.types)
-        types.push_back({{"name", Utf8(t.name)}, {"table", Utf8(t.table)}, {"modules", std::max(0L, t.modules)},
+        types.push_back({{"name", Utf8(t.name)},
+                         {"table", Utf8(t.table)},
+                         {"modules", std::max(0L, t.modules)},
                          {"tablesMissing", t.tablesMissing}});
       seriesList.push_back({{"name", Utf8(s.name)}, {"types", std::move(types)}});
     }
@@ -215,7 +218,10 @@ const std::string& Api::Lists::TypeText(const ListedType& type) const {
   if (text.empty()) {
     Json list = Json::array();
     for (const auto& m : type.modules)
-      list.push_back({{"CODE", m.code}, {"POINTS", m.points}, {"TYPE", m.type}, {"DESCRIPTION", m.description},
+      list.push_back({{"CODE", m.code},
+                      {"POINTS", m.points},
+                      {"TYPE", m.type},
+                      {"DESCRIPTION", m.description},
                       {"RATING", m.rating}});
     text = Json{{"table", type.table},
                 {"hasCategory", type.hasCategory},
@@ -339,8 +345,8 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     FoundModules found;
     if (!param("q").empty()) found = lists->modules.Find(param("q"), limit);
     for (const auto& f : found.modules)
-      results.push_back({{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code},
-                         {"DESCRIPTION", f.description}});
+      results.push_back(
+          {{"m", f.manufacturer}, {"s", f.series}, {"t", f.type}, {"CODE", f.code}, {"DESCRIPTION", f.description}});
     return {200, {{"results", std::move(results)}, {"truncated", found.truncated}}, {}};
   }
   if (path == "/api/tree") return {200, {}, lists->tree};
@@ -511,7 +517,9 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     for (std::string line; std::getline(summary, line);)
       if (!line.empty()) messages.push_back(line);
     Refresh("", true);
-    return {200, {{"ok", true}, {"messages", messages}, {"added", result.counts.takenBack ? 0 : result.counts.modules}}, {}};
+    return {200,
+            {{"ok", true}, {"messages", messages}, {"added", result.counts.takenBack ? 0 : result.counts.modules}},
+            {}};
   }
 
   Names n = TypeNames(BodyParam(body));
@@ -526,8 +534,11 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     if (spec.Code.IsEmpty()) throw ApiError{400, "CODE cannot be empty", "CODE", {}};
     auto refusals = db.AddModule(table, spec, rows, Utf8(spec.Code));
     if (!refusals.empty())
-      throw ApiError{400, "module added, but terminal row " + std::to_string(refusals.front().sequence) +
-                              " was refused: " + refusals.front().reason, "", {}};
+      throw ApiError{400,
+                     "module added, but terminal row " + std::to_string(refusals.front().sequence) +
+                         " was refused: " + refusals.front().reason,
+                     "",
+                     {}};
     return ok;
   }
   CString code = Wide(Text(body, "code"));
@@ -551,7 +562,9 @@ Reply Api::Change(const std::string& path, const Json& body, std::string& change
     if (as.IsEmpty()) throw ApiError{400, "the copy needs a new CODE", "CODE", {}};
     std::string refusedBy;
     Reporter reporter;
-    reporter.message = [&refusedBy](const std::string& line) { if (refusedBy.empty()) refusedBy = line; };
+    reporter.message = [&refusedBy](const std::string& line) {
+      if (refusedBy.empty()) refusedBy = line;
+    };
     const TypeName type{n.m, n.s, n.t};
     const ImportResult result = CopyModule(db, type, code, db, type, as, ImportOptions{}, reporter);
     if (result.counts.modules == 0) {

@@ -27,7 +27,7 @@ using kivcat::Json;
 struct Reply {
   int status = 200;
   Json json;
-  std::string text;      // when set, the body instead of `json`: JSON text
+  std::string text;       // when set, the body instead of `json`: JSON text
   bool download = false;  // `text` is a file to save
 };
 
@@ -50,7 +50,8 @@ class Api {
   // lists were: while m_db still gives it, no other connection changed
   // the catalogue since.
   struct Lists {
-    Lists(kivcat::Catalogue& db, std::string changeMark, const Lists* previous = nullptr, const std::string& changed = "");
+    Lists(kivcat::Catalogue& db, std::string changeMark, const Lists* previous = nullptr,
+          const std::string& changed = "");
     const std::string& TypeText(const kivcat::ListedType& type) const;
 
     std::string mark;
@@ -91,7 +92,7 @@ class Api {
   std::string m_person;
   kiv::Mutex m_dbLock;  // changes one at a time, on m_db
   std::unique_ptr<kivcat::Catalogue> m_db KIV_PT_GUARDED_BY(m_dbLock);
-  std::atomic<bool> m_changing{false};              // a change holds m_dbLock
+  std::atomic<bool> m_changing{false};            // a change holds m_dbLock
   bool m_stale KIV_GUARDED_BY(m_dbLock) = false;  // a refresh failed, m_lists lag behind
   kiv::Mutex m_readersLock;
   std::vector<std::unique_ptr<kivcat::Catalogue>> m_idleReaders KIV_GUARDED_BY(m_readersLock);

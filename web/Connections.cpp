@@ -46,9 +46,9 @@ int PortOf(const sockaddr_storage& address) {
 struct ConnectionServer::Connection {
   int fd = -1;
   std::string peer;
-  std::string pending;              // received and not yet parsed
-  Clock::time_point deadline;       // when waiting for the head ends
-  bool started = false;             // a byte of the next request came
+  std::string pending;         // received and not yet parsed
+  Clock::time_point deadline;  // when waiting for the head ends
+  bool started = false;        // a byte of the next request came
 };
 
 // What the HTTP library reads a request from and writes its answer to: the
@@ -119,7 +119,8 @@ class ConnectionServer::RequestStream : public httplib::Stream {
 };
 
 ConnectionServer::ConnectionServer(const ConnectionLimits& limits) : m_limits(limits) {
-  if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("cannot make a pipe: " + std::string(strerror(errno)));
+  if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+    throw std::runtime_error("cannot make a pipe: " + std::string(strerror(errno)));
   // Only for the Keep-Alive header the library writes.
   set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.idle).count());
 }

@@ -78,7 +78,7 @@ class ConnectionServer : public httplib::Server {
   // The waiting thread and the workers hand connections over through the
   // members below, and each of them counts open connections.
   kiv::Mutex m_mutex;
-  std::condition_variable m_ready;  // m_heads got one, or m_workersEnd
+  std::condition_variable m_ready;                                              // m_heads got one, or m_workersEnd
   std::deque<std::unique_ptr<Connection>> m_heads KIV_GUARDED_BY(m_mutex);      // a whole head arrived: for a worker
   std::vector<std::unique_ptr<Connection>> m_returned KIV_GUARDED_BY(m_mutex);  // answered and kept alive
   std::map<std::string, size_t> m_perClient KIV_GUARDED_BY(m_mutex);

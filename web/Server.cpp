@@ -18,13 +18,13 @@
 #include "Api.h"
 #include "Connections.h"
 #include "KivPmOleDbFiles.h"
-#include "catalogue/Errors.h"
+#include "SignIn.h"
+#include "StaticFiles.h"
 #include "catalogue/Copy.h"
+#include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/Json.h"
 #include "catalogue/Person.h"
-#include "SignIn.h"
-#include "StaticFiles.h"
 
 namespace kivplc::web {
 
@@ -75,11 +75,13 @@ bool IsIpv6Literal(const std::string& text, in6_addr* address = nullptr) {
 }
 
 std::string MimeType(const std::string& path) {
-  static const std::pair<const char*, const char*> kTypes[] = {
-      {".html", "text/html; charset=utf-8"}, {".js", "text/javascript; charset=utf-8"},
-      {".css", "text/css; charset=utf-8"},   {".svg", "image/svg+xml"},
-      {".png", "image/png"},                 {".ico", "image/x-icon"},
-      {".json", "application/json; charset=utf-8"}};
+  static const std::pair<const char*, const char*> kTypes[] = {{".html", "text/html; charset=utf-8"},
+                                                               {".js", "text/javascript; charset=utf-8"},
+                                                               {".css", "text/css; charset=utf-8"},
+                                                               {".svg", "image/svg+xml"},
+                                                               {".png", "image/png"},
+                                                               {".ico", "image/x-icon"},
+                                                               {".json", "application/json; charset=utf-8"}};
   for (const auto& [ext, type] : kTypes)
     if (path.size() >= strlen(ext) && path.compare(path.size() - strlen(ext), std::string::npos, ext) == 0) return type;
   return "application/octet-stream";
@@ -187,8 +189,10 @@ EditorServer::EditorServer(const ServeOptions& options)
   if (!options.tokenFile.empty()) {
     std::ifstream file(options.tokenFile);
     if (!file || !std::getline(file, m_accessToken)) throw Invalid("cannot read the token file " + options.tokenFile);
-    while (!m_accessToken.empty() && isspace(static_cast<unsigned char>(m_accessToken.back()))) m_accessToken.pop_back();
-    if (m_accessToken.size() < 16) throw Invalid("the access token in " + options.tokenFile + " is shorter than 16 characters");
+    while (!m_accessToken.empty() && isspace(static_cast<unsigned char>(m_accessToken.back())))
+      m_accessToken.pop_back();
+    if (m_accessToken.size() < 16)
+      throw Invalid("the access token in " + options.tokenFile + " is shorter than 16 characters");
   } else if (!m_loopback) {
     m_accessToken = RandomId();
   }
@@ -197,8 +201,9 @@ EditorServer::EditorServer(const ServeOptions& options)
     if (!IsServerCatalogue(options.cataloguePath))
       throw Invalid("--sign-in is for a catalogue on a server, where each person has an account of their own");
     if (!m_loopback && !options.insecureHttp)
-      throw Invalid("signing in on an address other than loopback sends passwords unencrypted over the network; "
-                    "give --insecure-http to accept that");
+      throw Invalid(
+          "signing in on an address other than loopback sends passwords unencrypted over the network; "
+          "give --insecure-http to accept that");
     m_sessions =
         std::make_unique<Sessions>(options.cataloguePath, options.sessionLifetime, m_sessionToken, options.readOnly);
   } else {
@@ -274,9 +279,12 @@ EditorServer::EditorServer(const ServeOptions& options)
   server.Get("/api/.*", [this, reply](const httplib::Request& req, httplib::Response& res) {
     auto api = ApiFor(req);
     if (!api && req.path == "/api/session")
-      return SendJson(res, 200, {{"session", m_sessionToken}, {"signIn", true}, {"signedIn", false},
-                                 {"insecure", m_options.insecureHttp && !m_loopback},
-                                 {"catalogue", ShownName(m_options.cataloguePath)}});
+      return SendJson(res, 200,
+                      {{"session", m_sessionToken},
+                       {"signIn", true},
+                       {"signedIn", false},
+                       {"insecure", m_options.insecureHttp && !m_loopback},
+                       {"catalogue", ShownName(m_options.cataloguePath)}});
     if (!api) return SendJson(res, 401, {{"error", "sign in first"}, {"signIn", true}});
     Reply r = api->Get(req.path, [&req](const char* name) { return req.get_param_value(name); });
     if (m_sessions && req.path == "/api/session") {
@@ -375,8 +383,8 @@ void Serve(const ServeOptions& options) {
 
   EditorServer server(options);
   server.Bind();
-  std::cout << "Serving " << kivoledb::WithoutPassword(options.cataloguePath) << (server.AccessToken().empty() ? "" : " (with an access token)")
-            << "\nOpen " << server.Url() << "\n";
+  std::cout << "Serving " << kivoledb::WithoutPassword(options.cataloguePath)
+            << (server.AccessToken().empty() ? "" : " (with an access token)") << "\nOpen " << server.Url() << "\n";
   if (options.signIn)
     std::cout << "People sign in with their own server accounts; a session lasts "
               << std::chrono::duration_cast<std::chrono::minutes>(options.sessionLifetime).count() << " minutes.\n";

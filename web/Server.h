@@ -21,7 +21,7 @@ struct ServeOptions {
   std::string cataloguePath{};
   std::string listen = "127.0.0.1:8080";  // HOST:PORT; port 0 picks a free one
   bool readOnly = false;
-  std::string tokenFile{};                 // the access token's file, else one is made up
+  std::string tokenFile{};  // the access token's file, else one is made up
   // Bytes.  The editor's export of the largest catalogue known (an Access
   // file of 63 MiB) is 61 MiB; twice that leaves room to grow.
   size_t bodyLimit = 128u << 20;

@@ -21,7 +21,10 @@ std::string RandomId() {
 }
 
 Sessions::Sessions(std::string catalogue, Clock::duration lifetime, std::string pageToken, bool readOnly)
-    : m_catalogue(std::move(catalogue)), m_lifetime(lifetime), m_pageToken(std::move(pageToken)), m_readOnly(readOnly) {}
+    : m_catalogue(std::move(catalogue)),
+      m_lifetime(lifetime),
+      m_pageToken(std::move(pageToken)),
+      m_readOnly(readOnly) {}
 
 std::string Sessions::SignIn(const std::string& person, const std::string& password) {
   if (person.empty()) throw kivcat::Invalid("sign in with the name of your server account");

@@ -41,22 +41,36 @@ std::wstring Bracketed(const std::string& name) { return L"[" + Wide(name) + L"]
 // The Access type of a column as the library's DDL names it.
 std::wstring AccessTypeText(const Column& c) {
   switch (c.type) {
-    case ColumnType::kText: return L"VARCHAR(" + std::to_wstring(c.length > 0 ? c.length : 255) + L")";
-    case ColumnType::kMemo: return L"LONGTEXT";
-    case ColumnType::kInteger: return L"SHORT";
-    case ColumnType::kLong: return L"INTEGER";
-    case ColumnType::kByte: return L"BYTE";
-    case ColumnType::kBoolean: return L"BIT";
-    case ColumnType::kCurrency: return L"CURRENCY";
-    case ColumnType::kSingle: return L"REAL";
-    case ColumnType::kDouble: return L"DOUBLE";
-    case ColumnType::kDateTime: return L"DATETIME";
-    case ColumnType::kBinary: return L"BINARY(" + std::to_wstring(c.length > 0 ? c.length : 255) + L")";
-    case ColumnType::kOle: return L"LONGBINARY";
-    case ColumnType::kGuid: return L"GUID";
+    case ColumnType::kText:
+      return L"VARCHAR(" + std::to_wstring(c.length > 0 ? c.length : 255) + L")";
+    case ColumnType::kMemo:
+      return L"LONGTEXT";
+    case ColumnType::kInteger:
+      return L"SHORT";
+    case ColumnType::kLong:
+      return L"INTEGER";
+    case ColumnType::kByte:
+      return L"BYTE";
+    case ColumnType::kBoolean:
+      return L"BIT";
+    case ColumnType::kCurrency:
+      return L"CURRENCY";
+    case ColumnType::kSingle:
+      return L"REAL";
+    case ColumnType::kDouble:
+      return L"DOUBLE";
+    case ColumnType::kDateTime:
+      return L"DATETIME";
+    case ColumnType::kBinary:
+      return L"BINARY(" + std::to_wstring(c.length > 0 ? c.length : 255) + L")";
+    case ColumnType::kOle:
+      return L"LONGBINARY";
+    case ColumnType::kGuid:
+      return L"GUID";
     case ColumnType::kDecimal:
       return L"DECIMAL(" + std::to_wstring(c.precision) + L"," + std::to_wstring(c.scale) + L")";
-    case ColumnType::kComplex: return L"INTEGER";
+    case ColumnType::kComplex:
+      return L"INTEGER";
   }
   return L"LONGBINARY";  // kept as stored bytes (AccessReader)
 }
@@ -75,9 +89,14 @@ bool CheckName(const std::string& name, const std::string& table, std::wstring& 
 bool RunAccessDdl(const std::wstring& ddl, std::wstring& out, std::wstring& error) {
   std::wstring rewritten;
   switch (RewriteAccessDdl(ddl, rewritten, error)) {
-    case DdlOutcome::kRefused: return false;
-    case DdlOutcome::kRewritten: out = rewritten; break;
-    case DdlOutcome::kUnchanged: out = ddl; break;
+    case DdlOutcome::kRefused:
+      return false;
+    case DdlOutcome::kRewritten:
+      out = rewritten;
+      break;
+    case DdlOutcome::kUnchanged:
+      out = ddl;
+      break;
   }
   return true;
 }
@@ -110,9 +129,12 @@ bool AddMissingColumns(sqlite3* db, const TableInfo& table, std::wstring& error)
 
 bool Bind(sqlite3_stmt* stmt, int index, const Value& v) {
   switch (v.kind) {
-    case Value::Kind::kNull: return sqlite3_bind_null(stmt, index) == SQLITE_OK;
-    case Value::Kind::kInteger: return sqlite3_bind_int64(stmt, index, v.integer) == SQLITE_OK;
-    case Value::Kind::kReal: return sqlite3_bind_double(stmt, index, v.real) == SQLITE_OK;
+    case Value::Kind::kNull:
+      return sqlite3_bind_null(stmt, index) == SQLITE_OK;
+    case Value::Kind::kInteger:
+      return sqlite3_bind_int64(stmt, index, v.integer) == SQLITE_OK;
+    case Value::Kind::kReal:
+      return sqlite3_bind_double(stmt, index, v.real) == SQLITE_OK;
     case Value::Kind::kText:
       return sqlite3_bind_text(stmt, index, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_STATIC) ==
              SQLITE_OK;
@@ -153,8 +175,8 @@ class TableCopy {
     while ((got = reader->Next(row, error)) == 1) {
       for (size_t c = 0; c < row.size(); ++c) Bind(m_insert, static_cast<int>(c + 1), row[c]);
       if (sqlite3_step(m_insert) != SQLITE_DONE) {
-        error = L"cannot copy row " + std::to_wstring(rows + 1) + L" of table \"" + Wide(table.name) +
-                L"\": " + EngineError(m_db);
+        error = L"cannot copy row " + std::to_wstring(rows + 1) + L" of table \"" + Wide(table.name) + L"\": " +
+                EngineError(m_db);
         sqlite3_reset(m_insert);
         std::wstring ignored;
         Exec(m_db, "ROLLBACK", ignored);
@@ -183,12 +205,10 @@ class TableCopy {
 
 std::wstring AccessCreateTableText(const TableInfo& table) {
   std::wstring ddl = L"CREATE TABLE " + Bracketed(table.name) + L" (";
-  for (size_t c = 0; c < table.columns.size(); ++c)
-    ddl += (c ? L", " : L"") + ColumnDefinition(table.columns[c], true);
+  for (size_t c = 0; c < table.columns.size(); ++c) ddl += (c ? L", " : L"") + ColumnDefinition(table.columns[c], true);
   if (!table.primaryKey.empty()) {
     ddl += L", CONSTRAINT PrimaryKey PRIMARY KEY (";
-    for (size_t k = 0; k < table.primaryKey.size(); ++k)
-      ddl += (k ? L", " : L"") + Bracketed(table.primaryKey[k]);
+    for (size_t k = 0; k < table.primaryKey.size(); ++k) ddl += (k ? L", " : L"") + Bracketed(table.primaryKey[k]);
     ddl += L")";
   }
   return ddl + L")";

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "KivPmOleDbFiles.h"
 #include "AccessReader.h"
+#include "KivPmOleDbFiles.h"
 
 namespace kivoledb::access {
 

@@ -41,9 +41,7 @@ class AccessDriver : public Driver {
  public:
   std::wstring Name() const override { return kAccessDriverName; }
 
-  bool Accepts(const Properties& properties) const override {
-    return IsAccessFile(properties.Get(L"Data Source"));
-  }
+  bool Accepts(const Properties& properties) const override { return IsAccessFile(properties.Get(L"Data Source")); }
 
   std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {
     const std::wstring path = properties.Get(L"Data Source");
@@ -54,13 +52,13 @@ class AccessDriver : public Driver {
     std::wstring reason;
     auto file = access::AccessFile::Open(path, reason);
     if (file && !access::HoldsCatalogueTables(*file))
-      reason = L"it is an Access database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
-               L"so it is not a catalogue";
+      reason =
+          L"it is an Access database but holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, "
+          L"so it is not a catalogue";
     sqlite3* db = nullptr;
     // NOMUTEX: the connection serialises its own use of the handle (SqliteConnection.h).
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (file && sqlite3_open_v2(":memory:", &db, flags, nullptr) != SQLITE_OK)
-      reason = SqliteError(db);
+    if (file && sqlite3_open_v2(":memory:", &db, flags, nullptr) != SQLITE_OK) reason = SqliteError(db);
     access::ImportSummary summary;
     if (file && db && reason.empty() && access::CopyAccessTables(*file, db, {}, summary, reason) &&
         sqlite3_exec(db, "PRAGMA query_only=ON", nullptr, nullptr, nullptr) == SQLITE_OK)

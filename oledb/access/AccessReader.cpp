@@ -35,14 +35,22 @@ std::wstring Wide(const std::string& utf8) { return kiv::FromUtf8(utf8); }
 
 std::string FormatNameOf(guint32 version) {
   switch (version) {
-    case MDB_VER_JET3: return "Jet 3";
-    case MDB_VER_JET4: return "Jet 4";
-    case MDB_VER_ACCDB_2007: return "ACE 12";
-    case MDB_VER_ACCDB_2010: return "ACE 14";
-    case MDB_VER_ACCDB_2013: return "ACE 15";
-    case MDB_VER_ACCDB_2016: return "ACE 16";
-    case MDB_VER_ACCDB_2019: return "ACE 17";
-    default: return "unknown";
+    case MDB_VER_JET3:
+      return "Jet 3";
+    case MDB_VER_JET4:
+      return "Jet 4";
+    case MDB_VER_ACCDB_2007:
+      return "ACE 12";
+    case MDB_VER_ACCDB_2010:
+      return "ACE 14";
+    case MDB_VER_ACCDB_2013:
+      return "ACE 15";
+    case MDB_VER_ACCDB_2016:
+      return "ACE 16";
+    case MDB_VER_ACCDB_2019:
+      return "ACE 17";
+    default:
+      return "unknown";
   }
 }
 
@@ -107,8 +115,8 @@ struct RowReader::State {
   }
 
   std::wstring Damaged(const std::string& what) const {
-    return L"the Access file \"" + file->path + L"\" is damaged: " + Wide(what) + L" (table \"" +
-           Wide(tableName) + L"\")";
+    return L"the Access file \"" + file->path + L"\" is damaged: " + Wide(what) + L" (table \"" + Wide(tableName) +
+           L"\")";
   }
 
   // Collects the bytes of a memo or OLE value into `scratch`.
@@ -353,8 +361,8 @@ std::unique_ptr<AccessFile> AccessFile::Open(const std::wstring& path, std::wstr
     MdbTableDef* table = mdb_read_table(entry);
     if (!table || !mdb_read_columns(table)) {
       if (table) mdb_free_tabledef(table);
-      error = L"the Access file \"" + path + L"\" is damaged: the definition of table \"" +
-              Wide(entry->object_name) + L"\" cannot be read";
+      error = L"the Access file \"" + path + L"\" is damaged: the definition of table \"" + Wide(entry->object_name) +
+              L"\" cannot be read";
       return nullptr;
     }
     mdb_read_indices(table);

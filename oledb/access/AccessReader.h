@@ -50,9 +50,9 @@ struct Column {
 
 struct TableInfo {
   std::string name;
-  std::vector<Column> columns;  // in the table's column order
+  std::vector<Column> columns;          // in the table's column order
   std::vector<std::string> primaryKey;  // column names in key order; empty when none
-  size_t rowCount = 0;  // as the table definition records it
+  size_t rowCount = 0;                  // as the table definition records it
 };
 
 // One value of a row.  Integers (boolean as 1/0, byte, 16- and 32-bit,

@@ -314,8 +314,8 @@ class KIV_EXPORT KivOleDbTables : public KivOleDbErrorInfo {
   /// "VIEW" the views, null both (any other type: none); `tableName` keeps
   /// only that name (without regard to case); catalog and schema are
   /// ignored.  Names come sorted.  False without an open connection.
-  bool Open(KivOleDbConnection* connection, const wchar_t* catalog, const wchar_t* schema,
-            const wchar_t* tableName, const wchar_t* tableType);
+  bool Open(KivOleDbConnection* connection, const wchar_t* catalog, const wchar_t* schema, const wchar_t* tableName,
+            const wchar_t* tableType);
   /// Replaces `names` with the list Open read; false before a successful
   /// Open.
   bool GetTableList(std::vector<CString>& names);
@@ -336,8 +336,8 @@ class KIV_EXPORT KivOleDbHelper {
   /// put in double quotes (an inner '"' doubled); `providerProperties` goes
   /// in as it is.  False when dataSource is null or provider null or empty.
   static bool FormatConnectString(CComBSTR& out, const wchar_t* dataSource, const wchar_t* userId,
-                                  const wchar_t* password, const wchar_t* provider,
-                                  const wchar_t* providerProperties, const wchar_t* extendedProperties);
+                                  const wchar_t* password, const wchar_t* provider, const wchar_t* providerProperties,
+                                  const wchar_t* extendedProperties);
 };
 
 namespace kivoledb {

@@ -30,8 +30,7 @@ namespace kivoledb {
 /// returns false with the reason (naming the path) in `error` and leaves no
 /// file behind.  Connecting never creates a file: this is the one way a
 /// catalogue file comes to exist.
-KIV_EXPORT bool CreateEmbeddedCatalogue(const std::wstring& path, const std::string& ddlUtf8,
-                                        std::wstring& error);
+KIV_EXPORT bool CreateEmbeddedCatalogue(const std::wstring& path, const std::string& ddlUtf8, std::wstring& error);
 
 // --- Whole-file copies of a catalogue file -------------------------------
 
@@ -137,7 +136,7 @@ KIV_EXPORT bool ListCatalogueGrants(const std::wstring& connection, CatalogueRol
 /// What the account that `connection` signs in with may do
 /// (ProbeServerAccess).
 struct ServerAccess {
-  std::string person;     ///< The account, UTF-8.
+  std::string person;  ///< The account, UTF-8.
   /// Why it may change nothing (ReadOnlyFor(person)), empty when it may
   /// write: when it may add a manufacturer.
   std::wstring readOnly;
@@ -191,10 +190,10 @@ struct ImportedTable {
 
 /// What ImportAccessFile copied.
 struct ImportSummary {
-  std::string format;  ///< The Access file's format, e.g. "Jet 4".
+  std::string format;                 ///< The Access file's format, e.g. "Jet 4".
   std::vector<ImportedTable> tables;  ///< The Access file's tables, in its order.
-  size_t totalRows = 0;  ///< The rows of all tables.
-  bool catalogue = false;  ///< True when the file held a catalogue's fixed tables.
+  size_t totalRows = 0;               ///< The rows of all tables.
+  bool catalogue = false;             ///< True when the file held a catalogue's fixed tables.
 };
 
 /// Called at the start of each table and every few thousand rows, with the

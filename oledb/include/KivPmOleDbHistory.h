@@ -86,12 +86,12 @@ struct HistoryRow {
 
 /// One action of the history, with the rows it changed.
 struct HistoryEntry {
-  long long id = 0;      ///< the action's number, rising with time
-  std::wstring at;       ///< UTC, "2026-12-07T19:30:00.123Z"
-  std::wstring by;       ///< the person
-  std::wstring account;  ///< "user@machine" of the process that made it
-  std::wstring label;    ///< what the action was; empty for a host's call
-  std::wstring reverts;  ///< the ids this action reverted, blank-separated; empty for none
+  long long id = 0;              ///< the action's number, rising with time
+  std::wstring at;               ///< UTC, "2026-12-07T19:30:00.123Z"
+  std::wstring by;               ///< the person
+  std::wstring account;          ///< "user@machine" of the process that made it
+  std::wstring label;            ///< what the action was; empty for a host's call
+  std::wstring reverts;          ///< the ids this action reverted, blank-separated; empty for none
   std::vector<HistoryRow> rows;  ///< the rows it changed, in the order of the changes
 };
 
@@ -123,8 +123,8 @@ KIV_EXPORT bool ListHistory(KivOleDbConnection* connection, const HistoryFilter&
                             std::vector<HistoryEntry>& entries, std::wstring& error);
 /// Every record of changes to `table`, oldest first (for a caller that
 /// matches rows by their values, such as the index's names).
-KIV_EXPORT bool HistoryRowsOf(KivOleDbConnection* connection, const std::wstring& table,
-                              std::vector<HistoryRow>& rows, std::wstring& error);
+KIV_EXPORT bool HistoryRowsOf(KivOleDbConnection* connection, const std::wstring& table, std::vector<HistoryRow>& rows,
+                              std::wstring& error);
 
 /// What RevertHistory did, or what stopped it.
 struct RevertOutcome {

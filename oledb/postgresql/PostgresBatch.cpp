@@ -35,7 +35,8 @@ void PostgresConnection::RestoreBatch(std::string& error) {
   if (PQstatus(m_conn) != CONNECTION_OK || PQtransactionStatus(m_conn) != PQTRANS_INERROR) return;
   std::string failure;
   PGresult* rows = nullptr;
-  if (Simple("ROLLBACK", failure) && Simple("BEGIN", failure) && (log.empty() || RunPipeline(log, log.size(), rows, failure)))
+  if (Simple("ROLLBACK", failure) && Simple("BEGIN", failure) &&
+      (log.empty() || RunPipeline(log, log.size(), rows, failure)))
     return;
   // The batch is lost: what follows commits statement by statement.
   if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", failure);
@@ -90,7 +91,7 @@ bool PostgresConnection::AbandonBatch(std::wstring& error) {
     if (!turn.Ok(error)) return false;
     if (m_batch.depth == 0) return true;
     if (m_batch.depth == 1 && m_batch.OwnsTransaction()) {
-      UndoBatch(L"");  // pending row changes dropped, the transaction rolled back
+      UndoBatch(L"");   // pending row changes dropped, the transaction rolled back
       ForgetRefusal();  // nothing failed
       m_batch = PgBatch{};
       return true;

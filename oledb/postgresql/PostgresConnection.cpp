@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "KivPmOleDbFiles.h"
 #include "PostgresCursor.h"
 #include "PostgresPipeline.h"
 #include "PostgresRefusal.h"
 #include "PostgresRoles.h"
-#include "KivPmOleDbFiles.h"
 #include "StatementLexer.h"
 #include "Utf16.h"
 
@@ -165,8 +165,11 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
   // A table made or dropped: its name as written is kept beside it.
   const std::string nameTable = kPgNameTable;
   if (statement.kind == PgStatement::kCreateTable)
-    queries.push_back({"INSERT INTO " + nameTable + " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
-                       {}, {PgIdentifier(statement.table), statement.table}, {false, false}});
+    queries.push_back({"INSERT INTO " + nameTable +
+                           " (ident, name) VALUES ($1, $2) ON CONFLICT (ident) DO UPDATE SET name = EXCLUDED.name",
+                       {},
+                       {PgIdentifier(statement.table), statement.table},
+                       {false, false}});
   if (statement.kind == PgStatement::kDropTable)
     queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {PgIdentifier(statement.table)}, {false}});
   PGresult* rows = nullptr;
@@ -206,8 +209,8 @@ bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::ws
   }
   const std::string kinds = tables && views ? "'r', 'p', 'v'" : tables ? "'r', 'p'" : "'v'";
   const std::string sql =
-      std::string("SELECT coalesce(n.name, c.relname) FROM pg_catalog.pg_class c ") +
-      "LEFT JOIN " + kPgNameTable + " n ON n.ident = c.relname " +
+      std::string("SELECT coalesce(n.name, c.relname) FROM pg_catalog.pg_class c ") + "LEFT JOIN " + kPgNameTable +
+      " n ON n.ident = c.relname " +
       "WHERE c.relnamespace = (SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = current_schema()) " +
       "AND c.relkind IN (" + kinds + ") AND c.relname <> '" + kPgNameTable + "' ORDER BY 1";
   Result r(PQexec(m_conn, sql.c_str()), &PQclear);

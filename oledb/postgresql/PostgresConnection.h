@@ -189,8 +189,9 @@ class PostgresConnection : public DriverConnection {
   std::vector<Query> m_batchLog;  // kOptimistic: the batch's changes so far
   std::wstring m_undoneBy;        // kUndone: the refusal, as reported
   KivRefusal m_undoneKind;        // ... and its kind
-  std::vector<Pending> m_group KIV_GUARDED_BY(m_mutex);  // sent, not settled; the connection is in pipeline mode while not empty
-  size_t m_groupRows = 0;        // rows of the statements in m_group
+  std::vector<Pending> m_group
+      KIV_GUARDED_BY(m_mutex);  // sent, not settled; the connection is in pipeline mode while not empty
+  size_t m_groupRows = 0;       // rows of the statements in m_group
   Gathered m_gathered;
   unsigned long m_batchSequence = 0;      // statements of the batch so far
   unsigned long m_lastRefusedAtOnce = 0;  // the latest refused at once, by sequence
@@ -206,13 +207,14 @@ class PostgresConnection : public DriverConnection {
 // to the code in between a Turn holds m_mutex.
 class KIV_SCOPED_CAPABILITY PostgresConnection::Turn {
  public:
-  explicit Turn(PostgresConnection& c) KIV_ACQUIRE(c.m_mutex) KIV_NO_THREAD_SAFETY_ANALYSIS : m_c(c), m_lock(c.m_mutex) {
+  explicit Turn(PostgresConnection& c) KIV_ACQUIRE(c.m_mutex) KIV_NO_THREAD_SAFETY_ANALYSIS : m_c(c),
+                                                                                              m_lock(c.m_mutex) {
     m_ok = c.m_gate.Wait(m_lock, kTurnWait);
   }
   ~Turn() KIV_RELEASE() KIV_NO_THREAD_SAFETY_ANALYSIS {
     if (!m_ok) return;
     m_c.m_gate.Leave(m_lock, m_c.m_batch.depth > 0 || (PQstatus(m_c.m_conn) == CONNECTION_OK &&
-                                                        PQtransactionStatus(m_c.m_conn) != PQTRANS_IDLE));
+                                                       PQtransactionStatus(m_c.m_conn) != PQTRANS_IDLE));
   }
   Turn(const Turn&) = delete;
   Turn& operator=(const Turn&) = delete;

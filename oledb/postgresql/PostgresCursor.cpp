@@ -42,9 +42,8 @@ class PostgresCursor final : public Cursor {
   std::string LongBytes(size_t column) const override {
     if (m_kinds[column - 1] == kBinary) {
       size_t length = 0;
-      unsigned char* bytes =
-          PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), m_row, Index(column))),
-                          &length);
+      unsigned char* bytes = PQunescapeBytea(
+          reinterpret_cast<const unsigned char*>(PQgetvalue(m_result.get(), m_row, Index(column))), &length);
       std::string out(reinterpret_cast<char*>(bytes), bytes ? length : 0);
       PQfreemem(bytes);
       return out;

@@ -125,7 +125,8 @@ class PostgresDriver : public Driver {
       return nullptr;
     }
     size_t pool = PostgresConnection::kDefaultPoolSize;
-    if (properties.Has(L"Statement Cache")) pool = static_cast<size_t>(std::wcstoul(properties.Get(L"Statement Cache").c_str(), nullptr, 10));
+    if (properties.Has(L"Statement Cache"))
+      pool = static_cast<size_t>(std::wcstoul(properties.Get(L"Statement Cache").c_str(), nullptr, 10));
     return std::make_unique<PostgresConnection>(conn, std::move(secret), SchemaOf(properties), pool);
   }
 };
@@ -148,8 +149,8 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
 
   // Defaults first, so that the Data Source overrides them; the
   // properties and the encoding last, so that they override it.
-  std::vector<const char*> keys = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
-                                   "application_name", "dbname"};
+  std::vector<const char*> keys = {"connect_timeout",  "keepalives_idle",  "keepalives_interval",
+                                   "keepalives_count", "application_name", "dbname"};
   std::vector<const char*> values = {"10", "30", "10", "3", "kivplcdb", target.c_str()};
   if (!user.empty()) keys.push_back("user"), values.push_back(user.c_str());
   if (!password.empty()) keys.push_back("password"), values.push_back(password.c_str());
@@ -164,7 +165,8 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
   if (!conn) return fail("out of memory");
   if (PQstatus(conn) != CONNECTION_OK) return fail(PgConnectionError(conn));  // never made: nothing was lost
   // The server's notices (a DROP's cascade) are nobody's output.
-  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   if (!schema.empty()) {
     std::string failure;
     Result r(nullptr, &PQclear);

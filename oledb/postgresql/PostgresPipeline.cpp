@@ -62,7 +62,8 @@ bool GatherableInsert(const std::string& text, size_t count, std::string& head) 
 // Rows of one gathered INSERT with `width` values each.
 size_t RowsPerInsert(size_t width) {
   constexpr size_t kMostParameters = 65535;
-  return std::max<size_t>(1, std::min(PostgresConnection::kRowsPerInsert, kMostParameters / std::max<size_t>(width, 1)));
+  return std::max<size_t>(1,
+                          std::min(PostgresConnection::kRowsPerInsert, kMostParameters / std::max<size_t>(width, 1)));
 }
 
 }  // namespace
@@ -81,7 +82,6 @@ Verb VerbOf(const std::string& text) {
   if (is("SELECT")) return Verb::kQuery;
   return is("INSERT") || is("UPDATE") || is("DELETE") ? Verb::kChange : Verb::kOther;
 }
-
 
 bool PostgresConnection::Send(const Query& q, const std::vector<Pending>* rows, PGresult** result) {
   const char* values[64];
@@ -352,8 +352,7 @@ bool PostgresConnection::RunPipeline(const std::vector<Query>& queries, size_t k
   return ok;
 }
 
-bool PostgresConnection::RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows,
-                                       std::string& error) {
+bool PostgresConnection::RunAtomically(std::vector<Query> queries, size_t keep, PGresult*& rows, std::string& error) {
   const bool inTransaction = PQtransactionStatus(m_conn) != PQTRANS_IDLE;
   if (queries.size() == 1 && !inTransaction) return RunPipeline(queries, keep, rows, error);
   queries.insert(queries.begin(), Query{inTransaction ? kSavepoint : "BEGIN", {}, {}, {}});

@@ -59,9 +59,10 @@ class Admin {
       return;
     }
     const std::string sql = std::string("SELECT ") + kRoleBase + " || '" + kReaders + "', " + kRoleBase + " || '" +
-                            kMaintainers + "', pg_catalog.current_schema(), "
-                            "(SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN (" + kRoleBase + " || '" +
-                            kReaders + "', " + kRoleBase + " || '" + kMaintainers + "'))";
+                            kMaintainers +
+                            "', pg_catalog.current_schema(), "
+                            "(SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN (" +
+                            kRoleBase + " || '" + kReaders + "', " + kRoleBase + " || '" + kMaintainers + "'))";
     if (!Exec(m_conn, sql, {}, r, failure)) {
       Fail(failure);
       return;
@@ -94,9 +95,7 @@ class Admin {
     Result r(nullptr, &PQclear);
     return Query(sql, params, r);
   }
-  bool NeedRoles() {
-    return haveRoles || Fail("it has no roles yet (kivplc init --roles sets them up)");
-  }
+  bool NeedRoles() { return haveRoles || Fail("it has no roles yet (kivplc init --roles sets them up)"); }
   // Runs `steps` in one transaction.
   template <typename Steps>
   bool Transaction(Steps steps) {
@@ -133,8 +132,10 @@ bool ActAsMaintainers(PGconn* conn, std::string& error) {
   // as any maintainer does.
   // By the role's oid, which pg_has_role takes for any role there is; its
   // name would fail on a catalogue without roles.
-  const std::string sql = std::string("SELECT pg_catalog.set_config('role', g.rolname, false) FROM pg_catalog.pg_roles g "
-                                      "WHERE g.rolname = ") + kRoleBase + " || '" + kMaintainers +
+  const std::string sql = std::string(
+                              "SELECT pg_catalog.set_config('role', g.rolname, false) FROM pg_catalog.pg_roles g "
+                              "WHERE g.rolname = ") +
+                          kRoleBase + " || '" + kMaintainers +
                           "' AND pg_catalog.pg_has_role(session_user, g.oid, 'MEMBER')";
   Result r(nullptr, &PQclear);
   return Exec(conn, sql, {}, r, error);
@@ -166,8 +167,7 @@ bool SetUpCatalogueRoles(const std::wstring& connection, CatalogueRoles& roles, 
                  {}, tables))
       return false;
     for (int i = 0; i < PQntuples(tables.get()); ++i)
-      if (!a.Run("ALTER TABLE " + schema + "." + PgQuoted(PQgetvalue(tables.get(), i, 0)) + " OWNER TO " +
-                 maintainers))
+      if (!a.Run("ALTER TABLE " + schema + "." + PgQuoted(PQgetvalue(tables.get(), i, 0)) + " OWNER TO " + maintainers))
         return false;
     return a.Run("GRANT SELECT ON ALL TABLES IN SCHEMA " + schema + " TO " + readers) &&
            a.Run("ALTER DEFAULT PRIVILEGES FOR ROLE " + maintainers + " IN SCHEMA " + schema +
@@ -194,7 +194,8 @@ bool GrantCatalogueRole(const std::wstring& connection, const std::string& perso
     const bool maintainer = role == CatalogueRole::kMaintainer;
     const std::string given = PgQuoted(maintainer ? a.roles.maintainers : a.roles.readers);
     const std::string other = PgQuoted(maintainer ? a.roles.readers : a.roles.maintainers);
-    return a.Run("REVOKE " + other + " FROM " + PgQuoted(person)) && a.Run("GRANT " + given + " TO " + PgQuoted(person));
+    return a.Run("REVOKE " + other + " FROM " + PgQuoted(person)) &&
+           a.Run("GRANT " + given + " TO " + PgQuoted(person));
   });
   return Finish(a, ok, error);
 }
@@ -203,9 +204,10 @@ bool RevokeCatalogueRoles(const std::wstring& connection, const std::string& per
   Admin a(connection, L"cannot revoke the roles");
   Result r(nullptr, &PQclear);
   bool ok = a.Ok() && a.NeedRoles() &&
-            a.Query("SELECT 1 FROM pg_catalog.pg_auth_members am JOIN pg_catalog.pg_roles g ON g.oid = am.roleid "
-                    "JOIN pg_catalog.pg_roles m ON m.oid = am.member WHERE g.rolname IN ($1, $2) AND m.rolname = $3",
-                    {a.roles.readers, a.roles.maintainers, person}, r);
+            a.Query(
+                "SELECT 1 FROM pg_catalog.pg_auth_members am JOIN pg_catalog.pg_roles g ON g.oid = am.roleid "
+                "JOIN pg_catalog.pg_roles m ON m.oid = am.member WHERE g.rolname IN ($1, $2) AND m.rolname = $3",
+                {a.roles.readers, a.roles.maintainers, person}, r);
   if (ok && PQntuples(r.get()) == 0) ok = a.Fail(person + " has no role in it");
   ok = ok && a.Run("REVOKE " + PgQuoted(a.roles.readers) + ", " + PgQuoted(a.roles.maintainers) + " FROM " +
                    PgQuoted(person));
@@ -218,10 +220,11 @@ bool ListCatalogueGrants(const std::wstring& connection, CatalogueRoles& roles, 
   bool ok = a.Ok() && a.NeedRoles();
   grants.clear();
   Result r(nullptr, &PQclear);
-  ok = ok && a.Query("SELECT m.rolname, g.rolname = $2 FROM pg_catalog.pg_auth_members am "
-                     "JOIN pg_catalog.pg_roles g ON g.oid = am.roleid JOIN pg_catalog.pg_roles m ON m.oid = am.member "
-                     "WHERE g.rolname IN ($1, $2) ORDER BY 1, 2",
-                     {a.roles.readers, a.roles.maintainers}, r);
+  ok = ok && a.Query(
+                 "SELECT m.rolname, g.rolname = $2 FROM pg_catalog.pg_auth_members am "
+                 "JOIN pg_catalog.pg_roles g ON g.oid = am.roleid JOIN pg_catalog.pg_roles m ON m.oid = am.member "
+                 "WHERE g.rolname IN ($1, $2) ORDER BY 1, 2",
+                 {a.roles.readers, a.roles.maintainers}, r);
   for (int i = 0; ok && i < PQntuples(r.get()); ++i)
     grants.push_back({PQgetvalue(r.get(), i, 0),
                       PQgetvalue(r.get(), i, 1)[0] == 't' ? CatalogueRole::kMaintainer : CatalogueRole::kReader});

@@ -4,9 +4,9 @@
 // translated text.
 #include <vector>
 
+#include "LiteralLifting.h"
 #include "PostgresConnection.h"
 #include "PostgresCursor.h"
-#include "LiteralLifting.h"
 #include "Utf16.h"
 
 namespace kivoledb {

@@ -25,12 +25,12 @@ std::string QuotedConstraintName(const std::string& text) {
 
 DdlOutcome RewriteAccessDdl(std::wstring_view wide, std::wstring& out, std::wstring& error) {
   size_t start = 0;
-  while (start < wide.size() && (wide[start] == L' ' || wide[start] == L'\t' || wide[start] == L'\n' ||
-                                 wide[start] == L'\r'))
+  while (start < wide.size() &&
+         (wide[start] == L' ' || wide[start] == L'\t' || wide[start] == L'\n' || wide[start] == L'\r'))
     ++start;
   // Most statements are not CREATE: skip the conversion for them.
-  if (start >= wide.size() || !(wide[start] == L'C' || wide[start] == L'c' || wide[start] == L'-' ||
-                                wide[start] == L'/'))
+  if (start >= wide.size() ||
+      !(wide[start] == L'C' || wide[start] == L'c' || wide[start] == L'-' || wide[start] == L'/'))
     return DdlOutcome::kUnchanged;
   const std::string sql = kiv::ToUtf8(wide);
   CreateTable table;
@@ -57,8 +57,8 @@ DdlOutcome RewriteAccessDdl(std::wstring_view wide, std::wstring& out, std::wstr
     long long low, high;
     if (AccessIntegerRange(c.type, low, high)) {
       add += " CONSTRAINT " + QuotedConstraintName(RangeRefusal(c.name, c.type, low, high)) + " CHECK (" + ref +
-             " IS NULL OR (typeof(" + ref + ") = 'integer' AND " + ref + " BETWEEN " + std::to_string(low) +
-             " AND " + std::to_string(high) + "))";
+             " IS NULL OR (typeof(" + ref + ") = 'integer' AND " + ref + " BETWEEN " + std::to_string(low) + " AND " +
+             std::to_string(high) + "))";
     }
     if (add.empty()) continue;
     size_t at = table.tokens[c.last].end;

@@ -13,9 +13,9 @@
 #endif
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <cstddef>
 #include <mutex>
 #include <vector>
 
@@ -147,9 +147,8 @@ namespace {
 // folder means nothing to the system, its access rules do, and only trying
 // tells.  The probe file is deleted when its handle closes.
 bool FolderWritable(const std::filesystem::path& folder) {
-  const std::filesystem::path probe =
-      folder / (L".kiv-write-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(GetCurrentThreadId()));
+  const std::filesystem::path probe = folder / (L".kiv-write-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                                std::to_wstring(GetCurrentThreadId()));
   HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;

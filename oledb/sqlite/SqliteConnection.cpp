@@ -82,7 +82,8 @@ struct SqliteHandle {
     const microseconds nap = waited < std::chrono::milliseconds(20)    ? microseconds(500)
                              : waited < std::chrono::milliseconds(100) ? microseconds(200)
                                                                        : microseconds(50);
-    thread_local std::minstd_rand jitter(static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id())));
+    thread_local std::minstd_rand jitter(
+        static_cast<unsigned>(std::hash<std::thread::id>()(std::this_thread::get_id())));
     std::this_thread::sleep_for(nap + microseconds(jitter() % (nap.count() / 2 + 1)));
     return 1;
   }
@@ -134,7 +135,9 @@ using Lock = kiv::LockGuard<HandleLock>;
 class KIV_SCOPED_CAPABILITY Turn {
  public:
   Turn(SqliteHandle& handle, const int& batchDepth) KIV_ACQUIRE(handle.mutex) KIV_NO_THREAD_SAFETY_ANALYSIS
-      : m_handle(handle), m_batchDepth(batchDepth), m_gate(handle.gateLock) {
+      : m_handle(handle),
+        m_batchDepth(batchDepth),
+        m_gate(handle.gateLock) {
     m_ok = handle.gate.Wait(m_gate, std::chrono::milliseconds(handle.busyTimeoutMs));
     if (m_ok) handle.mutex.lock();
   }

@@ -69,7 +69,8 @@ bool Number(const Properties& properties, const wchar_t* name, long long max, lo
   wchar_t* end = nullptr;
   long long n = std::wcstoll(text.c_str(), &end, 10);
   if (text.empty() || *end != L'\0' || n < 0 || n > max) {
-    error = L"the " + std::wstring(name) + L" \"" + text + L"\" is not a whole number from 0 to " + std::to_wstring(max);
+    error =
+        L"the " + std::wstring(name) + L" \"" + text + L"\" is not a whole number from 0 to " + std::to_wstring(max);
     return false;
   }
   value = n;
@@ -128,9 +129,7 @@ class SqliteDriver : public Driver {
   std::wstring Name() const override { return kSqliteDriverName; }
 
   // Access files belong to the Access reader.
-  bool Accepts(const Properties& properties) const override {
-    return !IsAccessFile(properties.Get(L"Data Source"));
-  }
+  bool Accepts(const Properties& properties) const override { return !IsAccessFile(properties.Get(L"Data Source")); }
 
   std::unique_ptr<DriverConnection> Open(const Properties& properties, std::wstring& error) override {
     const std::wstring path = properties.Get(L"Data Source");

@@ -200,8 +200,8 @@ std::string RowJson(const std::vector<Column>& columns, const char* which) {
 // The column named `name` (letter case aside) as `which`.name, or NULL.
 std::string ColumnOrNull(const std::vector<Column>& columns, const char* which, std::string_view name) {
   for (const auto& c : columns)
-    if (c.name.size() == name.size() &&
-        std::equal(name.begin(), name.end(), c.name.begin(), [](char x, char y) { return std::toupper(x) == std::toupper(y); }))
+    if (c.name.size() == name.size() && std::equal(name.begin(), name.end(), c.name.begin(),
+                                                   [](char x, char y) { return std::toupper(x) == std::toupper(y); }))
       return std::string(which) + "." + Quoted(c.name);
   return "NULL";
 }
@@ -229,12 +229,13 @@ bool AddTriggers(sqlite3* db, const std::string& table, std::wstring& error) {
                         {"update", "UPDATE", "NEW", "OLD", "NEW"},
                         {"delete", "DELETE", "OLD", "OLD", nullptr}};
   for (const Kind& k : kinds) {
-    std::string sql = "CREATE TRIGGER " + Quoted("KivHistory_" + table + "_" + k.op) + " AFTER " + k.event +
-                      " ON " + Quoted(table) + " BEGIN " + kActionRow +
+    std::string sql = "CREATE TRIGGER " + Quoted("KivHistory_" + table + "_" + k.op) + " AFTER " + k.event + " ON " +
+                      Quoted(table) + " BEGIN " + kActionRow +
                       "; INSERT INTO KivHistoryRows (ACTION, TBL, OP, RID, CODE, POS, BEFORE, AFTER) VALUES "
-                      "(kiv_action(), " + Literal(table) + ", '" + k.op + "', " + k.row + ".rowid, " +
-                      ColumnOrNull(columns, k.row, "CODE") + ", " + ColumnOrNull(columns, k.row, "SEQUENCE") +
-                      ", " + (k.before ? RowJson(columns, k.before) : "NULL") + ", " +
+                      "(kiv_action(), " +
+                      Literal(table) + ", '" + k.op + "', " + k.row + ".rowid, " +
+                      ColumnOrNull(columns, k.row, "CODE") + ", " + ColumnOrNull(columns, k.row, "SEQUENCE") + ", " +
+                      (k.before ? RowJson(columns, k.before) : "NULL") + ", " +
                       (k.after ? RowJson(columns, k.after) : "NULL") + "); END";
     if (!Exec(db, sql, error)) return false;
   }
@@ -297,7 +298,8 @@ bool Decode(sqlite3* db, const std::string& json, std::vector<Value>& values, st
     } else if (type == "array") {
       v.type = SQLITE_BLOB;
       const std::string hex = each.Text(3);
-      for (size_t i = 0; i + 1 < hex.size(); i += 2) v.bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        v.bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     }
     values.push_back(std::move(v));
   }
@@ -306,15 +308,20 @@ bool Decode(sqlite3* db, const std::string& json, std::vector<Value>& values, st
 
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v) {
   switch (v.type) {
-    case SQLITE_INTEGER: sqlite3_bind_int64(stmt, i, v.integer); break;
-    case SQLITE_FLOAT: sqlite3_bind_double(stmt, i, v.real); break;
+    case SQLITE_INTEGER:
+      sqlite3_bind_int64(stmt, i, v.integer);
+      break;
+    case SQLITE_FLOAT:
+      sqlite3_bind_double(stmt, i, v.real);
+      break;
     case SQLITE_TEXT:
       sqlite3_bind_text(stmt, i, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_TRANSIENT);
       break;
     case SQLITE_BLOB:
       sqlite3_bind_blob(stmt, i, v.bytes.data(), static_cast<int>(v.bytes.size()), SQLITE_TRANSIENT);
       break;
-    default: sqlite3_bind_null(stmt, i);
+    default:
+      sqlite3_bind_null(stmt, i);
   }
 }
 
@@ -596,8 +603,7 @@ bool RowsOf(sqlite3* db, const std::wstring& table, std::vector<HistoryRow>& row
   return rc == SQLITE_DONE || Fail(db, error);
 }
 
-bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
-            std::wstring& error) {
+bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOutcome& outcome, std::wstring& error) {
   outcome = RevertOutcome();
   std::vector<long long> order = ids;
   std::sort(order.rbegin(), order.rend());
@@ -630,7 +636,8 @@ bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOu
         }
         for (long long id : order) {
           std::vector<Recorded> rows;
-          Statement read(db, "SELECT TBL, OP, RID, BEFORE, AFTER FROM KivHistoryRows WHERE ACTION = ?1 ORDER BY SEQ DESC");
+          Statement read(db,
+                         "SELECT TBL, OP, RID, BEFORE, AFTER FROM KivHistoryRows WHERE ACTION = ?1 ORDER BY SEQ DESC");
           read.Bind(1, id);
           int rc;
           while ((rc = read.Step()) == SQLITE_ROW)

@@ -69,8 +69,7 @@ bool AfterDdl(sqlite3* db, const Ddl& ddl, std::wstring& error);
 bool TurnOn(sqlite3* db, std::wstring& error);
 bool List(sqlite3* db, const HistoryFilter& filter, std::vector<HistoryEntry>& entries, std::wstring& error);
 bool RowsOf(sqlite3* db, const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error);
-bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
-            std::wstring& error);
+bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOutcome& outcome, std::wstring& error);
 bool Prune(sqlite3* db, const std::wstring& before, long long& actions, long long& rows, std::wstring& error);
 
 }  // namespace kivoledb::sqlitehistory

@@ -57,7 +57,8 @@ KivRefusal SqliteRefusal(int extendedCode, std::string_view message) {
     case SQLITE_RANGE:
       return {KivRefusalKind::kTooLong, {}};
     case SQLITE_ERROR:
-      if (After(message, "no such column: ", rest)) return {KivRefusalKind::kNotFound, kiv::FromUtf8(std::string(rest))};
+      if (After(message, "no such column: ", rest))
+        return {KivRefusalKind::kNotFound, kiv::FromUtf8(std::string(rest))};
       if (After(message, "no such table: ", rest) || After(message, "no such ", rest))
         return {KivRefusalKind::kNotFound, {}};
       break;

@@ -88,14 +88,22 @@ PyObject* NewErrorClass(py::module_& m, const char* name, const char* doc, PyObj
 
 const char* KindName(KivRefusalKind kind) {
   switch (kind) {
-    case KivRefusalKind::kNone: return "none";
-    case KivRefusalKind::kNotFound: return "not_found";
-    case KivRefusalKind::kDuplicateKey: return "duplicate";
-    case KivRefusalKind::kTooLong: return "too_long";
-    case KivRefusalKind::kReadOnly: return "read_only";
-    case KivRefusalKind::kBusy: return "busy";
-    case KivRefusalKind::kConnectionLost: return "connection_lost";
-    case KivRefusalKind::kOther: break;
+    case KivRefusalKind::kNone:
+      return "none";
+    case KivRefusalKind::kNotFound:
+      return "not_found";
+    case KivRefusalKind::kDuplicateKey:
+      return "duplicate";
+    case KivRefusalKind::kTooLong:
+      return "too_long";
+    case KivRefusalKind::kReadOnly:
+      return "read_only";
+    case KivRefusalKind::kBusy:
+      return "busy";
+    case KivRefusalKind::kConnectionLost:
+      return "connection_lost";
+    case KivRefusalKind::kOther:
+      break;
   }
   return "other";
 }
@@ -246,13 +254,14 @@ void BindRecords(py::module_& module) {
                         "Assigning a text longer than its column holds raises TooLong.");
   spec.def(py::init<>())
       .def("__eq__", [](const Spec& a, const Spec& b) { return SameSpec(a, b); })
-      .def("copy", [](const Spec& s) { return Spec(s); }, "An independent copy.");
+      .def(
+          "copy", [](const Spec& s) { return Spec(s); }, "An independent copy.");
   for (const auto& c : kSpecColumns) {
     auto member = c.member;
     const char* name = c.name;
     const int width = c.width;
-    const std::string doc = std::string(name) + (width ? " (at most " + std::to_string(width) + " characters)"
-                                                       : " (long text)");
+    const std::string doc =
+        std::string(name) + (width ? " (at most " + std::to_string(width) + " characters)" : " (long text)");
     spec.def_property(
         LowerName(name).c_str(), [member](const Spec& s) { return Utf8(s.*member); },
         [member, name, width](Spec& s, const std::string& value) { s.*member = Checked(name, width, value); },
@@ -275,15 +284,14 @@ void BindRecords(py::module_& module) {
           "BLOCK (at most 255 characters)")
       .def_property(
           "attributes", [](const Term& t) { return Utf8(t.Attributes); },
-          [](Term& t, const std::string& v) {
-            t.Attributes = Checked(kTermColumns[1].name, kTermColumns[1].width, v);
-          },
+          [](Term& t, const std::string& v) { t.Attributes = Checked(kTermColumns[1].name, kTermColumns[1].width, v); },
           "ATTRIBUTES (long text)")
       .def("__eq__",
            [](const Term& a, const Term& b) {
              return a.Sequence == b.Sequence && a.Block == b.Block && a.Attributes == b.Attributes;
            })
-      .def("copy", [](const Term& t) { return Term(t); }, "An independent copy.")
+      .def(
+          "copy", [](const Term& t) { return Term(t); }, "An independent copy.")
       .def("__repr__", [](const Term& t) {
         return "Terminal(" + std::to_string(t.Sequence) + ", " + py::repr(py::str(Utf8(t.Block))).cast<std::string>() +
                ", " + py::repr(py::str(Utf8(t.Attributes))).cast<std::string>() + ")";
@@ -299,30 +307,37 @@ void BindCore(py::module_& module) {
   py::class_<Core>(module, "Core", "One open catalogue; the package's Catalogue class wraps it.")
       .def(py::init<S>(), py::arg("where"))
       .def_static(
-          "create", [](S where) { py::gil_scoped_release unlocked; CreateCatalogue(where); }, py::arg("where"))
+          "create",
+          [](S where) {
+            py::gil_scoped_release unlocked;
+            CreateCatalogue(where);
+          },
+          py::arg("where"))
       .def("close", &Core::Close)
       .def_property_readonly("closed", &Core::Closed)
       .def_property_readonly("where", &Core::Where)
-      .def("tree",
-           [](Core& c, bool count) { return TreeList(c.Run([&](Catalogue& db) { return db.Tree(count); })); },
-           py::arg("count_modules") = true)
-      .def("listed",
-           [](Core& c, S m, S s, S t) {
-             return c.Run([&](Catalogue& db) { return db.Listed(Wide(m), Wide(s), Wide(t)); });
-           },
-           py::arg("manufacturer"), py::arg("series") = "", py::arg("type") = "")
+      .def(
+          "tree", [](Core& c, bool count) { return TreeList(c.Run([&](Catalogue& db) { return db.Tree(count); })); },
+          py::arg("count_modules") = true)
+      .def(
+          "listed",
+          [](Core& c, S m, S s, S t) {
+            return c.Run([&](Catalogue& db) { return db.Listed(Wide(m), Wide(s), Wide(t)); });
+          },
+          py::arg("manufacturer"), py::arg("series") = "", py::arg("type") = "")
       .def("table_of",
            [](Core& c, S m, S s, S t) {
              return Utf8(c.Run([&](Catalogue& db) { return db.TableOf(Wide(m), Wide(s), Wide(t)); }));
            })
-      .def("add_entry",
-           [](Core& c, S m, S s, S t) {
-             c.Run([&](Catalogue& db) {
-               for (const auto& n : {m, s, t}) RefuseNul(n, "a name");
-               AddEntry(db, Wide(m), Wide(s), Wide(t));
-             });
-           },
-           py::arg("manufacturer"), py::arg("series") = "", py::arg("type") = "")
+      .def(
+          "add_entry",
+          [](Core& c, S m, S s, S t) {
+            c.Run([&](Catalogue& db) {
+              for (const auto& n : {m, s, t}) RefuseNul(n, "a name");
+              AddEntry(db, Wide(m), Wide(s), Wide(t));
+            });
+          },
+          py::arg("manufacturer"), py::arg("series") = "", py::arg("type") = "")
       .def("rename_entry",
            [](Core& c, S m, S s, S t, S name) {
              c.Run([&](Catalogue& db) {
@@ -340,8 +355,10 @@ void BindCore(py::module_& module) {
              for (const auto& code : codes) out.push_back(Utf8(code));
              return out;
            })
-      .def("module_count", [](Core& c, S table) { return c.Run([&](Catalogue& db) { return db.ModuleCount(Wide(table)); }); })
-      .def("has_category", [](Core& c, S table) { return c.Run([&](Catalogue& db) { return db.HasCategory(Wide(table)); }); })
+      .def("module_count",
+           [](Core& c, S table) { return c.Run([&](Catalogue& db) { return db.ModuleCount(Wide(table)); }); })
+      .def("has_category",
+           [](Core& c, S table) { return c.Run([&](Catalogue& db) { return db.HasCategory(Wide(table)); }); })
       .def("read_module",
            [](Core& c, S table, S code) -> py::object {
              Spec spec{};
@@ -397,15 +414,15 @@ void BindCore(py::module_& module) {
            [](Core& c, S table, S code, S name) {
              c.Run([&](Catalogue& db) { db.RemoveModule(Wide(table), Wide(code), name); });
            })
-      .def("find",
-           [](Core& c, S text, size_t limit) {
-             auto found = c.Run([&](Catalogue& db) { return ModuleList(db).Find(text, limit); });
-             py::list out;
-             for (const auto& f : found.modules)
-               out.append(py::make_tuple(f.manufacturer, f.series, f.type, f.table, f.code, f.description,
-                                         f.exactCode));
-             return py::make_tuple(out, found.truncated);
-           })
+      .def(
+          "find",
+          [](Core& c, S text, size_t limit) {
+            auto found = c.Run([&](Catalogue& db) { return ModuleList(db).Find(text, limit); });
+            py::list out;
+            for (const auto& f : found.modules)
+              out.append(py::make_tuple(f.manufacturer, f.series, f.type, f.table, f.code, f.description, f.exactCode));
+            return py::make_tuple(out, found.truncated);
+          })
       .def("export",
            [](Core& c, S path) {
              try {
@@ -419,31 +436,36 @@ void BindCore(py::module_& module) {
                throw;
              }
            })
-      .def("import_",
-           [](Core& c, S path, bool replace, bool skipExisting, bool dryRun, bool keepGoing) {
-             ImportOptions options;
-             options.replaceModules = replace;
-             options.skipExisting = skipExisting;
-             options.dryRun = dryRun;
-             options.keepGoing = keepGoing;
-             std::vector<std::string> messages;
-             auto result = c.Run([&](Catalogue& db) {
-               const Json document = ParseJson(ReadFile(path), path);
-               return ImportCatalogue(db, document, options, InterruptibleReporter(&messages));
-             });
-             if (result.interrupted) RaiseIfInterrupted();
-             if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
-             const auto& n = result.counts;
-             py::dict counts;
-             for (auto [name, value] : {std::pair<const char*, size_t>{"manufacturers", n.manufacturers},
-                                        {"series", n.series}, {"types", n.types}, {"modules", n.modules},
-                                        {"terminals", n.terminals}, {"styles", n.styles}, {"prompts", n.prompts},
-                                        {"refused", n.refused}, {"unchanged", n.unchanged}, {"kept", n.kept}})
-               counts[name] = value;
-             counts["taken_back"] = n.takenBack;
-             counts["messages"] = messages;
-             return counts;
-           });
+      .def("import_", [](Core& c, S path, bool replace, bool skipExisting, bool dryRun, bool keepGoing) {
+        ImportOptions options;
+        options.replaceModules = replace;
+        options.skipExisting = skipExisting;
+        options.dryRun = dryRun;
+        options.keepGoing = keepGoing;
+        std::vector<std::string> messages;
+        auto result = c.Run([&](Catalogue& db) {
+          const Json document = ParseJson(ReadFile(path), path);
+          return ImportCatalogue(db, document, options, InterruptibleReporter(&messages));
+        });
+        if (result.interrupted) RaiseIfInterrupted();
+        if (!result.stoppedBy.empty()) throw Refused(result.stoppedBy);
+        const auto& n = result.counts;
+        py::dict counts;
+        for (auto [name, value] : {std::pair<const char*, size_t>{"manufacturers", n.manufacturers},
+                                   {"series", n.series},
+                                   {"types", n.types},
+                                   {"modules", n.modules},
+                                   {"terminals", n.terminals},
+                                   {"styles", n.styles},
+                                   {"prompts", n.prompts},
+                                   {"refused", n.refused},
+                                   {"unchanged", n.unchanged},
+                                   {"kept", n.kept}})
+          counts[name] = value;
+        counts["taken_back"] = n.takenBack;
+        counts["messages"] = messages;
+        return counts;
+      });
 }
 
 }  // namespace

@@ -144,7 +144,8 @@ std::map<std::string, std::string> DumpTables(const std::filesystem::path& file)
 std::vector<std::string> TempCatalogue::Tables() const {
   if (m_server) return m_server->Tables();
   std::vector<std::string> names;
-  for (auto& row : Query("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"))
+  for (auto& row :
+       Query("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%' ORDER BY name"))
     names.push_back(*row[0]);
   return names;
 }
@@ -172,7 +173,8 @@ QueryRows RunQuery(KivOleDbConnection& connection, const std::string& sql) {
   while (command.FetchNext() == kDbOk) {
     rows.emplace_back();
     for (size_t i = 1; command.IsNull(i) != kDbError; ++i)
-      rows.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt : std::optional(Utf8(command.FieldAsStringEx(i))));
+      rows.back().push_back(command.IsNull(i) == kDbOk ? std::nullopt
+                                                       : std::optional(Utf8(command.FieldAsStringEx(i))));
   }
   return rows;
 }

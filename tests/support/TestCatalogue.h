@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "KivPlcDbIO.h"
-#include "PgCatalogue.h"
 #include "KivPmOleDb.h"
+#include "PgCatalogue.h"
 
 namespace kivtest {
 
@@ -56,7 +56,9 @@ class SqliteFile {
   sqlite3* m_db = nullptr;
 };
 
-inline QueryRows Query(const std::filesystem::path& file, const std::string& sql) { return SqliteFile(file).Query(sql); }
+inline QueryRows Query(const std::filesystem::path& file, const std::string& sql) {
+  return SqliteFile(file).Query(sql);
+}
 
 // A file's bytes as they are stored.
 inline std::string ReadFile(const std::filesystem::path& path) {
