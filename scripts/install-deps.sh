@@ -16,6 +16,7 @@ packages=(
   python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests
   python3-venv python3-pip python3-setuptools python3-wheel  # pip install of the package into a virtual environment
   valgrind clang libclang-rt-14-dev  # memcheck runs and the libFuzzer run
+  lld                                # the linker of the fault-run build (docs/reliability.md)
   clang-tidy-14                      # make tidy: clang-tidy and clang's lock analysis
   clang-format-14                    # make format, make format-check
   chromium chromium-driver           # the editor's browser tests

@@ -9,6 +9,9 @@
 #include <regex>
 #include <thread>
 
+#include <KivPmOleDbFiles.h>
+#include <Utf16.h>
+
 #include "PgCatalogue.h"
 #include "Server.h"
 #include "catalogue/Errors.h"
@@ -231,6 +234,15 @@ TEST(SignInAddress, AWideAddressNeedsConsentToUnencryptedPasswords) {
   EXPECT_THROW(kivplc::web::EditorServer{options}, kivcat::Invalid);
   options.insecureHttp = true;
   EXPECT_NO_THROW(kivplc::web::EditorServer{options});
+}
+
+// A signed-in person connects with their own account alone: the user and
+// password the catalogue's URI named (user part or query) do not ride along.
+TEST(SignInAddress, ThePersonsAccountReplacesEveryOneTheUriNamed) {
+  for (const char* uri : {"postgresql://owner:pw@db:5433/cat?user=owner&sslmode=disable&password=pw",
+                          "postgresql://db:5433/cat?password=pw&sslmode=disable&user=owner"})
+    EXPECT_EQ(kiv::ToUtf8(kivoledb::WithAccount(kiv::FromUtf8(uri), "anna", "p w&")),
+              "postgresql://db:5433/cat?sslmode=disable&user=anna&password=p%20w%26");
 }
 
 }  // namespace
