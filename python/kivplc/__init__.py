@@ -277,18 +277,19 @@ class Type:
                 raise Invalid(f"unknown field {name!r}; fields are "
                               + ", ".join(c.lower() for c, _ in SPEC_COLUMNS))
             setattr(spec, name, value)
-        refused = self.catalogue._core.add_module(self.table, spec, list(terminals), self._name(code))
+        refused = self.catalogue._core.add_module(self.table, spec, terminals, self._name(code))
         _raise_refused(refused, code)
         return Module(self, spec)
 
     def add_terminals(self, code: Union[str, Mapping[str, Sequence[Terminal]]],
                       rows: Sequence[Terminal] = ()) -> List[TerminalRefusal]:
         """Adds terminal rows in one batch: `rows` to module `code`, or, given
-        a mapping of code -> rows, each module's rows.  Returns the rows the
-        engine refused, each with its reason (the others stay)."""
+        a mapping of code -> rows, each module's rows.  A row is a Terminal
+        or a plain (sequence, block, attributes) tuple, the cheaper for many
+        rows.  Returns the rows the engine refused, each with its reason
+        (the others stay)."""
         modules = [(code, rows)] if isinstance(code, str) else code.items()
-        batch = [(c, list(r)) for c, r in modules]
-        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, batch)]
+        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, modules)]
 
     def _name(self, code: str) -> str:
         return f"{code} of {self.manufacturer} / {self.series} / {self.name}"
