@@ -228,7 +228,6 @@ void AppendRows(py::handle rows, const CString& code, std::vector<Term>& out) {
   if (!fast) throw py::error_already_set();
   const Py_ssize_t count = PySequence_Fast_GET_SIZE(fast.ptr());
   PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-  out.reserve(out.size() + static_cast<size_t>(count));
   for (Py_ssize_t i = 0; i < count; ++i) {
     PyObject* row = items[i];
     Term& term = out.emplace_back();
@@ -412,12 +411,16 @@ void BindCore(py::module_& module) {
            })
       .def("add_terminals",
            [](Core& c, S table, py::iterable modules) {
-             std::vector<Term> stored;
+             std::vector<std::pair<std::string, py::object>> given;
+             size_t count = 0;
              for (py::handle pair : modules) {
-               const auto [code, rows] = pair.cast<std::pair<std::string, py::object>>();
-               RefuseNul(code, kSpecColumns[0].name);
-               AppendRows(rows, Wide(code), stored);
+               given.push_back(pair.cast<std::pair<std::string, py::object>>());
+               RefuseNul(given.back().first, kSpecColumns[0].name);
+               count += py::len_hint(given.back().second);
              }
+             std::vector<Term> stored;
+             stored.reserve(count);  // once: a reserve per module would copy the rows again each time
+             for (const auto& [code, rows] : given) AppendRows(rows, Wide(code), stored);
              return RefusalList(c.Run([&](Catalogue& db) { return db.AddTerminals(Wide(table), stored); }));
            })
       .def("add_module",
