@@ -21,7 +21,7 @@ TooLong (with .column), ReadOnly, Busy, ConnectionLost, Invalid and Stale.
 """
 
 from collections.abc import Mapping as _Mapping
-from typing import Iterator, List, Mapping, NamedTuple, Optional, Sequence, Union
+from typing import Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 from ._kivplc import (Busy, ConnectionLost, Duplicate, Error, Invalid, NotFound, ReadOnly, SPEC_COLUMNS,
                       Spec, Stale, Terminal, TooLong)
@@ -34,6 +34,9 @@ __all__ = [
 ]
 
 _open = open  # the built-in, before this module's open() hides it
+
+TerminalRow = Union[Terminal, Tuple[int, str, str], Tuple[int, str]]
+"""A terminal row as add_module and add_terminals take it: a Terminal or a plain tuple."""
 
 
 class TypeEntry(NamedTuple):
@@ -265,7 +268,7 @@ class Type:
         """Whether the type's table has the CATEGORY column (tables made before it existed do not)."""
         return self.catalogue._core.has_category(self.table)
 
-    def add_module(self, code: str, terminals: Sequence[Terminal] = (), **fields: str) -> "Module":
+    def add_module(self, code: str, terminals: Sequence[TerminalRow] = (), **fields: str) -> "Module":
         """Adds module `code` with the given fields (lower-case column names,
         as Module's attributes) and terminal rows.  Duplicate when the code
         exists; TooLong for a text longer than its column.  Raises Error when
@@ -281,8 +284,8 @@ class Type:
         _raise_refused(refused, code)
         return Module(self, spec)
 
-    def add_terminals(self, code: Union[str, Mapping[str, Sequence[Terminal]]],
-                      rows: Sequence[Terminal] = ()) -> List[TerminalRefusal]:
+    def add_terminals(self, code: Union[str, Mapping[str, Sequence[TerminalRow]]],
+                      rows: Sequence[TerminalRow] = ()) -> List[TerminalRefusal]:
         """Adds terminal rows in one batch: `rows` to module `code`, or, given
         a mapping of code -> rows, each module's rows.  A row is a Terminal
         or a plain (sequence, block, attributes) tuple, the cheaper for many
