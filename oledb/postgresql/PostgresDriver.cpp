@@ -249,8 +249,9 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
   if (PQstatus(conn) != CONNECTION_OK) {
     // Options libpq cannot read are the caller's mistake, not the server's.
     PQconninfoOption* parsed = PQconninfoParse(target.c_str(), nullptr);
+    const bool readable = parsed != nullptr;
     PQconninfoFree(parsed);
-    return fail(PgConnectionError(conn), parsed ? connectKind : KivRefusalKind::kOther);
+    return fail(PgConnectionError(conn), readable ? connectKind : KivRefusalKind::kOther);
   }
   // The server's notices (a DROP's cascade) are nobody's output.
   PQsetNoticeProcessor(
