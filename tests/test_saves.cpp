@@ -1,11 +1,13 @@
 // Saves of an editor's loaded copy racing on one catalogue, on each engine.
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
+#include "catalogue/TerminalRows.h"
 
 namespace {
 
@@ -44,6 +46,50 @@ TEST_P(Saves, OfOneCopyOnlyOneWrites) {
     ASSERT_TRUE(a.ReadModule(table, code, base));
     ASSERT_TRUE(kivcat::SameSpec(base, spec[wroteSpec - 1]) &&
                 kivcat::SameTerminals(a.Terminals(table, code), rows[wroteRows - 1]))
+        << "round " << round;
+  }
+}
+
+// Two commands change terminal rows of one module at once, each on a
+// connection of its own: the second reads what the first wrote, so neither
+// puts back the rows the other replaced.  Rounds alternate setting two
+// rows and inserting two at the top.
+TEST_P(Saves, OfTerminalRowsAtOnceNoChangeIsLost) {
+  kivtest::TempCatalogue cat(GetParam());
+  kivcat::Catalogue a(kivtest::Utf8(cat.wpath())), b(kivtest::Utf8(cat.wpath())), *writers[] = {&a, &b};
+  const CString table = a.AddType(L"M", L"S", L"T"), code = L"X";
+  ModDB::ModSpecData spec{};
+  spec.Code = code;
+  std::vector<ModDB::ModTermData> rows = {{code, 1, L"B", L""}, {code, 2, L"B", L""}};
+  a.AddModule(table, spec, rows, "X");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (int round = 0; round < 60 && std::chrono::steady_clock::now() < deadline; ++round) {
+    const bool insert = round % 2;
+    const size_t had = a.Terminals(table, code).size();
+    std::atomic<int> ready{0};
+    std::string failures[2];
+    auto change = [&](int n) {
+      const kivcat::Assignments block = {{"BLOCK", std::to_string(round) + "-" + std::to_string(n)}};
+      for (++ready; ready < 2;) std::this_thread::yield();
+      try {
+        if (insert)
+          kivcat::InsertTerminal(*writers[n], table, code, 1, block, "X");
+        else
+          kivcat::SetTerminal(*writers[n], table, code, n + 1, block, "X");
+      } catch (const std::exception& e) {
+        failures[n] = e.what();
+      }
+    };
+    std::thread other(change, 1);
+    change(0);
+    other.join();
+    ASSERT_EQ(failures[0] + failures[1], "") << "round " << round;
+    const auto now = a.Terminals(table, code);
+    ASSERT_EQ(now.size(), had + (insert ? 2 : 0)) << "round " << round;
+    std::set<CString> blocks;
+    for (size_t i = 0; i < 2; ++i) blocks.insert(now[i].Block);
+    EXPECT_EQ(blocks, (std::set<CString>{kivtest::Wide(std::to_string(round) + "-0"),
+                                         kivtest::Wide(std::to_string(round) + "-1")}))
         << "round " << round;
   }
 }
