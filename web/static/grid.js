@@ -84,6 +84,9 @@ function keyColumns(texts) {
 // The terminal rows as an editable grid; saved as a whole, in the grid's order.
 export function terminalGrid(r, ctx, rows, columns) {
   const widths = Object.fromEntries(columns.map((c) => [c.name, c.width]));
+  const numbers = Object.fromEntries(columns.map((c) => [c.name, c.number ?? null]));
+  // The range of SEQUENCE the catalogue takes, as the server serves it.
+  const seqRange = columns.find((c) => c.name === 'SEQUENCE');
   const msg = h('div', {});
   const thead = h('thead', {});
   const tbody = h('tbody', {});
@@ -128,7 +131,7 @@ export function terminalGrid(r, ctx, rows, columns) {
   function rowEl(row, cur = row, isNew = false) {
     const tr = h('tr', {});
     Object.assign(tr, { _row: row, _new: isNew, _keys: (parseAttributes(cur.ATTRIBUTES) || []).map(([k]) => k) });
-    const fields = new Fields(cols().map((c) => ({ name: fname(c), width: c.key ? null : widths[c.name], number: c.name === 'SEQUENCE' ? 'whole' : null })));
+    const fields = new Fields(cols().map((c) => ({ name: fname(c), width: c.key ? null : widths[c.name], number: c.key ? null : numbers[c.name] })));
     tr._fields = fields;
     const curPairs = pairsOf(cur.ATTRIBUTES);
     tr._cells = cols().map((c, i) => {
@@ -370,7 +373,7 @@ export function terminalGrid(r, ctx, rows, columns) {
       const seqEl = tr._cells[0];
       const seq = Number(row.SEQUENCE);
       const refuse = (text) => { seqEl.title = text; ok = !f.error('SEQUENCE', text); };
-      if (!Number.isInteger(seq) || seq < 1 || seq > 32767 || row.SEQUENCE.trim() === '') refuse('SEQUENCE is a whole number from 1 to 32767');
+      if (!Number.isInteger(seq) || seq < seqRange.min || seq > seqRange.max || row.SEQUENCE.trim() === '') refuse(`SEQUENCE is a whole number from ${seqRange.min} to ${seqRange.max}`);
       else if (seen.has(seq)) refuse(`SEQUENCE ${seq} is used twice`);
       seen.add(seq);
       const attrs = row.ATTRIBUTES ?? '';
