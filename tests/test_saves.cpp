@@ -7,6 +7,7 @@
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
+#include "catalogue/SaveTransaction.h"
 #include "catalogue/TerminalRows.h"
 
 namespace {
@@ -92,6 +93,31 @@ TEST_P(Saves, OfTerminalRowsAtOnceNoChangeIsLost) {
                                          kivtest::Wide(std::to_string(round) + "-1")}))
         << "round " << round;
   }
+}
+
+// A change of a module that another writer holds on the server waits a
+// while, then is refused as busy and leaves the rows alone.  (The file
+// engine's writers wait for the whole file, the same for every statement.)
+TEST_P(Saves, OfTerminalRowsOfAHeldModuleIsRefusedBusy) {
+  if (GetParam() != kivtest::Engine::Postgresql) GTEST_SKIP() << "a server's hold of one module";
+  kivtest::TempCatalogue cat(GetParam());
+  const std::string at = kivtest::Utf8(cat.wpath());
+  kivcat::Catalogue a(at), b(at + "&options=-c%20lock_timeout%3D300");
+  const CString table = a.AddType(L"M", L"S", L"T"), code = L"X";
+  ModDB::ModSpecData spec{};
+  spec.Code = code;
+  std::vector<ModDB::ModTermData> rows = {{code, 1, L"B", L""}};
+  a.AddModule(table, spec, rows, "X");
+  {
+    kivcat::SaveTransaction hold(a, table, "CODE", "X", "holding X");
+    try {
+      kivcat::SetTerminal(b, table, code, 1, {{"BLOCK", "changed"}}, "X");
+      ADD_FAILURE() << "a held module was changed";
+    } catch (const kivcat::Refused& e) {
+      EXPECT_EQ(e.kind, KivRefusalKind::kBusy) << e.what();
+    }
+  }
+  EXPECT_EQ(a.Terminals(table, code).at(0).Block, CString(L"B"));
 }
 
 // Statements that stand or fall together leave nothing behind when one of

@@ -141,11 +141,14 @@ export function terminalGrid(r, ctx, rows, columns) {
       el._col = i;
       return el;
     });
-    tr.append(...cols().map((c, i) => h('td', { class: c.cls }, tr._cells[i], fields.errs.get(fname(c)))),
-      h('td', { class: 'tools' }, state.readOnly ? null : [
+    // Each cell's contents in a box of their own that the browser lays out
+    // only near the screen (app.css): a thousand rows cost little more than
+    // the few in sight.
+    tr.append(...cols().map((c, i) => h('td', { class: c.cls }, h('div', { class: 'cell' }, tr._cells[i], fields.errs.get(fname(c))))),
+      h('td', { class: 'tools' }, state.readOnly ? null : h('div', { class: 'cell' },
         h('button', { type: 'button', class: 'icon', 'data-move': -1, title: 'Move up (Alt+↑)', 'aria-label': 'Move row up', onclick: () => move(tr, -1, true) }, '↑'),
         h('button', { type: 'button', class: 'icon', 'data-move': 1, title: 'Move down (Alt+↓)', 'aria-label': 'Move row down', onclick: () => move(tr, 1, true) }, '↓'),
-        h('button', { type: 'button', class: 'icon', title: 'Remove row', 'aria-label': 'Remove row', onclick: () => removeRow(tr) }, '✕')]));
+        h('button', { type: 'button', class: 'icon', title: 'Remove row', 'aria-label': 'Remove row', onclick: () => removeRow(tr) }, '✕'))));
     cols().forEach((_, i) => mark(tr, i));
     return tr;
   }
