@@ -93,9 +93,15 @@ async function main() {
     await save('Not saved');
     await page.getByText('SEQUENCE is a whole number from -32768 to 32767').waitFor();
     await cell(0, 0).fill('-32768');
+    await cell(1, 0).fill('0');
     await save('Terminal rows saved');
-    const first = JSON.parse(execFileSync(kivplc, ['-c', db, 'show', ...TYPE, 'GR-DI32', '--json'], { encoding: 'utf8' })).terminals[0];
-    assert.deepEqual([first.SEQUENCE, first.BLOCK], [-32768, 'GR_TERM_IN']);
+    const firsts = JSON.parse(execFileSync(kivplc, ['-c', db, 'show', ...TYPE, 'GR-DI32', '--json'], { encoding: 'utf8' })).terminals;
+    assert.deepEqual(firsts.slice(0, 3).map((t) => t.SEQUENCE), [-32768, 0, 3]);
+    // A row inserted above the one at 0 takes 0, and that row moves on to 1.
+    await cell(1, 1).click();
+    await page.keyboard.press('Insert');
+    assert.deepEqual(await Promise.all([1, 2, 3].map((i) => cell(i, 0).inputValue())), ['0', '1', '3']);
+    await page.keyboard.press('Control+z');
 
     // A number field refuses a word unless kept as text; metric from inch.
     await page.locator('#f-POINTS').fill('acht');

@@ -224,7 +224,8 @@ export function terminalGrid(r, ctx, rows, columns) {
   // move one on, as far as they would collide.
   function insertAbove(tr, col = 1) {
     remember();
-    const seq = Number(tr._cells[0].value) || nextSequence();
+    const text = tr._cells[0].value.trim();
+    const seq = text !== '' && Number.isInteger(Number(text)) ? Number(text) : nextSequence();
     let expect = seq + 1;
     for (let t = tr; t && Number(t._cells[0].value) < expect && Number(t._cells[0].value) >= seq; t = t.nextElementSibling, expect++)
       setCell(t, 0, String(expect));
