@@ -92,6 +92,7 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
   const std::vector<std::vector<std::string>> writes = {
       {"add", "manufacturer", "Nobody"},
       {"module", "set", kType[0], kType[1], kType[2], "KX-R8", "--set", "DESCRIPTION=changed"},
+      {"terminal", "insert", kType[0], kType[1], kType[2], "KX-R8", "1", "--set", "BLOCK=B"},
       {"remove", "type", kType[0], kType[1], kType[2], "--yes"}};
   for (const auto& write : writes) {
     const auto refused = Tool(rita, write);
