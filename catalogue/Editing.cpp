@@ -4,6 +4,7 @@
 
 #include "KivPmOleDb.h"
 #include "Utf16.h"
+#include "catalogue/Batch.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
@@ -55,48 +56,29 @@ namespace {
 // engine whose transactions already exclude other writers (the file
 // engine's) loses nothing by it, and on a server a second writer of the
 // record waits there and then reads what the first one stored.
-// Commit ends the transaction and says whether the engine kept the
-// writes; a transaction not committed (a refusal thrown on the way) is
-// undone with the object, so that a refused save leaves the record as it
-// was.
+// The Batch undoes a transaction not committed (a refusal thrown on the
+// way), so that a refused save leaves the record as it was.
 class SaveTransaction {
  public:
   SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
                   const std::string& what)
-      : m_what(what) {
-    m_command.SetConnection(db.Connection());
-    if (!m_command.BeginBatch()) throw Refused(what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
+      : m_batch(db.Connection(), what) {
     const CString name = L"[" + Wide(keyColumn) + L"]";
     const std::string refused =
         Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
-    if (!refused.empty()) throw Refused(what, refused, m_last);
+    if (!refused.empty()) throw Refused(what, refused, LastRefusal());
   }
-  ~SaveTransaction() { m_command.AbandonBatch(); }  // after Commit, no batch is open
-  SaveTransaction(const SaveTransaction&) = delete;
-  SaveTransaction& operator=(const SaveTransaction&) = delete;
 
   // The engine's reason for refusing the statement, or "".  LastRefusal
   // tells its kind.
-  std::string Run(const CString& sql) {
-    m_command.SetCommandText(sql);
-    const bool ran = m_command.Execute() == kDbOk;
-    m_last = m_command.GetRefusal();
-    m_command.Close();
-    if (ran) return "";
-    const std::string text = Utf8(m_command.GetErrorInfo(true));
-    return text.empty() ? "refused" : text;
-  }
-  const KivRefusal& LastRefusal() const { return m_last; }
+  std::string Run(const CString& sql) { return m_batch.Run(sql); }
+  const KivRefusal& LastRefusal() const { return m_batch.LastRefusal(); }
 
   // Ends the transaction; Refused when the engine did not keep it.
-  void Commit() {
-    if (!m_command.EndBatch()) throw Refused(m_what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
-  }
+  void Commit() { m_batch.Commit(); }
 
  private:
-  KivOleDbCommand m_command;
-  std::string m_what;
-  KivRefusal m_last;
+  Batch m_batch;
 };
 
 bool SameTerminalRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b, bool sequenceToo) {
