@@ -174,9 +174,14 @@ TEST_P(DatabaseObject, EveryFailureTellsItsKindAndASuccessClearsIt) {
 TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
   OpenPlcDb other;
   bool exists = false;
-  ASSERT_TRUE(other.Connect(cat.wpath()) && db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) &&
-              db.CreateHashtableofPrompts() && db.Execute(L"DROP TABLE PLC_MSG"));
+  const std::wstring bracketed = L"SELECT [FIND] FROM [PLC_MSG]";
+  ASSERT_TRUE(other.Connect(cat.wpath()) && kivtest::RunSql(*db.m_pConnection, bracketed).empty() &&
+              db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) && db.CreateHashtableofPrompts() &&
+              db.Execute(L"DROP TABLE PLC_MSG"));
   EXPECT_FALSE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) || db.CreateHashtableofPrompts());
+  // Run again as written, a query is refused in the names it was written with.
+  const std::string refusal = kiv::ToUtf8(kivtest::RunSql(*db.m_pConnection, bracketed));
+  EXPECT_NE(refusal.find("PLC_MSG"), std::string::npos) << refusal;
   ASSERT_TRUE(db.DoesDataExist(L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=1", exists) &&
               other.Execute(L"DROP TABLE PLC_STYLES"));
   EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists) || !db.HasErrorInfo());
