@@ -43,7 +43,12 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
   // DoesDataExist never records a text.
   bool exists = true;
   EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists) || exists || db.HasErrorInfo());
-  EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists) && exists);
+  // A query run again as written answers as the first time did; one that
+  // differs in its value answers for that value.
+  for (const auto& [manufacturer, there] : {std::pair{L"b", true}, {L"b", true}, {L"C", false}}) {
+    const CString sql = CString(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='") + manufacturer + L"'";
+    EXPECT_TRUE(db.DoesDataExist(sql, exists) && exists == there) << Utf8(sql);
+  }
 }
 
 TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
