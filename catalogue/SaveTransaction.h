@@ -6,6 +6,7 @@
 #include <string>
 
 #include "KivPmOleDb.h"
+#include "catalogue/Batch.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Json.h"
 
@@ -32,22 +33,17 @@ class SaveTransaction {
   // engine refuses to begin or to hold it.
   SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
                   const std::string& what);
-  ~SaveTransaction();
-  SaveTransaction(const SaveTransaction&) = delete;
-  SaveTransaction& operator=(const SaveTransaction&) = delete;
 
   // Runs one statement at once; the engine's reason for refusing it, or
   // "".  LastRefusal tells its kind.
-  std::string Run(const CString& sql);
-  const KivRefusal& LastRefusal() const { return m_last; }
+  std::string Run(const CString& sql) { return m_batch.Run(sql); }
+  const KivRefusal& LastRefusal() const { return m_batch.LastRefusal(); }
 
   // Ends the transaction; Refused when the engine did not keep it.
-  void Commit();
+  void Commit() { m_batch.Commit(); }
 
  private:
-  KivOleDbCommand m_command;
-  std::string m_what;
-  KivRefusal m_last;
+  Batch m_batch;  // undoes the transaction unless committed
 };
 
 }  // namespace kivcat

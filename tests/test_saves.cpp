@@ -7,8 +7,12 @@
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
+<<<<<<< HEAD
 #include "catalogue/SaveTransaction.h"
 #include "catalogue/TerminalRows.h"
+=======
+#include "catalogue/Rows.h"
+>>>>>>> 15245ac31af52abcc26eb2e3482ce2e375ceaff6
 
 namespace {
 
@@ -133,6 +137,17 @@ TEST_P(Saves, OfStatementsTogetherARefusalKeepsNone) {
   EXPECT_TRUE(db.Styles(7, 7).empty());
   db.RunStatements({add}, "adding style 7");
   EXPECT_EQ(db.Styles(7, 7).size(), 1u);
+  {  // inside another batch they cannot be undone alone, and the refusal says so
+    kivcat::RowWriter outer(db);
+    const CString add8 = L"INSERT INTO [PLC_STYLES] ([STYLE]) VALUES (8)";
+    try {
+      db.RunStatements({add8, add8}, "adding style 8");
+      ADD_FAILURE() << "a duplicate key went in";
+    } catch (const kivcat::Refused& e) {
+      EXPECT_NE(std::string(e.what()).find("the statements before it were kept"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(db.Styles(8, 8).size(), 1u);
 }
 
 // A module whose terminal rows cannot follow it keeps its code.
@@ -150,6 +165,24 @@ TEST_P(Saves, OfARenameTheModuleAndItsRowsGoTogether) {
   renamed.Code = L"Y";
   EXPECT_THROW(kivcat::SaveModule(db, table, L"X", spec, renamed, current), kivcat::Refused);
   EXPECT_EQ(db.Codes(table), std::vector<CString>{L"X"});
+}
+
+// A writer whose transaction the engine will not open (another writer
+// holds the file) is refused with the engine's kind before it writes a
+// row: rows each committed on its own would not stand or fall together.
+TEST(Batches, ThatTheEngineWillNotOpenAreRefusedWithTheirKind) {
+  kivtest::TempCatalogue cat;
+  kivtest::SqliteFile other(cat.path());
+  other.Exec("BEGIN IMMEDIATE");
+  kivcat::Catalogue db(kivtest::Utf8(cat.wpath()));
+  ASSERT_TRUE(db.Library().PutConnectionString(kivtest::InitString(cat.path(), L";Busy Timeout=50")));
+  try {
+    kivcat::RowWriter writer(db);
+    ADD_FAILURE() << "a writer began without its transaction";
+  } catch (const kivcat::Refused& e) {
+    EXPECT_EQ(e.kind, KivRefusalKind::kBusy) << e.what();
+  }
+  other.Exec("ROLLBACK");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Saves, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
