@@ -7,12 +7,9 @@
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
-<<<<<<< HEAD
+#include "catalogue/Rows.h"
 #include "catalogue/SaveTransaction.h"
 #include "catalogue/TerminalRows.h"
-=======
-#include "catalogue/Rows.h"
->>>>>>> 15245ac31af52abcc26eb2e3482ce2e375ceaff6
 
 namespace {
 
