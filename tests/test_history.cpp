@@ -179,4 +179,40 @@ TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
   EXPECT_EQ(clitest::Tool({"-c", none, "history", "Before"}).out, "(no changes recorded)\n");
 }
 
+TEST_F(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
+  const std::string before = Export();
+  ASSERT_EQ(On({"--as", "alice", "module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
+  const Json changed = Changes({"-n", "1"});
+  const std::string copy = (dir.path() / "cöpy.db").string(), other = (dir.path() / "other.db").string();
+  Steps({{{"copy", cat.path().string(), copy}, 0, "with the history"},
+         {{"init", other}, 0, ""},
+         {{"-c", other, "add", "manufacturer", "Own"}, 0, ""},
+         {{"copy", cat.path().string(), other, "--force"}, 0, ""},
+         {{"-c", other, "history", "Own"}, 0, "add manufacturer Own"}});
+  const Json carried = Json::parse(clitest::Tool({"-c", copy, "history", "-n", "1", "--json"}).out, nullptr, false);
+  EXPECT_EQ(carried, changed);
+  // The rows keep their ids: a later change on the copy stops the revert,
+  // which then restores the copy exactly.
+  const std::string id = std::to_string(changed[0]["id"].get<long long>());
+  Steps({{{"-c", copy, "module", "set", M, S, T, CODE, "--set", "RATING=later"}, 0, ""},
+         {{"-c", copy, "revert", id}, 1, "later change"},
+         {{"-c", copy, "revert", id, "--force"}, 0, ""}});
+  EXPECT_EQ(clitest::Tool({"-c", copy, "export"}).out, before);
+
+  // A table that lost a trigger, and a record whose change is gone.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  for (const char* sql : {"DROP TRIGGER KivHistory_PLC_STYLES_update",
+                          "INSERT INTO KivHistoryRows (ACTION, TBL, OP) VALUES (99999, 'PLC_STYLES', 'update')"})
+    EXPECT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(raw);
+  sqlite3_close(raw);
+  Steps({{{"check"}, 1, "table PLC_STYLES: its changes are not recorded"},
+         {{"check"}, 1, "1 record of changed rows without their change"},
+         {{"check", "--repair"}, 1, "records the changes of table PLC_STYLES again"},
+         {{"style", "set", "3", "--set", "BOX_RIGHT=9.9"}, 0, ""},
+         {{"history", "-n", "1"}, 0, "PLC_STYLES"},
+         {{"history", "--prune", "--before", "2000"}, 0, ""},
+         {{"check"}, 0, "consistent"}});
+}
+
 }  // namespace
