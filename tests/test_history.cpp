@@ -149,11 +149,16 @@ TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
   ASSERT_EQ(On({"revert", std::to_string(first), std::to_string(second)}).status, 0);
   EXPECT_EQ(Export(), before);
 
+  // Forced, a revert puts back what its change changed, over a later
+  // change to the same row, and keeps the later change's other columns.
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=third"}).status, 0);
-  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=fourth"}).status, 0);
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=fourth", "--set", "DESCRIPTION=fourth"}).status, 0);
   const long long third = Changes({"-n", "2"})[1]["id"];
   ASSERT_EQ(Revert(third, true).status, 0);
-  EXPECT_NE(On({"show", M, S, T, CODE}).out.find("RATING"), std::string::npos);
+  const std::string shown = On({"show", M, S, T, CODE}).out;
+  EXPECT_EQ(shown.find("third"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("RATING                   fourth"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("DESCRIPTION              fourth"), std::string::npos) << shown;
 
   const size_t count = Changes().size();
   r = On({"history", "--prune", "--before", "9999"});

@@ -332,6 +332,20 @@ bool Decode(sqlite3* db, const std::string& json, std::vector<Value>& values, st
   return rc == SQLITE_DONE || Fail(db, error);
 }
 
+bool SameValue(const Value& a, const Value& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case SQLITE_INTEGER:
+      return a.integer == b.integer;
+    case SQLITE_FLOAT:
+      return a.real == b.real;
+    case SQLITE_NULL:
+      return true;
+    default:
+      return a.bytes == b.bytes;
+  }
+}
+
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v) {
   switch (v.type) {
     case SQLITE_INTEGER:
@@ -406,14 +420,22 @@ bool UndoRow(sqlite3* db, const Recorded& row, long long action, bool force, std
   if (row.op == "update") {
     const long long rid = FindRow(db, row.table, after, row.rid, action, force, error);
     if (!rid) return false;
+    // Only the columns the change changed go back: a forced revert keeps
+    // what later changes did to the row's other columns.
+    std::vector<const Value*> changed;
+    for (const Value& old : before) {
+      auto now = std::find_if(after.begin(), after.end(), [&](const Value& v) { return v.column == old.column; });
+      if (now == after.end() || !SameValue(old, *now)) changed.push_back(&old);
+    }
+    if (changed.empty()) return true;
     std::string sql = "UPDATE " + Quoted(row.table) + " SET ";
-    for (size_t i = 0; i < before.size(); ++i)
-      sql += (i ? ", " : "") + Quoted(before[i].column) + " = ?" + std::to_string(i + 1);
-    sql += " WHERE rowid = ?" + std::to_string(before.size() + 1);
+    for (size_t i = 0; i < changed.size(); ++i)
+      sql += (i ? ", " : "") + Quoted(changed[i]->column) + " = ?" + std::to_string(i + 1);
+    sql += " WHERE rowid = ?" + std::to_string(changed.size() + 1);
     Statement update(db, sql);
     if (!update.Ok()) return Fail(db, error);
-    for (size_t i = 0; i < before.size(); ++i) BindValue(update.get(), static_cast<int>(i + 1), before[i]);
-    update.Bind(static_cast<int>(before.size() + 1), rid);
+    for (size_t i = 0; i < changed.size(); ++i) BindValue(update.get(), static_cast<int>(i + 1), *changed[i]);
+    update.Bind(static_cast<int>(changed.size() + 1), rid);
     return Run(db, update, error);
   }
   // A deleted row goes back under its old rowid when that is free, so that
