@@ -300,7 +300,8 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
            "is made first with kivplc init. A target that holds anything is refused without "
            "--force. Ctrl-C stops after the current module: a file made by the copy is removed "
            "again; an existing target keeps what went in, and the same copy with --force adds "
-           "the rest.",
+           "the rest. A copy from a file into a new file carries the history of changes; one into "
+           "an existing catalogue is a change recorded in that catalogue's history.",
            80, "") +
       '\n' +
       Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'", "kivplc copy old-catalogue.mdb plant.db",
