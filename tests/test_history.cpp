@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbHistory.h"
@@ -218,6 +221,30 @@ TEST_F(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
          {{"history", "-n", "1"}, 0, "PLC_STYLES"},
          {{"history", "--prune", "--before", "2000"}, 0, ""},
          {{"check"}, 0, "consistent"}});
+}
+
+TEST_F(History, ARevertWaitsForAWriterAndThenSeesItsChange) {
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
+  const long long first = Changes({"-n", "1"})[0]["id"];
+  KivOleDbConnection connection;
+  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false),
+            0);
+  KivOleDbCommand command;
+  command.SetConnection(&connection);
+  command.BeginBatch();
+  command.SetCommandText(
+      L"UPDATE [Aldermoor_Controls_AC-100_Analog_Input] SET [RATING] = 'writer' WHERE [CODE] = 'AC-1AI4'");
+  ASSERT_EQ(command.Execute(), kDbOk);
+  command.Close();
+  // The revert starts while the writer holds the lock, and must wait for it
+  // rather than fail, then refuse: the writer's change came later.
+  Result r;
+  std::thread revert([&] { r = Revert(first); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  command.EndBatch();
+  revert.join();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("later change"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -470,11 +470,19 @@ long long LaterConflict(sqlite3* db, long long action, const std::vector<long lo
   return later.Step() == SQLITE_ROW ? later.Integer(0) : 0;
 }
 
-// Runs `body` inside a savepoint: released when it succeeds, undone when not.
+// Runs `body` inside a transaction of its own, or a savepoint of the open
+// one: kept when it succeeds, undone when not.  Its own transaction takes
+// the write lock first, waiting under the busy timeout for another
+// writer: one that read first (a revert's checks) could not wait for the
+// lock later, since the engine refuses at once a write over a snapshot
+// that another writer has moved past ("database is locked"), and its
+// checks would have read rows no longer as they are.
 template <typename Body>
 bool InSavepoint(sqlite3* db, Body body, std::wstring& error) {
-  if (!Exec(db, "SAVEPOINT kiv_history", error)) return false;
-  if (body()) return Exec(db, "RELEASE kiv_history", error);
+  const bool own = sqlite3_get_autocommit(db) != 0;
+  if (!Exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT kiv_history", error)) return false;
+  if (body() && Exec(db, own ? "COMMIT" : "RELEASE kiv_history", error)) return true;
+  if (own) return sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr), false;
   sqlite3_exec(db, "ROLLBACK TO kiv_history", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "RELEASE kiv_history", nullptr, nullptr, nullptr);
   return false;
