@@ -156,8 +156,8 @@ struct HistoryCheck {
   /// Row records whose action is gone: never listed, never reverted.
   long long orphanRows = 0;
 };
-/// Fills `check` for a catalogue that keeps its history; refused (as
-/// every call here) on one that keeps none.
+/// Fills `check` for a catalogue that keeps its history; an engine that
+/// cannot check its history finds nothing wrong.
 KIV_EXPORT bool CheckHistory(KivOleDbConnection* connection, HistoryCheck& check, std::wstring& error);
 
 }  // namespace kivoledb
