@@ -438,26 +438,23 @@ TEST_F(WebApiTest, ServesHttpsWithItsCertificate) {
   const auto otherKey = dir.path() / "other.key", garbage = dir.path() / "notes.txt", missing = dir.path() / "gone";
   ASSERT_TRUE(kivtest::MakeCertificate(certificate, key) && kivtest::MakeCertificate(garbage, otherKey));
   std::ofstream(garbage, std::ios::trunc) << "not a certificate\n";
-  const struct {
-    std::filesystem::path certificate, key;
-    std::string says;
-  } refused[] = {{missing, key, "cannot read the certificate file " + missing.string()},
-                 {certificate, missing, "cannot read the key file " + missing.string()},
-                 {garbage, key, "the certificate file " + garbage.string() + " holds no certificate"},
-                 {certificate, garbage, "the key file " + garbage.string() + " holds no private key"},
-                 {certificate, otherKey,
-                  "the key in " + otherKey.string() + " does not belong to the certificate in " + certificate.string()},
-                 {certificate, "", "--tls-cert and --tls-key go together"}};
   kivplc::web::ServeOptions o = options();
-  for (const auto& c : refused) {
-    o.tlsCertificate = c.certificate, o.tlsKey = c.key;
+  auto refused = [&](const std::filesystem::path& c, const std::filesystem::path& k, const std::string& says) {
+    o.tlsCertificate = c, o.tlsKey = k;
     try {
       kivplc::web::EditorServer{o};
-      ADD_FAILURE() << c.says;
+      ADD_FAILURE() << "served: " << says;
     } catch (const kivcat::Invalid& e) {
-      EXPECT_NE(std::string(e.what()).find(c.says), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
     }
-  }
+  };
+  refused(missing, key, "cannot read the certificate file " + missing.string());
+  refused(certificate, missing, "cannot read the key file " + missing.string());
+  refused(garbage, key, "the certificate file " + garbage.string() + " holds no certificate");
+  refused(certificate, garbage, "the key file " + garbage.string() + " holds no private key");
+  refused(certificate, otherKey,
+          "the key in " + otherKey.string() + " does not belong to the certificate in " + certificate.string());
+  refused(certificate, "", "--tls-cert and --tls-key go together");
 
   o.tlsCertificate = certificate, o.tlsKey = key;
   Start(o);
@@ -466,12 +463,9 @@ TEST_F(WebApiTest, ServesHttpsWithItsCertificate) {
   tls.set_ca_cert_path(certificate.c_str());
   tls.enable_server_certificate_verification(true);
   tls.set_keep_alive(true);
-  for (const char* path : {"/api/tree", "/api/export"}) {  // the export spans many TLS records
-    auto res = tls.Get(path);
-    ASSERT_TRUE(res) << httplib::to_string(res.error());
-    EXPECT_EQ(res->status, 200) << path;
-    EXPECT_NE(res->body.find("Aldermoor Controls"), std::string::npos) << path;
-  }
+  auto exported = tls.Get("/api/export");  // many TLS records
+  ASSERT_TRUE(exported) << httplib::to_string(exported.error());
+  EXPECT_NE(exported->body.find("Aldermoor Controls"), std::string::npos);
   for (const auto& [scheme, status] : {std::pair{"https://", 200}, {"http://", 403}}) {
     const std::string origin = scheme + std::string("127.0.0.1:") + std::to_string(port);
     auto res = tls.Post("/api/signout", {{"X-Kiv-Session", server->SessionToken()}, {"Origin", origin}}, "{}",
@@ -479,9 +473,8 @@ TEST_F(WebApiTest, ServesHttpsWithItsCertificate) {
     EXPECT_EQ(res ? res->status : 0, status) << origin;
   }
   auto plain = client->Get("/api/tree");
-  ASSERT_TRUE(plain) << httplib::to_string(plain.error());
-  EXPECT_EQ(plain->status, 400);
-  EXPECT_NE(plain->body.find("https://"), std::string::npos) << plain->body;
+  EXPECT_EQ(plain ? plain->status : 0, 400);
+  EXPECT_NE(plain ? plain->body.find("https://") : std::string::npos, std::string::npos);
   o.listen = "127.0.0.1:443";
   EXPECT_TRUE(kivplc::web::EditorServer(o).AnswersTo("127.0.0.1"));  // without a port: 443, as 80 without TLS
 }

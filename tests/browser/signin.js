@@ -21,9 +21,8 @@ const hba = path.join(fs.readFileSync(path.join(out, 'pg-test-server.dir'), 'utf
 const hbaBefore = fs.readFileSync(hba, 'utf8');
 
 const certificates = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'kivbrowser-'));
-const [certificate, key] = ['editor.crt', 'editor.key'].map((name) => path.join(certificates, name));
-execFileSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1', '-nodes',
-  '-days', '1', '-subj', '/CN=localhost', '-keyout', key, '-out', certificate], { stdio: 'ignore' });
+const [certificate, key] = [path.join(certificates, 'editor.crt'), path.join(certificates, 'editor.key')];
+execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '1', '-subj', '/CN=localhost', '-keyout', key, '-out', certificate], { stdio: 'ignore' });
 
 const sql = (text) => execFileSync('psql', ['-X', '-q', '-v', 'ON_ERROR_STOP=1', '-d', server, '-c', text]);
 const tool = (...args) => execFileSync(kivplc, ['-c', uri, ...args]);
