@@ -9,8 +9,10 @@
 #include <regex>
 #include <thread>
 
+#include "KivPmOleDbFiles.h"
 #include "PgCatalogue.h"
 #include "Server.h"
+#include "Utf16.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Json.h"
@@ -92,6 +94,7 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
   const std::vector<std::vector<std::string>> writes = {
       {"add", "manufacturer", "Nobody"},
       {"module", "set", kType[0], kType[1], kType[2], "KX-R8", "--set", "DESCRIPTION=changed"},
+      {"terminal", "insert", kType[0], kType[1], kType[2], "KX-R8", "1", "--set", "BLOCK=B"},
       {"remove", "type", kType[0], kType[1], kType[2], "--yes"}};
   for (const auto& write : writes) {
     const auto refused = Tool(rita, write);
@@ -257,6 +260,30 @@ TEST_F(Roles, AFailedOpenHasTheKindOfWhatTheServerRefused) {
     const auto tool = clitest::Tool({"-c", c.uri, "tree"});
     EXPECT_EQ(tool.status, c.kind == K::kConnectionLost ? 3 : 1) << tool.err;
   }
+}
+
+// A sign-in's session runs as the person who signed in, whichever account
+// the catalogue's URI names (in its query or before its host), and a name
+// that a URI must escape arrives whole.
+TEST_F(Roles, ASignedInSessionRunsAsItsPersonWhateverAccountTheUriNames) {
+  const std::string person = "eva & o'neil+\xc3\xbc " + suffix;
+  Admin("CREATE ROLE \"" + person + "\" LOGIN");
+  const std::string uris[] = {Uri(), As(rita),
+                              std::regex_replace(As(rita), std::regex("^postgresql://"), "postgresql://" + ben + "@")};
+  for (const std::string& uri : uris) {
+    // libpq itself, which knows no schema parameter, reads what the driver reads.
+    const std::string signedIn = std::regex_replace(kiv::ToUtf8(kivoledb::WithAccount(kiv::FromUtf8(uri), person, "")),
+                                                    std::regex("schema=[^&]*&?"), "");
+    PGconn* conn = PQconnectdb(signedIn.c_str());
+    PGresult* r = PQexec(conn, "SELECT session_user");
+    EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << uri << ": " << PQerrorMessage(conn);
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+      EXPECT_EQ(PQgetvalue(r, 0, 0), person) << uri;
+    }
+    PQclear(r);
+    PQfinish(conn);
+  }
+  Admin("DROP ROLE \"" + person + "\"");
 }
 
 TEST(SignInAddress, AWideAddressNeedsConsentToUnencryptedPasswords) {
