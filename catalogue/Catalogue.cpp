@@ -314,11 +314,26 @@ long Catalogue::TerminalCount(const CString& table, const CString& code) {
 
 std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
   if (rows.empty()) return {};
-  // One row per library call, so that each call's outcome is its row's (a
-  // call of many reports only its last refusal); the batch around them
-  // makes the rows one commit rather than one each, and the library's own
-  // batch of each call joins it.
-  Batch batch(Connection(), "cannot add the terminal rows to " + Utf8(TermTable(table)));
+  const std::string what = "cannot add the terminal rows to " + Utf8(TermTable(table));
+  // All rows in one library call first: the usual batch, with no row
+  // refused, costs one call.  A call of many reports only its last
+  // refusal, so when it reports one, what it added is taken back with the
+  // batch and the rows go in again below.
+  {
+    Batch all(Connection(), what);
+    if (m_db.AddModTermData(TermTable(table), rows.data(), static_cast<long>(rows.size())) && !m_db.HasErrorInfo()) {
+      all.Commit();
+      return {};
+    }
+    // Inside a batch of the caller's the added rows stay, and which row
+    // was refused cannot be told: the call as a whole is refused.
+    const Refused refused(what, Utf8(m_db.GetLastError()), m_db.GetLastRefusal());
+    if (!all.Abandon()) throw refused;
+  }
+  // One row per library call, so that each call's outcome is its row's;
+  // the batch around them makes the rows one commit rather than one each,
+  // and the library's own batch of each call joins it.
+  Batch batch(Connection(), what);
   std::vector<TerminalRefusal> refusals;
   for (auto& row : rows)
     if (!m_db.AddModTermData(TermTable(table), &row, 1) || m_db.HasErrorInfo())

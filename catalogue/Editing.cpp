@@ -4,12 +4,12 @@
 
 #include "KivPmOleDb.h"
 #include "Utf16.h"
-#include "catalogue/Batch.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "catalogue/Roles.h"
 #include "catalogue/Rows.h"
+#include "catalogue/SaveTransaction.h"
 #include "catalogue/Text.h"
 
 namespace kivcat {
@@ -46,40 +46,6 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
 bool CatalogueIsReadOnly(const std::string& path) { return !ReadOnlyReason(path).empty(); }
 
 namespace {
-
-// One engine transaction from the check of what is stored to the write, so
-// that no other writer (another editor's server, a `kivplc` command, a
-// host) changes the record between the two: its save would otherwise be
-// overwritten, or merged with this one, though both were acknowledged.
-// The transaction starts by rewriting the record's key with itself, which
-// makes the engine hold the record for this writer until the end: an
-// engine whose transactions already exclude other writers (the file
-// engine's) loses nothing by it, and on a server a second writer of the
-// record waits there and then reads what the first one stored.
-// The Batch undoes a transaction not committed (a refusal thrown on the
-// way), so that a refused save leaves the record as it was.
-class SaveTransaction {
- public:
-  SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
-                  const std::string& what)
-      : m_batch(db.Connection(), what) {
-    const CString name = L"[" + Wide(keyColumn) + L"]";
-    const std::string refused =
-        Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
-    if (!refused.empty()) throw Refused(what, refused, LastRefusal());
-  }
-
-  // The engine's reason for refusing the statement, or "".  LastRefusal
-  // tells its kind.
-  std::string Run(const CString& sql) { return m_batch.Run(sql); }
-  const KivRefusal& LastRefusal() const { return m_batch.LastRefusal(); }
-
-  // Ends the transaction; Refused when the engine did not keep it.
-  void Commit() { m_batch.Commit(); }
-
- private:
-  Batch m_batch;
-};
 
 bool SameTerminalRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b, bool sequenceToo) {
   return (!sequenceToo || a.Sequence == b.Sequence) && SameFields(a, b, kTermColumns);

@@ -13,6 +13,7 @@
 #include "PgCatalogue.h"
 #include "Server.h"
 #include "Utf16.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Json.h"
 #include "cli_run.h"
@@ -93,6 +94,7 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
   const std::vector<std::vector<std::string>> writes = {
       {"add", "manufacturer", "Nobody"},
       {"module", "set", kType[0], kType[1], kType[2], "KX-R8", "--set", "DESCRIPTION=changed"},
+      {"terminal", "insert", kType[0], kType[1], kType[2], "KX-R8", "1", "--set", "BLOCK=B"},
       {"remove", "type", kType[0], kType[1], kType[2], "--yes"}};
   for (const auto& write : writes) {
     const auto refused = Tool(rita, write);
@@ -248,6 +250,40 @@ TEST_F(Roles, ASignedInSessionRunsAsItsPersonWhateverAccountTheUriNames) {
     PQfinish(conn);
   }
   Admin("DROP ROLE \"" + person + "\"");
+}
+
+// A catalogue that cannot be opened says why by its kind, from how far the
+// server let the connection come and its SQLSTATE; the tool's exit status
+// follows the kind (only an unreachable server is worth trying again).
+TEST_F(Roles, AFailedOpenHasTheKindOfWhatTheServerRefused) {
+  const std::string password = "right";
+  PasswordRule rule({anna});
+  Admin("ALTER ROLE " + anna + " PASSWORD '" + password + "'");
+  Admin("SELECT pg_reload_conf()");
+  using K = KivRefusalKind;
+  const struct {
+    std::string uri;
+    K kind;
+  } cases[] = {
+      {"postgresql://127.0.0.1:1/postgres?connect_timeout=5", K::kConnectionLost},
+      {std::regex_replace(Uri(), std::regex("///[^?]*"), "///no_such_db"), K::kNotFound},
+      {std::regex_replace(Uri(), std::regex("schema=[^&]*"), "schema=no_such_schema"), K::kNotFound},
+      {As("nobody" + suffix), K::kReadOnly},
+      {As(anna) + "&password=wrong", K::kReadOnly},
+      {As(anna), K::kReadOnly},  // no password given
+      {Uri() + "&no_such_option=1", K::kOther},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    try {
+      kivcat::Catalogue db(c.uri);
+      ADD_FAILURE() << "opened";
+    } catch (const kivcat::Refused& e) {
+      EXPECT_EQ(e.kind, c.kind) << e.what();
+    }
+    const auto tool = clitest::Tool({"-c", c.uri, "tree"});
+    EXPECT_EQ(tool.status, c.kind == K::kConnectionLost ? 3 : 1) << tool.err;
+  }
 }
 
 TEST(SignInAddress, AWideAddressNeedsConsentToUnencryptedPasswords) {
