@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "KivPmOleDb.h"
 #include "catalogue/Batch.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Json.h"
@@ -23,8 +24,8 @@ namespace kivcat {
 // made through `db` while the object lives see the transaction's writes.
 // Commit ends the transaction and says whether the engine kept the
 // writes; a transaction not committed (a refusal thrown on the way) is
-// undone with the object (its Batch), so that a refused save leaves the
-// record as it was.
+// undone with the object, so that a refused save leaves the record as it
+// was.
 class SaveTransaction {
  public:
   // Holds the row of `table` whose `keyColumn` is `key` (a row that does
@@ -42,7 +43,7 @@ class SaveTransaction {
   void Commit() { m_batch.Commit(); }
 
  private:
-  Batch m_batch;
+  Batch m_batch;  // undoes the transaction unless committed
 };
 
 }  // namespace kivcat
