@@ -16,10 +16,17 @@ struct HistoryAction::State {
   // (the file's path, the server's database and schema): one HistoryAction
   // may change two catalogues, and two connections to one share the id.
   std::map<std::string, long long> ids;
+  // A server catalogue's name for the action, the same in every
+  // transaction and connection of it (PostgresHistory.cpp); made on first use.
+  std::string token;
 };
 
 // The innermost HistoryAction of this thread; null when none is open.
 HistoryAction::State* CurrentHistoryAction();
+
+// The person an open HistoryAction or SetHistoryPerson named; empty when
+// neither did (HistoryPerson then gives "user@machine").
+std::wstring NamedHistoryPerson();
 
 // The text every engine refuses with when asked for history it does not keep.
 inline constexpr wchar_t kNoHistoryEngine[] = L"this catalogue's engine keeps no history";
