@@ -33,15 +33,17 @@ CREATE TABLE kivhistory (
 CREATE TABLE kivhistoryrows (
   seq    bigserial PRIMARY KEY,
   action bigint NOT NULL,
-  tbl    text COLLATE kiv_nocase NOT NULL,
+  tbl    text COLLATE "C" NOT NULL,
   op     text NOT NULL,
-  code   text COLLATE kiv_nocase,
+  code   text COLLATE "C",
   pos    bigint,
   before jsonb,
   after  jsonb
 );
 CREATE INDEX kivhistoryrows_action ON kivhistoryrows (action);
-CREATE INDEX kivhistoryrows_code ON kivhistoryrows (tbl, code);
+-- Names and codes are found without regard to case through lower(), which
+-- costs a bulk insert far less than a case-insensitive collation's index.
+CREATE INDEX kivhistoryrows_code ON kivhistoryrows (lower(tbl), lower(code));
 
 -- The key of the open action: the component's token, else the transaction's.
 CREATE FUNCTION kiv_history_token() RETURNS text
@@ -79,32 +81,28 @@ $$;
 -- A terminal position where the row has one, else NULL.
 CREATE FUNCTION kiv_history_pos(j jsonb) RETURNS bigint
 LANGUAGE sql IMMUTABLE AS $$
-  SELECT CASE WHEN j ->> 'sequence' ~ '^-?[0-9]{1,18}$' THEN (j ->> 'sequence')::bigint END
+  SELECT CASE WHEN jsonb_typeof(j -> 'sequence') = 'number' THEN (j ->> 'sequence')::bigint END
 $$;
 
--- Rows inserted or deleted by one statement; TG_ARGV[0] is the table's name.
+-- Rows inserted or deleted by one statement.  TG_ARGV: the table's name,
+-- and the columns that hold a row's module code and terminal position
+-- (NULL where it has none), read straight from the transition table.
 CREATE FUNCTION kiv_history_statement() RETURNS trigger
 LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $$
 DECLARE
   aid bigint;
+  rows text := CASE TG_OP WHEN 'INSERT' THEN 'kiv_new' ELSE 'kiv_old' END;
+  side text := CASE TG_OP WHEN 'INSERT' THEN 'after' ELSE 'before' END;
+  found_any boolean;
 BEGIN
-  IF TG_OP = 'INSERT' THEN
-    IF NOT EXISTS (SELECT 1 FROM kiv_new) THEN
-      RETURN NULL;
-    END IF;
-    aid := kiv_history_action();
-    INSERT INTO kivhistoryrows (action, tbl, op, code, pos, after)
-    SELECT aid, TG_ARGV[0], 'insert', j ->> 'code', kiv_history_pos(j), j
-    FROM (SELECT to_jsonb(n) AS j FROM kiv_new n) s;
-  ELSE
-    IF NOT EXISTS (SELECT 1 FROM kiv_old) THEN
-      RETURN NULL;
-    END IF;
-    aid := kiv_history_action();
-    INSERT INTO kivhistoryrows (action, tbl, op, code, pos, before)
-    SELECT aid, TG_ARGV[0], 'delete', j ->> 'code', kiv_history_pos(j), j
-    FROM (SELECT to_jsonb(o) AS j FROM kiv_old o) s;
+  EXECUTE 'SELECT EXISTS (SELECT 1 FROM ' || rows || ')' INTO found_any;
+  IF NOT found_any THEN
+    RETURN NULL;
   END IF;
+  aid := kiv_history_action();
+  EXECUTE format('INSERT INTO kivhistoryrows (action, tbl, op, code, pos, %s) '
+                 'SELECT $1, $2, $3, %s, %s, to_jsonb(r) FROM %s r', side, TG_ARGV[1], TG_ARGV[2], rows)
+  USING aid, TG_ARGV[0], lower(TG_OP);
   RETURN NULL;
 END
 $$;
@@ -169,6 +167,8 @@ DECLARE
   rel regclass := to_regclass(quote_ident(ident));
   shown text := coalesce(name, kiv_history_name(ident));
   had boolean;
+  code text;
+  pos text;
 BEGIN
   IF rel IS NULL THEN
     RETURN;
@@ -176,10 +176,15 @@ BEGIN
   had := EXISTS (SELECT 1 FROM pg_trigger WHERE tgrelid = rel AND tgname = 'kiv_history_insert');
   EXECUTE format('DROP TRIGGER IF EXISTS kiv_history_insert ON %s; DROP TRIGGER IF EXISTS kiv_history_delete ON %s; '
                  'DROP TRIGGER IF EXISTS kiv_history_update ON %s', rel, rel, rel);
+  code := CASE WHEN EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = rel AND attname = 'code' AND NOT attisdropped)
+               THEN 'r.code::text' ELSE 'NULL' END;
+  pos := CASE WHEN EXISTS (SELECT 1 FROM pg_attribute WHERE attrelid = rel AND attname = 'sequence'
+                           AND atttypid IN ('bigint'::regtype, 'integer'::regtype, 'smallint'::regtype))
+              THEN 'r.sequence' ELSE 'NULL' END;
   EXECUTE format('CREATE TRIGGER kiv_history_insert AFTER INSERT ON %s REFERENCING NEW TABLE AS kiv_new '
-                 'FOR EACH STATEMENT EXECUTE FUNCTION kiv_history_statement(%L)', rel, shown);
+                 'FOR EACH STATEMENT EXECUTE FUNCTION kiv_history_statement(%L, %L, %L)', rel, shown, code, pos);
   EXECUTE format('CREATE TRIGGER kiv_history_delete AFTER DELETE ON %s REFERENCING OLD TABLE AS kiv_old '
-                 'FOR EACH STATEMENT EXECUTE FUNCTION kiv_history_statement(%L)', rel, shown);
+                 'FOR EACH STATEMENT EXECUTE FUNCTION kiv_history_statement(%L, %L, %L)', rel, shown, code, pos);
   EXECUTE format('CREATE TRIGGER kiv_history_update AFTER UPDATE ON %s '
                  'FOR EACH ROW EXECUTE FUNCTION kiv_history_row(%L)', rel, shown);
   IF record AND NOT had THEN
@@ -260,7 +265,7 @@ BEGIN
     END IF;
     IF NOT force THEN
       SELECT min(l.action) INTO conflict
-      FROM kivhistoryrows l JOIN kivhistoryrows o ON o.action = target AND o.tbl = l.tbl
+      FROM kivhistoryrows l JOIN kivhistoryrows o ON o.action = target AND lower(o.tbl) = lower(l.tbl)
       WHERE l.action > target AND l.action <> ALL (targets)
         AND (o.op IN ('create', 'drop') OR l.op IN ('create', 'drop')
              OR o.before IN (l.before, l.after) OR o.after IN (l.before, l.after));

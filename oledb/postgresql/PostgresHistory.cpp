@@ -220,10 +220,12 @@ bool PostgresConnection::ListHistory(const HistoryFilter& filter, std::vector<Hi
   if (!filter.tables.empty() || !filter.seqs.empty()) {
     std::string where;
     if (!filter.tables.empty()) {
-      where = "tbl IN (";
-      for (size_t i = 0; i < filter.tables.size(); ++i) where += (i ? ", " : "") + param(kiv::ToUtf8(filter.tables[i]));
+      // lower(), as the records' index has it (schema/history-postgresql.sql).
+      where = "lower(tbl) IN (";
+      for (size_t i = 0; i < filter.tables.size(); ++i)
+        where += (i ? ", lower(" : "lower(") + param(kiv::ToUtf8(filter.tables[i])) + ")";
       where += ")";
-      if (!filter.code.empty()) where += " AND code = " + param(kiv::ToUtf8(filter.code));
+      if (!filter.code.empty()) where += " AND lower(code) = lower(" + param(kiv::ToUtf8(filter.code)) + ")";
     }
     if (!filter.seqs.empty()) {
       where += std::string(where.empty() ? "" : " OR ") + "seq IN (";
@@ -279,7 +281,8 @@ bool PostgresConnection::HistoryRowsOf(const std::wstring& table, std::vector<Hi
   bool on = false;
   PGresult* raw = nullptr;
   if (!KeepsHistory(on, failure) ||
-      (on && !HistoryQuery(std::string("SELECT ") + kRowColumns + " FROM kivhistoryrows WHERE tbl = $1 ORDER BY seq",
+      (on && !HistoryQuery(std::string("SELECT ") + kRowColumns +
+                               " FROM kivhistoryrows WHERE lower(tbl) = lower($1) ORDER BY seq",
                            {kiv::ToUtf8(table)}, raw, failure))) {
     error = Message(failure);
     return false;
