@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
                           "box styles 1 to 9 and prompt texts.",
                           80, "") +
              "\nExit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error),\n"
-             "2 usage error, 3 the catalogue was busy or the server's connection was lost (try again).\n\n" +
+             "2 usage error, 3 the catalogue was busy, or the server did not answer or its connection was lost\n"
+             "(try again).\n\n" +
              kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
                                "kivplc -c plant.db tree", "kivplc COMMAND --help"}));
 

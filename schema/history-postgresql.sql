@@ -306,7 +306,11 @@ BEGIN
           IF r.op = 'insert' THEN
             EXECUTE format('DELETE FROM %I WHERE ctid = $1', ident) USING place;
           ELSE
-            SELECT string_agg(quote_ident(k), ', ') INTO cols FROM jsonb_object_keys(r.before) k;
+            -- Only the columns the change changed: a forced revert keeps a
+            -- later change's other columns.
+            SELECT string_agg(quote_ident(k), ', ') INTO cols FROM jsonb_object_keys(r.before) k
+            WHERE r.before -> k IS DISTINCT FROM r.after -> k;
+            CONTINUE WHEN cols IS NULL;
             EXECUTE format('UPDATE %I SET (%s) = (SELECT %s FROM jsonb_populate_record(NULL::%I, $1)) WHERE ctid = $2',
                            ident, cols, cols, ident)
             USING r.before, place;
