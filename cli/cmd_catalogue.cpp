@@ -28,8 +28,9 @@ void RunInit(const Context& ctx, std::string path, bool rolesOnly, bool history)
   if (rolesOnly && !server) throw UsageError("init --roles needs a postgresql:// URI: a file has no roles");
   if (!rolesOnly) {
     kivcat::CreateCatalogue(path);
-    // A server's engine keeps no history yet; a file's does from the start.
-    if (history && !server) kivcat::TurnHistoryOn(*OpenCatalogue(path));
+    // The history from the start, before the roles: its owner is the
+    // catalogue's, and maintainers write it only through its triggers.
+    if (history) kivcat::TurnHistoryOn(*OpenCatalogue(path));
     std::cout << "created empty catalogue " << kivoledb::WithoutPassword(path) << '\n';
   }
   if (!server) return;

@@ -77,13 +77,15 @@ std::wstring HistoryAccount() {
   return account;
 }
 
-std::wstring HistoryPerson() {
+std::wstring NamedHistoryPerson() {
   if (t_action && !t_action->person.empty()) return t_action->person;
-  {
-    std::lock_guard<std::mutex> lock(g_personMutex);
-    if (!g_person.empty()) return g_person;
-  }
-  return HistoryAccount();
+  std::lock_guard<std::mutex> lock(g_personMutex);
+  return g_person;
+}
+
+std::wstring HistoryPerson() {
+  std::wstring person = NamedHistoryPerson();
+  return person.empty() ? HistoryAccount() : person;
 }
 
 bool HistoryIsOn(KivOleDbConnection* connection, bool& on, std::wstring& error) {

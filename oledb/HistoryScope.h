@@ -20,10 +20,17 @@ struct HistoryAction::State {
   // action's id (a driver's, per connection) can tell a new action from a
   // finished one at the same address.
   unsigned long long serial = 0;
+  // A server catalogue's name for the action, the same in every
+  // transaction and connection of it (PostgresHistory.cpp); made on first use.
+  std::string token;
 };
 
 // The innermost HistoryAction of this thread; null when none is open.
 HistoryAction::State* CurrentHistoryAction();
+
+// The person an open HistoryAction or SetHistoryPerson named; empty when
+// neither did (HistoryPerson then gives "user@machine").
+std::wstring NamedHistoryPerson();
 
 // The text every engine refuses with when asked for history it does not keep.
 inline constexpr wchar_t kNoHistoryEngine[] = L"this catalogue's engine keeps no history";

@@ -89,7 +89,44 @@ int WinVsnwprintf(wchar_t* buffer, size_t size, const wchar_t* format, va_list a
   return n;
 }
 
+namespace {
+
+// A format of plain %s and %% only, the statement texts' usual kind,
+// appended directly: the text that the C library would print, without
+// translating the format and printing through it.  False, with `out` as
+// it was, for any other conversion.
+bool AppendPlainFormat(std::wstring& out, const wchar_t* format, va_list args) {
+  const size_t start = out.size();
+  for (const wchar_t* p = format; *p; ++p) {
+    const wchar_t* run = p;
+    while (*p && *p != L'%') ++p;
+    out.append(run, static_cast<size_t>(p - run));
+    if (!*p) break;
+    ++p;
+    if (*p == L'%') {
+      out += L'%';
+    } else if (*p == L's') {
+      const wchar_t* text = va_arg(args, const wchar_t*);
+      out += text ? text : L"(null)";  // as glibc prints a null %ls
+    } else {
+      out.resize(start);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
+  if (!format) return false;
+  {
+    va_list plain;
+    va_copy(plain, args);
+    const bool done = AppendPlainFormat(out, format, plain);
+    va_end(plain);
+    if (done) return true;
+  }
   std::wstring fmt;
   if (!TranslateWindowsFormat(format, fmt)) return false;
 

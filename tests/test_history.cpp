@@ -2,6 +2,12 @@
 // that reverting puts the catalogue back exactly as it was.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#if KIV_TEST_LIBPQ
+#include <libpq-fe.h>
+#endif
+
+#include <regex>
+#include <set>
 
 #include <chrono>
 #include <thread>
@@ -17,15 +23,25 @@ namespace {
 
 using clitest::Result;
 using kivcat::Json;
+using kivtest::Engine;
 const std::string M = "Aldermoor Controls", S = "AC-100", T = "Analog Input", CODE = "AC-1AI4";
 
-class History : public clitest::CliTest {
+// A catalogue file, or a schema on the test server: kept by the engine's
+// triggers either way, so each test runs on both.
+class History : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
-    CliTest::SetUp();
-    if (IsSkipped()) return;
+    if (!clitest::ToolBuilt()) GTEST_SKIP() << "kivplc is not built";
     ASSERT_EQ(On({"import", clitest::Sample()}).status, 0);
     ASSERT_EQ(On({"history", "--turn-on"}).status, 0);
+  }
+  bool Server() const { return GetParam() == Engine::Postgresql; }
+  std::string Target() const { return kivtest::Utf8(cat.wpath()); }
+  // The server account of the test server's URI.
+  std::string Account() const { return std::regex_replace(Target(), std::regex(".*user=([^&]*).*"), "$1"); }
+  Result On(std::vector<std::string> args) {
+    args.insert(args.begin(), {"-c", Target()});
+    return clitest::Tool(args);
   }
   std::string Export() {
     const Result r = On({"export"});
@@ -45,9 +61,19 @@ class History : public clitest::CliTest {
     if (force) args.push_back("--force");
     return On(args);
   }
+  void Steps(const std::vector<clitest::Step>& steps) {
+    for (const auto& s : steps) {
+      SCOPED_TRACE(s.args[s.args[0] == "-c" ? 2 : 0]);
+      const Result r = s.args[0] == "-c" ? clitest::Tool(s.args) : On(s.args);
+      EXPECT_EQ(r.status, s.status) << r.err;
+      EXPECT_NE((r.out + r.err).find(s.says), std::string::npos) << r.out << r.err;
+    }
+  }
+  kivtest::TempCatalogue cat{GetParam()};
+  kivtest::TempDir dir;
 };
 
-TEST_F(History, EachCommandIsOneChangeThatRevertsToTheSameExport) {
+TEST_P(History, EachCommandIsOneChangeThatRevertsToTheSameExport) {
   const std::vector<std::vector<std::string>> changes = {
       {"module", "set", M, S, T, CODE, "--set", "RATING=4-20 mA", "--set", "DESCRIPTION=changed"},
       {"module", "rename", M, S, T, CODE, "AC-1AI4X"},
@@ -62,6 +88,7 @@ TEST_F(History, EachCommandIsOneChangeThatRevertsToTheSameExport) {
   for (const auto& change : changes) {
     SCOPED_TRACE(change[0] + " " + change[1]);
     const std::string before = Export();
+    const auto tables = cat.Tables();
     std::vector<std::string> args{"--as", "alice"};
     args.insert(args.end(), change.begin(), change.end());
     const Result r = On(args);
@@ -74,15 +101,16 @@ TEST_F(History, EachCommandIsOneChangeThatRevertsToTheSameExport) {
     const long long id = newest[0]["id"];
     ASSERT_EQ(Revert(id).status, 0);
     EXPECT_EQ(Export(), before);
+    EXPECT_EQ(cat.Tables(), tables);
     EXPECT_EQ(Changes({"-n", "1"})[0]["reverts"], Json::array({id}));
   }
 }
 
-TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
+TEST_P(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   const std::string before = Export();
   {
     KivPlcDbIO host;
-    ASSERT_TRUE(host.Connect(CString(cat.path().wstring())));
+    ASSERT_TRUE(host.Connect(cat.wpath()));
     ASSERT_TRUE(host.RemoveIndexData(kiv::FromUtf8(M).c_str(), kiv::FromUtf8(S).c_str(), kiv::FromUtf8(T).c_str()));
   }
   const Json all = Changes(), type = Changes({M, S, T}), module = Changes({M, S, T, CODE});
@@ -90,7 +118,8 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   ASSERT_FALSE(module.empty());
   EXPECT_EQ(type[0]["id"], all[0]["id"]);  // a removed type's changes are still found by its names
   EXPECT_EQ(module[0]["id"], all[0]["id"]);
-  EXPECT_EQ(all[0]["by"], kiv::ToUtf8(kivoledb::HistoryAccount()));
+  // A server names its account; a file, the process's user and machine.
+  EXPECT_EQ(all[0]["by"], Server() ? Account() : kiv::ToUtf8(kivoledb::HistoryAccount()));
   EXPECT_EQ(all[0]["what"], "");
   int drops = 0;
   for (const auto& row : all[0]["rows"]) drops += row["op"] == "drop";
@@ -101,7 +130,8 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
 
   // A statement of its own, outside a call, batch or transaction, is one change.
   KivOleDbConnection connection;
-  ASSERT_GE(connection.OpenFromInitializationString(CComBSTR((L"Data Source=" + cat.path().wstring()).c_str()), false),
+  ASSERT_GE(connection.OpenFromInitializationString(
+                CComBSTR((std::wstring(L"Data Source=") + cat.wpath().GetString()).c_str()), false),
             0);
   KivOleDbCommand command;
   command.SetConnection(&connection);
@@ -138,7 +168,7 @@ TEST_F(History, AHostsCallIsOneChangeByItsUserAndMachine) {
   EXPECT_EQ(Changes({"-n", "1"})[0]["what"], "two statements");
 }
 
-TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
+TEST_P(History, ALaterChangeStopsARevertUnlessForced) {
   const std::string before = Export();
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
   const long long first = Changes({"-n", "1"})[0]["id"];
@@ -169,14 +199,47 @@ TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
   EXPECT_TRUE(Changes().empty());
 }
 
-TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
-  EXPECT_NE(sqlite3_exec(raw, "DELETE FROM PLC_STYLES", nullptr, nullptr, nullptr), SQLITE_OK);
-  EXPECT_NE(std::string(sqlite3_errmsg(raw)).find("kiv_action"), std::string::npos);
-  sqlite3_close(raw);
+// A file's writer without the component is refused; a server records any
+// client's transaction as one change of its account, and refuses its DROP
+// TABLE, which would take rows past the history.
+TEST_P(History, OtherWritersAreRecordedOrRefusedAndACatalogueMayKeepNone) {
+  std::string none = (dir.path() / "none.db").string();
+  if (!Server()) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+    EXPECT_NE(sqlite3_exec(raw, "DELETE FROM PLC_STYLES", nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_NE(std::string(sqlite3_errmsg(raw)).find("kiv_action"), std::string::npos);
+    sqlite3_close(raw);
+  } else {
+#if KIV_TEST_LIBPQ
+    const std::string before = Export();
+    const std::string uri = std::regex_replace(Target(), std::regex("&schema=[^&]*"), "");
+    const std::string schema = std::regex_replace(Target(), std::regex(".*schema=([^&]*).*"), "$1");
+    PGconn* psql = PQconnectdb(uri.c_str());
+    auto run = [&](const std::string& sql) {
+      PGresult* r = PQexec(psql, sql.c_str());
+      const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+      PQclear(r);
+      return ok;
+    };
+    ASSERT_TRUE(run("SET search_path = public"));  // a client elsewhere: the triggers find their own schema
+    EXPECT_TRUE(run("BEGIN; UPDATE " + schema + ".plc_styles SET box_right = '7' WHERE style = 1; DELETE FROM " +
+                    schema + ".plc_msg; COMMIT"));
+    EXPECT_FALSE(run("DROP TABLE " + schema + ".\"aldermoor_controls_ac-100_analog_input\""));
+    EXPECT_NE(std::string(PQerrorMessage(psql)).find("keeps its history"), std::string::npos) << PQerrorMessage(psql);
+    PQfinish(psql);
+    const Json newest = Changes({"-n", "1"});
+    ASSERT_EQ(newest.size(), 1u);
+    EXPECT_EQ(newest[0]["by"], Account());
+    std::set<std::string> tables;
+    for (const auto& row : newest[0]["rows"]) tables.insert(row["table"]);
+    EXPECT_EQ(tables, (std::set<std::string>{"PLC_MSG", "PLC_STYLES"}));
+    ASSERT_EQ(Revert(newest[0]["id"]).status, 0);
+    EXPECT_EQ(Export(), before);
+#endif
+    none = std::regex_replace(Target(), std::regex("schema=([^&]*)"), "schema=$1_none");
+  }
 
-  const std::string none = (dir.path() / "none.db").string();
   Steps({{{"init", "--no-history", none}, 0, ""},
          {{"-c", none, "history"}, 1, "keeps no history"},
          {{"-c", none, "add", "manufacturer", "Before"}, 0, ""},
@@ -184,9 +247,12 @@ TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
          {{"-c", none, "add", "manufacturer", "After"}, 0, ""},
          {{"-c", none, "history"}, 0, "add manufacturer After"}});
   EXPECT_EQ(clitest::Tool({"-c", none, "history", "Before"}).out, "(no changes recorded)\n");
+  if (Server())
+    cat.Exec("DROP SCHEMA [" + std::regex_replace(none, std::regex(".*schema=([^&]*).*"), "$1") + "] CASCADE");
 }
 
-TEST_F(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
+TEST_P(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
+  if (Server()) GTEST_SKIP() << "a file's copy and its triggers";
   const std::string before = Export();
   ASSERT_EQ(On({"--as", "alice", "module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
   const Json changed = Changes({"-n", "1"});
@@ -220,7 +286,8 @@ TEST_F(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
          {{"check"}, 0, "consistent"}});
 }
 
-TEST_F(History, ARevertWaitsForAnotherWriter) {
+TEST_P(History, ARevertWaitsForAnotherWriter) {
+  if (Server()) GTEST_SKIP() << "a file's lock";
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
   const long long first = Changes({"-n", "1"})[0]["id"];
   // Another writer holds the lock as the revert starts, and commits.
@@ -236,5 +303,7 @@ TEST_F(History, ARevertWaitsForAnotherWriter) {
   revert.join();
   EXPECT_EQ(r.status, 0) << r.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, History, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);
 
 }  // namespace

@@ -90,6 +90,16 @@ TEST(WinFormat, EachConversionTranslated) {
   }
 }
 
+// A format of plain %s and %% only is printed without the C library; what
+// it appends, and what a format with other conversions appends after it,
+// is what printf prints.
+TEST(WinFormat, PlainFormatsPrintAsPrintfDoes) {
+  CString sql = L"x";
+  sql.AppendFormat(L"[%s] LIKE '%%%s%%' %s", L"A", L"b", static_cast<const wchar_t*>(nullptr));
+  sql.AppendFormat(L" %s=%d", L"n", 5);
+  EXPECT_EQ(kiv::ToUtf8(sql.view()), "x[A] LIKE '%b%' (null) n=5");
+}
+
 // A server's rule: every cased letter, one character for one, in any locale.
 TEST(FoldCase, EveryCasedLetterOneForOne) {
   // Long s, Kelvin sign, final sigma; then pairs that stay apart.

@@ -71,6 +71,7 @@ class Roles : public ::testing::Test {
 // catalogue's words.
 TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersTypes) {
   const std::string owner = std::regex_replace(Uri(), std::regex(".*user=([^&]*).*"), "$1");
+  ASSERT_EQ(Tool(owner, {"history", "--turn-on"}).status, 0);
   auto init = Tool(owner, {"init", "--roles"});
   ASSERT_EQ(init.status, 0) << init.err;
   EXPECT_NE(init.out.find("_maintainers"), std::string::npos) << init.out;
@@ -106,6 +107,28 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
   }
   const auto removed = Tool(ben, {"remove", "type", kType[0], kType[1], kType[2], "--yes"});
   EXPECT_EQ(removed.status, 0) << removed.err;
+
+  // The history names the person, not the role a maintainer acts as; a
+  // reader reads it, and neither a reader nor a maintainer writes it but
+  // through the catalogue's tables.
+  const auto history = Tool(rita, {"history", "--json"});
+  ASSERT_EQ(history.status, 0) << history.err;
+  const kivcat::Json changes = kivcat::Json::parse(history.out);
+  std::vector<std::string> people;
+  for (const auto& c : changes) people.push_back(c["by"]);
+  EXPECT_EQ(people, (std::vector<std::string>{ben, ben, anna, anna, anna}));
+  const std::string undo = std::to_string(changes[0]["id"].get<long long>());
+  EXPECT_NE(Tool(rita, {"revert", undo}).err.find("read-only for " + rita), std::string::npos);
+  const std::string schema = std::regex_replace(Uri(), std::regex(".*schema=([^&]*).*"), "$1");
+  PGconn* raw = PQconnectdb(std::regex_replace(As(ben), std::regex("&schema=[^&]*"), "").c_str());
+  PGresult* r =
+      PQexec(raw, ("SET ROLE postgres_" + schema + "_maintainers; DELETE FROM " + schema + ".kivhistoryrows").c_str());
+  EXPECT_EQ(PQresultStatus(r), PGRES_FATAL_ERROR);
+  PQclear(r);
+  PQfinish(raw);
+  const auto back = Tool(ben, {"revert", undo});
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_NE(Tool(rita, {"modules", kType[0], kType[1], kType[2]}).out.find("KX-R8"), std::string::npos);
 }
 
 TEST_F(Roles, GrantAndRevokeRefuseWhatTheyCannotDo) {
@@ -167,6 +190,7 @@ class PasswordRule {
 // keeps guessing waits, whatever it sends.
 TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   const std::string owner = std::regex_replace(Uri(), std::regex(".*user=([^&]*).*"), "$1");
+  ASSERT_EQ(Tool(owner, {"history", "--turn-on"}).status, 0);
   ASSERT_EQ(Tool(owner, {"init", "--roles"}).status, 0);
   ASSERT_EQ(Tool(owner, {"grant", anna, "maintainer"}).status, 0);
   ASSERT_EQ(Tool(owner, {"grant", rita, "reader"}).status, 0);
@@ -235,6 +259,11 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   EXPECT_NE(refused->body.find("the catalogue is read-only for " + rita), std::string::npos) << refused->body;
   httplib::Headers maintainer = headers;
   maintainer.emplace("Cookie", cookies[anna]);
+  // A save is recorded as the person signed in.
+  EXPECT_EQ(client.Post("/api/index/add", maintainer, R"({"m": "Annas"})", "application/json")->status, 200);
+  const auto saved = kivcat::Json::parse(Tool(owner, {"history", "-n", "1", "--json"}).out);
+  EXPECT_EQ(saved[0]["by"], anna);
+  EXPECT_EQ(saved[0]["what"], "editor: index/add");
   EXPECT_EQ(client.Post("/api/signout", maintainer, "{}", "application/json")->status, 200);
   EXPECT_EQ(as(cookies[anna], "/api/tree")->status, 401);
   EXPECT_EQ(as(cookies[rita], "/api/tree")->status, 200);

@@ -28,6 +28,16 @@
 /// them, so such a write is not allowed to slip past unrecorded.  Reading
 /// with the shell works as before; `kivplc` is the way to change a
 /// catalogue.
+///
+/// A PostgreSQL server.  The same two tables in the catalogue's schema
+/// (kivhistory, kivhistoryrows), written by the server's own triggers, so
+/// that every client's change is recorded, psql's included: one of its
+/// transactions is one action, by its server account.  The component
+/// names the thread's HistoryAction in the session's setting kiv.action
+/// before a change.  The history is its owner's; the catalogue's readers
+/// and maintainers read it, and write it only through the triggers.  The
+/// values of a row are those of the server's columns, named in lower case;
+/// `position` comes from a column SEQUENCE that holds a whole number.
 #ifndef KIV_OLEDB_KIVPMOLEDBHISTORY_H_
 #define KIV_OLEDB_KIVPMOLEDBHISTORY_H_
 

@@ -8,6 +8,7 @@ namespace kivoledb {
 
 void PostgresConnection::LoseBatch() {
   m_batch.Lose();
+  m_actionKnown = false;
   m_batchLog.clear();
   m_group.clear();
   m_groupRows = 0;
@@ -24,6 +25,7 @@ void PostgresConnection::UndoBatch(const std::wstring& why) {
   if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", ignored);
   m_batch.state = PgBatch::kUndone;
   m_batchLog.clear();
+  m_actionKnown = false;  // the rollback took back the setting made in the batch
   m_undoneBy = why;
   NoteRefusal(m_undoneKind.kind, m_undoneKind.column);
 }
@@ -41,6 +43,7 @@ void PostgresConnection::RestoreBatch(std::string& error) {
   // The batch is lost: what follows commits statement by statement.
   if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", failure);
   m_batch.state = PgBatch::kLost;
+  m_actionKnown = false;
   error += " (the batch's earlier statements could not be restored and are lost: " + failure + ")";
 }
 
@@ -142,6 +145,7 @@ bool PostgresConnection::EndBatch(std::wstring& error) {
   }
   std::string ignored;
   if (PQstatus(m_conn) == CONNECTION_OK && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Simple("ROLLBACK", ignored);
+  m_actionKnown = false;
   error = Message(failure) + L" (the batch was rolled back)";
   return false;
 }

@@ -93,6 +93,8 @@ bool PostgresConnection::Usable(std::wstring& error) {
   // Lost earlier (the statement that found out failed): start afresh.
   m_pool.Clear([](const std::string&) {});  // the server forgot them
   LoseBatch();
+  m_actionSent.clear();  // a new session holds no action
+  m_actionKnown = true;
   PQreset(m_conn);
   std::string failure;
   if (PQstatus(m_conn) == CONNECTION_OK) {
@@ -144,6 +146,13 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
   std::string failure;
   const bool optimistic = m_batch.state == PgBatch::kOptimistic && statement.kind == PgStatement::kPlain;
   const Verb verb = VerbOf(statement.text);
+  const bool ddl = statement.kind == PgStatement::kCreateTable || statement.kind == PgStatement::kDropTable;
+  if (statement.kind == PgStatement::kTransaction) m_actionKnown = false;  // a ROLLBACK may take the action back
+  // The history records the change under the thread's action.
+  if ((verb == Verb::kChange || ddl) && !NameAction(failure)) {
+    error = Message(failure);
+    return false;
+  }
   Query main{std::move(statement.text), {}, std::move(statement.values), std::move(statement.integers)};
   if (statement.kind == PgStatement::kPlain && (!main.values.empty() || verb != Verb::kOther) &&
       !Prepared(main.text, main.integers, main.prepared, failure)) {
@@ -161,6 +170,12 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
     error = Message(failure);
     return false;
   }
+  // A table dropped: its rows and definition go to the history first.
+  if (statement.kind == PgStatement::kDropTable && !HistoryDdl(statement.table, &queries, nullptr, failure)) {
+    error = Message(failure);
+    return false;
+  }
+  const size_t keep = queries.size();
   queries.push_back(std::move(main));
   // A table made or dropped: its name as written is kept beside it.
   const std::string nameTable = kPgNameTable;
@@ -172,6 +187,11 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
                        {false, false}});
   if (statement.kind == PgStatement::kDropTable)
     queries.push_back({"DELETE FROM " + nameTable + " WHERE ident = $1", {}, {PgIdentifier(statement.table)}, {false}});
+  // A table made: its triggers, after its name is known.
+  if (statement.kind == PgStatement::kCreateTable && !HistoryDdl(statement.table, nullptr, &queries, failure)) {
+    error = Message(failure);
+    return false;
+  }
   PGresult* rows = nullptr;
   if (statement.kind == PgStatement::kTransaction) {
     if (!RunPipeline(queries, 0, rows, failure)) {
@@ -188,7 +208,7 @@ bool PostgresConnection::Run(const std::wstring& sql, std::unique_ptr<Cursor>& c
       queries[0].prepared.clear();  // the pool may let it go before a replay
       m_batchLog.push_back(std::move(queries[0]));
     }
-  } else if (!RunAtomically(std::move(queries), 0, rows, failure)) {
+  } else if (!RunAtomically(std::move(queries), keep, rows, failure)) {
     error = Message(NamesBack(failure, *names));
     return false;
   }
@@ -208,11 +228,13 @@ bool PostgresConnection::ListTables(bool tables, bool views, std::vector<std::ws
     return false;
   }
   const std::string kinds = tables && views ? "'r', 'p', 'v'" : tables ? "'r', 'p'" : "'v'";
+  // The history's own tables are the engine's, not the catalogue's.
   const std::string sql =
       std::string("SELECT coalesce(n.name, c.relname) FROM pg_catalog.pg_class c ") + "LEFT JOIN " + kPgNameTable +
       " n ON n.ident = c.relname " +
       "WHERE c.relnamespace = (SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = current_schema()) " +
-      "AND c.relkind IN (" + kinds + ") AND c.relname <> '" + kPgNameTable + "' ORDER BY 1";
+      "AND c.relkind IN (" + kinds + ") AND c.relname NOT IN ('" + kPgNameTable + "', '" + kPgHistoryTable + "', '" +
+      kPgHistoryRowsTable + "') ORDER BY 1";
   Result r(PQexec(m_conn, sql.c_str()), &PQclear);
   if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
     error = Message(PgError(m_conn, r.get()));

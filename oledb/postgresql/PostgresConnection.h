@@ -74,6 +74,16 @@ class PostgresConnection : public DriverConnection {
   // kiv_nocase: an ICU collation that ignores case differences only.
   bool FoldsEveryLetter() const override { return true; }
 
+  // PostgresHistory.cpp: the history kept by the server's triggers
+  // (schema/history-postgresql.sql).
+  bool HistoryIsOn(bool& on, std::wstring& error) override;
+  bool TurnHistoryOn(std::wstring& error) override;
+  bool ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries, std::wstring& error) override;
+  bool HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) override;
+  bool RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
+                     std::wstring& error) override;
+  bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error) override;
+
   // Row changes sent in a deferred batch before they are settled: this
   // many statements, or statements of kGroupRows rows, whichever comes
   // first (a gathered INSERT is one statement of many rows).
@@ -141,6 +151,22 @@ class PostgresConnection : public DriverConnection {
   bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
       KIV_REQUIRES(m_mutex);
 
+  // PostgresHistory.cpp.
+  // Gives the server the thread's HistoryAction (none: each transaction
+  // is an action of its own) before a change, when it holds another.
+  bool NameAction(std::string& error) KIV_REQUIRES(m_mutex);
+  // Whether the catalogue keeps its history; runs outside a pipeline.
+  bool KeepsHistory(bool& on, std::string& error) KIV_REQUIRES(m_mutex);
+  // The queries that record a table's removal before `drop` and make the
+  // triggers of one created after `create` (either may be null), for the
+  // table `name` as written, when the history is on.
+  bool HistoryDdl(const std::string& name, std::vector<Query>* drop, std::vector<Query>* create, std::string& error)
+      KIV_REQUIRES(m_mutex);
+  // Runs a statement of the history's own, outside any pipeline; false
+  // with the server's text.
+  bool HistoryQuery(const std::string& sql, const std::vector<std::string>& values, PGresult*& rows, std::string& error)
+      KIV_REQUIRES(m_mutex);
+
   // PostgresBatch.cpp: the batch's transitions (PostgresBatch.h).
   bool OpenBatch(PgBatch::Mode mode, std::wstring& error);
   // The open batch is lost with the connection: forget its state.
@@ -205,6 +231,10 @@ class PostgresConnection : public DriverConnection {
   unsigned long m_lastRefusedAtOnce = 0;  // the latest refused at once, by sequence
   unsigned long m_lastDeferredRefusal = 0;
   KeptRefusal m_deferredRefusal;  // its text and kind
+  // What the server's setting kiv.action holds, as NameAction last set it;
+  // not known after a rollback that may have taken it back.
+  std::string m_actionSent;
+  bool m_actionKnown = true;
 };
 
 // The connection's lock, taken when no other thread's batch or

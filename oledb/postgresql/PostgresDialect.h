@@ -34,6 +34,9 @@ namespace kivoledb {
 
 // Table of the names as the library gave them.
 inline constexpr char kPgNameTable[] = "kiv_table_names";
+// The history's tables (schema/history-postgresql.sql), never listed.
+inline constexpr char kPgHistoryTable[] = "kivhistory";
+inline constexpr char kPgHistoryRowsTable[] = "kivhistoryrows";
 
 // Server identifiers and the names they stand for.
 using PgNames = std::vector<std::pair<std::string, std::string>>;

@@ -141,6 +141,21 @@ bool ActAsMaintainers(PGconn* conn, std::string& error) {
   return Exec(conn, sql, {}, r, error);
 }
 
+bool GrantHistoryReading(PGconn* conn, std::string& error) {
+  Result r(nullptr, &PQclear);
+  const std::string names = std::string("SELECT ") + kRoleBase + " || '" + kReaders + "', " + kRoleBase + " || '" +
+                            kMaintainers +
+                            "' WHERE pg_catalog.to_regclass('kivhistoryrows') IS NOT NULL AND "
+                            "(SELECT count(*) FROM pg_catalog.pg_roles WHERE rolname IN (" +
+                            kRoleBase + " || '" + kReaders + "', " + kRoleBase + " || '" + kMaintainers + "')) = 2";
+  if (!Exec(conn, names, {}, r, error)) return false;
+  if (PQntuples(r.get()) == 0) return true;
+  const std::string readers = PgQuoted(PQgetvalue(r.get(), 0, 0)), maintainers = PgQuoted(PQgetvalue(r.get(), 0, 1));
+  return Exec(conn, "GRANT SELECT ON kivhistory, kivhistoryrows TO " + readers + ", " + maintainers, {}, r, error) &&
+         Exec(conn, "GRANT EXECUTE ON FUNCTION kiv_history_record(text, text, jsonb, jsonb) TO " + maintainers, {}, r,
+              error);
+}
+
 bool SetUpCatalogueRoles(const std::wstring& connection, CatalogueRoles& roles, std::wstring& error) {
   Admin a(connection, L"cannot set up the roles");
   bool ok = a.Ok();
@@ -163,15 +178,18 @@ bool SetUpCatalogueRoles(const std::wstring& connection, CatalogueRoles& roles, 
     Result tables(nullptr, &PQclear);
     if (!a.Query("SELECT c.relname FROM pg_catalog.pg_class c WHERE c.relnamespace = "
                  "(SELECT oid FROM pg_catalog.pg_namespace WHERE nspname = pg_catalog.current_schema()) "
-                 "AND c.relkind IN ('r', 'p', 'v', 'S')",
+                 "AND c.relkind IN ('r', 'p', 'v', 'S') AND c.relname NOT LIKE 'kivhistory%'",
                  {}, tables))
       return false;
     for (int i = 0; i < PQntuples(tables.get()); ++i)
       if (!a.Run("ALTER TABLE " + schema + "." + PgQuoted(PQgetvalue(tables.get(), i, 0)) + " OWNER TO " + maintainers))
         return false;
+    // The history stays its owner's: maintainers write it through its triggers only.
+    std::string failure;
     return a.Run("GRANT SELECT ON ALL TABLES IN SCHEMA " + schema + " TO " + readers) &&
            a.Run("ALTER DEFAULT PRIVILEGES FOR ROLE " + maintainers + " IN SCHEMA " + schema +
-                 " GRANT SELECT ON TABLES TO " + readers);
+                 " GRANT SELECT ON TABLES TO " + readers) &&
+           (GrantHistoryReading(a.conn(), failure) || a.Fail(failure));
   });
   roles = a.roles;
   return Finish(a, ok, error);

@@ -17,6 +17,12 @@ namespace kivoledb {
 // in `error`.
 bool ActAsMaintainers(PGconn* conn, std::string& error);
 
+// Lets the catalogue's readers and maintainers read its history, and its
+// maintainers record the tables they create and drop; does nothing for a
+// catalogue without roles or without history.  Run by the history's owner.
+// False with the server's text in `error`.
+bool GrantHistoryReading(PGconn* conn, std::string& error);
+
 }  // namespace kivoledb
 
 #endif  // KIV_OLEDB_POSTGRESQL_POSTGRESROLES_H_
