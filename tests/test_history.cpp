@@ -164,7 +164,7 @@ TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
 
 TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(kivtest::Utf8(cat.wpath()).c_str(), &raw), SQLITE_OK);
   EXPECT_NE(sqlite3_exec(raw, "DELETE FROM PLC_STYLES", nullptr, nullptr, nullptr), SQLITE_OK);
   EXPECT_NE(std::string(sqlite3_errmsg(raw)).find("kiv_action"), std::string::npos);
   sqlite3_close(raw);
