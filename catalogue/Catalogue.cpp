@@ -6,6 +6,7 @@
 #include "Driver.h"
 #include "KivPmOleDb.h"
 
+#include "catalogue/Batch.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Roles.h"
 #include "catalogue/Text.h"
@@ -25,27 +26,6 @@ SavedError SaveError(const KivPlcDbIO& db) { return {db.GetLastError(), db.GetLa
 [[noreturn]] void RefuseWithText(const SavedError& engine, const std::string& what) {
   throw Refused(what, Utf8(engine.text), engine.refusal);
 }
-
-// Library calls in one batch on the library's connection, which the
-// library's own statements join: undone when the object goes before Keep,
-// and Keep refuses when the engine did not commit them.
-class Together {
- public:
-  Together(KivOleDbConnection* connection, std::string what) : m_what(std::move(what)) {
-    m_command.SetConnection(connection);
-    if (!m_command.BeginBatch()) RefuseWithErrorInfo(m_command, m_what);
-  }
-  ~Together() { m_command.AbandonBatch(); }  // after Keep, no batch is open
-  Together(const Together&) = delete;
-  Together& operator=(const Together&) = delete;
-  void Keep() {
-    if (!m_command.EndBatch()) RefuseWithErrorInfo(m_command, m_what);
-  }
-
- private:
-  KivOleDbCommand m_command;
-  std::string m_what;
-};
 
 }  // namespace
 
@@ -334,17 +314,32 @@ long Catalogue::TerminalCount(const CString& table, const CString& code) {
 
 std::vector<TerminalRefusal> Catalogue::AddTerminals(const CString& table, std::vector<ModDB::ModTermData>& rows) {
   if (rows.empty()) return {};
-  // One row per library call, so that each call's outcome is its row's (a
-  // call of many reports only its last refusal); the batch around them
-  // makes the rows one commit rather than one each, and the library's own
-  // batch of each call joins it.
-  Together batch(Connection(), "cannot add the terminal rows to " + Utf8(TermTable(table)));
+  const std::string what = "cannot add the terminal rows to " + Utf8(TermTable(table));
+  // All rows in one library call first: the usual batch, with no row
+  // refused, costs one call.  A call of many reports only its last
+  // refusal, so when it reports one, what it added is taken back with the
+  // batch and the rows go in again below.
+  {
+    Batch all(Connection(), what);
+    if (m_db.AddModTermData(TermTable(table), rows.data(), static_cast<long>(rows.size())) && !m_db.HasErrorInfo()) {
+      all.Commit();
+      return {};
+    }
+    // Inside a batch of the caller's the added rows stay, and which row
+    // was refused cannot be told: the call as a whole is refused.
+    const Refused refused(what, Utf8(m_db.GetLastError()), m_db.GetLastRefusal());
+    if (!all.Abandon()) throw refused;
+  }
+  // One row per library call, so that each call's outcome is its row's;
+  // the batch around them makes the rows one commit rather than one each,
+  // and the library's own batch of each call joins it.
+  Batch batch(Connection(), what);
   std::vector<TerminalRefusal> refusals;
   for (auto& row : rows)
     if (!m_db.AddModTermData(TermTable(table), &row, 1) || m_db.HasErrorInfo())
       refusals.push_back(
           {row.Sequence, m_db.HasErrorInfo() ? Utf8(m_db.GetLastError()) : "not added", m_db.GetLastRefusal()});
-  batch.Keep();
+  batch.Commit();
   return refusals;
 }
 
@@ -376,20 +371,20 @@ void Catalogue::RenameModule(const CString& table, const CString& code, const CS
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
   if (newCode != code && ModuleExists(table, newCode))
     throw Refused("module " + Utf8(newCode) + " exists already", KivRefusalKind::kDuplicateKey);
-  Together both(Connection(), "cannot rename module " + name);
+  Batch both(Connection(), "cannot rename module " + name);
   if (!m_db.RenameModSpecData(table, code, newCode)) RefuseWithLastError(m_db, "cannot rename module " + name);
   if (!m_db.RenameModTermData(TermTable(table), code, newCode))
     RefuseWithLastError(m_db, "cannot rename the terminal rows of module " + name);
-  both.Keep();
+  both.Commit();
 }
 
 void Catalogue::RemoveModule(const CString& table, const CString& code, const std::string& name) {
   if (!ModuleExists(table, code)) throw Refused("no module " + name, KivRefusalKind::kNotFound);
-  Together both(Connection(), "cannot remove module " + name);
+  Batch both(Connection(), "cannot remove module " + name);
   if (!m_db.RemoveModTermData(TermTable(table), code, -1, -1))
     RefuseWithLastError(m_db, "cannot remove the terminals of " + name);
   if (!m_db.RemoveModSpecData(table, code)) RefuseWithLastError(m_db, "cannot remove module " + name);
-  both.Keep();
+  both.Commit();
 }
 
 std::vector<ModDB::StyleBoxData> Catalogue::Styles(int first, int last) {
@@ -447,27 +442,21 @@ void Catalogue::RunStatement(const CString& sql, const std::string& what) {
 }
 
 void Catalogue::RunStatements(const std::vector<CString>& sql, const std::string& what) {
-  KivOleDbCommand command;
-  command.SetConnection(Connection());
   // Where the engine offers it, the batch undoes itself at the first
   // refusal, one given at its end included; elsewhere each statement's
   // outcome comes at once and a refusal abandons the batch.
-  const bool whole = command.BeginAllOrNothingBatch();
-  if (!whole && !command.BeginBatch()) RefuseWithErrorInfo(command, what);
+  Batch batch(Connection(), what, Batch::Mode::kAllOrNothing);
   for (const auto& statement : sql) {
-    command.SetCommandText(statement);
-    if (command.Execute() == kDbOk) {
-      command.Close();
-      continue;
-    }
-    Refused refused(what, Utf8(command.GetErrorInfo(true)), command.GetRefusal());
+    const std::string reason = batch.Run(statement);
+    if (reason.empty()) continue;
+    Refused refused(what, reason, batch.LastRefusal());
     // An all-or-nothing batch is undone already; ending it says so.
-    if (whole ? command.EndBatch() : !command.AbandonBatch())
+    if (batch.allOrNothing() ? batch.End() : !batch.Abandon())
       throw Refused(std::string(refused.what()) + "; the statements before it were kept", refused.kind, refused.column);
     throw refused;
   }
   // Each statement went in, but a batch that did not commit holds none.
-  if (!command.EndBatch()) RefuseWithErrorInfo(command, what);
+  batch.Commit();
 }
 
 void Catalogue::Query(const CString& sql, const std::function<void(KivOleDbCommand&)>& row, const std::string& what) {

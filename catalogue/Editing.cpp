@@ -9,6 +9,7 @@
 #include "catalogue/Fields.h"
 #include "catalogue/Roles.h"
 #include "catalogue/Rows.h"
+#include "catalogue/SaveTransaction.h"
 #include "catalogue/Text.h"
 
 namespace kivcat {
@@ -45,59 +46,6 @@ bool SameTerminals(const std::vector<ModDB::ModTermData>& a, const std::vector<M
 bool CatalogueIsReadOnly(const std::string& path) { return !ReadOnlyReason(path).empty(); }
 
 namespace {
-
-// One engine transaction from the check of what is stored to the write, so
-// that no other writer (another editor's server, a `kivplc` command, a
-// host) changes the record between the two: its save would otherwise be
-// overwritten, or merged with this one, though both were acknowledged.
-// The transaction starts by rewriting the record's key with itself, which
-// makes the engine hold the record for this writer until the end: an
-// engine whose transactions already exclude other writers (the file
-// engine's) loses nothing by it, and on a server a second writer of the
-// record waits there and then reads what the first one stored.
-// Commit ends the transaction and says whether the engine kept the
-// writes; a transaction not committed (a refusal thrown on the way) is
-// undone with the object, so that a refused save leaves the record as it
-// was.
-class SaveTransaction {
- public:
-  SaveTransaction(Catalogue& db, const CString& table, const std::string& keyColumn, const Json& key,
-                  const std::string& what)
-      : m_what(what) {
-    m_command.SetConnection(db.Connection());
-    if (!m_command.BeginBatch()) throw Refused(what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
-    const CString name = L"[" + Wide(keyColumn) + L"]";
-    const std::string refused =
-        Run(L"UPDATE [" + table + L"] SET " + name + L" = " + name + L" WHERE " + SqlEquals(keyColumn, key));
-    if (!refused.empty()) throw Refused(what, refused, m_last);
-  }
-  ~SaveTransaction() { m_command.AbandonBatch(); }  // after Commit, no batch is open
-  SaveTransaction(const SaveTransaction&) = delete;
-  SaveTransaction& operator=(const SaveTransaction&) = delete;
-
-  // The engine's reason for refusing the statement, or "".  LastRefusal
-  // tells its kind.
-  std::string Run(const CString& sql) {
-    m_command.SetCommandText(sql);
-    const bool ran = m_command.Execute() == kDbOk;
-    m_last = m_command.GetRefusal();
-    m_command.Close();
-    if (ran) return "";
-    const std::string text = Utf8(m_command.GetErrorInfo(true));
-    return text.empty() ? "refused" : text;
-  }
-  const KivRefusal& LastRefusal() const { return m_last; }
-
-  // Ends the transaction; Refused when the engine did not keep it.
-  void Commit() {
-    if (!m_command.EndBatch()) throw Refused(m_what, Utf8(m_command.GetErrorInfo(true)), m_command.GetRefusal());
-  }
-
- private:
-  KivOleDbCommand m_command;
-  std::string m_what;
-  KivRefusal m_last;
-};
 
 bool SameTerminalRow(const ModDB::ModTermData& a, const ModDB::ModTermData& b, bool sequenceToo) {
   return (!sequenceToo || a.Sequence == b.Sequence) && SameFields(a, b, kTermColumns);

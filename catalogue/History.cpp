@@ -104,9 +104,7 @@ kivoledb::RevertOutcome RevertChanges(Catalogue& db, const std::vector<long long
                          outcome.conflict, outcome.reverted);
   }
   throw Refused("cannot revert: " + kiv::ToUtf8(error),
-                outcome.reverted && !outcome.rows && error.find(L"no change") != std::wstring::npos
-                    ? KivRefusalKind::kNotFound
-                    : KivRefusalKind::kOther);
+                outcome.unknown ? KivRefusalKind::kNotFound : KivRefusalKind::kOther);
 }
 
 PruneResult PruneHistory(Catalogue& db, const std::string& before) {

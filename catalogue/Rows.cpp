@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "KivPmOleDb.h"
+#include "catalogue/Batch.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Fields.h"
 #include "core/SqlText.h"
@@ -153,15 +154,14 @@ Json RowFromJson(const Json& object, const Columns& columns, const Json& missing
   return row;
 }
 
-RowWriter::RowWriter(Catalogue& db, bool allOrNothing) : m_command(std::make_unique<KivOleDbCommand>()) {
-  m_command->SetConnection(db.Connection());
-  m_allOrNothing = allOrNothing && m_command->BeginAllOrNothingBatch();
-  if (!m_allOrNothing) m_command->BeginBatch();
-}
+RowWriter::RowWriter(Catalogue& db, bool allOrNothing)
+    : m_batch(std::make_unique<Batch>(db.Connection(), "cannot write to the catalogue",
+                                      allOrNothing ? Batch::Mode::kAllOrNothing : Batch::Mode::kPlain)),
+      m_allOrNothing(m_batch->allOrNothing()) {}
 
 RowWriter::~RowWriter() { Finish(); }
 
-std::string RowWriter::Failure() const { return Utf8(m_command->GetErrorInfo(true)); }
+std::string RowWriter::Failure() const { return m_batch->Failure(); }
 
 bool RowWriter::Finish() {
   if (m_finished) return m_stood;
@@ -177,7 +177,7 @@ bool RowWriter::Finish() {
       if (!send(table.second)) break;
   // A batch the engine undid at its end (a failed commit, a lost
   // connection) took every row with it, whatever each statement said.
-  const bool ended = m_command->EndBatch();
+  const bool ended = m_batch->End();
   m_stood = ended && (!m_allOrNothing || !m_refused);
   return m_stood;
 }
@@ -207,13 +207,9 @@ std::string RowWriter::Run(const CString& sql) {
 }
 
 std::string RowWriter::Execute(const CString& sql) {
-  m_command->SetCommandText(sql);
-  const bool ran = m_command->Execute() == kDbOk;
-  m_command->Close();
-  if (ran) return "";
-  m_refused = true;
-  const std::string text = Utf8(m_command->GetErrorInfo(true));
-  return text.empty() ? "refused" : text;
+  std::string refused = m_batch->Run(sql);
+  if (!refused.empty()) m_refused = true;
+  return refused;
 }
 
 }  // namespace kivcat

@@ -17,6 +17,8 @@ class KivOleDbCommand;
 
 namespace kivcat {
 
+class Batch;
+
 struct Column {
   std::string name;
   bool integer = false;
@@ -63,9 +65,9 @@ CString InsertSql(const CString& table, const Json& row);
 Json RowFromJson(const Json& object, const Columns& columns, const Json& missing,
                  const std::vector<std::string>& ignored, const std::string& what);
 
-// Writes rows in one engine transaction, committed when the writer goes
-// away.  Each statement succeeds or fails on its own; a refused one
-// returns the engine's text, a successful one "".  Only the writer may
+// Writes rows in one engine transaction (a Batch), committed when the
+// writer goes away.  Each statement succeeds or fails on its own; a refused
+// one returns the engine's text, a successful one "".  Only the writer may
 // write to the catalogue while it lives.
 class RowWriter {
  public:
@@ -76,6 +78,9 @@ class RowWriter {
   // statements (Run) first and each table's insertions together, so that
   // consecutive rows of one table go to the server as few statements.
   // For callers whose statements do not otherwise depend on their order.
+  // Throws Refused, with the engine's kind, when the engine does not open
+  // the transaction (another writer holds the catalogue, a read-only
+  // connection): rows written each on its own would not stand together.
   explicit RowWriter(Catalogue& db, bool allOrNothing = false);
   ~RowWriter();
   RowWriter(const RowWriter&) = delete;
@@ -96,7 +101,7 @@ class RowWriter {
  private:
   std::string Execute(const CString& sql);
 
-  std::unique_ptr<KivOleDbCommand> m_command;
+  std::unique_ptr<Batch> m_batch;
   std::vector<CString> m_heldOthers;
   std::vector<std::pair<CString, std::vector<CString>>> m_heldInsertions;  // by table, as first seen
   bool m_allOrNothing = false;

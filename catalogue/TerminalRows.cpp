@@ -4,6 +4,8 @@
 
 #include "catalogue/Errors.h"
 #include "catalogue/Rows.h"
+#include "catalogue/SaveTransaction.h"
+#include "catalogue/Text.h"
 #include "catalogue/Values.h"
 
 namespace kivcat {
@@ -31,25 +33,23 @@ void Assign(Json& row, const Assignments& values) {
   for (const auto& [column, value] : values) row[column] = value;
 }
 
-// Replaces the module's rows `before` by `after` in one transaction.  An
-// engine that offers an all-or-nothing batch undoes it on a refusal; on
-// the others the refused transaction puts `before` back before it ends.
-void Rewrite(Catalogue& db, const CString& table, const CString& code, const std::vector<Json>& before,
-             const std::vector<Json>& after, const std::string& what) {
+// Reads the module's rows, lets `change` rearrange them and writes them
+// back, all in one transaction that holds the module against every other
+// writer before the read: two changes of one module at once (two `kivplc`
+// commands, an editor's save) then follow each other, the second reading
+// what the first wrote, rather than the later write putting back the rows
+// the earlier one replaced.  A refused row undoes the transaction.
+template <typename Change>
+void Rewrite(Catalogue& db, const CString& table, const CString& code, const std::string& what, Change change) {
+  SaveTransaction hold(db, table, "CODE", Utf8(code), what);
+  std::vector<Json> rows = ReadTerminalRows(db, table, code);
+  change(rows);
   const CString terms = Catalogue::TermTable(table);
-  const CString clear = L"DELETE FROM " + QuotedTable(terms) + L" WHERE " + SqlEquals("CODE", Utf8(code));
-  RowWriter writer(db, true);
-  std::string refused = writer.Run(clear);
-  for (const Json& row : after)
-    if (refused.empty()) refused = writer.Insert(terms, row);
-  if (!refused.empty() && !writer.allOrNothing()) {
-    std::string failures = writer.Run(clear);
-    for (const Json& row : before)
-      if (std::string reason = writer.Insert(terms, row); !reason.empty()) failures += reason;
-    if (!failures.empty()) refused += "; and the old rows could not all be put back: " + failures;
-  }
-  if (!writer.Finish() && refused.empty()) refused = writer.Failure();
-  if (!refused.empty()) throw Refused(what + ": " + refused);
+  std::string refused = hold.Run(L"DELETE FROM " + QuotedTable(terms) + L" WHERE " + SqlEquals("CODE", Utf8(code)));
+  for (const Json& row : rows)
+    if (refused.empty()) refused = hold.Run(InsertSql(terms, row));
+  if (!refused.empty()) throw Refused(what, refused, hold.LastRefusal());
+  hold.Commit();
 }
 
 }  // namespace
@@ -57,47 +57,45 @@ void Rewrite(Catalogue& db, const CString& table, const CString& code, const std
 void SetTerminal(Catalogue& db, const CString& table, const CString& code, long sequence, const Assignments& values,
                  const std::string& name) {
   CheckPosition(sequence, kSequence);
-  const auto before = ReadTerminalRows(db, table, code);
-  auto after = before;
-  Assign(*RowAt(after, sequence, name), values);
-  Rewrite(db, table, code, before, after, "cannot change terminal row " + std::to_string(sequence) + " of " + name);
+  Rewrite(db, table, code, "cannot change terminal row " + std::to_string(sequence) + " of " + name,
+          [&](std::vector<Json>& rows) { Assign(*RowAt(rows, sequence, name), values); });
 }
 
 void InsertTerminal(Catalogue& db, const CString& table, const CString& code, long sequence, const Assignments& values,
                     const std::string& name) {
   CheckPosition(sequence, kSequence);
-  const auto before = ReadTerminalRows(db, table, code);
-  auto after = before;
-  for (Json& row : after)
-    if (row[kSequence].is_number_integer() && row[kSequence] >= sequence) {
-      const long moved = row[kSequence].get<long>() + 1;
-      if (moved > kLastSequence)
-        throw Invalid("module " + name + " has a row at " + Position(kLastSequence) +
-                      ", the last there is: " + "no room to move the rows after " + Position(sequence) + " down");
-      row[kSequence] = moved;
-    }
-  Json row = {{"CODE", Utf8(code)}, {kSequence, sequence}, {"BLOCK", nullptr}, {"ATTRIBUTES", nullptr}};
-  Assign(row, values);
-  after.push_back(std::move(row));
-  Rewrite(db, table, code, before, after, "cannot insert a terminal row at " + Position(sequence) + " of " + name);
+  Rewrite(db, table, code, "cannot insert a terminal row at " + Position(sequence) + " of " + name,
+          [&](std::vector<Json>& rows) {
+            for (Json& row : rows)
+              if (row[kSequence].is_number_integer() && row[kSequence] >= sequence) {
+                const long moved = row[kSequence].get<long>() + 1;
+                if (moved > kLastSequence)
+                  throw Invalid("module " + name + " has a row at " + Position(kLastSequence) +
+                                ", the last there is: " + "no room to move the rows after " + Position(sequence) +
+                                " down");
+                row[kSequence] = moved;
+              }
+            Json row = {{"CODE", Utf8(code)}, {kSequence, sequence}, {"BLOCK", nullptr}, {"ATTRIBUTES", nullptr}};
+            Assign(row, values);
+            rows.push_back(std::move(row));
+          });
 }
 
 void MoveTerminal(Catalogue& db, const CString& table, const CString& code, long from, long to,
                   const std::string& name) {
   CheckPosition(from, "FROM");
   CheckPosition(to, "TO");
-  const auto before = ReadTerminalRows(db, table, code);
-  auto after = before;
-  Json& moving = *RowAt(after, from, name);
-  for (Json& row : after) {
-    if (&row == &moving || !row[kSequence].is_number_integer()) continue;
-    const long at = row[kSequence].get<long>();
-    if (from < to && at > from && at <= to) row[kSequence] = at - 1;
-    if (to < from && at >= to && at < from) row[kSequence] = at + 1;
-  }
-  moving[kSequence] = to;
-  Rewrite(db, table, code, before, after,
-          "cannot move terminal row " + std::to_string(from) + " of " + name + " to " + Position(to));
+  Rewrite(db, table, code, "cannot move terminal row " + std::to_string(from) + " of " + name + " to " + Position(to),
+          [&](std::vector<Json>& rows) {
+            Json& moving = *RowAt(rows, from, name);
+            for (Json& row : rows) {
+              if (&row == &moving || !row[kSequence].is_number_integer()) continue;
+              const long at = row[kSequence].get<long>();
+              if (from < to && at > from && at <= to) row[kSequence] = at - 1;
+              if (to < from && at >= to && at < from) row[kSequence] = at + 1;
+            }
+            moving[kSequence] = to;
+          });
 }
 
 void RefuseTakenPositions(const std::vector<ModDB::ModTermData>& existing,

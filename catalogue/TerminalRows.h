@@ -1,7 +1,8 @@
 // Changing one terminal row of a module, or the order of its rows, as one
 // all-or-nothing change: the module's rows are read, rearranged, and
-// written back in one engine transaction; a refused row puts every row
-// back as it was before the transaction ends.
+// written back in one engine transaction that holds the module against
+// every other writer from before the read (SaveTransaction.h), so that
+// two changes at once never lose one; a refused row undoes it all.
 #ifndef KIV_CATALOGUE_TERMINALROWS_H_
 #define KIV_CATALOGUE_TERMINALROWS_H_
 

@@ -53,6 +53,8 @@ bool KivPlcDbIO::GetArrayOfModSpecCodes(const wchar_t* tableName, wchar_t**& cod
   // buffer at a time is alive and the next row reuses it; only the array
   // of pointers waits for the count.
   CodeList list;
+  // Where the engine tells the count up front, the list never grows.
+  if (const long long known = command.RowCount(); known > 0) list.strings.reserve(static_cast<size_t>(known));
   CString code;
   while (command.FetchNext() == kDbOk)
     if (kiv::ReadText(command, 1, code)) list.Add(code);

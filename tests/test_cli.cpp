@@ -70,7 +70,7 @@ TEST_F(Commands, ExitStatusesAndTheTextsThatSayWhy) {
       {{"-c", missing, "tree"}, 2, "no catalogue at " + missing},
       {{"-c", notes, "tree"}, 1, "kivplc: cannot open the catalogue \"" + notes + "\": it is not an SQLite"},
       {{"-c", "postgresql:///plant?host=" + missing, "tree"},
-       1,  // no server: libpq's reason, not a lost one
+       3,  // no server answering: libpq's reason, and worth trying again
        "kivplc: cannot open the catalogue \"postgresql:///plant?host=" + missing + "\": connection to server on"},
       {{"-c", mdb, "add", "manufacturer", "ACME"}, 0, ""},
       {{"styles", "12"}, 2, "not in range"},

@@ -43,7 +43,12 @@ TEST_P(DatabaseObject, RunnersAndCounters) {
   // DoesDataExist never records a text.
   bool exists = true;
   EXPECT_FALSE(db.DoesDataExist(L"SELECT * FROM NO_SUCH_TABLE", exists) || exists || db.HasErrorInfo());
-  EXPECT_TRUE(db.DoesDataExist(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='b'", exists) && exists);
+  // A query run again as written answers as the first time did; one that
+  // differs in its value answers for that value.
+  for (const auto& [manufacturer, there] : {std::pair{L"b", true}, {L"b", true}, {L"C", false}}) {
+    const CString sql = CString(L"SELECT * FROM PLC_MANUFACTURER WHERE [MANUFACTURER]='") + manufacturer + L"'";
+    EXPECT_TRUE(db.DoesDataExist(sql, exists) && exists == there) << Utf8(sql);
+  }
 }
 
 TEST_P(DatabaseObject, OwnConnectionsAreSharedByCopiesAndReleasedOnce) {
@@ -174,9 +179,14 @@ TEST_P(DatabaseObject, EveryFailureTellsItsKindAndASuccessClearsIt) {
 TEST_P(DatabaseObject, AQueryOnADroppedTableFailsAtOnce) {
   OpenPlcDb other;
   bool exists = false;
-  ASSERT_TRUE(other.Connect(cat.wpath()) && db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) &&
-              db.CreateHashtableofPrompts() && db.Execute(L"DROP TABLE PLC_MSG"));
+  const std::wstring bracketed = L"SELECT [FIND] FROM [PLC_MSG]";
+  ASSERT_TRUE(other.Connect(cat.wpath()) && kivtest::RunSql(*db.m_pConnection, bracketed).empty() &&
+              db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) && db.CreateHashtableofPrompts() &&
+              db.Execute(L"DROP TABLE PLC_MSG"));
   EXPECT_FALSE(db.DoesDataExist(L"SELECT [FIND] FROM PLC_MSG", exists) || db.CreateHashtableofPrompts());
+  // Run again as written, a query is refused in the names it was written with.
+  const std::string refusal = kiv::ToUtf8(kivtest::RunSql(*db.m_pConnection, bracketed));
+  EXPECT_NE(refusal.find("PLC_MSG"), std::string::npos) << refusal;
   ASSERT_TRUE(db.DoesDataExist(L"SELECT [STYLE] FROM [PLC_STYLES] WHERE [STYLE]=1", exists) &&
               other.Execute(L"DROP TABLE PLC_STYLES"));
   EXPECT_FALSE(db.DoesStyleBoxDataExist(1, exists) || !db.HasErrorInfo());

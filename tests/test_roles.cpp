@@ -9,8 +9,11 @@
 #include <regex>
 #include <thread>
 
+#include "KivPmOleDbFiles.h"
 #include "PgCatalogue.h"
 #include "Server.h"
+#include "Utf16.h"
+#include "catalogue/Catalogue.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Json.h"
 #include "cli_run.h"
@@ -91,6 +94,7 @@ TEST_F(Roles, ReadersReadWhatAnyMaintainerAddsAndMaintainersChangeEachOthersType
   const std::vector<std::vector<std::string>> writes = {
       {"add", "manufacturer", "Nobody"},
       {"module", "set", kType[0], kType[1], kType[2], "KX-R8", "--set", "DESCRIPTION=changed"},
+      {"terminal", "insert", kType[0], kType[1], kType[2], "KX-R8", "1", "--set", "BLOCK=B"},
       {"remove", "type", kType[0], kType[1], kType[2], "--yes"}};
   for (const auto& write : writes) {
     const auto refused = Tool(rita, write);
@@ -222,6 +226,64 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   EXPECT_EQ(as(cookies[rita], "/api/tree")->status, 401);
   editor.Stop();
   running.join();
+}
+
+// A catalogue that cannot be opened says why by its kind, from how far the
+// server let the connection come and its SQLSTATE; the tool's exit status
+// follows the kind (only an unreachable server is worth trying again).
+TEST_F(Roles, AFailedOpenHasTheKindOfWhatTheServerRefused) {
+  const std::string password = "right";
+  PasswordRule rule({anna});
+  Admin("ALTER ROLE " + anna + " PASSWORD '" + password + "'");
+  Admin("SELECT pg_reload_conf()");
+  using K = KivRefusalKind;
+  const struct {
+    std::string uri;
+    K kind;
+  } cases[] = {
+      {"postgresql://127.0.0.1:1/postgres?connect_timeout=5", K::kConnectionLost},
+      {std::regex_replace(Uri(), std::regex("///[^?]*"), "///no_such_db"), K::kNotFound},
+      {std::regex_replace(Uri(), std::regex("schema=[^&]*"), "schema=no_such_schema"), K::kNotFound},
+      {As("nobody" + suffix), K::kReadOnly},
+      {As(anna) + "&password=wrong", K::kReadOnly},
+      {As(anna), K::kReadOnly},  // no password given
+      {Uri() + "&no_such_option=1", K::kOther},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    try {
+      kivcat::Catalogue db(c.uri);
+      ADD_FAILURE() << "opened";
+    } catch (const kivcat::Refused& e) {
+      EXPECT_EQ(e.kind, c.kind) << e.what();
+    }
+    const auto tool = clitest::Tool({"-c", c.uri, "tree"});
+    EXPECT_EQ(tool.status, c.kind == K::kConnectionLost ? 3 : 1) << tool.err;
+  }
+}
+
+// A sign-in's session runs as the person who signed in, whichever account
+// the catalogue's URI names (in its query or before its host), and a name
+// that a URI must escape arrives whole.
+TEST_F(Roles, ASignedInSessionRunsAsItsPersonWhateverAccountTheUriNames) {
+  const std::string person = "eva & o'neil+\xc3\xbc " + suffix;
+  Admin("CREATE ROLE \"" + person + "\" LOGIN");
+  const std::string uris[] = {Uri(), As(rita),
+                              std::regex_replace(As(rita), std::regex("^postgresql://"), "postgresql://" + ben + "@")};
+  for (const std::string& uri : uris) {
+    // libpq itself, which knows no schema parameter, reads what the driver reads.
+    const std::string signedIn = std::regex_replace(kiv::ToUtf8(kivoledb::WithAccount(kiv::FromUtf8(uri), person, "")),
+                                                    std::regex("schema=[^&]*&?"), "");
+    PGconn* conn = PQconnectdb(signedIn.c_str());
+    PGresult* r = PQexec(conn, "SELECT session_user");
+    EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << uri << ": " << PQerrorMessage(conn);
+    if (PQresultStatus(r) == PGRES_TUPLES_OK) {
+      EXPECT_EQ(PQgetvalue(r, 0, 0), person) << uri;
+    }
+    PQclear(r);
+    PQfinish(conn);
+  }
+  Admin("DROP ROLE \"" + person + "\"");
 }
 
 TEST(SignInAddress, AWideAddressNeedsConsentToUnencryptedPasswords) {

@@ -1,11 +1,15 @@
 // Saves of an editor's loaded copy racing on one catalogue, on each engine.
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "TestCatalogue.h"
 #include "catalogue/Editing.h"
 #include "catalogue/Errors.h"
+#include "catalogue/Rows.h"
+#include "catalogue/SaveTransaction.h"
+#include "catalogue/TerminalRows.h"
 
 namespace {
 
@@ -48,6 +52,73 @@ TEST_P(Saves, OfOneCopyOnlyOneWrites) {
   }
 }
 
+// Module X of a new type M / S / T, with rows at 1 and 2; the type's table.
+CString AddModuleX(kivcat::Catalogue& db) {
+  const CString table = db.AddType(L"M", L"S", L"T");
+  ModDB::ModSpecData spec{};
+  spec.Code = L"X";
+  std::vector<ModDB::ModTermData> rows = {{L"X", 1, L"B", L""}, {L"X", 2, L"B", L""}};
+  db.AddModule(table, spec, rows, "X");
+  return table;
+}
+
+// Two commands change terminal rows of one module at once, each on a
+// connection of its own: the second reads what the first wrote, so neither
+// puts back the rows the other replaced.  Rounds alternate setting two
+// rows and inserting two at the top.
+TEST_P(Saves, OfTerminalRowsAtOnceNoChangeIsLost) {
+  kivtest::TempCatalogue cat(GetParam());
+  kivcat::Catalogue a(kivtest::Utf8(cat.wpath())), b(kivtest::Utf8(cat.wpath())), *writers[] = {&a, &b};
+  const CString table = AddModuleX(a);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (int round = 0; round < 60 && std::chrono::steady_clock::now() < deadline; ++round) {
+    const bool insert = round % 2;
+    const size_t had = a.Terminals(table, L"X").size();
+    const auto tag = [&](int n) { return std::to_string(round) + "-" + std::to_string(n); };
+    std::atomic<int> ready{0};
+    std::string failures[2];
+    auto change = [&](int n) {
+      for (++ready; ready < 2;) std::this_thread::yield();
+      try {
+        if (insert)
+          kivcat::InsertTerminal(*writers[n], table, L"X", 1, {{"BLOCK", tag(n)}}, "X");
+        else
+          kivcat::SetTerminal(*writers[n], table, L"X", n + 1, {{"BLOCK", tag(n)}}, "X");
+      } catch (const std::exception& e) {
+        failures[n] = e.what();
+      }
+    };
+    std::thread other(change, 1);
+    change(0);
+    other.join();
+    ASSERT_EQ(failures[0] + failures[1], "") << "round " << round;
+    const auto now = a.Terminals(table, L"X");
+    ASSERT_EQ(now.size(), had + (insert ? 2 : 0)) << "round " << round;
+    EXPECT_EQ((std::set<CString>{now[0].Block, now[1].Block}),
+              (std::set<CString>{kivtest::Wide(tag(0)), kivtest::Wide(tag(1))}))
+        << "round " << round;
+  }
+}
+
+// A change of a module that another writer holds on the server waits a
+// while, then is refused as busy and leaves the rows alone.  (The file
+// engine's writers wait for the whole file, the same for every statement.)
+TEST_P(Saves, OfTerminalRowsOfAHeldModuleIsRefusedBusy) {
+  if (GetParam() != kivtest::Engine::Postgresql) GTEST_SKIP() << "a server's hold of one module";
+  kivtest::TempCatalogue cat(GetParam());
+  const std::string at = kivtest::Utf8(cat.wpath());
+  kivcat::Catalogue a(at), b(at + "&options=-c%20lock_timeout%3D300");
+  const CString table = AddModuleX(a);
+  kivcat::SaveTransaction hold(a, table, "CODE", "X", "holding X");
+  try {
+    kivcat::SetTerminal(b, table, L"X", 1, {{"BLOCK", "changed"}}, "X");
+    ADD_FAILURE() << "a held module was changed";
+  } catch (const kivcat::Refused& e) {
+    EXPECT_EQ(e.kind, KivRefusalKind::kBusy) << e.what();
+  }
+  EXPECT_EQ(b.Terminals(table, L"X").at(0).Block, CString(L"B"));
+}
+
 // Statements that stand or fall together leave nothing behind when one of
 // them is refused, and the connection then takes the next batch.
 TEST_P(Saves, OfStatementsTogetherARefusalKeepsNone) {
@@ -63,6 +134,17 @@ TEST_P(Saves, OfStatementsTogetherARefusalKeepsNone) {
   EXPECT_TRUE(db.Styles(7, 7).empty());
   db.RunStatements({add}, "adding style 7");
   EXPECT_EQ(db.Styles(7, 7).size(), 1u);
+  {  // inside another batch they cannot be undone alone, and the refusal says so
+    kivcat::RowWriter outer(db);
+    const CString add8 = L"INSERT INTO [PLC_STYLES] ([STYLE]) VALUES (8)";
+    try {
+      db.RunStatements({add8, add8}, "adding style 8");
+      ADD_FAILURE() << "a duplicate key went in";
+    } catch (const kivcat::Refused& e) {
+      EXPECT_NE(std::string(e.what()).find("the statements before it were kept"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(db.Styles(8, 8).size(), 1u);
 }
 
 // A module whose terminal rows cannot follow it keeps its code.
@@ -80,6 +162,24 @@ TEST_P(Saves, OfARenameTheModuleAndItsRowsGoTogether) {
   renamed.Code = L"Y";
   EXPECT_THROW(kivcat::SaveModule(db, table, L"X", spec, renamed, current), kivcat::Refused);
   EXPECT_EQ(db.Codes(table), std::vector<CString>{L"X"});
+}
+
+// A writer whose transaction the engine will not open (another writer
+// holds the file) is refused with the engine's kind before it writes a
+// row: rows each committed on its own would not stand or fall together.
+TEST(Batches, ThatTheEngineWillNotOpenAreRefusedWithTheirKind) {
+  kivtest::TempCatalogue cat;
+  kivtest::SqliteFile other(cat.path());
+  other.Exec("BEGIN IMMEDIATE");
+  kivcat::Catalogue db(kivtest::Utf8(cat.wpath()));
+  ASSERT_TRUE(db.Library().PutConnectionString(kivtest::InitString(cat.path(), L";Busy Timeout=50")));
+  try {
+    kivcat::RowWriter writer(db);
+    ADD_FAILURE() << "a writer began without its transaction";
+  } catch (const kivcat::Refused& e) {
+    EXPECT_EQ(e.kind, KivRefusalKind::kBusy) << e.what();
+  }
+  other.Exec("ROLLBACK");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Saves, ::testing::ValuesIn(kivtest::TestEngines()), kivtest::EngineName);

@@ -542,6 +542,7 @@ TEST_F(WebApiTest, ASaveIsOneChangeByTheEditorsPersonAndUndoPutsItBack) {
   EXPECT_EQ(status, 409) << answer;  // undone, the removal still came later
   EXPECT_EQ(answer["current"]["later"], removed[0]["id"]);
   EXPECT_EQ(Post("/api/history/revert", {{"ids", {saved[0]["id"]}}, {"force", true}}).first, 200);
+  EXPECT_EQ(Post("/api/history/revert", {{"ids", {999999}}}).first, 404);
   EXPECT_EQ(client->Get("/api/export")->body, before);
   kivoledb::SetHistoryPerson(L"");
 }

@@ -381,7 +381,12 @@ Reply Api::Dispatch(const std::string& path, const Param& param) {
     Json module = FieldsToJson(spec, kSpecColumns);
     if (!hasCategory) module.erase("CATEGORY");
     Json terminalColumns = ColumnsJson(kTermColumns);
-    terminalColumns.insert(terminalColumns.begin(), Json{{"name", kSequence}, {"width", nullptr}});
+    // SEQUENCE with the range the catalogue takes, which the grid checks before sending.
+    terminalColumns.insert(terminalColumns.begin(), Json{{"name", kSequence},
+                                                         {"width", nullptr},
+                                                         {"number", "whole"},
+                                                         {"min", kivcat::kFirstSequence},
+                                                         {"max", kivcat::kLastSequence}});
     return {200,
             {{"module", std::move(module)},
              {"columns", ColumnsJson(kSpecColumns, hasCategory)},

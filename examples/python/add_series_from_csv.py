@@ -45,4 +45,7 @@ def main(catalogue, manufacturer, series, path):
 if __name__ == "__main__":
     if len(sys.argv) != 5:
         sys.exit(__doc__)
-    main(*sys.argv[1:])
+    try:
+        main(*sys.argv[1:])
+    except kivplc.Error as e:  # a refusal is a message, not a traceback
+        sys.exit(f"{sys.argv[0]}: {e}")

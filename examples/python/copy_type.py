@@ -29,4 +29,7 @@ def main(source, target, manufacturer, series, type_name):
 if __name__ == "__main__":
     if len(sys.argv) != 6:
         sys.exit(__doc__)
-    main(*sys.argv[1:])
+    try:
+        main(*sys.argv[1:])
+    except kivplc.Error as e:  # a refusal is a message, not a traceback
+        sys.exit(f"{sys.argv[0]}: {e}")

@@ -28,4 +28,7 @@ def main(catalogue):
 if __name__ == "__main__":
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    sys.exit(main(sys.argv[1]))
+    try:
+        sys.exit(main(sys.argv[1]))
+    except kivplc.Error as e:  # a refusal is a message, not a traceback
+        sys.exit(f"{sys.argv[0]}: {e}")

@@ -132,12 +132,13 @@ struct RevertOutcome {
   long long conflict = 0;  ///< the later action that stopped it
   long long reverted = 0;  ///< the action it would have undone
   size_t rows = 0;         ///< rows (and tables) put back
+  bool unknown = false;    ///< `reverted` is an id the history does not hold
 };
 /// Undoes the actions `ids` (newest first), all or none, as one new action
 /// that records which it reverted.  Unless `force`, refuses when a later
 /// action, not among `ids`, touched a row (or table) that one of them
 /// touched: `conflict` is then that action's id and `reverted` its
-/// target.  An id not in the history is refused with `conflict` 0.  A row
+/// target.  An id not in the history is refused with `unknown` set.  A row
 /// that is no longer as the action left it is refused, unless `force`
 /// finds it under the same row id (its values then go back regardless).
 KIV_EXPORT bool RevertHistory(KivOleDbConnection* connection, const std::vector<long long>& ids, bool force,

@@ -16,7 +16,7 @@ enum class KivRefusalKind {
   kNotFound,        ///< a table, column or other named object does not exist
   kDuplicateKey,    ///< a row with the same key (or unique value) is there already
   kTooLong,         ///< a text longer than its column, or a number outside its type's range
-  kReadOnly,        ///< the catalogue (or the server's session) accepts no changes
+  kReadOnly,        ///< the catalogue (or the server's session) accepts no changes, or the server refused the account
   kBusy,            ///< another connection or thread held what was needed for too long; trying again may work
   kConnectionLost,  ///< the connection to the engine is gone; connecting again may work
   kOther,           ///< any other refusal: a statement the engine does not take, a damaged file, ...

@@ -129,9 +129,14 @@ class PostgresConnection : public DriverConnection {
   std::wstring Message(const std::string& error) const;
 
   // PostgresStatements.cpp.
-  // TranslateForPostgres through the cache of translations.
+  // TranslateForPostgres through the caches of translations: a query's by
+  // its text as given, else TranslateText.
   bool Translate(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
-                 std::wstring& error);
+                 std::wstring& error) KIV_REQUIRES(m_mutex);
+  // ... through the cache by the UTF-8 text, or by its shape when its
+  // literals become the parameters in order.
+  bool TranslateText(const std::wstring& sql, PgStatement& statement, std::shared_ptr<const PgNames>& names,
+                     std::wstring& error);
   // The name of the prepared statement for `text`, preparing it when new.
   bool Prepared(const std::string& text, const std::vector<bool>& integers, std::string& name, std::string& error)
       KIV_REQUIRES(m_mutex);
@@ -185,6 +190,9 @@ class PostgresConnection : public DriverConnection {
   StatementPool<std::string> m_pool KIV_GUARDED_BY(m_mutex);
   unsigned long m_nextName KIV_GUARDED_BY(m_mutex) = 0;
   std::unordered_map<std::string, Translation> m_translations;
+  // Queries' translations with their values, by the text as given (at
+  // most kTranslations; the cache starts again when full).
+  std::unordered_map<std::wstring, Translation> m_queries KIV_GUARDED_BY(m_mutex);
   PgBatch m_batch KIV_GUARDED_BY(m_mutex);
   std::vector<Query> m_batchLog;  // kOptimistic: the batch's changes so far
   std::wstring m_undoneBy;        // kUndone: the refusal, as reported

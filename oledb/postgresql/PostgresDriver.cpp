@@ -1,14 +1,21 @@
 #include "PostgresDriver.h"
 
+#include <libpq-events.h>
+#include <poll.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cwchar>
+#include <optional>
 #include <vector>
 
 #include "KivPmOleDb.h"
 #include "KivPmOleDbFiles.h"
 #include "PostgresConnection.h"
 #include "PostgresDialect.h"
+#include "PostgresRefusal.h"
 #include "PostgresRoles.h"
 #include "Utf16.h"
 
@@ -121,6 +128,7 @@ class PostgresDriver : public Driver {
               (fixed < 0 ? kiv::FromUtf8(failure)
                          : L"its schema holds none of the tables PLC_MANUFACTURER, PLC_STYLES and PLC_MSG, so it is "
                            L"not a catalogue (kivplc init creates one)");
+      if (fixed == 0) NoteRefusal(KivRefusalKind::kNotFound);
       PQfinish(conn);
       return nullptr;
     }
@@ -130,6 +138,75 @@ class PostgresDriver : public Driver {
     return std::make_unique<PostgresConnection>(conn, std::move(secret), SchemaOf(properties), pool);
   }
 };
+
+// The SQLSTATE of a server's refusal while this thread's connection is
+// being made, caught as libpq turns the server's answer into a result.
+thread_local bool t_connecting = false;
+thread_local std::string t_connectState;
+
+int WatchConnecting(PGEventId id, void* info, void*) {
+  if (id != PGEVT_RESULTCREATE || !t_connecting) return 1;
+  const char* state = PQresultErrorField(static_cast<PGEventResultCreate*>(info)->result, PG_DIAG_SQLSTATE);
+  if (state) t_connectState = state;
+  return 1;
+}
+
+// libpq's connect_timeout in effect for `conn`, in milliseconds for
+// poll(); -1 (wait as long as it takes) when none is set.
+int ConnectTimeoutMs(PGconn* conn) {
+  int seconds = 0;
+  if (PQconninfoOption* options = PQconninfo(conn)) {
+    for (PQconninfoOption* o = options; o->keyword; ++o)
+      if (std::strcmp(o->keyword, "connect_timeout") == 0 && o->val) seconds = std::atoi(o->val);
+    PQconninfoFree(options);
+  }
+  return seconds > 0 ? std::max(seconds, 2) * 1000 : -1;  // libpq's own floor is two seconds
+}
+
+// Connects as PQconnectdbParams does, but one step at a time, so that a
+// failure has a kind from what the server did rather than from libpq's
+// text: no server answering (unreachable, refused, timed out) is a lost
+// connection; a server that refused the account before accepting its
+// sign-in (a wrong or missing password, no rule admitting it) refused its
+// rights; a refusal after the sign-in (a missing database or role, too
+// many connections) has its SQLSTATE's kind.  Null only when libpq had no
+// memory; otherwise the connection, CONNECTION_BAD on failure with `kind`
+// set, and `timedOut` when no answer came within connect_timeout (one
+// attempt: unlike libpq's own wait, the next host is not tried).
+PGconn* ConnectWatched(const char* const* keys, const char* const* values, KivRefusalKind& kind, bool& timedOut) {
+  kind = KivRefusalKind::kNone;
+  timedOut = false;
+  PGconn* conn = PQconnectStartParams(keys, values, 1);
+  if (!conn) return nullptr;
+  t_connectState.clear();
+  PQregisterEventProc(conn, WatchConnecting, "kivplcdb connect", nullptr);
+  const int timeoutMs = ConnectTimeoutMs(conn);
+  bool answered = false, signedIn = false;
+  PostgresPollingStatusType step = PGRES_POLLING_WRITING;
+  t_connecting = true;
+  while (PQstatus(conn) != CONNECTION_BAD && step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
+    pollfd wait{PQsocket(conn), static_cast<short>(step == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+    const int ready = poll(&wait, 1, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      timedOut = true;
+      break;
+    }
+    step = PQconnectPoll(conn);
+    const ConnStatusType status = PQstatus(conn);
+    answered = answered || status == CONNECTION_AWAITING_RESPONSE || status == CONNECTION_AUTH_OK;
+    signedIn = signedIn || status == CONNECTION_AUTH_OK;
+  }
+  t_connecting = false;
+  if (!timedOut && PQstatus(conn) == CONNECTION_OK) return conn;
+  if (!t_connectState.empty())
+    kind = PostgresRefusal(t_connectState.c_str(), nullptr, nullptr, false).kind;
+  else if (answered && !signedIn && !timedOut)
+    kind = KivRefusalKind::kReadOnly;
+  else
+    kind = KivRefusalKind::kConnectionLost;
+  return conn;
+}
 
 }  // namespace
 
@@ -156,14 +233,26 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
   if (!password.empty()) keys.push_back("password"), values.push_back(password.c_str());
   keys.push_back("client_encoding"), values.push_back("UTF8");
   keys.push_back(nullptr), values.push_back(nullptr);
-  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 1);
-  auto fail = [&](const std::string& reason) -> PGconn* {
+  KivRefusalKind connectKind;
+  bool timedOut;
+  PGconn* conn = ConnectWatched(keys.data(), values.data(), connectKind, timedOut);
+  // A failure found here notes its kind; one from a statement (Run) was
+  // noted with the server's SQLSTATE already.
+  auto fail = [&](const std::string& reason, std::optional<KivRefusalKind> kind = std::nullopt) -> PGconn* {
     error = L"cannot open the catalogue \"" + Shown(source, secret) + L"\": " + kiv::FromUtf8(Scrubbed(reason, secret));
     PQfinish(conn);
+    if (kind) NoteRefusal(*kind);
     return nullptr;
   };
-  if (!conn) return fail("out of memory");
-  if (PQstatus(conn) != CONNECTION_OK) return fail(PgConnectionError(conn));  // never made: nothing was lost
+  if (!conn) return fail("out of memory", KivRefusalKind::kOther);
+  if (timedOut) return fail("timeout expired", KivRefusalKind::kConnectionLost);
+  if (PQstatus(conn) != CONNECTION_OK) {
+    // Options libpq cannot read are the caller's mistake, not the server's.
+    PQconninfoOption* parsed = PQconninfoParse(target.c_str(), nullptr);
+    const bool readable = parsed != nullptr;
+    PQconninfoFree(parsed);
+    return fail(PgConnectionError(conn), readable ? connectKind : KivRefusalKind::kOther);
+  }
   // The server's notices (a DROP's cascade) are nobody's output.
   PQsetNoticeProcessor(
       conn, [](void*, const char*) {}, nullptr);
@@ -175,7 +264,8 @@ PGconn* OpenPostgres(const Properties& properties, bool createSchema, std::strin
     if (!Run(conn, "SELECT pg_catalog.set_config('search_path', $1, false), current_schema()", {PgQuoted(schema)}, r,
              failure))
       return fail(failure);
-    if (PQgetisnull(r.get(), 0, 1)) return fail("the schema \"" + schema + "\" does not exist");
+    if (PQgetisnull(r.get(), 0, 1))
+      return fail("the schema \"" + schema + "\" does not exist", KivRefusalKind::kNotFound);
   }
   if (std::string failure; !ActAsMaintainers(conn, failure)) return fail(failure);
   return conn;

@@ -34,6 +34,9 @@ constexpr StateKind kStates[] = {
     {"42703", KivRefusalKind::kNotFound},        // undefined_column
     {"42883", KivRefusalKind::kNotFound},        // undefined_function
     {"3F000", KivRefusalKind::kNotFound},        // invalid_schema_name
+    {"3D000", KivRefusalKind::kNotFound},        // invalid_catalog_name: no such database
+    {"53300", KivRefusalKind::kBusy},            // too_many_connections
+    {"28", KivRefusalKind::kReadOnly},           // invalid_authorization_specification: the account may not sign in
     {"08", KivRefusalKind::kConnectionLost},     // connection_exception
 };
 

@@ -7,6 +7,7 @@
 #include "LiteralLifting.h"
 #include "PostgresConnection.h"
 #include "PostgresCursor.h"
+#include "PostgresPipeline.h"
 #include "Utf16.h"
 
 namespace kivoledb {
@@ -16,6 +17,28 @@ using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 bool PostgresConnection::Translate(const std::wstring& sql, PgStatement& statement,
                                    std::shared_ptr<const PgNames>& names, std::wstring& error) {
+  // A query run again as written (a record read again, a check before its
+  // read) takes its translation and values as they were: neither converted
+  // nor lexed again.
+  if (auto it = m_queries.find(sql); it != m_queries.end()) {
+    statement.text = it->second.text;
+    statement.values = it->second.values;
+    statement.integers = it->second.integers;
+    names = it->second.names;
+    return true;
+  }
+  if (!TranslateText(sql, statement, names, error)) return false;
+  // Only queries: a bulk write's texts are each new, and keeping them would
+  // cost every row a copy.
+  if (statement.kind == PgStatement::kPlain && VerbOf(statement.text) == Verb::kQuery) {
+    if (m_queries.size() >= kTranslations) m_queries.clear();
+    m_queries.emplace(sql, Translation{statement.text, statement.values, statement.integers, names});
+  }
+  return true;
+}
+
+bool PostgresConnection::TranslateText(const std::wstring& sql, PgStatement& statement,
+                                       std::shared_ptr<const PgNames>& names, std::wstring& error) {
   std::string utf8 = kiv::ToUtf8(sql);
   // Texts that differ only in their literals share a translation: the
   // translator copies those literals unchanged.

@@ -622,6 +622,7 @@ bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOu
           if (known.Step() != SQLITE_ROW) {
             error = L"there is no change " + std::to_wstring(id) + L" in the history";
             outcome.reverted = id;
+            outcome.unknown = true;
             return false;
           }
           if (!force) {

@@ -21,7 +21,7 @@ TooLong (with .column), ReadOnly, Busy, ConnectionLost, Invalid and Stale.
 """
 
 from collections.abc import Mapping as _Mapping
-from typing import Iterator, List, Mapping, NamedTuple, Optional, Sequence, Union
+from typing import Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 from ._kivplc import (Busy, ConnectionLost, Duplicate, Error, Invalid, NotFound, ReadOnly, SPEC_COLUMNS,
                       Spec, Stale, Terminal, TooLong)
@@ -34,6 +34,9 @@ __all__ = [
 ]
 
 _open = open  # the built-in, before this module's open() hides it
+
+TerminalRow = Union[Terminal, Tuple[int, str, str], Tuple[int, str]]
+"""A terminal row as add_module and add_terminals take it: a Terminal or a plain tuple."""
 
 
 class TypeEntry(NamedTuple):
@@ -265,7 +268,7 @@ class Type:
         """Whether the type's table has the CATEGORY column (tables made before it existed do not)."""
         return self.catalogue._core.has_category(self.table)
 
-    def add_module(self, code: str, terminals: Sequence[Terminal] = (), **fields: str) -> "Module":
+    def add_module(self, code: str, terminals: Sequence[TerminalRow] = (), **fields: str) -> "Module":
         """Adds module `code` with the given fields (lower-case column names,
         as Module's attributes) and terminal rows.  Duplicate when the code
         exists; TooLong for a text longer than its column.  Raises Error when
@@ -277,18 +280,19 @@ class Type:
                 raise Invalid(f"unknown field {name!r}; fields are "
                               + ", ".join(c.lower() for c, _ in SPEC_COLUMNS))
             setattr(spec, name, value)
-        refused = self.catalogue._core.add_module(self.table, spec, list(terminals), self._name(code))
+        refused = self.catalogue._core.add_module(self.table, spec, terminals, self._name(code))
         _raise_refused(refused, code)
         return Module(self, spec)
 
-    def add_terminals(self, code: Union[str, Mapping[str, Sequence[Terminal]]],
-                      rows: Sequence[Terminal] = ()) -> List[TerminalRefusal]:
+    def add_terminals(self, code: Union[str, Mapping[str, Sequence[TerminalRow]]],
+                      rows: Sequence[TerminalRow] = ()) -> List[TerminalRefusal]:
         """Adds terminal rows in one batch: `rows` to module `code`, or, given
-        a mapping of code -> rows, each module's rows.  Returns the rows the
-        engine refused, each with its reason (the others stay)."""
+        a mapping of code -> rows, each module's rows.  A row is a Terminal
+        or a plain (sequence, block, attributes) tuple, the cheaper for many
+        rows.  Returns the rows the engine refused, each with its reason
+        (the others stay)."""
         modules = [(code, rows)] if isinstance(code, str) else code.items()
-        batch = [(c, list(r)) for c, r in modules]
-        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, batch)]
+        return [TerminalRefusal(*r) for r in self.catalogue._core.add_terminals(self.table, modules)]
 
     def _name(self, code: str) -> str:
         return f"{code} of {self.manufacturer} / {self.series} / {self.name}"

@@ -219,6 +219,42 @@ std::vector<Term> RowsOf(const std::vector<Term>& rows, const std::string& code)
   return out;
 }
 
+// Terminal rows as a script gives them, each a Terminal or a (sequence,
+// block[, attributes]) tuple or list, made the library's rows of module
+// `code` in one pass and appended to `out`.  Texts are checked as
+// Terminal's fields are; a tuple costs no Python object per row.
+void AppendRows(py::handle rows, const CString& code, std::vector<Term>& out) {
+  py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(rows.ptr(), "terminal rows are a sequence"));
+  if (!fast) throw py::error_already_set();
+  const Py_ssize_t count = PySequence_Fast_GET_SIZE(fast.ptr());
+  PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    PyObject* row = items[i];
+    Term& term = out.emplace_back();
+    const bool plain = PyTuple_Check(row) || PyList_Check(row);
+    const Py_ssize_t fields = plain ? PySequence_Fast_GET_SIZE(row) : 0;
+    if (!plain && py::isinstance<Term>(row)) {
+      term = py::cast<const Term&>(py::handle(row));
+    } else {
+      PyObject** field = plain ? PySequence_Fast_ITEMS(row) : nullptr;
+      if (fields < 1 || fields > 3 || !PyLong_Check(field[0]))
+        throw Invalid("a terminal row is a Terminal or a (sequence, block, attributes) tuple");
+      term.Sequence = PyLong_AsLong(field[0]);
+      if (PyErr_Occurred()) throw py::error_already_set();
+      const auto text = [&](int at) -> std::string {
+        if (!PyUnicode_Check(field[at])) throw Invalid(std::string(kTermColumns[at - 1].name) + " is a text");
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(field[at], &size);
+        if (!utf8) throw py::error_already_set();
+        return std::string(utf8, static_cast<size_t>(size));
+      };
+      if (fields > 1) term.Block = Checked(kTermColumns[0].name, kTermColumns[0].width, text(1));
+      if (fields > 2) term.Attributes = Checked(kTermColumns[1].name, kTermColumns[1].width, text(2));
+    }
+    term.Code = code;
+  }
+}
+
 py::list RefusalList(const std::vector<TerminalRefusal>& refusals) {
   py::list out;
   for (const auto& r : refusals) out.append(RefusalTuple(r));
@@ -374,17 +410,23 @@ void BindCore(py::module_& module) {
              return c.Run([&](Catalogue& db) { return db.TerminalCount(Wide(table), Wide(code)); });
            })
       .def("add_terminals",
-           [](Core& c, S table, const std::vector<std::pair<std::string, std::vector<Term>>>& modules) {
-             std::vector<Term> stored;
-             for (const auto& [code, rows] : modules) {
-               auto coded = RowsOf(rows, code);
-               stored.insert(stored.end(), coded.begin(), coded.end());
+           [](Core& c, S table, py::iterable modules) {
+             std::vector<std::pair<std::string, py::object>> given;
+             size_t count = 0;
+             for (py::handle pair : modules) {
+               given.push_back(pair.cast<std::pair<std::string, py::object>>());
+               RefuseNul(given.back().first, kSpecColumns[0].name);
+               count += py::len_hint(given.back().second);
              }
+             std::vector<Term> stored;
+             stored.reserve(count);  // once: a reserve per module would copy the rows again each time
+             for (const auto& [code, rows] : given) AppendRows(rows, Wide(code), stored);
              return RefusalList(c.Run([&](Catalogue& db) { return db.AddTerminals(Wide(table), stored); }));
            })
       .def("add_module",
-           [](Core& c, S table, const Spec& spec, const std::vector<Term>& rows, S name) {
-             auto stored = RowsOf(rows, Utf8(spec.Code));
+           [](Core& c, S table, const Spec& spec, py::object rows, S name) {
+             std::vector<Term> stored;
+             AppendRows(rows, spec.Code, stored);
              return RefusalList(c.Run([&](Catalogue& db) { return db.AddModule(Wide(table), spec, stored, name); }));
            })
       .def("save_module",

@@ -1,8 +1,8 @@
 // The terminal grid as a maintainer adding a vendor's module uses it, in
 // Debian's headless Chromium: paste 32 rows from a spreadsheet, fill a series
 // of addresses, insert a row at 6, move the last row to the top, undo, save;
-// `kivplc show` reads back what the grid showed.  Then number checks, metric
-// from inch and duplicating the module.
+// `kivplc show` reads back what the grid showed.  Then SEQUENCE's range,
+// number checks, metric from inch and duplicating the module.
 //   node grid.js KIVPLC SOURCE-DIR OUT-DIR
 'use strict';
 const { chromium } = require('playwright-core');
@@ -83,6 +83,25 @@ async function main() {
     assert.deepEqual(terms.slice(1, 6), [0, 1, 2, 3, 4].map((i) => [i + 2, ...pasted(i)]));
     assert.deepEqual(terms[6], [7, 'GR_SPARE', '']);
     assert.deepEqual(terms[32], [33, ...pasted(30)]);
+
+    // SEQUENCE takes the catalogue's range, as the server serves it: below 1, not past the top.
+    const save = async (result) => {
+      await page.getByRole('button', { name: 'Save terminal rows' }).click();
+      await page.locator('#status', { hasText: result }).waitFor();
+    };
+    await cell(0, 0).fill('32768');
+    await save('Not saved');
+    await page.getByText('SEQUENCE is a whole number from -32768 to 32767').waitFor();
+    await cell(0, 0).fill('-32768');
+    await cell(1, 0).fill('0');
+    await save('Terminal rows saved');
+    const firsts = JSON.parse(execFileSync(kivplc, ['-c', db, 'show', ...TYPE, 'GR-DI32', '--json'], { encoding: 'utf8' })).terminals;
+    assert.deepEqual(firsts.slice(0, 3).map((t) => t.SEQUENCE), [-32768, 0, 3]);
+    // A row inserted above the one at 0 takes 0, and that row moves on to 1.
+    await cell(1, 1).click();
+    await page.keyboard.press('Insert');
+    assert.deepEqual(await Promise.all([1, 2, 3].map((i) => cell(i, 0).inputValue())), ['0', '1', '3']);
+    await page.keyboard.press('Control+z');
 
     // A number field refuses a word unless kept as text; metric from inch.
     await page.locator('#f-POINTS').fill('acht');

@@ -96,8 +96,18 @@ def test_module_edits_survive_reopening_and_a_stale_copy_is_refused(cat, where):
 def test_export_import_find_and_refused_terminal_rows(cat, tmp_path):
     t = cat.add_type(*DI)
     t.add_module("KX-DI08", [kivplc.Terminal(1, "B")], description="Eingänge")
-    refused = t.add_terminals("KX-DI08", [kivplc.Terminal(1, "B"), kivplc.Terminal(2, "new")])  # 1 is stored as it is
+    refused = t.add_terminals("KX-DI08", [(3, "C", "X=1"), (1, "B"), [2, "new"]])  # 1 is stored as it is
     assert [(r.sequence, r.kind) for r in refused] == [(1, "duplicate")]
+    assert t.modules["KX-DI08"].terminals == [kivplc.Terminal(1, "B"), kivplc.Terminal(2, "new"),
+                                              kivplc.Terminal(3, "C", "X=1")]
+    for row, kind, column in [((4, "b" * 256), kivplc.TooLong, "BLOCK"), ((4, "B", "a\0"), kivplc.Invalid, None),
+                              (("4", "B"), kivplc.Invalid, None), ((4, 5), kivplc.Invalid, None),
+                              ((), kivplc.Invalid, None), ((4, "B", "", ""), kivplc.Invalid, None),
+                              (4, kivplc.Invalid, None)]:
+        with pytest.raises(kind) as raised:
+            t.add_terminals({"KX-DI08": [(5, "fine"), row]})
+        assert raised.value.column == column, row
+    assert len(t.modules["KX-DI08"].terminals) == 3
     cat.add_type("Other", "O1", "Relay").add_module("R-KX-DI")
     assert [(f.code, f.exact_code) for f in cat.find("kx-di08")] == [("KX-DI08", True)]
     assert [f.code for f in cat.find("KX-DI")] == ["KX-DI08", "R-KX-DI"]
@@ -106,7 +116,7 @@ def test_export_import_find_and_refused_terminal_rows(cat, tmp_path):
     cat.export(str(document))
     with kivplc.create(str(tmp_path / "copy.db")) as copy:
         counts = copy.import_(str(document))
-        assert (counts["types"], counts["modules"], counts["terminals"]) == (2, 2, 2)
+        assert (counts["types"], counts["modules"], counts["terminals"]) == (2, 2, 3)
         again = tmp_path / "again.json"
         copy.export(str(again))
     assert again.read_text() == document.read_text()

@@ -84,6 +84,9 @@ function keyColumns(texts) {
 // The terminal rows as an editable grid; saved as a whole, in the grid's order.
 export function terminalGrid(r, ctx, rows, columns) {
   const widths = Object.fromEntries(columns.map((c) => [c.name, c.width]));
+  const numbers = Object.fromEntries(columns.map((c) => [c.name, c.number ?? null]));
+  // The range of SEQUENCE the catalogue takes, as the server serves it.
+  const seqRange = columns.find((c) => c.name === 'SEQUENCE');
   const msg = h('div', {});
   const thead = h('thead', {});
   const tbody = h('tbody', {});
@@ -128,7 +131,7 @@ export function terminalGrid(r, ctx, rows, columns) {
   function rowEl(row, cur = row, isNew = false) {
     const tr = h('tr', {});
     Object.assign(tr, { _row: row, _new: isNew, _keys: (parseAttributes(cur.ATTRIBUTES) || []).map(([k]) => k) });
-    const fields = new Fields(cols().map((c) => ({ name: fname(c), width: c.key ? null : widths[c.name], number: c.name === 'SEQUENCE' ? 'whole' : null })));
+    const fields = new Fields(cols().map((c) => ({ name: fname(c), width: c.key ? null : widths[c.name], number: c.key ? null : numbers[c.name] })));
     tr._fields = fields;
     const curPairs = pairsOf(cur.ATTRIBUTES);
     tr._cells = cols().map((c, i) => {
@@ -138,11 +141,14 @@ export function terminalGrid(r, ctx, rows, columns) {
       el._col = i;
       return el;
     });
-    tr.append(...cols().map((c, i) => h('td', { class: c.cls }, tr._cells[i], fields.errs.get(fname(c)))),
-      h('td', { class: 'tools' }, state.readOnly ? null : [
+    // Each cell's contents in a box of their own that the browser lays out
+    // only near the screen (app.css): a thousand rows cost little more than
+    // the few in sight.
+    tr.append(...cols().map((c, i) => h('td', { class: c.cls }, h('div', { class: 'cell' }, tr._cells[i], fields.errs.get(fname(c))))),
+      h('td', { class: 'tools' }, state.readOnly ? null : h('div', { class: 'cell' },
         h('button', { type: 'button', class: 'icon', 'data-move': -1, title: 'Move up (Alt+↑)', 'aria-label': 'Move row up', onclick: () => move(tr, -1, true) }, '↑'),
         h('button', { type: 'button', class: 'icon', 'data-move': 1, title: 'Move down (Alt+↓)', 'aria-label': 'Move row down', onclick: () => move(tr, 1, true) }, '↓'),
-        h('button', { type: 'button', class: 'icon', title: 'Remove row', 'aria-label': 'Remove row', onclick: () => removeRow(tr) }, '✕')]));
+        h('button', { type: 'button', class: 'icon', title: 'Remove row', 'aria-label': 'Remove row', onclick: () => removeRow(tr) }, '✕'))));
     cols().forEach((_, i) => mark(tr, i));
     return tr;
   }
@@ -218,7 +224,8 @@ export function terminalGrid(r, ctx, rows, columns) {
   // move one on, as far as they would collide.
   function insertAbove(tr, col = 1) {
     remember();
-    const seq = Number(tr._cells[0].value) || nextSequence();
+    const text = tr._cells[0].value.trim();
+    const seq = text !== '' && Number.isInteger(Number(text)) ? Number(text) : nextSequence();
     let expect = seq + 1;
     for (let t = tr; t && Number(t._cells[0].value) < expect && Number(t._cells[0].value) >= seq; t = t.nextElementSibling, expect++)
       setCell(t, 0, String(expect));
@@ -370,7 +377,7 @@ export function terminalGrid(r, ctx, rows, columns) {
       const seqEl = tr._cells[0];
       const seq = Number(row.SEQUENCE);
       const refuse = (text) => { seqEl.title = text; ok = !f.error('SEQUENCE', text); };
-      if (!Number.isInteger(seq) || seq < 1 || seq > 32767 || row.SEQUENCE.trim() === '') refuse('SEQUENCE is a whole number from 1 to 32767');
+      if (!Number.isInteger(seq) || seq < seqRange.min || seq > seqRange.max || row.SEQUENCE.trim() === '') refuse(`SEQUENCE is a whole number from ${seqRange.min} to ${seqRange.max}`);
       else if (seen.has(seq)) refuse(`SEQUENCE ${seq} is used twice`);
       seen.add(seq);
       const attrs = row.ATTRIBUTES ?? '';
