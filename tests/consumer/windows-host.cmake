@@ -18,7 +18,7 @@ find_program(CCACHE ccache)
 if(CCACHE)
   set(launcher -DCMAKE_CXX_COMPILER_LAUNCHER=${CCACHE})
 endif()
-run("configuring the host" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/windows-host -B ${WORK_DIR}/host -G Ninja
+run("configuring the host" ${CMAKE_COMMAND} -S ${SOURCE_DIR}/examples/windows-host -B ${WORK_DIR}/host -G Ninja
   -DCMAKE_TOOLCHAIN_FILE=${SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
   -DKivPlcDb_DIR=${WORK_DIR}/prefix/lib/cmake/KivPlcDb ${launcher})
 run("building the host" ${CMAKE_COMMAND} --build ${WORK_DIR}/host)
