@@ -30,13 +30,19 @@ void RegisterServe(CLI::App& app, Context& ctx) {
   serve->add_option("--session-minutes", *minutes, "how long a signed-in session lasts")
       ->check(CLI::Range(1L, 7L * 24 * 60))
       ->capture_default_str();
+  serve->add_option("--tls-cert", options->tlsCertificate, "serve HTTPS with this certificate (chain), a PEM file")
+      ->type_name("FILE");
+  serve->add_option("--tls-key", options->tlsKey, "the private key of --tls-cert, an unencrypted PEM file")
+      ->type_name("FILE");
   serve->add_flag("--insecure-http", options->insecureHttp,
-                  "allow signing in over an address other than loopback without encryption (the page warns)");
+                  "allow signing in over plain HTTP on an address other than loopback (the page warns)");
   serve->add_option("--as", options->person, "the person working on a file catalogue (default: the system user)")
       ->type_name("NAME");
   serve->footer(Examples({"kivplc -c plant.db serve", "kivplc -c plant.db serve --listen 0.0.0.0:8080 --read-only",
                           "kivplc -c plant.db serve --listen 0.0.0.0:8080 --host plc-db.example.lan",
-                          "kivplc -c postgresql://cad-server/plant serve --sign-in"}));
+                          "kivplc -c postgresql://cad-server/plant serve --sign-in",
+                          "kivplc -c postgresql://cad-server/plant serve --sign-in --listen 0.0.0.0:8443 "
+                          "--tls-cert editor.crt --tls-key editor.key"}));
   serve->callback([&ctx, options, minutes] {
     // With --sign-in the people connect; the one who starts the server may have no account.
     if (!options->signIn) ctx.Open();  // refuses a missing catalogue as every command does

@@ -10,7 +10,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   mdbtools-dev
   libpq-dev postgresql  # the PostgreSQL driver, and the throwaway server its tests start
-  libssl-dev  # SHA-256 of the Access tests' files and rows
+  libssl-dev  # the editor's HTTPS (kivplc serve --tls-cert), SHA-256 of the Access tests' files and rows
   libxlsxwriter-dev  # kivplc export --xlsx
   python3
   python3-dev pybind11-dev python3-pytest  # the Python package kivplc and its tests

@@ -12,6 +12,8 @@
 #include "KivPmOleDbFiles.h"
 #include "PgCatalogue.h"
 #include "Server.h"
+#include "SignIn.h"
+#include "TestCatalogue.h"
 #include "Utf16.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Errors.h"
@@ -159,9 +161,10 @@ class PasswordRule {
   std::string m_path, m_before;
 };
 
-// The editor with --sign-in: the server checks each password, a session
-// gives its person's rights (a reader's editor is read-only and says why),
-// and ends when signed out or after its time.
+// The editor with --sign-in, over HTTPS: the server checks each password,
+// a session gives its person's rights (a reader's editor is read-only and
+// says why), and ends when signed out or after its time; an address that
+// keeps guessing waits, whatever it sends.
 TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   const std::string owner = std::regex_replace(Uri(), std::regex(".*user=([^&]*).*"), "$1");
   ASSERT_EQ(Tool(owner, {"init", "--roles"}).status, 0);
@@ -172,11 +175,20 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   for (const std::string& p : {anna, rita}) Admin("ALTER ROLE " + p + " PASSWORD '" + password + "'");
   Admin("SELECT pg_reload_conf()");
 
-  kivplc::web::EditorServer editor(
-      {.cataloguePath = Uri(), .listen = "127.0.0.1:0", .signIn = true, .sessionLifetime = std::chrono::seconds(3)});
+  const kivtest::TempDir dir;
+  const auto certificate = dir.path() / "editor.crt", key = dir.path() / "editor.key";
+  ASSERT_TRUE(kivtest::MakeCertificate(certificate, key));
+  kivplc::web::EditorServer editor({.cataloguePath = Uri(),
+                                    .listen = "127.0.0.1:0",
+                                    .signIn = true,
+                                    .sessionLifetime = std::chrono::seconds(3),
+                                    .tlsCertificate = certificate.string(),
+                                    .tlsKey = key.string()});
   const int port = editor.Bind();
   std::thread running([&] { editor.Run(); });
-  httplib::Client client("127.0.0.1", port);
+  httplib::SSLClient client("127.0.0.1", port);
+  client.set_ca_cert_path(certificate.c_str());
+  client.enable_server_certificate_verification(true);
   const auto first = client.Get("/api/session");
   EXPECT_TRUE(first) << httplib::to_string(first.error());
   const kivcat::Json page = first ? kivcat::Json::parse(first->body) : kivcat::Json::object();
@@ -203,7 +215,7 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
       continue;
     }
     const std::string set = right->get_header_value("Set-Cookie");
-    for (const char* attribute : {"HttpOnly", "SameSite=Strict", "Max-Age=3"})
+    for (const char* attribute : {"HttpOnly", "SameSite=Strict", "Max-Age=3", "; Secure"})
       EXPECT_NE(set.find(attribute), std::string::npos) << set;
     cookies[p] = set.substr(0, set.find(';'));
     const kivcat::Json session = kivcat::Json::parse(as(cookies[p], "/api/session")->body);
@@ -222,8 +234,14 @@ TEST_F(Roles, SignedInPeopleWorkWithTheirOwnRightsUntilTheirSessionEnds) {
   EXPECT_EQ(client.Post("/api/signout", maintainer, "{}", "application/json")->status, 200);
   EXPECT_EQ(as(cookies[anna], "/api/tree")->status, 401);
   EXPECT_EQ(as(cookies[rita], "/api/tree")->status, 200);
+  for (int i = 0; i < kivplc::web::Sessions::kFreeFailures; ++i) EXPECT_EQ(signIn(anna, "guess")->status, 401);
+  const auto waits = signIn(anna, password);
+  EXPECT_EQ(waits->status, 429);
+  EXPECT_EQ(waits->get_header_value("Retry-After"), "1");
   std::this_thread::sleep_for(std::chrono::milliseconds(3200));
   EXPECT_EQ(as(cookies[rita], "/api/tree")->status, 401);
+  EXPECT_EQ(signIn(anna, password)->status, 200);
+  EXPECT_EQ(signIn(anna, "guess")->status, 401);  // the right password cleared the count
   editor.Stop();
   running.join();
 }
@@ -286,12 +304,17 @@ TEST_F(Roles, ASignedInSessionRunsAsItsPersonWhateverAccountTheUriNames) {
   Admin("DROP ROLE \"" + person + "\"");
 }
 
-TEST(SignInAddress, AWideAddressNeedsConsentToUnencryptedPasswords) {
+TEST(SignInAddress, AWideAddressNeedsTlsOrConsentToUnencryptedPasswords) {
   const kivtest::PgCatalogue catalogue;
   const std::string uri = kivtest::Utf8(CString(catalogue.uri().c_str()));
   kivplc::web::ServeOptions options{.cataloguePath = uri, .listen = "0.0.0.0:0", .signIn = true};
   EXPECT_THROW(kivplc::web::EditorServer{options}, kivcat::Invalid);
   options.insecureHttp = true;
+  EXPECT_NO_THROW(kivplc::web::EditorServer{options});
+  const kivtest::TempDir dir;
+  ASSERT_TRUE(kivtest::MakeCertificate(dir.path() / "editor.crt", dir.path() / "editor.key"));
+  options = {.cataloguePath = uri, .listen = "0.0.0.0:0", .signIn = true, .tlsCertificate = dir.path() / "editor.crt"};
+  options.tlsKey = dir.path() / "editor.key";
   EXPECT_NO_THROW(kivplc::web::EditorServer{options});
 }
 

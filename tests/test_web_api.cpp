@@ -428,6 +428,57 @@ TEST_F(WebApiTest, OnlyThePageAndTheApiNeedTheAccessToken) {
   }
 }
 
+// HTTPS with a certificate made for the test, which the client checks; the
+// page's origin is its https one; http:// is told to use https://; a
+// certificate or key that cannot serve stops the server before it
+// listens, naming the file.
+TEST_F(WebApiTest, ServesHttpsWithItsCertificate) {
+  const kivtest::TempDir dir;
+  const auto certificate = dir.path() / "Zertifikat für Prüfung.crt", key = dir.path() / "Schlüssel.key";
+  const auto otherKey = dir.path() / "other.key", garbage = dir.path() / "notes.txt", missing = dir.path() / "gone";
+  ASSERT_TRUE(kivtest::MakeCertificate(certificate, key) && kivtest::MakeCertificate(garbage, otherKey));
+  std::ofstream(garbage, std::ios::trunc) << "not a certificate\n";
+  kivplc::web::ServeOptions o = options();
+  auto refused = [&](const std::filesystem::path& c, const std::filesystem::path& k, const std::string& says) {
+    o.tlsCertificate = c, o.tlsKey = k;
+    try {
+      kivplc::web::EditorServer{o};
+      ADD_FAILURE() << "served: " << says;
+    } catch (const kivcat::Invalid& e) {
+      EXPECT_NE(std::string(e.what()).find(says), std::string::npos) << e.what();
+    }
+  };
+  refused(missing, key, "cannot read the certificate file " + missing.string());
+  refused(certificate, missing, "cannot read the key file " + missing.string());
+  refused(garbage, key, "the certificate file " + garbage.string() + " holds no certificate");
+  refused(certificate, garbage, "the key file " + garbage.string() + " holds no private key");
+  refused(certificate, otherKey,
+          "the key in " + otherKey.string() + " does not belong to the certificate in " + certificate.string());
+  refused(certificate, "", "--tls-cert and --tls-key go together");
+
+  o.tlsCertificate = certificate, o.tlsKey = key;
+  Start(o);
+  EXPECT_EQ(server->Url(), "https://127.0.0.1:" + std::to_string(port) + "/");
+  httplib::SSLClient tls("127.0.0.1", port);
+  tls.set_ca_cert_path(certificate.c_str());
+  tls.enable_server_certificate_verification(true);
+  tls.set_keep_alive(true);
+  auto exported = tls.Get("/api/export");  // many TLS records
+  ASSERT_TRUE(exported) << httplib::to_string(exported.error());
+  EXPECT_NE(exported->body.find("Aldermoor Controls"), std::string::npos);
+  for (const auto& [scheme, status] : {std::pair{"https://", 200}, {"http://", 403}}) {
+    const std::string origin = scheme + std::string("127.0.0.1:") + std::to_string(port);
+    auto res = tls.Post("/api/signout", {{"X-Kiv-Session", server->SessionToken()}, {"Origin", origin}}, "{}",
+                        "application/json");
+    EXPECT_EQ(res ? res->status : 0, status) << origin;
+  }
+  auto plain = client->Get("/api/tree");
+  EXPECT_EQ(plain ? plain->status : 0, 400);
+  EXPECT_NE(plain ? plain->body.find("https://") : std::string::npos, std::string::npos);
+  o.listen = "127.0.0.1:443";
+  EXPECT_TRUE(kivplc::web::EditorServer(o).AnswersTo("127.0.0.1"));  // without a port: 443, as 80 without TLS
+}
+
 // Clients that trickle their requests hold neither a worker nor the server:
 // the head must come within its time, one address holds a bounded number of
 // connections, and the server stops within two seconds whatever they do.

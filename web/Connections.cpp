@@ -4,12 +4,17 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+
+#include "catalogue/Errors.h"
 
 namespace kivplc::web {
 
@@ -21,6 +26,32 @@ constexpr size_t kMaxHead = 64u << 10;
 const char kTooMany[] =
     "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\nContent-Type: application/json; charset=utf-8\r\n"
     "Content-Length: 56\r\n\r\n{\"error\":\"too many connections from this client address\"}";
+
+// What a browser that was given http:// for a TLS port gets: a TLS
+// handshake starts with a handshake record (type 22), a request with a
+// method's letters.
+constexpr unsigned char kTlsHandshakeRecord = 22;
+const char kPlainOnTls[] =
+    "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Type: text/plain; charset=utf-8\r\n"
+    "Content-Length: 64\r\n\r\nThis editor is served over HTTPS: open its address with https://";
+
+// OpenSSL's reasons for the last failure, oldest first, and the queue emptied.
+std::string TlsErrors() {
+  std::string text;
+  while (unsigned long code = ERR_get_error()) {
+    char line[256];
+    ERR_error_string_n(code, line, sizeof line);
+    text += (text.empty() ? "" : "; ") + std::string(line);
+  }
+  return text;
+}
+
+// A PEM file must be there and readable before OpenSSL's own words about
+// its contents mean anything.
+void CheckReadable(const std::string& path, const char* what) {
+  if (!std::ifstream(path))
+    throw kivcat::Invalid("cannot read the " + std::string(what) + " " + path + ": " + strerror(errno));
+}
 
 bool HeadComplete(const std::string& bytes) {
   return bytes.find("\r\n\r\n") != std::string::npos || bytes.find("\n\n") != std::string::npos;
@@ -45,6 +76,9 @@ int PortOf(const sockaddr_storage& address) {
 
 struct ConnectionServer::Connection {
   int fd = -1;
+  SSL* ssl = nullptr;      // with TLS, from the first byte on
+  bool secured = false;    // the TLS handshake is done
+  bool wantWrite = false;  // TLS waits for the socket to take bytes before it can go on
   std::string peer;
   std::string pending;         // received and not yet parsed
   Clock::time_point deadline;  // when waiting for the head ends
@@ -59,7 +93,9 @@ class ConnectionServer::RequestStream : public httplib::Stream {
   RequestStream(ConnectionServer& server, Connection& connection)
       : m_server(server), m_connection(connection), m_readDeadline(Clock::now() + server.m_limits.body) {}
 
-  bool is_readable() const override { return !m_connection.pending.empty() || Ready(POLLIN, 0); }
+  bool is_readable() const override {
+    return !m_connection.pending.empty() || (m_connection.ssl && SSL_pending(m_connection.ssl) > 0) || Ready(POLLIN, 0);
+  }
   bool is_writable() const override { return Ready(POLLOUT, 0); }
 
   ssize_t read(char* ptr, size_t size) override {
@@ -72,12 +108,16 @@ class ConnectionServer::RequestStream : public httplib::Stream {
     }
     // Once the server stops, a request still arriving is cut: its handler
     // has not run, so nothing of it was done.
+    if (m_connection.ssl)
+      return Tls(m_readDeadline, false, [&] { return SSL_read(m_connection.ssl, ptr, Clamp(size)); });
     if (!Wait(POLLIN, m_readDeadline, false)) return -1;
     return recv(m_connection.fd, ptr, size, 0);
   }
 
   ssize_t write(const char* ptr, size_t size) override {
     if (m_writeDeadline == Clock::time_point()) m_writeDeadline = Clock::now() + m_server.m_limits.body;
+    if (m_connection.ssl)
+      return Tls(m_writeDeadline, true, [&] { return SSL_write(m_connection.ssl, ptr, Clamp(size)); });
     if (!Wait(POLLOUT, m_writeDeadline, true)) return -1;
     return send(m_connection.fd, ptr, size, MSG_NOSIGNAL);
   }
@@ -87,6 +127,24 @@ class ConnectionServer::RequestStream : public httplib::Stream {
   socket_t socket() const override { return m_connection.fd; }
 
  private:
+  static int Clamp(size_t size) { return static_cast<int>(std::min<size_t>(size, 1u << 20)); }
+
+  // One SSL_read or SSL_write on the non-blocking socket, repeated while
+  // TLS waits for the socket (either way: a read may have to write, and
+  // back), within the deadline.  0 for the peer's close_notify.
+  template <class Operation>
+  ssize_t Tls(Clock::time_point deadline, bool writing, Operation operation) const {
+    for (;;) {
+      const int n = operation();
+      if (n > 0) return n;
+      const int error = SSL_get_error(m_connection.ssl, n);
+      ERR_clear_error();
+      if (error == SSL_ERROR_ZERO_RETURN) return 0;
+      if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return -1;
+      if (!Wait(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline, writing)) return -1;
+    }
+  }
+
   bool Ready(short events, int milliseconds) const {
     pollfd entry{m_connection.fd, events, 0};
     return poll(&entry, 1, milliseconds) > 0;
@@ -125,7 +183,39 @@ ConnectionServer::ConnectionServer(const ConnectionLimits& limits) : m_limits(li
   set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.idle).count());
 }
 
+void ConnectionServer::UseTls(const std::string& certificateFile, const std::string& keyFile) {
+  CheckReadable(certificateFile, "certificate file");
+  CheckReadable(keyFile, "key file");
+  SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+  if (!context) throw std::runtime_error("cannot set up TLS: " + TlsErrors());
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> owned(context, SSL_CTX_free);
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+  // Writes go out in parts on a socket that does not block; the library
+  // repeats them from where the last one stopped.
+  SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+  // Without this, an encrypted key would make OpenSSL ask for its
+  // passphrase on the terminal of a server that may run unattended.
+  SSL_CTX_set_default_passwd_cb(context, [](char*, int, int, void*) { return 0; });
+  // The key first: loaded after the certificate, a key of another one
+  // fails in OpenSSL's words alone; loaded before, the certificate drops
+  // it and the check below names both files.
+  if (SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
+    throw kivcat::Invalid("the key file " + keyFile +
+                          " holds no private key in PEM form, or one encrypted with a passphrase (" + TlsErrors() +
+                          ")");
+  if (SSL_CTX_use_certificate_chain_file(context, certificateFile.c_str()) != 1)
+    throw kivcat::Invalid("the certificate file " + certificateFile + " holds no certificate in PEM form (" +
+                          TlsErrors() + ")");
+  if (SSL_CTX_check_private_key(context) != 1)
+    throw kivcat::Invalid("the key in " + keyFile + " does not belong to the certificate in " + certificateFile);
+  ERR_clear_error();
+  if (m_tls) SSL_CTX_free(m_tls);
+  m_tls = owned.release();
+}
+
 ConnectionServer::~ConnectionServer() {
+  if (m_tls) SSL_CTX_free(m_tls);
   socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
   if (listening != INVALID_SOCKET) close(listening);
   close(m_wake[0]);
@@ -156,7 +246,7 @@ void ConnectionServer::Serve() {
     Clock::time_point now = Clock::now(), next = now + std::chrono::seconds(1);
     entries.assign({{m_wake[0], POLLIN, 0}, {svr_sock_, POLLIN, 0}});
     for (const auto& connection : m_waiting) {
-      entries.push_back({connection->fd, POLLIN, 0});
+      entries.push_back({connection->fd, static_cast<short>(connection->wantWrite ? POLLOUT : POLLIN), 0});
       next = std::min(next, connection->deadline);
     }
     int wait = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()) + 1;
@@ -172,7 +262,7 @@ void ConnectionServer::Serve() {
     now = Clock::now();
     for (size_t i = 0; i < m_waiting.size(); ++i) {
       auto& connection = m_waiting[i];
-      if ((entries[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) && !Receive(*connection))
+      if ((entries[i + 2].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) && !Receive(*connection))
         Close(std::move(connection));
       else if (HeadComplete(connection->pending))
         Dispatch(std::move(connection));
@@ -249,6 +339,7 @@ bool ConnectionServer::Accept() {
 }
 
 bool ConnectionServer::Receive(Connection& connection) {
+  if (m_tls) return ReceiveTls(connection);
   char buffer[16384];
   ssize_t n = recv(connection.fd, buffer, sizeof buffer, MSG_DONTWAIT);
   if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
@@ -259,6 +350,59 @@ bool ConnectionServer::Receive(Connection& connection) {
   }
   connection.pending.append(buffer, static_cast<size_t>(n));
   return connection.pending.size() <= kMaxHead || HeadComplete(connection.pending);
+}
+
+bool ConnectionServer::ReceiveTls(Connection& connection) {
+  if (!connection.ssl) {
+    unsigned char first = 0;
+    const ssize_t n = recv(connection.fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return false;
+    if (n < 0) return true;
+    connection.started = true;
+    connection.deadline = Clock::now() + m_limits.head;
+    if (first != kTlsHandshakeRecord) {
+      // Plain HTTP: take what it sent, so that closing does not reset the
+      // connection before the browser reads the answer.
+      char drain[16384];
+      while (recv(connection.fd, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+      }
+      send(connection.fd, kPlainOnTls, sizeof kPlainOnTls - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+      return false;
+    }
+    connection.ssl = SSL_new(m_tls);
+    if (!connection.ssl) return false;
+    fcntl(connection.fd, F_SETFL, fcntl(connection.fd, F_GETFL) | O_NONBLOCK);
+    SSL_set_fd(connection.ssl, connection.fd);
+  }
+  connection.wantWrite = false;
+  if (!connection.secured) {
+    const int done = SSL_accept(connection.ssl);
+    if (done != 1) {
+      const int error = SSL_get_error(connection.ssl, done);
+      ERR_clear_error();
+      connection.wantWrite = error == SSL_ERROR_WANT_WRITE;
+      return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+    }
+    connection.secured = true;
+  }
+  // Everything decrypted now: what TLS holds back would not wake the poll.
+  char buffer[16384];
+  for (;;) {
+    const int n = SSL_read(connection.ssl, buffer, sizeof buffer);
+    if (n > 0) {
+      if (!connection.started) {
+        connection.started = true;
+        connection.deadline = Clock::now() + m_limits.head;
+      }
+      connection.pending.append(buffer, static_cast<size_t>(n));
+      if (connection.pending.size() > kMaxHead) return HeadComplete(connection.pending);
+      continue;
+    }
+    const int error = SSL_get_error(connection.ssl, n);
+    ERR_clear_error();
+    connection.wantWrite = error == SSL_ERROR_WANT_WRITE;
+    return error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+  }
 }
 
 void ConnectionServer::Dispatch(std::unique_ptr<Connection> connection) {
@@ -294,6 +438,13 @@ void ConnectionServer::Work() {
       Close(std::move(connection));
       continue;
     }
+    // A request that came behind this one may be decrypted already.
+    char buffer[16384];
+    while (connection->ssl && SSL_pending(connection->ssl) > 0) {
+      const int n = SSL_read(connection->ssl, buffer, sizeof buffer);
+      if (n <= 0) break;
+      connection->pending.append(buffer, static_cast<size_t>(n));
+    }
     connection->started = !connection->pending.empty();
     connection->deadline = Clock::now() + (connection->started ? m_limits.head : m_limits.idle);
     {
@@ -305,6 +456,12 @@ void ConnectionServer::Work() {
 }
 
 void ConnectionServer::Close(std::unique_ptr<Connection> connection) {
+  if (connection->ssl) {
+    // close_notify, if the socket takes it at once; nobody waits for the reply.
+    if (connection->secured) SSL_shutdown(connection->ssl);
+    SSL_free(connection->ssl);
+    ERR_clear_error();
+  }
   shutdown(connection->fd, SHUT_RDWR);
   close(connection->fd);
   kiv::LockGuard<kiv::Mutex> lock(m_mutex);

@@ -8,6 +8,11 @@
 // there.  A client that trickles bytes therefore holds a socket, never a
 // worker, and loses even the socket when its head takes longer than the
 // head timeout.
+//
+// With a certificate (UseTls) every connection speaks TLS: the waiting
+// thread also carries the handshake, without blocking, so a client that
+// stalls in it holds a socket only until the head timeout, like one that
+// trickles its head.
 #ifndef KIV_WEB_CONNECTIONS_H_
 #define KIV_WEB_CONNECTIONS_H_
 
@@ -26,6 +31,8 @@
 
 #include "KivThreadSafety.h"
 
+typedef struct ssl_ctx_st SSL_CTX;
+
 namespace kivplc::web {
 
 struct ConnectionLimits {
@@ -43,6 +50,14 @@ class ConnectionServer : public httplib::Server {
  public:
   explicit ConnectionServer(const ConnectionLimits& limits);
   ~ConnectionServer() override;
+
+  // Serves HTTPS with the certificate chain and the private key of these
+  // PEM files; before Serve().  Throws kivcat::Invalid naming the file that
+  // is missing, unreadable, holds no certificate or key (an encrypted key
+  // counts as none: the server cannot ask for its passphrase), or whose key
+  // does not belong to the certificate.
+  void UseTls(const std::string& certificateFile, const std::string& keyFile);
+  bool Tls() const { return m_tls != nullptr; }
 
   // Accepts on the socket that bind_to_port or bind_to_any_port made and
   // answers requests until Stop(); returns when every connection is closed
@@ -63,12 +78,15 @@ class ConnectionServer : public httplib::Server {
   bool Accept();
   // Reads what the connection sent; false when it is to be closed.
   bool Receive(Connection& connection);
+  // Receive() on a TLS connection: the handshake, then what it decrypts.
+  bool ReceiveTls(Connection& connection);
   void Dispatch(std::unique_ptr<Connection> connection);
   void Work();
   void Close(std::unique_ptr<Connection> connection);
   void Wake();
 
   const ConnectionLimits m_limits;
+  SSL_CTX* m_tls = nullptr;  // owned; null: plain HTTP
   int m_wake[2] = {-1, -1};  // a pipe: Stop() and the workers interrupt the waiting thread's poll
   std::atomic<bool> m_stopping{false};
   std::atomic<Clock::rep> m_cutAt{0};  // after Stop(): when writing answers gives up

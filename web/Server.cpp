@@ -128,7 +128,7 @@ bool EditorServer::AnswersTo(const std::string& authority) const {
     port = authority.substr(colon + 1);
     if (port.empty()) return false;
   }
-  if (port.empty() ? m_port != 80 : port != std::to_string(m_port)) return false;
+  if (port.empty() ? m_port != (m_tls ? 443 : 80) : port != std::to_string(m_port)) return false;
   if (name.empty()) return false;
   name = Lower(name);
   if (name.front() == '[') {
@@ -197,13 +197,19 @@ EditorServer::EditorServer(const ServeOptions& options)
     m_accessToken = RandomId();
   }
   m_sessionToken = RandomId();
+  if (options.tlsCertificate.empty() != options.tlsKey.empty())
+    throw Invalid("--tls-cert and --tls-key go together: the certificate and its private key");
+  if (!options.tlsCertificate.empty()) {
+    m_http->server.UseTls(options.tlsCertificate, options.tlsKey);
+    m_tls = true;
+  }
   if (options.signIn) {
     if (!IsServerCatalogue(options.cataloguePath))
       throw Invalid("--sign-in is for a catalogue on a server, where each person has an account of their own");
-    if (!m_loopback && !options.insecureHttp)
+    if (Insecure() && !options.insecureHttp)
       throw Invalid(
           "signing in on an address other than loopback sends passwords unencrypted over the network; "
-          "give --insecure-http to accept that");
+          "serve HTTPS (--tls-cert and --tls-key), or give --insecure-http to accept that");
     m_sessions =
         std::make_unique<Sessions>(options.cataloguePath, options.sessionLifetime, m_sessionToken, options.readOnly);
   } else {
@@ -238,7 +244,7 @@ EditorServer::EditorServer(const ServeOptions& options)
     }
     // An Origin names the page's site: it must be one of ours by the same
     // rule ("null", another scheme or a path are not).
-    const std::string origin = req.get_header_value("Origin"), scheme = "http://";
+    const std::string origin = req.get_header_value("Origin"), scheme = m_tls ? "https://" : "http://";
     if (req.has_header("Origin") && (origin.rfind(scheme, 0) != 0 || !AnswersTo(origin.substr(scheme.size())))) {
       SendJson(res, 403, {{"error", "requests from another site are refused"}});
       return httplib::Server::HandlerResponse::Handled;
@@ -273,7 +279,7 @@ EditorServer::EditorServer(const ServeOptions& options)
   server.Post("/api/signin", [this](const httplib::Request& req, httplib::Response& res) { SignIn(req, res); });
   server.Post("/api/signout", [this](const httplib::Request& req, httplib::Response& res) {
     if (m_sessions) m_sessions->SignOut(SessionCookie(req));
-    res.set_header("Set-Cookie", std::string(kSessionCookie) + "=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict");
+    res.set_header("Set-Cookie", SessionCookieHeader("", 0));
     SendJson(res, 200, {{"signedIn", false}});
   });
   server.Get("/api/.*", [this, reply](const httplib::Request& req, httplib::Response& res) {
@@ -283,12 +289,12 @@ EditorServer::EditorServer(const ServeOptions& options)
                       {{"session", m_sessionToken},
                        {"signIn", true},
                        {"signedIn", false},
-                       {"insecure", m_options.insecureHttp && !m_loopback},
+                       {"insecure", Insecure()},
                        {"catalogue", ShownName(m_options.cataloguePath)}});
     if (!api) return SendJson(res, 401, {{"error", "sign in first"}, {"signIn", true}});
     Reply r = api->Get(req.path, [&req](const char* name) { return req.get_param_value(name); });
     if (m_sessions && req.path == "/api/session") {
-      r.json["signIn"] = true, r.json["signedIn"] = true, r.json["insecure"] = m_options.insecureHttp && !m_loopback;
+      r.json["signIn"] = true, r.json["signedIn"] = true, r.json["insecure"] = Insecure();
       r.json["catalogue"] = ShownName(m_options.cataloguePath);  // not the session's URI, which names the person
     }
     reply(res, r);
@@ -342,17 +348,27 @@ void EditorServer::SignIn(const httplib::Request& req, httplib::Response& res) {
   if (!person || !person->is_string() || !password || !password->is_string())
     return SendJson(res, 400, {{"error", "sign in with a person and a password"}});
   try {
-    const std::string id = m_sessions->SignIn(person->get<std::string>(), password->get<std::string>());
+    const std::string id =
+        m_sessions->SignIn(person->get<std::string>(), password->get<std::string>(), req.remote_addr);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_sessions->Lifetime()).count();
-    res.set_header("Set-Cookie", std::string(kSessionCookie) + "=" + id + "; Max-Age=" + std::to_string(seconds) +
-                                     "; Path=/; HttpOnly; SameSite=Strict");
+    res.set_header("Set-Cookie", SessionCookieHeader(id, seconds));
     SendJson(res, 200, {{"signedIn", true}, {"person", person->get<std::string>()}});
   } catch (const Invalid& e) {
     SendJson(res, 400, {{"error", e.what()}});
+  } catch (const TooManyAttempts& e) {
+    res.set_header("Retry-After", std::to_string(e.wait.count()));
+    SendJson(res, 429, {{"error", e.what()}});
   } catch (const Refused& e) {
     // The server's reason: a wrong password, an unknown account, no role.
     SendJson(res, 401, {{"error", kivoledb::WithoutPassword(std::string(e.what()))}});
   }
+}
+
+std::string EditorServer::SessionCookieHeader(const std::string& id, long long seconds) const {
+  // Strict: a page of another site cannot send it along; Secure with TLS,
+  // so that the browser never sends it over plain HTTP to the same name.
+  return std::string(kSessionCookie) + "=" + id + "; Max-Age=" + std::to_string(seconds) +
+         "; Path=/; HttpOnly; SameSite=Strict" + (m_tls ? "; Secure" : "");
 }
 
 int EditorServer::Bind() {
@@ -368,7 +384,7 @@ void EditorServer::Stop() { m_http->server.Stop(); }
 
 std::string EditorServer::Url() const {
   std::string host = m_publicName.find(':') != std::string::npos ? "[" + m_publicName + "]" : m_publicName;
-  return "http://" + host + ":" + std::to_string(m_port) + "/" +
+  return (m_tls ? "https://" : "http://") + host + ":" + std::to_string(m_port) + "/" +
          (m_accessToken.empty() ? "" : "?token=" + m_accessToken);
 }
 

@@ -36,8 +36,12 @@ struct ServeOptions {
   // server only); a session ends sessionLifetime after it began.
   bool signIn = false;
   std::chrono::seconds sessionLifetime{8 * 3600};
-  // Signing in over an address other than loopback sends passwords in
-  // the clear: refused unless this is set, and the page then warns.
+  // HTTPS with this certificate chain and private key (PEM files), given
+  // together; both empty: plain HTTP.
+  std::string tlsCertificate{}, tlsKey{};
+  // Signing in over plain HTTP on an address other than loopback sends
+  // passwords in the clear: refused unless this is set, and the page then
+  // warns.
   bool insecureHttp = false;
   // Who works through an editor without sign-in, as the page shows it.
   std::string person{};
@@ -55,7 +59,8 @@ class Sessions;
 class EditorServer {
  public:
   // Opens the catalogue and reads what the find box searches; throws
-  // Refused or Invalid (a bad --listen, an unreadable token file).
+  // Refused or Invalid (a bad --listen, an unreadable token file, a
+  // certificate or key that cannot serve, naming its file).
   explicit EditorServer(const ServeOptions& options);
   ~EditorServer();
   EditorServer(const EditorServer&) = delete;
@@ -76,7 +81,7 @@ class EditorServer {
   // names this server: localhost, an IPv4 loopback literal, [::1], the
   // --listen address, the name printed in Url() or a --host name, letter
   // case aside; with a wildcard --listen also any IP literal.  The port must
-  // be this server's, and may be left out only when it is 80.
+  // be this server's, and may be left out only when it is 80 (443 with TLS).
   bool AnswersTo(const std::string& authority) const;
 
   // What to open in the browser, with the access token when one is needed.
@@ -92,6 +97,10 @@ class EditorServer {
   std::shared_ptr<Api> ApiFor(const httplib::Request& req) const;
   // POST /api/signin: {"person", "password"} opens a session and sets its cookie.
   void SignIn(const httplib::Request& req, httplib::Response& res);
+  // The session cookie's Set-Cookie value: `id` for `seconds` (0 ends it).
+  std::string SessionCookieHeader(const std::string& id, long long seconds) const;
+  // Whether passwords would cross the network readable (the page warns).
+  bool Insecure() const { return !m_tls && !m_loopback; }
   ServeOptions m_options;
   std::string m_host;
   std::string m_publicName;  // the name in Url(): the machine's, for a wildcard address
@@ -99,6 +108,7 @@ class EditorServer {
   std::vector<std::string> m_names;  // lower case: the --listen host, m_publicName, --host names
   int m_port = 0;
   bool m_loopback = true;
+  bool m_tls = false;
   std::string m_accessToken;
   std::string m_sessionToken;
   std::shared_ptr<Api> m_api;            // without sign-in

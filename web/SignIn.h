@@ -14,10 +14,17 @@
 #include <string>
 
 #include "KivThreadSafety.h"
+#include "catalogue/Errors.h"
 
 namespace kivplc::web {
 
 class Api;
+
+// Sign-ins from one address failed too often: it may try again after `wait`.
+struct TooManyAttempts : kivcat::Refused {
+  TooManyAttempts(const std::string& what, std::chrono::seconds after) : kivcat::Refused(what), wait(after) {}
+  std::chrono::seconds wait;
+};
 
 class Sessions {
  public:
@@ -29,10 +36,17 @@ class Sessions {
   // `readOnly`: every session refuses changes, whatever its rights.
   Sessions(std::string catalogue, Clock::duration lifetime, std::string pageToken, bool readOnly);
 
-  // Connects as `person`; the new session's id.  Throws Refused with the
-  // server's reason (a wrong password, an unknown account) as the
-  // component words it, which never holds the password.
-  std::string SignIn(const std::string& person, const std::string& password);
+  // Connects as `person` for a client at `address`; the new session's id.
+  // Throws Refused with the server's reason (a wrong password, an unknown
+  // account) as the component words it, which never holds the password.
+  // After kFreeFailures failed sign-ins in a row from one address, each
+  // further one waits a delay that doubles with every failure, up to
+  // kLongestWait: a try before then throws TooManyAttempts without asking
+  // the server, whatever the password.  A sign-in under way counts as
+  // failed until it succeeds, so that tries sent side by side count too.
+  std::string SignIn(const std::string& person, const std::string& password, const std::string& address);
+  static constexpr int kFreeFailures = 5;
+  static constexpr std::chrono::seconds kLongestWait{300};
   // The session's Api, or null for an unknown or ended one.
   std::shared_ptr<Api> Find(const std::string& id);
   // Ends the session; an unknown id is no error.
@@ -48,8 +62,15 @@ class Sessions {
   const Clock::duration m_lifetime;
   const std::string m_pageToken;
   const bool m_readOnly;
+  struct Failures {
+    int count = 0;
+    Clock::time_point last;  // of the last failure or try
+  };
+  // How long `failures` must wait from now; zero when it may try.
+  static Clock::duration Wait(const Failures& failures, Clock::time_point now);
   kiv::Mutex m_lock;
   std::map<std::string, Session> m_sessions KIV_GUARDED_BY(m_lock);
+  std::map<std::string, Failures> m_failures KIV_GUARDED_BY(m_lock);  // by client address
 };
 
 // 256 random bits from the kernel's generator, as 64 hexadecimal digits:

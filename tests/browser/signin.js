@@ -1,6 +1,7 @@
 // Signing in to the editor of a catalogue on the test run's PostgreSQL
-// server: a wrong password is refused on the page, a maintainer edits, a
-// reader's page is read-only and says why, and signing out ends it.
+// server, over HTTPS with a certificate made for the run: a wrong password
+// is refused on the page, a maintainer edits, a reader's page is read-only
+// and says why, and signing out ends it.
 //   node signin.js KIVPLC SOURCE-DIR OUT-DIR
 'use strict';
 const { chromium } = require('playwright-core');
@@ -19,14 +20,19 @@ const password = 'correct horse';
 const hba = path.join(fs.readFileSync(path.join(out, 'pg-test-server.dir'), 'utf8').trim(), 'data', 'pg_hba.conf');
 const hbaBefore = fs.readFileSync(hba, 'utf8');
 
+const certificates = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'kivbrowser-'));
+const [certificate, key] = [path.join(certificates, 'editor.crt'), path.join(certificates, 'editor.key')];
+execFileSync('openssl', ['req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '1', '-subj', '/CN=localhost', '-keyout', key, '-out', certificate], { stdio: 'ignore' });
+
 const sql = (text) => execFileSync('psql', ['-X', '-q', '-v', 'ON_ERROR_STOP=1', '-d', server, '-c', text]);
 const tool = (...args) => execFileSync(kivplc, ['-c', uri, ...args]);
 
 async function startServer() {
-  const serve = spawn(kivplc, ['serve', '-c', uri, '--sign-in', '--listen', '127.0.0.1:0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  const serve = spawn(kivplc, ['serve', '-c', uri, '--sign-in', '--listen', '127.0.0.1:0', '--tls-cert', certificate, '--tls-key', key],
+    { stdio: ['ignore', 'pipe', 'inherit'] });
   const url = await new Promise((resolve, reject) => {
     let text = '';
-    serve.stdout.on('data', (d) => { text += d; const m = /http:\/\/127\.0\.0\.1:\d+\/?\S*/.exec(text); if (m) resolve(m[0]); });
+    serve.stdout.on('data', (d) => { text += d; const m = /https:\/\/127\.0\.0\.1:\d+\/?\S*/.exec(text); if (m) resolve(m[0]); });
     serve.on('exit', (code) => reject(new Error(`kivplc serve stopped (${code}): ${text}`)));
     setTimeout(() => reject(new Error('kivplc serve printed no address: ' + text)), 15000);
   });
@@ -44,7 +50,8 @@ async function main() {
   const { serve, url } = await startServer();
   const browser = await chromium.launch({ executablePath: process.env.KIV_CHROMIUM || '/usr/bin/chromium' });
   try {
-    const page = await (await browser.newContext()).newPage();
+    const context = await browser.newContext({ ignoreHTTPSErrors: true });
+    const page = await context.newPage();
     const errors = [];
     page.on('pageerror', (e) => errors.push(e.message));
     const signIn = async (person, secret) => {
@@ -64,6 +71,8 @@ async function main() {
     assert.equal(await page.locator('#add-manufacturer').isVisible(), true);
     assert.equal(await page.locator('#readonly').isVisible(), false);
     assert.ok(!page.url().includes(password));
+    const [cookie] = await context.cookies();
+    assert.deepEqual([cookie.secure, cookie.httpOnly, cookie.sameSite], [true, true, 'Strict']);
     await page.locator('#sign-out').click();
     await page.locator('#signin').waitFor();
 
@@ -77,6 +86,7 @@ async function main() {
     await browser.close();
     serve.kill('SIGINT');
     fs.writeFileSync(hba, hbaBefore);
+    fs.rmSync(certificates, { recursive: true, force: true });
     sql(`DROP SCHEMA IF EXISTS ${schema} CASCADE`);
     sql(`DROP OWNED BY ${maintainer}, ${reader} CASCADE`);
     const group = `postgres_${schema}`;

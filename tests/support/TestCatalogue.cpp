@@ -182,4 +182,12 @@ QueryRows RunQuery(KivOleDbConnection& connection, const std::string& sql) {
 std::string Utf8(const CString& text) { return kiv::ToUtf8(text.view()); }
 CString Wide(const std::string& utf8) { return CString(kiv::FromUtf8(utf8)); }
 
+bool MakeCertificate(const std::filesystem::path& certificate, const std::filesystem::path& key) {
+  const std::string command =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 "
+      "-subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
+      key.string() + "' -out '" + certificate.string() + "' 2>/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
 }  // namespace kivtest

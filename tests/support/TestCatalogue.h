@@ -66,6 +66,11 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Writes a self-signed certificate for localhost and 127.0.0.1, valid for
+// a day, and its unencrypted private key, as PEM files, with the openssl
+// command; false when that failed.
+bool MakeCertificate(const std::filesystem::path& certificate, const std::filesystem::path& key);
+
 // A file's tables read without the library, so that a test can tell
 // whether a refused call left it exactly as it was: each table's rows (in
 // a fixed order, each value quoted by its type) under its name, and the
