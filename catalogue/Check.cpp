@@ -6,6 +6,7 @@
 
 #include "KivPmOleDb.h"
 #include "catalogue/Errors.h"
+#include "catalogue/History.h"
 #include "catalogue/Rows.h"
 #include "catalogue/Values.h"
 #include "index/TypeTableName.h"
@@ -63,6 +64,19 @@ std::vector<Problem> CheckCatalogue(Catalogue& db) {
       continue;
     problems.push_back({Problem::kUnlistedTable, t, "table " + Utf8(t) + " is named by no index row"});
   }
+  if (HistoryIsOn(db)) {
+    kivoledb::HistoryCheck history;
+    std::wstring error;
+    if (!kivoledb::CheckHistory(db.Connection(), history, error))
+      throw Refused("cannot check the history: " + kiv::ToUtf8(error));
+    for (const auto& t : history.unrecorded)
+      problems.push_back({Problem::kUnrecordedTable, CString(t),
+                          "table " + kiv::ToUtf8(t) + ": its changes are not recorded in the history"});
+    if (history.orphanRows > 0)
+      problems.push_back({Problem::kOrphanHistory, CString(),
+                          "the history holds " + Count(history.orphanRows, "record") +
+                              " of changed rows without their change (never listed, never reverted)"});
+  }
   return problems;
 }
 
@@ -79,6 +93,7 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
     repair.done.push_back("created table " + Utf8(table) + " (empty)");
     return true;
   };
+  bool historyMended = false;
   for (const auto& p : CheckCatalogue(db)) {
     switch (p.kind) {
       case Problem::kTablesMissing:
@@ -113,6 +128,15 @@ Repair RepairCatalogue(Catalogue& db, bool dropUnlisted) {
           db.RunStatement(statement, "cannot remove table " + Utf8(p.table));
           repair.done.push_back("removed table " + Utf8(p.table) + " with its " + Count(rows, "row"));
         }
+        break;
+      case Problem::kUnrecordedTable:
+        // Every table gets its triggers made again: once is enough.
+        if (!historyMended) TurnHistoryOn(db);
+        historyMended = true;
+        repair.done.push_back("the history records the changes of table " + Utf8(p.table) + " again");
+        break;
+      case Problem::kOrphanHistory:
+        repair.left.push_back(p.text + "; not repaired: trim them with kivplc history --prune");
         break;
       case Problem::kSharedTable:
         repair.left.push_back(p.text +

@@ -18,14 +18,17 @@ struct Problem {
     kTermTableMissing,  // a type's table is there but its "_Data" table is not
     kUnlistedTable,     // a table that no index row names
     kSharedTable,       // two or more index rows name one table
+    kUnrecordedTable,   // the history is on but misses the changes of this table
+    kOrphanHistory,     // records of changed rows whose change the history no longer holds
   };
   Kind kind;
   CString table;     // the type's table (for kUnlistedTable the table itself)
   std::string text;  // one line for people
 };
 
-// Every inconsistency, index rows first, in the index's order; empty for a
-// consistent catalogue.
+// Every inconsistency, index rows first, in the index's order, then the
+// history's (where the catalogue keeps one); empty for a consistent
+// catalogue.
 std::vector<Problem> CheckCatalogue(Catalogue& db);
 
 // A value that a number column holds as a text that is no number
@@ -49,7 +52,9 @@ struct Repair {
 // Creates the missing tables of listed types (empty: there were no rows
 // to keep).  Tables that no row names are removed only with
 // `dropUnlisted`, else listed; two rows naming one table are listed,
-// since no repair can tell whose modules are whose.
+// since no repair can tell whose modules are whose.  A table whose changes
+// the history misses is recorded again from now on; records without their
+// change are listed.
 Repair RepairCatalogue(Catalogue& db, bool dropUnlisted);
 
 }  // namespace kivcat

@@ -11,6 +11,7 @@
 #include "KivPmOleDbFiles.h"
 #include "Utf16.h"
 #include "catalogue/Errors.h"
+#include "catalogue/History.h"
 
 namespace kivcat {
 
@@ -79,6 +80,23 @@ ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmp
   }
   RefuseNamesTakenForOne(document, kNameLevels[0], kNameLevels + 1, std::size(kNameLevels) - 1, target, "");
   return ImportCatalogue(target, document, ImportOptions{}, reporter);
+}
+
+HistoryCarried CarryHistory(Catalogue& source, const std::string& from, const std::string& target) {
+  // A server's history (its own tables and triggers) is carried once that
+  // engine keeps one; until then the copy's own history records the copy.
+  if (IsServerCatalogue(from) || IsServerCatalogue(target)) return HistoryCarried::kNotYet;
+  if (kivoledb::ProbeCatalogue(kiv::FromUtf8(from)).engine != kivoledb::CatalogueEngine::kSqlite ||
+      !HistoryIsOn(source))
+    return HistoryCarried::kNone;
+  // The rows' ids are part of the history (a revert finds a row by them,
+  // a conflict is a later change to the same id), and an import gives new
+  // ones: so the target becomes the source's pages, one transaction.
+  std::string error;
+  if (!kivoledb::CopyCatalogueFile(
+          {from, target, "catalogue", "copy", false, "cannot carry the history into " + target}, error))
+    throw Refused(error);
+  return HistoryCarried::kCarried;
 }
 
 }  // namespace kivcat

@@ -37,6 +37,23 @@ bool HoldsAnything(Catalogue& db);
 // result.interrupted set (nothing written when it stops in the export).
 ImportResult CopyCatalogue(Catalogue& source, Catalogue& target, bool intoNonEmpty, const Reporter& reporter = {});
 
+// What CarryHistory did.
+enum class HistoryCarried {
+  kNone,     // the source keeps no history: nothing to carry
+  kCarried,  // the target is now the source, history and all
+  kNotYet,   // a server on either side: its history does not travel yet
+};
+
+// Makes the catalogue file `target`, into which CopyCatalogue has just
+// copied everything of `source` (at `from`) and which held nothing before,
+// a whole-file copy of the source file, so that the copy keeps the
+// source's history (every change with its row ids, so that history,
+// revert and its conflict checks read the copy as they read the source).
+// Only a file made for the copy may be given: its own history, which
+// holds only the copy's import, is replaced.  Refused when the file copy
+// fails (the target is then left as the import made it).
+HistoryCarried CarryHistory(Catalogue& source, const std::string& from, const std::string& target);
+
 }  // namespace kivcat
 
 #endif  // KIV_CATALOGUE_COPY_H_

@@ -191,7 +191,8 @@ void RegisterCatalogue(CLI::App& app, Context& ctx) {
   check->add_flag("-y,--yes", c->yes, "with --repair: also remove the tables that no type names");
   check->add_flag("--json", c->json, "print the problems and warnings as JSON")->excludes("--repair");
   check->footer(Wrap("Lists types whose tables are missing, tables without their \"_Data\" table, tables that "
-                     "no index row names and tables that two rows name; exit status 1 when there is one. "
+                     "no index row names and tables that two rows name, and where the catalogue keeps its history, "
+                     "tables whose changes it misses; exit status 1 when there is one. "
                      "Warns of values that POINTS or a box field holds as text that is no number (the "
                      "exit status stays 0 for those).",
                      80, "") +

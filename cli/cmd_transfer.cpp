@@ -192,16 +192,24 @@ void RunCopy(Context& ctx, const CopyArgs& a) {
       !kivcat::IsServerCatalogue(a.target) && !std::filesystem::exists(kiv::host::PathFromUtf8(a.target), ec);
   if (created) kivcat::CreateCatalogue(a.target);
   ImportResult result;
+  kivcat::HistoryCarried carried = kivcat::HistoryCarried::kNone;
   try {
     auto target = OpenCatalogue(a.target);
     ProgressReporter progress("copy");
     result = kivcat::CopyCatalogue(*source, *target, a.force, progress.reporter);
     if (created && result.interrupted) throw Refused("copy interrupted; nothing written");
+    // A copy into a file of its own carries the history; one into an
+    // existing catalogue is a change of that catalogue, in its history.
+    if (created && result.stoppedBy.empty() && !result.interrupted && result.counts.refused == 0)
+      carried = kivcat::CarryHistory(*source, a.source, a.target);
   } catch (...) {
     if (created) RemoveCatalogueFile(a.target);
     throw;
   }
   Report(ctx, result, "the same copy with --force adds the rest");
+  if (carried == kivcat::HistoryCarried::kCarried) std::cout << "with the history of every change\n";
+  if (carried == kivcat::HistoryCarried::kNotYet)
+    std::cout << "without the history: a catalogue on a server does not carry it yet\n";
 }
 
 struct BackupArgs {
@@ -297,7 +305,8 @@ void RegisterTransfer(CLI::App& app, Context& ctx) {
            "is made first with kivplc init. A target that holds anything is refused without "
            "--force. Ctrl-C stops after the current module: a file made by the copy is removed "
            "again; an existing target keeps what went in, and the same copy with --force adds "
-           "the rest.",
+           "the rest. A copy from a file into a new file carries the history of changes; one into "
+           "an existing catalogue is a change recorded in that catalogue's history.",
            80, "") +
       '\n' +
       Examples({"kivplc copy plant.db 'postgresql://cad@cad-server/plant'", "kivplc copy old-catalogue.mdb plant.db",

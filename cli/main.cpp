@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
                           "box styles 1 to 9 and prompt texts.",
                           80, "") +
              "\nExit status: 0 done, 1 refused by the catalogue (the engine's reason on standard error),\n"
-             "2 usage error, 3 the catalogue was busy or the server's connection was lost (try again),\n"
-             "4 the command needs a part that is not in this build.\n" +
+             "2 usage error, 3 the catalogue was busy, or the server did not answer or its connection was lost\n"
+             "(try again), 4 the command needs a part that is not in this build.\n" +
              MissingParts() + "\n" +
              kivplc::Examples({"kivplc init plant.db", "kivplc -c plant.db import examples/sample-catalogue.json",
                                "kivplc -c plant.db tree", "kivplc COMMAND --help"}));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <mutex>
 
 #include "Driver.h"
@@ -17,6 +18,8 @@ namespace kivoledb {
 namespace {
 
 thread_local HistoryAction::State* t_action = nullptr;
+
+std::atomic<unsigned long long> g_serials{0};
 
 std::mutex g_personMutex;
 std::wstring g_person;  // guarded by g_personMutex
@@ -34,6 +37,7 @@ HistoryAction::State* CurrentHistoryAction() { return t_action; }
 HistoryAction::HistoryAction(std::wstring label, std::wstring person) : m_state(nullptr), m_outer(t_action) {
   if (m_outer && label.empty() && person.empty()) return;  // part of the open one
   m_state = new State;
+  m_state->serial = ++g_serials;
   m_state->label = std::move(label);
   m_state->person = !person.empty() ? std::move(person) : m_outer ? m_outer->person : std::wstring();
   t_action = m_state;
@@ -116,6 +120,11 @@ bool PruneHistory(KivOleDbConnection* connection, const std::wstring& before, lo
   return engine && engine->PruneHistory(before, actions, rows, error);
 }
 
+bool CheckHistory(KivOleDbConnection* connection, HistoryCheck& check, std::wstring& error) {
+  DriverConnection* engine = Engine(connection, error);
+  return engine && engine->CheckHistory(check, error);
+}
+
 bool DriverConnection::HistoryIsOn(bool& on, std::wstring&) {
   on = false;
   return true;
@@ -139,6 +148,10 @@ bool DriverConnection::RevertHistory(const std::vector<long long>&, bool, Revert
 bool DriverConnection::PruneHistory(const std::wstring&, long long&, long long&, std::wstring& error) {
   error = kNoHistoryEngine;
   return false;
+}
+bool DriverConnection::CheckHistory(HistoryCheck& check, std::wstring&) {
+  check = HistoryCheck();  // an engine that cannot tell finds nothing wrong
+  return true;
 }
 
 }  // namespace kivoledb

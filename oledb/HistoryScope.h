@@ -16,6 +16,10 @@ struct HistoryAction::State {
   // (the file's path, the server's database and schema): one HistoryAction
   // may change two catalogues, and two connections to one share the id.
   std::map<std::string, long long> ids;
+  // Unique among every State this process makes, so that a cache of the
+  // action's id (a driver's, per connection) can tell a new action from a
+  // finished one at the same address.
+  unsigned long long serial = 0;
 };
 
 // The innermost HistoryAction of this thread; null when none is open.

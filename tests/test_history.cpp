@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
+#include <thread>
+
 #include "KivPlcDbIO.h"
 #include "KivPmOleDb.h"
 #include "KivPmOleDbHistory.h"
@@ -149,11 +152,15 @@ TEST_F(History, ALaterChangeStopsARevertUnlessForced) {
   ASSERT_EQ(On({"revert", std::to_string(first), std::to_string(second)}).status, 0);
   EXPECT_EQ(Export(), before);
 
+  // Forced, a revert puts back what its change changed, over a later
+  // change to the same row, and keeps the later change's other columns.
   ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=third"}).status, 0);
-  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=fourth"}).status, 0);
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=fourth", "--set", "DESCRIPTION=fourth"}).status, 0);
   const long long third = Changes({"-n", "2"})[1]["id"];
   ASSERT_EQ(Revert(third, true).status, 0);
-  EXPECT_NE(On({"show", M, S, T, CODE}).out.find("RATING"), std::string::npos);
+  const std::string shown = On({"show", M, S, T, CODE}).out;
+  EXPECT_EQ(shown.find("RATING                   fourth"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("DESCRIPTION              fourth"), std::string::npos) << shown;
 
   const size_t count = Changes().size();
   r = On({"history", "--prune", "--before", "9999"});
@@ -177,6 +184,57 @@ TEST_F(History, WritersWithoutTheHistoryAreRefusedAndACatalogueMayKeepNone) {
          {{"-c", none, "add", "manufacturer", "After"}, 0, ""},
          {{"-c", none, "history"}, 0, "add manufacturer After"}});
   EXPECT_EQ(clitest::Tool({"-c", none, "history", "Before"}).out, "(no changes recorded)\n");
+}
+
+TEST_F(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
+  const std::string before = Export();
+  ASSERT_EQ(On({"--as", "alice", "module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
+  const Json changed = Changes({"-n", "1"});
+  const std::string copy = (dir.path() / "cöpy.db").string(), other = (dir.path() / "other.db").string();
+  Steps({{{"copy", cat.path().string(), copy}, 0, "with the history"},
+         {{"init", other}, 0, ""},
+         {{"-c", other, "add", "manufacturer", "Own"}, 0, ""},
+         {{"copy", cat.path().string(), other, "--force"}, 0, ""},
+         {{"-c", other, "history", "Own"}, 0, "add manufacturer Own"}});
+  const Json carried = Json::parse(clitest::Tool({"-c", copy, "history", "-n", "1", "--json"}).out, nullptr, false);
+  EXPECT_EQ(carried, changed);
+  // The rows keep their ids: a later change on the copy stops the revert,
+  // which then restores the copy exactly.
+  const std::string id = std::to_string(changed[0]["id"].get<long long>());
+  Steps({{{"-c", copy, "module", "set", M, S, T, CODE, "--set", "RATING=later"}, 0, ""},
+         {{"-c", copy, "revert", id}, 1, "later change"},
+         {{"-c", copy, "revert", id, "--force"}, 0, ""}});
+  EXPECT_EQ(clitest::Tool({"-c", copy, "export"}).out, before);
+
+  // A table that lost a trigger, and a record whose change is gone.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  for (const char* sql : {"DROP TRIGGER KivHistory_PLC_STYLES_update",
+                          "INSERT INTO KivHistoryRows (ACTION, TBL, OP) VALUES (99999, 'PLC_STYLES', 'update')"})
+    EXPECT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(raw);
+  sqlite3_close(raw);
+  Steps({{{"check"}, 1, "table PLC_STYLES: its changes are not recorded"},
+         {{"check"}, 1, "1 record of changed rows without their change"},
+         {{"check", "--repair"}, 1, "records the changes of table PLC_STYLES again"},
+         {{"history", "--prune", "--before", "2000"}, 0, ""},
+         {{"check"}, 0, "consistent"}});
+}
+
+TEST_F(History, ARevertWaitsForAnotherWriter) {
+  ASSERT_EQ(On({"module", "set", M, S, T, CODE, "--set", "RATING=first"}).status, 0);
+  const long long first = Changes({"-n", "1"})[0]["id"];
+  // Another writer holds the lock as the revert starts, and commits.
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(raw, "BEGIN IMMEDIATE; INSERT INTO KivHistory (AT) VALUES ('x')", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  Result r;
+  std::thread revert([&] { r = Revert(first); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(raw);
+  revert.join();
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

@@ -189,6 +189,10 @@ class KIV_EXPORT DriverConnection {
   /// Deletes the history of the actions made before `before`; `actions`
   /// and `rows` say how many actions and row records went.
   virtual bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error);
+  /// Fills `check` with what keeps a history that is on from being whole;
+  /// unlike the others, the default finds nothing wrong, so that `check`
+  /// works on an engine whose history has no check of its own yet.
+  virtual bool CheckHistory(HistoryCheck& check, std::wstring& error);
   /// @}
 };
 

@@ -149,6 +149,18 @@ KIV_EXPORT bool RevertHistory(KivOleDbConnection* connection, const std::vector<
 KIV_EXPORT bool PruneHistory(KivOleDbConnection* connection, const std::wstring& before, long long& actions,
                              long long& rows, std::wstring& error);
 
+/// What keeps a catalogue's history from being whole (CheckHistory).
+struct HistoryCheck {
+  /// Tables whose changes are not recorded: they lack the history's
+  /// triggers (TurnHistoryOn gives them back).
+  std::vector<std::wstring> unrecorded;
+  /// Row records whose action is gone: never listed, never reverted.
+  long long orphanRows = 0;
+};
+/// Fills `check` for a catalogue that keeps its history; an engine that
+/// cannot check its history finds nothing wrong.
+KIV_EXPORT bool CheckHistory(KivOleDbConnection* connection, HistoryCheck& check, std::wstring& error);
+
 }  // namespace kivoledb
 
 #endif  // KIV_OLEDB_KIVPMOLEDBHISTORY_H_

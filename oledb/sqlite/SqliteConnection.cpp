@@ -687,6 +687,11 @@ bool SqliteConnection::RevertHistory(const std::vector<long long>& ids, bool for
                      [&](sqlite3* db) { return sqlitehistory::Revert(db, ids, force, outcome, error); });
 }
 
+bool SqliteConnection::CheckHistory(HistoryCheck& check, std::wstring& error) {
+  return WithHistory(*m_handle, m_batchDepth, error,
+                     [&](sqlite3* db) { return sqlitehistory::Check(db, check, error); });
+}
+
 bool SqliteConnection::PruneHistory(const std::wstring& before, long long& actions, long long& rows,
                                     std::wstring& error) {
   return WithHistory(*m_handle, m_batchDepth, error,

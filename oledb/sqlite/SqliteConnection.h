@@ -89,6 +89,7 @@ class SqliteConnection : public DriverConnection {
   bool RevertHistory(const std::vector<long long>& ids, bool force, RevertOutcome& outcome,
                      std::wstring& error) override;
   bool PruneHistory(const std::wstring& before, long long& actions, long long& rows, std::wstring& error) override;
+  bool CheckHistory(HistoryCheck& check, std::wstring& error) override;
 
  private:
   // Execute's work on the rewritten text; the caller holds the handle's lock.

@@ -25,13 +25,12 @@ constexpr const char* kCreateTables[] = {
     "CREATE INDEX IF NOT EXISTS KivHistoryRowsCode ON KivHistoryRows (TBL, CODE)",
 };
 
-// The action's row: every trigger and record begins with it, and only the
-// first of an action's changes on a connection (kiv_first) writes it, so
-// that the others pay for neither the look-up nor who and when.
+// The action's row, written by kiv_action() on the action's first change
+// on a connection (FirstChange).  Triggers made by earlier versions run it
+// themselves with "WHERE kiv_first()"; kiv_first() stays for them.
 constexpr const char kActionRow[] =
-    "INSERT OR IGNORE INTO KivHistory (ID, AT, BY, ACCOUNT, LABEL, REVERTS) SELECT kiv_action(), "
-    "strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), kiv_person(), kiv_account(), kiv_label(), kiv_reverts() "
-    "WHERE kiv_first()";
+    "INSERT OR IGNORE INTO KivHistory (ID, AT, BY, ACCOUNT, LABEL, REVERTS) VALUES (?1, "
+    "strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), kiv_person(), kiv_account(), kiv_label(), kiv_reverts())";
 
 bool IsHistoryTable(std::string_view name) {
   auto folded = [](std::string_view a, std::string_view b) {
@@ -107,8 +106,14 @@ long long CurrentAction(sqlite3_context* context) {
   sqlite3* db = sqlite3_context_db_handle(context);
   long long* id = &state->action;
   if (HistoryAction::State* action = CurrentHistoryAction()) {
-    const char* file = sqlite3_db_filename(db, "main");
-    id = &action->ids[file ? file : ""];
+    // The map's nodes stay put while the action lives, and its serial
+    // tells it from a later action at the same address.
+    if (state->cachedSerial != action->serial) {
+      const char* file = sqlite3_db_filename(db, "main");
+      state->cachedId = &action->ids[file ? file : ""];
+      state->cachedSerial = action->serial;
+    }
+    id = state->cachedId;
   }
   if (*id == 0) {
     // Runs inside the write that calls it, so no other connection can take
@@ -131,17 +136,40 @@ long long CurrentAction(sqlite3_context* context) {
   return *id;
 }
 
-void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
-  if (const long long id = CurrentAction(context)) sqlite3_result_int64(context, id);
-}
+// Whether `id` changes something on this connection for the first time
+// since its row was last lost to a rollback.
+bool FirstChange(ConnectionState* state, long long id) { return state->written.insert(id).second; }
 
-// 1 for the first change of the action on this connection since its row
-// was last lost to a rollback; 0 after.
-void FirstFunction(sqlite3_context* context, int, sqlite3_value**) {
+// The action's id; on the action's first change, its row goes in first,
+// inside the write that calls it, so that the two stand or fall together.
+void ActionFunction(sqlite3_context* context, int, sqlite3_value**) {
   const long long id = CurrentAction(context);
   if (!id) return;
   auto* state = static_cast<ConnectionState*>(sqlite3_user_data(context));
-  sqlite3_result_int(context, state->written.insert(id).second ? 1 : 0);
+  if (FirstChange(state, id)) {
+    sqlite3* db = sqlite3_context_db_handle(context);
+    if (!state->actionRow &&
+        sqlite3_prepare_v3(db, kActionRow, -1, SQLITE_PREPARE_PERSISTENT, &state->actionRow, nullptr) != SQLITE_OK) {
+      state->written.erase(id);
+      return sqlite3_result_error(context, sqlite3_errmsg(db), -1);
+    }
+    sqlite3_bind_int64(state->actionRow, 1, id);
+    const int rc = sqlite3_step(state->actionRow);
+    sqlite3_reset(state->actionRow);
+    if (rc != SQLITE_DONE) {
+      state->written.erase(id);
+      return sqlite3_result_error(context, sqlite3_errmsg(db), -1);
+    }
+  }
+  sqlite3_result_int64(context, id);
+}
+
+// For the triggers of earlier versions, which write the action's row
+// themselves: 1 for the action's first change on this connection, 0 after.
+void FirstFunction(sqlite3_context* context, int, sqlite3_value**) {
+  const long long id = CurrentAction(context);
+  if (!id) return;
+  sqlite3_result_int(context, FirstChange(static_cast<ConnectionState*>(sqlite3_user_data(context)), id) ? 1 : 0);
 }
 
 void ForgetWritten(void* state) { static_cast<ConnectionState*>(state)->written.clear(); }
@@ -229,14 +257,13 @@ bool AddTriggers(sqlite3* db, const std::string& table, std::wstring& error) {
                         {"update", "UPDATE", "NEW", "OLD", "NEW"},
                         {"delete", "DELETE", "OLD", "OLD", nullptr}};
   for (const Kind& k : kinds) {
-    std::string sql = "CREATE TRIGGER " + Quoted("KivHistory_" + table + "_" + k.op) + " AFTER " + k.event + " ON " +
-                      Quoted(table) + " BEGIN " + kActionRow +
-                      "; INSERT INTO KivHistoryRows (ACTION, TBL, OP, RID, CODE, POS, BEFORE, AFTER) VALUES "
-                      "(kiv_action(), " +
-                      Literal(table) + ", '" + k.op + "', " + k.row + ".rowid, " +
-                      ColumnOrNull(columns, k.row, "CODE") + ", " + ColumnOrNull(columns, k.row, "SEQUENCE") + ", " +
-                      (k.before ? RowJson(columns, k.before) : "NULL") + ", " +
-                      (k.after ? RowJson(columns, k.after) : "NULL") + "); END";
+    std::string sql =
+        "CREATE TRIGGER " + Quoted("KivHistory_" + table + "_" + k.op) + " AFTER " + k.event + " ON " + Quoted(table) +
+        " BEGIN INSERT INTO KivHistoryRows (ACTION, TBL, OP, RID, CODE, POS, BEFORE, AFTER) VALUES "
+        "(kiv_action(), " +
+        Literal(table) + ", '" + k.op + "', " + k.row + ".rowid, " + ColumnOrNull(columns, k.row, "CODE") + ", " +
+        ColumnOrNull(columns, k.row, "SEQUENCE") + ", " + (k.before ? RowJson(columns, k.before) : "NULL") + ", " +
+        (k.after ? RowJson(columns, k.after) : "NULL") + "); END";
     if (!Exec(db, sql, error)) return false;
   }
   return true;
@@ -248,7 +275,6 @@ bool RecordTable(sqlite3* db, const std::string& table, const char* op, std::wst
   definition.Bind(1, table);
   if (definition.Step() != SQLITE_ROW) return true;  // nothing to record: the statement will fail on its own
   const std::string sql = definition.Text(0);
-  if (!Exec(db, kActionRow, error)) return false;
   const bool created = std::string_view(op) == "create";
   Statement record(db, std::string("INSERT INTO KivHistoryRows (ACTION, TBL, OP, ") + (created ? "AFTER" : "BEFORE") +
                            ") VALUES (kiv_action(), ?1, ?2, json_object('sql', ?3))");
@@ -304,6 +330,20 @@ bool Decode(sqlite3* db, const std::string& json, std::vector<Value>& values, st
     values.push_back(std::move(v));
   }
   return rc == SQLITE_DONE || Fail(db, error);
+}
+
+bool SameValue(const Value& a, const Value& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case SQLITE_INTEGER:
+      return a.integer == b.integer;
+    case SQLITE_FLOAT:
+      return a.real == b.real;
+    case SQLITE_NULL:
+      return true;
+    default:
+      return a.bytes == b.bytes;
+  }
 }
 
 void BindValue(sqlite3_stmt* stmt, int i, const Value& v) {
@@ -380,14 +420,22 @@ bool UndoRow(sqlite3* db, const Recorded& row, long long action, bool force, std
   if (row.op == "update") {
     const long long rid = FindRow(db, row.table, after, row.rid, action, force, error);
     if (!rid) return false;
+    // Only the columns the change changed go back: a forced revert keeps
+    // what later changes did to the row's other columns.
+    std::vector<const Value*> changed;
+    for (const Value& old : before) {
+      auto now = std::find_if(after.begin(), after.end(), [&](const Value& v) { return v.column == old.column; });
+      if (now == after.end() || !SameValue(old, *now)) changed.push_back(&old);
+    }
+    if (changed.empty()) return true;
     std::string sql = "UPDATE " + Quoted(row.table) + " SET ";
-    for (size_t i = 0; i < before.size(); ++i)
-      sql += (i ? ", " : "") + Quoted(before[i].column) + " = ?" + std::to_string(i + 1);
-    sql += " WHERE rowid = ?" + std::to_string(before.size() + 1);
+    for (size_t i = 0; i < changed.size(); ++i)
+      sql += (i ? ", " : "") + Quoted(changed[i]->column) + " = ?" + std::to_string(i + 1);
+    sql += " WHERE rowid = ?" + std::to_string(changed.size() + 1);
     Statement update(db, sql);
     if (!update.Ok()) return Fail(db, error);
-    for (size_t i = 0; i < before.size(); ++i) BindValue(update.get(), static_cast<int>(i + 1), before[i]);
-    update.Bind(static_cast<int>(before.size() + 1), rid);
+    for (size_t i = 0; i < changed.size(); ++i) BindValue(update.get(), static_cast<int>(i + 1), *changed[i]);
+    update.Bind(static_cast<int>(changed.size() + 1), rid);
     return Run(db, update, error);
   }
   // A deleted row goes back under its old rowid when that is free, so that
@@ -422,11 +470,19 @@ long long LaterConflict(sqlite3* db, long long action, const std::vector<long lo
   return later.Step() == SQLITE_ROW ? later.Integer(0) : 0;
 }
 
-// Runs `body` inside a savepoint: released when it succeeds, undone when not.
+// Runs `body` inside a transaction of its own, or a savepoint of the open
+// one: kept when it succeeds, undone when not.  Its own transaction takes
+// the write lock first, waiting under the busy timeout for another
+// writer: one that read first (a revert's checks) could not wait for the
+// lock later, since the engine refuses at once a write over a snapshot
+// that another writer has moved past ("database is locked"), and its
+// checks would have read rows no longer as they are.
 template <typename Body>
 bool InSavepoint(sqlite3* db, Body body, std::wstring& error) {
-  if (!Exec(db, "SAVEPOINT kiv_history", error)) return false;
-  if (body()) return Exec(db, "RELEASE kiv_history", error);
+  const bool own = sqlite3_get_autocommit(db) != 0;
+  if (!Exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT kiv_history", error)) return false;
+  if (body() && Exec(db, own ? "COMMIT" : "RELEASE kiv_history", error)) return true;
+  if (own) return sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr), false;
   sqlite3_exec(db, "ROLLBACK TO kiv_history", nullptr, nullptr, nullptr);
   sqlite3_exec(db, "RELEASE kiv_history", nullptr, nullptr, nullptr);
   return false;
@@ -663,7 +719,11 @@ bool Prune(sqlite3* db, const std::wstring& before, long long& actions, long lon
   return InSavepoint(
       db,
       [&] {
-        Statement trimRows(db, "DELETE FROM KivHistoryRows WHERE ACTION IN (SELECT ID FROM KivHistory WHERE AT < ?1)");
+        // With them go records whose action is gone already (a damaged
+        // file): nothing lists or reverts those.
+        Statement trimRows(db,
+                           "DELETE FROM KivHistoryRows WHERE ACTION IN (SELECT ID FROM KivHistory WHERE AT < ?1) "
+                           "OR ACTION NOT IN (SELECT ID FROM KivHistory)");
         trimRows.Bind(1, when);
         if (!Run(db, trimRows, error)) return false;
         rows = sqlite3_changes(db);
@@ -674,6 +734,28 @@ bool Prune(sqlite3* db, const std::wstring& before, long long& actions, long lon
         return true;
       },
       error);
+}
+
+bool Check(sqlite3* db, HistoryCheck& check, std::wstring& error) {
+  check = HistoryCheck();
+  // A table without its three triggers (one dropped by hand, a table made
+  // by a program that bypassed the component) changes unrecorded.
+  Statement tables(
+      db,
+      "SELECT t.name FROM sqlite_master t WHERE t.type = 'table' AND (SELECT count(*) FROM sqlite_master g "
+      "WHERE g.type = 'trigger' AND g.tbl_name = t.name COLLATE NOCASE AND g.name IN ("
+      "'KivHistory_' || t.name || '_insert', 'KivHistory_' || t.name || '_update', "
+      "'KivHistory_' || t.name || '_delete') COLLATE NOCASE) < 3 ORDER BY t.name");
+  int rc;
+  while ((rc = tables.Step()) == SQLITE_ROW)
+    if (!IsHistoryTable(tables.Text(0))) check.unrecorded.push_back(kiv::FromUtf8(tables.Text(0)));
+  if (rc != SQLITE_DONE) return Fail(db, error);
+  Statement orphans(db,
+                    "SELECT count(*) FROM KivHistoryRows r WHERE NOT EXISTS (SELECT 1 FROM KivHistory a WHERE a.ID = "
+                    "r.ACTION)");
+  if (orphans.Step() != SQLITE_ROW) return Fail(db, error);
+  check.orphanRows = orphans.Integer(0);
+  return true;
 }
 
 }  // namespace kivoledb::sqlitehistory

@@ -6,9 +6,12 @@
 // kiv_action() gives the id of the action the change belongs to, taken on
 // its first use as one more than the highest id ever given (the history
 // table's AUTOINCREMENT sequence, which pruning leaves in place) and kept
-// until the action ends; kiv_person(), kiv_account(), kiv_label() and
-// kiv_reverts() say who made it and what it was.  A trigger cannot read a
-// temporary table, so the action travels through these functions instead.
+// until the action ends, and writes the action's KivHistory row (when, who,
+// what: kiv_person(), kiv_account(), kiv_label(), kiv_reverts()) the first
+// time the action changes something on the connection.  A trigger cannot
+// read a temporary table, so the action travels through these functions
+// instead.  Each trigger is one INSERT: a bulk write pays, per row, for the
+// record alone.
 //
 // Every function here runs with the caller holding the connection's lock.
 #ifndef KIV_OLEDB_SQLITE_SQLITEHISTORY_H_
@@ -33,12 +36,18 @@ struct ConnectionState {
   // a committed one; a rollback forgets them, so that the next change of
   // such an action writes its row again.
   std::set<long long> written;
-  // The next id's query, prepared on first use; the connection finalizes
-  // it (Finalize) before closing the handle.
+  // The next id's query and the action row's insert, prepared on first
+  // use; the connection finalizes them (Finalize) before closing the handle.
   sqlite3_stmt* next = nullptr;
+  sqlite3_stmt* actionRow = nullptr;
+  // The id slot of the HistoryAction last seen on this connection (its
+  // serial): a bulk write asks for it once per row.
+  unsigned long long cachedSerial = 0;
+  long long* cachedId = nullptr;
   void Finalize() {
     sqlite3_finalize(next);
-    next = nullptr;
+    sqlite3_finalize(actionRow);
+    next = actionRow = nullptr;
   }
 };
 
@@ -71,6 +80,7 @@ bool List(sqlite3* db, const HistoryFilter& filter, std::vector<HistoryEntry>& e
 bool RowsOf(sqlite3* db, const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error);
 bool Revert(sqlite3* db, const std::vector<long long>& ids, bool force, RevertOutcome& outcome, std::wstring& error);
 bool Prune(sqlite3* db, const std::wstring& before, long long& actions, long long& rows, std::wstring& error);
+bool Check(sqlite3* db, HistoryCheck& check, std::wstring& error);
 
 }  // namespace kivoledb::sqlitehistory
 
