@@ -1,4 +1,5 @@
 #include "catalogue/Backup.h"
+#include "HostSystem.h"
 
 #include <filesystem>
 
@@ -37,7 +38,7 @@ void RefuseOtherEngines(const std::string& catalogue, const std::string& verb) {
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code ec;
-  return fs::equivalent(a, b, ec);
+  return fs::equivalent(kiv::host::PathFromUtf8(a), kiv::host::PathFromUtf8(b), ec);
 }
 
 }  // namespace
@@ -46,7 +47,7 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
   RefuseOtherEngines(catalogue, "backup");
   std::error_code ec;
   if (SameFile(catalogue, target)) throw Refused(target + " is the catalogue itself");
-  const bool exists = fs::exists(target, ec);
+  const bool exists = fs::exists(kiv::host::PathFromUtf8(target), ec);
   if (exists && !overwrite) throw Refused(target + " exists already (--force writes over it)");
   if (exists && Engine(target) != kivoledb::CatalogueEngine::kSqlite)
     throw Refused(target + " is not an SQLite file; backup writes over nothing else");
@@ -54,7 +55,8 @@ void BackupCatalogue(const std::string& catalogue, const std::string& target, bo
   if (!kivoledb::CopyCatalogueFile(
           {catalogue, target, "catalogue", "backup file", true, "cannot write the backup " + target}, error)) {
     if (!exists) {
-      for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(target + suffix, ec);
+      for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        fs::remove(kiv::host::PathFromUtf8(target + suffix), ec);
     }
     throw Refused(error);
   }

@@ -1,4 +1,5 @@
 #include "catalogue/Copy.h"
+#include "HostSystem.h"
 
 #include <filesystem>
 #include <iterator>
@@ -18,7 +19,7 @@ bool IsServerCatalogue(const std::string& where) { return kivoledb::IsServerUri(
 
 std::string ShownName(const std::string& where) {
   if (IsServerCatalogue(where)) return kivoledb::WithoutPassword(where);
-  return std::filesystem::path(where).filename().string();
+  return kiv::host::Utf8OfPath(kiv::host::PathFromUtf8(where).filename());
 }
 
 void CreateCatalogue(const std::string& where) {

@@ -1,10 +1,9 @@
 // Workbooks through libxlsxwriter, when the build found it.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "HostSystem.h"
 #include "catalogue/Errors.h"
 #include "catalogue/Files.h"
 #include "catalogue/Spreadsheet.h"
@@ -32,7 +31,7 @@ struct TemporaryFile {
 
 void WriteWorkbook(const std::string& path, const std::vector<Sheet>& sheets, bool overwrite) {
   const TemporaryFile temporary{std::filesystem::temp_directory_path() /
-                                ("kivplc-" + std::to_string(::getpid()) + "-workbook.xlsx")};
+                                ("kivplc-" + std::to_string(kiv::host::ProcessId()) + "-workbook.xlsx")};
   lxw_workbook* workbook = workbook_new(temporary.path.c_str());
   if (!workbook) throw Refused("cannot write the workbook " + path);
   lxw_format* bold = workbook_add_format(workbook);

@@ -23,11 +23,17 @@ void RegisterImportAccess(CLI::App& app, Context& ctx);  // import-access
 void RegisterRoles(CLI::App& app, Context& ctx);         // grant, revoke, grants
 void RegisterHistory(CLI::App& app, Context& ctx);       // history, revert
 void RegisterServe(CLI::App& app, Context& ctx);         // serve (in the tool only: it needs the web server)
+// Whether this build has the browser editor (serve); defined beside RegisterServe.
+bool EditorInBuild();
 // find, diff, module copy, type copy; after RegisterModules, whose group it joins.
 void RegisterMaintenance(CLI::App& app, Context& ctx);
 
 // The names of a catalogue's two roles, as init and grants print them.
 void PrintCatalogueRoles(const kivoledb::CatalogueRoles& roles);
+
+// Appended to the description of a command whose part this build leaves
+// out, so that --help says so beside the command.
+inline const char* NotInThisBuild() { return " (not in this build)"; }
 
 // "Example:\n  kivplc ..." lines for a command's --help.
 inline std::string Examples(std::initializer_list<const char*> lines) {

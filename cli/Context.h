@@ -22,6 +22,10 @@ struct Context {
   std::unique_ptr<Catalogue> Open() const;
 };
 
+// Throws NotInBuild when `where` names a catalogue on a server and this
+// build has no driver for servers.
+void RequireEngineFor(const std::string& where);
+
 // The catalogue at `where`, connected; refuses a file that does not exist.
 std::unique_ptr<Catalogue> OpenCatalogue(const std::string& where);
 

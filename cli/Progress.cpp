@@ -1,6 +1,5 @@
 #include "Progress.h"
-
-#include <unistd.h>
+#include "HostSystem.h"
 
 #include <iostream>
 
@@ -11,7 +10,7 @@ constexpr int kBarWidth = 30;
 }
 
 Progress::Progress(std::string label, size_t total)
-    : m_label(std::move(label)), m_total(total), m_shown(total >= kLargeCatalogue && isatty(STDERR_FILENO)) {
+    : m_label(std::move(label)), m_total(total), m_shown(total >= kLargeCatalogue && kiv::host::StderrIsTerminal()) {
   Draw();
 }
 

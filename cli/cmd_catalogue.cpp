@@ -24,6 +24,7 @@ namespace {
 void RunInit(const Context& ctx, std::string path, bool rolesOnly, bool history) {
   if (path.empty()) path = ctx.cataloguePath;
   if (path.empty()) throw UsageError("init needs the PATH of the new catalogue");
+  RequireEngineFor(path);
   const bool server = kivoledb::IsServerUri(kiv::FromUtf8(path));
   if (rolesOnly && !server) throw UsageError("init --roles needs a postgresql:// URI: a file has no roles");
   if (!rolesOnly) {

@@ -5,10 +5,10 @@
 
 #include "Commands.h"
 #include "Errors.h"
+#include "HostSystem.h"
 #include "KivPmOleDbFiles.h"
 #include "Output.h"
 #include "Progress.h"
-#include "StopSignals.h"
 #include "catalogue/Text.h"
 
 namespace kivplc {
@@ -29,11 +29,12 @@ struct ImportAccessArgs {
 struct Stopped {};
 
 void RunImportAccess(const ImportAccessArgs& a) {
+  if (!kivoledb::access::HaveAccessImport()) throw NotInBuild("import-access: the Access import is not in this build");
   std::unique_ptr<Progress> progress;
   size_t shown = 0;
-  StopSignals signals;
+  kiv::host::StopRequests signals;
   auto onProgress = [&](size_t done, size_t total, const std::string&) {
-    if (StopSignals::Requested()) throw Stopped{};
+    if (kiv::host::StopRequests::Requested()) throw Stopped{};
     if (!progress) progress = std::make_unique<Progress>("importing", total);
     for (; shown < done; ++shown) progress->Step();
   };
@@ -52,7 +53,7 @@ void RunImportAccess(const ImportAccessArgs& a) {
   if (!summary.catalogue) {
     // The copy is faithful to any Access file; only a catalogue is wanted here.
     std::error_code ignored;
-    std::filesystem::remove(a.target, ignored);
+    std::filesystem::remove(kiv::host::PathFromUtf8(a.target), ignored);
     throw Refused(a.source +
                   " holds no catalogue tables (none of PLC_MANUFACTURER, PLC_STYLES and PLC_MSG); "
                   "nothing imported");
@@ -74,7 +75,9 @@ void RunImportAccess(const ImportAccessArgs& a) {
 
 void RegisterImportAccess(CLI::App& app, Context&) {
   auto a = std::make_shared<ImportAccessArgs>();
-  auto* cmd = app.add_subcommand("import-access", "Make a new catalogue file from an Access catalogue (.mdb, .accdb)");
+  auto* cmd = app.add_subcommand("import-access", std::string("Make a new catalogue file from an Access catalogue "
+                                                              "(.mdb, .accdb)") +
+                                                      (kivoledb::access::HaveAccessImport() ? "" : NotInThisBuild()));
   cmd->add_option("FILE", a->source, "the Access file (.mdb or .accdb); it is only read")->required();
   cmd->add_option("NEW", a->target, "the new catalogue file; must not exist")->required();
   cmd->add_flag("--list", a->list, "list every table with its rows, however many there are");

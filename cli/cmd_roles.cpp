@@ -13,12 +13,22 @@ void PrintCatalogueRoles(const CatalogueRoles& roles) {
   std::cout << "readers:     " << roles.readers << "\nmaintainers: " << roles.maintainers << '\n';
 }
 
+namespace {
+
+// Roles live on a server; a build without the server's driver has none.
+std::string Described(const char* what) {
+  return std::string(what) + (kivoledb::HavePostgresDriver() ? "" : NotInThisBuild());
+}
+
+}  // namespace
+
 void RegisterRoles(CLI::App& app, Context& ctx) {
   struct GrantOptions {
     std::string person, role;
   };
   auto g = std::make_shared<GrantOptions>();
-  auto* grant = app.add_subcommand("grant", "Make a server account a reader or a maintainer of the catalogue");
+  auto* grant =
+      app.add_subcommand("grant", Described("Make a server account a reader or a maintainer of the catalogue"));
   grant->add_option("PERSON", g->person, "the person's server account (it must exist)")->required();
   grant->add_option("ROLE", g->role, "reader (reads everything) or maintainer (also changes it)")->required();
   grant->footer(Examples({"kivplc -c postgresql://admin@cad-server/plant grant anna maintainer",
@@ -30,7 +40,7 @@ void RegisterRoles(CLI::App& app, Context& ctx) {
   });
 
   auto person = std::make_shared<std::string>();
-  auto* revoke = app.add_subcommand("revoke", "Take a person's role in the catalogue away");
+  auto* revoke = app.add_subcommand("revoke", Described("Take a person's role in the catalogue away"));
   revoke->add_option("PERSON", *person, "the person's server account")->required();
   revoke->footer(Examples({"kivplc -c postgresql://admin@cad-server/plant revoke ben"}));
   revoke->callback([&ctx, person] {
@@ -38,7 +48,7 @@ void RegisterRoles(CLI::App& app, Context& ctx) {
     std::cout << *person << " has no role in the catalogue any more\n";
   });
 
-  auto* grants = app.add_subcommand("grants", "List the catalogue's readers and maintainers");
+  auto* grants = app.add_subcommand("grants", Described("List the catalogue's readers and maintainers"));
   grants->footer(Examples({"kivplc -c postgresql://admin@cad-server/plant grants"}));
   grants->callback([&ctx] {
     CatalogueRoles roles;

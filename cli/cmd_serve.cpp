@@ -6,6 +6,8 @@
 
 namespace kivplc {
 
+bool EditorInBuild() { return true; }
+
 void RegisterServe(CLI::App& app, Context& ctx) {
   auto options = std::make_shared<web::ServeOptions>();
   auto* serve = app.add_subcommand("serve", "Edit the catalogue in a browser: serves the editor page and its API");

@@ -8,9 +8,9 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "FieldOptions.h"
+#include "HostSystem.h"
 #include "Output.h"
 #include "Progress.h"
-#include "StopSignals.h"
 #include "catalogue/Backup.h"
 #include "catalogue/Copy.h"
 #include "catalogue/Document.h"
@@ -55,7 +55,7 @@ struct ProgressReporter {
       else
         std::cerr << "kivplc: " << line << '\n';
     };
-    reporter.cancelled = [] { return StopSignals::Requested(); };
+    reporter.cancelled = [] { return kiv::host::StopRequests::Requested(); };
   }
   void Clear() {
     if (bar) bar->Clear();
@@ -82,11 +82,13 @@ void ExportSheets(const Context& ctx, const ExportArgs& a) {
     kivcat::WriteWorkbook(a.xlsx, sheets, a.force);
   } else {
     std::error_code ec;
-    std::filesystem::create_directories(a.csv, ec);
+    std::filesystem::create_directories(kiv::host::PathFromUtf8(a.csv), ec);
     if (ec) throw Refused("cannot make the folder " + a.csv + ": " + ec.message());
     for (const auto& sheet : sheets)
-      WriteFileWhole((std::filesystem::path(a.csv) / sheet.name).string(), kivcat::CsvText(sheet, delimiter), a.force);
-    written = (std::filesystem::path(a.csv) / kivcat::kModulesSheet).string() + " and " + kivcat::kTerminalsSheet;
+      WriteFileWhole(kiv::host::Utf8OfPath(kiv::host::PathFromUtf8(a.csv) / sheet.name),
+                     kivcat::CsvText(sheet, delimiter), a.force);
+    written = kiv::host::Utf8OfPath(kiv::host::PathFromUtf8(a.csv) / kivcat::kModulesSheet) + " and " +
+              kivcat::kTerminalsSheet;
   }
   std::cout << "exported " << Count(static_cast<long long>(sheets[0].rows.size()), "module") << " with "
             << Count(static_cast<long long>(sheets[1].rows.size()), "terminal row") << " to " << written << '\n';
@@ -115,9 +117,9 @@ void RunExport(const Context& ctx, const ExportArgs& a) {
 Json ReadDocument(const std::string& path) {
   if (path == "-") return ReadJsonFromStdin();
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec))
+  if (std::filesystem::is_directory(kiv::host::PathFromUtf8(path), ec))
     throw UsageError(path + " is a folder; import reads one document, the file that export wrote");
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(kiv::host::PathFromUtf8(path), std::ios::binary);
   if (!file) throw UsageError("cannot read " + path);
   const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   return kivcat::ParseJson(text, path);
@@ -136,14 +138,16 @@ void Report(Context& ctx, const ImportResult& result, const std::string& resume,
 
 void RemoveCatalogueFile(const std::string& path) {
   std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    std::filesystem::remove(kiv::host::PathFromUtf8(path + suffix), ignored);
 }
 
 std::string ReadSheetFile(const std::string& folder, const char* name) {
-  const auto path = std::filesystem::path(folder) / name;
+  const auto path = kiv::host::PathFromUtf8(folder) / name;
   std::ifstream file(path, std::ios::binary);
   if (!file)
-    throw UsageError("cannot read " + path.string() + " (import --csv reads the folder that export --csv wrote)");
+    throw UsageError("cannot read " + kiv::host::Utf8OfPath(path) +
+                     " (import --csv reads the folder that export --csv wrote)");
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
@@ -163,7 +167,7 @@ void RunImport(Context& ctx, const ImportArgs& a) {
       a.csv.empty() ? kivcat::PlanDocument(*db, document) : kivcat::PlanSheets(*db, modules, terminals, !a.force);
   ImportResult result;
   {
-    const StopSignals stop;
+    const kiv::host::StopRequests stop;
     ProgressReporter progress("import");
     result = kivcat::CarryOut(*db, plan, a.options, progress.reporter);
   }
@@ -182,9 +186,10 @@ struct CopyArgs {
 void RunCopy(Context& ctx, const CopyArgs& a) {
   if (a.source == a.target) throw UsageError("copy needs two different catalogues");
   auto source = OpenCatalogue(a.source);
-  const StopSignals stop;  // from before the file is made, so that no signal leaves it half made
+  const kiv::host::StopRequests stop;  // from before the file is made, so that no signal leaves it half made
   std::error_code ec;
-  const bool created = !kivcat::IsServerCatalogue(a.target) && !std::filesystem::exists(a.target, ec);
+  const bool created =
+      !kivcat::IsServerCatalogue(a.target) && !std::filesystem::exists(kiv::host::PathFromUtf8(a.target), ec);
   if (created) kivcat::CreateCatalogue(a.target);
   ImportResult result;
   kivcat::HistoryCarried carried = kivcat::HistoryCarried::kNone;

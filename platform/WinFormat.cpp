@@ -79,12 +79,25 @@ bool TranslateWindowsFormat(const wchar_t* format, std::wstring& out) {
   return true;
 }
 
+namespace {
+
+// vswprintf into `buffer`, or -1 when the output does not fit.  The C
+// run-times disagree on a cut: glibc says -1, MinGW-w64's C99 printf the
+// length the whole output would have had (and keeps the cut text), so the
+// length is checked against the room too.
+int FormatInto(wchar_t* buffer, size_t size, const std::wstring& fmt, va_list args) {
+  const int n = std::vswprintf(buffer, size, fmt.c_str(), args);
+  return n >= 0 && static_cast<size_t>(n) < size ? n : -1;
+}
+
+}  // namespace
+
 int WinVsnwprintf(wchar_t* buffer, size_t size, const wchar_t* format, va_list args) {
   if (!buffer || size == 0) return -1;
   buffer[0] = L'\0';
   std::wstring fmt;
   if (!TranslateWindowsFormat(format, fmt)) return -1;
-  int n = std::vswprintf(buffer, size, fmt.c_str(), args);
+  int n = FormatInto(buffer, size, fmt, args);
   if (n < 0) buffer[0] = L'\0';
   return n;
 }
@@ -135,7 +148,7 @@ bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
   wchar_t small[1024];
   va_list again;
   va_copy(again, args);
-  int n = std::vswprintf(small, sizeof small / sizeof small[0], fmt.c_str(), again);
+  int n = FormatInto(small, sizeof small / sizeof small[0], fmt, again);
   va_end(again);
   if (n >= 0) {
     out.append(small, static_cast<size_t>(n));
@@ -148,7 +161,7 @@ bool WinAppendFormatV(std::wstring& out, const wchar_t* format, va_list args) {
   for (size_t room = 2 * (sizeof small / sizeof small[0]); room <= (size_t{1} << 28); room *= 2) {
     std::wstring grown(room, L'\0');
     va_copy(again, args);
-    n = std::vswprintf(grown.data(), room, fmt.c_str(), again);
+    n = FormatInto(grown.data(), room, fmt, again);
     va_end(again);
     if (n >= 0) {
       out.append(grown.data(), static_cast<size_t>(n));

@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "HostSystem.h"
+#include "KivPmOleDbFiles.h"
 #include "catalogue/Backup.h"
 #include "catalogue/Check.h"
 #include "catalogue/Diff.h"
@@ -217,3 +219,53 @@ TEST(CatalogueCommands, MeetWhatACatalogueHolds) {
 }
 
 }  // namespace
+
+// The tool as a user on this platform meets it: a catalogue at a path
+// outside the ANSI code page, a name beyond the BMP printed and exported
+// whole, an export written as a new file and over an old one with the same
+// bytes as standard output and the usual permissions, and a command whose
+// part this build leaves out told apart from a refusal.
+TEST(ToolOnThisPlatform, PathsTextFilesAndMissingParts) {
+  if (!clitest::ToolBuilt()) GTEST_SKIP() << "kivplc is not built";
+  kivtest::TempDir dir;
+  const std::string folder = kiv::host::Utf8OfPath(dir.path()) +
+                             "/Gr\xC3\xBC\xC3\x9F"
+                             "e \xE7\x9B\xAE\xE9\x8C\xB2";
+  std::filesystem::create_directory(kiv::host::PathFromUtf8(folder));
+  const std::string cat = folder + "/plant.db", exported = folder + "/\xC3\x96l.json", maker = "Maker " + kFace;
+  using clitest::Tool;
+  ASSERT_EQ(Tool({"init", cat}).status, 0);
+  EXPECT_EQ(Tool({"-c", cat, "add", "manufacturer", maker}).status, 0);
+  EXPECT_NE(Tool({"-c", cat, "tree"}).out.find(maker + "\n"), std::string::npos);
+  const std::string document = Tool({"-c", cat, "export"}).out;
+  for (const char* again : {"", "--force"}) {
+    std::vector<std::string> args = {"-c", cat, "export", "-o", exported};
+    if (*again) args.push_back(again);
+    const auto written = Tool(args);
+    EXPECT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(kivtest::ReadFile(kiv::host::PathFromUtf8(exported)), document);
+  }
+  EXPECT_EQ(document.find('\r'), std::string::npos);
+  EXPECT_NE(document.find(maker), std::string::npos);
+  const std::filesystem::path plain = dir.path() / "plain";
+  std::ofstream{plain};
+  EXPECT_EQ(std::filesystem::status(kiv::host::PathFromUtf8(exported)).permissions(),
+            std::filesystem::status(plain).permissions());
+
+  struct Part {
+    bool inBuild;
+    std::vector<std::string> args;
+  };
+  const Part parts[] = {{kivoledb::HavePostgresDriver(), {"-c", "postgresql://nobody@localhost/plant", "tree"}},
+                        {kivoledb::access::HaveAccessImport(), {"import-access", "a.mdb", cat + ".new"}},
+                        {KIVPLC_WITH_EDITOR != 0, {"-c", cat, "serve"}}};
+  bool anyMissing = false;
+  for (const Part& part : parts) {
+    if (part.inBuild) continue;
+    anyMissing = true;
+    const auto r = Tool(part.args);
+    EXPECT_EQ(r.status, 4) << part.args[1];
+    EXPECT_NE(r.err.find("not in this build"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Tool({"--help"}).out.find("Not in this build") != std::string::npos, anyMissing);
+}

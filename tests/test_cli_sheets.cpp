@@ -9,6 +9,7 @@
 
 #include "PgCatalogue.h"
 #include "cli_run.h"
+#include "test_access_fixtures.h"
 
 namespace {
 

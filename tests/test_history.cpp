@@ -206,7 +206,7 @@ TEST_P(History, OtherWritersAreRecordedOrRefusedAndACatalogueMayKeepNone) {
   std::string none = (dir.path() / "none.db").string();
   if (!Server()) {
     sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(kivtest::Utf8(cat.wpath()).c_str(), &raw), SQLITE_OK);
     EXPECT_NE(sqlite3_exec(raw, "DELETE FROM PLC_STYLES", nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_NE(std::string(sqlite3_errmsg(raw)).find("kiv_action"), std::string::npos);
     sqlite3_close(raw);
@@ -274,7 +274,7 @@ TEST_P(History, ACopyCarriesTheHistoryAndCheckKnowsItsTables) {
 
   // A table that lost a trigger, and a record whose change is gone.
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(kivtest::Utf8(cat.wpath()).c_str(), &raw), SQLITE_OK);
   for (const char* sql : {"DROP TRIGGER KivHistory_PLC_STYLES_update",
                           "INSERT INTO KivHistoryRows (ACTION, TBL, OP) VALUES (99999, 'PLC_STYLES', 'update')"})
     EXPECT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(raw);
@@ -292,7 +292,7 @@ TEST_P(History, ARevertWaitsForAnotherWriter) {
   const long long first = Changes({"-n", "1"})[0]["id"];
   // Another writer holds the lock as the revert starts, and commits.
   sqlite3* raw = nullptr;
-  ASSERT_EQ(sqlite3_open(cat.path().c_str(), &raw), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(kivtest::Utf8(cat.wpath()).c_str(), &raw), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(raw, "BEGIN IMMEDIATE; INSERT INTO KivHistory (AT) VALUES ('x')", nullptr, nullptr, nullptr),
             SQLITE_OK);
   Result r;

@@ -128,6 +128,8 @@ class TempCatalogue {
 
 }  // namespace
 
+bool HaveAccessImport() { return true; }
+
 bool ImportAccessFile(const std::wstring& accessPath, const std::wstring& targetPath, const ImportProgress& progress,
                       ImportSummary& summary, std::wstring& error) {
   const std::string target = kiv::ToUtf8(targetPath);

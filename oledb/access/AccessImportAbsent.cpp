@@ -5,6 +5,8 @@
 
 namespace kivoledb::access {
 
+bool HaveAccessImport() { return false; }
+
 bool ImportAccessFile(const std::wstring&, const std::wstring&, const ImportProgress&, ImportSummary&,
                       std::wstring& error) {
   error = L"the Access import is not in this build";

@@ -182,6 +182,10 @@ KIV_EXPORT std::wstring WithoutPassword(const std::wstring& text);
 // --- Importing an Access file into the embedded engine ------------------
 namespace kivoledb::access {
 
+/// True when the component was built with the Access import; without it
+/// ImportAccessFile returns false ("the Access import is not in this build").
+KIV_EXPORT bool HaveAccessImport();
+
 /// One table that ImportAccessFile copied.
 struct ImportedTable {
   std::string name;  ///< Its name, UTF-8.
