@@ -38,11 +38,12 @@ void RegisterServe(CLI::App& app, Context& ctx) {
                   "allow signing in over plain HTTP on an address other than loopback (the page warns)");
   serve->add_option("--as", options->person, "the person working on a file catalogue (default: the system user)")
       ->type_name("NAME");
+  const char* const withTls =
+      "kivplc -c postgresql://cad-server/plant serve --sign-in --listen 0.0.0.0:8443 "
+      "--tls-cert editor.crt --tls-key editor.key";
   serve->footer(Examples({"kivplc -c plant.db serve", "kivplc -c plant.db serve --listen 0.0.0.0:8080 --read-only",
                           "kivplc -c plant.db serve --listen 0.0.0.0:8080 --host plc-db.example.lan",
-                          "kivplc -c postgresql://cad-server/plant serve --sign-in",
-                          "kivplc -c postgresql://cad-server/plant serve --sign-in --listen 0.0.0.0:8443 "
-                          "--tls-cert editor.crt --tls-key editor.key"}));
+                          "kivplc -c postgresql://cad-server/plant serve --sign-in", withTls}));
   serve->callback([&ctx, options, minutes] {
     // With --sign-in the people connect; the one who starts the server may have no account.
     if (!options->signIn) ctx.Open();  // refuses a missing catalogue as every command does

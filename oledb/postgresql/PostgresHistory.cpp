@@ -91,6 +91,7 @@ bool PostgresConnection::HistoryQuery(const std::string& sql, const std::vector<
   rows = nullptr;
   if (!Settle(error)) return false;
   std::vector<const char*> v;
+  v.reserve(values.size());
   for (const std::string& s : values) v.push_back(s.c_str());
   Result r(PQexecParams(m_conn, sql.c_str(), static_cast<int>(v.size()), nullptr, v.data(), nullptr, nullptr, 0),
            &PQclear);
