@@ -485,11 +485,17 @@ TEST_F(Transfer, AnInterruptedNewCatalogueIsRemoved) {
     fs::create_directory(folder);
     const std::string target = folder / "plant.db";
     const auto tool = kivtest::ChildProcess::Program({KIVPLC_BIN, command, source, target});
-    // Stopped once its temporary file is there, long before the copy ends.
-    for (int i = 0; i < 500 && fs::is_empty(folder); ++i) usleep(10000);
-    ASSERT_FALSE(fs::is_empty(folder)) << "no temporary file appeared";
+    // Stopped once its temporary file is there, long before the copy ends
+    // (under the sanitizers on a loaded machine the file may take seconds).
+    int status = 0;
+    bool ended = false;
+    for (int i = 0; i < 6000 && fs::is_empty(folder) && !ended; ++i) {
+      usleep(10000);
+      ended = tool->Ended(status);
+    }
+    ASSERT_FALSE(fs::is_empty(folder)) << (ended ? "the tool ended first" : "no temporary file appeared");
     tool->Kill(signal);
-    const int status = tool->Wait();
+    status = tool->Wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_TRUE(fs::is_empty(folder)) << fs::directory_iterator(folder)->path();
   }
