@@ -157,6 +157,9 @@ class PostgresConnection : public DriverConnection {
   bool NameAction(std::string& error) KIV_REQUIRES(m_mutex);
   // Whether the catalogue keeps its history; runs outside a pipeline.
   bool KeepsHistory(bool& on, std::string& error) KIV_REQUIRES(m_mutex);
+  // True when the catalogue keeps a history; else false with the reason
+  // (the history is off, or the question failed) in `error`.
+  bool HistoryIsOn(std::wstring& error) KIV_REQUIRES(m_mutex);
   // The queries that record a table's removal before `drop` and make the
   // triggers of one created after `create` (either may be null), for the
   // table `name` as written, when the history is on.

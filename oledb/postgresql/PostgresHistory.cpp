@@ -192,21 +192,24 @@ bool PostgresConnection::TurnHistoryOn(std::wstring& error) {
   return true;
 }
 
-bool PostgresConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
-                                     std::wstring& error) {
-  entries.clear();
-  Turn turn(*this);
-  if (!turn.Ok(error) || !Usable(error)) return false;
+bool PostgresConnection::HistoryIsOn(std::wstring& error) {
   std::string failure;
   bool on = false;
   if (!KeepsHistory(on, failure)) {
     error = Message(failure);
     return false;
   }
-  if (!on) {
-    error = kHistoryOff;
-    return false;
-  }
+  if (!on) error = kHistoryOff;
+  return on;
+}
+
+bool PostgresConnection::ListHistory(const HistoryFilter& filter, std::vector<HistoryEntry>& entries,
+                                     std::wstring& error) {
+  entries.clear();
+  Turn turn(*this);
+  if (!turn.Ok(error) || !Usable(error)) return false;
+  if (!HistoryIsOn(error)) return false;
+  std::string failure;
   std::string sql = "SELECT id, at, by, account, label, reverts FROM kivhistory WHERE true";
   std::vector<std::string> values;
   auto param = [&](std::string value) {
@@ -348,16 +351,8 @@ bool PostgresConnection::PruneHistory(const std::wstring& before, long long& act
   actions = rows = 0;
   Turn turn(*this);
   if (!turn.Ok(error) || !Usable(error)) return false;
+  if (!HistoryIsOn(error)) return false;
   std::string failure;
-  bool on = false;
-  if (!KeepsHistory(on, failure)) {
-    error = Message(failure);
-    return false;
-  }
-  if (!on) {
-    error = kHistoryOff;
-    return false;
-  }
   // Both deletes in one statement: all or none, in or out of a transaction.
   PGresult* raw = nullptr;
   if (!HistoryQuery("WITH gone AS (DELETE FROM kivhistory WHERE at < $1 RETURNING id), "
