@@ -280,19 +280,13 @@ bool PostgresConnection::ListHistory(const HistoryFilter& filter, std::vector<Hi
 bool PostgresConnection::HistoryRowsOf(const std::wstring& table, std::vector<HistoryRow>& rows, std::wstring& error) {
   rows.clear();
   Turn turn(*this);
-  if (!turn.Ok(error) || !Usable(error)) return false;
+  if (!turn.Ok(error) || !Usable(error) || !HistoryIsOn(error)) return false;
   std::string failure;
-  bool on = false;
   PGresult* raw = nullptr;
-  if (!KeepsHistory(on, failure) ||
-      (on && !HistoryQuery(std::string("SELECT ") + kRowColumns +
-                               " FROM kivhistoryrows WHERE lower(tbl) = lower($1) ORDER BY seq",
-                           {kiv::ToUtf8(table)}, raw, failure))) {
+  if (!HistoryQuery(
+          std::string("SELECT ") + kRowColumns + " FROM kivhistoryrows WHERE lower(tbl) = lower($1) ORDER BY seq",
+          {kiv::ToUtf8(table)}, raw, failure)) {
     error = Message(failure);
-    return false;
-  }
-  if (!on) {
-    error = kHistoryOff;
     return false;
   }
   Result r(raw, &PQclear);
@@ -316,17 +310,13 @@ bool PostgresConnection::RevertHistory(const std::vector<long long>& ids, bool f
   state->label = L"revert " + state->reverts;
   Turn turn(*this);
   if (!turn.Ok(error) || !Usable(error)) return false;
+  if (!HistoryIsOn(error)) return false;
   std::string failure;
-  bool on = false;
   PGresult* raw = nullptr;
-  if (!KeepsHistory(on, failure) || (on && !NameAction(failure)) ||
-      (on && !HistoryQuery("SELECT action, conflict, reverted, nrows FROM kiv_history_revert($1::bigint[], $2)",
-                           {"{" + list + "}", force ? "true" : "false"}, raw, failure))) {
+  if (!NameAction(failure) ||
+      !HistoryQuery("SELECT action, conflict, reverted, nrows FROM kiv_history_revert($1::bigint[], $2)",
+                    {"{" + list + "}", force ? "true" : "false"}, raw, failure)) {
     error = Message(failure);
-    return false;
-  }
-  if (!on) {
-    error = kHistoryOff;
     return false;
   }
   Result r(raw, &PQclear);
